@@ -1,0 +1,158 @@
+#include "cli_commands.h"
+
+#include <cstdio>
+#include <fmt/format.h>
+
+#include "core/app.h"
+#include "core/demo_site.h"
+#include "core/files.h"
+#include "core/scheduler.h"
+#include "core/system_ports.h"
+#include "core/text.h"
+
+namespace sono::cli {
+
+namespace {
+
+// The command line has no window components: their versions show as "-".
+LogHeaderInfo headerInfo() {
+  LogHeaderInfo h;
+  h.exeName = "Vexa_Sonoteka";
+  h.propertyGridVersion = h.calendarVersion = h.skinFrameworkVersion = "-";
+  h.recorderVersion = h.playerVersion = SONOTEKA_VERSION;
+  return h;
+}
+
+// The real ports and the application object, bound for one command.
+struct Session {
+  explicit Session(const Options& options)
+      : prompt(options.interactive), scheduler(clock),
+        app(AppPorts{prompt, events, clock, scheduler, desktop}, MachineEnvironment(options.home),
+            headerInfo()) {
+    events.pollers.push_back([this] { scheduler.runDue(); });
+    app.log().onWriteFailure = [](const std::string& text) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    };
+  }
+  // Reads the site as the program does at start-up.
+  bool loadSite() {
+    if (!File_Exist(app.config().programFolder() + "Settings/Vexa_Config.ini") &&
+        !File_Exist(app.config().windowsFolder() + "Win.ini")) {
+      std::fprintf(stderr, "Aucun site dans %s (sonoteka-cli site init-demo le crée)\n",
+                   app.config().programFolder().c_str());
+      return false;
+    }
+    app.InitGeneralSysteme();
+    app.config().InitGeneralPath(true);
+    app.config().InitGeneralSite();
+    return true;
+  }
+
+  SystemClock clock;
+  ConsolePrompt prompt;
+  PollingEventLoop events;
+  ClockScheduler scheduler;
+  SystemDesktop desktop;
+  Application app;
+};
+
+// Labels padded by characters, not bytes, so accented ones line up.
+void printFolder(const std::string& label, const std::string& folder) {
+  const size_t chars = Utf8Length(label);
+  std::printf("    %s%s %s\n", label.c_str(), std::string(chars < 26 ? 26 - chars : 0, ' ').c_str(),
+              folder.c_str());
+}
+
+}  // namespace
+
+int SiteInitDemo(const Options& options) {
+  const std::string home = options.home.empty() ? DefaultHome() : CheckRep(options.home);
+  std::string error;
+  if (!CreateDemoSite(home, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  Session session(options);
+  if (!session.loadSite()) return 1;
+  std::printf("Site de démonstration créé dans %s\n", home.c_str());
+  return 0;
+}
+
+int SiteShow(const Options& options) {
+  Session session(options);
+  if (!session.loadSite()) return 1;
+  const SiteConfig& config = session.app.config();
+  std::printf("Site: %s\n", LectureIni(config.siteFile(), "Site", "Lib", "").c_str());
+  std::printf("Fichier du site: %s\n", config.siteFile().c_str());
+  std::printf("Dossier des réglages: %s\n", config.settingsFolder().c_str());
+  std::printf("Bases: %d (base courante: %s)\n", config.baseCount(),
+              NN(config.currentBase() + 1).c_str());
+  for (int b = 0; b < config.baseCount(); ++b) {
+    const BaseInfo& base = config.base(b);
+    std::printf("\nBase %s: %s [%s]\n", NN(b + 1).c_str(), base.name.c_str(),
+                base.active ? "active" : "inactive");
+    std::printf("  Fichier système: %s\n", base.systemFile.c_str());
+    std::printf("  Stations: %d\n", base.stationCount);
+    for (size_t s = 0; s < base.stations.size(); ++s)
+      std::printf("    %s %s [%s]\n", NN(static_cast<int>(s) + 1).c_str(),
+                  base.stations[s].name.c_str(), base.stations[s].active ? "active" : "inactive");
+    std::printf("  Dossiers:\n");
+    printFolder("Journal", base.logFolder);
+    printFolder("Journal des publicités", base.advertLogFolder);
+    printFolder("Local", base.localFolder);
+    printFolder("INI local", base.localIniFolder);
+    printFolder("Partagé", base.sharedFolder);
+    printFolder("Images", base.imageFolder);
+    printFolder("Données", base.dataFolder);
+    printFolder("Sauvegarde", base.backupFolder);
+    printFolder("Notes", base.notesFolder);
+    printFolder("Notes du conducteur", base.scheduleNotesFolder);
+    if (!base.redistFolder.empty()) printFolder("Sauvegarde du programme", base.redistFolder);
+    std::printf("  Dossiers des sons:\n");
+    for (int s = 0; s < base.stationCount; ++s) {
+      std::printf("    Station %s:\n", NN(s + 1).c_str());
+      for (int k = 0; k < kSoundKinds; ++k) {
+        const SoundFolder& sf = base.sounds[s][k];
+        std::printf("      %s%s %d:%s\n", kSoundKindKeys[k], NN(s + 1).c_str(), sf.flag,
+                    sf.folder.c_str());
+      }
+    }
+  }
+  return 0;
+}
+
+int LogWrite(const Options& options, const std::vector<std::string>& words) {
+  Session session(options);
+  if (!session.loadSite()) return 1;
+  std::string text;
+  for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
+  TraceLogger& log = session.app.log();
+  session.app.startLogging();
+  log.TraceLog(text);
+  log.Flush();
+  if (!log.fileBuffer().empty()) {
+    std::fprintf(stderr, "Le journal n'a pas pu être écrit dans %s\n", log.logFolder().c_str());
+    return 1;
+  }
+  std::printf("%s\n", log.dayFile(session.clock.now()).c_str());
+  return 0;
+}
+
+int AppStart(const Options& options) {
+  Session session(options);
+  Application& app = session.app;
+  session.events.pollers.push_back([&app] { app.pollInstance(); });
+  if (!app.Form_Initialize()) return 1;
+  if (!app.Form_Load()) {
+    std::fprintf(stderr, "Le programme n'a pas démarré.\n");
+    return 1;
+  }
+  std::printf("Démarré: base %s, station %s\n", app.config().current().name.c_str(),
+              app.window().stations.empty() ? "-" : app.window().stations[app.window().currentStation].c_str());
+  app.log().Flush();
+  app.Form_Unload();
+  std::printf("Fermé.\n");
+  return 0;
+}
+
+}  // namespace sono::cli

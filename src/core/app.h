@@ -1,0 +1,145 @@
+// The program's life: the component check, one instance at a time, the general
+// initialisation with its step announcements, the quit procedure and the
+// unload sequence. Modules built later plug their steps in through AppHooks;
+// a step whose owner does not exist yet is announced and does nothing.
+#pragma once
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/config.h"
+#include "core/errors.h"
+#include "core/instance.h"
+#include "core/ports.h"
+#include "core/tracelog.h"
+
+namespace sono {
+
+inline constexpr const char* kAppTitle = "Ondavia: Sonoteka";
+inline constexpr const char* kProductName = "Vexa_Sonoteka";
+inline constexpr const char* kComponentsTitle = "Installation des composants Ondavia";
+inline constexpr int kCartridgeSlots = 8;
+
+struct AppHooks {
+  // start-up
+  std::function<void(const std::string&)> analyseCommandLine;  // AnalyseChaineCommand
+  std::function<void()> applyLook, createObjects, loadDetailData, buildCategoryTree;
+  std::function<void(const std::string&)> buildMusicTab;
+  std::function<void()> buildConversionGrid, openDatabase, setupMainTabs, setupCartridgeControls;
+  std::function<void()> initEditor, openPlayerWindow, openMultiSearchWindow;
+  std::function<void(int slot, const std::string& songId)> loadCartridge;
+  // quit checks
+  std::function<int()> pendingNotifications;
+  std::function<void()> makeFirstNotificationDue, markQuitRequested;
+  std::function<bool()> recordingRunning, conversionRunning;
+  std::function<std::vector<std::string>()> unsavedTabs;
+  // unload sequence
+  std::function<void()> deleteTemporaryFiles, stopPlayers, handleSoundChanged, discardUndo;
+  std::function<void()> stopPreListen, closeSoundResources, closeDatabase, resetGrid;
+  std::function<std::vector<std::string>()> otherWindows;
+  std::function<void(const std::string&)> unloadWindow;
+};
+
+// Values read from the program's settings file during start-up.
+struct StartupSettings {
+  bool editorPanel = false;
+  bool cartridgeActive = false;
+  std::array<std::string, kCartridgeSlots> cartridgeSongs{};  // "*" = empty
+  bool playerWindow = true;
+  bool multiSearchWindow = false;
+  int currentTab = 1;
+  int lastStation = 0;
+  bool songForAllStations = false;
+  bool ptxSave = false;
+  bool soundFilter = true;
+  bool hideInactiveStationSongs = false;
+  bool hideInactiveCategorySongs = false;
+};
+
+// What the main window shows in its controls once started.
+struct MainWindowModel {
+  std::vector<std::string> searchModes;
+  std::vector<std::string> stations;
+  int currentStation = 0;  // index in `stations`
+  std::vector<std::string> endTypes;
+  std::vector<std::string> musicTabs = {"Musique"};
+  int rowHeightTwips = 450;
+  int left = 0, top = 0, width = 0, height = 0, windowState = 0;
+  int screenHeight = 1080;
+  std::string selectedSongId;
+};
+
+struct AppPorts {
+  Prompt& prompt;
+  EventLoop& events;
+  Clock& clock;
+  Scheduler& scheduler;
+  Desktop& desktop;
+};
+
+class Application {
+ public:
+  Application(AppPorts ports, ConfigEnvironment env, LogHeaderInfo header);
+
+  // Start-up. Returns false when the program must end at once.
+  bool Form_Initialize();
+  bool Form_Load(const std::string& commandLine = {});
+  bool TesterPrevInstance(int waitMs);
+  void InitGeneral();
+  void AfficherFrmMsg(bool show, const std::string& caller = {});
+
+  // Closing.
+  bool Quitter();          // true when the program was allowed to close (and unloaded)
+  bool Form_QueryUnload(); // true when the close may go on
+  void Form_Unload();
+  // Theme, operating system and settings folder, as the start-up reads them.
+  void InitGeneralSysteme();
+  // The settings are loaded: the log goes to the current base's log folder.
+  void startLogging() { loadSetup(); }
+  // Runs the unload sequence when a newer instance asked this one to quit.
+  bool pollInstance();
+
+  AppHooks hooks;
+  TraceLogger& log() { return log_; }
+  SiteConfig& config() { return config_; }
+  ErrorReport& errors() { return errors_; }
+  InstanceGuard& instance() { return *instance_; }
+  const StartupSettings& startup() const { return startup_; }
+  MainWindowModel& window() { return window_; }
+
+  bool initEnCours() const { return initEnCours_; }
+  bool quitterAutorise() const { return quitterAutorise_; }
+  bool arretEnCours() const { return arretEnCours_; }
+  bool composantsManquants() const { return composantsManquants_; }
+  bool ended() const { return ended_; }
+  const std::string& commandLine() const { return commandLine_; }
+  static std::vector<std::string> componentFiles();
+
+ private:
+  void announce(const std::string& text);
+  void unloadStep(const std::string& text);
+  void loadCompanionTimers();
+  void readStartupSettings();
+  void loadSetup();
+  void closedByNewerInstance();
+
+  AppPorts ports_;
+  ConfigEnvironment env_;
+  TraceLogger log_;
+  SiteConfig config_;
+  ErrorReport errors_;
+  std::unique_ptr<InstanceGuard> instance_;
+  StartupSettings startup_;
+  MainWindowModel window_;
+  bool initEnCours_ = false;
+  bool quitterAutorise_ = false;
+  bool arretEnCours_ = false;
+  bool composantsManquants_ = false;
+  bool ended_ = false;
+  std::string commandLine_;
+  uint64_t startTick_ = 0;
+};
+
+}  // namespace sono

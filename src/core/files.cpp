@@ -1,0 +1,144 @@
+#include "core/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/text.h"
+
+namespace sono {
+
+bool File_Exist(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Folder_Exist(const std::string& path) {
+  struct stat st{};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ParentFolder(const std::string& path) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const size_t slash = p.find_last_of('/');
+  if (slash == std::string::npos) return "./";
+  return p.substr(0, slash + 1);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return std::nullopt;
+  std::string out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  const bool bad = std::ferror(f) != 0;
+  std::fclose(f);
+  if (bad) return std::nullopt;
+  return out;
+}
+
+static bool writeAll(int fd, std::string_view content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t w = ::write(fd, content.data() + done, content.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+static void setError(std::string* error, const std::string& what) {
+  if (error) *error = what + ": " + std::strerror(errno);
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view content, std::string* error) {
+  std::string tmp = path + ".tmp.XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    setError(error, path);
+    return false;
+  }
+  struct stat st{};
+  // Keep the permissions of the file being replaced; new files get the usual 0644.
+  ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
+  const bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
+  if (!ok) setError(error, path);
+  if (::close(fd) != 0 && ok) {
+    setError(error, path);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    setError(error, path);
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool AppendToFile(const std::string& path, std::string_view content, std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    setError(error, path);
+    return false;
+  }
+  const bool ok = writeAll(fd, content);
+  if (!ok) setError(error, path);
+  ::close(fd);
+  return ok;
+}
+
+bool File_Copy(const std::string& from, const std::string& to) {
+  auto content = ReadWholeFile(from);
+  return content && WriteFileAtomic(to, *content);
+}
+
+bool File_Delete(const std::string& path) {
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool File_Rename(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool CreateFolders(const std::string& folder, std::string* failedFolder) {
+  if (folder.empty()) return false;
+  std::string path;
+  size_t i = 0;
+  if (folder[0] == '/') {
+    path = "/";
+    i = 1;
+  }
+  while (i <= folder.size()) {
+    size_t next = folder.find('/', i);
+    if (next == std::string::npos) next = folder.size();
+    if (next > i) {
+      path.append(folder, i, next - i);
+      path.push_back('/');
+      if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
+        if (failedFolder) *failedFolder = path;
+        return false;
+      }
+      if (!Folder_Exist(path)) {
+        if (failedFolder) *failedFolder = path;
+        return false;
+      }
+    }
+    i = next + 1;
+  }
+  return true;
+}
+
+}  // namespace sono

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "core/datetime.h"
+#include "core/system_ports.h"
+#include "test_support.h"
+
+extern char** environ;
+
+namespace sono {
+using test::ReadFile;
+using test::TempDir;
+
+namespace {
+struct CliRun {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs sonoteka-cli with an argument vector, standard streams sent to files.
+CliRun cli(const TempDir& dir, std::vector<std::string> args) {
+  args.insert(args.begin(), SONOTEKA_CLI);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string out = dir / "stdout.txt", err = dir / "stderr.txt";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = 0;
+  CliRun r;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
+  return r;
+}
+}  // namespace
+
+TEST(Cli, BadUsageSaysSoOnOneLineWithStatus2) {
+  TempDir dir;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"site"}, {"site", "explode"}, {"log", "write"}, {"site", "show", "--home"},
+           {"site", "show", "en-trop"}}) {
+    const CliRun r = cli(dir, args);
+    EXPECT_EQ(r.status, 2) << args.size();
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("sonoteka-cli: ", 0), 0u) << r.err;
+  }
+}
+
+TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
+  TempDir dir;
+  const std::string home = dir / "maison avec 'espaces'";
+  CliRun r = cli(dir, {"site", "show", "--home", home});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("site init-demo"), std::string::npos);
+
+  r = cli(dir, {"site", "init-demo", "--home", home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli(dir, {"site", "init-demo", "--home", home});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Un site existe déjà"), std::string::npos);
+
+  r = cli(dir, {"site", "show", "--home=" + home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Base 01: Base 01 [active]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("01 Radio Démo FM [active]"), std::string::npos);
+  EXPECT_NE(r.out.find("02 Radio Démo Classique [active]"), std::string::npos);
+  EXPECT_NE(r.out.find("Mus_02 0:" + home + "/drives/c/QZ_Sons/Station02/Musique/"), std::string::npos);
+  EXPECT_TRUE(test::Exists(home + "/drives/c/QZ_Sons/Station02/Musique/"));
+
+  r = cli(dir, {"log", "write", "--home", home, "Essai", "du", "journal"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string file = r.out.substr(0, r.out.find('\n'));
+  EXPECT_EQ(file, home + "/drives/c/AudioLog/Histo_Vexa_Sonoteka/" + D2S(SystemClock().now()) + ".Log");
+  const std::string content = ReadFile(file);
+  EXPECT_EQ(content.rfind("==:==:==:====:=:=:=:====", 0), 0u);
+  EXPECT_NE(content.find(" : : : :    :Essai du journal\n"), std::string::npos);
+
+  r = cli(dir, {"app", "start", "--home", home});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(ReadFile(file).find("----- Sonoteka: Init: Fin -----"), std::string::npos);
+}
+
+}  // namespace sono
