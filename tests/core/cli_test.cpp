@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <regex>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -84,7 +85,9 @@ TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
   EXPECT_EQ(file, home + "/drives/c/AudioLog/Histo_Vexa_Sonoteka/" + D2S(SystemClock().now()) + ".Log");
   const std::string content = ReadFile(file);
   EXPECT_EQ(content.rfind("==:==:==:====:=:=:=:====", 0), 0u);
-  EXPECT_NE(content.find(" : : : :    :Essai du journal\n"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(
+      content, std::regex("\n[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3} : : : :[ 0-9x]{4}:Essai du journal\n")))
+      << content;
 
   r = cli(dir, {"app", "start", "--home", home});
   EXPECT_EQ(r.status, 0) << r.err;
