@@ -1,0 +1,362 @@
+// Record manager throughput on a station song file (100,000 records of 900
+// bytes, six keys), each figure next to the same work done with LMDB's C API
+// on the same table layout. One JSON object per line.
+#include <lmdb.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "btr.h"
+
+namespace {
+
+using namespace sono::btr;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRecords = 100000;
+constexpr std::size_t kRecLen = 900;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+void fail(const char* what, int code) {
+  std::fprintf(stderr, "bench_btr: %s failed: %d\n", what, code);
+  std::exit(1);
+}
+
+void ck(int rc, const char* what) {
+  if (rc != 0) fail(what, rc);
+}
+
+FileDef songDef() {
+  FileDef d;
+  d.recordLength = kRecLen;
+  d.pageSize = 2048;
+  auto k = [](std::uint16_t p, std::uint16_t l, std::uint16_t f) { return KeyDef{{KeySegment{p, l, f}}}; };
+  d.keys = {k(1, 8, 2), k(9, 5, 3), k(19, 5, 3), k(64, 5, 3), k(69, 5, 3), k(24, 20, 1027)};
+  return d;
+}
+
+// Records in random code order; titles repeat (about five songs per title)
+// so that key 5 walks through duplicates.
+std::vector<std::string> makeRecords() {
+  std::mt19937 rng(42);
+  std::vector<int> order(kRecords);
+  for (int i = 0; i < kRecords; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), rng);
+  std::vector<std::string> out;
+  out.reserve(kRecords);
+  char buf[64];
+  for (int i : order) {
+    std::string r(kRecLen, ' ');
+    auto set = [&](std::size_t pos, const char* v) { std::memcpy(&r[pos - 1], v, std::strlen(v)); };
+    std::snprintf(buf, sizeof buf, "S%07d", i);
+    set(1, buf);
+    std::snprintf(buf, sizeof buf, "A%04u", unsigned(rng() % 5000));
+    set(9, buf);
+    std::snprintf(buf, sizeof buf, "B%04u", unsigned(rng() % 300));
+    set(19, buf);
+    std::snprintf(buf, sizeof buf, "%s title %05u", (rng() % 2) ? "la" : "Le", unsigned(rng() % 20000));
+    set(24, buf);
+    std::snprintf(buf, sizeof buf, "D%04u", unsigned(rng() % 200));
+    set(64, buf);
+    std::snprintf(buf, sizeof buf, "C%04u", unsigned(rng() % 40));
+    set(69, buf);
+    for (std::size_t j = 120; j < kRecLen; ++j) r[j] = static_cast<char>('a' + (i + j) % 26);
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
+// `ratio` compares with raw LMDB reading inside one long read transaction;
+// `perCall` with raw LMDB taking a fresh snapshot for every operation, as any
+// call-by-call interface must to see other processes' commits.
+void report(const char* name, double value, const char* target, double ratio, double perCall = 0) {
+  if (ratio > 0 && perCall > 0)
+    std::printf("{\"name\":\"%s\",\"value\":%.0f,\"unit\":\"ops/s\",\"target\":\"%s\",\"ratio\":%.2f,"
+                "\"ratio_to\":\"raw LMDB\",\"ratio_snapshot_per_call\":%.2f}\n",
+                name, value, target, ratio, perCall);
+  else if (ratio > 0)
+    std::printf("{\"name\":\"%s\",\"value\":%.0f,\"unit\":\"ops/s\",\"target\":\"%s\",\"ratio\":%.2f,"
+                "\"ratio_to\":\"raw LMDB\"}\n",
+                name, value, target, ratio);
+  else
+    std::printf("{\"name\":\"%s\",\"value\":%.0f,\"unit\":\"ops/s\"}\n", name, value);
+  std::fflush(stdout);
+}
+
+// Best rate of three runs of `run`, which returns the operations it did.
+template <class F>
+double bestRate(F run) {
+  double best = 0;
+  for (int i = 0; i < 3; ++i) {
+    auto t0 = Clock::now();
+    const double ops = run();
+    best = std::max(best, ops / seconds(t0, Clock::now()));
+  }
+  return best;
+}
+
+// ---------------------------------------------------------------------------
+// Through BTRCALL.
+
+struct Layer {
+  char pb[128];
+  std::string path;
+  char key[255];
+  char data[kRecLen];
+
+  int call(int op, const void* rec, int kn) {
+    std::uint32_t len = kRecLen;
+    if (rec) std::memcpy(data, rec, kRecLen);
+    return BTRCALL(op, pb, data, len, key, 255, kn);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// LMDB directly: the same tables (records by big-endian position, one table
+// per key, folded key bytes plus a sequence for keys with duplicates).
+
+struct Raw {
+  MDB_env* env = nullptr;
+  MDB_dbi rec = 0;
+  MDB_dbi keys[6] = {};
+  struct Seg {
+    int pos, len;
+    bool dup, fold;
+  };
+  Seg segs[6] = {{1, 8, false, false}, {9, 5, true, false},  {19, 5, true, false},
+                 {64, 5, true, false}, {69, 5, true, false}, {24, 20, true, true}};
+  unsigned char upper[256];
+
+  explicit Raw(const std::string& path) {
+    for (int c = 0; c < 256; ++c) upper[c] = foldCase1252(static_cast<unsigned char>(c));
+    ck(mdb_env_create(&env), "mdb_env_create");
+    mdb_env_set_maxdbs(env, 10);
+    mdb_env_set_mapsize(env, std::size_t(1) << 30);
+    ck(mdb_env_open(env, path.c_str(), MDB_NOSUBDIR, 0664), "mdb_env_open");
+    MDB_txn* t;
+    ck(mdb_txn_begin(env, nullptr, 0, &t), "begin");
+    ck(mdb_dbi_open(t, "rec", MDB_CREATE, &rec), "dbi");
+    for (int i = 0; i < 6; ++i) {
+      char name[8];
+      std::snprintf(name, sizeof name, "k%d", i);
+      ck(mdb_dbi_open(t, name, MDB_CREATE, &keys[i]), "dbi");
+    }
+    ck(mdb_txn_commit(t), "commit");
+  }
+  ~Raw() { mdb_env_close(env); }
+
+  std::size_t entry(int k, const char* r, std::uint64_t seq, unsigned char* out) const {
+    const Seg& s = segs[k];
+    for (int i = 0; i < s.len; ++i) {
+      const auto c = static_cast<unsigned char>(r[s.pos - 1 + i]);
+      out[i] = s.fold ? upper[c] : c;
+    }
+    if (!s.dup) return s.len;
+    for (int i = 7; i >= 0; --i, seq >>= 8) out[s.len + i] = static_cast<unsigned char>(seq);
+    return s.len + 8;
+  }
+
+  void insertAll(const std::vector<std::string>& records) {
+    MDB_txn* t;
+    ck(mdb_txn_begin(env, nullptr, 0, &t), "begin");
+    std::uint64_t pos = 1;
+    for (const std::string& r : records) {
+      unsigned char pk[8], e[64];
+      for (int i = 7, p = 0; i >= 0; --i, ++p) pk[p] = static_cast<unsigned char>(pos >> (8 * i));
+      MDB_val k{8, pk}, v{56 + kRecLen, nullptr};
+      ck(mdb_put(t, rec, &k, &v, MDB_RESERVE | MDB_APPEND), "put rec");
+      std::memset(v.mv_data, 0, 56);
+      std::memcpy(static_cast<char*>(v.mv_data) + 56, r.data(), kRecLen);
+      for (int i = 0; i < 6; ++i) {
+        MDB_val ek{entry(i, r.data(), pos, e), e}, ev{8, pk};
+        ck(mdb_put(t, keys[i], &ek, &ev, MDB_NOOVERWRITE), "put key");
+      }
+      ++pos;
+    }
+    ck(mdb_txn_commit(t), "commit");
+  }
+};
+
+}  // namespace
+
+int main() {
+  char tmpl[] = "/tmp/bench-btr-XXXXXX";
+  if (!mkdtemp(tmpl)) fail("mkdtemp", errno);
+  const std::string dir = tmpl;
+  const std::vector<std::string> records = makeRecords();
+  std::vector<std::string> codes;
+  {
+    std::mt19937 rng(7);
+    for (int i = 0; i < kRecords; ++i) codes.push_back(records[rng() % kRecords].substr(0, 8));
+  }
+
+  // Inserts inside one transaction. The runs alternate between the layer and
+  // raw LMDB so that both meet the same allocator and page-cache state.
+  Layer L;
+  std::memset(L.pb, ' ', sizeof L.pb);
+  double insertRate = 0, rawInsertRate = 0;
+  const std::string path = dir + "/FRADA22.bt6";
+  for (int run = 0; run < 3; ++run) {
+    {
+      const std::string rawPath = dir + "/raw" + std::to_string(run) + ".mdb";
+      Raw raw(rawPath);
+      auto t0 = Clock::now();
+      raw.insertAll(records);
+      rawInsertRate = std::max(rawInsertRate, kRecords / seconds(t0, Clock::now()));
+      if (run < 2) {
+        unlink(rawPath.c_str());
+        unlink((rawPath + "-lock").c_str());
+      }
+    }
+    ck(createFile(path, songDef()), "create");
+    std::memset(L.pb, ' ', sizeof L.pb);
+    std::string key = path;
+    key.resize(255, ' ');
+    std::memcpy(L.key, key.data(), 255);
+    std::uint32_t len = 0;
+    ck(BTRCALL(kOpen, L.pb, nullptr, len, L.key, 255, 0), "open");
+    auto t0 = Clock::now();
+    ck(L.call(kBeginTransaction, nullptr, 0), "begin");
+    for (const std::string& r : records) ck(L.call(kInsert, r.data(), 0), "insert");
+    ck(L.call(kEndTransaction, nullptr, 0), "end");
+    insertRate = std::max(insertRate, kRecords / seconds(t0, Clock::now()));
+    if (run < 2) {
+      ck(BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0), "close");
+      unlink(path.c_str());
+      unlink((path + "-lock").c_str());
+    }
+  }
+  Raw raw(dir + "/raw2.mdb");
+
+  // Get next along key 5 (titles with duplicates), whole file.
+  const double nextRate = bestRate([&] {
+    std::memset(L.key, 0, 255);
+    int s = L.call(kGetFirst, nullptr, 5);
+    double n = 0;
+    while (s == 0) {
+      ++n;
+      s = L.call(kGetNext, nullptr, 5);
+    }
+    if (n != kRecords) fail("get next count", int(n));
+    return n;
+  });
+  char sink[kRecLen];
+  const double rawNextRate = bestRate([&] {
+    MDB_txn* t;
+    MDB_cursor* c;
+    ck(mdb_txn_begin(raw.env, nullptr, MDB_RDONLY, &t), "begin");
+    ck(mdb_cursor_open(t, raw.keys[5], &c), "cursor");
+    MDB_val k, v;
+    double n = 0;
+    for (int rc = mdb_cursor_get(c, &k, &v, MDB_FIRST); rc == 0; rc = mdb_cursor_get(c, &k, &v, MDB_NEXT)) {
+      MDB_val rk = v, rv;
+      ck(mdb_get(t, raw.rec, &rk, &rv), "get rec");
+      std::memcpy(sink, static_cast<char*>(rv.mv_data) + 56, kRecLen);
+      ++n;
+    }
+    mdb_cursor_close(c);
+    mdb_txn_abort(t);
+    return n;
+  });
+
+  const double rawNextPerTxnRate = bestRate([&] {
+    MDB_txn* t;
+    MDB_cursor* c;
+    ck(mdb_txn_begin(raw.env, nullptr, MDB_RDONLY, &t), "begin");
+    ck(mdb_cursor_open(t, raw.keys[5], &c), "cursor");
+    mdb_txn_reset(t);
+    unsigned char last[64];
+    std::size_t lastLen = 0;
+    double n = 0;
+    for (;;) {
+      ck(mdb_txn_renew(t), "renew");
+      ck(mdb_cursor_renew(t, c), "cursor renew");
+      MDB_val k{lastLen, last}, v;
+      int rc;
+      if (lastLen == 0) {
+        rc = mdb_cursor_get(c, &k, &v, MDB_FIRST);
+      } else {
+        rc = mdb_cursor_get(c, &k, &v, MDB_SET_RANGE);
+        if (rc == 0 && k.mv_size == lastLen && std::memcmp(k.mv_data, last, lastLen) == 0)
+          rc = mdb_cursor_get(c, &k, &v, MDB_NEXT);
+      }
+      if (rc != 0) {
+        mdb_txn_reset(t);
+        break;
+      }
+      MDB_val rk = v, rv;
+      ck(mdb_get(t, raw.rec, &rk, &rv), "get rec");
+      std::memcpy(sink, static_cast<char*>(rv.mv_data) + 56, kRecLen);
+      std::memcpy(last, k.mv_data, k.mv_size);
+      lastLen = k.mv_size;
+      mdb_txn_reset(t);
+      ++n;
+    }
+    mdb_cursor_close(c);
+    mdb_txn_abort(t);
+    return n;
+  });
+
+  // Get equal on random codes.
+  const double equalRate = bestRate([&] {
+    for (const std::string& code : codes) {
+      std::memcpy(L.key, code.data(), 8);
+      ck(L.call(kGetEqual, nullptr, 0), "get equal");
+    }
+    return double(codes.size());
+  });
+  const double rawEqualRate = bestRate([&] {
+    MDB_txn* t;
+    ck(mdb_txn_begin(raw.env, nullptr, MDB_RDONLY, &t), "begin");
+    for (const std::string& code : codes) {
+      MDB_val k{8, const_cast<char*>(code.data())}, v, rv;
+      ck(mdb_get(t, raw.keys[0], &k, &v), "get key");
+      ck(mdb_get(t, raw.rec, &v, &rv), "get rec");
+      std::memcpy(sink, static_cast<char*>(rv.mv_data) + 56, kRecLen);
+    }
+    mdb_txn_abort(t);
+    return double(codes.size());
+  });
+  // The same with a fresh snapshot per lookup, as a call-by-call interface
+  // must take to see other processes' commits.
+  const double rawEqualPerTxnRate = bestRate([&] {
+    MDB_txn* t;
+    ck(mdb_txn_begin(raw.env, nullptr, MDB_RDONLY, &t), "begin");
+    mdb_txn_reset(t);
+    for (const std::string& code : codes) {
+      ck(mdb_txn_renew(t), "renew");
+      MDB_val k{8, const_cast<char*>(code.data())}, v, rv;
+      ck(mdb_get(t, raw.keys[0], &k, &v), "get key");
+      ck(mdb_get(t, raw.rec, &v, &rv), "get rec");
+      std::memcpy(sink, static_cast<char*>(rv.mv_data) + 56, kRecLen);
+      mdb_txn_reset(t);
+    }
+    mdb_txn_abort(t);
+    return double(codes.size());
+  });
+
+  report("btr.get_next", nextRate, ">= 500000", rawNextRate / nextRate, rawNextPerTxnRate / nextRate);
+  report("lmdb.get_next", rawNextRate, "", 0);
+  report("lmdb.get_next_snapshot_per_call", rawNextPerTxnRate, "", 0);
+  report("btr.get_equal", equalRate, ">= 400000", rawEqualRate / equalRate, rawEqualPerTxnRate / equalRate);
+  report("lmdb.get_equal", rawEqualRate, "", 0);
+  report("lmdb.get_equal_snapshot_per_call", rawEqualPerTxnRate, "", 0);
+  report("btr.insert_in_transaction", insertRate, ">= 50000", rawInsertRate / insertRate);
+  report("lmdb.insert_in_transaction", rawInsertRate, "", 0);
+
+  std::uint32_t len = 0;
+  BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0);
+  const IntegrityReport rep = checkIntegrity(dir + "/FRADA22.bt6");
+  if (!rep.ok() || rep.records != kRecords) fail("integrity", rep.status);
+  for (const char* f : {"/FRADA22.bt6", "/FRADA22.bt6-lock", "/raw2.mdb", "/raw2.mdb-lock"})
+    unlink((dir + f).c_str());
+  rmdir(dir.c_str());
+  return 0;
+}
