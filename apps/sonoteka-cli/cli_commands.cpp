@@ -1,4 +1,5 @@
 #include "cli_commands.h"
+#include "cli_session.h"
 
 #include <cstdio>
 #include <fmt/format.h>
@@ -13,48 +14,6 @@
 namespace sono::cli {
 
 namespace {
-
-// The command line has no window components: their versions show as "-".
-LogHeaderInfo headerInfo() {
-  LogHeaderInfo h;
-  h.exeName = "Vexa_Sonoteka";
-  h.propertyGridVersion = h.calendarVersion = h.skinFrameworkVersion = "-";
-  h.recorderVersion = h.playerVersion = SONOTEKA_VERSION;
-  return h;
-}
-
-// The real ports and the application object, bound for one command.
-struct Session {
-  explicit Session(const Options& options)
-      : prompt(options.interactive), scheduler(clock),
-        app(AppPorts{prompt, events, clock, scheduler, desktop}, MachineEnvironment(options.home),
-            headerInfo()) {
-    events.pollers.push_back([this] { scheduler.runDue(); });
-    app.log().onWriteFailure = [](const std::string& text) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    };
-  }
-  // Reads the site as the program does at start-up.
-  bool loadSite() {
-    if (!File_Exist(app.config().programFolder() + "Settings/Vexa_Config.ini") &&
-        !File_Exist(app.config().windowsFolder() + "Win.ini")) {
-      std::fprintf(stderr, "Aucun site dans %s (sonoteka-cli site init-demo le crée)\n",
-                   app.config().programFolder().c_str());
-      return false;
-    }
-    app.InitGeneralSysteme();
-    app.config().InitGeneralPath(true);
-    app.config().InitGeneralSite();
-    return true;
-  }
-
-  SystemClock clock;
-  ConsolePrompt prompt;
-  PollingEventLoop events;
-  ClockScheduler scheduler;
-  SystemDesktop desktop;
-  Application app;
-};
 
 // Labels padded by characters, not bytes, so accented ones line up.
 void printFolder(const std::string& label, const std::string& folder) {
@@ -72,8 +31,8 @@ int SiteInitDemo(const Options& options) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  Session session(options);
-  if (!session.loadSite()) return 1;
+  Session session(options, true);
+  if (!session.loadSite() || !session.createMissingFiles()) return 1;
   std::printf("Site de démonstration créé dans %s\n", home.c_str());
   return 0;
 }
@@ -142,6 +101,14 @@ int AppStart(const Options& options) {
   Session session(options);
   Application& app = session.app;
   session.events.pollers.push_back([&app] { app.pollInstance(); });
+  app.hooks.openDatabase = [&session] {
+    const int stations = session.app.config().current().stationCount;
+    session.layer.PervasiveOuvertureFichiers(session.app.config().currentBase(), 1, stations);
+  };
+  app.hooks.closeDatabase = [&session] {
+    const int stations = session.app.config().current().stationCount;
+    session.layer.PervasiveFermetureFichiers(session.app.config().currentBase(), 1, stations);
+  };
   if (!app.Form_Initialize()) return 1;
   if (!app.Form_Load()) {
     std::fprintf(stderr, "Le programme n'a pas démarré.\n");

@@ -2,22 +2,39 @@
 // and checks. Questions are answered with their default (No, Cancel, Ok) unless
 // --interactive is given. Exit status: 0 done, 1 failed, 2 bad usage.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli_commands.h"
+#include "core/text.h"
+#include "data/catalogue.h"
 
 namespace {
 
 void usage() {
   std::fputs(
       "usage: sonoteka-cli COMMAND [--home DIR] [--interactive] [ARGS…]\n"
-      "  site init-demo        crée un site de démonstration\n"
-      "  site show             affiche les bases, stations et dossiers du site\n"
-      "  log write TEXTE…      écrit une ligne dans le journal du jour\n"
-      "  app start             démarre puis ferme le programme sans fenêtre\n",
+      "  site init-demo                  crée un site de démonstration\n"
+      "  site show                       affiche les bases, stations et dossiers du site\n"
+      "  log write TEXTE…                écrit une ligne dans le journal du jour\n"
+      "  app start                       démarre puis ferme le programme sans fenêtre\n"
+      "  db create-missing               crée les fichiers manquants de la base\n"
+      "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
+      "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n",
       stderr);
+}
+
+int bad(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 2;
+}
+
+// "022" or "22": a file number of the catalogue.
+bool parseFile(const std::string& text, int& file) {
+  const auto n = sono::ParseInt(text);
+  if (!n || *n < 0 || *n >= sono::data::kCatalogueSize) return false;
+  file = static_cast<int>(*n);
+  return sono::data::Catalogue()[file].used();
 }
 
 }  // namespace
@@ -26,40 +43,56 @@ int main(int argc, char** argv) {
   sono::cli::Options options;
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--home") {
-      if (i + 1 >= argc) {
-        std::fputs("sonoteka-cli: --home demande un dossier\n", stderr);
-        return 2;
+    std::string arg = argv[i];
+    std::string value;
+    bool hasValue = false;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      value = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+      hasValue = true;
+    }
+    if (arg == "--home" || arg == "--station" || arg == "--key") {
+      if (!hasValue) {
+        if (i + 1 >= argc) return bad(arg + " demande une valeur");
+        value = argv[++i];
       }
-      options.home = argv[++i];
-    } else if (arg.rfind("--home=", 0) == 0) {
-      options.home = arg.substr(7);
+      if (arg == "--home") {
+        options.home = value;
+        continue;
+      }
+      const auto n = sono::ParseInt(value);
+      if (!n || *n < 0 || *n > 99) return bad(arg + " demande un nombre: " + value);
+      (arg == "--station" ? options.station : options.key) = static_cast<int>(*n);
     } else if (arg == "--interactive") {
       options.interactive = true;
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
+    } else if (arg.rfind("--", 0) == 0) {
+      return bad("option inconnue: " + arg);
     } else {
       words.push_back(arg);
     }
   }
-  if (words.size() < 2) {
-    std::fputs("sonoteka-cli: commande manquante (voir --help)\n", stderr);
-    return 2;
-  }
-  const std::string group = words[0], command = words[1];
+  // Commands of other modules register here, before the two-word commands.
+  if (words.empty()) return bad("commande manquante (voir --help)");
+  if (words.size() < 2) return bad("commande manquante (voir --help)");
+  const std::string command = words[0] + " " + words[1];
   const std::vector<std::string> rest(words.begin() + 2, words.end());
-  if (group == "site" && command == "init-demo" && rest.empty()) return sono::cli::SiteInitDemo(options);
-  if (group == "site" && command == "show" && rest.empty()) return sono::cli::SiteShow(options);
-  if (group == "log" && command == "write") {
-    if (rest.empty()) {
-      std::fputs("sonoteka-cli: log write demande un texte\n", stderr);
-      return 2;
-    }
+  if (command == "log write") {
+    if (rest.empty()) return bad("log write demande un texte");
     return sono::cli::LogWrite(options, rest);
   }
-  if (group == "app" && command == "start" && rest.empty()) return sono::cli::AppStart(options);
-  std::fprintf(stderr, "sonoteka-cli: commande inconnue: %s %s\n", group.c_str(), command.c_str());
-  return 2;
+  if (command == "db stat" || command == "db dump") {
+    int file = 0;
+    if (rest.size() != 1) return bad(command + " demande un numéro de fichier");
+    if (!parseFile(rest[0], file)) return bad("fichier inconnu: " + rest[0]);
+    return command == "db stat" ? sono::cli::DbStat(options, file) : sono::cli::DbDump(options, file);
+  }
+  if (!rest.empty()) return bad("argument en trop: " + rest[0]);
+  if (command == "site init-demo") return sono::cli::SiteInitDemo(options);
+  if (command == "site show") return sono::cli::SiteShow(options);
+  if (command == "app start") return sono::cli::AppStart(options);
+  if (command == "db create-missing") return sono::cli::DbCreateMissing(options);
+  return bad("commande inconnue: " + command);
 }

@@ -8,12 +8,14 @@ void ManualClock::sleepMs(int ms) {
 }
 
 // With no scripted answer, a box takes the answer a careful user gives:
-// "No" to a question, "Cancel" where there is one, "Ok" to a notice.
+// "No" to a question, "Cancel" where there is one, "Ignore" to an error
+// report, "Ok" to a notice.
 static Answer defaultAnswer(Buttons b) {
   switch (b) {
     case Buttons::YesNo: return Answer::No;
     case Buttons::YesNoCancel: return Answer::Cancel;
     case Buttons::OkCancel: return Answer::Cancel;
+    case Buttons::AbortRetryIgnore: return Answer::Ignore;
     case Buttons::Ok: break;
   }
   return Answer::Ok;

@@ -14,8 +14,8 @@
 namespace sono {
 
 enum class Icon { None, Critical, Question, Exclamation, Information };
-enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
-enum class Answer { Ok, Cancel, Yes, No };
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore };
+enum class Answer { Ok, Cancel, Yes, No, Abort, Retry, Ignore };
 
 class Prompt {
  public:

@@ -74,6 +74,10 @@ Answer ConsolePrompt::message(const std::string& text, Icon icon, Buttons button
     case Buttons::OkCancel: fallback = Answer::Cancel; choices = "(O)k / (A)nnuler"; break;
     case Buttons::YesNo: fallback = Answer::No; choices = "(O)ui / (N)on"; break;
     case Buttons::YesNoCancel: fallback = Answer::Cancel; choices = "(O)ui / (N)on / (A)nnuler"; break;
+    case Buttons::AbortRetryIgnore:
+      fallback = Answer::Ignore;
+      choices = "(A)bandonner / (R)éessayer / (I)gnorer";
+      break;
   }
   if (!choices) return Answer::Ok;
   std::fprintf(out_, "%s ? ", choices);
@@ -84,6 +88,11 @@ Answer ConsolePrompt::message(const std::string& text, Icon icon, Buttons button
     return fallback;
   }
   const char c = line->empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>((*line)[0])));
+  if (buttons == Buttons::AbortRetryIgnore) {
+    if (c == 'A') return Answer::Abort;
+    if (c == 'R') return Answer::Retry;
+    return Answer::Ignore;
+  }
   if (c == 'O') return buttons == Buttons::OkCancel ? Answer::Ok : Answer::Yes;
   if (c == 'N' && buttons != Buttons::OkCancel) return Answer::No;
   return fallback;

@@ -89,6 +89,23 @@ TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
       content, std::regex("\n[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3} : : : :[ 0-9x]{4}:Essai du journal\n")))
       << content;
 
+  r = cli(dir, {"db", "stat", "022", "--home", home, "--station", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("FRADB22.bt6 (Morceaux)\nEnregistrements: 0\nLongueur d'enregistrement: 900\n"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Clé 5: 24:20:1027 (doublons, modifiable, sans casse), 0 valeur(s)"),
+            std::string::npos) << r.out;
+  r = cli(dir, {"db", "dump", "22", "--home", home, "--key=5"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = cli(dir, {"db", "stat", "022", "--home", home, "--station", "3"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "N° station hors limite: 3\n");
+  for (const char* badFile : {"999", "038", "abc"}) {
+    r = cli(dir, {"db", "dump", badFile, "--home", home});
+    EXPECT_EQ(r.status, 2) << badFile;
+  }
+
   r = cli(dir, {"app", "start", "--home", home});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(ReadFile(file).find("----- Sonoteka: Init: Fin -----"), std::string::npos);

@@ -1,0 +1,80 @@
+#include "cli_session.h"
+
+#include <cstdlib>
+
+#include "core/files.h"
+
+namespace sono::cli {
+
+namespace {
+// The command line has no window components: their versions show as "-".
+LogHeaderInfo headerInfo() {
+  LogHeaderInfo h;
+  h.exeName = "Vexa_Sonoteka";
+  h.propertyGridVersion = h.calendarVersion = h.skinFrameworkVersion = "-";
+  h.recorderVersion = h.playerVersion = SONOTEKA_VERSION;
+  return h;
+}
+FILE* openDevNull(bool quiet) { return quiet ? std::fopen("/dev/null", "w") : nullptr; }
+}  // namespace
+
+Session::Session(const Options& options, bool quiet)
+    : devNull(openDevNull(quiet)),
+      prompt(options.interactive && !quiet, devNull ? devNull : stderr),
+      scheduler(clock),
+      app(AppPorts{prompt, events, clock, scheduler, desktop}, MachineEnvironment(options.home),
+          headerInfo()),
+      layer(app.config(), app.log(), prompt, clock) {
+  events.pollers.push_back([this] { scheduler.runDue(); });
+  // "Abort" in a database error report ends the program after its unload sequence.
+  layer.onAbort = [this] {
+    app.Form_Unload();
+    std::exit(1);
+  };
+  app.log().onWriteFailure = [](const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  };
+}
+
+Session::~Session() {
+  if (devNull) std::fclose(devNull);
+}
+
+bool Session::loadSite() {
+  if (!File_Exist(app.config().programFolder() + "Settings/Vexa_Config.ini") &&
+      !File_Exist(app.config().windowsFolder() + "Win.ini")) {
+    std::fprintf(stderr, "Aucun site dans %s (sonoteka-cli site init-demo le crée)\n",
+                 app.config().programFolder().c_str());
+    return false;
+  }
+  app.InitGeneralSysteme();
+  app.config().InitGeneralPath(true);
+  app.config().InitGeneralSite();
+  return true;
+}
+
+bool Session::createMissingFiles() {
+  const int base = app.config().currentBase();
+  const int stations = app.config().current().stationCount;
+  std::vector<int> files = {0};
+  files.insert(files.end(), data::kProgramFiles.begin(), data::kProgramFiles.end());
+  bool ok = true;
+  for (int file : files) {
+    const bool perStation = data::Catalogue()[file].perStation == 'O';
+    for (int station = 1; station <= (perStation ? stations : 1); ++station) {
+      const std::string path = layer.NomFichierBTR(base, file, station);
+      if (File_Exist(path)) continue;
+      const int status = layer.CreationStructureVide(path, file);
+      if (status == 0) {
+        std::printf("Créé: %s\n", path.c_str());
+      } else {
+        std::fprintf(stderr, "Impossible de créer %s: %s", path.c_str(),
+                     data::PervasiveLayer::ErreurBTrieveLibelle(status, path).c_str());
+        ok = false;
+      }
+    }
+  }
+  return ok;
+}
+
+}  // namespace sono::cli

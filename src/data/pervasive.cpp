@@ -1,0 +1,425 @@
+#include "data/pervasive.h"
+
+#include <cstring>
+#include <fmt/format.h>
+
+#include "core/datetime.h"
+#include "core/files.h"
+#include "core/ini.h"
+#include "core/text.h"
+
+namespace sono::data {
+
+namespace {
+constexpr const char* kModule = "Lib_Data_Pervasive";
+constexpr int kSongFile = 22;
+
+bool isTransaction(int op) { return op == 19 || op == 20 || op == 21 || op == 1019; }
+bool isRead(int op) { return (op >= 5 && op <= 13) || op == 23 || op == 24 || (op >= 33 && op <= 35); }
+bool isNetworkStatus(int status) { return status >= 3000 && status <= 3132; }
+
+std::string withoutControls(const std::string& key) {
+  std::string out;
+  for (unsigned char c : key)
+    if (c >= 0x20 && c != 0x7F) out.push_back(static_cast<char>(c));
+  return out;
+}
+
+void blankBlock(std::array<char, 128>& block) { block.fill(' '); }
+}  // namespace
+
+PervasiveLayer::PervasiveLayer(SiteConfig& config, TraceLogger& log, Prompt& prompt, Clock& clock)
+    : config_(config), log_(log), prompt_(prompt), clock_(clock),
+      slots_(static_cast<size_t>(kMaxBases) * kCatalogueSize * kMaxStations) {
+  call = [](int op, void* pos, void* data, std::uint32_t& length, void* key, int keyLength,
+            int keyNumber) { return btr::BTRCALL(op, pos, data, length, key, keyLength, keyNumber); };
+  for (auto& s : slots_) blankBlock(s.block);
+  const auto& catalogue = Catalogue();
+  for (int f = 0; f < kCatalogueSize; ++f)
+    records_[f].assign(static_cast<size_t>(std::max(catalogue[f].recordLength, 0)), ' ');
+  recovery3111 = LectureIni(config_.settingsFile(), "Pervasive", "Recuperation3111", "1") != "0";
+}
+
+int PervasiveLayer::stationIndex(int file, int station) const {
+  if (Catalogue()[file].perStation != 'O') return 0;
+  return std::clamp(station, 1, kMaxStations) - 1;
+}
+
+PervasiveLayer::Slot& PervasiveLayer::slot(int base, int file, int station) {
+  return slots_[(static_cast<size_t>(base) * kCatalogueSize + file) * kMaxStations +
+                stationIndex(file, station)];
+}
+
+const PervasiveLayer::Slot& PervasiveLayer::slot(int base, int file, int station) const {
+  return slots_[(static_cast<size_t>(base) * kCatalogueSize + file) * kMaxStations +
+                stationIndex(file, station)];
+}
+
+bool PervasiveLayer::isOpen(int base, int file, int station) const {
+  if (base < 0 || base >= kMaxBases || file < 0 || file >= kCatalogueSize) return false;
+  return slot(base, file, station).open;
+}
+
+std::string PervasiveLayer::NomFichierBTR(int base, int file, int station) const {
+  const CatalogueEntry& e = Catalogue().at(static_cast<size_t>(file));
+  std::string name = Trim(e.name);
+  if (e.perStation == 'O' && name.size() >= 5)
+    name[4] = static_cast<char>('A' + std::clamp(station, 1, kMaxStations) - 1);
+  return config_.base(base).dataFolder + name + ".bt6";
+}
+
+// ------------------------------------------------------------ open and close
+
+int PervasiveLayer::openPhysical(Slot& s, const std::string& path) {
+  blankBlock(s.block);
+  std::string key = path;
+  std::uint32_t length = 0;
+  char data[1] = {0};
+  std::vector<char> keyBuffer(std::max<size_t>(path.size() + 1, btr::kMaxKeyLength + 1), 0);
+  std::memcpy(keyBuffer.data(), key.data(), key.size());
+  const int st = call(0, s.block.data(), data, length, keyBuffer.data(),
+                      static_cast<int>(keyBuffer.size()), 0);
+  s.path = path;
+  s.open = st == 0;
+  s.openStatus = st;
+  s.inTransaction = false;
+  return st;
+}
+
+void PervasiveLayer::closePhysical(Slot& s) {
+  if (!s.open) return;
+  std::uint32_t length = 0;
+  char data[1] = {0};
+  char key[btr::kMaxKeyLength] = {};
+  const int st = call(1, s.block.data(), data, length, key, sizeof key, 0);
+  if (st != 0) log_.TraceLog("Unable to close: " + s.path);
+  blankBlock(s.block);
+  s.open = false;
+  s.inTransaction = false;
+}
+
+int PervasiveLayer::CreationStructureVide(const std::string& path, int file) {
+  std::vector<std::uint8_t> spec = btr::encodeFileDef(FileDefinition(file));
+  std::uint32_t length = static_cast<std::uint32_t>(spec.size());
+  std::vector<char> keyBuffer(std::max<size_t>(path.size() + 1, btr::kMaxKeyLength), ' ');
+  std::memcpy(keyBuffer.data(), path.data(), path.size());
+  keyBuffer[path.size()] = '\0';
+  std::array<char, 128> block{};
+  blankBlock(block);
+  const int st = call(14, block.data(), spec.data(), length, keyBuffer.data(),
+                      static_cast<int>(keyBuffer.size()), 0);
+  if (st != 0) log_.TraceLog("Err: Create empty structure: " + path + ": status " + std::to_string(st));
+  return st;
+}
+
+void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int lastStation, int file) {
+  const bool perStation = Catalogue()[file].perStation == 'O';
+  for (int station = firstStation; station <= (perStation ? lastStation : firstStation); ++station) {
+    Slot& s = slot(base, file, station);
+    if (s.open) closePhysical(s);
+    const std::string path = NomFichierBTR(base, file, station);
+    if (!File_Exist(path) && CreatedWhenMissing(file)) {
+      log_.TraceLog(base, station, -1, "File: " + path + " not found |Create empty structure");
+      CreationStructureVide(path, file);
+    }
+    blankBlock(s.block);
+    s.path = path;
+    if (!File_Exist(path)) {
+      s.open = false;
+      s.openStatus = btr::status::kFileNotFound;
+      log_.TraceLog(base, station, -1, "File: " + path + " not found");
+      continue;
+    }
+    const int st = openPhysical(s, path);
+    if (st != 0) ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station, 0);
+  }
+}
+
+void PervasiveLayer::FichierPervasiveFermer(int base, int firstStation, int lastStation, int file) {
+  const bool perStation = Catalogue()[file].perStation == 'O';
+  for (int station = firstStation; station <= (perStation ? lastStation : firstStation); ++station)
+    closePhysical(slot(base, file, station));
+}
+
+void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int lastStation) {
+  log_.TraceLog(base, -1, -1, "----- Sonoteka: Pervasive files Open: Start");
+  if (baseOpen_[base]) {
+    if (announce) announce("Sonoteka: Pervasive: Open: Close previous files");
+    PervasiveFermetureFichiers(base, firstStation, lastStation);
+  }
+  for (int file : kProgramFiles) {
+    if (announce) announce("Sonoteka: Pervasive: Open: " + std::to_string(file));
+    FichierPervasiveOuvrir(base, firstStation, lastStation, file);
+  }
+  baseOpen_[base] = true;
+  if (!File_Exist(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
+    prompt_.message(std::string("Le fichier FRAD037") + ".bt6" +
+                        " n'existe pas dans votre base\n\nVeuillez quitter le programme, le créer "
+                        "à partir du Tools Data et relancez le programme",
+                    Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+  log_.TraceLog(base, -1, -1, "----- Sonoteka: Pervasive files Open: End");
+}
+
+void PervasiveLayer::PervasiveFermetureFichiers(int base, int firstStation, int lastStation) {
+  for (int file = 0; file < kCatalogueSize; ++file) {
+    const bool perStation = Catalogue()[file].perStation == 'O';
+    for (int station = firstStation; station <= (perStation ? lastStation : firstStation); ++station) {
+      Slot& s = slot(base, file, station);
+      if (!s.open) continue;
+      std::uint32_t length = 0;
+      char data[1] = {0};
+      char key[btr::kMaxKeyLength] = {};
+      const int st = call(1, s.block.data(), data, length, key, sizeof key, 0);
+      if (st != 0) {
+        log_.TraceLog(base, station, -1, "Unable to close: " + s.path);
+        ErreurBTrieve(base, file, st, std::string(kModule) + ":PervasiveFermetureFichiers", false,
+                      station, 1);
+      }
+      blankBlock(s.block);
+      s.open = false;
+      s.inTransaction = false;
+    }
+  }
+  baseOpen_[base] = false;
+  log_.TraceLog(base, -1, -1, "Pervasive files closed");
+}
+
+// ------------------------------------------------------------------- calls
+
+void PervasiveLayer::remember(int file, int station, int operation, int keyNumber,
+                              const std::string& key) {
+  history_.push_back(fmt::format("File:{:02} Station:{} OP:{:02} K:{:02} [{}]", file, station,
+                                 operation, keyNumber, Cp1252ToUtf8(withoutControls(key))));
+  while (history_.size() > 5) history_.pop_front();
+}
+
+bool PervasiveLayer::keyCheck(int file, int operation, int keyNumber, const std::string& key,
+                              const std::string& caller) {
+  if (isTransaction(operation) || operation == 0 || operation == 1 || operation == 14 ||
+      operation == 15)
+    return true;
+  const int needed = KeyLength(file, keyNumber);
+  if (static_cast<int>(key.size()) >= needed) return true;
+  const std::string shown = Cp1252ToUtf8(key);
+  log_.TraceLog(fmt::format("Err: Key too short: NoFile: {} Key: {} Lng: {} OP: {} Key:{} Sub: {}",
+                            file, keyNumber, key.size(), operation, shown, caller));
+  prompt_.message(fmt::format("Clé trop courte: Fichier: {} NoCle: {}\nKey:{}", file, keyNumber, shown),
+                  Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+  return false;
+}
+
+int PervasiveLayer::rawCall(Slot& s, int operation, std::string& key, int keyNumber, int file) {
+  std::string& rec = records_[file];
+  const size_t recordLength = static_cast<size_t>(Catalogue()[file].recordLength);
+  if (rec.size() != recordLength) rec.resize(recordLength, ' ');
+  std::uint32_t length = static_cast<std::uint32_t>(rec.size());
+  char keyBuffer[btr::kMaxKeyLength];
+  std::memset(keyBuffer, ' ', sizeof keyBuffer);
+  std::memcpy(keyBuffer, key.data(), std::min(key.size(), sizeof keyBuffer));
+  const int st = call(operation, s.block.data(), rec.data(), length, keyBuffer,
+                      static_cast<int>(sizeof keyBuffer), keyNumber);
+  const int keyLength = KeyLength(file, keyNumber);
+  if (st == 0 && keyLength > 0 && !isTransaction(operation))
+    key.assign(keyBuffer, static_cast<size_t>(keyLength));
+  return st;
+}
+
+void PervasiveLayer::writeDeletionLog(int station) {
+  const std::string& rec = records_[kSongFile];
+  const std::string songId = Cp1252ToUtf8(rec.substr(0, 8));
+  const std::string title = rec.size() >= 63 ? Cp1252ToUtf8(rec.substr(23, 40)) : std::string();
+  if (!log_.LogDeletion(station, songId, title))
+    log_.TraceLog("Err: Deletion log not written: SongId: " + songId);
+}
+
+int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNumber, int file,
+                            int station, const std::string& caller, const BtrieveOptions& options) {
+  conflict_ = false;
+  if (base < 0 || base >= kMaxBases || file < 0 || file >= kCatalogueSize) {
+    status_ = btr::status::kNotOpen;
+    return status_;
+  }
+  if (operation == 4 && file == kSongFile) writeDeletionLog(station);
+  if (station < 1) station = 1;
+  Slot& s = slot(base, file, station);
+  if ((operation == 20 || operation == 21) && !s.inTransaction) {
+    status_ = 0;
+    return status_;
+  }
+  if (operation == 10 || operation == 11)
+    for (char& c : key)
+      if (static_cast<unsigned char>(c) == 255) c = 'z';
+  if (!caller.empty()) remember(file, station, operation, keyNumber, key);
+  if (!keyCheck(file, operation, keyNumber, key, caller)) {
+    status_ = btr::status::kKeyBufferTooShort;
+    return status_;
+  }
+  if (Catalogue()[file].perStation == 'O' && station > config_.base(base).stationCount) {
+    log_.TraceLog(base, station, -1, "N° station hors limite: " + std::to_string(station));
+    prompt_.message("N° station hors limite: " + std::to_string(station), Icon::Critical,
+                    Buttons::Ok, "Ondavia: Sonoteka");
+    status_ = btr::status::kNotOpen;
+    return status_;
+  }
+  if (!s.open) {
+    const std::string name = EclateRepFicExt(NomFichierBTR(base, file, station)).name;
+    prompt_.message("Fichier " + name + " non ouvert Sub: " + caller, Icon::Critical, Buttons::Ok,
+                    "Ondavia: Sonoteka");
+    status_ = s.openStatus != 0 ? s.openStatus : btr::status::kNotOpen;
+    return status_;
+  }
+
+  int st = rawCall(s, operation, key, keyNumber, file);
+
+  if (st == kStatusTimeout3111 && recovery3111) {
+    prompt_.message("Erreur Pervasive 3111: Fermeture et ouverture de la base. Current OP: " +
+                        std::to_string(operation),
+                    Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
+    const int stations = config_.base(base).stationCount;
+    log_.TraceLog("Err: Pervasive 3111: PervasiveFermetureFichiers");
+    PervasiveFermetureFichiers(base, 1, stations);
+    log_.TraceLog("Err: Pervasive 3111: PervasiveOuvertureFichiers");
+    PervasiveOuvertureFichiers(base, 1, stations);
+    log_.TraceLog("Err: Pervasive 3111: Nouvel appel");
+    Slot& again = slot(base, file, station);
+    st = again.open ? rawCall(again, operation, key, keyNumber, file) : again.openStatus;
+    log_.TraceLog("Err: Pervasive 3111: Nouveau status: " + std::to_string(st));
+    if (st != 0)
+      prompt_.message("Erreur Pervasive 3111: Status: " + std::to_string(st), Icon::Critical,
+                      Buttons::Ok, "Ondavia: Sonoteka");
+  }
+
+  // Conflict: read the record again and repeat, ten times at most.
+  for (int attempt = 0; st == btr::status::kConflict && attempt < kRetries; ++attempt) {
+    std::string mine = records_[file];
+    std::string key0 = mine.substr(0, static_cast<size_t>(KeyLength(file, 0)));
+    const int reread = rawCall(s, 5, key0, 0, file);
+    if (reread != 0) {
+      records_[file] = mine;
+      st = reread;
+      break;
+    }
+    if (options.reapply) options.reapply(records_[file]);
+    else records_[file] = mine;
+    st = rawCall(s, operation, key, keyNumber, file);
+  }
+  if (st == btr::status::kConflict) {
+    log_.TraceLog(base, station, -1, "Err: Conflict: record changed by another user: File: " +
+                                         std::to_string(file) + " Sub: " + caller);
+    st = 0;
+    conflict_ = true;
+  }
+  // Locks: repeat, ten times at most (the record manager already waited).
+  for (int attempt = 0; (st == 81 || st == 84 || st == 85) && attempt < kRetries; ++attempt)
+    st = rawCall(s, operation, key, keyNumber, file);
+
+  if (st == 0) {
+    if (operation == 19 || operation == 1019) s.inTransaction = true;
+    if (operation == 20 || operation == 21) s.inTransaction = false;
+    if (file == kSongFile && isRead(operation) && normaliseSong) normaliseSong(records_[file]);
+  }
+  status_ = st;
+  if (st == 0 || options.silent) return st;
+
+  bool report = true;
+  const bool write = operation == 2 || operation == 3;
+  if (st == 7) report = !(operation == 6 || operation == 7 || (operation == 3 && file == 35));
+  else if (st == 54) report = !(operation == 3 && file == 35);
+  else if (write) report = st != 5;
+  else report = st != 4 && st != 5 && st != 9;
+  if (report) ErreurBTrieve(base, file, st, caller, false, station, operation);
+  return st;
+}
+
+// ----------------------------------------------------------------- reports
+
+std::string PervasiveLayer::ErreurBTrieveLibelle(int status, const std::string& fileName) {
+  std::string text;
+  switch (status) {
+    case 1: text = "Err: 1: The operation parameter is invalid"; break;
+    case 2: text = "Err: 2: The application encountered an I/O error"; break;
+    case 3: text = "Err: 3: The file is not open"; break;
+    case 4: text = "Err: 4: The application cannot find the key value"; break;
+    case 5: text = "Err: 5: The record has a key field containing a duplicate key value"; break;
+    case 6: text = "Err: 6: The key number parameter is invalid"; break;
+    case 7: text = "Err: 7: The key number has changed"; break;
+    case 8: text = "Err: 8: The current positioning is invalid"; break;
+    case 11: text = "Err: 11: The specified filename is invalid (" + fileName + ")"; break;
+    case 12:
+      text = "Err: 12: The MicroKernel cannot find the specified file (" + fileName + ")";
+      break;
+    case 18: text = "Err: 18: The disk is full"; break;
+    case 19: text = "Err: 19: The application encountered an unrecoverable error"; break;
+    case 30: text = "Err: 30: The file specified is not a MicroKernel file"; break;
+    case 46: text = "Err: 46: Access to the requested file is denied (File locked ?)"; break;
+    case 161: text = "Err: 161: The maximum number of user count licenses has been reached"; break;
+    case 2007: text = "Err: 2007: A pointer parameter is invalid"; break;
+    default:
+      text = "Err: " + std::to_string(status);
+      if (status >= 3103 && status <= 3132) text += ": Network error";
+  }
+  return text + "\n";
+}
+
+void PervasiveLayer::ErreurBTrieve(int base, int file, int status, const std::string& caller,
+                                   bool informationOnly, int station, int operation) {
+  if (log_.closing() || status == 0) return;
+  const LocalDateTime now = clock_.now();
+  const std::string path = base >= 0 && base < kMaxBases && file >= 0 && file < kCatalogueSize
+                               ? NomFichierBTR(base, file, station)
+                               : std::string();
+  const std::string name = EclateRepFicExt(path).name + EclateRepFicExt(path).extension;
+  std::string text = Date2StringEx(now, "dd/MM/yyyy") + " " + Date2StringEx(now, "HH:MM:SS") + "\n";
+  text += fmt::format("Fichier: {}  ({:03} / Station {})\n", name, file, station);
+  text += ErreurBTrieveLibelle(status, name);
+  text += "S:" + N2S(station, 5) + "\n";
+  for (const auto& h : history_) text += ">" + h + "\n";
+  if (file == 0 || file == 12 || file == 13 || file == 17 || file == 28 ||
+      (file == 2 && operation == 4))
+    text += "Faîtes une restauration de ce fichier\n";
+  if (!caller.empty()) text += "Sub: " + caller + "\n";
+
+  if (isNetworkStatus(status)) {
+    ++networkErrors_;
+    const uint64_t tick = clock_.tickMs();
+    if (!lastNetworkReport_ || tick - *lastNetworkReport_ >= 300000) {
+      log_.TraceLogEncadre(-1, -1, -1,
+                           "Err: Network Pervasive errors: " + std::to_string(networkErrors_), '=');
+      lastNetworkReport_ = tick;
+      networkErrors_ = 0;
+    }
+  }
+  TraceOptions forced;
+  forced.force = true;
+  log_.TraceLog(base, station, -1, "Err: " + ReplaceAll(text, "\n", " "), forced);
+
+  if (informationOnly) {
+    prompt_.message(text, Icon::Information, Buttons::Ok, "Ondavia: Sonoteka");
+    return;
+  }
+  if (prompt_.message(text, Icon::Critical, Buttons::AbortRetryIgnore, "Ondavia: Sonoteka") ==
+          Answer::Abort &&
+      onAbort)
+    onAbort();
+}
+
+std::string RecordAsText(const std::string& record) {
+  std::string bytes;
+  std::string out;
+  auto flush = [&] {
+    out += Cp1252ToUtf8(bytes);
+    bytes.clear();
+  };
+  for (unsigned char c : record) {
+    if (c < 0x20 || c == 0x7F || c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) {
+      flush();
+      out += fmt::format("{{{:02X}}}", c);
+    } else {
+      bytes.push_back(static_cast<char>(c));
+    }
+  }
+  flush();
+  return out;
+}
+
+}  // namespace sono::data
