@@ -101,6 +101,7 @@ int AppStart(const Options& options) {
   Session session(options);
   Application& app = session.app;
   session.events.pollers.push_back([&app] { app.pollInstance(); });
+  session.layer.announce = [&app](const std::string& text) { app.announceStep(text); };
   app.hooks.openDatabase = [&session] {
     const int stations = session.app.config().current().stationCount;
     session.layer.PervasiveOuvertureFichiers(session.app.config().currentBase(), 1, stations);

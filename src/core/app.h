@@ -94,6 +94,8 @@ class Application {
   bool Quitter();          // true when the program was allowed to close (and unloaded)
   bool Form_QueryUnload(); // true when the close may go on
   void Form_Unload();
+  // A start-up step announcement (label, events, log line) while starting.
+  void announceStep(const std::string& text) { announce(text); }
   // Theme, operating system and settings folder, as the start-up reads them.
   void InitGeneralSysteme();
   // The settings are loaded: the log goes to the current base's log folder.
