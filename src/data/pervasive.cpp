@@ -28,6 +28,10 @@ std::string withoutControls(const std::string& key) {
 void blankBlock(std::array<char, 128>& block) { block.fill(' '); }
 }  // namespace
 
+bool VpnWorkstation(const SiteConfig& config) {
+  return LectureIni(config.settingsFile(), "Comportement", "PosteVPN", "0") == "1";
+}
+
 PervasiveLayer::PervasiveLayer(SiteConfig& config, TraceLogger& log, Prompt& prompt, Clock& clock)
     : config_(config), log_(log), prompt_(prompt), clock_(clock),
       slots_(static_cast<size_t>(kMaxBases) * kCatalogueSize * kMaxStations) {
@@ -37,7 +41,7 @@ PervasiveLayer::PervasiveLayer(SiteConfig& config, TraceLogger& log, Prompt& pro
   const auto& catalogue = Catalogue();
   for (int f = 0; f < kCatalogueSize; ++f)
     records_[f].assign(static_cast<size_t>(std::max(catalogue[f].recordLength, 0)), ' ');
-  recovery3111 = LectureIni(config_.settingsFile(), "Pervasive", "Recuperation3111", "1") != "0";
+  recovery3111 = VpnWorkstation(config_);
 }
 
 int PervasiveLayer::stationIndex(int file, int station) const {
@@ -188,9 +192,24 @@ void PervasiveLayer::PervasiveFermetureFichiers(int base, int firstStation, int 
 
 void PervasiveLayer::remember(int file, int station, int operation, int keyNumber,
                               const std::string& key) {
-  history_.push_back(fmt::format("File:{:02} Station:{} OP:{:02} K:{:02} [{}]", file, station,
-                                 operation, keyNumber, Cp1252ToUtf8(withoutControls(key))));
-  while (history_.size() > 5) history_.pop_front();
+  Call& c = history_[historyCount_ % history_.size()];
+  c.file = file;
+  c.station = station;
+  c.operation = operation;
+  c.keyNumber = keyNumber;
+  c.key.assign(key, 0, std::min<size_t>(key.size(), 64));
+  ++historyCount_;
+}
+
+std::vector<std::string> PervasiveLayer::history() const {
+  std::vector<std::string> out;
+  const size_t n = std::min(historyCount_, history_.size());
+  for (size_t i = historyCount_ - n; i < historyCount_; ++i) {
+    const Call& c = history_[i % history_.size()];
+    out.push_back(fmt::format("File:{:02} Station:{} OP:{:02} K:{:02} [{}]", c.file, c.station,
+                              c.operation, c.keyNumber, Cp1252ToUtf8(TrimRight(withoutControls(c.key)))));
+  }
+  return out;
 }
 
 bool PervasiveLayer::keyCheck(int file, int operation, int keyNumber, const std::string& key,
@@ -373,7 +392,7 @@ void PervasiveLayer::ErreurBTrieve(int base, int file, int status, const std::st
   text += fmt::format("Fichier: {}  ({:03} / Station {})\n", name, file, station);
   text += ErreurBTrieveLibelle(status, name);
   text += "S:" + N2S(station, 5) + "\n";
-  for (const auto& h : history_) text += ">" + h + "\n";
+  for (const auto& h : history()) text += ">" + h + "\n";
   if (file == 0 || file == 12 || file == 13 || file == 17 || file == 28 ||
       (file == 2 && operation == 4))
     text += "Faîtes une restauration de ce fichier\n";

@@ -9,15 +9,16 @@
 //     is read again by key 0 and the operation repeated. A caller that gives
 //     `reapply` redoes its change on the fresh record; otherwise the caller's
 //     whole record is written, as the user who edited it saw and meant it.
-//   - The recovery after status 3111 is on unless the settings file says
-//     [Pervasive] Recuperation3111=0.
+//   - A workstation reaching the database over a VPN ([Comportement]
+//     PosteVPN=1 in the settings file) gets the recovery after status 3111
+//     (lost connection); the same option skips the duration recounts, which
+//     would scan the song files over the slow link.
 //   - A station outside the base's stations, or a file that could not be
 //     opened, gives status 3 (or the status of the failed open, such as 12).
 //   - FRAD037 is written with the catalogue's 500 bytes.
 #pragma once
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,7 +63,8 @@ class PervasiveLayer {
   int status() const { return status_; }
   bool conflict() const { return conflict_; }
   std::string& record(int file) { return records_.at(static_cast<size_t>(file)); }
-  const std::deque<std::string>& history() const { return history_; }
+  // The last five calls, "File:22 Station:1 OP:05 K:00 [00012345]".
+  std::vector<std::string> history() const;
   bool isOpen(int base, int file, int station) const;
   bool baseOpen(int base) const { return baseOpen_.at(static_cast<size_t>(base)); }
 
@@ -99,12 +101,21 @@ class PervasiveLayer {
   std::vector<Slot> slots_;
   std::array<std::string, kCatalogueSize> records_;
   std::array<bool, kMaxBases> baseOpen_{};
-  std::deque<std::string> history_;
+  // Kept raw and formatted only for a report: this runs on every call.
+  struct Call {
+    int file, station, operation, keyNumber;
+    std::string key;
+  };
+  std::array<Call, 5> history_{};
+  size_t historyCount_ = 0;
   int status_ = 0;
   bool conflict_ = false;
   int networkErrors_ = 0;
   std::optional<uint64_t> lastNetworkReport_;
 };
+
+// The VPN-workstation option (see above).
+bool VpnWorkstation(const SiteConfig& config);
 
 // A record's bytes shown as UTF-8 text; bytes that are not text as {HH}.
 std::string RecordAsText(const std::string& record);

@@ -4,6 +4,7 @@
 #include <fmt/format.h>
 
 #include "core/demo_site.h"
+#include "core/ini.h"
 #include "core/manual_ports.h"
 #include "data/pervasive.h"
 #include "../core/test_support.h"
@@ -299,6 +300,10 @@ TEST_F(PervasiveTest, LocksAreRetriedAndOtherStatusesReported) {
 }
 
 TEST_F(PervasiveTest, LostConnectionClosesReopensAndRetries) {
+  EXPECT_FALSE(layer->recovery3111);  // only VPN workstations recover
+  EcritureIni(config.settingsFile(), "Comportement", "PosteVPN", "1");
+  layer = std::make_unique<PervasiveLayer>(config, log, prompt, clock);
+  EXPECT_TRUE(layer->recovery3111);
   openWithSongs();
   FakeManager& f = fake();
   f.answers = {3111};
