@@ -1,5 +1,6 @@
 // The commands of sonoteka-cli, each returning the process exit status.
 #pragma once
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,11 @@ struct Options {
   bool interactive = false;
   int station = 1;   // --station
   int key = 0;       // --key
+  std::map<std::string, std::string> values;  // other --name value options
+  std::string value(const std::string& name, const std::string& fallback = {}) const {
+    auto it = values.find(name);
+    return it == values.end() ? fallback : it->second;
+  }
 };
 
 int SiteInitDemo(const Options& options);
@@ -19,5 +25,7 @@ int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
 int DbStat(const Options& options, int file);
 int DbDump(const Options& options, int file);
+// Library commands: demo build, search, song show, ptx show, ptx set, stats recount.
+int LibraryCommand(const Options& options, const std::vector<std::string>& words);
 
 }  // namespace sono::cli

@@ -20,7 +20,18 @@ void usage() {
       "  app start                       démarre puis ferme le programme sans fenêtre\n"
       "  db create-missing               crée les fichiers manquants de la base\n"
       "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
-      "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n",
+      "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n"
+      "  demo build [--songs N] [--stations S] [--seed X]   bibliothèque de démonstration\n"
+      "  search [--station N] (--kind music|jingles|liners|rubriques|infos | --mode MODE TEXTE)\n"
+      "  song show CODE [--station N]    champs du morceau\n"
+      "  ptx show CODE [--station N]     pointeurs, durée de passage et d'intro\n"
+      "  ptx set CODE SLOT VALEUR [SECONDE]   enregistre un pointeur sur toutes les stations\n"
+      "  stats recount                   recompte les durées moyennes des artistes et catégories\n"
+      "  devices                         cartes, entrées, sorties et horloges (comme au journal)\n"
+      "  info FICHIER                    format et durée exacte d'un fichier son\n"
+      "  encode ENTRÉE SORTIE.s48        convertit un fichier PCM au format maison\n"
+      "  play FICHIER [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
+      "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n",
       stderr);
 }
 
@@ -51,13 +62,20 @@ int main(int argc, char** argv) {
       arg = arg.substr(0, arg.find('='));
       hasValue = true;
     }
-    if (arg == "--home" || arg == "--station" || arg == "--key") {
+    if (arg == "--home" || arg == "--station" || arg == "--key" || arg == "--songs" ||
+        arg == "--stations" || arg == "--kind" || arg == "--mode" || arg == "--seed" ||
+        arg == "--titles" || arg == "--start" || arg == "--end" || arg == "--fade-in" ||
+        arg == "--fade-out" || arg == "--level" || arg == "--device") {
       if (!hasValue) {
         if (i + 1 >= argc) return bad(arg + " demande une valeur");
         value = argv[++i];
       }
       if (arg == "--home") {
         options.home = value;
+        continue;
+      }
+      if (arg != "--station" && arg != "--key") {
+        options.values[arg.substr(2)] = value;
         continue;
       }
       const auto n = sono::ParseInt(value);
@@ -76,6 +94,10 @@ int main(int argc, char** argv) {
   }
   // Commands of other modules register here, before the two-word commands.
   if (words.empty()) return bad("commande manquante (voir --help)");
+  if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||
+                                                      words[0] == "song" || words[0] == "ptx" ||
+                                                      (words[0] == "stats" && words[1] == "recount"))))
+    return sono::cli::LibraryCommand(options, words);
   if (words.size() < 2) return bad("commande manquante (voir --help)");
   const std::string command = words[0] + " " + words[1];
   const std::vector<std::string> rest(words.begin() + 2, words.end());

@@ -335,7 +335,7 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
   if (st == 0) {
     if (operation == 19 || operation == 1019) s.inTransaction = true;
     if (operation == 20 || operation == 21) s.inTransaction = false;
-    if (file == kSongFile && isRead(operation) && normaliseSong) normaliseSong(records_[file]);
+    if (isRead(operation) && normalise) normalise(file, records_[file]);
   }
   status_ = st;
   if (st == 0 || options.silent) return st;

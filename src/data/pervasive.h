@@ -70,7 +70,7 @@ class PervasiveLayer {
 
   CallFn call;                                   // the record manager; tests may stand in
   std::function<void()> onAbort;                 // Abort in an error report: the program ends
-  std::function<void(std::string&)> normaliseSong;   // after each read of a song record
+  std::function<void(int file, std::string&)> normalise;  // after each successful read
   std::function<void(const std::string&)> announce;  // step announcements during start-up
   bool recovery3111 = true;
   static constexpr int kRetries = 10;

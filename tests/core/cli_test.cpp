@@ -111,4 +111,43 @@ TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
   EXPECT_NE(ReadFile(file).find("----- Sonoteka: Init: Fin -----"), std::string::npos);
 }
 
+TEST(Cli, DemoLibrarySearchAndPointers) {
+  TempDir dir;
+  const std::string home = dir / "site";
+  ASSERT_EQ(cli(dir, {"site", "init-demo", "--home", home}).status, 0);
+  CliRun r = cli(dir, {"demo", "build", "--home", home, "--songs", "300"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Bibliothèque de démonstration: 300 morceaux", 0), 0u) << r.out;
+
+  r = cli(dir, {"search", "--home", home, "--kind", "jingles"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto lines = test::Lines(r.out);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("Id\tTitre\tJeu\tSon\tArtiste(s)\tCatégorie\t", 0), 0u);
+  for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].rfind("JIN", 0), 0u) << lines[i];
+
+  r = cli(dir, {"search", "--home", home, "--mode", "Contient", "   "});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Vous devez saisir un texte à rechercher."), std::string::npos) << r.err;
+  r = cli(dir, {"search", "--home", home, "--mode", "Partout", "x"});
+  EXPECT_EQ(r.status, 2);
+
+  r = cli(dir, {"ptx", "set", "JIN00001", "8", "-350", "--home", home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli(dir, {"ptx", "show", "JIN00001", "--home", home, "--station", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("8\tLevel     \t-350\t0\t-3.50 dB"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Durée de passage: "), std::string::npos);
+
+  r = cli(dir, {"song", "show", "JIN00001", "--home", home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("JIN00001"), std::string::npos);
+  r = cli(dir, {"song", "show", "NOPE0001", "--home", home});
+  EXPECT_EQ(r.status, 1);
+
+  r = cli(dir, {"stats", "recount", "--home", home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("Recompté: ", 0), 0u);
+}
+
 }  // namespace sono

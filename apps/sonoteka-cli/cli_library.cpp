@@ -1,0 +1,287 @@
+// sonoteka-cli library commands: demo build, search, song show, ptx show,
+// ptx set, stats recount.
+#include <cstdio>
+#include <fmt/format.h>
+
+#include "cli_commands.h"
+#include "cli_session.h"
+#include "core/ini.h"
+#include "core/text.h"
+#include "data/demo_library.h"
+#include "data/ptx.h"
+#include "data/records.h"
+#include "data/search.h"
+#include "data/songs.h"
+#include "data/stats.h"
+
+namespace sono::cli {
+
+namespace {
+
+int bad(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 2;
+}
+
+// The session with the database of the current base open.
+struct LibrarySession {
+  explicit LibrarySession(const Options& options)
+      : session(options),  // messages go to the terminal
+        lib({session.layer, session.app.config(), session.app.log(), session.prompt,
+             session.events, session.clock}),
+        stats(lib) {}
+  bool open(int station) {
+    if (!session.loadSite()) return false;
+    session.app.startLogging();
+    const BaseInfo& base = session.app.config().current();
+    if (station < 1 || station > base.stationCount) {
+      std::fprintf(stderr, "N° station hors limite: %d\n", station);
+      return false;
+    }
+    session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
+    stats.skipRecount = data::VpnWorkstation(session.app.config());
+    return true;
+  }
+  ~LibrarySession() {
+    session.layer.PervasiveFermetureFichiers(lib.base(), 1, kMaxStations);
+    session.app.log().Flush();
+  }
+  Session session;
+  data::Library lib;
+  data::DurationStatistics stats;
+};
+
+bool readSong(data::Library& lib, int station, const std::string& code) {
+  std::string key = data::Library::Key(Calibre(Utf8ToCp1252(code), 8));
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  return lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:song", quiet) == 0;
+}
+
+// The sound's duration: the house-format file when there is one, else the record's.
+long long soundDuration(data::Library& lib, int station, const std::string& code) {
+  if (auto ms = data::HouseFormatDurationMs(data::SoundFilePath(lib, station, code))) return *ms;
+  return data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000;
+}
+
+int demoBuild(const Options& options) {
+  const auto songs = ParseInt(options.value("songs", "2000"));
+  const auto seed = ParseInt(options.value("seed", "20261206"));
+  const auto stations = ParseInt(options.value("stations", "0"));
+  if (!songs || *songs < 1 || *songs > 1000000 || !seed || !stations || *stations < 0 || *stations > 10)
+    return bad("demo build: --songs 1..1000000, --stations 1..10");
+  if (*stations > 0) {
+    // The base gets that many stations before the library is built.
+    Session site(options, true);
+    if (!site.loadSite()) return 1;
+    const BaseInfo& base = site.app.config().current();
+    const std::string section = BaseSection(site.app.config().currentBase());
+    EcritureIni(base.systemFile, section, "NbStation", std::to_string(*stations));
+    for (int s = 1; s <= *stations; ++s) {
+      const std::string st = StationSection(site.app.config().currentBase(), s);
+      if (LectureIni(base.systemFile, st, "Lib", "").empty())
+        EcritureIni(base.systemFile, st, "Lib", "Station " + NN(s));
+      if (LectureIni(base.systemFile, st, "Actif", "").empty()) EcritureIni(base.systemFile, st, "Actif", "1");
+    }
+  }
+  {
+    Session site(options, true);
+    if (!site.loadSite() || !site.createMissingFiles()) return 1;
+  }
+  LibrarySession ls(options);
+  if (!ls.open(1)) return 1;
+  data::DemoLibraryOptions demo;
+  demo.songs = static_cast<int>(*songs);
+  demo.seed = static_cast<uint32_t>(*seed);
+  const data::DemoLibraryResult result = data::BuildDemoLibrary(ls.lib, demo);
+  // Averages for the scheduler, as the statistics keep them.
+  std::string key = data::Library::Key(std::string(5, '\0'));
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  int st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kArtists, 1, "demo", quiet);
+  while (st == 0) {
+    ls.stats.queueArtist(key.substr(0, 5));
+    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kArtists, 1, "demo", quiet);
+  }
+  key = data::Library::Key("CATEG");
+  st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kCodeTables, 1, "demo", quiet);
+  while (st == 0 && key.substr(0, 5) == "CATEG") {
+    ls.stats.queueCategory(key.substr(5, 5));
+    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "demo", quiet);
+  }
+  ls.stats.MAJDureeMoyenneArtistes();
+  ls.stats.MAJDureeMoyenneCategories();
+  std::printf("Bibliothèque de démonstration: %d morceaux, %d artistes, %d catégories, %d jeux de pointeurs\n",
+              result.songs, result.artists, result.categories, result.pointerSets);
+  return 0;
+}
+
+int search(const Options& options, const std::vector<std::string>& words) {
+  data::SearchRequest request;
+  request.station = options.station;
+  const std::string kind = options.value("kind");
+  static const std::map<std::string, int> kKinds = {
+      {"music", 1}, {"jingles", 2}, {"liners", 3}, {"rubriques", 4}, {"infos", 5}};
+  if (!kind.empty()) {
+    auto it = kKinds.find(kind);
+    if (it == kKinds.end() || words.size() != 1) return bad("search --kind music|jingles|liners|rubriques|infos");
+    request.kind = it->second;
+  } else {
+    if (words.size() < 2) return bad("search demande --kind ou --mode MODE TEXTE");
+    request.mode = options.value("mode", "Libellé");
+    if (request.mode != "Libellé" && request.mode != "Code" && request.mode != "Commence" &&
+        request.mode != "Contient")
+      return bad("mode inconnu: " + request.mode + " (Libellé, Code, Commence, Contient)");
+    for (size_t i = 1; i < words.size(); ++i) request.text += (i > 1 ? " " : "") + words[i];
+  }
+  const std::string titles = options.value("titles", "title");
+  request.titles = titles == "short" ? data::TitleOption::ShortTitle
+                   : titles == "both" ? data::TitleOption::Both
+                                      : data::TitleOption::Title;
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  data::SongSearch search(ls.lib, ls.stats);
+  search.hideInactiveStations =
+      LectureIni(ls.session.app.config().settingsFile(), "Filtres", "MasquerMorceauxStationNonActive", "0") == "1";
+  search.hideInactiveCategories =
+      LectureIni(ls.session.app.config().settingsFile(), "Filtres",
+                 "MasquerMorceauxCategorieNonActiveSurStation", "0") == "1";
+  search.skipDurationRepair = ls.stats.skipRecount;
+  search.Run(request);
+  std::string header;
+  for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) header += (c ? "\t" : "") + std::string(data::kSongGridColumns[c]);
+  std::printf("%s\n", header.c_str());
+  for (size_t r = 0; r < search.grid.size(); ++r) {
+    std::string line;
+    for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) line += (c ? "\t" : "") + search.grid.cell(r, c);
+    std::printf("%s\n", line.c_str());
+  }
+  if (search.grid.size() == 0 && !request.text.empty() && !IsBlank(request.text))
+    std::fprintf(stderr, "Aucun morceau trouvé.\n");
+  return search.grid.size() == 0 && IsBlank(request.text) && request.kind == 0 ? 1 : 0;
+}
+
+int songShow(const Options& options, const std::string& code) {
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  if (!readSong(ls.lib, options.station, code)) {
+    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
+    return 1;
+  }
+  const std::string r = ls.lib.db().record(data::kSongs);
+  using namespace data;
+  auto line = [](const char* label, const std::string& value) { std::printf("%-26s %s\n", label, value.c_str()); };
+  line("Code:", GetText(r, song::kCode));
+  line("Titre:", GetText(r, song::kTitle));
+  line("Titre court:", GetText(r, song::kShortTitle));
+  line("Artiste 1:", GetText(r, song::kArtist1) + " " + ls.lib.LibArtiste(options.station, GetRaw(r, song::kArtist1)));
+  line("Artiste 2:", GetText(r, song::kArtist2) + " " + ls.lib.LibArtiste(options.station, GetRaw(r, song::kArtist2)));
+  line("Catégorie:", GetText(r, song::kCategory) + " " + ls.lib.LibCategorie(options.station, GetRaw(r, song::kCategory)));
+  line("Durée (s):", std::to_string(song::DurationSeconds(r)));
+  line("Durée forcée:", GetRaw(r, song::kForcedFlag) + " " + GetRaw(r, song::kForcedDuration));
+  line("Intro (s):", GetRaw(r, song::kIntroSeconds));
+  line("Type de fin:", "\"" + GetRaw(r, song::kEndType) + "\" état " + GetRaw(r, song::kEndState));
+  line("Jeu / Son:", GetRaw(r, song::kPlayable) + " / " + GetRaw(r, song::kSound));
+  line("Stations (454):", GetRaw(r, song::kStations));
+  line("Type de son (900):", GetRaw(r, song::kSoundType));
+  line("Drapeau 108:", GetRaw(r, song::kFlag108));
+  line("Fichier son:", SoundFilePath(ls.lib, options.station, code));
+  return 0;
+}
+
+int ptxShow(const Options& options, const std::string& code) {
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  if (!readSong(ls.lib, options.station, code)) {
+    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
+    return 1;
+  }
+  const long long duration = soundDuration(ls.lib, options.station, code);
+  data::PointerSet set(ls.lib);
+  set.Load(options.station, Utf8ToCp1252(code), duration);
+  std::printf("Durée du son: %lld ms\n", duration);
+  for (int s = 0; s < data::kSlots; ++s) {
+    const data::SlotInfo& info = data::SlotDescription(s);
+    std::printf("%d\t%-10s\t%lld\t%lld\t%s\n", s, info.label, set.position[s], set.second[s],
+                set.grid.cell(1, info.firstColumn).c_str());
+  }
+  std::printf("Périphérique: %d\n", set.grid.sendDevice);
+  std::printf("Durée de passage: %lld ms\n", set.DeterminePlayDuration());
+  std::printf("Durée d'intro: %lld ms\n", set.DetermineDureeIntro());
+  return 0;
+}
+
+int ptxSet(const Options& options, const std::vector<std::string>& words) {
+  if (words.size() < 5 || words.size() > 6) return bad("ptx set CODE SLOT VALEUR [SECONDE]");
+  const std::string code = words[2];
+  const auto slot = ParseInt(words[3]);
+  const auto value = ParseInt(words[4]);
+  const auto second = words.size() == 6 ? ParseInt(words[5]) : std::optional<long long>(0);
+  if (!slot || *slot < 0 || *slot >= data::kSlots || !value || !second)
+    return bad("ptx set: SLOT 0..9, VALEUR et SECONDE entiers");
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  if (!readSong(ls.lib, options.station, code)) {
+    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
+    return 1;
+  }
+  const std::string cpCode = Utf8ToCp1252(code);
+  data::PointerSet set(ls.lib);
+  set.Load(options.station, cpCode, soundDuration(ls.lib, options.station, code));
+  const std::string endType = GetRaw(ls.lib.db().record(data::kSongs), data::song::kEndType);
+  set.endType = endType == "F" ? 1 : endType == "E" ? 2 : endType == "D" ? 3 : 0;
+  set.onDurationsStored = [&](const std::string& c, long long play, long long intro, char end) {
+    data::SoundUpdateDuration(ls.lib, ls.stats, c, play, intro, end);
+  };
+  const data::SlotInfo& info = data::SlotDescription(static_cast<int>(*slot));
+  set.grid.setRaw(info.firstColumn, *value);
+  set.grid.markChanged(info.firstColumn, true);
+  if (info.secondColumn) set.grid.setRaw(info.secondColumn, *second);
+  set.PointeurMemoriseDataBase(cpCode, "", static_cast<int>(*slot), true, false);
+  ls.stats.MAJDureeMoyenneArtistes();
+  ls.stats.MAJDureeMoyenneCategories();
+  std::printf("Enregistré: %s %s = %lld\n", code.c_str(), info.label, set.position[*slot]);
+  return 0;
+}
+
+int statsRecount(const Options& options) {
+  LibrarySession ls(options);
+  if (!ls.open(1)) return 1;
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  std::string key = data::Library::Key(std::string(5, '\0'));
+  int st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kArtists, 1, "stats", quiet);
+  int artists = 0, categories = 0;
+  while (st == 0) {
+    ls.stats.queueArtist(key.substr(0, 5));
+    ++artists;
+    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kArtists, 1, "stats", quiet);
+  }
+  key = data::Library::Key("CATEG");
+  st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kCodeTables, 1, "stats", quiet);
+  while (st == 0 && key.substr(0, 5) == "CATEG") {
+    ls.stats.queueCategory(key.substr(5, 5));
+    ++categories;
+    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "stats", quiet);
+  }
+  ls.stats.MAJDureeMoyenneArtistes();
+  ls.stats.MAJDureeMoyenneCategories();
+  std::printf("Recompté: %d artistes, %d catégories%s\n", artists, categories,
+              ls.stats.skipRecount ? " (poste VPN: rien écrit)" : "");
+  return 0;
+}
+
+}  // namespace
+
+int LibraryCommand(const Options& options, const std::vector<std::string>& words) {
+  const std::string first = words[0], second = words.size() > 1 ? words[1] : "";
+  if (first == "demo" && second == "build" && words.size() == 2) return demoBuild(options);
+  if (first == "search") return search(options, words);
+  if (first == "song" && second == "show" && words.size() == 3) return songShow(options, words[2]);
+  if (first == "ptx" && second == "show" && words.size() == 3) return ptxShow(options, words[2]);
+  if (first == "ptx" && second == "set") return ptxSet(options, words);
+  if (first == "stats" && second == "recount" && words.size() == 2) return statsRecount(options);
+  return bad("commande inconnue: " + first + " " + second);
+}
+
+}  // namespace sono::cli

@@ -1,0 +1,61 @@
+// The library's lookups shared by the search, the statistics and the editor:
+// artist names, category labels and the active flags, read through the
+// database layer of the current base. Installing a Library makes the layer
+// correct song and artist records after every read.
+#pragma once
+#include <string>
+#include <unordered_map>
+
+#include "core/config.h"
+#include "core/ports.h"
+#include "core/tracelog.h"
+#include "data/pervasive.h"
+
+namespace sono::data {
+
+inline constexpr int kSongs = 22, kArtists = 20, kCodeTables = 21, kRecorderSongs = 26,
+                     kComplementKeys = 29, kPointers = 31, kTitles = 48;
+
+struct LibraryPorts {
+  PervasiveLayer& db;
+  SiteConfig& config;
+  TraceLogger& log;
+  Prompt& prompt;
+  EventLoop& events;
+  Clock& clock;
+};
+
+class Library {
+ public:
+  explicit Library(LibraryPorts ports);
+
+  int base() const { return config().currentBase(); }
+  int stationCount() const { return config().current().stationCount; }
+
+  std::string LibArtiste(int station, const std::string& code);
+  std::string LibCategorie(int station, const std::string& code);
+  bool EstCeQueLaCategorieEstActive(int station, const std::string& code);
+  bool EstCeQueLaStationDeLaCategorieEstActive(int station, const std::string& type,
+                                               const std::string& code);
+  static bool EstCeQueLaStationDuMorceauEstActive(const std::string& songRecord, int station);
+
+  // A 255-character key holding `value`, as the layer's callers pass it.
+  static std::string Key(const std::string& value);
+
+  // Labels are cached per station until the next clearCache() (a search clears it first).
+  void clearCache();
+
+  PervasiveLayer& db() { return ports_.db; }
+  SiteConfig& config() const { return ports_.config; }
+  TraceLogger& log() { return ports_.log; }
+  Prompt& prompt() { return ports_.prompt; }
+  EventLoop& events() { return ports_.events; }
+  Clock& clock() { return ports_.clock; }
+
+ private:
+  bool readCodeEntry(int station, const std::string& type, const std::string& code);
+  LibraryPorts ports_;
+  std::unordered_map<std::string, std::string> artistNames_, categoryLabels_;
+};
+
+}  // namespace sono::data

@@ -1,0 +1,403 @@
+#include "data/ptx.h"
+
+#include <cmath>
+#include <fmt/format.h>
+
+#include "core/datetime.h"
+#include "core/text.h"
+#include "data/fields.h"
+
+namespace sono::data {
+
+namespace {
+constexpr const char* kModule = "Lib_Public";
+
+constexpr std::array<SlotInfo, kSlots> kSlotInfo = {{
+    {"Fade In", 1, 2, '0'},
+    {"Fade Out", 5, 6, '1'},
+    {"Intro", 3, 0, '4'},
+    {"Start Next", 4, 0, '5'},
+    {"Loop", 9, 10, '9'},
+    {"Hook", 7, 8, '2'},
+    {"Send", 14, 0, '6'},
+    {"Pitch", 12, 0, 'D'},
+    {"Level", 11, 0, '8'},
+    {"Start Equi", 13, 0, '7'},
+}};
+
+std::string caller(const char* procedure) { return std::string(kModule) + ":" + procedure; }
+
+// Positioned on the first record of code & type (key order "00" to "99").
+// True with `rec` filled when one exists.
+bool findFirst(Library& lib, int station, const std::string& code, char type, ptx::Record& rec,
+               const char* procedure) {
+  std::string key = Library::Key(ptx::Key(code, type, "00"));
+  // Errors other than the end of the file are reported by the layer; nothing
+  // is loaded from a failed read (the shared buffer holds another record).
+  if (lib.db().BTRieve(lib.base(), 9, key, 0, kPointers, station, caller(procedure)) != 0) return false;
+  if (key.substr(0, 11) > ptx::Key(code, type, "99")) return false;
+  rec = ptx::Decode(lib.db().record(kPointers));
+  return true;
+}
+
+void insert(Library& lib, int station, const ptx::Record& rec, const char* procedure) {
+  lib.db().record(kPointers) = ptx::Encode(rec);
+  std::string key = Library::Key(std::string(11, ' '));
+  lib.db().BTRieve(lib.base(), 2, key, 0, kPointers, station, caller(procedure));
+}
+}  // namespace
+
+const SlotInfo& SlotDescription(int slot) { return kSlotInfo.at(static_cast<size_t>(slot)); }
+
+namespace ptx {
+
+std::string Key(const std::string& code, char type, const char* order) {
+  return Calibre(code, 8) + type + order;
+}
+
+std::string Encode(const Record& r) {
+  std::string out(kLength, ' ');
+  out.replace(0, 8, Calibre(r.code, 8));
+  out[8] = r.type;
+  out.replace(9, 2, N2S(std::clamp(r.order, 0, 99), 2, '0'));
+  out.replace(11, 10, Calibre(N2S(std::max(0LL, r.position), 10, '0'), 10));
+  out.replace(21, 10, Calibre(N2S(std::max(0LL, r.duration), 10, '0'), 10));
+  out.replace(31, 2, Calibre(r.complement, 2));
+  out.replace(33, 1, Calibre(r.actif, 1));
+  out.replace(34, 10, Calibre(r.valeur, 10));
+  return out;
+}
+
+Record Decode(const std::string& bytes) {
+  std::string b = bytes;
+  b.resize(kLength, ' ');
+  Record r;
+  r.code = b.substr(0, 8);
+  r.type = b[8];
+  r.order = static_cast<int>(GetNumber(b, {10, 2}));
+  r.position = GetNumber(b, {12, 10});
+  r.duration = GetNumber(b, {22, 10});
+  r.complement = b.substr(31, 2);
+  r.actif = b.substr(33, 1);
+  r.valeur = b.substr(34, 10);
+  return r;
+}
+
+}  // namespace ptx
+
+bool PtxChargerPointeur(Library& lib, int station, const std::string& code, char type,
+                        long long& position, long long& second) {
+  position = 0;
+  second = 0;
+  ptx::Record rec;
+  if (!findFirst(lib, station, code, type, rec, "PtxChargerPointeur")) return false;
+  position = rec.position;
+  second = rec.duration;
+  return true;
+}
+
+void PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
+                            long long position, long long second, int device, long long extra,
+                            bool flag) {
+  ptx::Record rec;
+  rec.code = code;
+  rec.type = type;
+  rec.position = position;
+  rec.duration = second;
+  if (type == '0') rec.actif = flag ? "O" : "N";
+  if (type == '6' && device >= 0) rec.complement = N2S(device, 2, '0');
+  if (type == '9') rec.valeur = N2S(extra, 10, '0');
+  insert(lib, station, rec, "PtxSauvegarderPointeur");
+}
+
+void PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type) {
+  const char typeChar = type < 0 ? 'D' : (type <= 9 ? static_cast<char>('0' + type) : static_cast<char>(type));
+  for (int guard = 0; guard < 1000; ++guard) {
+    std::string key = Library::Key(ptx::Key(code, typeChar, "00"));
+    const int st = lib.db().BTRieve(lib.base(), 9, key, 0, kPointers, station,
+                                    caller("PtxDetruirePointeur"));
+    if (st != 0 || key.substr(0, 11) > ptx::Key(code, typeChar, "99")) return;
+    if (lib.db().BTRieve(lib.base(), 4, key, 0, kPointers, station, caller("PtxDetruirePointeur")) != 0)
+      return;
+  }
+}
+
+void PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch) {
+  const double p = static_cast<double>(pitch) / 1000000.0 * 100.0 - 100.0;
+  ptx::Record rec;
+  rec.code = code;
+  rec.type = 'D';
+  rec.position = std::llround(std::fabs(p) * 100.0);
+  rec.complement = pitch < kPitchNeutral ? "--" : "++";
+  insert(lib, station, rec, "PtxSauvegarderPointeurPitch");
+}
+
+void PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level) {
+  ptx::Record rec;
+  rec.code = code;
+  rec.type = '8';
+  rec.position = std::llround(std::fabs(static_cast<double>(level) * 100.0));
+  rec.complement = level >= 0 ? "++" : "--";
+  insert(lib, station, rec, "PtxSauvegarderPointeurLevel");
+}
+
+bool PtxChargerPointeurPitch(Library& lib, int station, const std::string& code, long long& pitch) {
+  pitch = kPitchNeutral;
+  ptx::Record rec;
+  if (!findFirst(lib, station, code, 'D', rec, "PtxChargerPointeurPitch")) return false;
+  double p = static_cast<double>(rec.position) / 100.0;
+  if (rec.complement == "--") p = -p;
+  if (p != 0) pitch = std::llround((100.0 + p) * 1000000.0 / 100.0);
+  return true;
+}
+
+bool PtxChargerPointeurLevel(Library& lib, int station, const std::string& code, float& level) {
+  level = 0;
+  ptx::Record rec;
+  if (!findFirst(lib, station, code, '8', rec, "PtxChargerPointeurLevel")) return false;
+  level = static_cast<float>(rec.position) / 100.0f;
+  if (rec.complement == "--") level = -level;
+  return true;
+}
+
+bool PtxChargerPointeurSend(Library& lib, int station, const std::string& code, int& device,
+                            long long& position) {
+  device = -1;
+  position = 0;
+  ptx::Record rec;
+  if (!findFirst(lib, station, code, '6', rec, "PtxChargerPointeurSend")) return false;
+  device = static_cast<int16_t>(GetNumber(rec.complement, {1, 2}));
+  position = rec.position;
+  return true;
+}
+
+void PtxChargerPointeurVerifierCoherence(TraceLogger& log, const std::string& code,
+                                         long long soundDuration, long long& fadeIn,
+                                         long long& fadeInDuration, long long& startNext,
+                                         long long& fadeOut, long long& fadeOutDuration) {
+  const std::string lead = Trim(code) + ": ";
+  const long long delta = kDeltaFadeSecurite;
+  if (fadeOut < 0) {
+    fadeOut = soundDuration - delta < 1 ? 0 : soundDuration - delta;
+    fadeOutDuration = 0;
+  }
+  if (soundDuration > 0 && fadeOut > soundDuration - fadeOutDuration - delta) {
+    const long long bound = std::max(0LL, soundDuration - fadeOutDuration - delta);
+    log.TraceLog(lead + fmt::format("     FadeOutPosition > SoundDuration - FadeOutDuration - "
+                                    "DeltaFadeSecurite: {} ms > {} - {} - {} ms |Changed from {} "
+                                    "ms to {} ms",
+                                    fadeOut, soundDuration, fadeOutDuration, delta, fadeOut, bound));
+    fadeOut = bound;
+  }
+  long long effectivePosition = fadeOut, effectiveDuration = fadeOutDuration;
+  if (fadeOut == 0) {
+    effectivePosition = soundDuration;
+    effectiveDuration = 0;
+  }
+  if (startNext < 0) {
+    const std::string prefix = code.substr(0, std::min<size_t>(3, code.size()));
+    startNext = prefix == "PRE" || prefix == "EXT" ? 0 : effectivePosition;
+  } else if (startNext >= effectivePosition + effectiveDuration && effectiveDuration >= 1) {
+    log.TraceLog(lead + fmt::format("     StartNextPosition >= FadeOutPosition + "
+                                    "FadeOutDuration: {} ms >= {} + {} ms |Changed from {} ms to {} ms",
+                                    startNext, effectivePosition, effectiveDuration, startNext,
+                                    effectivePosition));
+    startNext = effectivePosition;
+  }
+  if (fadeIn < 0) {
+    fadeIn = 0;
+    fadeInDuration = 0;
+  } else if (fadeIn >= effectivePosition) {
+    if (fadeIn > 0) {
+      log.TraceLog(lead + fmt::format("     FadeInPosition: Too close with PlayDuration |Changed "
+                                      "from {} ms to 0 ms",
+                                      fadeIn));
+      fadeIn = 0;
+    }
+    fadeInDuration = 0;
+  }
+}
+
+long long DeterminePlayDurationCheckPtx(long long soundDuration, long long startNext,
+                                        long long fadeOut, long long fadeIn,
+                                        long long fadeInDuration) {
+  long long end = soundDuration;
+  if (startNext >= 1 && startNext < soundDuration) end = startNext;
+  else if (fadeOut >= 1 && fadeOut < soundDuration) end = fadeOut;
+  if (fadeIn + fadeInDuration > 0) end -= fadeIn + fadeInDuration;
+  return std::max(0LL, end);
+}
+
+double EnergieCoefCorrectionLevel(double level) {
+  const double coef = 1 + 0.033 * level;
+  return coef <= 0 ? 0.01 : coef;
+}
+
+LoadedPointers MorceauChargerPointeur(Library& lib, int station, const std::string& code,
+                                      long long soundDuration) {
+  LoadedPointers p;
+  long long unused = 0;
+  // A pointer without a record is unset (-1) for the coherence rules.
+  if (!PtxChargerPointeur(lib, station, code, '0', p.fadeIn, p.fadeInDuration)) p.fadeIn = -1;
+  PtxChargerPointeur(lib, station, code, '4', p.intro, unused);
+  if (!PtxChargerPointeur(lib, station, code, '1', p.fadeOut, p.fadeOutDuration)) p.fadeOut = -1;
+  if (!PtxChargerPointeur(lib, station, code, '5', p.startNext, unused)) p.startNext = -1;
+  PtxChargerPointeur(lib, station, code, '7', p.startEqui, unused);
+  long long loopDuration = 0, hookDuration = 0;
+  PtxChargerPointeur(lib, station, code, '9', p.loop, loopDuration);
+  PtxChargerPointeur(lib, station, code, '2', p.hook, hookDuration);
+  PtxChargerPointeurLevel(lib, station, code, p.level);
+  PtxChargerPointeurSend(lib, station, code, p.sendDevice, p.send);
+  PtxChargerPointeurPitch(lib, station, code, p.pitch);
+  PtxChargerPointeurVerifierCoherence(lib.log(), code, soundDuration, p.fadeIn, p.fadeInDuration,
+                                      p.startNext, p.fadeOut, p.fadeOutDuration);
+  p.loopEnd = p.loop + loopDuration;
+  p.hookEnd = p.hook + hookDuration;
+  p.playEnd = DeterminePlayDurationCheckPtx(soundDuration, p.startNext, p.fadeOut, p.fadeIn,
+                                            p.fadeInDuration);
+  return p;
+}
+
+// ---------------------------------------------------------------- the grid
+
+PointerGrid::PointerGrid() {
+  for (int s = 0; s < kSlots; ++s) cells_[4][kSlotInfo[s].firstColumn] = kSlotInfo[s].label;
+}
+
+const std::string& PointerGrid::cell(int row, int column) const {
+  return cells_.at(static_cast<size_t>(row)).at(static_cast<size_t>(column));
+}
+
+void PointerGrid::setCell(int row, int column, const std::string& text) {
+  cells_.at(static_cast<size_t>(row)).at(static_cast<size_t>(column)) = text;
+}
+
+long long PointerGrid::raw(int column) const {
+  const std::string t = Trim(cell(2, column));
+  return ParseInt(t).value_or(0);
+}
+
+std::string PointerGrid::Display(int column, long long value) {
+  if (column == 12) return fmt::format("{:+.2f} %", static_cast<double>(value) / 10000.0 - 100.0);
+  if (column == 11) return fmt::format("{:.2f} dB", static_cast<double>(value) / 100.0);
+  return Tps2MinSecMil(static_cast<double>(value));
+}
+
+void PointerGrid::setRaw(int column, long long value) {
+  setCell(2, column, std::to_string(value));
+  setCell(1, column, Display(column, value));
+}
+
+char DetermineTypeDeFin(int selectedItem) {
+  switch (selectedItem) {
+    case 1: return 'F';
+    case 2: return 'E';
+    case 3: return 'D';
+    default: return ' ';
+  }
+}
+
+// ------------------------------------------------------------ pointer set
+
+void PointerSet::RAZValeursPtx() {
+  position.fill(0);
+  second.fill(0);
+  position[kPitch] = kPitchNeutral;
+  position[kSend] = 0;
+  level = 0;
+  pitchSlider = static_cast<int>(position[kPitch] / 1000);
+  for (int s = 0; s < kSlots; ++s) PointeurMemoriseDansTableur(s, position[s], second[s]);
+}
+
+void PointerSet::Load(int station, const std::string& code, long long duration) {
+  soundDuration = duration;
+  const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, duration);
+  position = {p.fadeIn, p.fadeOut, p.intro, p.startNext, p.loop, p.hook, p.send, p.pitch,
+              std::llround(static_cast<double>(p.level) * 100.0), p.startEqui};
+  second = {p.fadeInDuration, p.fadeOutDuration, 0, 0, p.loopEnd - p.loop, p.hookEnd - p.hook,
+            0, 0, 0, 0};
+  level = p.level;
+  grid.sendDevice = p.sendDevice;
+  pitchSlider = static_cast<int>(p.pitch / 1000);
+  for (int s = 0; s < kSlots; ++s) PointeurMemoriseDansTableur(s, position[s], second[s]);
+}
+
+void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long sec) {
+  const SlotInfo& info = kSlotInfo.at(static_cast<size_t>(slot));
+  if (slot != kPitch && slot != kLevel) {
+    if (slot == kIntro || slot == kStartNext || slot == kSend || slot == kStartEqui) sec = 0;
+    if (slot == kFadeIn && position[kFadeOut] > 0 && pos + sec > position[kFadeOut])
+      pos = position[kFadeOut] - sec;
+    if (slot == kFadeOut && position[kFadeIn] >= 1 && pos >= 1 &&
+        pos < position[kFadeIn] + second[kFadeIn])
+      pos = position[kFadeIn] + second[kFadeIn];
+    if (pos > 0 && pos + sec > soundDuration - 48) pos = soundDuration - sec - 48;
+    pos = std::max(0LL, pos);
+    sec = std::max(0LL, sec);
+  }
+  position[slot] = pos;
+  second[slot] = sec;
+  if (slot == kLevel) level = static_cast<float>(pos) / 100.0f;
+  grid.setRaw(info.firstColumn, pos);
+  grid.markChanged(info.firstColumn, false);
+  if (info.secondColumn) {
+    grid.setRaw(info.secondColumn, sec);
+    grid.markChanged(info.secondColumn, false);
+  }
+  if (slot == kSend) grid.setCell(1, 15, grid.sendDevice >= 0 ? std::to_string(grid.sendDevice) : "");
+}
+
+long long PointerSet::DeterminePlayDuration() const {
+  return DeterminePlayDurationCheckPtx(soundDuration, grid.raw(4), grid.raw(5), grid.raw(1),
+                                       grid.raw(2));
+}
+
+long long PointerSet::DetermineDureeIntro() const {
+  return std::max(0LL, grid.raw(3) - grid.raw(1));
+}
+
+void PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::string&, int slot,
+                                          bool refreshGrid, bool force) {
+  if (Trim(code).empty()) return;
+  // Start next never lies after the end of the fade-out.
+  const long long fadeOutPos = grid.raw(5), fadeOutDur = grid.raw(6);
+  if (fadeOutPos > 0 && grid.raw(4) > fadeOutPos + fadeOutDur) {
+    grid.setCell(3, 4, "O");
+    grid.setRaw(4, fadeOutPos);
+  }
+  const int stations = lib_.stationCount();
+  const int first = slot < 0 ? 0 : slot, last = slot < 0 ? kSlots - 1 : slot;
+  for (int s = first; s <= last; ++s) {
+    const SlotInfo& info = kSlotInfo[s];
+    if (s != kSend && !grid.changed(info.firstColumn) && !force) continue;
+    long long pos = grid.raw(info.firstColumn);
+    const long long sec = info.secondColumn ? grid.raw(info.secondColumn) : 0;
+    if (s != kPitch && s != kLevel && pos < 25) pos = 0;
+    for (int station = 1; station <= stations; ++station) {
+      switch (s) {
+        case kSend:
+          PtxDetruirePointeur(lib_, station, code, 6);
+          if (pos != 0) PtxSauvegarderPointeur(lib_, station, code, '6', pos, 0, grid.sendDevice, 0, true);
+          break;
+        case kPitch:
+          PtxDetruirePointeur(lib_, station, code, -1);
+          if (pos != kPitchNeutral) PtxSauvegarderPointeurPitch(lib_, station, code, pos);
+          break;
+        case kLevel:
+          PtxDetruirePointeur(lib_, station, code, 8);
+          if (pos != 0) PtxSauvegarderPointeurLevel(lib_, station, code, static_cast<float>(pos) / 100.0f);
+          break;
+        default:
+          PtxDetruirePointeur(lib_, station, code, info.type - '0');
+          if (pos != 0 || sec != 0)
+            PtxSauvegarderPointeur(lib_, station, code, info.type, pos, sec, -1, 0, true);
+      }
+    }
+    if (refreshGrid) PointeurMemoriseDansTableur(s, pos, sec);
+  }
+  if (onDurationsStored)
+    onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
+  pitchSlider = static_cast<int>(grid.raw(12) / 1000);
+}
+
+}  // namespace sono::data

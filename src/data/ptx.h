@@ -1,0 +1,147 @@
+// Cue points ("pointers") of a sound: the ten slots the editor holds, the
+// 50-character Ptx records of FRAD031 that playout reads, loading with the
+// coherence rules, and storing from the pointer grid, always as
+// delete-then-insert per type and station.
+//
+// Decisions of this port:
+//   - Ptx records are written clean: every field the record layout names is
+//     set (blank where it carries nothing), so a record never inherits bytes
+//     of the record read before it.
+//   - On load, a pointer with no record is "unset" for the coherence rules:
+//     a sound without records gets its fade-out 96 ms before its end and its
+//     start-next there too (0 for "PRE" and "EXT" codes).
+//   - The grid's display texts: times as minutes:seconds.milliseconds, the
+//     pitch as a signed percentage, the level in dB with two decimals.
+#pragma once
+#include <array>
+#include <functional>
+#include <string>
+
+#include "data/library.h"
+
+namespace sono::data {
+
+inline constexpr int kSlots = 10;
+enum Slot { kFadeIn = 0, kFadeOut, kIntro, kStartNext, kLoop, kHook, kSend, kPitch, kLevel, kStartEqui };
+inline constexpr int kPitchNeutral = 1000000;
+inline constexpr int kDeltaFadeSecurite = 96;
+
+struct SlotInfo {
+  const char* label;
+  int firstColumn;   // grid column of the position
+  int secondColumn;  // grid column of the second value, 0 when none
+  char type;         // type code in FRAD031
+};
+const SlotInfo& SlotDescription(int slot);
+
+// The 50-character record.
+namespace ptx {
+inline constexpr size_t kLength = 50;
+struct Record {
+  std::string code;
+  char type = '0';
+  int order = 1;
+  long long position = 0;
+  long long duration = 0;
+  std::string complement;  // 2 characters or empty
+  std::string actif;       // 1 character or empty
+  std::string valeur;      // 10 characters or empty
+};
+std::string Encode(const Record& r);
+Record Decode(const std::string& bytes);
+// Key 0: code (8) + type + order (2).
+std::string Key(const std::string& code, char type, const char* order);
+}  // namespace ptx
+
+// Record procedures (base: the library's current base).
+bool PtxChargerPointeur(Library& lib, int station, const std::string& code, char type,
+                        long long& position, long long& second);
+void PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
+                            long long position, long long second, int device, long long extra,
+                            bool flag);
+void PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type);
+void PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch);
+void PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level);
+bool PtxChargerPointeurPitch(Library& lib, int station, const std::string& code, long long& pitch);
+bool PtxChargerPointeurLevel(Library& lib, int station, const std::string& code, float& level);
+bool PtxChargerPointeurSend(Library& lib, int station, const std::string& code, int& device,
+                            long long& position);
+
+void PtxChargerPointeurVerifierCoherence(TraceLogger& log, const std::string& code,
+                                         long long soundDuration, long long& fadeIn,
+                                         long long& fadeInDuration, long long& startNext,
+                                         long long& fadeOut, long long& fadeOutDuration);
+long long DeterminePlayDurationCheckPtx(long long soundDuration, long long startNext,
+                                        long long fadeOut, long long fadeIn,
+                                        long long fadeInDuration);
+double EnergieCoefCorrectionLevel(double level);
+
+// Everything MorceauChargerPointeur loads for one sound.
+struct LoadedPointers {
+  long long fadeIn = 0, fadeInDuration = 0, intro = 0, fadeOut = 0, fadeOutDuration = 0;
+  long long startNext = 0, startEqui = 0, loop = 0, loopEnd = 0, hook = 0, hookEnd = 0;
+  float level = 0;
+  int sendDevice = -1;
+  long long send = 0;
+  long long pitch = kPitchNeutral;
+  long long playEnd = 0;
+};
+LoadedPointers MorceauChargerPointeur(Library& lib, int station, const std::string& code,
+                                      long long soundDuration);
+
+// The pointer grid fpSpreadPointeurs: rows 1 (display), 2 (raw value),
+// 3 (changed mark "O"), 4; columns 1 to 15; column 15 holds the send device.
+class PointerGrid {
+ public:
+  PointerGrid();
+  const std::string& cell(int row, int column) const;
+  void setCell(int row, int column, const std::string& text);
+  long long raw(int column) const;  // row 2, lenient
+  void setRaw(int column, long long value);  // row 2 and the display of row 1
+  bool changed(int column) const { return cell(3, column) == "O"; }
+  void markChanged(int column, bool changed) { setCell(3, column, changed ? "O" : ""); }
+  int sendDevice = -1;  // the combo's selected item in column 15
+  static std::string Display(int column, long long value);
+
+ private:
+  std::array<std::array<std::string, 16>, 5> cells_{};
+};
+
+// The end-type combo items and their codes.
+inline constexpr std::array<const char*, 4> kEndTypeItems = {"Non définie", "Fade Out", "Annoncée",
+                                                             "Brutale"};
+char DetermineTypeDeFin(int selectedItem);
+
+// The editor-side pointer state of the loaded sound (Lib_Pointeurs).
+class PointerSet {
+ public:
+  explicit PointerSet(Library& lib) : lib_(lib) {}
+
+  std::array<long long, kSlots> position{};
+  std::array<long long, kSlots> second{};
+  float level = 0;
+  long long soundDuration = 0;
+  int endType = 0;        // selected item of the end-type combo
+  int pitchSlider = 1000; // pitch / 1000
+  PointerGrid grid;
+
+  void RAZValeursPtx();
+  // Fills the slots and the grid from the database (MorceauChargerPointeur).
+  void Load(int station, const std::string& code, long long duration);
+  // Applies the value rules, then writes the slot to the grid and clears its mark.
+  void PointeurMemoriseDansTableur(int slot, long long pos, long long sec);
+  // Stores grid values into FRAD031 for every station (slot -1: all ten).
+  void PointeurMemoriseDataBase(const std::string& code, const std::string& fileName, int slot,
+                                bool refreshGrid, bool force);
+  long long DeterminePlayDuration() const;
+  long long DetermineDureeIntro() const;
+
+  // Receives the play duration, intro duration and end type after a store.
+  std::function<void(const std::string& code, long long playMs, long long introMs, char endType)>
+      onDurationsStored;
+
+ private:
+  Library& lib_;
+};
+
+}  // namespace sono::data

@@ -1,0 +1,105 @@
+// The song search of the music tab and its result grid.
+//
+// The search runs in two passes: the first collects the matching songs into
+// a work list sorted by title (each code once); the second reads each song
+// again, applies the station and category filters, repairs a missing
+// duration from the sound file, checks the companion record, and writes one
+// row per song.
+//
+// How the search modes read, as a librarian expects them (all ignore case):
+//   "Libellé"  titles beginning with the text (the title key's range);
+//   "Code"     codes beginning with the text (the code key's range);
+//   "Commence" titles with a word beginning with the text, accents ignored;
+//   "Contient" titles containing the text anywhere, accents ignored.
+// A text search covers every kind but the versions of songs ("VER", "VEE",
+// "VEW", "BKN"). Songs are listed in title order without regard to case or
+// accents. The title option chooses the title, the short title or both. A blank text
+// lists nothing and says so. The step window shows the progress every 256
+// songs, when window events also run (the stop button works there).
+#pragma once
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "data/library.h"
+#include "data/stats.h"
+
+namespace sono::data {
+
+inline constexpr std::array<const char*, 14> kSongGridColumns = {
+    "Id", "Titre", "Jeu", "Son", "Artiste(s)", "Catégorie", "Artiste", "Durée secondes",
+    "Intro secondes", "Durée théorique", "Durée son", "Date Modification", "Date Création",
+    "Fichier son"};
+
+// The result grid: one row per song, cells as shown.
+class SongGrid {
+ public:
+  struct Row {
+    std::array<std::string, kSongGridColumns.size()> cells;
+    long long durationSeconds = 0;   // for sorting the duration columns
+    long long introSeconds = 0;
+    long long forcedSeconds = 0;
+    long long soundMs = 0;
+  };
+  void clear() { rows_.clear(); }
+  void add(Row row) { rows_.push_back(std::move(row)); }
+  size_t size() const { return rows_.size(); }
+  const Row& row(size_t i) const { return rows_.at(i); }
+  const std::string& cell(size_t row, size_t column) const { return rows_.at(row).cells.at(column); }
+  // Sorts by a column; durations by value, text without regard to case.
+  void sortBy(int column, bool ascending = true);
+  int sortColumn = -1;
+  bool redraw = true;
+
+ private:
+  std::vector<Row> rows_;
+};
+
+enum class TitleOption { Title, ShortTitle, Both };
+
+struct SearchRequest {
+  int station = 1;
+  int kind = 0;             // 1 music, 2 jingles, 3 liners, 4 rubriques, 5 infos; 0: text
+  std::string text;         // UTF-8
+  std::string mode = "Libellé";
+  TitleOption titles = TitleOption::Title;
+  std::string soundFilter = "0123456789";
+  std::string category;     // restricts to one category when set (the tree)
+  bool multiCriteria = false;
+  std::vector<std::string> preparedCodes;  // the multi-criteria window's list
+};
+
+class SongSearch {
+ public:
+  SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {}
+
+  // RechercheDansLaBase_01_Morceau: fills the grid; returns the rows written.
+  size_t Run(const SearchRequest& request);
+  SongGrid grid;
+  bool stopRequested = false;
+  bool hideInactiveStations = false;    // "MasquerMorceauxStationNonActive"
+  bool hideInactiveCategories = false;  // "MasquerMorceauxCategorieNonActiveSurStation"
+  bool skipDurationRepair = false;      // the VPN-workstation option
+  std::function<void(size_t row)> selectRow;  // SelectLigneMusMaster
+  long long lastRowsMs = 0, lastTotalMs = 0;
+
+  // Text folding of the "Commence" and "Contient" modes: upper case, accents removed.
+  static std::string Fold(const std::string& cp1252);
+
+ private:
+  void collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
+                    const SearchRequest& request, const std::function<bool(const std::string&)>& match);
+  bool passesKind(const std::string& code, int kind) const;
+  bool passesSoundFilter(const std::string& record, const std::string& filter) const;
+  void writeRow(const std::string& record, int station, long long soundMs, TitleOption titles);
+  void pump(const std::string& label);
+
+  Library& lib_;
+  DurationStatistics& stats_;
+  std::vector<std::string> workList_;  // title (40) + code (8)
+  std::unordered_set<std::string> collected_;  // codes already in the work list
+  size_t pumpCounter_ = 0;
+};
+
+}  // namespace sono::data

@@ -1,0 +1,59 @@
+// Writing songs: the duration update after pointers or sounds change, the
+// companion records that go with a song, and the save of the song form.
+//
+// Decisions of this port (the suite leaves them to each program):
+//   - The duration update writes, in the song record of every station: the
+//     play duration in seconds (positions 466 + 104), the intro in seconds
+//     (193, three digits), the end-type code (573), the end state (208: "E"
+//     for an announced end, else "N") and "0" at 470; then it queues the
+//     song's artists and category for the statistics.
+//   - A song's sound file is <sound folder of its kind and station><code>.s48.
+//   - The save refuses a blank title ("Vous devez saisir un libellé pour le
+//     morceau."), a blank short title ("Vous devez saisir un libellé."), a song
+//     without artist and a song without category; it writes the edited fields,
+//     on the current station or, with "StationsAll", on every station, and
+//     keeps FRAD026, FRAD029 and FRAD048 in step.
+#pragma once
+#include <optional>
+#include <string>
+
+#include "data/library.h"
+#include "data/stats.h"
+
+namespace sono::data {
+
+// The sound kind of a code: 0 music, 1 jingles, 2 liners, 3 rubriques, 4 infos,
+// 5 "PRE"; -1 for anything else.
+int KindOfCode(const std::string& code);
+std::string SoundFilePath(Library& lib, int station, const std::string& code);
+// Exact duration of a house-format file from its size (768-byte frames of
+// 24 ms); nothing when the file is missing or not whole frames.
+std::optional<long long> HouseFormatDurationMs(const std::string& path);
+
+// Writes durations and end type to the song of every station; false when the
+// song was found nowhere.
+bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
+                         long long playMs, long long introMs, char endType);
+
+// Creates the missing companion records of a song on one station.
+void CreateCompanionRecords(Library& lib, int station, const std::string& songRecord);
+bool HasRecorderRecord(Library& lib, int station, const std::string& code);
+
+// The song detail form.
+struct SongForm {
+  std::string code;        // 8 characters
+  std::string title;       // UTF-8
+  std::string shortTitle;  // UTF-8
+  std::string artist1, artist2, category;
+  long long durationSeconds = 0;
+  bool forcedDuration = false;
+  long long forcedSeconds = 0;
+  std::string playable = "O", sound = "O";
+  int soundType = 0;  // digit at 900
+};
+
+// CommandButton_01_Sauvegarder_01_Action: true when saved.
+bool SaveSong(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
+              bool allStations);
+
+}  // namespace sono::data

@@ -1,0 +1,124 @@
+#include "data/stats.h"
+
+#include <algorithm>
+
+#include "core/text.h"
+#include "data/records.h"
+
+namespace sono::data {
+
+namespace {
+constexpr const char* kModule = "Lib_Data_Statistiques";
+
+void addOnce(std::vector<std::string>& queue, const std::string& code) {
+  if (Trim(code).empty()) return;
+  if (std::find(queue.begin(), queue.end(), code) == queue.end()) queue.push_back(code);
+}
+}  // namespace
+
+void DurationStatistics::queueArtist(const std::string& code) { addOnce(ListeArtistesCorrigerDuree, Calibre(code, 5)); }
+void DurationStatistics::queueCategory(const std::string& code) { addOnce(ListeCategoriesCorrigerDuree, Calibre(code, 5)); }
+
+void DurationStatistics::MAJDureesEtDureeMoyenne(const std::string& songRecord) {
+  queueArtist(GetRaw(songRecord, song::kArtist1));
+  queueArtist(GetRaw(songRecord, song::kArtist2));
+  queueCategory(GetRaw(songRecord, song::kCategory));
+}
+
+void DurationStatistics::count(int station, int keyNumber, const std::string& code, long long& n,
+                               long long& total) {
+  n = 0;
+  total = 0;
+  const std::string caller = std::string(kModule) + ":Comptage";
+  std::string key = Library::Key(code);
+  int st = lib_.db().BTRieve(lib_.base(), 9, key, keyNumber, kSongs, station, caller);
+  while (st == 0 && key.substr(0, 5) <= code) {
+    ++n;
+    total += song::StatisticsSeconds(lib_.db().record(kSongs));
+    st = lib_.db().BTRieve(lib_.base(), 6, key, keyNumber, kSongs, station, caller);
+  }
+}
+
+void DurationStatistics::writeNumber(std::string& record, Field f, long long value,
+                                     const std::string& what) {
+  if (!SetNumber(record, f, value))
+    lib_.log().TraceLog("Err: Statistics: " + what + ": " + std::to_string(value) +
+                        " too wide for " + std::to_string(f.length) + " digits: written as " +
+                        std::string(static_cast<size_t>(f.length), '9'));
+}
+
+void DurationStatistics::MAJDureeMoyenneArtistes() {
+  const std::string caller = std::string(kModule) + ":MAJDureeMoyenneArtistes";
+  while (!ListeArtistesCorrigerDuree.empty()) {
+    const std::string code = ListeArtistesCorrigerDuree.front();
+    ListeArtistesCorrigerDuree.erase(ListeArtistesCorrigerDuree.begin());
+    if (!skipRecount) {
+      for (int station = 1; station <= lib_.stationCount(); ++station) {
+        long long n = 0, total = 0;
+        count(station, 1, code, n, total);
+        std::string key = Library::Key(code);
+        if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kArtists, station, caller) != 0) continue;
+        std::string& r = lib_.db().record(kArtists);
+        SetRaw(r, artist::kCounted, n > 0 ? "O" : "N");
+        writeNumber(r, artist::kCount, n, "Artist " + Trim(code) + ": count");
+        writeNumber(r, artist::kTotal, total, "Artist " + Trim(code) + ": total");
+        lib_.db().BTRieve(lib_.base(), 3, key, 0, kArtists, station, caller);
+      }
+    }
+    lib_.events().processEvents();
+  }
+}
+
+void DurationStatistics::MAJDureeMoyenneCategories() {
+  const std::string caller = std::string(kModule) + ":MAJDureeMoyenneCategories";
+  while (!ListeCategoriesCorrigerDuree.empty()) {
+    const std::string code = ListeCategoriesCorrigerDuree.front();
+    ListeCategoriesCorrigerDuree.erase(ListeCategoriesCorrigerDuree.begin());
+    if (!skipRecount) {
+      for (int station = 1; station <= lib_.stationCount(); ++station) {
+        long long n = 0, total = 0;
+        count(station, 4, code, n, total);
+        std::string key = Library::Key("CATEG" + code);
+        if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kCodeTables, station, caller) != 0) continue;
+        std::string& r = lib_.db().record(kCodeTables);
+        writeNumber(r, codes::kCategCount, n, "Category " + Trim(code) + ": count");
+        writeNumber(r, codes::kCategTotal, total, "Category " + Trim(code) + ": total");
+        lib_.db().BTRieve(lib_.base(), 3, key, 0, kCodeTables, station, caller);
+      }
+    }
+    lib_.events().processEvents();
+  }
+}
+
+bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::string& category,
+                                                       long long& n, long long& total) {
+  const std::string caller = std::string(kModule) + ":VerifierDureeMoyenneCategorie";
+  const std::string code = Calibre(category, 5);
+  n = 0;
+  total = 0;
+  std::vector<std::string> counted;
+  std::string key = Library::Key(code);
+  BtrieveOptions quiet;
+  quiet.silent = true;
+  int st = lib_.db().BTRieve(lib_.base(), 9, key, 4, kSongs, station, caller, quiet);
+  while (st == 0 || st == 7) {
+    if (st == 7) {  // the key path changed: read the saved key again and go on
+      st = lib_.db().BTRieve(lib_.base(), 5, key, 4, kSongs, station, caller, quiet);
+      if (st != 0) break;
+    }
+    if (key.substr(0, 5) > code) return true;
+    const std::string& r = lib_.db().record(kSongs);
+    const std::string songCode = GetRaw(r, song::kCode);
+    if (std::find(counted.begin(), counted.end(), songCode) == counted.end()) {
+      counted.push_back(songCode);
+      ++n;
+      total += song::StatisticsSeconds(r);
+    }
+    st = lib_.db().BTRieve(lib_.base(), 6, key, 4, kSongs, station, caller, quiet);
+  }
+  if (st == 9 || st == 4) return true;
+  lib_.db().ErreurBTrieve(lib_.base(), kSongs, st, caller, false, station, 6);
+  return false;
+}
+
+}  // namespace sono::data

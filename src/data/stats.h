@@ -1,0 +1,44 @@
+// Average durations for scheduling: every artist record and every "CATEG"
+// entry keeps the number of songs counted and their total seconds. Saving a
+// song only queues its artists and category; the queues are drained later by
+// recounting the songs of each code, station by station.
+//
+// A count or total wider than its field (4 and 8 digits) is written as all
+// nines and logged. The VPN-workstation option skips the recounts: the queues
+// are emptied without any write.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "data/fields.h"
+#include "data/library.h"
+
+namespace sono::data {
+
+class DurationStatistics {
+ public:
+  explicit DurationStatistics(Library& lib) : lib_(lib) {}
+
+  // Queues the song's artists and category (each code once).
+  void MAJDureesEtDureeMoyenne(const std::string& songRecord);
+  void queueArtist(const std::string& code);
+  void queueCategory(const std::string& code);
+  void MAJDureeMoyenneArtistes();
+  void MAJDureeMoyenneCategories();
+  // Recounts one category on one station without writing anything.
+  bool VerifierDureeMoyenneCategorie(int station, const std::string& category, long long& count,
+                                     long long& total);
+
+  const std::vector<std::string>& artistQueue() const { return ListeArtistesCorrigerDuree; }
+  const std::vector<std::string>& categoryQueue() const { return ListeCategoriesCorrigerDuree; }
+  bool skipRecount = false;  // the VPN-workstation option
+
+ private:
+  // Count and total of the songs whose key `keyNumber` equals `code`.
+  void count(int station, int keyNumber, const std::string& code, long long& count, long long& total);
+  void writeNumber(std::string& record, Field f, long long value, const std::string& what);
+  Library& lib_;
+  std::vector<std::string> ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;
+};
+
+}  // namespace sono::data
