@@ -128,12 +128,18 @@ const std::array<CatalogueEntry, kCatalogueSize>& Catalogue() {
 }
 
 int KeyLength(int file, int keyNumber) {
-  if (file < 0 || file >= kCatalogueSize || keyNumber < 0) return 0;
-  const auto keys = keysOf(Catalogue()[file]);
-  if (keyNumber >= static_cast<int>(keys.size())) return 0;
-  int length = 0;
-  for (const auto& s : keys[keyNumber]) length += s.length;
-  return length;
+  // Asked on every database call: computed once.
+  static const auto lengths = [] {
+    std::array<std::array<int, 16>, kCatalogueSize> table{};
+    for (int f = 0; f < kCatalogueSize; ++f) {
+      const auto keys = keysOf(Catalogue()[f]);
+      for (size_t k = 0; k < keys.size() && k < table[f].size(); ++k)
+        for (const auto& s : keys[k]) table[f][k] += s.length;
+    }
+    return table;
+  }();
+  if (file < 0 || file >= kCatalogueSize || keyNumber < 0 || keyNumber >= 16) return 0;
+  return lengths[file][keyNumber];
 }
 
 btr::FileDef FileDefinition(int file) {

@@ -54,14 +54,18 @@ unsigned char baseLetter(unsigned char c) {
 }
 }  // namespace
 
-std::string SongSearch::Fold(const std::string& cp1252) {
+void SongSearch::FoldInPlace(std::string& text) {
   static const auto table = [] {
     std::array<unsigned char, 256> t{};
     for (int c = 0; c < 256; ++c) t[c] = baseLetter(static_cast<unsigned char>(c));
     return t;
   }();
+  for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+}
+
+std::string SongSearch::Fold(const std::string& cp1252) {
   std::string out(cp1252);
-  for (char& c : out) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+  FoldInPlace(out);
   return out;
 }
 
@@ -85,9 +89,9 @@ void SongGrid::sortBy(int column, bool ascending) {
   });
 }
 
-void SongSearch::pump(const std::string& label) {
+void SongSearch::pump(const std::function<std::string()>& label) {
   if (++pumpCounter_ % kPumpEvery != 0) return;
-  lib_.prompt().setStepLabel(label);
+  lib_.prompt().setStepLabel(label());
   lib_.events().processEvents();
 }
 
@@ -123,8 +127,28 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
     if (passesKind(code, request.kind) && passesSoundFilter(r, request.soundFilter) &&
         (!match || match(r)) && collected_.insert(code).second)
       workList_.push_back(GetRaw(r, song::kTitle) + code);
-    pump(GetText(r, song::kTitle));
+    pump([&r] { return GetText(r, song::kTitle); });
     st = db.BTRieve(lib_.base(), 6, key, keyNumber, kSongs, request.station, kCaller);
+  }
+}
+
+void SongSearch::collectAll(const SearchRequest& request,
+                            const std::function<bool(const std::string&)>& match) {
+  // Every song is read: physical order is the cheapest walk, and the work
+  // list is sorted by title afterwards anyway.
+  PervasiveLayer& db = lib_.db();
+  std::string key = Library::Key("");
+  int st = db.BTRieve(lib_.base(), 33, key, 0, kSongs, request.station, kCaller);
+  while (st == 0 && !stopRequested) {
+    const std::string& r = db.record(kSongs);
+    if (match(r)) {
+      const std::string code = GetRaw(r, song::kCode);
+      if (passesKind(code, request.kind) && passesSoundFilter(r, request.soundFilter) &&
+          collected_.insert(code).second)
+        workList_.push_back(GetRaw(r, song::kTitle) + code);
+    }
+    pump([&r] { return GetText(r, song::kTitle); });
+    st = db.BTRieve(lib_.base(), 24, key, 0, kSongs, request.station, kCaller);
   }
 }
 
@@ -173,17 +197,18 @@ size_t SongSearch::Run(const SearchRequest& request) {
     } else if (request.mode == "Commence" || request.mode == "Contient") {
       const std::string folded = Fold(text);
       const bool anywhere = request.mode == "Contient";
-      collectRange(5, std::string(20, '\0'), "", request,
-                   [&](const std::string& r) {
-                     for (const auto& t : titlesOf(r)) {
-                       const std::string f = Fold(t);
-                       for (size_t at = f.find(folded); at != std::string::npos; at = f.find(folded, at + 1)) {
-                         if (anywhere || at == 0 || f[at - 1] == ' ' || f[at - 1] == '\'' || f[at - 1] == '-')
-                           return true;
-                       }
-                     }
-                     return false;
-                   });
+      std::string f;  // reused: this runs for every song of the station
+      const auto found = [&](const std::string& r, Field field) {
+        f.assign(r, static_cast<size_t>(field.position - 1), static_cast<size_t>(field.length));
+        FoldInPlace(f);
+        for (size_t at = f.find(folded); at != std::string::npos; at = f.find(folded, at + 1))
+          if (anywhere || at == 0 || f[at - 1] == ' ' || f[at - 1] == '\'' || f[at - 1] == '-') return true;
+        return false;
+      };
+      collectAll(request, [&](const std::string& r) {
+        return (request.titles != TitleOption::ShortTitle && found(r, song::kTitle)) ||
+               (request.titles != TitleOption::Title && found(r, song::kShortTitle));
+      });
     } else {  // "Libellé": titles beginning with the text
       const auto beginsWith = [&](const std::string& r) {
         for (const auto& t : titlesOf(r))
@@ -193,7 +218,7 @@ size_t SongSearch::Run(const SearchRequest& request) {
       if (request.titles == TitleOption::Title) {
         collectRange(5, (text + std::string(40, '\0')).substr(0, 40), text, request, beginsWith);
       } else {  // short titles have no key: every title is read
-        collectRange(5, std::string(20, '\0'), "", request, beginsWith);
+        collectAll(request, beginsWith);
       }
     }
   }
@@ -241,7 +266,7 @@ size_t SongSearch::Run(const SearchRequest& request) {
     std::string key = Library::Key(code);
     if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller) != 0) continue;
     std::string r = lib_.db().record(kSongs);
-    pump(fmt::format("Recherche: {} / {}", i + 1, workList_.size()));
+    pump([&] { return fmt::format("Recherche: {} / {}", i + 1, workList_.size()); });
     const std::string category = GetRaw(r, song::kCategory);
     if (excluded.count(category)) continue;
     if (!request.category.empty() && Trim(category) != Trim(request.category)) continue;

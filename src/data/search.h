@@ -86,14 +86,17 @@ class SongSearch {
 
   // Text folding of the "Commence" and "Contient" modes: upper case, accents removed.
   static std::string Fold(const std::string& cp1252);
+  static void FoldInPlace(std::string& cp1252);
 
  private:
   void collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
                     const SearchRequest& request, const std::function<bool(const std::string&)>& match);
+  void collectAll(const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   bool passesKind(const std::string& code, int kind) const;
   bool passesSoundFilter(const std::string& record, const std::string& filter) const;
   void writeRow(const std::string& record, int station, long long soundMs, TitleOption titles);
-  void pump(const std::string& label);
+  // Every 256 songs: the step window's label and the window events.
+  void pump(const std::function<std::string()>& label);
 
   Library& lib_;
   DurationStatistics& stats_;

@@ -1,6 +1,7 @@
 #include "data/stats.h"
 
 #include <algorithm>
+#include <array>
 
 #include "core/text.h"
 #include "data/records.h"
@@ -9,6 +10,38 @@ namespace sono::data {
 
 namespace {
 constexpr const char* kModule = "Lib_Data_Statistiques";
+
+// Writes of a recount are committed in batches: one commit per record would
+// make a full recount wait on the disk thousands of times, while a single
+// transaction would keep other workstations out of the file for too long.
+class BatchedWrites {
+ public:
+  BatchedWrites(Library& lib, int file) : lib_(lib), file_(file) {}
+  ~BatchedWrites() { commit(); }
+  void wrote(int) {
+    if (++writes_ % 200 == 0) commit();
+  }
+  void beforeWrite(int station) {
+    if (!open_[station]) {
+      std::string none;
+      open_[station] = lib_.db().BTRieve(lib_.base(), 19, none, 0, file_, station, "") == 0;
+    }
+  }
+  void commit() {
+    for (int station = 1; station <= kMaxStations; ++station) {
+      if (!open_[station]) continue;
+      std::string none;
+      lib_.db().BTRieve(lib_.base(), 20, none, 0, file_, station, "");
+      open_[station] = false;
+    }
+  }
+
+ private:
+  Library& lib_;
+  int file_;
+  size_t writes_ = 0;
+  std::array<bool, kMaxStations + 1> open_{};
+};
 
 void addOnce(std::vector<std::string>& queue, const std::string& code) {
   if (Trim(code).empty()) return;
@@ -49,6 +82,7 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
 
 void DurationStatistics::MAJDureeMoyenneArtistes() {
   const std::string caller = std::string(kModule) + ":MAJDureeMoyenneArtistes";
+  BatchedWrites batch(lib_, kArtists);
   while (!ListeArtistesCorrigerDuree.empty()) {
     const std::string code = ListeArtistesCorrigerDuree.front();
     ListeArtistesCorrigerDuree.erase(ListeArtistesCorrigerDuree.begin());
@@ -57,12 +91,14 @@ void DurationStatistics::MAJDureeMoyenneArtistes() {
         long long n = 0, total = 0;
         count(station, 1, code, n, total);
         std::string key = Library::Key(code);
+        batch.beforeWrite(station);
         if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kArtists, station, caller) != 0) continue;
         std::string& r = lib_.db().record(kArtists);
         SetRaw(r, artist::kCounted, n > 0 ? "O" : "N");
         writeNumber(r, artist::kCount, n, "Artist " + Trim(code) + ": count");
         writeNumber(r, artist::kTotal, total, "Artist " + Trim(code) + ": total");
         lib_.db().BTRieve(lib_.base(), 3, key, 0, kArtists, station, caller);
+        batch.wrote(station);
       }
     }
     lib_.events().processEvents();
@@ -71,6 +107,7 @@ void DurationStatistics::MAJDureeMoyenneArtistes() {
 
 void DurationStatistics::MAJDureeMoyenneCategories() {
   const std::string caller = std::string(kModule) + ":MAJDureeMoyenneCategories";
+  BatchedWrites batch(lib_, kCodeTables);
   while (!ListeCategoriesCorrigerDuree.empty()) {
     const std::string code = ListeCategoriesCorrigerDuree.front();
     ListeCategoriesCorrigerDuree.erase(ListeCategoriesCorrigerDuree.begin());
@@ -79,11 +116,13 @@ void DurationStatistics::MAJDureeMoyenneCategories() {
         long long n = 0, total = 0;
         count(station, 4, code, n, total);
         std::string key = Library::Key("CATEG" + code);
+        batch.beforeWrite(station);
         if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kCodeTables, station, caller) != 0) continue;
         std::string& r = lib_.db().record(kCodeTables);
         writeNumber(r, codes::kCategCount, n, "Category " + Trim(code) + ": count");
         writeNumber(r, codes::kCategTotal, total, "Category " + Trim(code) + ": total");
         lib_.db().BTRieve(lib_.base(), 3, key, 0, kCodeTables, station, caller);
+        batch.wrote(station);
       }
     }
     lib_.events().processEvents();

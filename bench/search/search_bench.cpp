@@ -1,0 +1,166 @@
+// The library on a 100,000-song station: browsing music into the grid, a
+// "Contient" search for a common word, and a full recount of the duration
+// statistics, each against a plain scan of the same records held in memory
+// (the floor: what the work costs without the database).
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+#include <algorithm>
+
+#include "core/demo_site.h"
+#include "core/ini.h"
+#include "core/manual_ports.h"
+#include "core/system_ports.h"
+#include "core/text.h"
+#include "data/demo_library.h"
+#include "data/records.h"
+#include "data/search.h"
+#include "data/stats.h"
+
+using namespace sono;
+using namespace sono::data;
+
+namespace {
+double seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+void print(const char* name, double value, const char* unit, const char* target, double floor) {
+  std::printf("{\"name\":\"%s\",\"value\":%.4f,\"unit\":\"%s\",\"target\":\"%s\",\"ratio\":%.1f,"
+              "\"ratio_to\":\"plain in-memory scan\"}\n",
+              name, value, unit, target, floor > 0 ? value / floor : 0.0);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int songs = argc > 1 ? std::atoi(argv[1]) : 100000;
+  namespace fs = std::filesystem;
+  std::string tmpl = (fs::temp_directory_path() / "sonoteka-bench-search-XXXXXX").string();
+  const std::string home = CheckRep(::mkdtemp(tmpl.data()));
+  std::string error;
+  if (!CreateDemoSite(home, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  SystemClock clock;
+  ScriptedPrompt prompt;
+  PollingEventLoop events;
+  TraceLogger log(clock);
+  ConfigEnvironment env;
+  env.programFolder = home;
+  env.version = "bench";
+  SiteConfig config(env, log, prompt);
+  config.InitGeneralPath(true);
+  EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");  // one station
+  config.InitGeneralSite();
+  PervasiveLayer layer(config, log, prompt, clock);
+  for (int file : {0, kSongs, kArtists, kCodeTables, kRecorderSongs, kComplementKeys, kPointers, kTitles})
+    layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
+  layer.PervasiveOuvertureFichiers(0, 1, 1);
+  Library lib({layer, config, log, prompt, events, clock});
+  DurationStatistics stats(lib);
+
+  auto t = std::chrono::steady_clock::now();
+  DemoLibraryOptions demo;
+  demo.songs = songs;
+  BuildDemoLibrary(lib, demo);
+  std::fprintf(stderr, "library of %d songs built in %.1f s\n", songs, seconds(t));
+
+  // The floor: the same song records, already in memory.
+  std::vector<std::string> records;
+  {
+    std::string key = Library::Key(std::string(8, '\0'));
+    BtrieveOptions quiet;
+    quiet.silent = true;
+    int st = layer.BTRieve(0, 9, key, 0, kSongs, 1, "bench", quiet);
+    while (st == 0) {
+      records.push_back(layer.record(kSongs));
+      st = layer.BTRieve(0, 6, key, 0, kSongs, 1, "bench", quiet);
+    }
+  }
+  auto floorOf = [&](auto&& work) {
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      work();
+      best = std::min(best, seconds(t0));
+    }
+    return best;
+  };
+  size_t sink = 0;
+  const double browseFloor = floorOf([&] {
+    std::vector<std::string> titles;
+    for (const auto& r : records)
+      if (r[0] >= '0' && r[0] <= '9') titles.push_back(GetRaw(r, song::kTitle) + GetRaw(r, song::kCode));
+    std::sort(titles.begin(), titles.end());
+    sink += titles.size();
+  });
+  const std::string word = Utf8ToCp1252("amour");
+  const double containsFloor = floorOf([&] {
+    const std::string folded = SongSearch::Fold(word);
+    for (const auto& r : records) sink += SongSearch::Fold(GetRaw(r, song::kTitle)).find(folded) != std::string::npos;
+  });
+  const double statsFloor = floorOf([&] {
+    std::unordered_map<std::string, std::pair<long long, long long>> perArtist, perCategory;
+    for (const auto& r : records) {
+      auto& a = perArtist[GetRaw(r, song::kArtist1)];
+      ++a.first;
+      a.second += song::StatisticsSeconds(r);
+      auto& c = perCategory[GetRaw(r, song::kCategory)];
+      ++c.first;
+      c.second += song::StatisticsSeconds(r);
+    }
+    sink += perArtist.size() + perCategory.size();
+  });
+
+  SongSearch search(lib, stats);
+  SearchRequest browse;
+  browse.kind = 1;
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    t = std::chrono::steady_clock::now();
+    search.Run(browse);
+    best = std::min(best, seconds(t));
+  }
+  std::fprintf(stderr, "browse: %zu rows\n", search.grid.size());
+  print("search.browse_music", best, "s", "<= 1", browseFloor);
+
+  SearchRequest contains;
+  contains.text = "amour";
+  contains.mode = "Contient";
+  best = 1e9;
+  for (int i = 0; i < 3; ++i) {
+    t = std::chrono::steady_clock::now();
+    search.Run(contains);
+    best = std::min(best, seconds(t));
+  }
+  std::fprintf(stderr, "contains: %zu rows\n", search.grid.size());
+  print("search.contains_common_word", best, "s", "<= 0.3", containsFloor);
+
+  t = std::chrono::steady_clock::now();
+  {
+    std::string key = Library::Key(std::string(5, '\0'));
+    BtrieveOptions quiet;
+    quiet.silent = true;
+    int st = layer.BTRieve(0, 9, key, 0, kArtists, 1, "bench", quiet);
+    while (st == 0) {
+      stats.queueArtist(key.substr(0, 5));
+      st = layer.BTRieve(0, 6, key, 0, kArtists, 1, "bench", quiet);
+    }
+    key = Library::Key("CATEG");
+    st = layer.BTRieve(0, 9, key, 0, kCodeTables, 1, "bench", quiet);
+    while (st == 0 && key.substr(0, 5) == "CATEG") {
+      stats.queueCategory(key.substr(5, 5));
+      st = layer.BTRieve(0, 6, key, 0, kCodeTables, 1, "bench", quiet);
+    }
+  }
+  stats.MAJDureeMoyenneArtistes();
+  stats.MAJDureeMoyenneCategories();
+  print("search.statistics_recount", seconds(t), "s", "<= 10", statsFloor);
+
+  layer.PervasiveFermetureFichiers(0, 1, 1);
+  fs::remove_all(home);
+  return sink == 0 ? 1 : 0;
+}
