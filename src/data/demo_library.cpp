@@ -119,6 +119,7 @@ DemoLibraryResult BuildDemoLibrary(Library& lib, const DemoLibraryOptions& optio
     std::string title;
     const int words = 2 + pick(4);
     for (int w = 0; w < words; ++w) title += (w ? " " : "") + std::string(kWords[pick(kWords.size())]);
+    if (title[0] >= 'a' && title[0] <= 'z') title[0] = static_cast<char>(title[0] - 32);
     if (kind == 1) title = "Jingle " + title;
     if (kind == 4) title = "Flash info " + std::to_string(n);
     SetText(r, song::kTitle, title);

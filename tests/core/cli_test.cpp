@@ -148,6 +148,15 @@ TEST(Cli, DemoLibrarySearchAndPointers) {
   r = cli(dir, {"stats", "recount", "--home", home});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("Recompté: ", 0), 0u);
+
+  // The same seed gives the same library.
+  const std::string other = dir / "autre";
+  ASSERT_EQ(cli(dir, {"site", "init-demo", "--home", other}).status, 0);
+  ASSERT_EQ(cli(dir, {"demo", "build", "--home", other, "--songs", "300"}).status, 0);
+  const std::string mine = cli(dir, {"db", "dump", "020", "--home", home}).out;
+  EXPECT_EQ(cli(dir, {"db", "dump", "020", "--home", other}).out.size(), mine.size());
+  const std::string songsA = cli(dir, {"search", "--home", home, "--kind", "infos"}).out;
+  EXPECT_EQ(cli(dir, {"search", "--home", other, "--kind", "infos"}).out, songsA);
 }
 
 }  // namespace sono
