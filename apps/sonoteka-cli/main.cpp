@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_audio.h"
 #include "cli_commands.h"
 #include "core/text.h"
 #include "data/catalogue.h"
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
   }
   // Commands of other modules register here, before the two-word commands.
   if (words.empty()) return bad("commande manquante (voir --help)");
+  if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
+    return sono::cli::AudioCommand(options, words);
   if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||
                                                       words[0] == "song" || words[0] == "ptx" ||
                                                       (words[0] == "stats" && words[1] == "recount"))))

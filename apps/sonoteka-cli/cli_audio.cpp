@@ -1,0 +1,186 @@
+#include "cli_audio.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "audio/codec/house_format.h"
+#include "audio/codec/house_writer.h"
+#include "audio/engine/error_codes.h"
+#include "audio/pcx/pcx_tools.h"
+#include "core/datetime.h"
+#include "core/files.h"
+#include "core/system_ports.h"
+
+namespace sono::cli {
+
+namespace {
+
+using namespace sono::audio;
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 1;
+}
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 2;
+}
+
+// Prints the messages of the log lines written since `from` (without the time columns).
+void PrintLog(const TraceLogger& log, size_t from = 0) {
+  const auto& lines = log.fileBuffer();
+  for (size_t i = from; i < lines.size(); ++i)
+    std::printf("%s\n", lines[i].size() > 25 ? lines[i].substr(25).c_str() : "");
+}
+
+int Devices() {
+  SystemClock clock;
+  TraceLogger log(clock);
+  log.setSetupLoaded(true);
+  ConsolePrompt prompt;
+  Engine engine;
+  BoardTools tools(engine);
+  PcxQz qz(log, prompt, clock, "", &tools);
+  if (!qz.InitTools(0, "SONOTEKA-CLI")) return Fail("outils indisponibles");
+  qz.InitPCXToolsOut(0);
+  PrintLog(log);
+  std::printf("Périphériques de lecture:\n");
+  for (size_t i = 0; i < qz.deviceListOut[0].size(); ++i)
+    std::printf("  %zu: %s\n", i, qz.deviceListOut[0][i].name.c_str());
+  qz.CloseSoundRessource();
+  return 0;
+}
+
+int Info(const std::string& file) {
+  SystemClock clock;
+  EngineOptions o;
+  o.useAlsaCards = false;
+  Engine engine(o);
+  BoardTools tools(engine);
+  ToolsFileInfo info;
+  int64_t duration = 0;
+  if (!tools.TOOLFileInfo(file, info, kTimeUnitMs, duration)) {
+    const int code = tools.TOOLGetLastError();
+    if (code == err::kFileTooSmall) return Fail("Fichier son trop petit: " + file);
+    return Fail((File_Exist(file) ? "Fichier son non valide: " : "Fichier son non trouvé: ") + file);
+  }
+  std::printf("Fichier : %s\n", file.c_str());
+  if (info.kind == 1) {
+    std::printf("Format  : MPEG Layer %d, %d Hz, %d kbit/s, %s\n", info.layer, info.sampleRate,
+                info.bitrateKbps, info.channels == 2 ? "stéréo" : "mono");
+    std::printf("Trames  : %lld\n", static_cast<long long>(info.frames));
+    if (info.truncated) std::printf("Attention: la dernière trame est coupée (ignorée)\n");
+  } else {
+    std::printf("Format  : PCM %d bits, %d Hz, %d canaux\n", info.bitsPerSample, info.sampleRate,
+                info.channels);
+    std::printf("Échantillons: %lld\n", static_cast<long long>(info.frames));
+  }
+  std::printf("Durée   : %lld ms (%s)\n", static_cast<long long>(duration),
+              Tps2MinSecMil(duration).c_str());
+  return 0;
+}
+
+int Encode(const std::string& in, const std::string& out) {
+  const EncodeResult r = EncodeToHouse(in, out);
+  if (!r.ok) return Fail(r.error);
+  std::printf("%s: %lld trames, %lld ms\n", out.c_str(), static_cast<long long>(r.outputFrames),
+              static_cast<long long>(r.outputFrames * kHouseFrameMs));
+  return 0;
+}
+
+bool Number(const Options& options, const std::string& name, double& value) {
+  const std::string text = options.value(name);
+  if (text.empty()) return true;
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return end && *end == '\0';
+}
+
+int Play(const Options& options, const std::string& file) {
+  double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0;
+  for (auto [name, target] : {std::pair{"start", &start}, {"end", &end}, {"fade-in", &fadeIn},
+                              {"fade-out", &fadeOut}, {"level", &level}})
+    if (!Number(options, name, *target) || (*target < 0 && std::string(name) != "level"))
+      return Usage(std::string("--") + name + " demande un nombre");
+  const std::string device = options.value("device");
+  std::string wav;
+  EngineOptions o;
+  if (device.rfind("virtual:", 0) == 0) {
+    wav = device.substr(8);
+    if (wav.empty()) return Usage("--device virtual: demande un fichier WAV");
+    o.useAlsaCards = false;
+  } else if (!device.empty()) {
+    o.useAlsaCards = false;
+    o.extraPcms = {device};
+  }
+  SystemClock clock;
+  TraceLogger log(clock);
+  log.setSetupLoaded(true);
+  ConsolePrompt prompt;
+  Engine engine(o);
+  if (device.empty() && !engine.alsaCardsFound())
+    return Fail("aucune carte son: utilisez --device virtual:SORTIE.wav");
+  BoardTools tools(engine);
+  PcxQz qz(log, prompt, clock, "", &tools);
+  PcxStreams streams(qz);
+  qz.InitTools(0, "SONOTEKA-CLI");
+  qz.InitPCXToolsOut(0);
+  // All formats the readers know, at 0 dB: what the file holds is what is heard.
+  qz.setup.out[0].formats = {true, true, true, true, true, true};
+  qz.setup.out[0].analogLeft = qz.setup.out[0].analogRight = 0;
+  int maxStreams = 1;
+  const size_t logged = log.fileBuffer().size();
+  if (!qz.AllocatePipeOut(0, maxStreams)) {
+    PrintLog(log, logged);
+    return Fail("pipe de lecture indisponible");
+  }
+  qz.PCXToolsPipeSetLevelOut(0, 0);
+  qz.PCXToolsPipeSetLevelOut(0, 1);
+  if (!wav.empty()) engine.virtualDevice().setRecording(true);
+  bool flag = false;
+  int64_t e = static_cast<int64_t>(end), fo = static_cast<int64_t>(fadeOut);
+  int64_t ls = 0, le = 0, es = 0, ee = 0;
+  const size_t before = log.fileBuffer().size();
+  const bool loaded = streams.PCXToolsOutLoadSound(0, 0, "", file, static_cast<int64_t>(start),
+                                                   static_cast<int64_t>(fadeIn), level, flag, e,
+                                                   fo, ls, le, es, ee);
+  if (!loaded || !streams.PCXToolsOutPlaySound(0, 0)) {
+    PrintLog(log, before);
+    qz.CloseSoundRessource();
+    return 1;
+  }
+  int status = 0;
+  do {
+    if (wav.empty())
+      clock.sleepMs(20);
+    else
+      engine.virtualDevice().renderMs(100);
+    status = qz.StreamGetStatus(0, 0, 0, "sonoteka-cli:play");
+  } while (status > 0);
+  if (!wav.empty()) {
+    std::string error;
+    if (!engine.virtualDevice().writeWav(0, wav, &error)) return Fail(error);
+    std::printf("%s: %lld ms\n", wav.c_str(),
+                static_cast<long long>(engine.virtualDevice().recorded(0).size() / 2 / 48));
+  }
+  qz.CloseSoundRessource();
+  return 0;
+}
+
+}  // namespace
+
+int AudioCommand(const Options& options, const std::vector<std::string>& words) {
+  const std::string& c = words[0];
+  const std::vector<std::string> args(words.begin() + 1, words.end());
+  if (c == "devices") return args.empty() ? Devices() : Usage("argument en trop: " + args[0]);
+  if (c == "info") return args.size() == 1 ? Info(args[0]) : Usage("info demande un fichier");
+  if (c == "encode")
+    return args.size() == 2 ? Encode(args[0], args[1]) : Usage("encode demande ENTRÉE SORTIE.s48");
+  if (c == "play") return args.size() == 1 ? Play(options, args[0]) : Usage("play demande un fichier");
+  return Usage("commande inconnue: " + c);
+}
+
+}  // namespace sono::cli

@@ -1,0 +1,160 @@
+// Audio benchmarks: decoding and mixing an hour of house-format sound on the
+// virtual device against libmpg123 alone, 5 pipes x 8 streams for 60 s, and
+// encoding an hour against libtwolame alone. One JSON object per line.
+#include <mpg123.h>
+#include <sys/resource.h>
+#include <twolame.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "audio/codec/house_format.h"
+#include "audio/codec/house_writer.h"
+#include "audio/codec/sound_reader.h"
+#include "audio/engine/engine.h"
+
+using namespace sono::audio;
+
+namespace {
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void Report(const char* name, double value, const char* unit, const char* target = nullptr,
+            double ratio = 0, const char* ratioTo = nullptr) {
+  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
+  if (target) std::printf(",\"target\":\"%s\"", target);
+  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
+  std::printf("}\n");
+  std::fflush(stdout);
+}
+
+// One second of a stereo music-like signal, repeated: encoding cost does not
+// depend on the content much, and generating it must not dominate.
+std::vector<int16_t> OneSecond() {
+  std::vector<int16_t> s(48000 * 2);
+  for (int i = 0; i < 48000; ++i) {
+    const double t = i / 48000.0;
+    s[2 * i] = static_cast<int16_t>(9000 * std::sin(2 * M_PI * 440 * t) + 3000 * std::sin(2 * M_PI * 3000 * t));
+    s[2 * i + 1] = static_cast<int16_t>(9000 * std::sin(2 * M_PI * 660 * t) + 2000 * std::sin(2 * M_PI * 5000 * t));
+  }
+  return s;
+}
+
+}  // namespace
+
+int main() {
+  const std::string dir = std::filesystem::temp_directory_path() / ("sonoteka-bench-audio-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string hour = dir + "/hour.s48";
+  constexpr int kSeconds = 3600;
+  const auto second = OneSecond();
+
+  // --- encode one hour through the house writer
+  double t0 = Now();
+  {
+    HouseWriter w;
+    if (!w.open(hour)) return 1;
+    for (int s = 0; s < kSeconds; ++s) w.write(second.data(), 48000);
+    if (!w.finish()) return 1;
+  }
+  const double encodeOurs = Now() - t0;
+  // --- libtwolame alone, same settings, output thrown away
+  t0 = Now();
+  {
+    twolame_options* o = twolame_init();
+    twolame_set_num_channels(o, 2);
+    twolame_set_in_samplerate(o, 48000);
+    twolame_set_out_samplerate(o, 48000);
+    twolame_set_mode(o, TWOLAME_STEREO);
+    twolame_set_bitrate(o, 256);
+    twolame_set_energy_levels(o, 1);
+    twolame_init_params(o);
+    std::vector<unsigned char> out(48000 * 2 + 7200);
+    for (int s = 0; s < kSeconds; ++s)
+      twolame_encode_buffer_interleaved(o, second.data(), 48000, out.data(), static_cast<int>(out.size()));
+    twolame_encode_flush(o, out.data(), static_cast<int>(out.size()));
+    twolame_close(&o);
+  }
+  const double encodeFloor = Now() - t0;
+  Report("audio.encode_hour", kSeconds / encodeOurs, "x realtime", nullptr, encodeOurs / encodeFloor,
+         "libtwolame encode alone");
+
+  // --- libmpg123 decoding the hour alone
+  t0 = Now();
+  {
+    mpg123_handle* h = mpg123_new(nullptr, nullptr);
+    mpg123_param(h, MPG123_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0.0);
+    mpg123_format_none(h);
+    mpg123_format(h, 48000, MPG123_STEREO, MPG123_ENC_FLOAT_32);
+    mpg123_open(h, hour.c_str());
+    std::vector<unsigned char> buf(1 << 16);
+    size_t done = 0;
+    int rc = MPG123_OK;
+    do {
+      rc = mpg123_read(h, buf.data(), buf.size(), &done);
+    } while (rc == MPG123_OK || rc == MPG123_NEW_FORMAT);
+    mpg123_close(h);
+    mpg123_delete(h);
+  }
+  const double decodeFloor = Now() - t0;
+
+  // --- the engine: the hour on one stream of the virtual device
+  EngineOptions opts;
+  opts.useAlsaCards = false;
+  t0 = Now();
+  {
+    Engine engine(opts);
+    int streams = 24, pipe = -1;
+    engine.allocatePipe(0, 1, 2, streams, kFormatMpegL2, pipe);
+    LoadRequest r;
+    r.file = hour;
+    engine.loadStream(pipe, 0, r);
+    engine.startStream(pipe, 0);
+    StreamInfo info;
+    do {
+      engine.virtualDevice().renderFrames(48000 * 10);
+      engine.streamInfo(pipe, 0, info);
+    } while (info.state != StreamState::Idle);
+  }
+  const double mix = Now() - t0;
+  Report("audio.decode_mix", kSeconds / mix, "x realtime", ">= 400", mix / decodeFloor,
+         "libmpg123 decode alone");
+
+  // --- 5 pipes x 8 streams for 60 s
+  {
+    Engine engine(opts);
+    for (int p = 0; p < 5; ++p) {
+      int streams = 8, pipe = -1;
+      engine.allocatePipe(0, 2 * p + 1, 2, streams, kFormatMpegL2, pipe);
+      for (int s = 0; s < 8; ++s) {
+        LoadRequest r;
+        r.file = hour;
+        r.startMs = (p * 8 + s) * 60000;
+        r.endMs = r.startMs + 61000;
+        r.fadeInMs = 500;
+        r.levelDb = -12;
+        engine.loadStream(pipe, s, r);
+        engine.startStream(pipe, s);
+      }
+    }
+    const double c0 = CpuSeconds();
+    engine.virtualDevice().renderMs(60000);
+    const double cpu = CpuSeconds() - c0;
+    Report("audio.render_5x8", cpu / 60.0, "cpu s per audio s");
+  }
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,162 @@
+#include "audio/codec/house_writer.h"
+
+#include <twolame.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "audio/codec/house_format.h"
+#include "audio/codec/resampler.h"
+#include "audio/codec/sound_reader.h"
+
+namespace sono::audio {
+
+HouseWriter::~HouseWriter() { abandon(); }
+
+void HouseWriter::CloseOptions() {
+  if (options_) twolame_close(&options_);
+  options_ = nullptr;  // the library does not always clear it
+}
+
+bool HouseWriter::open(const std::string& path) {
+  abandon();
+  path_ = path;
+  temp_ = path + ".part" + std::to_string(::getpid());
+  options_ = twolame_init();
+  if (!options_) {
+    error_ = "twolame_init";
+    return false;
+  }
+  twolame_set_verbosity(options_, 0);
+  twolame_set_num_channels(options_, 2);
+  twolame_set_in_samplerate(options_, kHouseRate);
+  twolame_set_out_samplerate(options_, kHouseRate);
+  twolame_set_version(options_, TWOLAME_MPEG1);
+  twolame_set_mode(options_, TWOLAME_STEREO);
+  twolame_set_bitrate(options_, kHouseBitrateKbps);
+  twolame_set_energy_levels(options_, 1);
+  if (twolame_init_params(options_) != 0) {
+    error_ = "twolame_init_params";
+    CloseOptions();
+    return false;
+  }
+  file_ = std::fopen(temp_.c_str(), "wb");
+  if (!file_) {
+    error_ = "cannot create " + temp_;
+    CloseOptions();
+    return false;
+  }
+  return true;
+}
+
+bool HouseWriter::flushBuffer(int bytes) {
+  if (bytes < 0) {
+    error_ = "twolame encoding error";
+    return false;
+  }
+  if (bytes > 0 && std::fwrite(mp2_.data(), 1, static_cast<size_t>(bytes), file_) !=
+                       static_cast<size_t>(bytes)) {
+    error_ = "write error on " + temp_;
+    return false;
+  }
+  return true;
+}
+
+bool HouseWriter::write(const int16_t* stereo, int frames) {
+  if (!file_) return false;
+  // Worst case from the library's documentation: 1.25 x samples + 7200 bytes.
+  mp2_.resize(static_cast<size_t>(frames) * 5 / 4 + 7200);
+  const int bytes = twolame_encode_buffer_interleaved(options_, stereo, frames, mp2_.data(),
+                                                      static_cast<int>(mp2_.size()));
+  framesIn_ += frames;
+  return flushBuffer(bytes);
+}
+
+bool HouseWriter::writeFloat(const float* stereo, int frames) {
+  pcm_.resize(static_cast<size_t>(frames) * 2);
+  for (size_t i = 0; i < pcm_.size(); ++i) {
+    const float v = std::clamp(stereo[i], -1.0f, 1.0f) * 32767.0f;
+    pcm_[i] = static_cast<int16_t>(std::lrint(v));
+  }
+  return write(pcm_.data(), frames);
+}
+
+bool HouseWriter::finish() {
+  if (!file_) return false;
+  mp2_.resize(16384);
+  bool ok = flushBuffer(twolame_encode_flush(options_, mp2_.data(), static_cast<int>(mp2_.size())));
+  ok = ok && std::fflush(file_) == 0 && ::fsync(fileno(file_)) == 0;
+  ok = (std::fclose(file_) == 0) && ok;
+  file_ = nullptr;
+  CloseOptions();
+  if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    error_ = "cannot rename " + temp_;
+    ok = false;
+  }
+  if (!ok) std::remove(temp_.c_str());
+  return ok;
+}
+
+void HouseWriter::abandon() {
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(temp_.c_str());
+  }
+  CloseOptions();
+}
+
+EncodeResult EncodeToHouse(const std::string& input, const std::string& output) {
+  EncodeResult result;
+  OpenedSound src = OpenSound(input);
+  if (!src.reader) {
+    switch (src.error) {
+      case OpenError::NotFound: result.error = "fichier introuvable: " + input; break;
+      case OpenError::TooSmall: result.error = "fichier trop petit: " + input; break;
+      default: result.error = "format non reconnu: " + input;
+    }
+    return result;
+  }
+  HouseWriter writer;
+  if (!writer.open(output)) {
+    result.error = writer.error();
+    return result;
+  }
+  const int rate = src.reader->format().sampleRate;
+  Resampler resampler(rate, kHouseRate);
+  constexpr long kBlock = 8192;
+  std::vector<float> in(kBlock * 2), out;
+  while (true) {
+    const long got = src.reader->readStereo(in.data(), kBlock);
+    if (got < 0) {
+      result.error = "erreur de décodage: " + input;
+      return result;
+    }
+    const bool last = got == 0;
+    const float* data = in.data();
+    long frames = got;
+    if (rate != kHouseRate) {
+      resampler.process(in.data(), got, out, last);
+      data = out.data();
+      frames = static_cast<long>(out.size() / 2);
+    }
+    result.inputFrames += got;
+    if (frames > 0 && !writer.writeFloat(data, static_cast<int>(frames))) {
+      result.error = writer.error();
+      return result;
+    }
+    if (last) break;
+  }
+  const int64_t written = writer.framesWritten();
+  if (!writer.finish()) {
+    result.error = writer.error();
+    return result;
+  }
+  result.outputFrames = (written + kHouseFrameSamples - 1) / kHouseFrameSamples;
+  result.ok = true;
+  return result;
+}
+
+}  // namespace sono::audio

@@ -1,0 +1,56 @@
+// Writer of the house format through libtwolame: MPEG-1 Layer II, 48000 Hz,
+// 256 kbit/s, stereo, energy levels on. The file is written under a temporary
+// name beside the target and renamed over it by finish(), so a failed or
+// abandoned encoding never leaves a half-written sound under the real name.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct twolame_options_struct;
+
+namespace sono::audio {
+
+class HouseWriter {
+ public:
+  HouseWriter() = default;
+  ~HouseWriter();
+  HouseWriter(const HouseWriter&) = delete;
+  HouseWriter& operator=(const HouseWriter&) = delete;
+
+  bool open(const std::string& path);
+  // Interleaved stereo frames at 48000 Hz.
+  bool write(const int16_t* stereo, int frames);
+  bool writeFloat(const float* stereo, int frames);
+  // Flushes the encoder (the last frame is padded with silence) and renames.
+  bool finish();
+  // Removes the temporary file; the target is left as it was.
+  void abandon();
+
+  const std::string& error() const { return error_; }
+  int64_t framesWritten() const { return framesIn_; }
+
+ private:
+  bool flushBuffer(int bytes);
+  void CloseOptions();
+  twolame_options_struct* options_ = nullptr;
+  FILE* file_ = nullptr;
+  std::string path_, temp_, error_;
+  std::vector<unsigned char> mp2_;
+  std::vector<int16_t> pcm_;
+  int64_t framesIn_ = 0;
+};
+
+struct EncodeResult {
+  bool ok = false;
+  std::string error;
+  int64_t inputFrames = 0;   // sample frames read from the source
+  int64_t outputFrames = 0;  // MPEG frames written
+};
+
+// Any sound file the readers open (WAV, AIFF, FLAC, Ogg, MPEG) to the house
+// format; sources at another rate are resampled to 48000 Hz.
+EncodeResult EncodeToHouse(const std::string& input, const std::string& output);
+
+}  // namespace sono::audio

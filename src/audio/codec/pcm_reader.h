@@ -1,0 +1,26 @@
+// PCM reader over libsndfile (WAV, AIFF, FLAC, Ogg Vorbis...).
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "audio/codec/sound_reader.h"
+
+struct sf_private_tag;
+
+namespace sono::audio {
+
+class PcmReader : public SoundReader {
+ public:
+  ~PcmReader() override;
+  // Nothing when libsndfile does not recognise the file (`message` says why).
+  static std::unique_ptr<PcmReader> Open(const std::string& path, std::string& message);
+  bool seekFrame(int64_t frame) override;
+  long readStereo(float* out, long frames) override;
+
+ private:
+  PcmReader() = default;
+  sf_private_tag* file_ = nullptr;
+  std::vector<float> wide_;  // frames of files with more than two channels
+};
+
+}  // namespace sono::audio

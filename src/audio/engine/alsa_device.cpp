@@ -1,0 +1,134 @@
+#include "audio/engine/alsa_device.h"
+
+#include <alsa/asoundlib.h>
+#include <pthread.h>
+#include <sched.h>
+
+#include <cerrno>
+
+namespace sono::audio {
+
+namespace {
+constexpr int kPeriodFrames = 480;            // 10 ms
+constexpr unsigned kLatencyUs = 40000;        // ALSA buffer: 40 ms
+
+// ALSA prints its own errors to stderr; the program reports them itself.
+void SilentErrors(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
+std::vector<AlsaCard> ListAlsaCards() {
+  snd_lib_error_set_handler(SilentErrors);
+  std::vector<AlsaCard> cards;
+  int card = -1;
+  while (snd_card_next(&card) == 0 && card >= 0) {
+    snd_ctl_t* ctl = nullptr;
+    const std::string hw = "hw:" + std::to_string(card);
+    if (snd_ctl_open(&ctl, hw.c_str(), 0) < 0) continue;
+    AlsaCard c;
+    c.index = card;
+    snd_ctl_card_info_t* info;
+    snd_ctl_card_info_alloca(&info);
+    if (snd_ctl_card_info(ctl, info) == 0) {
+      c.id = snd_ctl_card_info_get_id(info);
+      c.name = snd_ctl_card_info_get_name(info);
+    }
+    int dev = -1;
+    while (snd_ctl_pcm_next_device(ctl, &dev) == 0 && dev >= 0) {
+      AlsaPcm p;
+      p.device = dev;
+      snd_pcm_info_t* pinfo;
+      snd_pcm_info_alloca(&pinfo);
+      snd_pcm_info_set_device(pinfo, static_cast<unsigned>(dev));
+      snd_pcm_info_set_subdevice(pinfo, 0);
+      for (auto stream : {SND_PCM_STREAM_PLAYBACK, SND_PCM_STREAM_CAPTURE}) {
+        snd_pcm_info_set_stream(pinfo, stream);
+        if (snd_ctl_pcm_info(ctl, pinfo) == 0) {
+          (stream == SND_PCM_STREAM_PLAYBACK ? p.playback : p.capture) = true;
+          p.name = snd_pcm_info_get_name(pinfo);
+        }
+      }
+      if (p.playback || p.capture) c.pcms.push_back(p);
+    }
+    snd_ctl_close(ctl);
+    cards.push_back(std::move(c));
+  }
+  return cards;
+}
+
+bool AlsaPcmExists(const std::string& name) {
+  snd_lib_error_set_handler(SilentErrors);
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+    return false;
+  snd_pcm_close(pcm);
+  return true;
+}
+
+AlsaDevice::AlsaDevice(std::string pcm, int rate) : pcm_(std::move(pcm)), rate_(rate) {
+  mixer_ = std::make_unique<Mixer>(1, rate);
+  buffer_.resize(kPeriodFrames * 2);
+}
+
+AlsaDevice::~AlsaDevice() { stop(); }
+
+bool AlsaDevice::start(std::string& error, bool& busy) {
+  busy = false;
+  if (running_) return true;
+  snd_lib_error_set_handler(SilentErrors);
+  snd_pcm_t* pcm = nullptr;
+  int rc = snd_pcm_open(&pcm, pcm_.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+  if (rc < 0) {
+    busy = rc == -EBUSY;
+    error = snd_strerror(rc);
+    return false;
+  }
+  rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_FLOAT_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                          static_cast<unsigned>(rate_), 1, kLatencyUs);
+  if (rc < 0) {
+    error = snd_strerror(rc);
+    snd_pcm_close(pcm);
+    return false;
+  }
+  handle_ = pcm;
+  quit_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void AlsaDevice::stop() {
+  if (!running_) return;
+  quit_ = true;
+  if (thread_.joinable()) thread_.join();
+  snd_pcm_drop(static_cast<snd_pcm_t*>(handle_));
+  snd_pcm_close(static_cast<snd_pcm_t*>(handle_));
+  handle_ = nullptr;
+  running_ = false;
+}
+
+void AlsaDevice::run() {
+  // Real-time priority when the system grants it; normal priority otherwise.
+  sched_param param{};
+  param.sched_priority = 70;
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  auto* pcm = static_cast<snd_pcm_t*>(handle_);
+  float* pairs[1] = {buffer_.data()};
+  while (!quit_.load(std::memory_order_relaxed)) {
+    mixer_->render(pairs, kPeriodFrames);
+    snd_pcm_sframes_t left = kPeriodFrames;
+    const float* p = buffer_.data();
+    while (left > 0 && !quit_.load(std::memory_order_relaxed)) {
+      snd_pcm_sframes_t n = snd_pcm_writei(pcm, p, static_cast<snd_pcm_uframes_t>(left));
+      if (n < 0) {
+        // An underrun or a suspend: recover and go on; anything else ends the thread.
+        if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return;
+        continue;
+      }
+      left -= n;
+      p += n * 2;
+      written_.fetch_add(n, std::memory_order_relaxed);
+    }
+  }
+}
+
+}  // namespace sono::audio

@@ -1,0 +1,64 @@
+// The virtual device: renders into memory when the program asks, faster than
+// real time, in step with the manual clock when one is attached. It can keep
+// what each output pair played and write it to a WAV file. Its capture side
+// gives what a generator or a sound file produces.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/codec/sound_reader.h"
+#include "audio/engine/device.h"
+#include "core/manual_ports.h"
+
+namespace sono::audio {
+
+class VirtualDevice : public Device {
+ public:
+  explicit VirtualDevice(int outputPairs, int rate = 48000);
+
+  bool start(std::string&, bool&) override { return running_ = true; }
+  void stop() override { running_ = false; }
+  bool running() const override { return running_; }
+  bool isVirtual() const override { return true; }
+
+  // Runs before each rendered block: the decoding side fills the streams.
+  void setFeeder(std::function<void()> feeder) { feeder_ = std::move(feeder); }
+  // The manual clock advances with the rendered time.
+  void attachClock(ManualClock* clock) { clock_ = clock; }
+
+  void renderFrames(int64_t frames);
+  void renderMs(int64_t ms);  // whole milliseconds of sound
+  int64_t framesRendered() const { return rendered_; }
+
+  // Keeps everything output pair `pair` plays from now on.
+  void setRecording(bool on) { recording_ = on; }
+  const std::vector<float>& recorded(int pair) const { return recordings_[pair]; }
+  void clearRecordings();
+  bool writeWav(int pair, const std::string& path, std::string* error = nullptr) const;
+
+  // --- capture side
+  // A sine of `hz` at `levelDb` on both channels, or the frames of a sound file.
+  void setCaptureSine(double hz, double levelDb);
+  bool setCaptureFile(const std::string& path);
+  // Gives the next `frames` captured frames (silence after a file's end).
+  void capture(float* stereo, long frames);
+
+ private:
+  int rate_;
+  bool running_ = false;
+  std::function<void()> feeder_;
+  ManualClock* clock_ = nullptr;
+  int64_t rendered_ = 0;
+  int64_t msRemainder_ = 0;  // frames rendered beyond whole milliseconds
+  bool recording_ = false;
+  std::vector<std::vector<float>> buffers_, recordings_;
+  std::vector<float*> pairs_;
+  double sineHz_ = 0, sineGain_ = 0;
+  int64_t capturePos_ = 0;
+  std::unique_ptr<SoundReader> captureFile_;
+};
+
+}  // namespace sono::audio
