@@ -2,6 +2,7 @@
 // and checks. Questions are answered with their default (No, Cancel, Ok) unless
 // --interactive is given. Exit status: 0 done, 1 failed, 2 bad usage.
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,10 +64,16 @@ int main(int argc, char** argv) {
       arg = arg.substr(0, arg.find('='));
       hasValue = true;
     }
-    if (arg == "--home" || arg == "--station" || arg == "--key" || arg == "--songs" ||
-        arg == "--stations" || arg == "--kind" || arg == "--mode" || arg == "--seed" ||
-        arg == "--titles" || arg == "--start" || arg == "--end" || arg == "--fade-in" ||
-        arg == "--fade-out" || arg == "--level" || arg == "--device") {
+    static const std::set<std::string> kValued = {
+        "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
+        "--titles", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
+        "--from", "--count", "--width", "--height"};
+    static const std::set<std::string> kFlags = {"--player"};
+    if (kFlags.count(arg)) {
+      options.values[arg.substr(2)] = "1";
+      continue;
+    }
+    if (kValued.count(arg)) {
       if (!hasValue) {
         if (i + 1 >= argc) return bad(arg + " demande une valeur");
         value = argv[++i];
