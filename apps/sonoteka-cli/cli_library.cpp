@@ -147,7 +147,7 @@ int search(const Options& options, const std::vector<std::string>& words) {
       LectureIni(ls.session.app.config().settingsFile(), "Filtres",
                  "MasquerMorceauxCategorieNonActiveSurStation", "0") == "1";
   search.skipDurationRepair = ls.stats.skipRecount;
-  search.Run(request);
+  search.RechercheDansLaBase_01_Morceau(request);
   std::string header;
   for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) header += (c ? "\t" : "") + std::string(data::kSongGridColumns[c]);
   std::printf("%s\n", header.c_str());

@@ -101,7 +101,7 @@ bool SongSearch::passesKind(const std::string& code, int kind) const {
   return kind == 1 ? k == 0 : k == kind - 1;
 }
 
-bool SongSearch::passesSoundFilter(const std::string& record, const std::string& filter) const {
+bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
   if (filter == "0123456789") return true;
   std::string digit = GetRaw(record, song::kSoundType);
   if (digit[0] < '0' || digit[0] > '9') digit = "0";
@@ -124,7 +124,7 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
     if ((keyNumber == 5 ? FoldCase(found) : found) > high) break;
     const std::string& r = db.record(kSongs);
     const std::string code = GetRaw(r, song::kCode);
-    if (passesKind(code, request.kind) && passesSoundFilter(r, request.soundFilter) &&
+    if (passesKind(code, request.kind) && FiltresSon(r, request.soundFilter) &&
         (!match || match(r)) && collected_.insert(code).second)
       workList_.push_back(GetRaw(r, song::kTitle) + code);
     pump([&r] { return GetText(r, song::kTitle); });
@@ -143,7 +143,7 @@ void SongSearch::collectAll(const SearchRequest& request,
     const std::string& r = db.record(kSongs);
     if (match(r)) {
       const std::string code = GetRaw(r, song::kCode);
-      if (passesKind(code, request.kind) && passesSoundFilter(r, request.soundFilter) &&
+      if (passesKind(code, request.kind) && FiltresSon(r, request.soundFilter) &&
           collected_.insert(code).second)
         workList_.push_back(GetRaw(r, song::kTitle) + code);
     }
@@ -152,7 +152,7 @@ void SongSearch::collectAll(const SearchRequest& request,
   }
 }
 
-size_t SongSearch::Run(const SearchRequest& request) {
+size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) {
   TraceLogger& log = lib_.log();
   Clock& clock = lib_.clock();
   log.TraceLog("RechercheDansLaBase_01_Morceau: Start");
@@ -290,10 +290,10 @@ size_t SongSearch::Run(const SearchRequest& request) {
         }
       }
     }
-    if (!passesSoundFilter(r, request.soundFilter)) continue;
+    if (!FiltresSon(r, request.soundFilter)) continue;
 
     const uint64_t t0 = clock.tickMs();
-    writeRow(r, station, soundMs, request.titles);
+    AfficherDataDansGrille(r, station, soundMs, request.titles);
     rowsMs += static_cast<long long>(clock.tickMs() - t0);
 
     if (!recorderCodes.count(code)) {
@@ -321,7 +321,7 @@ size_t SongSearch::Run(const SearchRequest& request) {
   return grid.size();
 }
 
-void SongSearch::writeRow(const std::string& r, int station, long long soundMs, TitleOption titles) {
+void SongSearch::AfficherDataDansGrille(const std::string& r, int station, long long soundMs, TitleOption titles) {
   SongGrid::Row row;
   const std::string code = GetRaw(r, song::kCode);
   const std::string a1 = lib_.LibArtiste(station, GetRaw(r, song::kArtist1));

@@ -74,8 +74,8 @@ class SongSearch {
  public:
   SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {}
 
-  // RechercheDansLaBase_01_Morceau: fills the grid; returns the rows written.
-  size_t Run(const SearchRequest& request);
+  // Fills the grid; returns the rows written.
+  size_t RechercheDansLaBase_01_Morceau(const SearchRequest& request);
   SongGrid grid;
   bool stopRequested = false;
   bool hideInactiveStations = false;    // "MasquerMorceauxStationNonActive"
@@ -93,8 +93,8 @@ class SongSearch {
                     const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   void collectAll(const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   bool passesKind(const std::string& code, int kind) const;
-  bool passesSoundFilter(const std::string& record, const std::string& filter) const;
-  void writeRow(const std::string& record, int station, long long soundMs, TitleOption titles);
+  bool FiltresSon(const std::string& record, const std::string& filter) const;
+  void AfficherDataDansGrille(const std::string& record, int station, long long soundMs, TitleOption titles);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
 

@@ -122,7 +122,7 @@ static void refreshCompanions(Library& lib, int station, const std::string& song
   CreateCompanionRecords(lib, station, songRecord);
 }
 
-bool SaveSong(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
+bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
               bool allStations) {
   Prompt& prompt = lib.prompt();
   const auto refuse = [&](const char* text) {

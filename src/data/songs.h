@@ -52,8 +52,8 @@ struct SongForm {
   int soundType = 0;  // digit at 900
 };
 
-// CommandButton_01_Sauvegarder_01_Action: true when saved.
-bool SaveSong(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
+// The save of the song form: true when saved.
+bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
               bool allStations);
 
 }  // namespace sono::data

@@ -80,53 +80,37 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
                         std::string(static_cast<size_t>(f.length), '9'));
 }
 
-void DurationStatistics::MAJDureeMoyenneArtistes() {
-  const std::string caller = std::string(kModule) + ":MAJDureeMoyenneArtistes";
-  BatchedWrites batch(lib_, kArtists);
-  while (!ListeArtistesCorrigerDuree.empty()) {
-    const std::string code = ListeArtistesCorrigerDuree.front();
-    ListeArtistesCorrigerDuree.erase(ListeArtistesCorrigerDuree.begin());
-    if (!skipRecount) {
-      for (int station = 1; station <= lib_.stationCount(); ++station) {
-        long long n = 0, total = 0;
-        count(station, 1, code, n, total);
-        std::string key = Library::Key(code);
-        batch.beforeWrite(station);
-        if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kArtists, station, caller) != 0) continue;
-        std::string& r = lib_.db().record(kArtists);
-        SetRaw(r, artist::kCounted, n > 0 ? "O" : "N");
-        writeNumber(r, artist::kCount, n, "Artist " + Trim(code) + ": count");
-        writeNumber(r, artist::kTotal, total, "Artist " + Trim(code) + ": total");
-        lib_.db().BTRieve(lib_.base(), 3, key, 0, kArtists, station, caller);
-        batch.wrote(station);
-      }
+void DurationStatistics::drain(std::vector<std::string>& queue, const Target& target) {
+  const std::string caller = std::string(kModule) + ":" + target.procedure;
+  BatchedWrites batch(lib_, target.file);
+  while (!queue.empty()) {
+    const std::string code = queue.front();
+    queue.erase(queue.begin());
+    for (int station = 1; !skipRecount && station <= lib_.stationCount(); ++station) {
+      long long n = 0, total = 0;
+      count(station, target.songKey, code, n, total);
+      std::string key = Library::Key(target.keyPrefix + code);
+      batch.beforeWrite(station);
+      if (lib_.db().BTRieve(lib_.base(), 5, key, 0, target.file, station, caller) != 0) continue;
+      std::string& r = lib_.db().record(target.file);
+      if (target.counted.length) SetRaw(r, target.counted, n > 0 ? "O" : "N");
+      writeNumber(r, target.count, n, target.what + " " + Trim(code) + ": count");
+      writeNumber(r, target.total, total, target.what + " " + Trim(code) + ": total");
+      lib_.db().BTRieve(lib_.base(), 3, key, 0, target.file, station, caller);
+      batch.wrote(station);
     }
     lib_.events().processEvents();
   }
 }
 
+void DurationStatistics::MAJDureeMoyenneArtistes() {
+  drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, 1, "",
+                                     artist::kCounted, artist::kCount, artist::kTotal});
+}
+
 void DurationStatistics::MAJDureeMoyenneCategories() {
-  const std::string caller = std::string(kModule) + ":MAJDureeMoyenneCategories";
-  BatchedWrites batch(lib_, kCodeTables);
-  while (!ListeCategoriesCorrigerDuree.empty()) {
-    const std::string code = ListeCategoriesCorrigerDuree.front();
-    ListeCategoriesCorrigerDuree.erase(ListeCategoriesCorrigerDuree.begin());
-    if (!skipRecount) {
-      for (int station = 1; station <= lib_.stationCount(); ++station) {
-        long long n = 0, total = 0;
-        count(station, 4, code, n, total);
-        std::string key = Library::Key("CATEG" + code);
-        batch.beforeWrite(station);
-        if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kCodeTables, station, caller) != 0) continue;
-        std::string& r = lib_.db().record(kCodeTables);
-        writeNumber(r, codes::kCategCount, n, "Category " + Trim(code) + ": count");
-        writeNumber(r, codes::kCategTotal, total, "Category " + Trim(code) + ": total");
-        lib_.db().BTRieve(lib_.base(), 3, key, 0, kCodeTables, station, caller);
-        batch.wrote(station);
-      }
-    }
-    lib_.events().processEvents();
-  }
+  drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, 4,
+                                       "CATEG", {0, 0}, codes::kCategCount, codes::kCategTotal});
 }
 
 bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::string& category,

@@ -34,6 +34,18 @@ class DurationStatistics {
   bool skipRecount = false;  // the VPN-workstation option
 
  private:
+  // Where a recount writes: the record of `file` found by keyPrefix + code,
+  // the songs counted on key `songKey` of the song file.
+  struct Target {
+    const char* procedure;
+    std::string what;
+    int file;
+    int songKey;
+    std::string keyPrefix;
+    Field counted;  // length 0 when the record has no such flag
+    Field count, total;
+  };
+  void drain(std::vector<std::string>& queue, const Target& target);
   // Count and total of the songs whose key `keyNumber` equals `code`.
   void count(int station, int keyNumber, const std::string& code, long long& count, long long& total);
   void writeNumber(std::string& record, Field f, long long value, const std::string& what);

@@ -55,11 +55,11 @@ class SearchTest : public test::LibraryFixture {
 TEST_F(SearchTest, BrowsingAKindListsOnlyItsCodesInTitleOrder) {
   SearchRequest r;
   r.kind = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001",
                                                "00000005", "00000003"}));
   r.kind = 2;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
   const auto lines = Logged();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "RechercheDansLaBase_01_Morceau: Middle:B"), lines.end());
@@ -67,7 +67,7 @@ TEST_F(SearchTest, BrowsingAKindListsOnlyItsCodesInTitleOrder) {
 }
 
 TEST_F(SearchTest, RowsShowNamesLabelsAndDurations) {
-  search.Run(text("été d", "Libellé"));
+  search.RechercheDansLaBase_01_Morceau(text("été d", "Libellé"));
   ASSERT_EQ(search.grid.size(), 1u);
   EXPECT_EQ(search.grid.cell(0, 0), "00000002");
   EXPECT_EQ(search.grid.cell(0, 1), "été d'amour");
@@ -81,26 +81,26 @@ TEST_F(SearchTest, RowsShowNamesLabelsAndDurations) {
 
 TEST_F(SearchTest, TitleModeIgnoresCaseAndListsEachSongOnce) {
   // Every kind but the versions; "Été…" and "été…" alike.
-  search.Run(text("ÉTÉ", "Libellé"));
+  search.RechercheDansLaBase_01_Morceau(text("ÉTÉ", "Libellé"));
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000002", "00000001", "JIN00001"}));
-  search.Run(text("été", "Libellé"));
+  search.RechercheDansLaBase_01_Morceau(text("été", "Libellé"));
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000002", "00000001", "JIN00001"}));
 }
 
 TEST_F(SearchTest, ContainsStartsWithAndCodeModes) {
-  search.Run(text("ete", "Contient"));  // accents ignored
+  search.RechercheDansLaBase_01_Morceau(text("ete", "Contient"));  // accents ignored
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001",
                                                "JIN00001"}));
-  search.Run(text("jou", "Commence"));
+  search.RechercheDansLaBase_01_Morceau(text("jou", "Commence"));
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000003"}));
-  search.Run(text("ours", "Commence"));  // inside a word: not a start
+  search.RechercheDansLaBase_01_Morceau(text("ours", "Commence"));  // inside a word: not a start
   EXPECT_TRUE(codes().empty());
-  search.Run(text("JIN", "Code"));
+  search.RechercheDansLaBase_01_Morceau(text("JIN", "Code"));
   EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
 }
 
 TEST_F(SearchTest, BlankTextListsNothingAndSaysSo) {
-  EXPECT_EQ(search.Run(text("   ", "Contient")), 0u);
+  EXPECT_EQ(search.RechercheDansLaBase_01_Morceau(text("   ", "Contient")), 0u);
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Vous devez saisir un texte à rechercher.");
 }
@@ -109,17 +109,17 @@ TEST_F(SearchTest, FiltersOfSoundTypeStationAndCategory) {
   SearchRequest r;
   r.kind = 1;
   r.soundFilter = "7";
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006"}));
   r.soundFilter = "0123456789";
   r.station = 2;
   search.hideInactiveStations = true;
   search.hideInactiveCategories = true;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000001", "00000003"}));
   r.category = "JAZZ";
   r.station = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000002"}));
 }
 
@@ -128,7 +128,7 @@ TEST_F(SearchTest, MissingDurationIsRepairedFromTheSoundFile) {
   sono::test::WriteFile(file, std::string(768 * 5000, '\0'));  // 5000 frames: 120 s
   SearchRequest r;
   r.kind = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   const std::string rec1 = Read(kSongs, 1, "00000004"), rec2 = Read(kSongs, 2, "00000004");
   // No pointers: the play end is the fade-out 96 ms before the end.
   EXPECT_EQ(song::DurationSeconds(rec1), 120);
@@ -145,7 +145,7 @@ TEST_F(SearchTest, MissingRecorderRecordIsCreatedAndLogged) {
   ASSERT_EQ(layer->BTRieve(0, 4, key, 0, kRecorderSongs, 1, "T"), 0);
   SearchRequest r;
   r.kind = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   const auto lines = Logged();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Err: Key: 00000003 not found in FRADx26: Create record: Start"),
@@ -162,14 +162,14 @@ TEST_F(SearchTest, StopRequestEndsBothPassesEarly) {
   events.onPump.push_back([&] { search.stopRequested = true; });
   SearchRequest r;
   r.kind = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_LT(search.grid.size(), 600u);
 }
 
 TEST_F(SearchTest, GridSortsByDurationAndText) {
   SearchRequest r;
   r.kind = 1;
-  search.Run(r);
+  search.RechercheDansLaBase_01_Morceau(r);
   search.grid.sortBy(7);
   EXPECT_EQ(search.grid.cell(0, 0), "00000004");  // no duration and no sound file: 0 comes first
   search.grid.sortBy(7, false);
