@@ -13,6 +13,7 @@
 #include "data/search.h"
 #include "data/songs.h"
 #include "data/stats.h"
+#include "demo/demo_sounds.h"
 
 namespace sono::cli {
 
@@ -68,8 +69,10 @@ int demoBuild(const Options& options) {
   const auto songs = ParseInt(options.value("songs", "2000"));
   const auto seed = ParseInt(options.value("seed", "20261206"));
   const auto stations = ParseInt(options.value("stations", "0"));
-  if (!songs || *songs < 1 || *songs > 1000000 || !seed || !stations || *stations < 0 || *stations > 10)
-    return bad("demo build: --songs 1..1000000, --stations 1..10");
+  const auto sounds = ParseInt(options.value("sounds", "0"));
+  if (!songs || *songs < 1 || *songs > 1000000 || !seed || !stations || *stations < 0 ||
+      *stations > 10 || !sounds || *sounds < 0 || *sounds > 1000)
+    return bad("demo build: --songs 1..1000000, --stations 1..10, --sounds 0..1000");
   if (*stations > 0) {
     // The base gets that many stations before the library is built.
     Session site(options, true);
@@ -94,6 +97,11 @@ int demoBuild(const Options& options) {
   demo.songs = static_cast<int>(*songs);
   demo.seed = static_cast<uint32_t>(*seed);
   const data::DemoLibraryResult result = data::BuildDemoLibrary(ls.lib, demo);
+  demo::DemoSoundsResult made;
+  if (*sounds > 0) {
+    made = demo::AddDemoSounds(ls.lib, static_cast<int>(*sounds), demo.seed);
+    if (!made.error.empty()) std::fprintf(stderr, "%s\n", made.error.c_str());
+  }
   // Averages for the scheduler, as the statistics keep them.
   std::string key = data::Library::Key(std::string(5, '\0'));
   data::BtrieveOptions quiet;
@@ -113,7 +121,8 @@ int demoBuild(const Options& options) {
   ls.stats.MAJDureeMoyenneCategories();
   std::printf("Bibliothèque de démonstration: %d morceaux, %d artistes, %d catégories, %d jeux de pointeurs\n",
               result.songs, result.artists, result.categories, result.pointerSets);
-  return 0;
+  if (*sounds > 0) std::printf("Sons de démonstration: %d\n", made.written);
+  return made.error.empty() ? 0 : 1;
 }
 
 int search(const Options& options, const std::vector<std::string>& words) {

@@ -23,7 +23,7 @@ void usage() {
       "  db create-missing               crée les fichiers manquants de la base\n"
       "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
       "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n"
-      "  demo build [--songs N] [--stations S] [--seed X]   bibliothèque de démonstration\n"
+      "  demo build [--songs N] [--stations S] [--seed X] [--sounds K]   bibliothèque de démonstration\n"
       "  search [--station N] (--kind music|jingles|liners|rubriques|infos | --mode MODE TEXTE)\n"
       "  song show CODE [--station N]    champs du morceau\n"
       "  ptx show CODE [--station N]     pointeurs, durée de passage et d'intro\n"
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     }
     static const std::set<std::string> kValued = {
         "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
-        "--titles", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
+        "--titles", "--sounds", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
         "--from", "--count", "--width", "--height"};
     static const std::set<std::string> kFlags = {"--player"};
     if (kFlags.count(arg)) {
