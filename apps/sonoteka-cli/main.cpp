@@ -8,6 +8,7 @@
 
 #include "cli_audio.h"
 #include "cli_commands.h"
+#include "cli_editor.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -33,7 +34,10 @@ void usage() {
       "  info FICHIER                    format et durée exacte d'un fichier son\n"
       "  encode ENTRÉE SORTIE.s48        convertit un fichier PCM au format maison\n"
       "  play FICHIER [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
-      "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n",
+      "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n"
+      "  gpx build FICHIER               crée ou refait l'enveloppe (.gpx) d'un son\n"
+      "  gpx show FICHIER [--from I] [--count K]   valeurs de l'enveloppe d'un son ou d'un .gpx\n"
+      "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n",
       stderr);
 }
 
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
   if (words.empty()) return bad("commande manquante (voir --help)");
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
+  if (words[0] == "gpx") return sono::cli::EditorCommand(options, words);
   if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||
                                                       words[0] == "song" || words[0] == "ptx" ||
                                                       (words[0] == "stats" && words[1] == "recount"))))

@@ -29,7 +29,7 @@ void blankBlock(std::array<char, 128>& block) { block.fill(' '); }
 }  // namespace
 
 bool VpnWorkstation(const SiteConfig& config) {
-  return LectureIni(config.settingsFile(), "Comportement", "PosteVPN", "0") == "1";
+  return LectureIni(config.settingsFile(), "Comportement", "AccesVPN", "0") == "1";
 }
 
 PervasiveLayer::PervasiveLayer(SiteConfig& config, TraceLogger& log, Prompt& prompt, Clock& clock)

@@ -10,7 +10,7 @@
 //     `reapply` redoes its change on the fresh record; otherwise the caller's
 //     whole record is written, as the user who edited it saw and meant it.
 //   - A workstation reaching the database over a VPN ([Comportement]
-//     PosteVPN=1 in the settings file) gets the recovery after status 3111
+//     AccesVPN=1 in the settings file) gets the recovery after status 3111
 //     (lost connection); the same option skips the duration recounts, which
 //     would scan the song files over the slow link.
 //   - A station outside the base's stations, or a file that could not be

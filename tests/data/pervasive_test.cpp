@@ -301,7 +301,7 @@ TEST_F(PervasiveTest, LocksAreRetriedAndOtherStatusesReported) {
 
 TEST_F(PervasiveTest, LostConnectionClosesReopensAndRetries) {
   EXPECT_FALSE(layer->recovery3111);  // only VPN workstations recover
-  EcritureIni(config.settingsFile(), "Comportement", "PosteVPN", "1");
+  EcritureIni(config.settingsFile(), "Comportement", "AccesVPN", "1");
   layer = std::make_unique<PervasiveLayer>(config, log, prompt, clock);
   EXPECT_TRUE(layer->recovery3111);
   openWithSongs();

@@ -1,0 +1,66 @@
+// sonoteka-cli gpx build / show / png on a small generated sound.
+#include <gtest/gtest.h>
+
+#include "../audio/audio_test_support.h"
+#include "editor_test_support.h"
+
+namespace sono::test {
+namespace {
+
+uint32_t Be32(const std::string& s, size_t at) {
+  return (uint32_t(uint8_t(s[at])) << 24) | (uint32_t(uint8_t(s[at + 1])) << 16) |
+         (uint32_t(uint8_t(s[at + 2])) << 8) | uint8_t(s[at + 3]);
+}
+
+TEST(CliGpx, BuildShowAndPng) {
+  TempDir dir;
+  const std::string sound = dir / "s.s48";
+  WriteFile(sound, MpegFrames(4001, 256, [](long long k) {
+    return LevelWords{k == 1 ? 65535u : 6554u, k == 1 ? 65535u : 6554u};
+  }));
+  int status = -1;
+  auto out = RunProgram({SONOTEKA_CLI, "gpx", "build", sound}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  EXPECT_NE(out->find("Valeurs      : 4001"), std::string::npos) << *out;
+  EXPECT_NE(out->find("Durée        : 96024 ms"), std::string::npos) << *out;
+  EXPECT_NE(out->find("Enregistrements: 2"), std::string::npos) << *out;
+  EXPECT_EQ(ReadFile(dir / "s.gpx").size(), 8192u);
+  EXPECT_EQ(ReadFile(dir / "s.gpx").substr(0, 10), "0000096024");
+
+  out = RunProgram({SONOTEKA_CLI, "gpx", "show", sound, "--from", "2", "--count", "2"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out->find("Valeurs: 4001\n"), std::string::npos) << *out;
+  EXPECT_NE(out->find("2\t100\n3\t10\n"), std::string::npos) << *out;
+  EXPECT_EQ(out->find("4\t10\n"), std::string::npos) << *out;
+  // The .gpx itself can be shown too.
+  out = RunProgram({SONOTEKA_CLI, "gpx", "show", dir / "s.gpx", "--from", "4001"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_NE(out->find("4001\t10\n"), std::string::npos) << *out;
+
+  const std::string png = dir / "s.png";
+  out = RunProgram({SONOTEKA_CLI, "gpx", "png", sound, png, "--width", "320", "--height", "60"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0);
+  const std::string bytes = ReadFile(png);
+  ASSERT_GT(bytes.size(), 33u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  EXPECT_EQ(Be32(bytes, 16), 320u);
+  EXPECT_EQ(Be32(bytes, 20), 60u);
+
+  // Bad input: not a sound, bad option values, missing arguments.
+  WriteFile(dir / "x.s48", std::string(5000, 'x'));
+  RunProgram({SONOTEKA_CLI, "gpx", "build", dir / "x.s48"}, &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(Exists(dir / "x.gpx"));
+  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, png, "--width", "0"}, &status);
+  EXPECT_EQ(status, 2);
+  RunProgram({SONOTEKA_CLI, "gpx", "show", sound, "--from", "abc"}, &status);
+  EXPECT_EQ(status, 2);
+  RunProgram({SONOTEKA_CLI, "gpx", "png", sound}, &status);
+  EXPECT_EQ(status, 2);
+}
+
+}  // namespace
+}  // namespace sono::test

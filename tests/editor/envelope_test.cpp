@@ -1,0 +1,363 @@
+// EnergieLit end to end: creation from sound files, the cached file, the log,
+// the settings, and the sound and envelope files that go wrong.
+#include "editor/envelope.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "audio/codec/house_writer.h"
+#include "core/config.h"
+#include "core/ini.h"
+#include "core/manual_ports.h"
+#include "editor/gpx_format.h"
+#include "editor_test_support.h"
+
+namespace sono::editor {
+namespace {
+
+using test::LevelWords;
+using test::MpegFrames;
+using test::TempDir;
+
+// A meter that answers a chosen duration, to drive the frame-length choice.
+class FixedMeter : public SoundDurationMeter {
+ public:
+  explicit FixedMeter(int ms, bool loads = true) : ms_(ms), loads_(loads) {}
+  bool LoadSoundFast(const std::string&) override { ++loads; return loads_; }
+  int GetSoundDuration() override { return ms_; }
+  void CloseSound() override { ++closes; }
+  int loads = 0, closes = 0;
+
+ private:
+  int ms_;
+  bool loads_;
+};
+
+std::vector<std::string> Messages(const TraceLogger& log) {
+  std::vector<std::string> out;
+  for (const auto& line : log.fileBuffer()) out.push_back(line.size() > 25 ? line.substr(25) : "");
+  return out;
+}
+
+bool Logged(const TraceLogger& log, const std::string& prefix) {
+  const auto m = Messages(log);
+  return std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
+}
+
+// Words that sweep the whole range, so neighbouring frames differ.
+LevelWords Ramp(long long k) {
+  return {static_cast<unsigned>(k * 2621 % 65536), static_cast<unsigned>(k * 1311 % 65536)};
+}
+// The value of frame k as read back (0 shows as 1).
+uint8_t Shown(long long k) {
+  const uint8_t v = EnergyValue(Ramp(k).a, Ramp(k).b);
+  return v == 0 ? 1 : v;
+}
+
+class EnvelopeTest : public ::testing::Test {
+ protected:
+  EnvelopeTest() { log.setSetupLoaded(true); }
+  std::string sound(const std::string& name, const std::string& bytes) {
+    const std::string p = dir / name;
+    test::WriteFile(p, bytes);
+    return p;
+  }
+  TempDir dir;
+  ManualClock clock;
+  TraceLogger log{clock};
+  MpegScanDurationMeter meter;
+  int count = -1;
+  std::vector<uint8_t> values;
+};
+
+TEST_F(EnvelopeTest, SixtySecondsAt256CreateOneRecordAndLogEveryStep) {
+  const std::string s = sound("SONG0001.s48", MpegFrames(2500, 256, Ramp));
+  EnvelopeReader reader(log, meter);
+  reader.EnergieLit(count, s, 60000, values, "Lib_ES:InitSoundFile");
+  ASSERT_EQ(count, 2500);
+  ASSERT_EQ(values.size(), 2501u);
+  for (long long k = 0; k < 2500; ++k) ASSERT_EQ(values[static_cast<size_t>(k + 1)], Shown(k)) << k;
+  const std::string gpx = test::ReadFile(dir / "SONG0001.gpx");
+  ASSERT_EQ(gpx.size(), 4096u);
+  EXPECT_EQ(gpx.substr(0, 30), "0000060000" "0000002500" "0000002500");
+  EXPECT_EQ(static_cast<uint8_t>(gpx[30 + 1]), EnergyValue(2621, 1311));
+  EXPECT_EQ(EnergyValue(2621, 1311), 3);
+  EXPECT_EQ(static_cast<uint8_t>(gpx[30]), 0);  // the file keeps the 0; memory shows 1
+  EXPECT_EQ(values[1], 1);
+  const std::vector<std::string> expected = {
+      "======================:",
+      "EnergieLit: Start |Sub: Lib_ES:InitSoundFile |SoundFile: " + s,
+      "Create Gpx Start: " + dir / "SONG0001.gpx" + " Sub: Lib_ES:InitSoundFile",
+      "EnergieLit: Avant LoadSoundFast: NomFichierSon: " + s,
+      "EnergieLit: Après LoadSoundFast",
+      "EnergieLit: Avant GetSoundDuration",
+      "EnergieLit: Après GetSoundDuration: Duration: 60000 ms",
+      "EnergieLit: Avant CloseSound",
+      "EnergieLit: Après CloseSound",
+      "Create Gpx End",
+      "EnergieLit: End |Sub: Lib_ES:InitSoundFile",
+      "====================:"};
+  EXPECT_EQ(Messages(log), expected);
+  // Written under a temporary name and renamed: nothing else is left.
+  auto entries = test::FolderEntries(dir.path());
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"SONG0001.gpx", "SONG0001.s48"}));
+}
+
+TEST_F(EnvelopeTest, FourThousandAndOneFramesGiveRecordsOf4000And1) {
+  const std::string s = sound("a.s48", MpegFrames(4001, 256, [](long long k) {
+    return LevelWords{k == 4000 ? 65535u : 0u, k == 4000 ? 65535u : 0u};
+  }));
+  EnvelopeReader reader(log, meter);
+  reader.EnergieLit(count, s, 96024, values, "T");
+  EXPECT_EQ(count, 4001);
+  EXPECT_EQ(values[4001], 100);
+  const std::string gpx = test::ReadFile(dir / "a.gpx");
+  ASSERT_EQ(gpx.size(), 8192u);
+  EXPECT_EQ(gpx.substr(0, 30), "0000096024" "0000004001" "0000004000");
+  EXPECT_EQ(gpx.substr(4096, 30), "0000096024" "0000004001" "0000000001");
+  EXPECT_EQ(static_cast<uint8_t>(gpx[4096 + 30]), 100);
+}
+
+TEST_F(EnvelopeTest, FrameLengthFollowsTheMeasuredDuration) {
+  // 192 kbit/s: 2500 frames of 576 bytes = 60000 ms = 1,440,000 bytes.
+  const std::string s192 = sound("b192.s48", MpegFrames(2500, 192, Ramp));
+  EnvelopeReader reader(log, meter);
+  reader.EnergieLit(count, s192, 60000, values, "T");
+  EXPECT_EQ(reader.report().frameBytes, 576);
+  EXPECT_EQ(count, 2500);
+  EXPECT_EQ(values[2], Shown(1));
+  EXPECT_EQ(values[2500], Shown(2499));
+  // A player reporting a duration that fits neither rate: 768-byte frames,
+  // n = round(1,440,000 / 768) = 1875.
+  const std::string other = sound("c.s48", MpegFrames(2500, 192, Ramp));
+  FixedMeter odd(45000);
+  EnvelopeReader reader2(log, odd);
+  reader2.EnergieLit(count, other, 45000, values, "T");
+  EXPECT_EQ(reader2.report().frameBytes, 768);
+  EXPECT_EQ(count, 1875);
+  EXPECT_EQ(odd.loads, 1);
+  EXPECT_EQ(odd.closes, 1);
+}
+
+TEST_F(EnvelopeTest, HouseEncoderLevelsGiveTheEnvelope) {
+  // 1 s of silence, 1 s at -20 dB, 1 s at -14 dB (twice the amplitude), as a
+  // 1 kHz tone on both channels.
+  std::vector<float> pcm(3 * 48000 * 2, 0.0f);
+  for (size_t i = 48000; i < 3 * 48000; ++i) {
+    const float amp = i < 2 * 48000 ? 0.1f : 0.2f;
+    const float v = amp * static_cast<float>(std::sin(2 * 3.14159265358979 * 1000.0 * i / 48000.0));
+    pcm[2 * i] = pcm[2 * i + 1] = v;
+  }
+  const std::string s = dir / "tone.s48";
+  audio::HouseWriter w;
+  ASSERT_TRUE(w.open(s));
+  ASSERT_TRUE(w.writeFloat(pcm.data(), static_cast<int>(pcm.size() / 2)));
+  ASSERT_TRUE(w.finish());
+  EnvelopeReader reader(log, meter);
+  reader.EnergieLit(count, s, 3000, values, "T");
+  ASSERT_GE(count, 125);  // 3 s of 24 ms frames
+  // Frames well inside each second (the encoder's delay blurs the edges).
+  for (int k = 5; k < 35; ++k) EXPECT_EQ(values[static_cast<size_t>(k)], 1) << k;  // silence shows as 1
+  for (int k = 50; k < 75; ++k) EXPECT_EQ(values[static_cast<size_t>(k)], 5) << k;
+  for (int k = 92; k < 120; ++k) EXPECT_EQ(values[static_cast<size_t>(k)], 10) << k;
+  // In the file the silent frames stay 0.
+  EXPECT_EQ(test::ReadFile(dir / "tone.gpx")[30 + 10], '\0');
+}
+
+TEST_F(EnvelopeTest, AnExistingEnvelopeIsReadNotRebuilt) {
+  const std::string s = sound("d.s48", MpegFrames(10, 256, Ramp));
+  test::WriteFile(dir / "d.gpx", BuildGpx(240, {9, 8, 7}));
+  FixedMeter m(240);
+  EnvelopeReader reader(log, m);
+  reader.EnergieLit(count, s, 240, values, "T");
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(values, (std::vector<uint8_t>{0, 9, 8, 7}));
+  EXPECT_EQ(m.loads, 0);
+  EXPECT_FALSE(Logged(log, "Create Gpx Start"));
+}
+
+TEST_F(EnvelopeTest, EnvelopesOffGiveOneElementAndTouchNothing) {
+  const std::string s = sound("e.s48", MpegFrames(10, 256, Ramp));
+  EnvelopeSettings off;
+  off.envelopesOff = true;
+  EnvelopeReader reader(log, meter, off);
+  reader.EnergieLit(count, s, 240, values, "T");
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(values, std::vector<uint8_t>{0});
+  EXPECT_FALSE(test::Exists(dir / "e.gpx"));
+  EXPECT_TRUE(log.fileBuffer().empty());
+  // An empty name does nothing either.
+  EnvelopeReader on(log, meter);
+  count = 7;
+  on.EnergieLit(count, "", 0, values, "T");
+  EXPECT_EQ(count, 7);
+  EXPECT_TRUE(log.fileBuffer().empty());
+}
+
+TEST_F(EnvelopeTest, ASoundThatIsNotMpegGivesNoEnvelope) {
+  const std::string s = sound("f.s48", std::string(10000, 'R'));
+  EnvelopeReader reader(log, meter);
+  count = 0;
+  reader.EnergieLit(count, s, 5000, values, "T");
+  EXPECT_EQ(count, 0);
+  EXPECT_FALSE(test::Exists(dir / "f.gpx"));
+  EXPECT_TRUE(Logged(log, "Err: LoadSoundFast |File: " + s));
+  EXPECT_TRUE(Logged(log, "EnergieLit: End |Sub: T"));
+  // A missing sound likewise.
+  reader.EnergieLit(count, dir / "missing.s48", 5000, values, "T");
+  EXPECT_EQ(count, 0);
+  EXPECT_FALSE(test::Exists(dir / "missing.gpx"));
+}
+
+TEST_F(EnvelopeTest, DamagedEnvelopeFilesAreReadSafely) {
+  const std::string s = sound("g.s48", MpegFrames(10, 256, Ramp));
+  // Garbage header: no values, no crash, not rebuilt over.
+  test::WriteFile(dir / "g.gpx", std::string(4096, '#'));
+  EnvelopeReader reader(log, meter);
+  reader.EnergieLit(count, s, 240, values, "T");
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(values.size(), 1u);
+  // Shorter than announced: the count stays the total, missing values 0.
+  std::vector<uint8_t> v(4001, 50);
+  test::WriteFile(dir / "g.gpx", BuildGpx(96024, v).substr(0, 4096));
+  reader.EnergieLit(count, s, 240, values, "T");
+  EXPECT_EQ(count, 4001);
+  EXPECT_EQ(values[4000], 50);
+  EXPECT_EQ(values[4001], 0);
+  EXPECT_TRUE(Logged(log, "Err: Gpx short: 4000 of 4001 values"));
+}
+
+TEST_F(EnvelopeTest, AFailedWriteKeepsTheEnvelopeInMemoryAndLeavesNoFile) {
+  const std::string s = sound("h.s48", MpegFrames(5000, 256, Ramp));
+  EnvelopeReader reader(log, meter);
+  {
+    test::FileSizeLimit limit(2000);  // the 8192-byte envelope cannot be written
+    reader.EnergieLit(count, s, 120000, values, "T");
+  }
+  EXPECT_EQ(count, 5000);
+  ASSERT_EQ(values.size(), 5001u);
+  EXPECT_EQ(values[1], 1);  // read back as from the file
+  EXPECT_EQ(values[3], Shown(2));
+  EXPECT_EQ(values[5000], Shown(4999));
+  EXPECT_FALSE(reader.report().cached);
+  EXPECT_TRUE(Logged(log, "Err: Gpx not cached"));
+  EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"h.s48"});
+}
+
+// Runs `body` in a child process without root rights (permissions hold for
+// root otherwise); the child's exit status is returned.
+template <class Body>
+int AsUnprivileged(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(200);
+    _exit(body());
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
+}
+
+TEST_F(EnvelopeTest, ASoundInAReadOnlyFolderIsNotCached) {
+  const std::string folder = dir / "ro/";
+  test::WriteFile(folder + "i.s48", MpegFrames(300, 256, Ramp));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod((folder + "i.s48").c_str(), 0644), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  const int status = AsUnprivileged([&] {
+    EnvelopeReader reader(log, meter);
+    int n = 0;
+    std::vector<uint8_t> v;
+    reader.EnergieLit(n, folder + "i.s48", 7200, v, "T");
+    int fails = 0;
+    if (n != 300 || v.size() != 301 || v[2] != Shown(1)) fails |= 1;
+    if (!Logged(log, "Err: Gpx not cached")) fails |= 2;
+    if (reader.report().cached) fails |= 4;
+    return fails;
+  });
+  chmod(folder.c_str(), 0755);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::FolderEntries(folder), std::vector<std::string>{"i.s48"});
+}
+
+TEST_F(EnvelopeTest, VpnWorkstationsUseALocalCopy) {
+  const std::string server = dir / "server/";
+  const std::string local = dir / "local/";
+  test::WriteFile(server + "j.s48", MpegFrames(10, 256, Ramp));
+  test::WriteFile(server + "j.gpx", BuildGpx(240, {4, 5}));
+  ASSERT_EQ(mkdir(local.c_str(), 0755), 0);
+  EnvelopeSettings vpn;
+  vpn.vpnAccess = true;
+  vpn.localSoundFolder = local.substr(0, local.size() - 1);  // the trailing "/" is added
+  vpn.networkRoots = {server};
+  EnvelopeReader reader(log, meter, vpn);
+  reader.EnergieLit(count, server + "j.s48", 240, values, "Frm_Main:Sel");
+  EXPECT_EQ(values, (std::vector<uint8_t>{0, 4, 5}));
+  EXPECT_EQ(reader.report().gpxPath, local + "j.gpx");
+  EXPECT_EQ(test::ReadFile(local + "j.gpx"), test::ReadFile(server + "j.gpx"));
+  EXPECT_TRUE(Logged(log, "File_Copy: " + server + "j.gpx to " + local + "j.gpx"));
+  EXPECT_TRUE(Logged(log, "File_Copy: Ok |Sub: Frm_Main:Sel"));
+
+  // A sound whose server envelope is missing gets its envelope built locally.
+  test::WriteFile(server + "k.s48", MpegFrames(10, 256, Ramp));
+  reader.EnergieLit(count, server + "k.s48", 240, values, "T");
+  EXPECT_EQ(count, 10);
+  EXPECT_TRUE(test::Exists(local + "k.gpx"));
+  EXPECT_FALSE(test::Exists(server + "k.gpx"));
+
+  // A sound outside the network folders is not copied.
+  test::WriteFile(dir / "here/l.s48", MpegFrames(10, 256, Ramp));
+  reader.EnergieLit(count, dir / "here/l.s48", 240, values, "T");
+  EXPECT_TRUE(test::Exists(dir / "here/l.gpx"));
+  EXPECT_FALSE(test::Exists(local + "l.gpx"));
+
+  // Without the local folder the server's envelope serves, and it is logged.
+  reader.settings().localSoundFolder = dir / "nowhere";
+  reader.EnergieLit(count, server + "j.s48", 240, values, "T");
+  EXPECT_TRUE(Logged(log, "Err: Folder not found: " + dir / "nowhere/ |File: " + dir / "nowhere/j.gpx"));
+  EXPECT_EQ(values, (std::vector<uint8_t>{0, 4, 5}));
+  EXPECT_TRUE(reader.settings().isNetworkPath("\\\\srv\\sons\\x.s48"));
+}
+
+TEST_F(EnvelopeTest, SettingsComeFromTheSettingsFileAndTheSite) {
+  const std::string drive = dir / "drives/c/";
+  test::WriteFile(dir / "Settings/Vexa_Config.ini",
+                  "[Site]\nNbBase=1\nDossier_Config_Global=C:\\Cfg\\\n"
+                  "[Shares]\n\\\\srv\\sons=" + dir.path() + "srv-sons/\n");
+  test::WriteFile(drive + "Cfg/Vexa_Systeme.ini",
+                  "[Base_01]\nLib=FM\nActif=1\nDossier_Local=C:\\Local\\\n"
+                  "[Base_01_Sounds_Folders]\nMus_01=1:C:\\Reseau\\\nJin_01=0:C:\\Ici\\\n");
+  ScriptedPrompt prompt;
+  ConfigEnvironment env;
+  env.programFolder = dir.path();
+  env.computerName = "poste";
+  SiteConfig config(env, log, prompt);
+  config.InitGeneralPath(true);
+  config.InitGeneralSite();
+
+  EnvelopeSettings d = LoadEnvelopeSettings(config);
+  EXPECT_FALSE(d.envelopesOff);
+  EXPECT_FALSE(d.vpnAccess);
+  EXPECT_EQ(d.localSoundFolder, drive + "Local/Sons/");
+  EXPECT_TRUE(d.isNetworkPath(drive + "Reseau/SONG0001.s48"));  // flagged "1:"
+  EXPECT_FALSE(d.isNetworkPath(drive + "Ici/JIN00001.s48"));
+  EXPECT_TRUE(d.isNetworkPath(dir / "srv-sons/x.s48"));        // a share by its UNC name
+  EXPECT_TRUE(d.isNetworkPath(dir / "unc/autre/sons/x.s48"));  // an unmapped share
+
+  ASSERT_TRUE(EcritureIni(config.settingsFile(), "Comportement", "AccesVPN", "1"));
+  ASSERT_TRUE(EcritureIni(config.settingsFile(), "Comportement", "EnveloppesDesactivees", "1"));
+  ASSERT_TRUE(EcritureIni(config.settingsFile(), "Comportement", "DossierSonLocal", "C:\\Copies"));
+  EnvelopeSettings s = LoadEnvelopeSettings(config);
+  EXPECT_TRUE(s.envelopesOff);
+  EXPECT_TRUE(s.vpnAccess);
+  EXPECT_EQ(s.localSoundFolder, drive + "Copies/");
+}
+
+}  // namespace
+}  // namespace sono::editor
