@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,6 +11,7 @@
 #include "audio/codec/house_writer.h"
 #include "audio/engine/error_codes.h"
 #include "audio/pcx/pcx_tools.h"
+#include "audio/player/player_control.h"
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
@@ -91,6 +94,15 @@ int Encode(const std::string& in, const std::string& out) {
   return 0;
 }
 
+// Writes what the virtual device's first output played.
+int WriteHeard(Engine& engine, const std::string& wav) {
+  std::string error;
+  if (!engine.virtualDevice().writeWav(0, wav, &error)) return Fail(error);
+  std::printf("%s: %lld ms\n", wav.c_str(),
+              static_cast<long long>(engine.virtualDevice().recorded(0).size() / 2 / 48));
+  return 0;
+}
+
 bool Number(const Options& options, const std::string& name, double& value) {
   const std::string text = options.value(name);
   if (text.empty()) return true;
@@ -99,12 +111,67 @@ bool Number(const Options& options, const std::string& name, double& value) {
   return end && *end == '\0';
 }
 
+struct PlayArgs {
+  double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0, tempo = 0;
+};
+
+// Through the player control: tempo with the pitch kept, the fade-out as a
+// trigger that stops the player with its smoothing.
+int PlayWithPlayer(Engine& engine, const PlayArgs& a, const std::string& file,
+                   const std::string& wav) {
+  PlayerControl control(engine, 1);
+  const int device = wav.empty() ? 0 : control.VirtualDevice(0);
+  auto failed = [](int code) {
+    std::printf("Err: %d |%s\n", code, dj::ErrorText(code).c_str());
+    return 1;
+  };
+  if (int e = control.InitDJSystem(device)) return failed(e);
+  if (int e = control.LoadSoundFast(0, file)) return failed(e);
+  const int64_t duration = control.GetSoundDuration(0);
+  const int64_t start = static_cast<int64_t>(a.start);
+  const int64_t end = a.end > 0 ? std::min(static_cast<int64_t>(a.end), duration) : duration;
+  if (int e = control.SetTempoPerc(0, a.tempo)) return failed(e);
+  if (int e = control.StreamVolumeLevelSet(0, a.level, VolumeScale::Db)) return failed(e);
+  if (int e = control.StreamVolumeSmoothingSet(0, static_cast<int64_t>(a.fadeIn),
+                                               static_cast<int64_t>(a.fadeOut)))
+    return failed(e);
+  constexpr int kFadeOutTrigger = 2;
+  if (a.fadeOut > 0 && end - static_cast<int64_t>(a.fadeOut) > start)
+    control.AddTrigger(0, kFadeOutTrigger, end - static_cast<int64_t>(a.fadeOut));
+  control.onTriggerReached = [&control](int player, int id, int64_t, int64_t) {
+    if (id == kFadeOutTrigger) control.StopSound(player);
+  };
+  const int rc = start == 0 && a.end <= 0 ? control.PlaySound(0) : control.PlaySoundRange(0, start, end);
+  if (rc) return failed(rc);
+  SystemClock clock;
+  while (control.GetPlayerStatus(0) == PlayerStatus::Playing) {
+    if (wav.empty())
+      clock.sleepMs(10);
+    else
+      engine.virtualDevice().renderMs(10);
+    control.Poll();
+  }
+  // What a stop's fade still has to play.
+  for (int i = 0; i < 1 + static_cast<int>(a.fadeOut) / 10; ++i) {
+    if (wav.empty())
+      clock.sleepMs(10);
+    else
+      engine.virtualDevice().renderMs(10);
+  }
+  return 0;
+}
+
 int Play(const Options& options, const std::string& file) {
-  double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0;
+  double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0, tempo = 0;
   for (auto [name, target] : {std::pair{"start", &start}, {"end", &end}, {"fade-in", &fadeIn},
                               {"fade-out", &fadeOut}, {"level", &level}})
     if (!Number(options, name, *target) || (*target < 0 && std::string(name) != "level"))
       return Usage(std::string("--") + name + " demande un nombre");
+  if (!Number(options, "tempo", tempo) || std::fabs(tempo) >= PlayerControl::kMaxTempo)
+    return Usage("--tempo demande un pourcentage entre -90 et 90 (exclus)");
+  const PlayArgs a{start, end, fadeIn, fadeOut, level, tempo};
+  // A tempo is a player feature: asking for one plays through the player.
+  const bool player = options.value("player") == "1" || !options.value("tempo").empty();
   const std::string device = options.value("device");
   std::string wav;
   EngineOptions o;
@@ -123,6 +190,11 @@ int Play(const Options& options, const std::string& file) {
   Engine engine(o);
   if (device.empty() && !engine.alsaCardsFound())
     return Fail("aucune carte son: utilisez --device virtual:SORTIE.wav");
+  if (!wav.empty()) engine.virtualDevice().setRecording(true);
+  if (player) {
+    if (int rc = PlayWithPlayer(engine, a, file, wav)) return rc;
+    return wav.empty() ? 0 : WriteHeard(engine, wav);
+  }
   BoardTools tools(engine);
   PcxQz qz(log, prompt, clock, "", &tools);
   PcxStreams streams(qz);
@@ -139,7 +211,6 @@ int Play(const Options& options, const std::string& file) {
   }
   qz.PCXToolsPipeSetLevelOut(0, 0);
   qz.PCXToolsPipeSetLevelOut(0, 1);
-  if (!wav.empty()) engine.virtualDevice().setRecording(true);
   bool flag = false;
   int64_t e = static_cast<int64_t>(end), fo = static_cast<int64_t>(fadeOut);
   int64_t ls = 0, le = 0, es = 0, ee = 0;
@@ -160,14 +231,8 @@ int Play(const Options& options, const std::string& file) {
       engine.virtualDevice().renderMs(100);
     status = qz.StreamGetStatus(0, 0, 0, "sonoteka-cli:play");
   } while (status > 0);
-  if (!wav.empty()) {
-    std::string error;
-    if (!engine.virtualDevice().writeWav(0, wav, &error)) return Fail(error);
-    std::printf("%s: %lld ms\n", wav.c_str(),
-                static_cast<long long>(engine.virtualDevice().recorded(0).size() / 2 / 48));
-  }
   qz.CloseSoundRessource();
-  return 0;
+  return wav.empty() ? 0 : WriteHeard(engine, wav);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Audio commands of sonoteka-cli: devices, info FILE, encode IN OUT.s48,
 // play FILE [--start MS] [--end MS] [--fade-in MS] [--fade-out MS]
-// [--level DB] [--device NAME].
+// [--level DB] [--device NAME] [--player] [--tempo PERCENT] (--player plays
+// through the player control; a tempo, pitch kept, implies it).
 #pragma once
 #include <string>
 #include <vector>

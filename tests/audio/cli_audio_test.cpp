@@ -60,5 +60,33 @@ TEST(CliAudio, DevicesListTheVirtualBoard) {
   EXPECT_NE(out.find("VIRTUAL (1/2)"), std::string::npos) << out;
 }
 
+TEST(CliAudio, PlayThroughThePlayerWithATempo) {
+  TempDir dir;
+  ASSERT_TRUE(test::WriteHouse(dir / "in.s48", test::TestSignal(96000)));
+  std::string out;
+  ASSERT_EQ(Cli({"play", dir / "in.s48", "--player", "--tempo", "25", "--device",
+                 "virtual:" + (dir / "fast.wav")}, &out), 0) << out;
+  const auto fast = test::DecodeAll(dir / "fast.wav");
+  int64_t end = 0;
+  for (size_t i = 0; i < fast.size() / 2; ++i)
+    if (std::fabs(fast[2 * i]) > 0.01f) end = static_cast<int64_t>(i);
+  EXPECT_NEAR(end / 48.0, 2016 / 1.25, 2016 / 1.25 * 0.01);
+
+  // A range with a fade-out: the player stops itself with its smoothing.
+  ASSERT_EQ(Cli({"play", dir / "in.s48", "--player", "--start", "500", "--end", "1500",
+                 "--fade-out", "200", "--device", "virtual:" + (dir / "range.wav")}, &out), 0) << out;
+  const auto range = test::DecodeAll(dir / "range.wav");
+  const auto ref = test::DecodeAll(dir / "in.s48");
+  ASSERT_GE(range.size(), 48000u * 2);
+  EXPECT_NEAR(range[2 * 1000], ref[2 * (24000 + 1000)], 2.0 / 32767);
+  EXPECT_LT(test::PeakOf(range, 47000, 48000, 0), 0.05f);  // faded out at the range's end
+  EXPECT_EQ(test::PeakOf(range, 48100, range.size() / 2, 0), 0.0f);
+
+  test::WriteFile(dir / "text.s48", "du texte\n");
+  EXPECT_EQ(Cli({"play", dir / "text.s48", "--player", "--device", "virtual:" + (dir / "x.wav")}, &out), 1);
+  EXPECT_NE(out.find("Err: -7 |The file is not a sound file the player can read"), std::string::npos) << out;
+  EXPECT_EQ(Cli({"play", dir / "in.s48", "--tempo", "90"}), 2);
+}
+
 }  // namespace
 }  // namespace sono::audio

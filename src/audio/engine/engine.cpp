@@ -327,7 +327,14 @@ int Engine::loadStream(int pipe, int stream, const LoadRequest& r) {
   plan.gain = DbToGain(std::min(r.levelDb, 18.0));  // the digital level's ceiling
   plan.curve = r.curve == 2 ? FadeCurve::Logarithmic : FadeCurve::Linear;
 
-  auto source = std::make_unique<StreamSource>(std::move(sound.reader), plan, kRingFrames);
+  return loadStreamReader(pipe, stream, std::move(sound.reader), plan, f.durationMs());
+}
+
+int Engine::loadStreamReader(int pipe, int stream, std::unique_ptr<SoundReader> reader,
+                             const PlayPlan& plan, int64_t fileMs) {
+  if (int e = checkStream(pipe, stream)) return e;
+  PipeSlot& p = pipes_[pipe];
+  auto source = std::make_unique<StreamSource>(std::move(reader), plan, kRingFrames);
   if (source->failed()) return err::kFileInvalid;
   source->feed();  // primed here, so the start needs no decoding
   StreamSource* raw = source.get();
@@ -345,8 +352,17 @@ int Engine::loadStream(int pipe, int stream, const LoadRequest& r) {
   StreamSlot& s = p.streams[stream];
   s.loaded = true;
   s.plan = plan;
-  s.fileMs = f.durationMs();
+  s.fileMs = fileMs;
   return err::kNone;
+}
+
+int64_t Engine::streamConsumedFrames(int pipe, int stream) const {
+  if (checkStream(pipe, stream)) return 0;
+  const PipeSlot& p = pipes_[pipe];
+  const StreamSlot& s = p.streams[stream];
+  const StreamReport r = p.device->mixer().report(p.mixerPipe, stream);
+  if (r.acked < s.posted && s.expected == StreamState::Loaded) return 0;
+  return r.consumed;
 }
 
 int Engine::startStream(int pipe, int stream) {

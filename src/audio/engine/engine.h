@@ -125,6 +125,15 @@ class Engine {
   int setStreamLevel(int pipe, int stream, double levelDb);
   int streamInfo(int pipe, int stream, StreamInfo& info);
 
+  // Queues a reader the caller built (the player's tempo and range stage) with
+  // its plan; no format check: the reader gives frames at the device rate.
+  // `fileMs` is what streamInfo reports as the duration.
+  int loadStreamReader(int pipe, int stream, std::unique_ptr<SoundReader> reader,
+                       const PlayPlan& plan, int64_t fileMs);
+  // Frames the stream played since its start (0 until the start is applied).
+  int64_t streamConsumedFrames(int pipe, int stream) const;
+  int pipeRate(int pipe) const { return boards_[pipes_[pipe].board].rate; }
+
   // Frees what the render side let go of; the logic thread calls it often.
   void collect();
   // Stops every device and drops every pipe.

@@ -1,0 +1,73 @@
+// Lib_Trigger: named positions in a playing sound at which the program acts
+// (end of intro, start of the next sound, fade-out, send, bed, stop, step),
+// per playback slot, stream and kind. On a DirectX slot each trigger is also
+// placed in the slot's player control, which reports it when the sound gets
+// there; on a PCX slot it lives in these tables only and `TimerPtx` fires it
+// when its due time comes.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "audio/pcx/pcx_qz.h"
+#include "core/datetime.h"
+#include "core/ports.h"
+#include "core/tracelog.h"
+
+namespace sono::audio {
+
+class LibDirectX;
+class PcxStreams;
+
+inline constexpr int kTriggerKinds = 9;
+inline constexpr int kTriggerIntro = 0, kTriggerStartNext = 1, kTriggerFadeOut = 2,
+                     kTriggerFadeOutAndStartNext = 3, kTriggerSendOn = 4,
+                     kTriggerStartNextWithFadeIn = 5, kTriggerBed = 6, kTriggerStop = 7,
+                     kTriggerStep = 8;
+
+class Triggers {
+ public:
+  Triggers(TraceLogger& log, Clock& clock, PcxQz& qz) : log_(log), clock_(clock), qz_(qz) {}
+
+  // The DirectX side, for the slots whose nature is DirectX.
+  void setDirectX(LibDirectX* directX) { directX_ = directX; }
+  // Loading a PCX stream removes its triggers of kinds 0 to 8.
+  void attach(PcxStreams& streams);
+
+  static std::string LibTrigger(int kind);
+  static int Index(int slot, int stream, int kind) {
+    return slot + kPlaybackSlots * (stream + kMaxStreams * kind);
+  }
+
+  bool TriggerAdd(int slot, int stream, int kind, int32_t position, int32_t secondValue, bool keep,
+                  const std::string& caller);
+  void TriggerRemove(int slot, int stream, int firstKind, int lastKind, bool logFlag,
+                     const std::string& caller);
+  // The work of the main window's `TimerPtx` (100 ms) for triggers: fires
+  // every PCX trigger whose time has come, earliest first, once.
+  void TimerPtx();
+
+  // Told of every PCX trigger fired by `TimerPtx`.
+  std::function<void(int slot, int stream, int kind, int32_t position)> onPcxTrigger;
+
+  static constexpr int kTableSize = kPlaybackSlots * kMaxStreams * kTriggerKinds;
+  static constexpr int32_t kMinStartNextMs = 428;
+  std::array<bool, kTableSize> exists{};
+  std::array<int32_t, kTableSize> position{};
+  std::array<int32_t, kTableSize> secondValue{};
+  std::array<LocalDateTime, kTableSize> dueTime{};  // shown in the log
+  std::array<uint64_t, kTableSize> dueTick{};       // what the timer fires from (0: none)
+
+ private:
+  bool isDirectX(int slot) const;
+  void logLine(const std::string& text, int slot, int stream);
+
+  TraceLogger& log_;
+  Clock& clock_;
+  PcxQz& qz_;
+  LibDirectX* directX_ = nullptr;
+  std::array<int32_t, kTableSize> placed_{};  // the position placed, kept or not
+};
+
+}  // namespace sono::audio
