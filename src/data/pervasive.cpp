@@ -103,6 +103,12 @@ void PervasiveLayer::closePhysical(Slot& s) {
 }
 
 int PervasiveLayer::CreationStructureVide(const std::string& path, int file) {
+  // A base whose data folder is not known yet would create the file in
+  // whatever folder the program runs from.
+  if (path.empty() || path[0] != '/') {
+    log_.TraceLog("Err: Create empty structure: invalid path: " + path);
+    return btr::status::kInvalidFileName;
+  }
   std::vector<std::uint8_t> spec = btr::encodeFileDef(FileDefinition(file));
   std::uint32_t length = static_cast<std::uint32_t>(spec.size());
   std::vector<char> keyBuffer(std::max<size_t>(path.size() + 1, btr::kMaxKeyLength), ' ');
@@ -128,6 +134,12 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
     }
     blankBlock(s.block);
     s.path = path;
+    if (path.empty() || path[0] != '/') {
+      s.open = false;
+      s.openStatus = btr::status::kInvalidFileName;
+      log_.TraceLog(base, station, -1, "File: " + path + " invalid path (data folder unknown)");
+      continue;
+    }
     if (!File_Exist(path)) {
       s.open = false;
       s.openStatus = btr::status::kFileNotFound;

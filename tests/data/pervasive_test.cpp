@@ -411,6 +411,11 @@ TEST_F(PervasiveTest, FileThatIsNotADatabaseIsReportedAndNothingChanges) {
   EXPECT_EQ(layer->BTRieve(0, 5, key, 0, 22, 1, "T:Get"), 30);
 }
 
+TEST_F(PervasiveTest, RelativePathsAreNeverCreatedOrOpened) {
+  EXPECT_EQ(layer->CreationStructureVide("FRADA22.bt6", 22), btr::status::kInvalidFileName);
+  EXPECT_FALSE(Exists("FRADA22.bt6"));
+}
+
 TEST(RecordText, ControlBytesShowAsHex) {
   EXPECT_EQ(RecordAsText(std::string("\xC9t\xE9\x00\x01 ok", 8)), "Été{00}{01} ok");
 }

@@ -1,0 +1,64 @@
+// Sonoteka, the desktop workstation. Starts through the application object
+// (component check, one instance, general initialisation with its steps),
+// shows the main window, and closes through the quit procedure and the
+// unload sequence.
+//
+//   sonoteka [--home DIR] [--screenshot FILE.png] [command line…]
+// With --screenshot the window is drawn after start-up and a music search,
+// saved as a PNG, and the program closes through its unload sequence (for
+// machines without a display, under QT_QPA_PLATFORM=offscreen).
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+
+#include "core/system_ports.h"
+#include "ui/qt_ports.h"
+#include "ui/workstation.h"
+
+using namespace sono;
+
+int main(int argc, char** argv) {
+  QApplication qapp(argc, argv);
+  std::string home, screenshot, commandLine;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--home" && i + 1 < argc) home = argv[++i];
+    else if (arg == "--screenshot" && i + 1 < argc) screenshot = argv[++i];
+    else commandLine += (commandLine.empty() ? "" : " ") + arg;
+  }
+  ui::QtPrompt prompt;
+  ui::QtEventLoop events;
+  SystemClock clock;
+  SystemDesktop desktop;
+  LogHeaderInfo header;
+  header.exeName = "Vexa_Sonoteka";
+  header.propertyGridVersion = header.calendarVersion = header.skinFrameworkVersion = qVersion();
+  header.recorderVersion = header.playerVersion = SONOTEKA_VERSION;
+  ui::Workstation ws(prompt, events, clock, desktop, MachineEnvironment(home), header);
+  prompt.setParent(&ws.window);
+  if (!ws.start(commandLine)) return 1;
+
+  QTimer timers;
+  QObject::connect(&timers, &QTimer::timeout, [&] {
+    if (ws.tick()) qapp.quit();
+  });
+  timers.start(20);
+
+  if (!screenshot.empty()) {
+    QTimer::singleShot(0, [&] {
+      ws.window.RechercheDansLaBase();
+      qapp.processEvents();
+      const bool saved = ws.window.grab().save(QString::fromStdString(screenshot), "PNG");
+      std::printf("%s\n", saved ? screenshot.c_str() : "capture impossible");
+      ws.app.log().Flush();
+      ws.app.Form_Unload();
+      qapp.quit();
+    });
+  }
+  const int status = qapp.exec();
+  if (!ws.app.ended()) {
+    ws.app.log().Flush();
+    ws.app.Form_Unload();
+  }
+  return status;
+}

@@ -1,0 +1,57 @@
+#include "data/music_tab.h"
+
+#include "core/text.h"
+#include "data/records.h"
+
+namespace sono::data {
+
+std::vector<CategoryNode> InitGeneralTVCategories(Library& lib, int station) {
+  std::vector<CategoryNode> nodes;
+  std::string key = Library::Key("CATEG");
+  BtrieveOptions quiet;
+  quiet.silent = true;
+  int st = lib.db().BTRieve(lib.base(), 9, key, 0, kCodeTables, station, "Frm_Main:InitGeneralTVCategories", quiet);
+  while (st == 0 && key.compare(0, 5, "CATEG") == 0) {
+    const std::string& r = lib.db().record(kCodeTables);
+    nodes.push_back({Cp1252ToUtf8(Trim(GetRaw(r, codes::kCode))), GetText(r, codes::kLabel),
+                     codes::CategoryActive(r), codes::CategoryActiveOnStation(r, station)});
+    st = lib.db().BTRieve(lib.base(), 6, key, 0, kCodeTables, station, "Frm_Main:InitGeneralTVCategories", quiet);
+  }
+  std::stable_sort(nodes.begin(), nodes.end(), [](const CategoryNode& a, const CategoryNode& b) {
+    return SongSearch::Fold(Utf8ToCp1252(a.label)) < SongSearch::Fold(Utf8ToCp1252(b.label));
+  });
+  return nodes;
+}
+
+const std::vector<std::string>& MusicTab::Kinds() {
+  static const std::vector<std::string> kinds = {"Musique", "Jingles", "Liners", "Rubriques", "Infos"};
+  return kinds;
+}
+
+void MusicTab::RechercheDansLaBase() {
+  Prompt& prompt = lib_.prompt();
+  if (searching_) {
+    if (prompt.message("Voulez-vous stopper la recherche ?", Icon::Question, Buttons::YesNo,
+                       "Ondavia: Sonoteka") == Answer::Yes)
+      search_.stopRequested = true;
+    return;
+  }
+  searching_ = true;
+  caption_ = "Stopper";
+  prompt.showStepWindow(true);
+  SearchRequest request;
+  request.station = station;
+  request.kind = kind;
+  request.text = text;
+  request.mode = mode;
+  request.titles = titles;
+  request.category = category;
+  const int sortColumn = search_.grid.sortColumn;
+  search_.RechercheDansLaBase_01_Morceau(request);
+  if (sortColumn >= 0) search_.grid.sortBy(sortColumn);  // the grid keeps its sort
+  prompt.showStepWindow(false);
+  caption_ = "Afficher";
+  searching_ = false;
+}
+
+}  // namespace sono::data

@@ -1,0 +1,149 @@
+#include "ui/main_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace sono::ui {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+}
+
+MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab, QWidget* parent)
+    : QMainWindow(parent), app_(app), lib_(lib), tab_(tab) {
+  setObjectName("Frm_Main");
+  setWindowTitle(kAppTitle);
+  tabs_ = new QTabWidget(this);
+  setCentralWidget(tabs_);
+
+  auto* music = new QWidget(tabs_);
+  auto* layout = new QVBoxLayout(music);
+  auto* bar = new QHBoxLayout();
+  stations_ = new QComboBox(music);
+  stations_->setObjectName("ComboStation");
+  kinds_ = new QComboBox(music);
+  kinds_->setObjectName("ComboGenre");
+  kinds_->addItem(QString::fromUtf8("Recherche"));
+  for (const auto& k : data::MusicTab::Kinds()) kinds_->addItem(q(k));
+  kinds_->setCurrentIndex(1);
+  mode_ = new QComboBox(music);
+  mode_->setObjectName("ComboRecherche");
+  text_ = new QLineEdit(music);
+  text_->setObjectName("TexteRecherche");
+  text_->setPlaceholderText(QString::fromUtf8("Texte à rechercher"));
+  button_ = new QPushButton(QString::fromUtf8("Afficher"), music);
+  button_->setObjectName("CommandRecherche");
+  bar->addWidget(stations_);
+  bar->addWidget(kinds_);
+  bar->addWidget(mode_);
+  bar->addWidget(text_, 1);
+  bar->addWidget(button_);
+  layout->addLayout(bar);
+
+  auto* split = new QSplitter(music);
+  tree_ = new QTreeWidget(split);
+  tree_->setObjectName("TVCategories");
+  tree_->setHeaderLabel(QString::fromUtf8("Catégories"));
+  grid_ = new QTableView(split);
+  grid_->setObjectName("TableurMorceaux");
+  model_ = new SongTableModel(const_cast<data::SongGrid&>(tab_.grid()), grid_);
+  grid_->setModel(model_);
+  grid_->setSortingEnabled(true);
+  // Songs come in title order: no column is sorted until the user asks.
+  grid_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  tab_.search().grid.sortColumn = -1;
+  grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->verticalHeader()->setDefaultSectionSize(22);
+  grid_->horizontalHeader()->setStretchLastSection(true);
+  split->setStretchFactor(1, 4);
+  const int widths[] = {80, 260, 40, 40, 200, 150, 150, 100, 90, 110, 90, 120, 110, 120};
+  for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) grid_->setColumnWidth(c, widths[c]);
+  layout->addWidget(split, 1);
+  tabs_->addTab(music, QString::fromUtf8("Musique"));
+
+  incidents_ = new QListWidget(tabs_);
+  incidents_->setObjectName("ListeIncidents");
+  tabs_->addTab(incidents_, QString::fromUtf8("Incidents"));
+
+  status_ = new QLabel(this);
+  statusBar()->addWidget(status_);
+
+  connect(button_, &QPushButton::clicked, this, [this] { RechercheDansLaBase(); });
+  connect(text_, &QLineEdit::returnPressed, this, [this] {
+    if (kinds_->currentIndex() != 0) kinds_->setCurrentIndex(0);  // Enter searches the text
+    RechercheDansLaBase();
+  });
+  connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    tab_.category = item->data(0, Qt::UserRole).toString().toStdString();
+    RechercheDansLaBase();
+  });
+  connect(stations_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+    app_.window().currentStation = index;
+    tab_.category.clear();
+    InitGeneralTVCategories();
+  });
+}
+
+void MainWindow::fillStations() {
+  stations_->clear();
+  for (const auto& s : app_.window().stations) stations_->addItem(q(s));
+  stations_->setCurrentIndex(app_.window().currentStation);
+  mode_->clear();
+  for (const auto& m : app_.window().searchModes) mode_->addItem(q(m));
+}
+
+void MainWindow::InitGeneralTVCategories() {
+  tree_->clear();
+  auto* all = new QTreeWidgetItem(tree_, QStringList(QString::fromUtf8("Toutes les catégories")));
+  all->setData(0, Qt::UserRole, QString());
+  for (const auto& node : data::InitGeneralTVCategories(lib_, app_.window().currentStation + 1)) {
+    auto* item = new QTreeWidgetItem(all, QStringList(q(node.label)));
+    item->setData(0, Qt::UserRole, q(node.code));
+    if (!node.active || !node.activeOnStation) {
+      item->setForeground(0, Qt::gray);
+      item->setToolTip(0, QString::fromUtf8("Catégorie non active"));
+    }
+  }
+  tree_->expandAll();
+}
+
+void MainWindow::readControls() {
+  tab_.station = app_.window().currentStation + 1;
+  tab_.kind = kinds_->currentIndex();
+  tab_.mode = mode_->currentText().toStdString();
+  tab_.text = text_->text().toStdString();
+}
+
+void MainWindow::RechercheDansLaBase() {
+  if (!tab_.searching()) readControls();
+  button_->setText(QString::fromUtf8("Stopper"));
+  tab_.RechercheDansLaBase();
+  button_->setText(q(tab_.caption()));
+  model_->reload();
+  status_->setText(QString::fromUtf8("%1 morceau(x)").arg(tab_.grid().size()));
+  refreshIncidents();
+}
+
+void MainWindow::refreshIncidents() {
+  const auto& lines = app_.log().incidents();
+  if (lines.size() < incidentsShown_) {  // the list was emptied past its limit
+    incidents_->clear();
+    incidentsShown_ = 0;
+  }
+  for (; incidentsShown_ < lines.size(); ++incidentsShown_) incidents_->addItem(q(lines[incidentsShown_]));
+  if (app_.log().checkIncidents()) {
+    tabs_->setTabText(1, QString::fromUtf8("Incidents *"));
+    app_.log().clearCheckIncidents();
+  }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (app_.ended() || app_.Form_QueryUnload()) event->accept();
+  else event->ignore();
+}
+
+}  // namespace sono::ui

@@ -1,0 +1,65 @@
+// The main window: the music tab (station, kind browser, search mode and
+// text, the "Afficher"/"Stopper" button, the category tree and the song grid)
+// and the "Incidents" tab. It shows the core's models and forwards the
+// user's actions to them; closing goes through the quit procedure.
+#pragma once
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTableView>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "core/app.h"
+#include "data/music_tab.h"
+#include "ui/song_table_model.h"
+
+namespace sono::ui {
+
+class MainWindow : public QMainWindow {
+ public:
+  MainWindow(Application& app, data::Library& lib, data::MusicTab& tab, QWidget* parent = nullptr);
+
+  // Start-up steps that belong to the window.
+  void fillStations();
+  void InitGeneralTVCategories();
+  // Runs the search button's action and shows the result.
+  void RechercheDansLaBase();
+  // Moves new incidents of the log into the "Incidents" tab (TimerMain).
+  void refreshIncidents();
+
+  QTableView* grid() const { return grid_; }
+  QLineEdit* searchText() const { return text_; }
+  QComboBox* searchMode() const { return mode_; }
+  QComboBox* kinds() const { return kinds_; }
+  QPushButton* searchButton() const { return button_; }
+  QTreeWidget* categories() const { return tree_; }
+  QListWidget* incidents() const { return incidents_; }
+  QTabWidget* tabs() const { return tabs_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void readControls();
+  Application& app_;
+  data::Library& lib_;
+  data::MusicTab& tab_;
+  SongTableModel* model_;
+  QTabWidget* tabs_;
+  QComboBox* stations_;
+  QComboBox* kinds_;
+  QComboBox* mode_;
+  QLineEdit* text_;
+  QPushButton* button_;
+  QTreeWidget* tree_;
+  QTableView* grid_;
+  QListWidget* incidents_;
+  QLabel* status_;
+  size_t incidentsShown_ = 0;
+};
+
+}  // namespace sono::ui

@@ -1,0 +1,53 @@
+#include "ui/workstation.h"
+
+#include <QHeaderView>
+#include <cstdlib>
+
+namespace sono::ui {
+
+Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Desktop& desktop,
+                         const ConfigEnvironment& environment, LogHeaderInfo header)
+    : scheduler(clock),
+      app(AppPorts{prompt, events, clock, scheduler, desktop}, environment, std::move(header)),
+      layer(app.config(), app.log(), prompt, clock),
+      lib({layer, app.config(), app.log(), prompt, events, clock}),
+      stats(lib),
+      tab(lib, stats),
+      window(app, lib, tab) {
+  layer.announce = [this](const std::string& text) { app.announceStep(text); };
+  // "Abort" in a database error report ends the program after its unload sequence.
+  layer.onAbort = [this] {
+    app.Form_Unload();
+    std::exit(1);
+  };
+  const auto stations = [this] { return app.config().current().stationCount; };
+  app.hooks.openDatabase = [this, stations] {
+    layer.PervasiveOuvertureFichiers(app.config().currentBase(), 1, stations());
+  };
+  app.hooks.closeDatabase = [this, stations] {
+    layer.PervasiveFermetureFichiers(app.config().currentBase(), 1, stations());
+  };
+  app.hooks.createObjects = [this] { window.fillStations(); };
+  app.hooks.buildCategoryTree = [this] { window.InitGeneralTVCategories(); };
+}
+
+bool Workstation::start(const std::string& commandLine) {
+  if (!app.Form_Initialize() || !app.Form_Load(commandLine)) return false;
+  stats.skipRecount = data::VpnWorkstation(app.config());
+  tab.search().skipDurationRepair = stats.skipRecount;
+  const MainWindowModel& geometry = app.window();
+  if (geometry.width > 0 && geometry.height > 0) window.resize(geometry.width, geometry.height);
+  else window.resize(1366, 768);
+  window.move(geometry.left, geometry.top);
+  if (geometry.windowState == 2) window.showMaximized();
+  else window.show();
+  return true;
+}
+
+bool Workstation::tick() {
+  scheduler.runDue();
+  window.refreshIncidents();
+  return app.pollInstance();
+}
+
+}  // namespace sono::ui

@@ -1,0 +1,39 @@
+// The desktop workstation put together: the application object over the
+// given ports, the database layer, the library, the music tab and the main
+// window, with the start-up hooks that join them. The program and the GUI
+// tests build the same thing.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "core/app.h"
+#include "core/scheduler.h"
+#include "data/library.h"
+#include "data/music_tab.h"
+#include "data/pervasive.h"
+#include "data/stats.h"
+#include "ui/main_window.h"
+
+namespace sono::ui {
+
+class Workstation {
+ public:
+  Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Desktop& desktop,
+              const ConfigEnvironment& environment, LogHeaderInfo header);
+  // Component check, start-up, window shown at its stored place and size;
+  // false when the program must end.
+  bool start(const std::string& commandLine = {});
+  // The companion window's timers, the incident list, and a newer instance's
+  // request to quit (true when this one has closed).
+  bool tick();
+
+  ClockScheduler scheduler;
+  Application app;
+  data::PervasiveLayer layer;
+  data::Library lib;
+  data::DurationStatistics stats;
+  data::MusicTab tab;
+  MainWindow window;
+};
+
+}  // namespace sono::ui

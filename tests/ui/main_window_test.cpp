@@ -1,0 +1,123 @@
+// The main window on a generated site, driven as a librarian would: start,
+// browse, type a search, pick a category, close with and without answering Yes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include "../core/test_support.h"
+#include "core/demo_site.h"
+#include "core/manual_ports.h"
+#include "data/demo_library.h"
+#include "ui/qt_ports.h"
+#include "ui/workstation.h"
+
+namespace sono::ui {
+
+namespace {
+int argc = 1;
+char arg0[] = "ui_tests";
+char* argv[] = {arg0, nullptr};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  MainWindowTest() {
+    std::string error;
+    EXPECT_TRUE(CreateDemoSite(dir.path(), error)) << error;
+    ConfigEnvironment env;
+    env.programFolder = dir.path();
+    env.computerName = "poste";
+    env.version = "1.2.3";
+    ws = std::make_unique<Workstation>(prompt, events, clock, desktop, env, LogHeaderInfo{});
+    // The demo library, written before the program opens its files.
+    SiteConfig& config = ws->app.config();
+    config.InitGeneralPath(true);
+    config.InitGeneralSite();  // the data folder (its database question is answered No)
+    for (int file : {0, 20, 21, 22, 26, 29, 31, 48})
+      for (int station : {1, 2})
+        ws->layer.CreationStructureVide(ws->layer.NomFichierBTR(0, file, station), file);
+    ws->layer.PervasiveOuvertureFichiers(0, 1, 2);
+    data::DemoLibraryOptions demo;
+    demo.songs = 150;
+    demo.withPointers = false;
+    data::BuildDemoLibrary(ws->lib, demo);
+    ws->layer.PervasiveFermetureFichiers(0, 1, 2);
+    prompt.shown.clear();
+  }
+  int rows() const { return ws->window.grid()->model()->rowCount(); }
+  QString cell(int row, int column) const {
+    return ws->window.grid()->model()->index(row, column).data().toString();
+  }
+
+  sono::test::TempDir dir;
+  ManualClock clock;
+  ScriptedPrompt prompt;
+  QtEventLoop events;
+  RecordingDesktop desktop;
+  std::unique_ptr<Workstation> ws;
+};
+}  // namespace
+
+TEST_F(MainWindowTest, StartsBrowsesSearchesAndFiltersByCategory) {
+  ASSERT_TRUE(ws->start());
+  EXPECT_TRUE(ws->window.isVisible());
+  EXPECT_EQ(ws->window.windowTitle(), "Ondavia: Sonoteka");
+  EXPECT_EQ(ws->window.searchMode()->count(), 4);
+  EXPECT_GT(ws->window.categories()->topLevelItem(0)->childCount(), 5);
+
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);  // music is the kind shown
+  const int music = rows();
+  ASSERT_GT(music, 50);
+  for (int r = 0; r < music; ++r) ASSERT_TRUE(cell(r, 0).at(0).isDigit()) << cell(r, 0).toStdString();
+  EXPECT_EQ(ws->window.searchButton()->text(), "Afficher");
+
+  ws->window.searchMode()->setCurrentText("Contient");
+  QTest::keyClicks(ws->window.searchText(), "amour");
+  QTest::keyClick(ws->window.searchText(), Qt::Key_Return);  // Enter searches the text
+  ASSERT_GT(rows(), 0);
+  for (int r = 0; r < rows(); ++r)
+    EXPECT_TRUE(cell(r, 1).contains("amour", Qt::CaseInsensitive)) << cell(r, 1).toStdString();
+
+  // A category of the tree restricts the grid.
+  QTreeWidgetItem* first = ws->window.categories()->topLevelItem(0)->child(0);
+  ws->window.kinds()->setCurrentIndex(1);
+  emit ws->window.categories()->itemClicked(first, 0);
+  ASSERT_GT(rows(), 0);
+  for (int r = 0; r < rows(); ++r) EXPECT_EQ(cell(r, 5), first->text(0));
+
+  // Sorting by a column goes through the core grid.
+  ws->window.grid()->sortByColumn(7, Qt::DescendingOrder);
+  EXPECT_GE(cell(0, 7), cell(rows() - 1, 7));
+}
+
+TEST_F(MainWindowTest, ClosingAsksAndNoKeepsTheWindowOpen) {
+  ASSERT_TRUE(ws->start());
+  prompt.answers = {Answer::No};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
+  EXPECT_FALSE(ws->app.ended());
+  ws->app.hooks.unsavedTabs = [] { return std::vector<std::string>{"Morceaux"}; };
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_FALSE(ws->app.ended());
+  prompt.answers = {Answer::Yes};
+  EXPECT_TRUE(ws->window.close());
+  EXPECT_TRUE(ws->app.ended());
+  EXPECT_FALSE(ws->layer.isOpen(0, 22, 1));  // the database was closed
+}
+
+TEST_F(MainWindowTest, NewIncidentsShowInTheirTab) {
+  ASSERT_TRUE(ws->start());
+  ws->app.log().TraceLog("Un incident à voir");
+  ws->tick();
+  const QListWidget* list = ws->window.incidents();
+  ASSERT_GT(list->count(), 0);
+  EXPECT_TRUE(list->item(list->count() - 1)->text().endsWith(QString::fromUtf8("Un incident à voir")));
+  EXPECT_EQ(ws->window.tabs()->tabText(1), "Incidents *");
+}
+
+}  // namespace sono::ui
