@@ -1,6 +1,11 @@
 #include "cli_editor.h"
 
+#include <cmath>
 #include <cstdio>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <fmt/format.h>
 
 #include "core/datetime.h"
 #include "core/files.h"
@@ -9,7 +14,13 @@
 #include "editor/envelope.h"
 #include "editor/envelope_draw.h"
 #include "editor/gpx_format.h"
+#include "editor/pointer_editor.h"
 #include "editor/raster_canvas.h"
+#include "cli_session.h"
+#include "data/fields.h"
+#include "data/records.h"
+#include "data/songs.h"
+#include "data/stats.h"
 
 namespace sono::cli {
 
@@ -120,9 +131,149 @@ int Png(const Options& options, const std::string& file, const std::string& out)
   return 0;
 }
 
+
+// ------------------------------------------------------------------ edit
+
+// The pointer grid as the editor shows it: headers, then rows 1 to 4.
+void PrintGrid(const data::PointerGrid& grid) {
+  for (int row = 0; row <= 4; ++row) {
+    std::string line = row == 0 ? "     " : fmt::format("{:<5}", row);
+    for (int c = 1; c <= data::kGridColumns; ++c) line += "|" + grid.cell(row, c);
+    std::printf("%s|\n", line.c_str());
+  }
+}
+
+const std::map<std::string, int>& MenuEntries() {
+  static const std::map<std::string, int> entries = {
+      {"fadein", 0}, {"intro", 1}, {"startnext", 3}, {"fadeout", 4},
+      {"hook", 6},   {"loop", 7},  {"send", 8},      {"startequi", 9}};
+  return entries;
+}
+
+// Script lines: one action per line (or separated by ";"), "#" comments.
+// SCRIPT is a file, or the actions themselves.
+std::vector<std::vector<std::string>> ReadScript(const std::string& script) {
+  std::string text = File_Exist(script) ? ReadWholeFile(script).value_or("") : script;
+  for (char& c : text)
+    if (c == ';' || c == '\r') c = '\n';
+  std::vector<std::vector<std::string>> steps;
+  std::istringstream lines(text);
+  std::string raw;
+  while (std::getline(lines, raw)) {
+    std::istringstream words(raw.substr(0, raw.find('#')));
+    std::vector<std::string> step;
+    for (std::string w; words >> w;) step.push_back(w);
+    if (!step.empty()) steps.push_back(step);
+  }
+  return steps;
+}
+
+std::optional<double> Number(const std::string& text) {
+  try {
+    size_t used = 0;
+    const double v = std::stod(text, &used);
+    if (used != text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+int Edit(const Options& options, const std::string& codeText, const std::string& script) {
+  Session session(options);
+  data::Library lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events,
+                     session.clock});
+  data::DurationStatistics stats(lib);
+  if (!session.loadSite()) return 1;
+  session.app.startLogging();
+  const int station = options.station;
+  const int stations = session.app.config().current().stationCount;
+  if (station < 1 || station > stations) return Fail("N° station hors limite: " + std::to_string(station));
+  const auto steps = ReadScript(script);
+  session.layer.PervasiveOuvertureFichiers(lib.base(), 1, stations);
+  struct Closer {
+    Session& s;
+    data::Library& l;
+    int n;
+    ~Closer() {
+      s.layer.PervasiveFermetureFichiers(l.base(), 1, n);
+      s.app.log().Flush();
+    }
+  } closer{session, lib, stations};
+
+  const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
+  std::string key = data::Library::Key(code);
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  if (lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:edit", quiet) != 0)
+    return Fail("Morceau non trouvé: " + codeText);
+  const int known = static_cast<int>(data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000);
+  const std::string soundFile = data::SoundFilePath(lib, station, code);
+  const int stripWidth = std::max(1, static_cast<int>(data::HouseFormatDurationMs(soundFile).value_or(known)));
+
+  // One strip pixel per millisecond: script times are exact.
+  RasterCanvas global(1000, 60), working(1000, 100), strip(stripWidth, 4), corrected(stripWidth, 4);
+  WaveformView view(global, working, stripWidth);
+  MpegScanDurationMeter meter;
+  EnvelopeReader envelopes(session.app.log(), meter, LoadEnvelopeSettings(session.app.config()));
+  PointerEditor editor({lib, stats, meter, envelopes, view, working, strip, corrected, nullptr});
+  editor.InitGeneralTableurPointeurs(true, {});
+  if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile})) return 1;
+  std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.sound.duration);
+  PrintGrid(editor.ptx.grid);
+
+  for (const auto& w : steps) {
+    const std::string& verb = w[0];
+    std::string shown;
+    for (const auto& x : w) shown += (shown.empty() ? "" : " ") + x;
+    std::printf("> %s\n", shown.c_str());
+    const auto n1 = w.size() > 1 ? Number(w[1]) : std::nullopt;
+    const auto n2 = w.size() > 2 ? Number(w[2]) : std::nullopt;
+    if (verb == "select" && n1 && n2) {
+      editor.StripMouseDown(MouseButton::Left, static_cast<int>(*n1), {});
+      editor.StripMouseMove(true, static_cast<int>(*n2));
+      editor.StripMouseUp();
+    } else if (verb == "menu" && w.size() == 2 && MenuEntries().count(w[1])) {
+      editor.StripMenu(MenuEntries().at(w[1]));
+    } else if (verb == "pitch" && n1 && std::fabs(*n1) < 90) {
+      editor.SetPitchSlider(static_cast<int>(std::lround(1000 + *n1 * 10)));
+    } else if (verb == "level" && n1 && std::fabs(*n1) <= 99) {
+      editor.SetLevel(std::llround(*n1 * 100));
+    } else if (verb == "endtype" && n1 && *n1 >= 0 && *n1 <= 3) {
+      editor.ComboTypeDeFinClick(static_cast<int>(*n1));
+    } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && *n1 >= 1 && *n1 <= 15) {
+      const int column = static_cast<int>(*n1);
+      if (verb == "click") editor.GridClick(column, 1);
+      else if (verb == "restore") editor.GridRestore(column);
+      else editor.GridClear(column);
+    } else if (verb == "device" && n1 && *n1 >= -1) {
+      editor.GridComboCloseUp(static_cast<int>(*n1));
+    } else if (verb == "auto" && w.size() == 1) {
+      editor.MnuMorSavePtxClick();
+      std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
+    } else if (verb == "store" && w.size() == 1) {
+      if (!editor.MnuFileSavePtxClick()) {
+        PrintGrid(editor.ptx.grid);
+        return Fail("Pointeurs non enregistrés sur toutes les stations (voir le journal)");
+      }
+    } else {
+      return Usage("action inconnue: " + shown +
+                   " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
+                   " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store)");
+    }
+    PrintGrid(editor.ptx.grid);
+  }
+  if (editor.ptx.pointersChanged) std::printf("Pointeurs modifiés non enregistrés.\n");
+  return 0;
+}
+
 }  // namespace
 
 int EditorCommand(const Options& options, const std::vector<std::string>& words) {
+  if (!words.empty() && words[0] == "edit") {
+    if (words.size() != 3) return Usage("edit CODE [--station N] SCRIPT");
+    return Edit(options, words[1], words[2]);
+  }
   if (words.size() < 3) return Usage("gpx build|show|png FICHIER");
   const std::string& sub = words[1];
   if (sub == "build" && words.size() == 3) return Build(words[2]);

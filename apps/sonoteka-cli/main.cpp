@@ -37,7 +37,10 @@ void usage() {
       "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n"
       "  gpx build FICHIER               crée ou refait l'enveloppe (.gpx) d'un son\n"
       "  gpx show FICHIER [--from I] [--count K]   valeurs de l'enveloppe d'un son ou d'un .gpx\n"
-      "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n",
+      "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n"
+      "  edit CODE [--station N] SCRIPT  actions de l'éditeur de pointeurs (fichier ou \"a; b\"):\n"
+      "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
+      "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n",
       stderr);
 }
 
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
   if (words.empty()) return bad("commande manquante (voir --help)");
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
-  if (words[0] == "gpx") return sono::cli::EditorCommand(options, words);
+  if (words[0] == "gpx" || words[0] == "edit") return sono::cli::EditorCommand(options, words);
   if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||
                                                       words[0] == "song" || words[0] == "ptx" ||
                                                       (words[0] == "stats" && words[1] == "recount"))))

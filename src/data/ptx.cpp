@@ -40,10 +40,10 @@ bool findFirst(Library& lib, int station, const std::string& code, char type, pt
   return true;
 }
 
-void insert(Library& lib, int station, const ptx::Record& rec, const char* procedure) {
+int insert(Library& lib, int station, const ptx::Record& rec, const char* procedure) {
   lib.db().record(kPointers) = ptx::Encode(rec);
   std::string key = Library::Key(std::string(11, ' '));
-  lib.db().BTRieve(lib.base(), 2, key, 0, kPointers, station, caller(procedure));
+  return lib.db().BTRieve(lib.base(), 2, key, 0, kPointers, station, caller(procedure));
 }
 }  // namespace
 
@@ -96,9 +96,9 @@ bool PtxChargerPointeur(Library& lib, int station, const std::string& code, char
   return true;
 }
 
-void PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
-                            long long position, long long second, int device, long long extra,
-                            bool flag) {
+int PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
+                           long long position, long long second, int device, long long extra,
+                           bool flag) {
   ptx::Record rec;
   rec.code = code;
   rec.type = type;
@@ -107,38 +107,41 @@ void PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, 
   if (type == '0') rec.actif = flag ? "O" : "N";
   if (type == '6' && device >= 0) rec.complement = N2S(device, 2, '0');
   if (type == '9') rec.valeur = N2S(extra, 10, '0');
-  insert(lib, station, rec, "PtxSauvegarderPointeur");
+  return insert(lib, station, rec, "PtxSauvegarderPointeur");
 }
 
-void PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type) {
+int PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type) {
   const char typeChar = type < 0 ? 'D' : (type <= 9 ? static_cast<char>('0' + type) : static_cast<char>(type));
   for (int guard = 0; guard < 1000; ++guard) {
     std::string key = Library::Key(ptx::Key(code, typeChar, "00"));
     const int st = lib.db().BTRieve(lib.base(), 9, key, 0, kPointers, station,
                                     caller("PtxDetruirePointeur"));
-    if (st != 0 || key.substr(0, 11) > ptx::Key(code, typeChar, "99")) return;
-    if (lib.db().BTRieve(lib.base(), 4, key, 0, kPointers, station, caller("PtxDetruirePointeur")) != 0)
-      return;
+    if (st == 9) return 0;
+    if (st != 0) return st;
+    if (key.substr(0, 11) > ptx::Key(code, typeChar, "99")) return 0;
+    const int del = lib.db().BTRieve(lib.base(), 4, key, 0, kPointers, station, caller("PtxDetruirePointeur"));
+    if (del != 0) return del;
   }
+  return 0;
 }
 
-void PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch) {
+int PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch) {
   const double p = static_cast<double>(pitch) / 1000000.0 * 100.0 - 100.0;
   ptx::Record rec;
   rec.code = code;
   rec.type = 'D';
   rec.position = std::llround(std::fabs(p) * 100.0);
   rec.complement = pitch < kPitchNeutral ? "--" : "++";
-  insert(lib, station, rec, "PtxSauvegarderPointeurPitch");
+  return insert(lib, station, rec, "PtxSauvegarderPointeurPitch");
 }
 
-void PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level) {
+int PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level) {
   ptx::Record rec;
   rec.code = code;
   rec.type = '8';
   rec.position = std::llround(std::fabs(static_cast<double>(level) * 100.0));
   rec.complement = level >= 0 ? "++" : "--";
-  insert(lib, station, rec, "PtxSauvegarderPointeurLevel");
+  return insert(lib, station, rec, "PtxSauvegarderPointeurLevel");
 }
 
 bool PtxChargerPointeurPitch(Library& lib, int station, const std::string& code, long long& pitch) {
@@ -260,8 +263,30 @@ LoadedPointers MorceauChargerPointeur(Library& lib, int station, const std::stri
 
 // ---------------------------------------------------------------- the grid
 
-PointerGrid::PointerGrid() {
-  for (int s = 0; s < kSlots; ++s) cells_[4][kSlotInfo[s].firstColumn] = kSlotInfo[s].label;
+std::string FormatGrouped(double value, int decimals) {
+  std::string text = fmt::format("{:.{}f}", std::fabs(value), decimals);
+  const size_t dot = text.find('.');
+  std::string whole = text.substr(0, dot), grouped;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) grouped += ',';
+    grouped += whole[i];
+  }
+  const bool negative = value < 0 && text.find_first_not_of("0.") != std::string::npos;
+  return (negative ? "-" : "") + grouped + (dot == std::string::npos ? "" : text.substr(dot));
+}
+
+PointerGrid::PointerGrid() { InitGeneralTableurPointeurs(false, {}); }
+
+void PointerGrid::InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices) {
+  for (auto& row : cells_) row.fill("");
+  for (int c = 1; c <= kGridColumns; ++c) cells_[0][static_cast<size_t>(c)] = kGridHeaders[static_cast<size_t>(c)];
+  widths_.fill(0);
+  if (wide) {
+    for (int c = 1; c <= 14; ++c) widths_[static_cast<size_t>(c)] = 7;
+    widths_[15] = 18;
+  }
+  deviceItems = std::move(devices);
+  sendDevice = -1;
 }
 
 const std::string& PointerGrid::cell(int row, int column) const {
@@ -278,8 +303,8 @@ long long PointerGrid::raw(int column) const {
 }
 
 std::string PointerGrid::Display(int column, long long value) {
-  if (column == 12) return fmt::format("{:+.2f} %", static_cast<double>(value) / 10000.0 - 100.0);
-  if (column == 11) return fmt::format("{:.2f} dB", static_cast<double>(value) / 100.0);
+  if (column == 12) return FormatGrouped(static_cast<double>(value) / 1000000.0, 3);
+  if (column == 11) return FormatGrouped(static_cast<double>(value) / 100.0, 2) + " dB";
   return Tps2MinSecMil(static_cast<double>(value));
 }
 
@@ -322,8 +347,10 @@ void PointerSet::Load(int station, const std::string& code, long long duration) 
   for (int s = 0; s < kSlots; ++s) PointeurMemoriseDansTableur(s, position[s], second[s]);
 }
 
-void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long sec) {
+void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long sec, bool fromStorage,
+                                             int device) {
   const SlotInfo& info = kSlotInfo.at(static_cast<size_t>(slot));
+  if (!fromStorage) pointersChanged = true;
   if (slot != kPitch && slot != kLevel) {
     if (slot == kIntro || slot == kStartNext || slot == kSend || slot == kStartEqui) sec = 0;
     if (slot == kFadeIn && position[kFadeOut] > 0 && pos + sec > position[kFadeOut])
@@ -338,13 +365,27 @@ void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long 
   position[slot] = pos;
   second[slot] = sec;
   if (slot == kLevel) level = static_cast<float>(pos) / 100.0f;
+  if (slot == kSend && device >= -1) grid.sendDevice = device;
   grid.setRaw(info.firstColumn, pos);
-  grid.markChanged(info.firstColumn, false);
   if (info.secondColumn) {
     grid.setRaw(info.secondColumn, sec);
-    grid.markChanged(info.secondColumn, false);
+    // A zero second value shows empty.
+    if (sec == 0) grid.setCell(1, info.secondColumn, "");
   }
-  if (slot == kSend) grid.setCell(1, 15, grid.sendDevice >= 0 ? std::to_string(grid.sendDevice) : "");
+  if (slot == kSend) {
+    const int d = grid.sendDevice;
+    grid.setCell(1, 15, d >= 0 && d < static_cast<int>(grid.deviceItems.size())
+                            ? grid.deviceItems[static_cast<size_t>(d)]
+                            : (d >= 0 ? std::to_string(d) : ""));
+  }
+  if (fromStorage) {
+    grid.markChanged(info.firstColumn, false);
+    grid.setCell(4, info.firstColumn, std::to_string(pos));
+    if (info.secondColumn) grid.setCell(4, info.secondColumn, std::to_string(sec));
+    if (slot == kSend) grid.setCell(4, 15, std::to_string(grid.sendDevice));
+  } else {
+    grid.markChanged(info.firstColumn, true);
+  }
 }
 
 long long PointerSet::DeterminePlayDuration() const {
@@ -356,16 +397,20 @@ long long PointerSet::DetermineDureeIntro() const {
   return std::max(0LL, grid.raw(3) - grid.raw(1));
 }
 
-void PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::string&, int slot,
+bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::string&, int slot,
                                           bool refreshGrid, bool force) {
-  if (Trim(code).empty()) return;
+  if (Trim(code).empty()) return true;
   // Start next never lies after the end of the fade-out.
   const long long fadeOutPos = grid.raw(5), fadeOutDur = grid.raw(6);
   if (fadeOutPos > 0 && grid.raw(4) > fadeOutPos + fadeOutDur) {
     grid.setCell(3, 4, "O");
     grid.setRaw(4, fadeOutPos);
   }
-  const int stations = lib_.stationCount();
+  struct Pending {
+    int slot;
+    long long pos, sec;
+  };
+  std::vector<Pending> pending;
   const int first = slot < 0 ? 0 : slot, last = slot < 0 ? kSlots - 1 : slot;
   for (int s = first; s <= last; ++s) {
     const SlotInfo& info = kSlotInfo[s];
@@ -373,31 +418,65 @@ void PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
     long long pos = grid.raw(info.firstColumn);
     const long long sec = info.secondColumn ? grid.raw(info.secondColumn) : 0;
     if (s != kPitch && s != kLevel && pos < 25) pos = 0;
-    for (int station = 1; station <= stations; ++station) {
-      switch (s) {
-        case kSend:
-          PtxDetruirePointeur(lib_, station, code, 6);
-          if (pos != 0) PtxSauvegarderPointeur(lib_, station, code, '6', pos, 0, grid.sendDevice, 0, true);
-          break;
-        case kPitch:
-          PtxDetruirePointeur(lib_, station, code, -1);
-          if (pos != kPitchNeutral) PtxSauvegarderPointeurPitch(lib_, station, code, pos);
-          break;
-        case kLevel:
-          PtxDetruirePointeur(lib_, station, code, 8);
-          if (pos != 0) PtxSauvegarderPointeurLevel(lib_, station, code, static_cast<float>(pos) / 100.0f);
-          break;
-        default:
-          PtxDetruirePointeur(lib_, station, code, info.type - '0');
-          if (pos != 0 || sec != 0)
-            PtxSauvegarderPointeur(lib_, station, code, info.type, pos, sec, -1, 0, true);
-      }
-    }
-    if (refreshGrid) PointeurMemoriseDansTableur(s, pos, sec);
+    pending.push_back({s, pos, sec});
   }
+  // One station at a time, inside a transaction of its file: a failing call
+  // rolls the station back to the records it had.
+  auto storeSlot = [&](const Pending& p, int station) -> int {
+    const SlotInfo& info = kSlotInfo[p.slot];
+    int st = 0;
+    switch (p.slot) {
+      case kSend:
+        st = PtxDetruirePointeur(lib_, station, code, 6);
+        if (st == 0 && p.pos != 0)
+          st = PtxSauvegarderPointeur(lib_, station, code, '6', p.pos, 0, grid.sendDevice, 0, true);
+        break;
+      case kPitch:
+        st = PtxDetruirePointeur(lib_, station, code, -1);
+        if (st == 0 && p.pos != kPitchNeutral) st = PtxSauvegarderPointeurPitch(lib_, station, code, p.pos);
+        break;
+      case kLevel:
+        st = PtxDetruirePointeur(lib_, station, code, 8);
+        if (st == 0 && p.pos != 0)
+          st = PtxSauvegarderPointeurLevel(lib_, station, code, static_cast<float>(p.pos) / 100.0f);
+        break;
+      default:
+        st = PtxDetruirePointeur(lib_, station, code, info.type - '0');
+        if (st == 0 && (p.pos != 0 || p.sec != 0))
+          st = PtxSauvegarderPointeur(lib_, station, code, info.type, p.pos, p.sec, -1, 0, true);
+    }
+    return st;
+  };
+  const std::string me = caller("PointeurMemoriseDataBase");
+  bool allStored = true;
+  for (int station = 1; station <= lib_.stationCount() && !pending.empty(); ++station) {
+    std::string key = Library::Key("");
+    const bool inTransaction = lib_.db().BTRieve(lib_.base(), 19, key, 0, kPointers, station, me) == 0;
+    const Pending* failed = nullptr;
+    for (const Pending& p : pending)
+      if (storeSlot(p, station) != 0) {
+        failed = &p;
+        break;
+      }
+    key = Library::Key("");
+    if (!failed && inTransaction && lib_.db().BTRieve(lib_.base(), 20, key, 0, kPointers, station, me) != 0)
+      failed = &pending.front();
+    if (failed) {
+      key = Library::Key("");
+      if (inTransaction) lib_.db().BTRieve(lib_.base(), 21, key, 0, kPointers, station, me);
+      allStored = false;
+      lib_.log().TraceLog(fmt::format("Err: PointeurMemoriseDataBase: not stored |Code: {} |Type: {} |Station: {}",
+                                      Trim(code), kSlotInfo[failed->slot].type, station));
+    }
+  }
+  // A failed store keeps every changed mark, so that storing again finishes it.
+  if (refreshGrid && allStored)
+    for (const Pending& p : pending) PointeurMemoriseDansTableur(p.slot, p.pos, p.sec, true);
+  if (allStored && slot < 0) pointersChanged = false;
   if (onDurationsStored)
     onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
   pitchSlider = static_cast<int>(grid.raw(12) / 1000);
+  return allStored;
 }
 
 }  // namespace sono::data

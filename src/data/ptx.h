@@ -11,11 +11,18 @@
 //     a sound without records gets its fade-out 96 ms before its end and its
 //     start-next there too (0 for "PRE" and "EXT" codes).
 //   - The grid's display texts: times as minutes:seconds.milliseconds, the
-//     pitch as a signed percentage, the level in dB with two decimals.
+//     pitch as pitch / 1000000 with three decimals ("1.020"), the level in dB
+//     with two decimals ("-3.50 dB"); thousands grouped with ",".
+//   - A store runs, station by station, inside a transaction of that
+//     station's FRAD031: a failing call aborts it, so each station keeps
+//     either all its old or all its new records of the stored types; the
+//     changed marks stay and the store reports false (logged "Err:
+//     PointeurMemoriseDataBase: not stored |Code: … |Type: … |Station: …").
 #pragma once
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "data/library.h"
 
@@ -56,12 +63,14 @@ std::string Key(const std::string& code, char type, const char* order);
 // Record procedures (base: the library's current base).
 bool PtxChargerPointeur(Library& lib, int station, const std::string& code, char type,
                         long long& position, long long& second);
-void PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
-                            long long position, long long second, int device, long long extra,
-                            bool flag);
-void PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type);
-void PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch);
-void PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level);
+int PtxSauvegarderPointeur(Library& lib, int station, const std::string& code, char type,
+                           long long position, long long second, int device, long long extra,
+                           bool flag);
+// The writers return the record manager's status (0 when done; the end of
+// the file ends a delete normally).
+int PtxDetruirePointeur(Library& lib, int station, const std::string& code, int type);
+int PtxSauvegarderPointeurPitch(Library& lib, int station, const std::string& code, long long pitch);
+int PtxSauvegarderPointeurLevel(Library& lib, int station, const std::string& code, float level);
 bool PtxChargerPointeurPitch(Library& lib, int station, const std::string& code, long long& pitch);
 bool PtxChargerPointeurLevel(Library& lib, int station, const std::string& code, float& level);
 bool PtxChargerPointeurSend(Library& lib, int station, const std::string& code, int& device,
@@ -89,11 +98,25 @@ struct LoadedPointers {
 LoadedPointers MorceauChargerPointeur(Library& lib, int station, const std::string& code,
                                       long long soundDuration);
 
-// The pointer grid fpSpreadPointeurs: rows 1 (display), 2 (raw value),
-// 3 (changed mark "O"), 4; columns 1 to 15; column 15 holds the send device.
+// The pointer grid fpSpreadPointeurs: row 0 the headers, rows 1 (display),
+// 2 (raw value), 3 (changed mark "O"), 4 (raw values as last loaded or
+// stored); columns 1 to 15; column 15 is the send device's combo.
+inline constexpr int kGridColumns = 15;
+inline constexpr std::array<const char*, kGridColumns + 1> kGridHeaders = {
+    "",     "Fade In", "Fade In", "Intro", "Start Next", "Fade Out",   "Fade Out", "Hook",
+    "Hook", "Loop",    "Loop",    "Level", "Pitch",      "Start Equi", "Send",     "Périphérique"};
+// "###,###0.000" and "###,###,##0.00": fixed decimals, thousands grouped.
+std::string FormatGrouped(double value, int decimals);
+
 class PointerGrid {
  public:
   PointerGrid();
+  // InitGeneralTableurPointeurs / InitGeneralTableurPointeursSheet: headers,
+  // empty rows 1 to 4, column widths (7 characters, 18 for column 15 when
+  // wide; 0 = the grid's default) and the device combo's items.
+  void InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices);
+  int columnWidth(int column) const { return widths_.at(static_cast<size_t>(column)); }
+  std::vector<std::string> deviceItems;  // the combo of row 1, column 15
   const std::string& cell(int row, int column) const;
   void setCell(int row, int column, const std::string& text);
   long long raw(int column) const;  // row 2, lenient
@@ -105,6 +128,7 @@ class PointerGrid {
 
  private:
   std::array<std::array<std::string, 16>, 5> cells_{};
+  std::array<int, 16> widths_{};
 };
 
 // The end-type combo items and their codes.
@@ -129,9 +153,16 @@ class PointerSet {
   // Fills the slots and the grid from the database (MorceauChargerPointeur).
   void Load(int station, const std::string& code, long long duration);
   // Applies the value rules, then writes the slot to the grid and clears its mark.
-  void PointeurMemoriseDansTableur(int slot, long long pos, long long sec);
+  // fromStorage true: the values were just loaded or stored (row 4 takes
+  // them, row 3 is emptied); false: a user change (row 3 "O", the
+  // pointers-changed flag set). device >= -1 replaces the send device.
+  void PointeurMemoriseDansTableur(int slot, long long pos, long long sec, bool fromStorage = true,
+                                   int device = -2);
+  bool pointersChanged = false;
   // Stores grid values into FRAD031 for every station (slot -1: all ten).
-  void PointeurMemoriseDataBase(const std::string& code, const std::string& fileName, int slot,
+  // False when a station could not be written (reported by the layer and
+  // logged; that slot keeps its changed mark).
+  bool PointeurMemoriseDataBase(const std::string& code, const std::string& fileName, int slot,
                                 bool refreshGrid, bool force);
   long long DeterminePlayDuration() const;
   long long DetermineDureeIntro() const;

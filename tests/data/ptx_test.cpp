@@ -99,7 +99,7 @@ TEST_F(LibraryFixture, EverySlotIsStoredAsItsRecordOnEveryStation) {
   EXPECT_EQ(loaded.position[kSend], 120000);
   EXPECT_EQ(loaded.position[kLoop], 60000);
   EXPECT_EQ(loaded.second[kLoop], 8000);
-  EXPECT_EQ(loaded.grid.cell(1, 12), "-2.50 %");
+  EXPECT_EQ(loaded.grid.cell(1, 12), "0.975");
   EXPECT_EQ(loaded.grid.cell(1, 11), "-3.50 dB");
   EXPECT_EQ(loaded.grid.cell(1, 3), "00:15.000");
 }

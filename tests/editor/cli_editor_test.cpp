@@ -64,3 +64,50 @@ TEST(CliGpx, BuildShowAndPng) {
 
 }  // namespace
 }  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+// edit CODE SCRIPT on a demo site with one sound: the grid after each step,
+// the store reaching the database, bad actions refused.
+TEST(CliEdit, ScriptStepsAndStore) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  int status = -1;
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
+  ASSERT_EQ(status, 0);
+  auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
+  ASSERT_TRUE(out);
+  ASSERT_EQ(status, 0) << *out;
+
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
+                    "select 1000 3000; menu intro; pitch 2; level -3.5; store"},
+                   &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  EXPECT_NE(out->find("|Fade In|Fade In|Intro|Start Next|"), std::string::npos) << *out;
+  const size_t menu = out->find("> menu intro\n");
+  const size_t store = out->find("> store\n");
+  ASSERT_NE(menu, std::string::npos) << *out;
+  ASSERT_NE(store, std::string::npos) << *out;
+  // After the menu entry: intro 1000 ms, marked changed.
+  EXPECT_NE(out->substr(menu, store - menu).find("\n3    |||O|"), std::string::npos) << *out;
+  const std::string stored = out->substr(store);
+  EXPECT_NE(stored.find("|00:01.000|"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("|-3.50 dB|1.020|"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("\n3    ||||||||||||||||\n"), std::string::npos) << stored;
+
+  out = RunProgram({SONOTEKA_CLI, "ptx", "show", "00000001", "--home", home}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_NE(out->find("Durée d'intro: 1000 ms"), std::string::npos) << *out;
+
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "select 1000; store"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 2);
+  out = RunProgram({SONOTEKA_CLI, "edit", "ZZZ99999", "--home", home, "store"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+}  // namespace sono::test

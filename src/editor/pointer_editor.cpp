@@ -1,0 +1,563 @@
+#include "editor/pointer_editor.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fmt/format.h>
+
+#include "core/datetime.h"
+#include "core/text.h"
+#include "data/fields.h"
+#include "data/records.h"
+#include "data/songs.h"
+#include "editor/envelope_draw.h"
+
+namespace sono::editor {
+
+namespace fs = std::filesystem;
+using data::PointerSet;
+
+namespace {
+constexpr const char* kModule = "Lib_Pointeurs";
+constexpr Colour kSelectionColour{0x3060FF};
+
+std::string lowered(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// ".s48" to ".gpx", first occurrence, any case.
+std::string envelopeNameOf(const std::string& soundFile) {
+  const size_t at = lowered(soundFile).find(".s48");
+  if (at == std::string::npos) return GpxPathFor(soundFile);
+  std::string out = soundFile;
+  out.replace(at, 4, ".gpx");
+  return out;
+}
+}  // namespace
+
+PointerEditor::PointerEditor(Ports ports)
+    : ptx(ports.lib),
+      lib_(ports.lib),
+      stats_(ports.stats),
+      meter_(ports.meter),
+      envelopes_(ports.envelopes),
+      view_(ports.view),
+      working_(ports.working),
+      strip_(ports.strip),
+      stripCorrected_(ports.stripCorrected),
+      audition_(ports.audition) {
+  ptx.onDurationsStored = [this](const std::string& code, long long playMs, long long introMs, char endType) {
+    data::SoundUpdateDuration(lib_, stats_, code, playMs, introMs, endType);
+  };
+  view_.drawPointerMark = [this](int type) { drawWorkingMark(type); };
+  for (auto& table : markerTables) table.fill(-1);
+  ptx.RAZValeursPtx();
+  SliderPitchScroll();
+}
+
+void PointerEditor::InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices) {
+  ptx.grid.InitGeneralTableurPointeurs(wide, std::move(devices));
+  ptx.RAZValeursPtx();
+}
+
+void PointerEditor::SoundEdited(bool written) {
+  if (written) flags.soundWritten = true;
+  else flags.soundUnsaved = true;
+  noticeSent_ = false;
+}
+
+// ------------------------------------------------------------------ loading
+
+bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::string& caller,
+                                 const SongSelection& song) {
+  TraceLogger& log = lib_.log();
+  log.TraceLog("========================:");
+  log.TraceLog("InitSoundPtx: Start |Sub: " + caller + " |SoundFile: " + song.soundFile);
+  const int rememberedOption = playModeOption;
+  if (mode == -1) {
+    const std::string previous = sound.code;
+    const bool soundChanged = flags.soundUnsaved || flags.soundWritten;
+    if (soundChanged && !Trim(previous).empty() && !noticeSent_ && onSoundChangedNotice) {
+      onSoundChangedNotice(lib_.base(), previous, caller);
+      noticeSent_ = true;
+    }
+    if ((ptx.pointersChanged || soundChanged) && !Trim(previous).empty()) {
+      const char* question =
+          !ptx.pointersChanged ? "Voulez-vous enregistrer les changements sur le son ?"
+          : soundChanged       ? "Voulez-vous enregistrer les changements sur les pointeurs et sur le son ?"
+                               : "Voulez-vous enregistrer les changements sur les pointeurs ?";
+      const Answer answer = lib_.prompt().message(question, Icon::Question, Buttons::YesNoCancel);
+      if (answer == Answer::Cancel) {
+        log.TraceLog("InitSoundPtx: Cancelled |Sub: " + caller + " |Code: " + Trim(previous));
+        return false;
+      }
+      if (answer == Answer::Yes) {
+        if (ptx.pointersChanged) {
+          while (saving) lib_.events().processEvents();
+          ptx.PointeurMemoriseDataBase(previous, sound.soundFile, -1, false, false);
+        }
+        if (!noticeSent_ && !flags.soundWritten && soundChanged && onSoundChangedNotice)
+          onSoundChangedNotice(lib_.base(), previous, caller);
+      }
+    }
+    if (!sound.soundFile.empty()) RAZUndoFichierSonQZ(sound.soundFile);
+    RAZSonCharge();
+    noticeSent_ = false;
+    ptx.pointersChanged = false;
+    sound = CurrentSound{};
+    sound.code = Calibre(song.code, 8);
+    sound.station = song.station;
+    sound.duration = song.durationMs;
+    sound.soundFile = song.soundFile;
+    sound.envelopeFile = envelopeNameOf(song.soundFile);
+    codeLabel = Trim(song.code);
+  }
+  // The song's end type first: the duration write-back carries it.
+  suppressEndTypeClick = true;
+  ptx.endType = readEndType(sound.code);
+  suppressEndTypeClick = false;
+  measureAndCheckDuration(updateDuration);
+  if (audition_) audition_->Stop();
+  ptx.Load(sound.station, sound.code, soundLength());
+  ptx.pointersChanged = false;
+  SliderPitchScroll();
+  option6Enabled = sound.code.rfind("LIN", 0) != 0;
+  clearSelection();
+  InitSoundFile();
+  if (rememberedOption >= 8 && rememberedOption <= 10) playModeOption = rememberedOption;
+  log.TraceLog("InitSoundPtx: End |Sub: " + caller + " |SoundFile: " + sound.soundFile);
+  log.TraceLog("======================:");
+  return true;
+}
+
+int PointerEditor::readEndType(const std::string& code) {
+  std::string key = data::Library::Key(Calibre(code, 8));
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, sound.station,
+                        std::string(kModule) + ":InitSoundPtx", quiet) != 0)
+    return 0;
+  const std::string t = data::GetRaw(lib_.db().record(data::kSongs), data::song::kEndType);
+  if (t == "F") return 1;
+  if (t == "E") return 2;
+  if (t == "D") return 3;
+  return 0;
+}
+
+void PointerEditor::measureAndCheckDuration(bool updateDuration) {
+  int measured = 0;
+  if (meter_.LoadSoundFast(sound.soundFile)) measured = meter_.GetSoundDuration();
+  meter_.CloseSound();
+  // A sound that cannot be measured keeps the database's duration.
+  sound.checkedDuration = std::max(0, measured);
+  if (measured <= 0) return;
+  const bool differs = std::abs(measured - sound.duration) > 48;
+  if (!updateDuration && !differs) return;
+  if (differs)
+    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Measured: {} ms",
+                                    Trim(sound.code), sound.duration, measured));
+  sound.previousDuration = sound.duration;
+  sound.duration = sound.checkedDuration = measured;
+  durationLabel = Tps2MinSecCen(measured);
+  // The song record gets the play duration of the pointers as they load now.
+  data::PointerSet probe(lib_);
+  probe.Load(sound.station, sound.code, measured);
+  probe.endType = ptx.endType;
+  data::SoundUpdateDuration(lib_, stats_, sound.code, probe.DeterminePlayDuration(),
+                            probe.DetermineDureeIntro(), data::DetermineTypeDeFin(ptx.endType));
+}
+
+void PointerEditor::InitSoundFile() {
+  envelope.clear();
+  envelopeCount = 0;
+  bool readable = false;
+  if (!sound.soundFile.empty() && fs::exists(sound.soundFile)) {
+    envelopes_.EnergieLit(envelopeCount, sound.soundFile, soundLength(), envelope, "InitSoundFile");
+    readable = envelopeCount > 0;
+  }
+  if (!readable && !Trim(sound.code).empty()) {
+    envelopeCount = 0;
+    envelope.assign(1, 0);
+    lastMessage = "Format du fichier son '" + sound.soundFile + "' non supporté.";
+    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+  }
+  view_.InitDataAffichage(view_.look);
+  view_.SetUpAfterLoad(envelope, envelopeCount, soundLength());
+  if (envelopeCount > 0) {
+    view_.DessineVueGlobale();
+    view_.EnergieAfficheLocal();
+  }
+  DrawStrip();
+}
+
+void PointerEditor::RAZSonCharge() {
+  if (audition_) audition_->Stop();
+  for (auto& table : markerTables) table.fill(-1);
+  ptx.RAZValeursPtx();
+  marks = {0, 0};
+  for (std::string& f : sound.temporaryFiles) {
+    std::error_code ec;
+    if (!f.empty() && fs::exists(f, ec)) fs::remove(f, ec);
+    f.clear();
+  }
+  flags = {};
+  lib_.log().TraceLog("SoundChanged change to: False");
+}
+
+std::string PointerEditor::UndoFileName(const std::string& file, int level) {
+  const fs::path p(file);
+  return (p.parent_path() / (p.stem().string() + "." + N2S(level, 3, '0') + ".s48")).string();
+}
+
+void PointerEditor::RAZUndoFichierSonQZ(const std::string& file) {
+  for (int level = undoLevels; level >= 1; --level) {
+    std::error_code ec;
+    const std::string name = UndoFileName(file, level);
+    if (fs::exists(name, ec)) fs::remove(name, ec);
+  }
+  undoLevels = 0;
+  undoEnabled = false;
+}
+
+void PointerEditor::AfficherTitreSelectionneDansPointeur(
+    const std::string& title, const std::vector<std::pair<int, std::string>>& artists, bool advert,
+    const std::string& campaign, const std::string& rotation) {
+  std::string text = Trim(title);
+  for (const auto& [kind, name] : artists) {
+    if (Trim(name).empty()) continue;
+    text += kind == 1 ? " & " : kind == 2 ? " && " : " - ";
+    text += Trim(name);
+  }
+  if (advert) text += " | Campagne: " + Trim(campaign) + " | Rotation: " + Trim(rotation);
+  titleLabel = text;
+}
+
+// -------------------------------------------------------------- the strip
+
+void PointerEditor::clearSelection() {
+  sound.selection.startMs = sound.selection.endMs = 0;
+  sound.selection.x1 = sound.selection.x2 = 0;
+  sound.selection.marked = false;
+  DrawStrip();
+}
+
+void PointerEditor::StripMouseDown(MouseButton button, int x, Modifiers modifiers) {
+  if (button != MouseButton::Left) return;
+  StripSelection& s = sound.selection;
+  const int tw = strip_.twipsPerPixel();
+  const int t = std::clamp(view_.PosToTiming(static_cast<double>(std::max(0, x)) * tw), 0, soundLength());
+  s.marked = false;  // erased, drawn again below
+  view_.zone(kCaptureZone).marked = false;
+  lastModifiers_ = modifiers;
+  if (modifiers.ctrl) {
+    s.singleMarkMs = t;
+  } else if (modifiers.shift) {
+    if (x < s.x1) s.startMs = t;
+    else s.endMs = t;
+  } else {
+    s.startMs = s.endMs = t;
+    s.draggingEnd = true;
+  }
+  s.marked = true;
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  DrawStrip();
+}
+
+void PointerEditor::StripMouseMove(bool leftDown, int x) {
+  const int tw = strip_.twipsPerPixel();
+  const int t = view_.PosToTiming(static_cast<double>(std::max(0, x)) * tw);
+  labelMouse = Tps2MinSecMil(t);
+  if (!leftDown || lastModifiers_.ctrl) return;
+  StripSelection& s = sound.selection;
+  if (s.draggingEnd && t < s.startMs) {
+    s.endMs = s.startMs;
+    s.draggingEnd = false;
+  } else if (!s.draggingEnd && t > s.endMs) {
+    s.startMs = s.endMs;
+    s.draggingEnd = true;
+  }
+  const int clamped = std::clamp(t, 0, std::max(0, soundLength()));
+  (s.draggingEnd ? s.endMs : s.startMs) = clamped;
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  DrawStrip();
+}
+
+void PointerEditor::StripMouseUp() { HandleRelease(); }
+
+void PointerEditor::HandleMove(int handle, int centreX) {
+  StripSelection& s = sound.selection;
+  const int x = std::clamp(centreX, 0, strip_.width());
+  const int t = std::clamp(view_.PosToTiming(static_cast<double>(x) * strip_.twipsPerPixel()), 0,
+                           std::max(0, soundLength()));
+  (handle == 0 ? s.startMs : s.endMs) = t;
+  s.marked = true;
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  DrawStrip();
+}
+
+void PointerEditor::HandleRelease() {
+  if (!editorPaneShown || !sound.selection.marked) return;
+  Zone& capture = view_.zone(kCaptureZone);
+  capture.t1 = static_cast<float>(std::min(sound.selection.startMs, sound.selection.endMs));
+  capture.t2 = static_cast<float>(std::max(sound.selection.startMs, sound.selection.endMs));
+  capture.x1 = static_cast<float>(view_.Tps2Pos(capture.t1));
+  capture.x2 = static_cast<float>(view_.Tps2Pos(capture.t2));
+  capture.marked = true;
+}
+
+void PointerEditor::memoriseUserChange(int slot, long long pos, long long sec, int device) {
+  const bool before = ptx.pointersChanged;
+  ptx.PointeurMemoriseDansTableur(slot, pos, sec, false, device);
+  if (autoStore) {
+    while (saving) lib_.events().processEvents();
+    if (!ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, slot, true, false))
+      lastMessage = "Err: pointers not stored";
+    ptx.pointersChanged = before && anyMarked();
+  }
+}
+
+bool PointerEditor::anyMarked() const {
+  for (int c = 1; c <= data::kGridColumns; ++c)
+    if (ptx.grid.changed(c)) return true;
+  return false;
+}
+
+void PointerEditor::StripMenu(int entry) {
+  const StripSelection s = sound.selection;
+  const long long start = std::min(s.startMs, s.endMs);
+  const long long length = std::abs(s.endMs - s.startMs);
+  int slot = -1;
+  switch (entry) {
+    case 0: slot = data::kFadeIn; memoriseUserChange(slot, start, length); break;
+    case 1: slot = data::kIntro; memoriseUserChange(slot, start, 0); break;
+    case 3: slot = data::kStartNext; memoriseUserChange(slot, start, 0); break;
+    case 4: {
+      slot = data::kFadeOut;
+      memoriseUserChange(slot, start, length);
+      const long long next = ptx.position[data::kStartNext];
+      if ((next > 0 && next > start + length) || next == 0) memoriseUserChange(data::kStartNext, start, 0);
+      break;
+    }
+    case 6: slot = data::kHook; memoriseUserChange(slot, start, length); break;
+    case 7: slot = data::kLoop; memoriseUserChange(slot, start, length); break;
+    case 8: slot = data::kSend; memoriseUserChange(slot, start, 0); break;
+    case 9: slot = data::kStartEqui; memoriseUserChange(slot, start, 0); break;
+    default: return;
+  }
+  DrawStrip();
+  SelectionPointeur(slot, true);
+}
+
+// ------------------------------------------------------------------ the grid
+
+int PointerEditor::SlotOfColumn(int column) {
+  switch (column) {
+    case 1: case 2: return data::kFadeIn;
+    case 3: return data::kIntro;
+    case 4: return data::kStartNext;
+    case 5: case 6: return data::kFadeOut;
+    case 7: case 8: return data::kHook;
+    case 9: case 10: return data::kLoop;
+    case 13: return data::kStartEqui;
+    case 14: return data::kSend;
+    default: return -1;
+  }
+}
+
+void PointerEditor::SelectionPointeur(int slot, bool select) {
+  if (!select || slot < 0 || slot >= data::kSlots) return;
+  const long long pos = ptx.position[static_cast<size_t>(slot)];
+  const long long sec = ptx.second[static_cast<size_t>(slot)];
+  if (pos == 0 && sec == 0) return;
+  StripSelection& s = sound.selection;
+  s.marked = false;
+  if (soundLength() > 0) {
+    s.startMs = static_cast<int>(pos);
+    s.endMs = static_cast<int>(pos + sec);
+    s.x1 = view_.TimingToPos(s.startMs);
+    s.x2 = view_.TimingToPos(s.endMs);
+    s.marked = true;
+  }
+  playPosition = static_cast<int>(pos);
+  s.selectedSlot = slot;
+  if (editorPaneShown) {
+    HandleRelease();
+    if (envelopeCount > 0) view_.AffichePositionTeteLecture(playPosition);
+  }
+  DrawStrip();
+}
+
+void PointerEditor::GridClick(int column, int row) {
+  (void)row;
+  const int slot = SlotOfColumn(column);
+  if (slot >= 0) {
+    SelectionPointeur(slot, true);
+    const long long pos = ptx.position[static_cast<size_t>(slot)];
+    const long long sec = ptx.second[static_cast<size_t>(slot)];
+    if (audition_ && (pos != 0 || sec != 0))
+      audition_->PlayRange(sound.soundFile, static_cast<int>(pos), sec > 0 ? static_cast<int>(pos + sec) : 0);
+  }
+  if (column != 15) stripFocused = true;
+}
+
+void PointerEditor::GridRestore(int column) {
+  const int slot = SlotOfColumn(column) >= 0 ? SlotOfColumn(column)
+                   : column == 11         ? data::kLevel
+                   : column == 12         ? data::kPitch
+                                          : -1;
+  if (slot < 0) return;
+  const data::SlotInfo& info = data::SlotDescription(slot);
+  const long long pos = ParseInt(Trim(ptx.grid.cell(4, info.firstColumn))).value_or(0);
+  const long long sec = info.secondColumn ? ParseInt(Trim(ptx.grid.cell(4, info.secondColumn))).value_or(0) : 0;
+  const int device = slot == data::kSend ? static_cast<int>(ParseInt(Trim(ptx.grid.cell(4, 15))).value_or(-1)) : -2;
+  ptx.PointeurMemoriseDansTableur(slot, pos, sec, true, device);
+  ptx.pointersChanged = ptx.pointersChanged && anyMarked();
+  if (slot == data::kPitch) SliderPitchScroll();
+  DrawStrip();
+  SelectionPointeur(slot, true);
+}
+
+void PointerEditor::GridClear(int column) {
+  const int slot = SlotOfColumn(column) >= 0 ? SlotOfColumn(column)
+                   : column == 11         ? data::kLevel
+                   : column == 12         ? data::kPitch
+                                          : -1;
+  if (slot < 0) return;
+  memoriseUserChange(slot, slot == data::kPitch ? data::kPitchNeutral : 0, 0);
+  if (slot == data::kPitch) SliderPitchScroll();
+  DrawStrip();
+  SelectionPointeur(slot, true);
+}
+
+void PointerEditor::GridComboCloseUp(int device) {
+  memoriseUserChange(data::kSend, ptx.position[data::kSend], 0, device);
+}
+
+// ----------------------------------------------------------- other controls
+
+void PointerEditor::SetPitchSlider(int value) {
+  memoriseUserChange(data::kPitch, static_cast<long long>(value) * 1000, 0);
+  SliderPitchScroll();
+}
+
+void PointerEditor::SliderPitchScroll() {
+  const long long pitch = ptx.position[data::kPitch] == 0 ? data::kPitchNeutral : ptx.position[data::kPitch];
+  ptx.pitchSlider = static_cast<int>(pitch / 1000);
+  pitchLabel = pitch == data::kPitchNeutral
+                   ? std::string("0 %")
+                   : fmt::format("{:+.1f} %", static_cast<double>(pitch) / 10000.0 - 100.0);
+}
+
+void PointerEditor::SetLevel(long long hundredthsDb) {
+  memoriseUserChange(data::kLevel, hundredthsDb, 0);
+  DrawStrip();
+}
+
+void PointerEditor::ComboTypeDeFinClick(int item) {
+  ptx.endType = std::clamp(item, 0, 3);
+  if (suppressEndTypeClick || Trim(sound.code).empty()) return;
+  const std::string code(1, data::DetermineTypeDeFin(ptx.endType));
+  for (int station = 1; station <= lib_.stationCount(); ++station) {
+    std::string key = data::Library::Key(sound.code);
+    data::BtrieveOptions quiet;
+    quiet.silent = true;
+    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click", quiet) != 0)
+      continue;
+    data::SetRaw(lib_.db().record(data::kSongs), data::song::kEndType, code);
+    key = data::Library::Key(sound.code);
+    lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click");
+  }
+}
+
+void PointerEditor::MnuMarkSelectionClick(int entry) {
+  if (entry == 0) {
+    const Zone& capture = view_.zone(kCaptureZone);
+    marks = {static_cast<int>(capture.t1), static_cast<int>(capture.t2)};
+    if (marks[0] > marks[1]) std::swap(marks[0], marks[1]);
+    if (marks[0] != marks[1]) {
+      StripSelection& s = sound.selection;
+      s.startMs = marks[0];
+      s.endMs = marks[1];
+      s.x1 = view_.TimingToPos(s.startMs);
+      s.x2 = view_.TimingToPos(s.endMs);
+      s.marked = true;
+      playPosition = marks[0];
+      DrawStrip();
+    }
+  }
+  if ((entry == 0 || entry == 1) && marks[0] <= marks[1])
+    statusMarks = Tps2MinSecMil(marks[0]) + " / " + Tps2MinSecMil(marks[1]);
+}
+
+bool PointerEditor::MnuFileSavePtxClick() {
+  saving = true;
+  const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, -1, true, false);
+  saving = false;
+  if (!stored) lastMessage = "Err: pointers not stored";
+  SliderPitchScroll();
+  DrawStrip();
+  return stored;
+}
+
+// ---------------------------------------------------------------- drawing
+
+Colour PointerEditor::MarkColour(int slot) {
+  switch (slot) {
+    case data::kFadeIn: return Colour{0x00A000};
+    case data::kIntro: return Colour{0x0000FF};
+    case data::kFadeOut: return Colour{0xE00000};
+    case data::kStartNext: return Colour{0xFF8000};
+    case data::kStartEqui: return Colour{0x8000C0};
+    default: return Colour{0x808080};
+  }
+}
+
+void PointerEditor::DrawStrip() {
+  strip_.clear(view_.look.background);
+  stripCorrected_.clear(view_.look.background);
+  if (envelopeCount > 0) {
+    EnergieAffiche(strip_, envelopeCount, envelope, 0, view_.look.envelope);
+    EnergieAffiche(stripCorrected_, envelopeCount, envelope, 0, view_.look.envelope,
+                   static_cast<double>(ptx.level));
+  }
+  const int h = strip_.height();
+  if (soundLength() > 0) {
+    for (int slot : {data::kFadeIn, data::kIntro, data::kFadeOut, data::kStartNext, data::kStartEqui}) {
+      const long long pos = ptx.position[static_cast<size_t>(slot)];
+      if (pos <= 0) continue;
+      const int x = static_cast<int>(std::lround(view_.TimingToPos(static_cast<double>(pos))));
+      if (x >= 0 && x < strip_.width()) strip_.verticalLine(x, 0, h, MarkColour(slot));
+    }
+  }
+  const StripSelection& s = sound.selection;
+  if (s.marked) {
+    const int x1 = static_cast<int>(std::lround(std::min(s.x1, s.x2)));
+    const int x2 = static_cast<int>(std::lround(std::max(s.x1, s.x2)));
+    strip_.horizontalLine(0, x1, x2 + 1, kSelectionColour);
+    strip_.horizontalLine(h - 1, x1, x2 + 1, kSelectionColour);
+    strip_.verticalLine(x1, 0, h, kSelectionColour);
+    strip_.verticalLine(x2, 0, h, kSelectionColour);
+  }
+}
+
+void PointerEditor::drawWorkingMark(int type) {
+  int slot = -1;
+  switch (type) {
+    case 0: slot = data::kFadeIn; break;
+    case 4: slot = data::kIntro; break;
+    case 1: slot = data::kFadeOut; break;
+    case 5: slot = data::kStartNext; break;
+    case 7: slot = data::kStartEqui; break;
+    default: return;
+  }
+  const long long pos = ptx.position[static_cast<size_t>(slot)];
+  if (pos <= 0 || view_.NombreValeurs <= 0) return;
+  const int x = view_.Tps2Pos(static_cast<double>(pos));
+  if (x >= 0 && x < working_.width()) working_.verticalLine(x, 0, working_.height(), MarkColour(slot));
+}
+
+}  // namespace sono::editor

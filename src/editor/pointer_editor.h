@@ -1,0 +1,175 @@
+// The cue-point editor as a model: the current sound, its change flags, the
+// pointer grid, loading a sound (InitSoundPtx, InitSoundFile, RAZSonCharge,
+// RAZUndoFichierSonQZ) and every user action on the pointer strip, the grid,
+// the pitch slider, the level, the end-type combo and the menus. The window
+// turns its events into these calls and shows the state they leave.
+#pragma once
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "data/ptx.h"
+#include "data/stats.h"
+#include "editor/canvas.h"
+#include "editor/envelope.h"
+#include "editor/waveform_view.h"
+
+namespace sono::editor {
+
+// What the audition side offers the editor; the player control fills it
+// until the audition module does (PlayerAudition).
+class Audition {
+ public:
+  virtual ~Audition() = default;
+  // Plays [startMs, endMs) of the file; endMs 0 plays to the end.
+  virtual void PlayRange(const std::string& soundFile, int startMs, int endMs) = 0;
+  virtual void Stop() = 0;
+};
+
+// The selection on the pointer strip (PictureMP2).
+struct StripSelection {
+  int startMs = 0, endMs = 0;
+  float x1 = 0, x2 = 0;  // strip pixels
+  bool marked = false;
+  bool draggingEnd = true;  // the side a drag moves
+  int selectedSlot = -1;    // the pointer slot last selected
+  int singleMarkMs = 0;     // the Ctrl-click mark
+};
+
+struct CurrentSound {
+  std::string code;  // 8 characters, blank-padded; blank when none
+  int station = 1;
+  int duration = 0, previousDuration = 0, checkedDuration = 0;
+  std::string soundFile, envelopeFile;
+  std::array<std::string, 4> temporaryFiles;
+  StripSelection selection;
+};
+
+// What a song row hands to the editor.
+struct SongSelection {
+  std::string code;
+  int station = 1;
+  int durationMs = 0;  // as the database knows it
+  std::string soundFile;
+};
+
+struct ChangeFlags {
+  bool soundUnsaved = false;  // an edit not yet saved
+  bool soundWritten = false;  // an edit already written
+};
+
+class PointerEditor {
+ public:
+  struct Ports {
+    data::Library& lib;
+    data::DurationStatistics& stats;
+    SoundDurationMeter& meter;
+    EnvelopeReader& envelopes;
+    WaveformView& view;
+    Canvas& working;         // the working view's surface (pointer marks)
+    Canvas& strip;           // PictureMP2: the envelope as stored
+    Canvas& stripCorrected;  // the envelope with the level correction applied
+    Audition* audition = nullptr;
+  };
+  explicit PointerEditor(Ports ports);
+
+  // --- state the window shows
+  data::PointerSet ptx;  // slots and the grid fpSpreadPointeurs
+  CurrentSound sound;
+  ChangeFlags flags;
+  bool autoStore = false;          // MnuMorSavePtx checked
+  bool saving = false;             // a store runs
+  bool suppressEndTypeClick = false;
+  bool option6Enabled = true;      // disabled for liner codes ("LIN")
+  int playModeOption = -1;         // option 8 to 10 selected, -1 none
+  bool editorPaneShown = true;     // the waveform editor pane
+  std::array<int, 2> marks{};      // "marqueurs"
+  std::string statusMarks, titleLabel, codeLabel, durationLabel, pitchLabel, labelMouse;
+  std::string lastMessage;         // the last message shown to the user
+  int playPosition = 0;
+  int undoLevels = 0;
+  bool undoEnabled = false;
+  bool stripFocused = false;
+  std::vector<uint8_t> envelope;   // 1..envelopeCount
+  int envelopeCount = 0;
+  std::array<std::array<int, 50>, 2> markerTables{};
+
+  // Sent for a sound changed by an edit (UDPAddSonEtMAJTimingSurVersion).
+  std::function<void(int base, const std::string& code, const std::string& caller)> onSoundChangedNotice;
+  // Reports an edit made on the sound (sound edit operations).
+  void SoundEdited(bool written);
+
+  // The sound's length as measured, else as the database knows it.
+  int soundLength() const { return sound.checkedDuration > 0 ? sound.checkedDuration : sound.duration; }
+
+  // --- the grid
+  void InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices);
+
+  // --- loading
+  // mode -1: a newly selected sound (save prompt); else a refresh of the
+  // current one. False when the user cancelled the save prompt.
+  bool InitSoundPtx(int mode, bool updateDuration, const std::string& caller, const SongSelection& song);
+  void InitSoundFile();
+  void RAZSonCharge();
+  void RAZUndoFichierSonQZ(const std::string& file);
+  static std::string UndoFileName(const std::string& file, int level);
+  // Title parts joined by kind: 0 " - ", 1 " & ", 2 " && ".
+  void AfficherTitreSelectionneDansPointeur(const std::string& title,
+                                            const std::vector<std::pair<int, std::string>>& artists,
+                                            bool advert = false, const std::string& campaign = {},
+                                            const std::string& rotation = {});
+
+  // --- the pointer strip (x in strip pixels)
+  void StripMouseDown(MouseButton button, int x, Modifiers modifiers);
+  void StripMouseMove(bool leftDown, int x);
+  void StripMouseUp();
+  void HandleMove(int handle, int centreX);  // ImageMarqueur 0 start, 1 end
+  void HandleRelease();
+  // The strip's context menu: 0 Fade In, 1 Intro, 3 Start Next, 4 Fade Out,
+  // 6 Hook, 7 Loop, 8 Send, 9 Start Equi.
+  void StripMenu(int entry);
+
+  // --- the grid's events
+  void GridClick(int column, int row);
+  void GridRestore(int column);
+  void GridClear(int column);
+  void GridComboCloseUp(int device);
+  static int SlotOfColumn(int column);
+  void SelectionPointeur(int slot, bool select = true);
+
+  // --- other controls and commands
+  void SetPitchSlider(int value);  // slider value: pitch / 1000
+  void SliderPitchScroll();
+  void SetLevel(long long hundredthsDb);
+  void ComboTypeDeFinClick(int item);
+  void MnuMarkSelectionClick(int entry);
+  void MnuMorSavePtxClick() { autoStore = !autoStore; }
+  bool MnuFileSavePtxClick();
+
+  // --- drawing
+  void DrawStrip();
+  static Colour MarkColour(int slot);
+
+ private:
+  void memoriseUserChange(int slot, long long pos, long long sec, int device = -2);
+  void measureAndCheckDuration(bool updateDuration);
+  int readEndType(const std::string& code);
+  void drawWorkingMark(int type);
+  void clearSelection();
+  bool anyMarked() const;  // a slot carries its changed mark
+  data::Library& lib_;
+  data::DurationStatistics& stats_;
+  SoundDurationMeter& meter_;
+  EnvelopeReader& envelopes_;
+  WaveformView& view_;
+  Canvas& working_;
+  Canvas& strip_;
+  Canvas& stripCorrected_;
+  Audition* audition_;
+  bool noticeSent_ = false;
+  Modifiers lastModifiers_;  // kept from the last press
+};
+
+}  // namespace sono::editor

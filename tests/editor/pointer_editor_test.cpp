@@ -1,0 +1,465 @@
+// The cue-point editor driven like a user: songs of the demo site, a real
+// house-format sound, the database of two stations.
+#include "editor/pointer_editor.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "../data/library_fixture.h"
+#include "core/text.h"
+#include "data/fields.h"
+#include "data/ptx.h"
+#include "data/songs.h"
+#include "demo/demo_sounds.h"
+#include "editor/duration_meter.h"
+#include "editor/raster_canvas.h"
+
+namespace sono::editor {
+namespace {
+
+using data::GetNumber;
+using data::GetRaw;
+namespace song = data::song;
+
+// Records audition calls.
+struct FakeAudition : Audition {
+  void PlayRange(const std::string& file, int startMs, int endMs) override {
+    plays.push_back({file, startMs, endMs});
+  }
+  void Stop() override { ++stops; }
+  struct Play {
+    std::string file;
+    int start, end;
+  };
+  std::vector<Play> plays;
+  int stops = 0;
+};
+
+// One editor window: its views and strips over the fixture's database.
+struct EditorWindow {
+  EditorWindow(data::Library& lib, data::DurationStatistics& stats, int stripWidth)
+      : strip(stripWidth, 20), corrected(stripWidth, 20), view(global, working, stripWidth),
+        envelopes(lib.log(), meter),
+        editor(PointerEditor::Ports{lib, stats, meter, envelopes, view, working, strip, corrected, &audition}) {}
+  RasterCanvas global{400, 30};
+  RasterCanvas working{600, 60};
+  RasterCanvas strip, corrected;
+  WaveformView view;
+  MpegScanDurationMeter meter;
+  EnvelopeReader envelopes;
+  FakeAudition audition;
+  PointerEditor editor;
+};
+
+class PointerEditorTest : public data::test::LibraryFixture {
+ protected:
+  static constexpr const char* kCode = "00000101";
+  static constexpr const char* kOther = "00000102";
+
+  PointerEditorTest() {
+    InsertEverywhere(data::kSongs, Song(kCode, "Premier", 20));
+    InsertEverywhere(data::kSongs, Song(kOther, "Second", 20));
+    InsertEverywhere(data::kSongs, Song("LIN00001", "Liner", 5));
+    soundFile = data::SoundFilePath(*lib, 1, kCode);
+    otherFile = data::SoundFilePath(*lib, 1, kOther);
+    std::string error;
+    EXPECT_TRUE(demo::WriteDemoSound(soundFile, 20, false, 7, error)) << error;
+    EXPECT_TRUE(demo::WriteDemoSound(otherFile, 20, false, 8, error)) << error;
+    duration = static_cast<int>(data::HouseFormatDurationMs(soundFile).value_or(0));
+    // One strip pixel per millisecond, so strip positions are exact times.
+    window = std::make_unique<EditorWindow>(*lib, *stats, duration);
+  }
+  PointerEditor& ed() { return window->editor; }
+  SongSelection Selection(const std::string& code, const std::string& file, int known = -1) {
+    return {code, 1, known < 0 ? duration : known, file};
+  }
+  void Select(int fromMs, int toMs) {
+    ed().StripMouseDown(MouseButton::Left, fromMs, {});
+    ed().StripMouseMove(true, toMs);
+    ed().StripMouseUp();
+  }
+  std::string SongRecord(int station, const std::string& code = kCode) {
+    return Read(data::kSongs, station, Calibre(code, 8));
+  }
+  std::string PtxRecord(int station, char type, const std::string& code = kCode) {
+    return Read(data::kPointers, station, data::ptx::Key(code, type, "01"));
+  }
+
+  std::string soundFile, otherFile;
+  int duration = 0;
+  std::unique_ptr<EditorWindow> window;
+};
+
+TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
+  ed().InitGeneralTableurPointeurs(true, {"Carte 1 (1/2)", "Carte 1 (3/4)"});
+  const auto& g = ed().ptx.grid;
+  EXPECT_EQ(g.cell(0, 1), "Fade In");
+  EXPECT_EQ(g.cell(0, 2), "Fade In");
+  EXPECT_EQ(g.cell(0, 4), "Start Next");
+  EXPECT_EQ(g.cell(0, 13), "Start Equi");
+  EXPECT_EQ(g.cell(0, 15), "Périphérique");
+  EXPECT_EQ(g.columnWidth(1), 7);
+  EXPECT_EQ(g.columnWidth(15), 18);
+  EXPECT_EQ(g.cell(1, 12), "1.000");  // pitch reset to 1000000
+  EXPECT_EQ(g.cell(1, 11), "0.00 dB");
+
+  EXPECT_EQ(data::FormatGrouped(1234567.5, 2), "1,234,567.50");
+  EXPECT_EQ(data::FormatGrouped(-0.001, 2), "0.00");
+  EXPECT_EQ(data::FormatGrouped(-3.5, 2), "-3.50");
+  EXPECT_EQ(data::FormatGrouped(0.98, 3), "0.980");
+
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ed().SetLevel(-350);
+  EXPECT_EQ(g.cell(1, 11), "-3.50 dB");
+  EXPECT_EQ(g.cell(2, 11), "-350");
+  EXPECT_EQ(g.cell(3, 11), "O");
+  ed().SetPitchSlider(980);
+  EXPECT_EQ(g.cell(1, 12), "0.980");
+  EXPECT_EQ(ed().pitchLabel, "-2.0 %");
+  Select(4000, 4000);
+  ed().StripMenu(8);  // Send
+  ed().GridComboCloseUp(1);
+  EXPECT_EQ(g.cell(1, 15), "Carte 1 (3/4)");
+  EXPECT_EQ(g.sendDevice, 1);
+  EXPECT_EQ(g.cell(3, 14), "O");
+}
+
+// Load, select 1000-3000 ms, make it the intro, drag the fade-out, +2 %,
+// end type, store; a fresh editor finds the same grid and the song record
+// its durations and end type.
+TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
+  ASSERT_GT(duration, 19000);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_GT(ed().envelopeCount, 0);
+  EXPECT_TRUE(ed().lastMessage.empty()) << ed().lastMessage;
+  // No records: the fade-out sits 96 ms before the end, start next there.
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], duration - 96);
+  EXPECT_EQ(ed().ptx.position[data::kStartNext], duration - 96);
+
+  Select(1000, 3000);
+  EXPECT_EQ(ed().sound.selection.startMs, 1000);
+  EXPECT_EQ(ed().sound.selection.endMs, 3000);
+  ed().StripMenu(1);  // Intro
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 1000);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+  EXPECT_TRUE(ed().ptx.pointersChanged);
+
+  Select(15000, 17000);
+  ed().StripMenu(4);  // Fade Out: start next pulled back to its start
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 15000);
+  EXPECT_EQ(ed().ptx.second[data::kFadeOut], 2000);
+  EXPECT_EQ(ed().ptx.position[data::kStartNext], 15000);
+  // Select it from the grid and drag the start handle to 14000 ms.
+  ed().GridClick(5, 1);
+  EXPECT_EQ(ed().sound.selection.startMs, 15000);
+  EXPECT_EQ(ed().sound.selection.endMs, 17000);
+  ASSERT_EQ(window->audition.plays.size(), 1u);
+  EXPECT_EQ(window->audition.plays[0].start, 15000);
+  EXPECT_EQ(window->audition.plays[0].end, 17000);
+  ed().HandleMove(0, 14000);
+  ed().HandleRelease();
+  EXPECT_FLOAT_EQ(window->view.zone(kCaptureZone).t1, 14000.f);
+  ed().StripMenu(4);
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 14000);
+  EXPECT_EQ(ed().ptx.second[data::kFadeOut], 3000);
+  EXPECT_EQ(ed().ptx.position[data::kStartNext], 15000);  // inside the fade: stays
+
+  ed().SetPitchSlider(1020);
+  EXPECT_EQ(ed().ptx.grid.cell(1, 12), "1.020");
+  ed().ComboTypeDeFinClick(1);
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  EXPECT_FALSE(ed().ptx.pointersChanged);
+  for (int c = 1; c <= 15; ++c) EXPECT_EQ(ed().ptx.grid.cell(3, c), "") << c;
+
+  for (int station : {1, 2}) {
+    const std::string r = SongRecord(station);
+    EXPECT_EQ(song::DurationSeconds(r), 15) << station;  // start next - fade in
+    EXPECT_EQ(GetNumber(r, song::kIntroSeconds), 1) << station;
+    EXPECT_EQ(GetRaw(r, song::kEndType), "F") << station;
+    EXPECT_EQ(PtxRecord(station, 'D').substr(11, 10), "0000000200") << station;
+    EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000001000") << station;
+  }
+
+  EditorWindow fresh(*lib, *stats, duration);
+  ASSERT_TRUE(fresh.editor.InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  for (int row = 1; row <= 2; ++row)
+    for (int c = 1; c <= 15; ++c)
+      EXPECT_EQ(fresh.editor.ptx.grid.cell(row, c), ed().ptx.grid.cell(row, c)) << row << "," << c;
+  EXPECT_EQ(fresh.editor.ptx.endType, 1);
+  EXPECT_EQ(fresh.editor.pitchLabel, "+2.0 %");
+  EXPECT_FALSE(fresh.editor.ptx.pointersChanged);
+}
+
+TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  Select(2000, 2000);
+  ed().StripMenu(1);
+
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur les pointeurs ?");
+  EXPECT_EQ(prompt.shown[0].icon, Icon::Question);
+  EXPECT_EQ(Trim(ed().sound.code), kCode);  // still the same sound, change kept
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+
+  prompt.answers = {Answer::No};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_EQ(Trim(ed().sound.code), kOther);
+  EXPECT_EQ(PtxRecord(1, '4'), "");  // discarded
+
+  // Back to the first, change again, leave with Yes: stored everywhere.
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 0);
+  Select(2500, 2500);
+  ed().StripMenu(1);
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
+  EXPECT_FALSE(ed().ptx.pointersChanged);
+
+  // Sound changes pick their own question; no prompt without changes.
+  prompt.shown.clear();
+  ed().SoundEdited(true);
+  int notices = 0;
+  ed().onSoundChangedNotice = [&](int, const std::string& code, const std::string&) {
+    ++notices;
+    EXPECT_EQ(Trim(code), kOther);
+  };
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur le son ?");
+  EXPECT_EQ(notices, 1);  // once per load
+  prompt.shown.clear();
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_TRUE(prompt.shown.empty());
+}
+
+TEST_F(PointerEditorTest, MeasuredDurationCheckAndWriteBack) {
+  auto setSeconds = [&](long long s) {
+    for (int station : {1, 2}) {
+      std::string r = SongRecord(station);
+      song::SetDurationSeconds(r, s);
+      layer->record(data::kSongs) = r;
+      std::string key = data::Library::Key(kCode);
+      ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+    }
+  };
+  setSeconds(999);
+  // 48 ms away: left alone.
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration - 48)));
+  EXPECT_EQ(song::DurationSeconds(SongRecord(1)), 999);
+  EXPECT_EQ(ed().sound.duration, duration - 48);
+  // 49 ms: corrected, logged, written to every station.
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration + 49)));
+  EXPECT_EQ(ed().sound.duration, duration);
+  EXPECT_EQ(ed().sound.checkedDuration, duration);
+  EXPECT_EQ(ed().sound.previousDuration, duration + 49);
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), (duration - 96 + 500) / 1000);
+  const auto lines = Logged();
+  const std::string expected = "InitSoundPtx: Duration corrected |Code: 00000101 |Database: " +
+                               std::to_string(duration + 49) + " ms |Measured: " + std::to_string(duration) + " ms";
+  EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
+  // updateDuration: written even when equal.
+  setSeconds(999);
+  ASSERT_TRUE(ed().InitSoundPtx(0, true, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(song::DurationSeconds(SongRecord(2)), (duration - 96 + 500) / 1000);
+}
+
+TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
+  for (int station : {1, 2}) {
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '4', 5000, 0, -1, 0, true);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 60000, 1000, -1, 0, true);
+  }
+  std::filesystem::remove(otherFile);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile, 30000)));
+  EXPECT_EQ(ed().envelopeCount, 0);
+  EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
+  EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 5000);
+  // Beyond the 30 s the database knows: pulled back by the load rules.
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 30000 - 1000 - 96);
+  EXPECT_EQ(ed().sound.duration, 30000);  // nothing measured, nothing rewritten
+
+  sono::test::WriteFile(otherFile, std::string(5000, 'x'));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile, 30000)));
+  EXPECT_EQ(ed().envelopeCount, 0);
+  EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
+  EXPECT_EQ(ed().ptx.grid.cell(2, 3), "5000");
+}
+
+TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  // A hook selected up to the end is pulled back to end the 48 ms margin early.
+  Select(duration - 1000, duration + 5000);
+  EXPECT_EQ(ed().sound.selection.endMs, duration);  // clamped to the sound
+  ed().StripMenu(6);
+  EXPECT_EQ(ed().ptx.position[data::kHook], duration - 1000 - 48);
+  EXPECT_EQ(ed().ptx.second[data::kHook], 1000);
+
+  // Dragging back past the start swaps the dragged side.
+  ed().StripMouseDown(MouseButton::Left, 5000, {});
+  ed().StripMouseMove(true, 7000);
+  ed().StripMouseMove(true, 3000);
+  EXPECT_EQ(ed().sound.selection.startMs, 3000);
+  EXPECT_EQ(ed().sound.selection.endMs, 5000);
+  EXPECT_EQ(ed().labelMouse, "00:03.000");
+  // Shift extends the nearer side; Ctrl only moves the single mark.
+  ed().StripMouseDown(MouseButton::Left, 9000, {false, false, true});
+  EXPECT_EQ(ed().sound.selection.endMs, 9000);
+  ed().StripMouseDown(MouseButton::Left, 1000, {false, false, true});
+  EXPECT_EQ(ed().sound.selection.startMs, 1000);
+  ed().StripMouseDown(MouseButton::Left, 4000, {true, false, false});
+  ed().StripMouseMove(true, 6000);
+  EXPECT_EQ(ed().sound.selection.singleMarkMs, 4000);
+  EXPECT_EQ(ed().sound.selection.startMs, 1000);
+  EXPECT_EQ(ed().sound.selection.endMs, 9000);
+
+  // A fade-in running into the fade-out moves left.
+  Select(10000, 12500);
+  ed().StripMenu(4);
+  Select(9000, 11000);
+  ed().StripMenu(0);
+  EXPECT_EQ(ed().ptx.position[data::kFadeIn], 8000);
+  EXPECT_EQ(ed().ptx.second[data::kFadeIn], 2000);
+
+  // Marks drawn on the strip at the intro.
+  Select(6000, 6000);
+  ed().StripMenu(1);
+  EXPECT_EQ(window->strip.pixel(6000, 10), Colour{0x3060FF});  // the selection, on top
+  EXPECT_EQ(window->strip.pixel(8000, 10), PointerEditor::MarkColour(data::kFadeIn));
+  // Fade-out and start next share 10000 ms: start next is drawn over it.
+  EXPECT_EQ(window->strip.pixel(10000, 10), PointerEditor::MarkColour(data::kStartNext));
+  EXPECT_EQ(window->strip.pixel(10000 - 1, 10), window->strip.pixel(7000, 10));
+}
+
+TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  Select(3000, 3000);
+  ed().StripMenu(1);
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  Select(4000, 4000);
+  ed().StripMenu(1);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+  ed().GridRestore(3);  // back to the stored value, mark gone, database untouched
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 3000);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
+  EXPECT_EQ(PtxRecord(1, '4').substr(11, 10), "0000003000");
+
+  // Column 12 (pitch) selects nothing and gives the focus to the strip.
+  window->audition.plays.clear();
+  ed().sound.selection.selectedSlot = -1;
+  ed().GridClick(12, 1);
+  EXPECT_EQ(ed().sound.selection.selectedSlot, -1);
+  EXPECT_TRUE(ed().stripFocused);
+  EXPECT_TRUE(window->audition.plays.empty());
+  ed().GridClick(3, 1);
+  EXPECT_EQ(ed().sound.selection.selectedSlot, data::kIntro);
+  ASSERT_EQ(window->audition.plays.size(), 1u);
+  EXPECT_EQ(window->audition.plays[0].start, 3000);
+  EXPECT_EQ(window->audition.plays[0].end, 0);
+
+  // Automatic storing: each change goes to every station at once.
+  ed().MnuMorSavePtxClick();
+  ASSERT_TRUE(ed().autoStore);
+  ed().GridClear(3);
+  EXPECT_FALSE(ed().ptx.pointersChanged);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4'), "");
+  Select(7000, 9000);
+  ed().StripMenu(7);  // Loop
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '9').substr(11, 20), "00000070000000002000");
+
+  // Marks from the working view's capture zone, in time order.
+  auto& capture = window->view.zone(kCaptureZone);
+  capture.t1 = 8000;
+  capture.t2 = 5000;
+  ed().MnuMarkSelectionClick(0);
+  EXPECT_EQ(ed().marks[0], 5000);
+  EXPECT_EQ(ed().marks[1], 8000);
+  EXPECT_EQ(ed().statusMarks, "00:05.000 / 00:08.000");
+  EXPECT_EQ(ed().sound.selection.startMs, 5000);
+
+  // The end-type combo writes the song of every station at once.
+  ed().ComboTypeDeFinClick(3);
+  for (int station : {1, 2}) EXPECT_EQ(GetRaw(SongRecord(station), song::kEndType), "D");
+  ed().ComboTypeDeFinClick(0);
+  for (int station : {1, 2}) EXPECT_EQ(GetRaw(SongRecord(station), song::kEndType), " ");
+}
+
+TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"LIN00001", 1, 5000, soundFile}));
+  EXPECT_FALSE(ed().option6Enabled);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"lin00001", 1, 5000, soundFile}));
+  EXPECT_TRUE(ed().option6Enabled);
+
+  ed().AfficherTitreSelectionneDansPointeur("Titre", {{0, "Artiste"}, {1, "Autre"}, {2, "Trio"}}, true,
+                                            "Printemps", "R2");
+  EXPECT_EQ(ed().titleLabel, "Titre - Artiste & Autre && Trio | Campagne: Printemps | Rotation: R2");
+
+  const std::string u1 = PointerEditor::UndoFileName(soundFile, 1);
+  const std::string u2 = PointerEditor::UndoFileName(soundFile, 2);
+  EXPECT_EQ(std::filesystem::path(u2).filename().string(), "00000101.002.s48");
+  sono::test::WriteFile(u1, "a");
+  sono::test::WriteFile(u2, "b");
+  ed().undoLevels = 2;
+  ed().undoEnabled = true;
+  const std::string work = soundFile + "_20260101_120000.Tmp";
+  sono::test::WriteFile(work, "w");
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ed().sound.temporaryFiles[0] = work;
+  ed().undoLevels = 2;
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_FALSE(std::filesystem::exists(u1));
+  EXPECT_FALSE(std::filesystem::exists(u2));
+  EXPECT_FALSE(std::filesystem::exists(work));
+  EXPECT_EQ(ed().undoLevels, 0);
+  EXPECT_FALSE(ed().undoEnabled);
+  const auto lines = Logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "SoundChanged change to: False"), lines.end());
+}
+
+// A record-manager error in the middle of a store: each station keeps either
+// its old or its new records of that type, the slot stays marked.
+TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  for (int failingInsert : {1, 2}) {
+    SCOPED_TRACE(failingInsert);
+    Select(3000, 3000);
+    ed().StripMenu(1);
+    ASSERT_TRUE(ed().MnuFileSavePtxClick());
+    Select(4000, 4000);
+    ed().StripMenu(1);
+    auto original = layer->call;
+    int inserts = 0;
+    layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+      if (op == 2 && ++inserts == failingInsert) return 18;  // disk full
+      return original(op, pb, data, len, key, keyLen, keyNumber);
+    };
+    EXPECT_FALSE(ed().MnuFileSavePtxClick());
+    layer->call = original;
+    const std::string old = "0000003000", neu = "0000004000";
+    const std::string s1 = PtxRecord(1, '4').substr(11, 10), s2 = PtxRecord(2, '4').substr(11, 10);
+    // The failing station is rolled back to the old value; the other one
+    // is written.
+    EXPECT_EQ(s1, failingInsert == 1 ? old : neu);
+    EXPECT_EQ(s2, failingInsert == 1 ? neu : old);
+    EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+    EXPECT_TRUE(ed().ptx.pointersChanged);
+    const auto lines = Logged();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.find("Err: PointeurMemoriseDataBase: not stored |Code: 00000101 |Type: 4") != std::string::npos;
+    }));
+  }
+  // A clean store afterwards brings every station to the new value.
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000004000");
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
+}
+
+}  // namespace
+}  // namespace sono::editor
