@@ -229,25 +229,27 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     std::printf("> %s\n", shown.c_str());
     const auto n1 = w.size() > 1 ? Number(w[1]) : std::nullopt;
     const auto n2 = w.size() > 2 ? Number(w[2]) : std::nullopt;
+    // Plain copies: GCC's optional analysis sees uninitialised reads otherwise.
+    const double v1 = n1.value_or(0.0), v2 = n2.value_or(0.0);
     if (verb == "select" && n1 && n2) {
-      editor.StripMouseDown(MouseButton::Left, static_cast<int>(*n1), {});
-      editor.StripMouseMove(true, static_cast<int>(*n2));
+      editor.StripMouseDown(MouseButton::Left, static_cast<int>(v1), {});
+      editor.StripMouseMove(true, static_cast<int>(v2));
       editor.StripMouseUp();
     } else if (verb == "menu" && w.size() == 2 && MenuEntries().count(w[1])) {
       editor.StripMenu(MenuEntries().at(w[1]));
-    } else if (verb == "pitch" && n1 && std::fabs(*n1) < 90) {
-      editor.SetPitchSlider(static_cast<int>(std::lround(1000 + *n1 * 10)));
-    } else if (verb == "level" && n1 && std::fabs(*n1) <= 99) {
-      editor.SetLevel(std::llround(*n1 * 100));
-    } else if (verb == "endtype" && n1 && *n1 >= 0 && *n1 <= 3) {
-      editor.ComboTypeDeFinClick(static_cast<int>(*n1));
-    } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && *n1 >= 1 && *n1 <= 15) {
-      const int column = static_cast<int>(*n1);
+    } else if (verb == "pitch" && n1 && std::fabs(v1) < 90) {
+      editor.SetPitchSlider(static_cast<int>(std::lround(1000 + v1 * 10)));
+    } else if (verb == "level" && n1 && std::fabs(v1) <= 99) {
+      editor.SetLevel(std::llround(v1 * 100));
+    } else if (verb == "endtype" && n1 && v1 >= 0 && v1 <= 3) {
+      editor.ComboTypeDeFinClick(static_cast<int>(v1));
+    } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && v1 >= 1 && v1 <= 15) {
+      const int column = static_cast<int>(v1);
       if (verb == "click") editor.GridClick(column, 1);
       else if (verb == "restore") editor.GridRestore(column);
       else editor.GridClear(column);
-    } else if (verb == "device" && n1 && *n1 >= -1) {
-      editor.GridComboCloseUp(static_cast<int>(*n1));
+    } else if (verb == "device" && n1 && v1 >= -1) {
+      editor.GridComboCloseUp(static_cast<int>(v1));
     } else if (verb == "auto" && w.size() == 1) {
       editor.MnuMorSavePtxClick();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
