@@ -22,16 +22,6 @@ namespace {
 
 using namespace sono::audio;
 
-int Fail(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 1;
-}
-
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 2;
-}
-
 // Prints the messages of the log lines written since `from` (without the time columns).
 void PrintLog(const TraceLogger& log, size_t from = 0) {
   const auto& lines = log.fileBuffer();

@@ -24,6 +24,16 @@ void printFolder(const std::string& label, const std::string& folder) {
 
 }  // namespace
 
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 1;
+}
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
+  return 2;
+}
+
 int SiteInitDemo(const Options& options) {
   const std::string home = options.home.empty() ? DefaultHome() : CheckRep(options.home);
   std::string error;

@@ -18,6 +18,11 @@ struct Options {
   }
 };
 
+// One-line messages behind "sonoteka-cli: ": a failure (status 1) or a bad
+// usage (status 2); each returns its status.
+int Fail(const std::string& text);
+int Usage(const std::string& text);
+
 int SiteInitDemo(const Options& options);
 int SiteShow(const Options& options);
 int LogWrite(const Options& options, const std::vector<std::string>& words);

@@ -28,16 +28,6 @@ namespace {
 
 using namespace sono::editor;
 
-int Fail(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 1;
-}
-
-int Usage(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 2;
-}
-
 // A whole number option within [low, high].
 bool NumberOption(const Options& options, const std::string& name, long long fallback, long long low,
                   long long high, long long& out) {

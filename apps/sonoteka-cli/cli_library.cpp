@@ -19,11 +19,6 @@ namespace sono::cli {
 
 namespace {
 
-int bad(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 2;
-}
-
 // The session with the database of the current base open.
 struct LibrarySession {
   explicit LibrarySession(const Options& options)
@@ -72,7 +67,7 @@ int demoBuild(const Options& options) {
   const auto sounds = ParseInt(options.value("sounds", "0"));
   if (!songs || *songs < 1 || *songs > 1000000 || !seed || !stations || *stations < 0 ||
       *stations > 10 || !sounds || *sounds < 0 || *sounds > 1000)
-    return bad("demo build: --songs 1..1000000, --stations 1..10, --sounds 0..1000");
+    return Usage("demo build: --songs 1..1000000, --stations 1..10, --sounds 0..1000");
   if (*stations > 0) {
     // The base gets that many stations before the library is built.
     Session site(options, true);
@@ -133,14 +128,14 @@ int search(const Options& options, const std::vector<std::string>& words) {
       {"music", 1}, {"jingles", 2}, {"liners", 3}, {"rubriques", 4}, {"infos", 5}};
   if (!kind.empty()) {
     auto it = kKinds.find(kind);
-    if (it == kKinds.end() || words.size() != 1) return bad("search --kind music|jingles|liners|rubriques|infos");
+    if (it == kKinds.end() || words.size() != 1) return Usage("search --kind music|jingles|liners|rubriques|infos");
     request.kind = it->second;
   } else {
-    if (words.size() < 2) return bad("search demande --kind ou --mode MODE TEXTE");
+    if (words.size() < 2) return Usage("search demande --kind ou --mode MODE TEXTE");
     request.mode = options.value("mode", "Libellé");
     if (request.mode != "Libellé" && request.mode != "Code" && request.mode != "Commence" &&
         request.mode != "Contient")
-      return bad("mode inconnu: " + request.mode + " (Libellé, Code, Commence, Contient)");
+      return Usage("mode inconnu: " + request.mode + " (Libellé, Code, Commence, Contient)");
     for (size_t i = 1; i < words.size(); ++i) request.text += (i > 1 ? " " : "") + words[i];
   }
   const std::string titles = options.value("titles", "title");
@@ -221,13 +216,13 @@ int ptxShow(const Options& options, const std::string& code) {
 }
 
 int ptxSet(const Options& options, const std::vector<std::string>& words) {
-  if (words.size() < 5 || words.size() > 6) return bad("ptx set CODE SLOT VALEUR [SECONDE]");
+  if (words.size() < 5 || words.size() > 6) return Usage("ptx set CODE SLOT VALEUR [SECONDE]");
   const std::string code = words[2];
   const auto slot = ParseInt(words[3]);
   const auto value = ParseInt(words[4]);
   const auto second = words.size() == 6 ? ParseInt(words[5]) : std::optional<long long>(0);
   if (!slot || *slot < 0 || *slot >= data::kSlots || !value || !second)
-    return bad("ptx set: SLOT 0..9, VALEUR et SECONDE entiers");
+    return Usage("ptx set: SLOT 0..9, VALEUR et SECONDE entiers");
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
   if (!readSong(ls.lib, options.station, code)) {
@@ -290,7 +285,7 @@ int LibraryCommand(const Options& options, const std::vector<std::string>& words
   if (first == "ptx" && second == "show" && words.size() == 3) return ptxShow(options, words[2]);
   if (first == "ptx" && second == "set") return ptxSet(options, words);
   if (first == "stats" && second == "recount" && words.size() == 2) return statsRecount(options);
-  return bad("commande inconnue: " + first + " " + second);
+  return Usage("commande inconnue: " + first + " " + second);
 }
 
 }  // namespace sono::cli

@@ -44,11 +44,6 @@ void usage() {
       stderr);
 }
 
-int bad(const std::string& text) {
-  std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
-  return 2;
-}
-
 // "022" or "22": a file number of the catalogue.
 bool parseFile(const std::string& text, int& file) {
   const auto n = sono::ParseInt(text);
@@ -82,7 +77,7 @@ int main(int argc, char** argv) {
     }
     if (kValued.count(arg)) {
       if (!hasValue) {
-        if (i + 1 >= argc) return bad(arg + " demande une valeur");
+        if (i + 1 >= argc) return sono::cli::Usage(arg + " demande une valeur");
         value = argv[++i];
       }
       if (arg == "--home") {
@@ -94,7 +89,7 @@ int main(int argc, char** argv) {
         continue;
       }
       const auto n = sono::ParseInt(value);
-      if (!n || *n < 0 || *n > 99) return bad(arg + " demande un nombre: " + value);
+      if (!n || *n < 0 || *n > 99) return sono::cli::Usage(arg + " demande un nombre: " + value);
       (arg == "--station" ? options.station : options.key) = static_cast<int>(*n);
     } else if (arg == "--interactive") {
       options.interactive = true;
@@ -102,13 +97,13 @@ int main(int argc, char** argv) {
       usage();
       return 0;
     } else if (arg.rfind("--", 0) == 0) {
-      return bad("option inconnue: " + arg);
+      return sono::cli::Usage("option inconnue: " + arg);
     } else {
       words.push_back(arg);
     }
   }
   // Commands of other modules register here, before the two-word commands.
-  if (words.empty()) return bad("commande manquante (voir --help)");
+  if (words.empty()) return sono::cli::Usage("commande manquante (voir --help)");
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
   if (words[0] == "gpx" || words[0] == "edit") return sono::cli::EditorCommand(options, words);
@@ -116,23 +111,23 @@ int main(int argc, char** argv) {
                                                       words[0] == "song" || words[0] == "ptx" ||
                                                       (words[0] == "stats" && words[1] == "recount"))))
     return sono::cli::LibraryCommand(options, words);
-  if (words.size() < 2) return bad("commande manquante (voir --help)");
+  if (words.size() < 2) return sono::cli::Usage("commande manquante (voir --help)");
   const std::string command = words[0] + " " + words[1];
   const std::vector<std::string> rest(words.begin() + 2, words.end());
   if (command == "log write") {
-    if (rest.empty()) return bad("log write demande un texte");
+    if (rest.empty()) return sono::cli::Usage("log write demande un texte");
     return sono::cli::LogWrite(options, rest);
   }
   if (command == "db stat" || command == "db dump") {
     int file = 0;
-    if (rest.size() != 1) return bad(command + " demande un numéro de fichier");
-    if (!parseFile(rest[0], file)) return bad("fichier inconnu: " + rest[0]);
+    if (rest.size() != 1) return sono::cli::Usage(command + " demande un numéro de fichier");
+    if (!parseFile(rest[0], file)) return sono::cli::Usage("fichier inconnu: " + rest[0]);
     return command == "db stat" ? sono::cli::DbStat(options, file) : sono::cli::DbDump(options, file);
   }
-  if (!rest.empty()) return bad("argument en trop: " + rest[0]);
+  if (!rest.empty()) return sono::cli::Usage("argument en trop: " + rest[0]);
   if (command == "site init-demo") return sono::cli::SiteInitDemo(options);
   if (command == "site show") return sono::cli::SiteShow(options);
   if (command == "app start") return sono::cli::AppStart(options);
   if (command == "db create-missing") return sono::cli::DbCreateMissing(options);
-  return bad("commande inconnue: " + command);
+  return sono::cli::Usage("commande inconnue: " + command);
 }
