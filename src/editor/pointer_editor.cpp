@@ -561,3 +561,21 @@ void PointerEditor::drawWorkingMark(int type) {
 }
 
 }  // namespace sono::editor
+
+namespace sono::editor {
+
+void PointerEditor::OverviewStripClick(int x) {
+  const double tpp = strip_.twipsPerPixel();
+  const double w = static_cast<double>(strip_.width()) * tpp;  // the strip in twips
+  if (w <= 4 * tpp || view_.NombreValeurs <= 0 || view_.MsParValeur <= 0) return;
+  // The strip's borders take two pixels each side: the time scale leaves them out.
+  const double t = x * tpp * w / (w - 4 * tpp) / w * view_.NombreValeurs * view_.MsParValeur;
+  view_.XGlobal = static_cast<int>(std::lround(t / view_.MsParValeur * view_.PixelsParValeur));
+  view_.PositionneZoneTravail();
+}
+
+void PointerEditor::PlayCursorDrop(int centreX) {
+  playPosition = view_.PosToTiming(static_cast<double>(centreX) * strip_.twipsPerPixel());
+}
+
+}  // namespace sono::editor

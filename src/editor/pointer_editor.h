@@ -130,6 +130,12 @@ class PointerEditor {
   // The strip's context menu: 0 Fade In, 1 Intro, 3 Start Next, 4 Fade Out,
   // 6 Hook, 7 Loop, 8 Send, 9 Start Equi.
   void StripMenu(int entry);
+  // A click on the overview strip at `x` (pixels) moves the working view to
+  // the time under the mouse.
+  void OverviewStripClick(int x);
+  // The play cursor dropped with its centre at `centreX` (strip pixels): the
+  // play-from position.
+  void PlayCursorDrop(int centreX);
 
   // --- the grid's events
   void GridClick(int column, int row);

@@ -337,6 +337,20 @@ TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
   EXPECT_EQ(window->strip.pixel(10000 - 1, 10), window->strip.pixel(7000, 10));
 }
 
+TEST_F(PointerEditorTest, OverviewStripClickAndPlayCursor) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  WaveformView& view = window->view;
+  ASSERT_GT(view.NombreValeurs, 0);
+  ed().OverviewStripClick(0);
+  const int atStart = view.HScrollESLateral.value;
+  // Past the middle of the strip: the working view moves on.
+  ed().OverviewStripClick(window->strip.width() * 3 / 4);
+  EXPECT_GT(view.HScrollESLateral.value, atStart);
+  // One strip pixel per millisecond here: the cursor's centre is the time.
+  ed().PlayCursorDrop(4321);
+  EXPECT_EQ(ed().playPosition, 4321);
+}
+
 TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
   Select(3000, 3000);
