@@ -12,6 +12,8 @@
 #include <cstdio>
 
 #include "core/system_ports.h"
+#include "data/songs.h"
+#include "editor/song_selection.h"
 #include "ui/qt_ports.h"
 #include "ui/workstation.h"
 
@@ -47,6 +49,16 @@ int main(int argc, char** argv) {
   if (!screenshot.empty()) {
     QTimer::singleShot(0, [&] {
       ws.window.RechercheDansLaBase();
+      // The first song that has its sound goes into the editor.
+      QAbstractItemModel* model = ws.window.grid()->model();
+      for (int row = 0; row < model->rowCount(); ++row) {
+        const std::string code = model->index(row, 0).data().toString().toStdString();
+        const auto song = editor::SelectionForSong(ws.lib, ws.tab.station, code);
+        if (song && data::HouseFormatDurationMs(song->soundFile)) {
+          ws.window.grid()->selectRow(row);
+          break;
+        }
+      }
       qapp.processEvents();
       const bool saved = ws.window.grab().save(QString::fromStdString(screenshot), "PNG");
       std::printf("%s\n", saved ? screenshot.c_str() : "capture impossible");

@@ -156,6 +156,7 @@ class PointerEditor {
 
   // --- drawing
   void DrawStrip();
+  bool anyMarked() const;  // a slot carries its changed mark (pointers not stored)
   static Colour MarkColour(int slot);
 
  private:
@@ -164,7 +165,6 @@ class PointerEditor {
   int readEndType(const std::string& code);
   void drawWorkingMark(int type);
   void clearSelection();
-  bool anyMarked() const;  // a slot carries its changed mark
   data::Library& lib_;
   data::DurationStatistics& stats_;
   SoundDurationMeter& meter_;

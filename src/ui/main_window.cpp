@@ -48,7 +48,8 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   tree_ = new QTreeWidget(split);
   tree_->setObjectName("TVCategories");
   tree_->setHeaderLabel(QString::fromUtf8("Catégories"));
-  grid_ = new QTableView(split);
+  gridAndEditor_ = new QSplitter(Qt::Vertical, split);
+  grid_ = new QTableView(gridAndEditor_);
   grid_->setObjectName("TableurMorceaux");
   model_ = new SongTableModel(const_cast<data::SongGrid&>(tab_.grid()), grid_);
   grid_->setModel(model_);
@@ -81,11 +82,21 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
     tab_.category = item->data(0, Qt::UserRole).toString().toStdString();
     RechercheDansLaBase();
   });
+  connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (!current.isValid() || !onSongSelected) return;
+            onSongSelected(model_->index(current.row(), 0).data().toString().toStdString());
+          });
   connect(stations_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
     app_.window().currentStation = index;
     tab_.category.clear();
     InitGeneralTVCategories();
   });
+}
+
+void MainWindow::setEditorPanel(QWidget* panel) {
+  gridAndEditor_->addWidget(panel);
+  gridAndEditor_->setStretchFactor(0, 1);
 }
 
 void MainWindow::fillStations() {

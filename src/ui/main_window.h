@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QSplitter>
+#include <functional>
 #include <QPushButton>
 #include <QTableView>
 #include <QTabWidget>
@@ -28,6 +30,10 @@ class MainWindow : public QMainWindow {
   void InitGeneralTVCategories();
   // Runs the search button's action and shows the result.
   void RechercheDansLaBase();
+  // The editor panel, under the song grid.
+  void setEditorPanel(QWidget* panel);
+  // A song row was selected (its code).
+  std::function<void(const std::string& code)> onSongSelected;
   // Moves new incidents of the log into the "Incidents" tab (TimerMain).
   void refreshIncidents();
 
@@ -57,6 +63,7 @@ class MainWindow : public QMainWindow {
   QPushButton* button_;
   QTreeWidget* tree_;
   QTableView* grid_;
+  QSplitter* gridAndEditor_;
   QListWidget* incidents_;
   QLabel* status_;
   size_t incidentsShown_ = 0;

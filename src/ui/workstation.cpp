@@ -1,6 +1,8 @@
 #include "ui/workstation.h"
 
 #include <QHeaderView>
+
+#include "editor/song_selection.h"
 #include <cstdlib>
 
 namespace sono::ui {
@@ -13,7 +15,16 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       lib({layer, app.config(), app.log(), prompt, events, clock}),
       stats(lib),
       tab(lib, stats),
-      window(app, lib, tab) {
+      window(app, lib, tab),
+      editorPanel(new EditorPanel(lib, stats, app.log(), app.config())) {
+  window.setEditorPanel(editorPanel);
+  window.onSongSelected = [this](const std::string& code) {
+    if (auto song = editor::SelectionForSong(lib, tab.station, code)) editorPanel->load(*song);
+  };
+  app.hooks.unsavedTabs = [this] {
+    return editorPanel->editor().anyMarked() ? std::vector<std::string>{"Pointeurs"}
+                                             : std::vector<std::string>{};
+  };
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {

@@ -12,6 +12,7 @@
 #include "data/music_tab.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
+#include "ui/editor_panel.h"
 #include "ui/main_window.h"
 
 namespace sono::ui {
@@ -34,6 +35,7 @@ class Workstation {
   data::DurationStatistics stats;
   data::MusicTab tab;
   MainWindow window;
+  EditorPanel* editorPanel;  // owned by the window
 };
 
 }  // namespace sono::ui

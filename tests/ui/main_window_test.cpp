@@ -9,6 +9,7 @@
 #include "core/demo_site.h"
 #include "core/manual_ports.h"
 #include "data/demo_library.h"
+#include "demo/demo_sounds.h"
 #include "ui/qt_ports.h"
 #include "ui/workstation.h"
 
@@ -45,6 +46,7 @@ class MainWindowTest : public ::testing::Test {
     demo.songs = 150;
     demo.withPointers = false;
     data::BuildDemoLibrary(ws->lib, demo);
+    demo::AddDemoSounds(ws->lib, 2, 5);  // the first music song and the first jingle get sounds
     ws->layer.PervasiveFermetureFichiers(0, 1, 2);
     prompt.shown.clear();
   }
@@ -92,6 +94,29 @@ TEST_F(MainWindowTest, StartsBrowsesSearchesAndFiltersByCategory) {
   // Sorting by a column goes through the core grid.
   ws->window.grid()->sortByColumn(7, Qt::DescendingOrder);
   EXPECT_GE(cell(0, 7), cell(rows() - 1, 7));
+}
+
+TEST_F(MainWindowTest, SelectingASongLoadsItsWaveformAndPointers) {
+  ASSERT_TRUE(ws->start());
+  ws->window.kinds()->setCurrentIndex(0);
+  ws->window.searchMode()->setCurrentText("Code");
+  QTest::keyClicks(ws->window.searchText(), "00000001");
+  QTest::keyClick(ws->window.searchText(), Qt::Key_Return);
+  ASSERT_EQ(rows(), 1);
+  ws->window.grid()->selectRow(0);
+  const editor::PointerEditor& ed = ws->editorPanel->editor();
+  EXPECT_EQ(ed.sound.code, "00000001");
+  EXPECT_GT(ed.envelopeCount, 0);
+  // The demo sound's fade-out is shown in the grid (column 5).
+  EXPECT_FALSE(ws->editorPanel->pointerGrid()->item(0, 4)->text().isEmpty());
+  EXPECT_EQ(ws->editorPanel->pointerGrid()->horizontalHeaderItem(4)->text(), "Fade Out");
+  // A pointer changed on the strip makes the quit question list the pointers.
+  ws->editorPanel->editor().StripMouseDown(editor::MouseButton::Left, 100, {});
+  ws->editorPanel->editor().StripMouseUp();
+  ws->editorPanel->editor().StripMenu(1);
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_NE(prompt.shown.back().text.find("Pointeurs"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, ClosingAsksAndNoKeepsTheWindowOpen) {
