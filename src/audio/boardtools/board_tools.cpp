@@ -153,22 +153,21 @@ bool BoardTools::TOOLGetLevelFeatures(int dir, int mono, ToolsLevelFeatures& f) 
   return done();
 }
 
-bool BoardTools::TOOLGetInputInfoClockCapabilities(int mono, ToolsClockCaps& caps) {
-  if (!ready()) return false;
-  const int board = engine_.boardOfInput(mono);
+// The clocks a board accepts: the virtual board every one, a sound card only
+// its own ("No Clock").
+bool BoardTools::clockCapabilities(int board, ToolsClockCaps& caps) {
   if (board < 0) return fail(err::kBadChannel);
   const bool v = engine_.boards()[board].isVirtual;
   caps = {v, true, v, v, v};
   return done();
 }
 
+bool BoardTools::TOOLGetInputInfoClockCapabilities(int mono, ToolsClockCaps& caps) {
+  return ready() && clockCapabilities(engine_.boardOfInput(mono), caps);
+}
+
 bool BoardTools::TOOLGetOutputInfoClockCapabilities(int mono, ToolsClockCaps& caps) {
-  if (!ready()) return false;
-  const int board = engine_.boardOfOutput(mono);
-  if (board < 0) return fail(err::kBadChannel);
-  const bool v = engine_.boards()[board].isVirtual;
-  caps = {v, true, v, v, v};
-  return done();
+  return ready() && clockCapabilities(engine_.boardOfOutput(mono), caps);
 }
 
 bool BoardTools::TOOLGetBoardExternalClock(int board, bool& digitalPresent) {

@@ -126,6 +126,7 @@ class BoardTools {
   }
   bool result(int code) { return code == 0 ? done() : fail(code); }
   bool ready();                                // registered
+  bool clockCapabilities(int board, ToolsClockCaps& caps);  // -1: no such channel
   int pipeIndex(uint32_t handle, int dir);     // -1 when not a live pipe
   int streamIndex(uint32_t pipe, uint32_t stream);  // -1 when not of that pipe
 
