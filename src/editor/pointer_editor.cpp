@@ -179,8 +179,17 @@ void PointerEditor::InitSoundFile() {
   if (!readable && !Trim(sound.code).empty()) {
     envelopeCount = 0;
     envelope.assign(1, 0);
-    lastMessage = "Format du fichier son '" + sound.soundFile + "' non supporté.";
-    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    if (sound.soundFile.empty() || !fs::exists(sound.soundFile)) {
+      // Many songs of a library have no sound yet: browsing them row by row
+      // must not stop on a box each time, the editor pane shows the message.
+      lastMessage = "Fichier son non trouvé: " + sound.soundFile;
+      lib_.log().TraceLog("InitSoundFile: " + lastMessage);
+    } else {
+      lastMessage = "Format du fichier son '" + sound.soundFile + "' non supporté.";
+      lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    }
+  } else {
+    lastMessage.clear();
   }
   view_.InitDataAffichage(view_.look);
   view_.SetUpAfterLoad(envelope, envelopeCount, soundLength());

@@ -4,16 +4,26 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 namespace sono::ui {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
-editor::Modifiers modifiersOf(const QMouseEvent* e) {
+editor::Modifiers modifiersOf(const QInputEvent* e) {
   const auto m = e->modifiers();
   return {m.testFlag(Qt::ControlModifier), m.testFlag(Qt::AltModifier), m.testFlag(Qt::ShiftModifier)};
+}
+
+editor::MouseButton buttonOf(const QMouseEvent* e) {
+  return e->button() == Qt::RightButton    ? editor::MouseButton::Right
+         : e->button() == Qt::MiddleButton ? editor::MouseButton::Middle
+                                           : editor::MouseButton::Left;
 }
 
 // The strip's context menu: the entries that turn the selection into a pointer.
@@ -21,9 +31,13 @@ struct MenuEntry {
   int entry;
   const char* label;
 };
-constexpr MenuEntry kStripMenu[] = {{0, "Fade In"},     {1, "Intro"},       {3, "Start Next"},
-                                    {4, "Fade Out"},    {6, "Hook"},        {7, "Loop"},
-                                    {8, "Send"},        {9, "Start Equi"}};
+constexpr MenuEntry kStripMenu[] = {{0, "Fade In"},  {1, "Intro"}, {3, "Start Next"}, {4, "Fade Out"},
+                                    {6, "Hook"},     {7, "Loop"},  {8, "Send"},       {9, "Start Equi"}};
+
+constexpr int kSendColumn = 15;  // the grid's device column (1-based)
+constexpr int kHandleHalf = 5;   // half width of a selection handle, pixels
+constexpr int kMeterFloorDb = -60;
+const editor::Colour kPanelGrey{0xEFEFEF};
 }  // namespace
 
 void PictureLabel::mousePressEvent(QMouseEvent* e) {
@@ -35,54 +49,148 @@ void PictureLabel::mouseMoveEvent(QMouseEvent* e) {
 void PictureLabel::mouseReleaseEvent(QMouseEvent* e) {
   if (released) released(e);
 }
+void PictureLabel::wheelEvent(QWheelEvent* e) {
+  if (wheeled) wheeled(e);
+  else QLabel::wheelEvent(e);
+}
 
 EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, TraceLogger& log,
-                         const SiteConfig& config, QWidget* parent)
+                         const SiteConfig& config, editor::AuditionDeck* deck, QWidget* parent)
     : QWidget(parent),
-      global_(kWidth, 60),
-      working_(kWidth, 150),
+      global_(kWidth, 48),
+      working_(kWidth, 110),
       strip_(kWidth, 22),
       corrected_(kWidth, 22),
+      handles_(kWidth, 2 * kHandleHalf),
       view_(global_, working_, kWidth),
       envelopes_(log, meter_, editor::LoadEnvelopeSettings(config)),
-      editor_({lib, stats, meter_, envelopes_, view_, working_, strip_, corrected_, nullptr}) {
+      deck_(deck),
+      editor_({lib, stats, meter_, envelopes_, view_, working_, strip_, corrected_, deck}) {
   setObjectName("PanneauEditeur");
+  setFocusPolicy(Qt::StrongFocus);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(2);
+
   auto* top = new QHBoxLayout();
   title_ = new QLabel(this);
   title_->setObjectName("LabelTitre");
+  message_ = new QLabel(this);
+  message_->setObjectName("LabelMessage");
+  message_->setStyleSheet("color: #B00000;");
+  endType_ = new QComboBox(this);
+  endType_->setObjectName("ComboTypeDeFin");
+  for (const char* item : data::kEndTypeItems) endType_->addItem(QString::fromUtf8(item));
+  endType_->setToolTip(QString::fromUtf8("Type de fin"));
+  pitch_ = new QSlider(Qt::Horizontal, this);
+  pitch_->setObjectName("SliderPitch");
+  pitch_->setRange(800, 1200);  // what the audition plays: within ±20 %
+  pitch_->setPageStep(10);
+  pitch_->setFixedWidth(110);
+  pitch_->setToolTip(QString::fromUtf8("Vitesse"));
+  pitchLabel_ = new QLabel(this);
+  pitchLabel_->setMinimumWidth(56);
+  levelLeft_ = new QProgressBar(this);
+  levelRight_ = new QProgressBar(this);
+  for (QProgressBar* bar : {levelLeft_, levelRight_}) {
+    bar->setRange(0, -kMeterFloorDb);
+    bar->setValue(0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(60, 8);
+  }
+  levelLeft_->setObjectName("NiveauGauche");
+  levelRight_->setObjectName("NiveauDroit");
+  auto* levels = new QVBoxLayout();
+  levels->setSpacing(1);
+  levels->addWidget(levelLeft_);
+  levels->addWidget(levelRight_);
+  play_ = new QPushButton(QString::fromUtf8("Lecture"), this);
+  play_->setObjectName("BtnPlay");
+  play_->setEnabled(deck_ && deck_->ready());
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
-  top->addWidget(title_, 1);
+  top->addWidget(title_);
+  top->addWidget(message_, 1);
+  top->addWidget(endType_);
+  top->addWidget(pitch_);
+  top->addWidget(pitchLabel_);
+  top->addLayout(levels);
+  top->addWidget(play_);
   top->addWidget(save_);
   layout->addLayout(top);
+
   globalLabel_ = new PictureLabel(this);
   globalLabel_->setObjectName("PictureGlobal");
   workingLabel_ = new PictureLabel(this);
   workingLabel_->setObjectName("PictureTravail");
+  zoom_ = new QScrollBar(Qt::Vertical, this);
+  zoom_->setObjectName("VScrollZoom");
+  zoom_->setToolTip(QString::fromUtf8("Zoom"));
+  scroll_ = new QScrollBar(Qt::Horizontal, this);
+  scroll_->setObjectName("HScrollESLateral");
   stripLabel_ = new PictureLabel(this);
   stripLabel_->setObjectName("PictureMP2");
-  stripLabel_->setMouseTracking(false);
-  for (QLabel* l : {static_cast<QLabel*>(globalLabel_), static_cast<QLabel*>(workingLabel_),
-                    static_cast<QLabel*>(stripLabel_)})
-    layout->addWidget(l);
-  grid_ = new QTableWidget(2, 15, this);
+  handlesLabel_ = new PictureLabel(this);
+  handlesLabel_->setObjectName("ImageMarqueur");
+  auto* views = new QGridLayout();
+  views->setSpacing(1);
+  views->addWidget(globalLabel_, 0, 0);
+  views->addWidget(workingLabel_, 1, 0);
+  views->addWidget(zoom_, 1, 1);
+  views->addWidget(scroll_, 2, 0);
+  views->addWidget(stripLabel_, 3, 0);
+  views->addWidget(handlesLabel_, 4, 0);
+  views->setColumnStretch(2, 1);
+  layout->addLayout(views);
+
+  grid_ = new QTableWidget(2, data::kGridColumns, this);
   grid_->setObjectName("fpSpreadPointeurs");
   grid_->setVerticalHeaderLabels({QString::fromUtf8("Valeur"), QString::fromUtf8("Modifié")});
   grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid_->setFixedHeight(112);  // the headers and both rows
+  grid_->verticalHeader()->setDefaultSectionSize(22);
+  grid_->setFixedHeight(2 * 22 + 28 + 18);  // header, both rows, scroll bar
   grid_->horizontalHeader()->setMinimumSectionSize(40);
+  grid_->horizontalHeader()->setDefaultSectionSize(78);
+  grid_->setContextMenuPolicy(Qt::CustomContextMenu);
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < data::kGridColumns; ++c) grid_->setItem(r, c, new QTableWidgetItem());
+  sendDevice_ = new QComboBox(grid_);
+  sendDevice_->setObjectName("ComboPeripherique");
+  const std::vector<std::string> devices = deck_ ? deck_->devices() : std::vector<std::string>{};
+  for (const auto& d : devices) sendDevice_->addItem(q(d));
+  grid_->setCellWidget(0, kSendColumn - 1, sendDevice_);
+  grid_->setColumnWidth(kSendColumn - 1, 150);
   layout->addWidget(grid_);
 
-  editor_.InitGeneralTableurPointeurs(true, {});
+  editor_.InitGeneralTableurPointeurs(true, devices);
+  if (deck_) deck_->attach(editor_, view_);
+  view_.auditionFrom = [this](int ms) {
+    if (!deck_) return;
+    deck_->Stop();
+    deck_->PlayRange(editor_.sound.soundFile, ms, 0);
+  };
 
+  // --- mouse on the views
   globalLabel_->pressed = [this](QMouseEvent* e) {
     view_.GlobalMouseDown(static_cast<int>(e->position().x()));
-    view_.GestionAffichageSpectre();
     refresh();
   };
+  workingLabel_->pressed = [this](QMouseEvent* e) {
+    view_.WorkingMouseDown(buttonOf(e), static_cast<int>(e->position().x()), modifiersOf(e));
+    if (e->button() == Qt::RightButton) workingMenu(e->globalPosition().toPoint());
+    refresh();
+  };
+  workingLabel_->moved = [this](QMouseEvent* e) {
+    view_.WorkingMouseMove(e->buttons().testFlag(Qt::LeftButton), static_cast<int>(e->position().x()));
+    refresh();
+  };
+  workingLabel_->released = [this](QMouseEvent*) {
+    view_.WorkingMouseUp();
+    refresh();
+  };
+  workingLabel_->wheeled = [this](QWheelEvent* e) { Zoom(e->angleDelta().y() > 0 ? 1 : -1); };
   stripLabel_->pressed = [this](QMouseEvent* e) {
+    setFocus();
     if (e->button() == Qt::RightButton) {
       stripMenu(e->globalPosition().toPoint());
       return;
@@ -98,14 +206,82 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     editor_.StripMouseUp();
     refresh();
   };
+  handlesLabel_->pressed = [this](QMouseEvent* e) { handlePressed(e); };
+  handlesLabel_->moved = [this](QMouseEvent* e) {
+    if (draggedHandle_ < 0) return;
+    editor_.HandleMove(draggedHandle_, static_cast<int>(e->position().x()));
+    refresh();
+  };
+  handlesLabel_->released = [this](QMouseEvent*) {
+    if (draggedHandle_ < 0) return;
+    draggedHandle_ = -1;
+    editor_.HandleRelease();
+    view_.EnergieAfficheLocal();
+    refresh();
+  };
+
+  // --- scroll and zoom bars
+  connect(scroll_, &QScrollBar::valueChanged, this, [this](int value) {
+    if (updating_) return;
+    view_.SetScroll(value);
+    refresh();
+  });
+  connect(zoom_, &QScrollBar::valueChanged, this, [this](int value) {
+    if (updating_) return;
+    view_.SetZoom(value);
+    refresh();
+  });
+
+  // --- the grid, its menu and the device combo
   connect(grid_, &QTableWidget::cellClicked, this, [this](int, int column) {
     editor_.GridClick(column + 1, 1);
     refresh();
   });
+  connect(grid_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    const int column = grid_->columnAt(at.x()) + 1;
+    if (column < 1) return;
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8("Restaurer le pointeur"), this, [this, column] {
+      editor_.GridRestore(column);
+      refresh();
+    });
+    menu.addAction(QString::fromUtf8("Effacer le pointeur"), this, [this, column] {
+      editor_.GridClear(column);
+      refresh();
+    });
+    menu.exec(grid_->viewport()->mapToGlobal(at));
+  });
+  connect(sendDevice_, qOverload<int>(&QComboBox::activated), this, [this](int device) {
+    editor_.GridComboCloseUp(device);
+    refresh();
+  });
+
+  // --- other controls
+  connect(endType_, qOverload<int>(&QComboBox::activated), this, [this](int item) {
+    editor_.ComboTypeDeFinClick(item);
+    refresh();
+  });
+  connect(pitch_, &QSlider::valueChanged, this, [this](int value) {
+    if (updating_) return;
+    editor_.SetPitchSlider(value);
+    refresh();
+  });
+  connect(play_, &QPushButton::clicked, this, [this] { PlayStop(); });
   connect(save_, &QPushButton::clicked, this, [this] {
     editor_.MnuFileSavePtxClick();
     refresh();
   });
+
+  // --- keys, while the focus is in the panel
+  const auto key = [this](QKeySequence sequence, void (EditorPanel::*action)()) {
+    auto* shortcut = new QShortcut(sequence, this);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this, action);
+  };
+  key(Qt::Key_Space, &EditorPanel::PlayStop);
+  key(Qt::Key_Home, &EditorPanel::GotoBegin);
+  key(Qt::Key_End, &EditorPanel::GotoEnd);
+  refresh();
 }
 
 void EditorPanel::stripMenu(const QPoint& at) {
@@ -120,25 +296,119 @@ void EditorPanel::stripMenu(const QPoint& at) {
   menu.exec(at);
 }
 
+void EditorPanel::workingMenu(const QPoint& at) {
+  QMenu menu(this);
+  menu.addAction(QString::fromUtf8("Marquer la sélection"), this, [this] {
+    editor_.MnuMarkSelectionClick(0);
+    if (onMarksChanged) onMarksChanged(editor_.statusMarks);
+    refresh();
+  });
+  menu.addAction(QString::fromUtf8("Afficher les marques"), this, [this] {
+    editor_.MnuMarkSelectionClick(1);
+    if (onMarksChanged) onMarksChanged(editor_.statusMarks);
+  });
+  menu.exec(at);
+}
+
+void EditorPanel::handlePressed(QMouseEvent* e) {
+  const editor::StripSelection& s = editor_.sound.selection;
+  draggedHandle_ = -1;
+  if (!s.marked || e->button() != Qt::LeftButton) return;
+  const double x = e->position().x();
+  const double toStart = std::fabs(x - s.x1), toEnd = std::fabs(x - s.x2);
+  if (std::min(toStart, toEnd) > kHandleHalf + 2) return;
+  draggedHandle_ = toStart < toEnd ? 0 : 1;
+}
+
+void EditorPanel::drawHandles() {
+  handles_.clear(kPanelGrey);
+  const editor::StripSelection& s = editor_.sound.selection;
+  if (!s.marked) return;
+  // Two small triangles pointing at the strip, start in blue, end in red.
+  const auto triangle = [this](float at, editor::Colour colour) {
+    const int centre = static_cast<int>(std::lround(at));
+    for (int dx = -kHandleHalf; dx <= kHandleHalf; ++dx) {
+      const int x = centre + dx;
+      if (x >= 0 && x < handles_.width()) handles_.verticalLine(x, std::abs(dx), handles_.height() - 1, colour);
+    }
+  };
+  triangle(s.x1, editor::Colour{0x2040C0});
+  triangle(s.x2, editor::Colour{0xC02020});
+}
+
 bool EditorPanel::load(const editor::SongSelection& song) {
   const bool loaded = editor_.InitSoundPtx(-1, false, "Frm_Main:SelectLigneMusMaster", song);
   refresh();
   return loaded;
 }
 
+void EditorPanel::PlayStop() {
+  if (!deck_) return;
+  deck_->PlayStop();
+  refresh();
+}
+
+void EditorPanel::GotoBegin() {
+  if (!deck_) return;
+  deck_->GotoBegin();
+  refresh();
+}
+
+void EditorPanel::GotoEnd() {
+  if (!deck_) return;
+  deck_->GotoEnd();
+  refresh();
+}
+
+void EditorPanel::Zoom(int steps) {
+  // Each wheel step halves or doubles the values per column.
+  int value = view_.VScrollZoom.value;
+  for (int i = 0; i < std::abs(steps); ++i) value = steps > 0 ? value / 2 : value * 2;
+  view_.SetZoom(std::max(1, value));
+  refresh();
+}
+
+void EditorPanel::TimerPtx() {
+  if (deck_ && deck_->TimerPtx()) refresh();
+}
+
 void EditorPanel::refresh() {
+  updating_ = true;
   title_->setText(q(editor_.codeLabel + "  " + editor_.titleLabel + "  " + editor_.durationLabel));
+  message_->setText(q(editor_.lastMessage));
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));
+  drawHandles();
+  handlesLabel_->setPixmap(QPixmap::fromImage(handles_.image()));
+
+  const editor::ScrollBar& h = view_.HScrollESLateral;
+  scroll_->setRange(h.min, std::max(h.min, h.max));
+  scroll_->setPageStep(std::max(1, h.largeChange));
+  scroll_->setValue(h.value);
+  const editor::ScrollBar& z = view_.VScrollZoom;
+  zoom_->setRange(z.min, std::max(z.min, z.max));
+  zoom_->setValue(z.value);
+
+  endType_->setCurrentIndex(std::clamp(editor_.ptx.endType, 0, 3));
+  pitch_->setValue(editor_.ptx.pitchSlider);
+  pitchLabel_->setText(q(editor_.pitchLabel));
+  const bool playing = deck_ && deck_->playing();
+  play_->setText(QString::fromUtf8(playing ? "Stop" : "Lecture"));
+  const auto meter = [](double db) { return std::clamp(static_cast<int>(db) - kMeterFloorDb, 0, -kMeterFloorDb); };
+  levelLeft_->setValue(deck_ ? meter(deck_->levelLeftDb) : 0);
+  levelRight_->setValue(deck_ ? meter(deck_->levelRightDb) : 0);
+
   const data::PointerGrid& g = editor_.ptx.grid;
   QStringList headers;
-  for (int c = 1; c <= 15; ++c) headers << q(g.cell(0, c));
+  for (int c = 1; c <= data::kGridColumns; ++c) headers << q(g.cell(0, c));
   grid_->setHorizontalHeaderLabels(headers);
-  for (int c = 1; c <= 15; ++c) {
-    grid_->setItem(0, c - 1, new QTableWidgetItem(q(g.cell(1, c))));
-    grid_->setItem(1, c - 1, new QTableWidgetItem(q(g.cell(3, c))));
+  for (int c = 1; c <= data::kGridColumns; ++c) {
+    if (c != kSendColumn) grid_->item(0, c - 1)->setText(q(g.cell(1, c)));
+    grid_->item(1, c - 1)->setText(q(g.cell(3, c)));
   }
+  if (g.sendDevice >= 0 && g.sendDevice < sendDevice_->count()) sendDevice_->setCurrentIndex(g.sendDevice);
+  updating_ = false;
 }
 
 }  // namespace sono::ui

@@ -1,14 +1,22 @@
-// The editor panel of the main window: the global and working views, the
-// pointer strip, the pointer grid and the store button. It shows the editor
-// model's canvases and grid, and turns mouse and menu events into the
-// model's calls.
+// The editor panel of the main window: the global view, the working view
+// with its scroll bar (HScrollESLateral) and zoom bar (VScrollZoom), the
+// pointer strip with its selection handles and context menu, the pointer
+// grid with the Send device combo, the end-type combo, the pitch slider, the
+// level display, the play button and the store button. It shows the editor
+// model's canvases and grid and turns mouse, wheel, key and menu events into
+// the model's and the audition deck's calls.
 #pragma once
+#include <QComboBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
 #include <QTableWidget>
 #include <QWidget>
 #include <functional>
 
+#include "editor/audition_deck.h"
 #include "editor/duration_meter.h"
 #include "editor/envelope.h"
 #include "editor/pointer_editor.h"
@@ -16,46 +24,83 @@
 
 namespace sono::ui {
 
-// A picture that reports its mouse events.
+// A picture that reports its mouse and wheel events.
 class PictureLabel : public QLabel {
  public:
   using QLabel::QLabel;
   std::function<void(QMouseEvent*)> pressed, moved, released;
+  std::function<void(QWheelEvent*)> wheeled;
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
 };
 
 class EditorPanel : public QWidget {
  public:
-  static constexpr int kWidth = 1200;
-  EditorPanel(data::Library& lib, data::DurationStatistics& stats, TraceLogger& log,
-              const SiteConfig& config, QWidget* parent = nullptr);
+  // Width of the views in pixels: the panel fits beside the category tree
+  // in a 1366-pixel-wide window.
+  static constexpr int kWidth = 1080;
+  EditorPanel(data::Library& lib, data::DurationStatistics& stats, TraceLogger& log, const SiteConfig& config,
+              editor::AuditionDeck* deck, QWidget* parent = nullptr);
   // A song row was selected: the editor loads it (false when the user kept
   // the previous sound).
   bool load(const editor::SongSelection& song);
   // Shows what the model holds now.
   void refresh();
+  // The 100 ms follow-up of the audition: the play head and the meter.
+  void TimerPtx();
+  // Keys: Space plays or stops, Home and End go to the start and the end.
+  void PlayStop();
+  void GotoBegin();
+  void GotoEnd();
+  // Wheel on the working view: a positive step zooms in.
+  void Zoom(int steps);
+  // The marks changed (for the status bar).
+  std::function<void(const std::string& marks)> onMarksChanged;
 
   editor::PointerEditor& editor() { return editor_; }
+  editor::WaveformView& view() { return view_; }
   QTableWidget* pointerGrid() const { return grid_; }
   PictureLabel* strip() const { return stripLabel_; }
+  PictureLabel* working() const { return workingLabel_; }
+  QScrollBar* scroll() const { return scroll_; }
+  QScrollBar* zoom() const { return zoom_; }
+  QLabel* message() const { return message_; }
+  QPushButton* playButton() const { return play_; }
 
  private:
   void stripMenu(const QPoint& at);
-  ImageCanvas global_, working_, strip_, corrected_;
+  void workingMenu(const QPoint& at);
+  void drawHandles();
+  void handlePressed(QMouseEvent* e);
+  ImageCanvas global_, working_, strip_, corrected_, handles_;
   editor::WaveformView view_;
   editor::MpegScanDurationMeter meter_;
   editor::EnvelopeReader envelopes_;
+  editor::AuditionDeck* deck_;
   editor::PointerEditor editor_;
   QLabel* title_;
+  QLabel* message_;
+  QComboBox* endType_;
+  QSlider* pitch_;
+  QLabel* pitchLabel_;
+  QProgressBar* levelLeft_;
+  QProgressBar* levelRight_;
+  QPushButton* play_;
   PictureLabel* globalLabel_;
   PictureLabel* workingLabel_;
+  QScrollBar* scroll_;
+  QScrollBar* zoom_;
   PictureLabel* stripLabel_;
+  PictureLabel* handlesLabel_;
   QTableWidget* grid_;
+  QComboBox* sendDevice_;
   QPushButton* save_;
+  int draggedHandle_ = -1;
+  bool updating_ = false;  // refresh() sets widgets: their signals are not user actions
 };
 
 }  // namespace sono::ui

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -71,7 +72,17 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   tabs_->addTab(incidents_, QString::fromUtf8("Incidents"));
 
   status_ = new QLabel(this);
+  status_->setObjectName("StatusMorceaux");
   statusBar()->addWidget(status_);
+  marks_ = new QLabel(this);
+  marks_->setObjectName("StatusMarqueurs");
+  marks_->setToolTip(QString::fromUtf8("Marqueurs"));
+  statusBar()->addPermanentWidget(marks_);
+  auto* space = new QShortcut(Qt::Key_Space, grid_);
+  space->setContext(Qt::WidgetShortcut);
+  connect(space, &QShortcut::activated, this, [this] {
+    if (onPlayStopKey) onPlayStopKey();
+  });
 
   connect(button_, &QPushButton::clicked, this, [this] { RechercheDansLaBase(); });
   connect(text_, &QLineEdit::returnPressed, this, [this] {
@@ -138,6 +149,8 @@ void MainWindow::RechercheDansLaBase() {
   status_->setText(QString::fromUtf8("%1 morceau(x)").arg(tab_.grid().size()));
   refreshIncidents();
 }
+
+void MainWindow::showMarks(const std::string& marks) { marks_->setText(q(marks)); }
 
 void MainWindow::refreshIncidents() {
   const auto& lines = app_.log().incidents();

@@ -36,6 +36,12 @@ class MainWindow : public QMainWindow {
   std::function<void(const std::string& code)> onSongSelected;
   // Moves new incidents of the log into the "Incidents" tab (TimerMain).
   void refreshIncidents();
+  // Space in the song grid plays or stops the sound in the editor.
+  std::function<void()> onPlayStopKey;
+  // The two marks of the editor, on the status bar.
+  void showMarks(const std::string& marks);
+  QLabel* marks() const { return marks_; }
+  QLabel* status() const { return status_; }
 
   QTableView* grid() const { return grid_; }
   QLineEdit* searchText() const { return text_; }
@@ -66,6 +72,7 @@ class MainWindow : public QMainWindow {
   QSplitter* gridAndEditor_;
   QListWidget* incidents_;
   QLabel* status_;
+  QLabel* marks_;
   size_t incidentsShown_ = 0;
 };
 

@@ -8,16 +8,22 @@
 namespace sono::ui {
 
 Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Desktop& desktop,
-                         const ConfigEnvironment& environment, LogHeaderInfo header)
+                         const ConfigEnvironment& environment, LogHeaderInfo header,
+                         const audio::EngineOptions& audio)
     : scheduler(clock),
       app(AppPorts{prompt, events, clock, scheduler, desktop}, environment, std::move(header)),
       layer(app.config(), app.log(), prompt, clock),
       lib({layer, app.config(), app.log(), prompt, events, clock}),
       stats(lib),
       tab(lib, stats),
+      deck(app.log(), clock, audio),
       window(app, lib, tab),
-      editorPanel(new EditorPanel(lib, stats, app.log(), app.config())) {
+      editorPanel(new EditorPanel(lib, stats, app.log(), app.config(), &deck)) {
   window.setEditorPanel(editorPanel);
+  window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
+  editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
+  // The audition's follow-up: play head, meter, end of play.
+  scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   window.onSongSelected = [this](const std::string& code) {
     if (auto song = editor::SelectionForSong(lib, tab.station, code)) editorPanel->load(*song);
   };

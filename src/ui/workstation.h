@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "audio/engine/engine.h"
 #include "core/app.h"
 #include "core/scheduler.h"
 #include "data/library.h"
@@ -19,8 +20,11 @@ namespace sono::ui {
 
 class Workstation {
  public:
+  // `audio`: the outputs the editor's audition may use (the machine's cards
+  // and the virtual device by default).
   Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Desktop& desktop,
-              const ConfigEnvironment& environment, LogHeaderInfo header);
+              const ConfigEnvironment& environment, LogHeaderInfo header,
+              const audio::EngineOptions& audio = {});
   // Component check, start-up, window shown at its stored place and size;
   // false when the program must end.
   bool start(const std::string& commandLine = {});
@@ -34,6 +38,7 @@ class Workstation {
   data::Library lib;
   data::DurationStatistics stats;
   data::MusicTab tab;
+  editor::AuditionDeck deck;
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window
 };

@@ -278,8 +278,8 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   std::filesystem::remove(otherFile);
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile, 30000)));
   EXPECT_EQ(ed().envelopeCount, 0);
-  EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
-  EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
+  EXPECT_EQ(ed().lastMessage, "Fichier son non trouvé: " + otherFile);
+  EXPECT_TRUE(prompt.shown.empty());  // shown in the pane, no box per row
   EXPECT_EQ(ed().ptx.position[data::kIntro], 5000);
   // Beyond the 30 s the database knows: pulled back by the load rules.
   EXPECT_EQ(ed().ptx.position[data::kFadeOut], 30000 - 1000 - 96);
@@ -289,7 +289,11 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile, 30000)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
+  EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
   EXPECT_EQ(ed().ptx.grid.cell(2, 3), "5000");
+  // A readable sound clears the message.
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().lastMessage, "");
 }
 
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
