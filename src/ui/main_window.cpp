@@ -141,7 +141,13 @@ void MainWindow::readControls() {
 }
 
 void MainWindow::RechercheDansLaBase() {
-  if (!tab_.searching()) readControls();
+  if (tab_.searching()) {
+    // "Stopper" pressed while the search pumps events: the question and the
+    // stop request; the running search shows its rows when it ends.
+    tab_.RechercheDansLaBase();
+    return;
+  }
+  readControls();
   button_->setText(QString::fromUtf8("Stopper"));
   tab_.RechercheDansLaBase();
   button_->setText(q(tab_.caption()));

@@ -22,8 +22,6 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   window.setEditorPanel(editorPanel);
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
-  // The audition's follow-up: play head, meter, end of play.
-  scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   window.onSongSelected = [this](const std::string& code) {
     if (auto song = editor::SelectionForSong(lib, tab.station, code)) editorPanel->load(*song);
   };
@@ -50,6 +48,9 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
 
 bool Workstation::start(const std::string& commandLine) {
   if (!app.Form_Initialize() || !app.Form_Load(commandLine)) return false;
+  // The audition's follow-up (play head, meter, end of play) on the companion
+  // timer the start-up created without work.
+  scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
   const MainWindowModel& geometry = app.window();
@@ -58,6 +59,7 @@ bool Workstation::start(const std::string& commandLine) {
   window.move(geometry.left, geometry.top);
   if (geometry.windowState == 2) window.showMaximized();
   else window.show();
+  window.activateWindow();  // the editor's keys work from the first click
   return true;
 }
 

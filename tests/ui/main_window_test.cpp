@@ -1,67 +1,13 @@
 // The main window on a generated site, driven as a librarian would: start,
 // browse, type a search, pick a category, close with and without answering Yes.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QTest>
 
-#include "../core/test_support.h"
-#include "core/demo_site.h"
-#include "core/manual_ports.h"
-#include "data/demo_library.h"
-#include "demo/demo_sounds.h"
-#include "ui/qt_ports.h"
-#include "ui/workstation.h"
+#include "workstation_fixture.h"
 
 namespace sono::ui {
 
 namespace {
-int argc = 1;
-char arg0[] = "ui_tests";
-char* argv[] = {arg0, nullptr};
-
-class MainWindowTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
-  MainWindowTest() {
-    std::string error;
-    EXPECT_TRUE(CreateDemoSite(dir.path(), error)) << error;
-    ConfigEnvironment env;
-    env.programFolder = dir.path();
-    env.computerName = "poste";
-    env.version = "1.2.3";
-    ws = std::make_unique<Workstation>(prompt, events, clock, desktop, env, LogHeaderInfo{});
-    // The demo library, written before the program opens its files.
-    SiteConfig& config = ws->app.config();
-    config.InitGeneralPath(true);
-    config.InitGeneralSite();  // the data folder (its database question is answered No)
-    for (int file : {0, 20, 21, 22, 26, 29, 31, 48})
-      for (int station : {1, 2})
-        ws->layer.CreationStructureVide(ws->layer.NomFichierBTR(0, file, station), file);
-    ws->layer.PervasiveOuvertureFichiers(0, 1, 2);
-    data::DemoLibraryOptions demo;
-    demo.songs = 150;
-    demo.withPointers = false;
-    data::BuildDemoLibrary(ws->lib, demo);
-    demo::AddDemoSounds(ws->lib, 2, 5);  // the first music song and the first jingle get sounds
-    ws->layer.PervasiveFermetureFichiers(0, 1, 2);
-    prompt.shown.clear();
-  }
-  int rows() const { return ws->window.grid()->model()->rowCount(); }
-  QString cell(int row, int column) const {
-    return ws->window.grid()->model()->index(row, column).data().toString();
-  }
-
-  sono::test::TempDir dir;
-  ManualClock clock;
-  ScriptedPrompt prompt;
-  QtEventLoop events;
-  RecordingDesktop desktop;
-  std::unique_ptr<Workstation> ws;
-};
+class MainWindowTest : public test::WorkstationFixture {};
 }  // namespace
 
 TEST_F(MainWindowTest, StartsBrowsesSearchesAndFiltersByCategory) {

@@ -1,0 +1,305 @@
+// The editor panel driven with the mouse and the keyboard as a librarian
+// would: a pointer dragged on the strip, stored and found again after a
+// restart; closing with pointers not stored; the audition keys; zoom and
+// scroll; a song without its sound; a site without its database; a long
+// search stopped from the window.
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <set>
+
+#include "data/ptx.h"
+#include "data/songs.h"
+#include "workstation_fixture.h"
+
+namespace sono::ui {
+
+namespace {
+
+class EditorGuiTest : public test::WorkstationFixture {
+ protected:
+  // Picks `text` in the next popup menu as soon as it opens.
+  static void PickInNextMenu(const QString& text) {
+    QTimer::singleShot(0, [text] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr) << "no menu opened";
+      bool found = false;
+      for (QAction* action : menu->actions())
+        if (action->text() == text) {
+          action->trigger();
+          found = true;
+          break;
+        }
+      menu->close();
+      EXPECT_TRUE(found) << text.toStdString();
+    });
+  }
+  EditorPanel& panel() { return *ws->editorPanel; }
+  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
+  // The first music song has its sound.
+  void LoadFirstSong() {
+    ASSERT_TRUE(ws->start());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));  // keys reach an active window only
+    SearchCode("00000001");
+    ASSERT_EQ(rows(), 1);
+    ws->window.grid()->selectRow(0);
+    ASSERT_EQ(ed().sound.code, "00000001");
+    ASSERT_GT(ed().envelopeCount, 0);
+  }
+  // Wall time passes with the program's timers running.
+  void Run(int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      clock.advance(20);
+      ws->tick();
+    }
+  }
+  void DragOnStrip(int fromX, int toX) {
+    PictureLabel* strip = panel().strip();
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(fromX, 8));
+    QTest::mouseMove(strip, QPoint(toX, 8));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(toX, 8));
+  }
+};
+
+class LongSearchTest : public test::WorkstationFixture {
+ protected:
+  LongSearchTest() : WorkstationFixture(3000) {}
+};
+
+}  // namespace
+
+TEST_F(EditorGuiTest, PointerDraggedOnTheStripIsStoredAndFoundAfterARestart) {
+  LoadFirstSong();
+  const int duration = ed().soundLength();
+  // A selection dragged from a fifth to two fifths of the strip becomes the intro.
+  DragOnStrip(EditorPanel::kWidth / 5, 2 * EditorPanel::kWidth / 5);
+  const editor::StripSelection& sel = ed().sound.selection;
+  EXPECT_NEAR(sel.startMs, duration / 5, duration / EditorPanel::kWidth + 1);
+  EXPECT_NEAR(sel.endMs, 2 * duration / 5, duration / EditorPanel::kWidth + 1);
+  // Its end handle is pulled back a tenth of the strip.
+  PictureLabel* handles = panel().findChild<PictureLabel*>("ImageMarqueur");
+  ASSERT_NE(handles, nullptr);
+  const int endX = static_cast<int>(sel.x2);
+  QTest::mousePress(handles, Qt::LeftButton, {}, QPoint(endX, 4));
+  QTest::mouseMove(handles, QPoint(endX - EditorPanel::kWidth / 10, 4));
+  QTest::mouseRelease(handles, Qt::LeftButton, {}, QPoint(endX - EditorPanel::kWidth / 10, 4));
+  EXPECT_NEAR(sel.endMs, 3 * duration / 10, duration / EditorPanel::kWidth + 1);
+
+  PickInNextMenu("Hook");
+  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(static_cast<int>(sel.x1), 8));
+  const long long hookAt = ed().ptx.position[data::kHook], hookLength = ed().ptx.second[data::kHook];
+  EXPECT_NEAR(hookAt, duration / 5, duration / EditorPanel::kWidth + 1);
+  EXPECT_NEAR(hookLength, duration / 10, 2 * (duration / EditorPanel::kWidth + 1));
+  QTableWidget* grid = panel().pointerGrid();
+  EXPECT_EQ(grid->item(1, 6)->text(), "O");  // the hook's changed mark
+  EXPECT_TRUE(ed().anyMarked());
+
+  QTest::mouseClick(panel().findChild<QPushButton*>("SftButtonSavePTX"), Qt::LeftButton);
+  EXPECT_FALSE(ed().anyMarked());
+  EXPECT_EQ(grid->item(1, 6)->text(), "");
+  const QString shown = grid->item(0, 6)->text();
+
+  Restart();
+  SearchCode("00000001");
+  ASSERT_EQ(rows(), 1);
+  ws->window.grid()->selectRow(0);
+  EXPECT_EQ(ed().ptx.position[data::kHook], hookAt);
+  EXPECT_EQ(ed().ptx.second[data::kHook], hookLength);
+  EXPECT_EQ(panel().pointerGrid()->item(0, 6)->text(), shown);
+  EXPECT_FALSE(ed().anyMarked());
+}
+
+TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
+  LoadFirstSong();
+  DragOnStrip(100, 300);
+  PickInNextMenu("Fade In");
+  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+  ASSERT_TRUE(ed().anyMarked());
+  const long long fadeIn = ed().ptx.position[data::kFadeIn];
+
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_EQ(prompt.shown.back().text,
+            "Données modifiées et non enregistrées:\n  - Pointeurs\n\nVoulez-vous quitter le programme quand même ?");
+  EXPECT_EQ(prompt.shown.back().buttons, Buttons::YesNoCancel);
+  prompt.answers = {Answer::No};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_TRUE(ws->window.isVisible());
+  EXPECT_FALSE(ws->app.ended());
+  // Nothing was lost: the change is still there and can be stored.
+  EXPECT_TRUE(ed().anyMarked());
+  EXPECT_EQ(ed().ptx.position[data::kFadeIn], fadeIn);
+  EXPECT_TRUE(ed().MnuFileSavePtxClick());
+  prompt.answers = {Answer::Yes};
+  EXPECT_TRUE(ws->window.close());
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
+  EXPECT_TRUE(ws->app.ended());
+}
+
+TEST_F(EditorGuiTest, SpacePlaysAndStopsHomeAndEndMoveThePlayHead) {
+  LoadFirstSong();
+  panel().setFocus();
+  DragOnStrip(200, 400);
+  QTest::keyClick(&panel(), Qt::Key_Space);
+  ASSERT_TRUE(ws->deck.playing());
+  EXPECT_EQ(panel().playButton()->text(), "Stop");
+  const int start = ed().sound.selection.startMs;
+  Run(500);  // five ticks of TimerPtx
+  EXPECT_NEAR(ws->deck.headMs(), start + 500, 120);
+  EXPECT_TRUE(panel().view().globalHeadShown);
+  QTest::keyClick(&panel(), Qt::Key_Space);
+  EXPECT_FALSE(ws->deck.playing());
+  EXPECT_EQ(panel().playButton()->text(), "Lecture");
+
+  QTest::keyClick(&panel(), Qt::Key_End);
+  EXPECT_EQ(ed().playPosition, ed().soundLength());
+  QTest::keyClick(&panel(), Qt::Key_Home);
+  EXPECT_EQ(ed().playPosition, 0);
+  EXPECT_EQ(panel().view().XTeteGlobal, 0);
+
+  // Space in the song grid plays the loaded sound too.
+  ws->window.grid()->setFocus();
+  QTest::keyClick(ws->window.grid(), Qt::Key_Space);
+  EXPECT_TRUE(ws->deck.playing());
+  Run(ed().soundLength() + 500);  // to the end of the sound
+  EXPECT_FALSE(ws->deck.playing());
+  EXPECT_FALSE(panel().view().globalHeadShown);
+}
+
+TEST_F(EditorGuiTest, WheelZoomsAndTheScrollBarMovesTheWorkingView) {
+  // A song of two and a half minutes.
+  std::string error;
+  ASSERT_TRUE(demo::WriteDemoSound(data::SoundFilePath(ws->lib, 1, "00000001"), 150, false, 3, error)) << error;
+  LoadFirstSong();
+  editor::WaveformView& view = panel().view();
+  // A sound loads at one envelope value per column; a minutes-long sound
+  // needs several zoom steps to show whole.
+  ASSERT_EQ(view.VScrollZoom.value, 1);
+  ASSERT_GT(view.VScrollZoom.max, 4);
+  const QPoint centre(EditorPanel::kWidth / 2, 20);
+  const auto wheel = [&](int delta) {
+    QWheelEvent event(centre, panel().working()->mapToGlobal(centre), {}, QPoint(0, delta), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(panel().working(), &event);
+  };
+  wheel(-120);  // away from the user: zoom out
+  wheel(-120);
+  EXPECT_EQ(view.VScrollZoom.value, 4);
+  EXPECT_EQ(view.Pas, 4);
+  EXPECT_EQ(panel().zoom()->value(), 4);
+  wheel(120);
+  EXPECT_EQ(view.VScrollZoom.value, 2);
+  for (int i = 0; i < 30; ++i) wheel(-120);
+  EXPECT_EQ(view.VScrollZoom.value, view.VScrollZoom.max);  // held at the whole sound
+  for (int i = 0; i < 30; ++i) wheel(120);
+  EXPECT_EQ(view.VScrollZoom.value, 1);
+
+  // The scroll bar moves the working view along the sound.
+  const int firstBefore = view.PremiereValeur;
+  panel().scroll()->setValue(panel().scroll()->maximum() / 2);
+  EXPECT_GT(view.PremiereValeur, firstBefore);
+  EXPECT_EQ(view.HScrollESLateral.value, panel().scroll()->maximum() / 2);
+  // The zoom bar itself zooms too.
+  panel().zoom()->setValue(3);
+  EXPECT_EQ(view.Pas, 3);
+}
+
+TEST_F(EditorGuiTest, MarksOfTheWorkingSelectionShowOnTheStatusBar) {
+  LoadFirstSong();
+  PictureLabel* working = panel().working();
+  QTest::mousePress(working, Qt::LeftButton, {}, QPoint(100, 30));
+  QTest::mouseMove(working, QPoint(400, 30));
+  QTest::mouseRelease(working, Qt::LeftButton, {}, QPoint(400, 30));
+  const editor::Zone capture = panel().view().zone(editor::kCaptureZone);
+  ASSERT_TRUE(capture.marked);
+  PickInNextMenu("Marquer la sélection");
+  QTest::mousePress(working, Qt::RightButton, {}, QPoint(200, 30));
+  EXPECT_EQ(ed().marks[0], static_cast<int>(capture.t1));
+  EXPECT_EQ(ws->window.marks()->text().toStdString(),
+            Tps2MinSecMil(static_cast<int>(capture.t1)) + " / " + Tps2MinSecMil(static_cast<int>(capture.t2)));
+}
+
+TEST_F(EditorGuiTest, SongWithoutItsSoundShowsItsRowAndAnEmptyEditorWithTheMessage) {
+  ASSERT_TRUE(ws->start());
+  SearchCode("00000003");
+  ASSERT_EQ(rows(), 1);  // the row is there
+  prompt.shown.clear();
+  ws->window.grid()->selectRow(0);
+  EXPECT_EQ(ed().sound.code, "00000003");
+  EXPECT_EQ(ed().envelopeCount, 0);
+  const std::string file = data::SoundFilePath(ws->lib, 1, "00000003");
+  EXPECT_EQ(panel().message()->text().toStdString(), "Fichier son non trouvé: " + file);
+  EXPECT_TRUE(prompt.shown.empty());  // no box stops the browsing
+  // The views are blank: no envelope colour anywhere in the working view.
+  const QImage image = panel().working()->pixmap().toImage();
+  for (int x = 0; x < image.width(); x += 7) ASSERT_EQ(image.pixel(x, image.height() / 2), image.pixel(0, 0));
+  // Space plays nothing.
+  QTest::keyClick(&panel(), Qt::Key_Space);
+  EXPECT_FALSE(ws->deck.playing());
+  // The next song with its sound clears the message.
+  SearchCode("00000001");
+  ws->window.grid()->selectRow(0);
+  EXPECT_EQ(panel().message()->text(), "");
+}
+
+TEST_F(EditorGuiTest, SiteWithoutItsDatabaseFolderAsksAndStartsWithAnEmptyGrid) {
+  const std::string data = ws->app.config().current().dataFolder;
+  ASSERT_FALSE(data.empty());
+  std::filesystem::remove_all(data);
+  ws = Open();
+  prompt.answers = {Answer::No};
+  ASSERT_TRUE(ws->start());
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown.front().text.rfind("Impossible de trouver la base de données pour la base: ", 0), 0u)
+      << prompt.shown.front().text;
+  EXPECT_EQ(prompt.shown.front().icon, Icon::Question);
+  ws->window.RechercheDansLaBase();
+  EXPECT_EQ(rows(), 0);
+  // After the question, only the files found closed are reported, each once:
+  // no box per row.
+  std::set<std::string> reported;
+  for (size_t i = 1; i < prompt.shown.size(); ++i) {
+    const std::string& text = prompt.shown[i].text;
+    EXPECT_NE(text.find(" non ouvert"), std::string::npos) << text;
+    EXPECT_TRUE(reported.insert(text.substr(0, text.find(" non ouvert"))).second) << text;
+  }
+  EXPECT_LE(reported.size(), 3u);
+  EXPECT_TRUE(ws->window.isVisible());
+  EXPECT_EQ(ws->window.searchButton()->text(), "Afficher");
+}
+
+TEST_F(LongSearchTest, TheWindowAnswersDuringASearchAndStopperStopsIt) {
+  ASSERT_TRUE(ws->start());
+  ws->window.kinds()->setCurrentIndex(1);
+  ws->window.RechercheDansLaBase();
+  const int all = rows();
+  ASSERT_GT(all, 2000);
+
+  // While the search runs, the window handles its events: the button says
+  // "Stopper", and pressing it asks before stopping.
+  QString captionDuringSearch;
+  int timerRuns = 0;
+  QTimer::singleShot(0, [&] {
+    ++timerRuns;
+    captionDuringSearch = ws->window.searchButton()->text();
+    prompt.answers = {Answer::Yes};
+    QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  });
+  ws->window.RechercheDansLaBase();
+  EXPECT_EQ(timerRuns, 1);
+  EXPECT_EQ(captionDuringSearch, "Stopper");
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous stopper la recherche ?");
+  EXPECT_LT(rows(), all);  // stopped early; the rows found so far stay
+  EXPECT_EQ(ws->window.searchButton()->text(), "Afficher");
+
+  // Answering No lets the search run to its end.
+  QTimer::singleShot(0, [&] {
+    prompt.answers = {Answer::No};
+    QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  });
+  ws->window.RechercheDansLaBase();
+  EXPECT_EQ(rows(), all);
+}
+
+}  // namespace sono::ui

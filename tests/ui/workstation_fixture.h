@@ -1,0 +1,89 @@
+// A workstation on a generated site for the GUI tests: the demo library of
+// two stations, the first music song and the first jingle with their sounds,
+// scripted answers to every question, a manual clock, the virtual audio
+// device only.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <memory>
+
+#include "../core/test_support.h"
+#include "core/demo_site.h"
+#include "core/manual_ports.h"
+#include "data/demo_library.h"
+#include "demo/demo_sounds.h"
+#include "ui/qt_ports.h"
+#include "ui/workstation.h"
+
+namespace sono::ui::test {
+
+class WorkstationFixture : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char arg0[] = "ui_tests";
+    static char* argv[] = {arg0, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  explicit WorkstationFixture(int songs = 150) {
+    std::string error;
+    EXPECT_TRUE(CreateDemoSite(dir.path(), error)) << error;
+    ws = Open();
+    // The demo library, written before the program opens its files.
+    SiteConfig& config = ws->app.config();
+    config.InitGeneralPath(true);
+    config.InitGeneralSite();
+    for (int file : {0, 20, 21, 22, 26, 29, 31, 48})
+      for (int station : {1, 2})
+        ws->layer.CreationStructureVide(ws->layer.NomFichierBTR(0, file, station), file);
+    ws->layer.PervasiveOuvertureFichiers(0, 1, 2);
+    data::DemoLibraryOptions demo;
+    demo.songs = songs;
+    demo.withPointers = false;
+    data::BuildDemoLibrary(ws->lib, demo);
+    demo::AddDemoSounds(ws->lib, 2, 5);  // the first music song and the first jingle get sounds
+    ws->layer.PervasiveFermetureFichiers(0, 1, 2);
+    prompt.shown.clear();
+  }
+  ConfigEnvironment environment() const {
+    ConfigEnvironment env;
+    env.programFolder = dir.path();
+    env.computerName = "poste";
+    env.version = "1.2.3";
+    return env;
+  }
+  std::unique_ptr<Workstation> Open() {
+    audio::EngineOptions audio;
+    audio.useAlsaCards = false;
+    return std::make_unique<Workstation>(prompt, events, clock, desktop, environment(), LogHeaderInfo{}, audio);
+  }
+  // The program closed through its unload sequence and started again.
+  void Restart() {
+    if (!ws->app.ended()) ws->app.Form_Unload();
+    ws.reset();
+    ws = Open();
+    ASSERT_TRUE(ws->start());
+  }
+  int rows() const { return ws->window.grid()->model()->rowCount(); }
+  QString cell(int row, int column) const {
+    return ws->window.grid()->model()->index(row, column).data().toString();
+  }
+  // A search by code, as typed in the search box.
+  void SearchCode(const std::string& code) {
+    ws->window.kinds()->setCurrentIndex(0);
+    ws->window.searchMode()->setCurrentText("Code");
+    ws->window.searchText()->setText(QString::fromStdString(code));
+    ws->window.RechercheDansLaBase();
+  }
+
+  sono::test::TempDir dir;
+  ManualClock clock;
+  ScriptedPrompt prompt;
+  QtEventLoop events;
+  RecordingDesktop desktop;
+  std::unique_ptr<Workstation> ws;
+};
+
+}  // namespace sono::ui::test
