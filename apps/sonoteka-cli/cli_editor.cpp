@@ -208,7 +208,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   EnvelopeReader envelopes(session.app.log(), meter, LoadEnvelopeSettings(session.app.config()));
   PointerEditor editor({lib, stats, meter, envelopes, view, working, strip, corrected, nullptr});
   editor.InitGeneralTableurPointeurs(true, {});
-  if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile})) return 1;
+  if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.sound.duration);
   PrintGrid(editor.ptx.grid);
 

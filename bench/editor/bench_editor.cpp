@@ -121,8 +121,8 @@ int main() {
   EnvelopeReader envelopes(log, meter);
   PointerEditor editor({lib, stats, meter, envelopes, view, working, strip, corrected, nullptr});
   editor.InitGeneralTableurPointeurs(true, {"Sortie 1", "Sortie 2"});
-  const SongSelection selection{code, 1, known, sound};
-  const SongSelection none{"", 1, 0, ""};
+  const SongSelection selection{code, 1, known, sound, {}, {}};
+  const SongSelection none{"", 1, 0, "", {}, {}};
   const std::string gpx = GpxPathFor(sound);
 
   // Each run selects the song after another (blank) selection, as a click

@@ -112,12 +112,14 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
     sound.soundFile = song.soundFile;
     sound.envelopeFile = envelopeNameOf(song.soundFile);
     codeLabel = Trim(song.code);
+    AfficherTitreSelectionneDansPointeur(song.title, song.artists);
   }
   // The song's end type first: the duration write-back carries it.
   suppressEndTypeClick = true;
   ptx.endType = readEndType(sound.code);
   suppressEndTypeClick = false;
   measureAndCheckDuration(updateDuration);
+  durationLabel = Tps2MinSecCen(soundLength());
   if (audition_) audition_->Stop();
   ptx.Load(sound.station, sound.code, soundLength());
   ptx.pointersChanged = false;

@@ -53,6 +53,9 @@ struct SongSelection {
   int station = 1;
   int durationMs = 0;  // as the database knows it
   std::string soundFile;
+  // For the editor's caption: the title and the artists' names (UTF-8).
+  std::string title;
+  std::vector<std::pair<int, std::string>> artists;
 };
 
 struct ChangeFlags {

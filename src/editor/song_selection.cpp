@@ -1,6 +1,7 @@
 #include "editor/song_selection.h"
 
 #include "core/text.h"
+#include "data/fields.h"
 #include "data/records.h"
 #include "data/songs.h"
 
@@ -15,11 +16,17 @@ std::optional<SongSelection> SelectionForSong(data::Library& lib, int station,
   if (lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "Frm_Main:SelectLigneMusMaster",
                        quiet) != 0)
     return std::nullopt;
+  const std::string record = lib.db().record(data::kSongs);
   SongSelection s;
   s.code = code;
   s.station = station;
-  s.durationMs = static_cast<int>(data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000);
+  s.durationMs = static_cast<int>(data::song::DurationSeconds(record) * 1000);
   s.soundFile = data::SoundFilePath(lib, station, code);
+  s.title = data::GetText(record, data::song::kTitle);
+  for (const auto field : {data::song::kArtist1, data::song::kArtist2}) {
+    const std::string name = lib.LibArtiste(station, data::GetRaw(record, field));
+    if (!name.empty()) s.artists.push_back({s.artists.empty() ? 0 : 1, name});
+  }
   return s;
 }
 

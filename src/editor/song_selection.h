@@ -1,5 +1,6 @@
 // What a song row of the grid hands to the editor (SelectLigneMusMaster's
-// part): the code, the duration the database knows and the sound file.
+// part): the code, the duration the database knows, the sound file, and the
+// title and artists for the editor's caption.
 #pragma once
 #include <optional>
 #include <string>

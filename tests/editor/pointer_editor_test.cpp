@@ -73,7 +73,7 @@ class PointerEditorTest : public data::test::LibraryFixture {
   }
   PointerEditor& ed() { return window->editor; }
   SongSelection Selection(const std::string& code, const std::string& file, int known = -1) {
-    return {code, 1, known < 0 ? duration : known, file};
+    return {code, 1, known < 0 ? duration : known, file, {}, {}};
   }
   void Select(int fromMs, int toMs) {
     ed().StripMouseDown(MouseButton::Left, fromMs, {});
@@ -410,9 +410,9 @@ TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
 }
 
 TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"LIN00001", 1, 5000, soundFile}));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"LIN00001", 1, 5000, soundFile, {}, {}}));
   EXPECT_FALSE(ed().option6Enabled);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"lin00001", 1, 5000, soundFile}));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"lin00001", 1, 5000, soundFile, {}, {}}));
   EXPECT_TRUE(ed().option6Enabled);
 
   ed().AfficherTitreSelectionneDansPointeur("Titre", {{0, "Artiste"}, {1, "Autre"}, {2, "Trio"}}, true,

@@ -53,6 +53,11 @@ TEST_F(MainWindowTest, SelectingASongLoadsItsWaveformAndPointers) {
   const editor::PointerEditor& ed = ws->editorPanel->editor();
   EXPECT_EQ(ed.sound.code, "00000001");
   EXPECT_GT(ed.envelopeCount, 0);
+  // The caption: code, title with its artists, and the measured length.
+  const QString caption = ws->editorPanel->findChild<QLabel*>("LabelTitre")->text();
+  EXPECT_TRUE(caption.startsWith("00000001  " + cell(0, 1) + " - " + cell(0, 4).section(" / ", 0, 0)))
+      << caption.toStdString();
+  EXPECT_TRUE(caption.endsWith(QString::fromStdString(Tps2MinSecCen(ed.soundLength())))) << caption.toStdString();
   // The demo sound's fade-out is shown in the grid (column 5).
   EXPECT_FALSE(ws->editorPanel->pointerGrid()->item(0, 4)->text().isEmpty());
   EXPECT_EQ(ws->editorPanel->pointerGrid()->horizontalHeaderItem(4)->text(), "Fade Out");
