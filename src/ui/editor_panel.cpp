@@ -132,6 +132,15 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   stripLabel_->setObjectName("PictureMP2");
   handlesLabel_ = new PictureLabel(this);
   handlesLabel_->setObjectName("ImageMarqueur");
+  // The pictures keep their height and give way in width: a narrow window
+  // clips the views instead of refusing to shrink.
+  const std::pair<PictureLabel*, const ImageCanvas*> pictures[] = {
+      {globalLabel_, &global_}, {workingLabel_, &working_}, {stripLabel_, &strip_}, {handlesLabel_, &handles_}};
+  for (auto [label, canvas] : pictures) {
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    label->setFixedHeight(canvas->height());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  }
   auto* views = new QGridLayout();
   views->setSpacing(1);
   views->addWidget(globalLabel_, 0, 0);

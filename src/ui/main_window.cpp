@@ -171,6 +171,32 @@ void MainWindow::refreshIncidents() {
   }
 }
 
+void MainWindow::keepGeometry() {
+  MainWindowModel& model = app_.window();
+  model.windowState = isMinimized() ? 1 : isMaximized() ? 2 : 0;
+  // A maximised or minimised window keeps its normal place for the next start.
+  if (model.windowState != 0) return;
+  model.left = x();
+  model.top = y();
+  model.width = width();
+  model.height = height();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  keepGeometry();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  keepGeometry();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange) keepGeometry();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (app_.ended() || app_.Form_QueryUnload()) event->accept();
   else event->ignore();

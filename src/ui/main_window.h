@@ -54,9 +54,15 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The window's place, size and state go to the application's window model,
+  // which the unload sequence saves ("FrmPos").
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void readControls();
+  void keepGeometry();
   Application& app_;
   data::Library& lib_;
   data::MusicTab& tab_;

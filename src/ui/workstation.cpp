@@ -29,6 +29,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     return editorPanel->editor().anyMarked() ? std::vector<std::string>{"Pointeurs"}
                                              : std::vector<std::string>{};
   };
+  app.hooks.stopPlayers = [this] { deck.Stop(); };
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {

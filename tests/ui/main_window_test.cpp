@@ -2,6 +2,7 @@
 // browse, type a search, pick a category, close with and without answering Yes.
 #include <QTest>
 
+#include "core/ini.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -84,6 +85,29 @@ TEST_F(MainWindowTest, ClosingAsksAndNoKeepsTheWindowOpen) {
   EXPECT_TRUE(ws->window.close());
   EXPECT_TRUE(ws->app.ended());
   EXPECT_FALSE(ws->layer.isOpen(0, 22, 1));  // the database was closed
+}
+
+TEST_F(MainWindowTest, PlaceAndSizeOfTheWindowAreKeptAcrossARestart) {
+  ASSERT_TRUE(ws->start());
+  EXPECT_EQ(ws->window.size(), QSize(1366, 768));  // the first start
+  ws->window.resize(1100, 700);
+  ws->window.move(40, 30);
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ws->window.close());
+  const std::string positions = ws->app.config().positionsFile();
+  EXPECT_EQ(LectureIni(positions, "FrmPos", "Frm_Main_Width", ""), "1100");
+  EXPECT_EQ(LectureIni(positions, "FrmPos", "Frm_Main_Height", ""), "700");
+  EXPECT_EQ(LectureIni(positions, "FrmPos", "Frm_Main_WindowState", ""), "0");
+  Restart();
+  EXPECT_EQ(ws->window.size(), QSize(1100, 700));
+  // Maximised: the state is kept, the normal size too.
+  ws->window.showMaximized();
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ws->window.close());
+  EXPECT_EQ(LectureIni(positions, "FrmPos", "Frm_Main_WindowState", ""), "2");
+  EXPECT_EQ(LectureIni(positions, "FrmPos", "Frm_Main_Width", ""), "1100");
+  Restart();
+  EXPECT_TRUE(ws->window.isMaximized());
 }
 
 TEST_F(MainWindowTest, NewIncidentsShowInTheirTab) {
