@@ -1,5 +1,7 @@
 // The desktop workstation on a 100,000-song site: from start-up to the main
-// window shown and usable, and from a row click to the editor drawn.
+// window shown and usable (wall time and the log's "Init: Duration"), from a
+// row click to the editor drawn, and how long the window may go without
+// handling its events while the whole library is searched.
 #include <QApplication>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +22,34 @@
 using namespace sono;
 
 namespace {
+// The window's event loop, timing the gaps between two turns.
+class TimedEventLoop : public EventLoop {
+ public:
+  void processEvents() override {
+    const auto now = std::chrono::steady_clock::now();
+    if (running) longestMs = std::max(longestMs, std::chrono::duration<double, std::milli>(now - last).count());
+    last = now;
+    ++turns;
+    QApplication::processEvents();
+  }
+  void startTiming() {
+    running = true;
+    longestMs = 0;
+    turns = 0;
+    last = std::chrono::steady_clock::now();
+  }
+  bool running = false;
+  double longestMs = 0;
+  long turns = 0;
+  std::chrono::steady_clock::time_point last;
+};
+
+void report(const char* name, double value, const char* unit, double target, const char* sense) {
+  std::printf("{\"name\":\"%s\",\"value\":%.2f,\"unit\":\"%s\",\"target\":\"%s %g\",\"ratio\":%.3f,"
+              "\"ratio_to\":\"target\"}\n",
+              name, value, unit, sense, target, value / target);
+}
+
 double msSince(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
 }
@@ -69,7 +99,7 @@ int main(int argc, char** argv) {
   char* qargv[] = {arg0, nullptr};
   QApplication qapp(qargc, qargv);
   ScriptedPrompt prompt;  // nothing waits for a person
-  ui::QtEventLoop events;
+  TimedEventLoop events;
   SystemClock clock;
   RecordingDesktop desktop;
   ConfigEnvironment env = MachineEnvironment(home);
@@ -77,8 +107,25 @@ int main(int argc, char** argv) {
   if (!ws.start()) return 1;
   qapp.processEvents();
   const double started = msSince(t0);
-  std::printf("{\"name\":\"startup.window_usable\",\"value\":%.1f,\"unit\":\"ms\",\"target\":\"<= 1500\"}\n",
-              started);
+  report("startup.window_usable", started, "ms", 1500, "<=");
+  double initDuration = -1;
+  for (const std::string& line : ws.app.log().fileBuffer())
+    if (const size_t at = line.find("Init: Duration: "); at != std::string::npos)
+      initDuration = std::atof(line.c_str() + at + 16);
+  report("startup.init_duration_logged", initDuration, "ms", 1500, "<=");
+
+  // The whole music library searched with the window's events handled in
+  // between; the longest gap is how long a click waits at worst.
+  ws.window.kinds()->setCurrentIndex(1);
+  events.startTiming();
+  const auto ts = std::chrono::steady_clock::now();
+  ws.window.RechercheDansLaBase();
+  const double searchMs = msSince(ts);
+  events.running = false;
+  std::printf("{\"name\":\"startup.search_all_music\",\"value\":%.1f,\"unit\":\"ms\",\"rows\":%d,"
+              "\"event_turns\":%ld}\n",
+              searchMs, ws.window.grid()->model()->rowCount(), events.turns);
+  report("startup.search_longest_event_gap", events.longestMs, "ms", 100, "<=");
 
   // The song with its sound, found by code, then clicked.
   ws.tab.kind = 0;
@@ -90,17 +137,20 @@ int main(int argc, char** argv) {
   ws.window.RechercheDansLaBase();
   qapp.processEvents();
   double best = 1e9;
+  bool loaded = true;
   for (int i = 0; i < 3; ++i) {
-    ws.window.grid()->clearSelection();
+    // No current row and no sound: the click below is a new selection.
+    ws.window.grid()->selectionModel()->clear();
     ws.editorPanel->editor().RAZSonCharge();
+    ws.editorPanel->editor().envelopeCount = 0;
     const auto t1 = std::chrono::steady_clock::now();
     ws.window.grid()->selectRow(0);
     qapp.processEvents();
     best = std::min(best, msSince(t1));
+    loaded = loaded && ws.editorPanel->editor().envelopeCount > 0;
   }
-  const bool loaded = ws.editorPanel->editor().envelopeCount > 0;
-  std::printf("{\"name\":\"startup.row_click_to_editor\",\"value\":%.2f,\"unit\":\"ms\",\"target\":\"<= 50\"}\n",
-              best);
+  if (!loaded) std::fprintf(stderr, "the row click did not load the sound\n");
+  report("startup.row_click_to_editor", best, "ms", 50, "<=");
   ws.app.log().Flush();
   ws.app.Form_Unload();
   fs::remove_all(home);

@@ -91,6 +91,10 @@ void SongGrid::sortBy(int column, bool ascending) {
 
 void SongSearch::pump(const std::function<std::string()>& label) {
   if (++pumpCounter_ % kPumpEvery != 0) return;
+  pumpNow(label);
+}
+
+void SongSearch::pumpNow(const std::function<std::string()>& label) {
   lib_.prompt().setStepLabel(label());
   lib_.events().processEvents();
 }
@@ -239,8 +243,16 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   // Title order as a librarian reads it: without regard to case or accents.
   std::vector<std::pair<std::string, size_t>> order;
   order.reserve(workList_.size());
-  for (size_t i = 0; i < workList_.size(); ++i) order.emplace_back(Fold(workList_[i]), i);
+  // The window keeps answering between the passes: folding, sorting and
+  // reading the recorder codes of a whole library take a few tenths of a second.
+  const auto sortingLabel = [] { return std::string("Recherche: tri"); };
+  for (size_t i = 0; i < workList_.size(); ++i) {
+    order.emplace_back(Fold(workList_[i]), i);
+    pump(sortingLabel);
+  }
+  pumpNow(sortingLabel);
   std::sort(order.begin(), order.end());
+  pumpNow(sortingLabel);
   std::vector<std::string> sorted;
   sorted.reserve(workList_.size());
   for (const auto& o : order) sorted.push_back(std::move(workList_[o.second]));
@@ -254,6 +266,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     int st = lib_.db().BTRieve(lib_.base(), 9, key, 0, kRecorderSongs, station, kCaller, quiet);
     while (st == 0) {
       recorderCodes.insert(key.substr(0, 8));
+      pump(sortingLabel);
       st = lib_.db().BTRieve(lib_.base(), 6, key, 0, kRecorderSongs, station, kCaller, quiet);
     }
   }

@@ -97,6 +97,7 @@ class SongSearch {
   void AfficherDataDansGrille(const std::string& record, int station, long long soundMs, TitleOption titles);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
+  void pumpNow(const std::function<std::string()>& label);
 
   Library& lib_;
   DurationStatistics& stats_;
