@@ -334,6 +334,19 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   return grid.size();
 }
 
+bool SongSearch::RafraichirLigne(size_t index, int station, TitleOption titles) {
+  if (index >= grid.size()) return false;
+  std::string key = Library::Key(Calibre(Utf8ToCp1252(grid.cell(index, 0)), 8));
+  BtrieveOptions quiet;
+  quiet.silent = true;
+  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller, quiet) != 0) return false;
+  const std::string r = lib_.db().record(kSongs);
+  lib_.clearCache();  // a renamed artist or category shows its new label
+  AfficherDataDansGrille(r, station, grid.row(index).soundMs, titles);
+  grid.replaceWithLast(index);
+  return true;
+}
+
 void SongSearch::AfficherDataDansGrille(const std::string& r, int station, long long soundMs, TitleOption titles) {
   SongGrid::Row row;
   const std::string code = GetRaw(r, song::kCode);

@@ -44,6 +44,11 @@ class SongGrid {
   };
   void clear() { rows_.clear(); }
   void add(Row row) { rows_.push_back(std::move(row)); }
+  // The last row takes the place of row `i` (a row shown again after an edit).
+  void replaceWithLast(size_t i) {
+    rows_.at(i) = std::move(rows_.back());
+    rows_.pop_back();
+  }
   size_t size() const { return rows_.size(); }
   const Row& row(size_t i) const { return rows_.at(i); }
   const std::string& cell(size_t row, size_t column) const { return rows_.at(row).cells.at(column); }
@@ -75,6 +80,9 @@ class SongSearch {
   SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {}
 
   // Fills the grid; returns the rows written.
+  // Row `index` shown again from its song record (after the song form was
+  // saved); false when the song is no longer there.
+  bool RafraichirLigne(size_t index, int station, TitleOption titles = TitleOption::Title);
   size_t RechercheDansLaBase_01_Morceau(const SearchRequest& request);
   SongGrid grid;
   bool stopRequested = false;

@@ -5,6 +5,7 @@
 
 #include "core/text.h"
 #include "data/records.h"
+#include "data/search.h"
 
 namespace sono::data {
 
@@ -120,6 +121,47 @@ static void refreshCompanions(Library& lib, int station, const std::string& song
   if (lib.db().BTRieve(lib.base(), 5, key, 2, kComplementKeys, station, caller("FRAD029"), quiet) == 0)
     lib.db().BTRieve(lib.base(), 4, key, 2, kComplementKeys, station, caller("FRAD029"));
   CreateCompanionRecords(lib, station, songRecord);
+}
+
+std::optional<SongForm> LectureFicheMorceau(Library& lib, int station, const std::string& code) {
+  if (!readSong(lib, station, code)) return std::nullopt;
+  const std::string r = lib.db().record(kSongs);
+  SongForm form;
+  form.code = Calibre(code, 8);
+  form.title = GetText(r, song::kTitle);
+  form.shortTitle = GetText(r, song::kShortTitle);
+  form.artist1 = Trim(GetRaw(r, song::kArtist1));
+  form.artist2 = Trim(GetRaw(r, song::kArtist2));
+  form.category = Trim(GetRaw(r, song::kCategory));
+  form.durationSeconds = song::DurationSeconds(r);
+  form.forcedDuration = GetRaw(r, song::kForcedFlag) == "O";
+  form.forcedSeconds = GetNumber(r, song::kForcedDuration);
+  form.playable = GetRaw(r, song::kPlayable);
+  form.sound = GetRaw(r, song::kSound);
+  const char digit = GetRaw(r, song::kSoundType)[0];
+  form.soundType = digit >= '0' && digit <= '9' ? digit - '0' : 0;
+  return form;
+}
+
+std::vector<ArtistChoice> ListeArtistes(Library& lib, int station) {
+  std::vector<ArtistChoice> artists;
+  std::string key = Library::Key(std::string(5, '\0'));
+  BtrieveOptions quiet;
+  quiet.silent = true;
+  int st = lib.db().BTRieve(lib.base(), 9, key, 0, kArtists, station, caller("ListeArtistes"), quiet);
+  while (st == 0) {
+    const std::string& r = lib.db().record(kArtists);
+    artists.push_back({Trim(GetRaw(r, artist::kCode)), Trim(GetText(r, artist::kName))});
+    st = lib.db().BTRieve(lib.base(), 6, key, 0, kArtists, station, caller("ListeArtistes"), quiet);
+  }
+  // By name as a librarian reads it: "Émilie" among the E's.
+  std::vector<std::pair<std::string, size_t>> order;
+  for (size_t i = 0; i < artists.size(); ++i) order.emplace_back(SongSearch::Fold(Utf8ToCp1252(artists[i].name)), i);
+  std::stable_sort(order.begin(), order.end());
+  std::vector<ArtistChoice> sorted;
+  for (const auto& o : order) sorted.push_back(std::move(artists[o.second]));
+  artists = std::move(sorted);
+  return artists;
 }
 
 bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,

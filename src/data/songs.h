@@ -16,6 +16,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/library.h"
 #include "data/stats.h"
@@ -51,6 +52,16 @@ struct SongForm {
   std::string playable = "O", sound = "O";
   int soundType = 0;  // digit at 900
 };
+
+// The song form as the station's song record holds it; nothing when the
+// song is not there.
+std::optional<SongForm> LectureFicheMorceau(Library& lib, int station, const std::string& code);
+
+// The artists the form offers: code and name (UTF-8), by name.
+struct ArtistChoice {
+  std::string code, name;
+};
+std::vector<ArtistChoice> ListeArtistes(Library& lib, int station);
 
 // The save of the song form: true when saved.
 bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,

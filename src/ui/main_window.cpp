@@ -105,9 +105,23 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   });
 }
 
-void MainWindow::setEditorPanel(QWidget* panel) {
-  gridAndEditor_->addWidget(panel);
-  gridAndEditor_->setStretchFactor(0, 1);
+void MainWindow::addBottomTab(QWidget* panel, const QString& label) {
+  if (!bottomTabs_) {
+    bottomTabs_ = new QTabWidget(gridAndEditor_);
+    bottomTabs_->setObjectName("OngletsMorceau");
+    bottomTabs_->setDocumentMode(true);
+    gridAndEditor_->addWidget(bottomTabs_);
+    gridAndEditor_->setStretchFactor(0, 1);
+  }
+  bottomTabs_->addTab(panel, label);
+}
+
+void MainWindow::songSaved(const std::string& code) {
+  const int row = grid_->currentIndex().row();
+  if (row >= 0 && model_->index(row, 0).data().toString().toStdString() == code &&
+      tab_.search().RafraichirLigne(static_cast<size_t>(row), tab_.station, tab_.titles))
+    model_->rowChanged(row);
+  status_->setText(QString::fromUtf8("Morceau %1 enregistré").arg(q(code)));
 }
 
 void MainWindow::fillStations() {

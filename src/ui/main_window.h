@@ -30,8 +30,10 @@ class MainWindow : public QMainWindow {
   void InitGeneralTVCategories();
   // Runs the search button's action and shows the result.
   void RechercheDansLaBase();
-  // The editor panel, under the song grid.
-  void setEditorPanel(QWidget* panel);
+  // The panels under the song grid (the editor, the song form), as tabs.
+  void addBottomTab(QWidget* panel, const QString& label);
+  // The song form saved the selected song: its row is shown again.
+  void songSaved(const std::string& code);
   // A song row was selected (its code).
   std::function<void(const std::string& code)> onSongSelected;
   // Moves new incidents of the log into the "Incidents" tab (TimerMain).
@@ -51,6 +53,7 @@ class MainWindow : public QMainWindow {
   QTreeWidget* categories() const { return tree_; }
   QListWidget* incidents() const { return incidents_; }
   QTabWidget* tabs() const { return tabs_; }
+  QTabWidget* bottomTabs() const { return bottomTabs_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -76,6 +79,7 @@ class MainWindow : public QMainWindow {
   QTreeWidget* tree_;
   QTableView* grid_;
   QSplitter* gridAndEditor_;
+  QTabWidget* bottomTabs_ = nullptr;
   QListWidget* incidents_;
   QLabel* status_;
   QLabel* marks_;

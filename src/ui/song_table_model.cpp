@@ -30,6 +30,10 @@ void SongTableModel::sort(int column, Qt::SortOrder order) {
   endResetModel();
 }
 
+void SongTableModel::rowChanged(int row) {
+  emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
 void SongTableModel::reload() {
   beginResetModel();
   endResetModel();

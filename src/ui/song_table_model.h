@@ -18,6 +18,8 @@ class SongTableModel : public QAbstractTableModel {
   void sort(int column, Qt::SortOrder order) override;
   // The grid was refilled by a search.
   void reload();
+  // One row was shown again.
+  void rowChanged(int row);
 
  private:
   data::SongGrid& grid_;

@@ -18,12 +18,16 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       tab(lib, stats),
       deck(app.log(), clock, audio),
       window(app, lib, tab),
-      editorPanel(new EditorPanel(lib, stats, app.log(), app.config(), &deck)) {
-  window.setEditorPanel(editorPanel);
+      editorPanel(new EditorPanel(lib, stats, app.log(), app.config(), &deck)),
+      songForm(new SongFormPanel(lib, stats)) {
+  window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
+  window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
+  songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
   window.onSongSelected = [this](const std::string& code) {
     if (auto song = editor::SelectionForSong(lib, tab.station, code)) editorPanel->load(*song);
+    songForm->load(tab.station, code);
   };
   app.hooks.unsavedTabs = [this] {
     return editorPanel->editor().anyMarked() ? std::vector<std::string>{"Pointeurs"}

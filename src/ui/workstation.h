@@ -15,6 +15,7 @@
 #include "data/stats.h"
 #include "ui/editor_panel.h"
 #include "ui/main_window.h"
+#include "ui/song_form_panel.h"
 
 namespace sono::ui {
 
@@ -41,6 +42,7 @@ class Workstation {
   editor::AuditionDeck deck;
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window
+  SongFormPanel* songForm;   // owned by the window
 };
 
 }  // namespace sono::ui

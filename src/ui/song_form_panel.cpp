@@ -1,0 +1,165 @@
+#include "ui/song_form_panel.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+
+#include "core/text.h"
+#include "data/music_tab.h"
+
+namespace sono::ui {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+QString MinSec(int seconds) {
+  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
+}
+}  // namespace
+
+SongFormPanel::SongFormPanel(data::Library& lib, data::DurationStatistics& stats, QWidget* parent)
+    : QWidget(parent), lib_(lib), stats_(stats) {
+  setObjectName("FicheMorceau");
+  auto* grid = new QGridLayout(this);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  const auto label = [this](const char* text) { return new QLabel(QString::fromUtf8(text), this); };
+
+  code_ = new QLabel(this);
+  code_->setObjectName("LabelCode");
+  title_ = new QLineEdit(this);
+  title_->setObjectName("TexteTitre");
+  title_->setMaxLength(40);
+  shortTitle_ = new QLineEdit(this);
+  shortTitle_->setObjectName("TexteLibelleCourt");
+  shortTitle_->setMaxLength(20);
+  duration_ = new QSpinBox(this);
+  duration_->setObjectName("TexteDuree");
+  duration_->setRange(0, 999999);  // six digits of seconds
+  duration_->setSuffix(" s");
+  durationText_ = new QLabel(this);
+  forced_ = new QCheckBox(QString::fromUtf8("Durée forcée"), this);
+  forced_->setObjectName("CheckDureeForcee");
+  forcedSeconds_ = new QSpinBox(this);
+  forcedSeconds_->setObjectName("TexteDureeForcee");
+  forcedSeconds_->setRange(0, 9999);  // four digits
+  forcedSeconds_->setSuffix(" s");
+  artist1_ = new QComboBox(this);
+  artist1_->setObjectName("ComboArtiste1");
+  artist2_ = new QComboBox(this);
+  artist2_->setObjectName("ComboArtiste2");
+  category_ = new QComboBox(this);
+  category_->setObjectName("ComboCategorie");
+  playable_ = new QCheckBox(QString::fromUtf8("Diffusable"), this);
+  playable_->setObjectName("CheckDiffusable");
+  allStations_ = new QCheckBox(QString::fromUtf8("Toutes les stations"), this);
+  allStations_->setObjectName("StationsAll");
+  save_ = new QPushButton(QString::fromUtf8("Sauvegarder"), this);
+  save_->setObjectName("CommandButton_01_Sauvegarder");
+
+  auto* durationRow = new QHBoxLayout();
+  durationRow->addWidget(duration_);
+  durationRow->addWidget(durationText_, 1);
+  auto* forcedRow = new QHBoxLayout();
+  forcedRow->addWidget(forced_);
+  forcedRow->addWidget(forcedSeconds_, 1);
+  auto* saveRow = new QHBoxLayout();
+  saveRow->addWidget(playable_);
+  saveRow->addWidget(allStations_);
+  saveRow->addStretch(1);
+  saveRow->addWidget(save_);
+
+  grid->addWidget(label("Code"), 0, 0);
+  grid->addWidget(code_, 0, 1);
+  grid->addWidget(label("Titre"), 1, 0);
+  grid->addWidget(title_, 1, 1);
+  grid->addWidget(label("Libellé court"), 2, 0);
+  grid->addWidget(shortTitle_, 2, 1);
+  grid->addWidget(label("Durée"), 3, 0);
+  grid->addLayout(durationRow, 3, 1);
+  grid->addLayout(forcedRow, 4, 1);
+  grid->addWidget(label("Artiste 1"), 0, 2);
+  grid->addWidget(artist1_, 0, 3);
+  grid->addWidget(label("Artiste 2"), 1, 2);
+  grid->addWidget(artist2_, 1, 3);
+  grid->addWidget(label("Catégorie"), 2, 2);
+  grid->addWidget(category_, 2, 3);
+  grid->addLayout(saveRow, 4, 3);
+  grid->setRowStretch(5, 1);
+
+  connect(duration_, qOverload<int>(&QSpinBox::valueChanged), this,
+          [this](int seconds) { durationText_->setText(MinSec(seconds)); });
+  connect(save_, &QPushButton::clicked, this, [this] { save(); });
+  setEnabled(false);
+}
+
+void SongFormPanel::fillChoices(int station) {
+  if (choicesStation_ == station) return;
+  choicesStation_ = station;
+  for (QComboBox* combo : {artist1_, artist2_}) {
+    combo->clear();
+    combo->addItem(QString(), QString());
+    for (const auto& a : data::ListeArtistes(lib_, station)) combo->addItem(q(a.name), q(a.code));
+  }
+  category_->clear();
+  category_->addItem(QString(), QString());
+  for (const auto& c : data::InitGeneralTVCategories(lib_, station)) category_->addItem(q(c.label), q(c.code));
+}
+
+void SongFormPanel::selectCode(QComboBox* combo, const std::string& code) {
+  int index = combo->findData(q(Trim(code)));
+  if (index < 0 && !Trim(code).empty()) {
+    // A code the lists do not know (deleted artist, foreign category) stays
+    // visible and is saved back unchanged.
+    combo->addItem(q(Trim(code)), q(Trim(code)));
+    index = combo->count() - 1;
+  }
+  combo->setCurrentIndex(std::max(0, index));
+}
+
+std::string SongFormPanel::codeOf(const QComboBox* combo) { return combo->currentData().toString().toStdString(); }
+
+void SongFormPanel::load(int station, const std::string& code) {
+  station_ = station;
+  loaded_ = data::LectureFicheMorceau(lib_, station, Utf8ToCp1252(code));
+  setEnabled(loaded_.has_value());
+  if (!loaded_) {
+    code_->clear();
+    title_->clear();
+    shortTitle_->clear();
+    duration_->setValue(0);
+    return;
+  }
+  fillChoices(station);
+  const data::SongForm& f = *loaded_;
+  code_->setText(q(Cp1252ToUtf8(Trim(f.code))));
+  title_->setText(q(f.title));
+  shortTitle_->setText(q(f.shortTitle));
+  selectCode(artist1_, f.artist1);
+  selectCode(artist2_, f.artist2);
+  selectCode(category_, f.category);
+  duration_->setValue(static_cast<int>(f.durationSeconds));
+  durationText_->setText(MinSec(static_cast<int>(f.durationSeconds)));
+  forced_->setChecked(f.forcedDuration);
+  forcedSeconds_->setValue(static_cast<int>(f.forcedSeconds));
+  playable_->setChecked(f.playable == "O");
+}
+
+bool SongFormPanel::save() {
+  if (!loaded_) return false;
+  data::SongForm f = *loaded_;
+  f.title = title_->text().toStdString();
+  f.shortTitle = shortTitle_->text().toStdString();
+  f.artist1 = codeOf(artist1_);
+  f.artist2 = codeOf(artist2_);
+  f.category = codeOf(category_);
+  f.durationSeconds = duration_->value();
+  f.forcedDuration = forced_->isChecked();
+  f.forcedSeconds = forcedSeconds_->value();
+  f.playable = playable_->isChecked() ? "O" : "N";
+  if (!data::CommandButton_01_Sauvegarder_01_Action(lib_, stats_, station_, f, allStations_->isChecked()))
+    return false;
+  loaded_ = f;
+  if (onSaved) onSaved(Cp1252ToUtf8(Trim(f.code)));
+  return true;
+}
+
+}  // namespace sono::ui

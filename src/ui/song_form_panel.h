@@ -1,0 +1,66 @@
+// The song detail form under the song grid: title, short title, the two
+// artists, the category, the duration, the forced duration and the playable
+// flag of the selected song, with its save button. The save and its four
+// refusals belong to the core (CommandButton_01_Sauvegarder_01_Action); the
+// form only reads and fills its widgets.
+#pragma once
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+#include "data/songs.h"
+#include "data/stats.h"
+
+namespace sono::ui {
+
+class SongFormPanel : public QWidget {
+ public:
+  SongFormPanel(data::Library& lib, data::DurationStatistics& stats, QWidget* parent = nullptr);
+  // Fills the form with the song; clears and disables it when the song is
+  // not in the station's song file.
+  void load(int station, const std::string& code);
+  // Saves what the form shows: false when refused or failed.
+  bool save();
+  // Called after a successful save with the song's code.
+  std::function<void(const std::string& code)> onSaved;
+
+  QLineEdit* title() const { return title_; }
+  QLineEdit* shortTitle() const { return shortTitle_; }
+  QComboBox* artist1() const { return artist1_; }
+  QComboBox* artist2() const { return artist2_; }
+  QComboBox* category() const { return category_; }
+  QSpinBox* duration() const { return duration_; }
+  QCheckBox* allStations() const { return allStations_; }
+  QPushButton* saveButton() const { return save_; }
+
+ private:
+  void fillChoices(int station);
+  static void selectCode(QComboBox* combo, const std::string& code);
+  static std::string codeOf(const QComboBox* combo);
+  data::Library& lib_;
+  data::DurationStatistics& stats_;
+  std::optional<data::SongForm> loaded_;  // what the record held: fields the form does not show
+  int station_ = 0;
+  int choicesStation_ = 0;  // the station whose artists and categories the combos hold
+  QLabel* code_;
+  QLineEdit* title_;
+  QLineEdit* shortTitle_;
+  QComboBox* artist1_;
+  QComboBox* artist2_;
+  QComboBox* category_;
+  QSpinBox* duration_;
+  QLabel* durationText_;
+  QCheckBox* forced_;
+  QSpinBox* forcedSeconds_;
+  QCheckBox* playable_;
+  QCheckBox* allStations_;
+  QPushButton* save_;
+};
+
+}  // namespace sono::ui
