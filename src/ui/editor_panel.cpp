@@ -149,7 +149,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   views->addWidget(scroll_, 2, 0);
   views->addWidget(stripLabel_, 3, 0);
   views->addWidget(handlesLabel_, 4, 0);
-  views->setColumnStretch(2, 1);
+  views->setColumnStretch(0, 1);
   layout->addLayout(views);
 
   grid_ = new QTableWidget(2, data::kGridColumns, this);

@@ -60,7 +60,8 @@ SongFormPanel::SongFormPanel(data::Library& lib, data::DurationStatistics& stats
   durationRow->addWidget(durationText_, 1);
   auto* forcedRow = new QHBoxLayout();
   forcedRow->addWidget(forced_);
-  forcedRow->addWidget(forcedSeconds_, 1);
+  forcedRow->addWidget(forcedSeconds_);
+  forcedRow->addStretch(1);
   auto* saveRow = new QHBoxLayout();
   saveRow->addWidget(playable_);
   saveRow->addWidget(allStations_);
