@@ -40,7 +40,8 @@ bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::str
 void CreateCompanionRecords(Library& lib, int station, const std::string& songRecord);
 bool HasRecorderRecord(Library& lib, int station, const std::string& code);
 
-// The song detail form.
+// The song detail form. Codes are the record's bytes (Windows-1252, blanks
+// trimmed); titles are UTF-8.
 struct SongForm {
   std::string code;        // 8 characters
   std::string title;       // UTF-8

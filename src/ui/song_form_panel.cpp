@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 
+#include "core/datetime.h"
 #include "core/text.h"
 #include "data/music_tab.h"
 
@@ -10,9 +11,9 @@ namespace sono::ui {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
-QString MinSec(int seconds) {
-  return QString("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
-}
+// Record codes are Windows-1252 bytes; the combos carry them as UTF-8.
+QString qCode(const std::string& recordBytes) { return q(Cp1252ToUtf8(Trim(recordBytes))); }
+QString MinSec(int seconds) { return q(Tps2MinSec(seconds * 1000.0)); }
 }  // namespace
 
 SongFormPanel::SongFormPanel(data::Library& lib, data::DurationStatistics& stats, QWidget* parent)
@@ -88,8 +89,9 @@ SongFormPanel::SongFormPanel(data::Library& lib, data::DurationStatistics& stats
 
   connect(duration_, qOverload<int>(&QSpinBox::valueChanged), this,
           [this](int seconds) { durationText_->setText(MinSec(seconds)); });
+  connect(forced_, &QCheckBox::toggled, forcedSeconds_, &QWidget::setEnabled);
   connect(save_, &QPushButton::clicked, this, [this] { save(); });
-  setEnabled(false);
+  clear();
 }
 
 void SongFormPanel::fillChoices(int station) {
@@ -98,50 +100,71 @@ void SongFormPanel::fillChoices(int station) {
   for (QComboBox* combo : {artist1_, artist2_}) {
     combo->clear();
     combo->addItem(QString(), QString());
-    for (const auto& a : data::ListeArtistes(lib_, station)) combo->addItem(q(a.name), q(a.code));
+    for (const auto& a : data::ListeArtistes(lib_, station)) combo->addItem(q(a.name), qCode(a.code));
   }
+  artistChoices_ = artist1_->count();
   category_->clear();
   category_->addItem(QString(), QString());
+  // The category list already gives its codes in UTF-8.
   for (const auto& c : data::InitGeneralTVCategories(lib_, station)) category_->addItem(q(c.label), q(c.code));
+  categoryChoices_ = category_->count();
 }
 
-void SongFormPanel::selectCode(QComboBox* combo, const std::string& code) {
-  int index = combo->findData(q(Trim(code)));
-  if (index < 0 && !Trim(code).empty()) {
+void SongFormPanel::selectCode(QComboBox* combo, int known, const std::string& code) {
+  while (combo->count() > known) combo->removeItem(combo->count() - 1);
+  const QString wanted = qCode(code);
+  int index = combo->findData(wanted);
+  if (index < 0 && !wanted.isEmpty()) {
     // A code the lists do not know (deleted artist, foreign category) stays
     // visible and is saved back unchanged.
-    combo->addItem(q(Trim(code)), q(Trim(code)));
+    combo->addItem(wanted, wanted);
     index = combo->count() - 1;
   }
   combo->setCurrentIndex(std::max(0, index));
 }
 
-std::string SongFormPanel::codeOf(const QComboBox* combo) { return combo->currentData().toString().toStdString(); }
+std::string SongFormPanel::codeOf(const QComboBox* combo) {
+  return Utf8ToCp1252(combo->currentData().toString().toStdString());
+}
+
+void SongFormPanel::clear() {
+  loaded_.reset();
+  code_->clear();
+  title_->clear();
+  shortTitle_->clear();
+  for (QComboBox* combo : {artist1_, artist2_, category_}) combo->setCurrentIndex(combo->count() ? 0 : -1);
+  duration_->setValue(0);
+  durationText_->setText(MinSec(0));
+  forced_->setChecked(false);
+  forcedSeconds_->setValue(0);
+  forcedSeconds_->setEnabled(false);
+  playable_->setChecked(false);
+  setEnabled(false);
+}
 
 void SongFormPanel::load(int station, const std::string& code) {
   station_ = station;
-  loaded_ = data::LectureFicheMorceau(lib_, station, Utf8ToCp1252(code));
-  setEnabled(loaded_.has_value());
-  if (!loaded_) {
-    code_->clear();
-    title_->clear();
-    shortTitle_->clear();
-    duration_->setValue(0);
+  auto song = data::LectureFicheMorceau(lib_, station, Utf8ToCp1252(code));
+  if (!song) {
+    clear();
     return;
   }
   fillChoices(station);
+  loaded_ = std::move(song);
   const data::SongForm& f = *loaded_;
-  code_->setText(q(Cp1252ToUtf8(Trim(f.code))));
+  code_->setText(qCode(f.code));
   title_->setText(q(f.title));
   shortTitle_->setText(q(f.shortTitle));
-  selectCode(artist1_, f.artist1);
-  selectCode(artist2_, f.artist2);
-  selectCode(category_, f.category);
+  selectCode(artist1_, artistChoices_, f.artist1);
+  selectCode(artist2_, artistChoices_, f.artist2);
+  selectCode(category_, categoryChoices_, f.category);
   duration_->setValue(static_cast<int>(f.durationSeconds));
   durationText_->setText(MinSec(static_cast<int>(f.durationSeconds)));
   forced_->setChecked(f.forcedDuration);
   forcedSeconds_->setValue(static_cast<int>(f.forcedSeconds));
+  forcedSeconds_->setEnabled(f.forcedDuration);
   playable_->setChecked(f.playable == "O");
+  setEnabled(true);
 }
 
 bool SongFormPanel::save() {
@@ -155,7 +178,9 @@ bool SongFormPanel::save() {
   f.durationSeconds = duration_->value();
   f.forcedDuration = forced_->isChecked();
   f.forcedSeconds = forcedSeconds_->value();
-  f.playable = playable_->isChecked() ? "O" : "N";
+  // The check knows two states, the flag three: an "A" the librarian did not
+  // touch is written back as it was.
+  if (playable_->isChecked() != (loaded_->playable == "O")) f.playable = playable_->isChecked() ? "O" : "N";
   if (!data::CommandButton_01_Sauvegarder_01_Action(lib_, stats_, station_, f, allStations_->isChecked()))
     return false;
   loaded_ = f;

@@ -3,6 +3,10 @@
 // flag of the selected song, with its save button. The save and its four
 // refusals belong to the core (CommandButton_01_Sauvegarder_01_Action); the
 // form only reads and fills its widgets.
+//
+// The combos hold codes as UTF-8 (what a QString carries); the record's
+// Windows-1252 bytes are converted at load and back at save, so a code with
+// an accented letter survives the trip unchanged.
 #pragma once
 #include <QCheckBox>
 #include <QComboBox>
@@ -36,18 +40,27 @@ class SongFormPanel : public QWidget {
   QComboBox* artist2() const { return artist2_; }
   QComboBox* category() const { return category_; }
   QSpinBox* duration() const { return duration_; }
+  QLabel* durationText() const { return durationText_; }
+  QCheckBox* forced() const { return forced_; }
+  QSpinBox* forcedSeconds() const { return forcedSeconds_; }
+  QCheckBox* playable() const { return playable_; }
+  QLabel* code() const { return code_; }
   QCheckBox* allStations() const { return allStations_; }
   QPushButton* saveButton() const { return save_; }
 
  private:
   void fillChoices(int station);
-  static void selectCode(QComboBox* combo, const std::string& code);
+  void clear();
+  // `known`: the entries the lists gave; any entry past them was added for
+  // the previous song's unknown code and goes.
+  static void selectCode(QComboBox* combo, int known, const std::string& code);
   static std::string codeOf(const QComboBox* combo);
   data::Library& lib_;
   data::DurationStatistics& stats_;
   std::optional<data::SongForm> loaded_;  // what the record held: fields the form does not show
   int station_ = 0;
   int choicesStation_ = 0;  // the station whose artists and categories the combos hold
+  int artistChoices_ = 0, categoryChoices_ = 0;  // entries from the lists, the empty one included
   QLabel* code_;
   QLineEdit* title_;
   QLineEdit* shortTitle_;

@@ -2,6 +2,9 @@
 // again after the save.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "core/text.h"
 #include "data/search.h"
 #include "data/songs.h"
 #include "library_fixture.h"
@@ -15,6 +18,23 @@ class SongFormTest : public test::LibraryFixture {
     InsertEverywhere(kArtists, Artist("A0001", "Zoé Martin"));
     InsertEverywhere(kArtists, Artist("A0002", "Émile Durand"));
     InsertEverywhere(kArtists, Artist("A0003", "Bruno Caron"));
+  }
+  // Positions (from 1) where two records differ.
+  static std::vector<int> Differences(const std::string& a, const std::string& b) {
+    std::vector<int> at;
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i)
+      if (i >= a.size() || i >= b.size() || a[i] != b[i]) at.push_back(static_cast<int>(i + 1));
+    return at;
+  }
+  // Reads the form of station 1, saves it untouched and gives the positions
+  // the save changed.
+  std::vector<int> SavedUntouched(const std::string& code) {
+    const std::string before = Read(kSongs, 1, code);
+    const auto form = LectureFicheMorceau(*lib, 1, code);
+    EXPECT_TRUE(form.has_value());
+    if (!form) return {};
+    EXPECT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+    return Differences(before, Read(kSongs, 1, code));
   }
 };
 
@@ -50,6 +70,109 @@ TEST_F(SongFormTest, ReadsTheRecordAndSavesItBackUnchanged) {
 
   EXPECT_FALSE(LectureFicheMorceau(*lib, 1, "00000099").has_value());
   EXPECT_TRUE(prompt.shown.empty());  // a missing song is no error box
+}
+
+TEST_F(SongFormTest, ARecordAnotherProgramLeftBlankComesBackWithOnlyTheFormFieldsFilledIn) {
+  // Blanks where the form has a value to write: the forced flag and seconds,
+  // the sound type. A playable "A" and bytes of the C1 range in the title
+  // (the Windows code page's €, œ, ’ and an unassigned 0x81) must survive.
+  std::string r = Song("00000007", "x", 45);
+  SetRaw(r, song::kForcedFlag, " ");
+  SetRaw(r, song::kForcedDuration, "    ");
+  SetRaw(r, song::kSoundType, " ");
+  SetRaw(r, song::kPlayable, "A");
+  SetRaw(r, song::kTitle, "\x80 \x9c\x92\x81 fin");
+  SetRaw(r, {855, 2}, std::string("\x00\xff", 2));  // a binary field
+  InsertEverywhere(kSongs, r);
+
+  const auto form = LectureFicheMorceau(*lib, 1, "00000007");
+  ASSERT_TRUE(form.has_value());
+  EXPECT_EQ(form->title, "€ œ’\xc2\x81 fin");
+  EXPECT_EQ(form->playable, "A");
+  EXPECT_FALSE(form->forcedDuration);
+  EXPECT_EQ(form->forcedSeconds, 0);
+
+  // 412 becomes "N", 413-416 "0000", 900 "0": nothing else moves.
+  EXPECT_EQ(SavedUntouched("00000007"), (std::vector<int>{412, 413, 414, 415, 416, 900}));
+  const std::string after = Read(kSongs, 1, "00000007");
+  EXPECT_EQ(GetRaw(after, song::kForcedFlag), "N");
+  EXPECT_EQ(GetRaw(after, song::kForcedDuration), "0000");
+  EXPECT_EQ(GetRaw(after, song::kSoundType), "0");
+  // Saved once, the record is stable.
+  EXPECT_EQ(SavedUntouched("00000007"), std::vector<int>{});
+}
+
+TEST_F(SongFormTest, SixDigitDurationsAreReadFromBothFieldsAndWrittenBackSplit) {
+  struct Case {
+    const char* high;  // at 466
+    const char* low;   // at 104
+    long long seconds;
+  };
+  const Case cases[] = {
+      {"00", "9999", 9999},   // the widest the old four-digit field could hold
+      {"01", "0000", 10000},  // the first that needs the high digits
+      {"01", "2345", 12345},
+      {"99", "9999", 999999},
+      {"  ", "0345", 345},    // an old record without high digits
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string code = "0000010" + std::to_string(n++);
+    std::string r = Song(code, "Durée", 0);
+    SetRaw(r, song::kDurationHigh, c.high);
+    SetRaw(r, song::kDurationLow, c.low);
+    SetRaw(r, song::kForcedFlag, "N");
+    SetRaw(r, song::kForcedDuration, "0000");
+    InsertEverywhere(kSongs, r);
+    const auto form = LectureFicheMorceau(*lib, 1, code);
+    ASSERT_TRUE(form.has_value()) << code;
+    EXPECT_EQ(form->durationSeconds, c.seconds) << code;
+    EXPECT_EQ(SavedUntouched(code), std::vector<int>{}) << code;
+  }
+
+  // A duration typed in the form lands split over the two fields.
+  auto form = LectureFicheMorceau(*lib, 1, "00000100");
+  ASSERT_TRUE(form.has_value());
+  form->durationSeconds = 10001;
+  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  const std::string saved = Read(kSongs, 1, "00000100");
+  EXPECT_EQ(GetRaw(saved, song::kDurationHigh), "01");
+  EXPECT_EQ(GetRaw(saved, song::kDurationLow), "0001");
+  EXPECT_EQ(LectureFicheMorceau(*lib, 1, "00000100")->durationSeconds, 10001);
+}
+
+TEST_F(SongFormTest, FullLengthAccentedTitlesAreNeitherCutNorAltered) {
+  // Forty and twenty characters, each one byte in the record.
+  const std::string title = "Éléonore à l'été, où ça déçoit l'œuvre…!";
+  const std::string shortTitle = "Çà et là, même l'été";
+  ASSERT_EQ(Utf8Length(title), 40u);
+  ASSERT_EQ(Utf8Length(shortTitle), 20u);
+  auto form = LectureFicheMorceau(*lib, 1, "00000042");
+  EXPECT_FALSE(form.has_value());
+  InsertEverywhere(kSongs, Song("00000042", "provisoire", 200));
+  form = LectureFicheMorceau(*lib, 1, "00000042");
+  ASSERT_TRUE(form.has_value());
+  form->title = title + "€ de trop";
+  form->shortTitle = shortTitle;
+  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  const std::string saved = Read(kSongs, 1, "00000042");
+  EXPECT_EQ(GetRaw(saved, song::kTitle), Utf8ToCp1252(title));  // cut at 40 characters, not 40 UTF-8 bytes
+  const auto back = LectureFicheMorceau(*lib, 1, "00000042");
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(back->title, title);
+  EXPECT_EQ(back->shortTitle, shortTitle);
+  // The title table follows the new title.
+  EXPECT_EQ(GetText(Read(kTitles, 1, "00000042"), titles::kTitle), title);
+}
+
+TEST_F(SongFormTest, ASongIsReadOnlyFromTheStationThatHoldsIt) {
+  ASSERT_EQ(Insert(kSongs, 2, Song("00000055", "Seulement ici", 200)), 0);
+  EXPECT_FALSE(LectureFicheMorceau(*lib, 1, "00000055").has_value());
+  const auto form = LectureFicheMorceau(*lib, 2, "00000055");
+  ASSERT_TRUE(form.has_value());
+  EXPECT_EQ(form->title, "Seulement ici");
+  EXPECT_FALSE(LectureFicheMorceau(*lib, 1, "").has_value());
+  EXPECT_TRUE(prompt.shown.empty());  // not found is an answer, not an error
 }
 
 TEST_F(SongFormTest, ArtistsAreOfferedByNameAsALibrarianReadsThem) {
