@@ -168,6 +168,7 @@ void MainWindow::RechercheDansLaBase() {
   model_->reload();
   status_->setText(QString::fromUtf8("%1 morceau(x)").arg(tab_.grid().size()));
   refreshIncidents();
+  if (onSearched) onSearched();
 }
 
 void MainWindow::showMarks(const std::string& marks) { marks_->setText(q(marks)); }

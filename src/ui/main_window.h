@@ -34,6 +34,8 @@ class MainWindow : public QMainWindow {
   void addBottomTab(QWidget* panel, const QString& label);
   // The song form saved the selected song: its row is shown again.
   void songSaved(const std::string& code);
+  // A search ended.
+  std::function<void()> onSearched;
   // A song row was selected (its code).
   std::function<void(const std::string& code)> onSongSelected;
   // Moves new incidents of the log into the "Incidents" tab (TimerMain).

@@ -29,6 +29,9 @@ class SongFormPanel : public QWidget {
   // Fills the form with the song; clears and disables it when the song is
   // not in the station's song file.
   void load(int station, const std::string& code);
+  // The artists and categories are read again at the next load (after a
+  // search: another workstation may have added some).
+  void invalidateChoices() { choicesStation_ = 0; }
   // Saves what the form shows: false when refused or failed.
   bool save();
   // Called after a successful save with the song's code.

@@ -23,6 +23,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
   songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
+  window.onSearched = [this] { songForm->invalidateChoices(); };
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
   window.onSongSelected = [this](const std::string& code) {

@@ -227,6 +227,16 @@ TEST_F(SongFormPanelTest, ChoicesAreThoseOfTheSongsStation) {
   ASSERT_TRUE(panel->save());
   EXPECT_EQ(GetRaw(Read(data::kSongs, 2, "00000002"), data::song::kArtist1), "A0009");
   EXPECT_EQ(Read(data::kSongs, 1, "00000002"), station1);
+
+  // An artist added meanwhile (by another workstation) is offered once the
+  // lists are read again, not before.
+  ASSERT_EQ(Insert(data::kArtists, 2, Artist("A0010", "Nouvelle Venue")), 0);
+  panel->load(2, "00000003");
+  EXPECT_EQ(panel->artist1()->findText("Nouvelle Venue"), -1);
+  panel->invalidateChoices();
+  panel->load(2, "00000003");
+  EXPECT_GE(panel->artist1()->findText("Nouvelle Venue"), 0);
+  EXPECT_EQ(panel->artist1()->currentText(), QString::fromUtf8("Zoé Martin"));
 }
 
 TEST_F(SongFormPanelTest, ASongNotFoundEmptiesAndDisablesTheForm) {
