@@ -10,11 +10,7 @@
 #include <vector>
 #include <algorithm>
 
-#include "core/demo_site.h"
-#include "core/ini.h"
-#include "core/manual_ports.h"
-#include "core/system_ports.h"
-#include "core/text.h"
+#include "../common/bench_site.h"
 #include "data/demo_library.h"
 #include "data/records.h"
 #include "data/search.h"
@@ -37,29 +33,14 @@ void print(const char* name, double value, const char* unit, const char* target,
 int main(int argc, char** argv) {
   const int songs = argc > 1 ? std::atoi(argv[1]) : 100000;
   namespace fs = std::filesystem;
-  std::string tmpl = (fs::temp_directory_path() / "sonoteka-bench-search-XXXXXX").string();
-  const std::string home = CheckRep(::mkdtemp(tmpl.data()));
-  std::string error;
-  if (!CreateDemoSite(home, error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+  const std::string home = bench::TemporaryHome("search");
+  bench::BenchSite site(home, {0, kSongs, kArtists, kCodeTables, kRecorderSongs, kComplementKeys, kPointers, kTitles});
+  if (!site.ok) {
+    std::fprintf(stderr, "%s\n", site.error.c_str());
     return 1;
   }
-  SystemClock clock;
-  ScriptedPrompt prompt;
-  PollingEventLoop events;
-  TraceLogger log(clock);
-  ConfigEnvironment env;
-  env.programFolder = home;
-  env.version = "bench";
-  SiteConfig config(env, log, prompt);
-  config.InitGeneralPath(true);
-  EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");  // one station
-  config.InitGeneralSite();
-  PervasiveLayer layer(config, log, prompt, clock);
-  for (int file : {0, kSongs, kArtists, kCodeTables, kRecorderSongs, kComplementKeys, kPointers, kTitles})
-    layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
-  layer.PervasiveOuvertureFichiers(0, 1, 1);
-  Library lib({layer, config, log, prompt, events, clock});
+  PervasiveLayer& layer = site.layer;
+  Library& lib = site.lib;
   DurationStatistics stats(lib);
 
   auto t = std::chrono::steady_clock::now();
@@ -160,7 +141,7 @@ int main(int argc, char** argv) {
   stats.MAJDureeMoyenneCategories();
   print("search.statistics_recount", seconds(t), "s", "<= 10", statsFloor);
 
-  layer.PervasiveFermetureFichiers(0, 1, 1);
+  site.close();
   fs::remove_all(home);
   return sink == 0 ? 1 : 0;
 }

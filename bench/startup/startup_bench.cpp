@@ -7,11 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "core/demo_site.h"
-#include "core/ini.h"
-#include "core/manual_ports.h"
-#include "core/system_ports.h"
-#include "core/text.h"
+#include "../common/bench_site.h"
 #include "data/demo_library.h"
 #include "data/songs.h"
 #include "demo/demo_sounds.h"
@@ -56,29 +52,12 @@ double msSince(std::chrono::steady_clock::time_point t) {
 
 // The site and its library, written before the workstation starts.
 bool buildSite(const std::string& home, int songs) {
-  std::string error;
-  if (!CreateDemoSite(home, error)) return false;
-  SystemClock clock;
-  ScriptedPrompt prompt;
-  PollingEventLoop events;
-  TraceLogger log(clock);
-  ConfigEnvironment env;
-  env.programFolder = home;
-  env.version = "bench";
-  SiteConfig config(env, log, prompt);
-  config.InitGeneralPath(true);
-  EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");
-  config.InitGeneralSite();
-  data::PervasiveLayer layer(config, log, prompt, clock);
-  for (int file : {0, 20, 21, 22, 24, 26, 29, 31, 37, 46, 48})
-    layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
-  layer.PervasiveOuvertureFichiers(0, 1, 1);
-  data::Library lib({layer, config, log, prompt, events, clock});
+  bench::BenchSite site(home, {0, 20, 21, 22, 24, 26, 29, 31, 37, 46, 48});
+  if (!site.ok) return false;
   data::DemoLibraryOptions demo;
   demo.songs = songs;
-  data::BuildDemoLibrary(lib, demo);
-  demo::AddDemoSounds(lib, 2, 7);
-  layer.PervasiveFermetureFichiers(0, 1, 1);
+  data::BuildDemoLibrary(site.lib, demo);
+  demo::AddDemoSounds(site.lib, 2, 7);
   return true;
 }
 }  // namespace
@@ -87,8 +66,7 @@ int main(int argc, char** argv) {
   const int songs = argc > 1 ? std::atoi(argv[1]) : 100000;
   qputenv("QT_QPA_PLATFORM", "offscreen");
   namespace fs = std::filesystem;
-  std::string tmpl = (fs::temp_directory_path() / "sonoteka-bench-startup-XXXXXX").string();
-  const std::string home = CheckRep(::mkdtemp(tmpl.data()));
+  const std::string home = bench::TemporaryHome("startup");
   if (!buildSite(home, songs)) return 1;
 
   // From here on is what a program start costs once the process runs: Qt's

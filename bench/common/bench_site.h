@@ -1,0 +1,67 @@
+// A one-station demo site in a fresh temporary folder, its database files
+// created and open, for the benchmarks that need a library.
+#pragma once
+#include <stdlib.h>
+
+#include <filesystem>
+#include <initializer_list>
+#include <string>
+
+#include "core/demo_site.h"
+#include "core/ini.h"
+#include "core/manual_ports.h"
+#include "core/system_ports.h"
+#include "core/text.h"
+#include "data/library.h"
+#include "data/pervasive.h"
+
+namespace sono::bench {
+
+// A temporary folder named after the benchmark.
+inline std::string TemporaryHome(const std::string& name) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / ("sonoteka-bench-" + name + "-XXXXXX")).string();
+  return CheckRep(::mkdtemp(tmpl.data()));
+}
+
+class BenchSite {
+ public:
+  // `files`: the catalogue numbers created (empty) and opened on station 1.
+  BenchSite(const std::string& home, std::initializer_list<int> files)
+      : log(clock), config(environment(home), log, prompt), layer(config, log, prompt, clock),
+        lib({layer, config, log, prompt, events, clock}) {
+    ok = CreateDemoSite(home, error);
+    if (!ok) return;
+    config.InitGeneralPath(true);
+    EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");  // one station
+    config.InitGeneralSite();
+    for (int file : files) layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
+    layer.PervasiveOuvertureFichiers(0, 1, 1);
+    open_ = true;
+  }
+  ~BenchSite() { close(); }
+  void close() {
+    if (open_) layer.PervasiveFermetureFichiers(0, 1, 1);
+    open_ = false;
+  }
+
+  bool ok = false;
+  std::string error;
+  SystemClock clock;
+  ScriptedPrompt prompt;
+  PollingEventLoop events;
+  TraceLogger log;
+  SiteConfig config;
+  data::PervasiveLayer layer;
+  data::Library lib;
+
+ private:
+  static ConfigEnvironment environment(const std::string& home) {
+    ConfigEnvironment env;
+    env.programFolder = home;
+    env.version = "bench";
+    return env;
+  }
+  bool open_ = false;
+};
+
+}  // namespace sono::bench
