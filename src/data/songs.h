@@ -52,6 +52,7 @@ struct SongForm {
   long long forcedSeconds = 0;
   std::string playable = "O", sound = "O";
   int soundType = 0;  // digit at 900
+  bool operator==(const SongForm&) const = default;
 };
 
 // The song form as the station's song record holds it; nothing when the

@@ -167,8 +167,7 @@ void SongFormPanel::load(int station, const std::string& code) {
   setEnabled(true);
 }
 
-bool SongFormPanel::save() {
-  if (!loaded_) return false;
+data::SongForm SongFormPanel::shown() const {
   data::SongForm f = *loaded_;
   f.title = title_->text().toStdString();
   f.shortTitle = shortTitle_->text().toStdString();
@@ -181,6 +180,14 @@ bool SongFormPanel::save() {
   // The check knows two states, the flag three: an "A" the librarian did not
   // touch is written back as it was.
   if (playable_->isChecked() != (loaded_->playable == "O")) f.playable = playable_->isChecked() ? "O" : "N";
+  return f;
+}
+
+bool SongFormPanel::modified() const { return loaded_ && !(shown() == *loaded_); }
+
+bool SongFormPanel::save() {
+  if (!loaded_) return false;
+  const data::SongForm f = shown();
   if (!data::CommandButton_01_Sauvegarder_01_Action(lib_, stats_, station_, f, allStations_->isChecked()))
     return false;
   loaded_ = f;

@@ -34,6 +34,8 @@ class SongFormPanel : public QWidget {
   void invalidateChoices() { choicesStation_ = 0; }
   // Saves what the form shows: false when refused or failed.
   bool save();
+  // The form shows something else than the loaded song (not saved yet).
+  bool modified() const;
   // Called after a successful save with the song's code.
   std::function<void(const std::string& code)> onSaved;
 
@@ -53,6 +55,7 @@ class SongFormPanel : public QWidget {
 
  private:
   void fillChoices(int station);
+  data::SongForm shown() const;  // the loaded song with what the widgets show
   void clear();
   // `known`: the entries the lists gave; any entry past them was added for
   // the previous song's unknown code and goes.

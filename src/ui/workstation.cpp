@@ -31,8 +31,10 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     songForm->load(tab.station, code);
   };
   app.hooks.unsavedTabs = [this] {
-    return editorPanel->editor().anyMarked() ? std::vector<std::string>{"Pointeurs"}
-                                             : std::vector<std::string>{};
+    std::vector<std::string> unsaved;
+    if (editorPanel->editor().anyMarked()) unsaved.push_back("Pointeurs");
+    if (songForm->modified()) unsaved.push_back("Fiche morceau");
+    return unsaved;
   };
   app.hooks.stopPlayers = [this] { deck.Stop(); };
   layer.announce = [this](const std::string& text) { app.announceStep(text); };

@@ -121,6 +121,7 @@ TEST_F(MainWindowTest, SongFormSavesTheSelectedSongAndItsRowShowsIt) {
   EXPECT_EQ(form.title()->text(), cell(0, 1));
   EXPECT_EQ(form.artist1()->currentText(), cell(0, 4).section(" / ", 0, 0));
   EXPECT_EQ(form.category()->currentText(), cell(0, 5));
+  EXPECT_FALSE(form.modified());  // a song just loaded is not an edit
 
   form.title()->setText(QString::fromUtf8("Titre révisé à l'aube"));
   QTest::mouseClick(form.saveButton(), Qt::LeftButton);
@@ -131,11 +132,19 @@ TEST_F(MainWindowTest, SongFormSavesTheSelectedSongAndItsRowShowsIt) {
   ASSERT_TRUE(saved.has_value());
   EXPECT_EQ(saved->title, "Titre révisé à l'aube");
 
+  EXPECT_FALSE(form.modified());
   // A refusal (each one is checked with the form alone) leaves the row as saved.
   form.title()->clear();
   QTest::mouseClick(form.saveButton(), Qt::LeftButton);
   EXPECT_EQ(prompt.shown.back().text, "Vous devez saisir un libellé pour le morceau.");
   EXPECT_EQ(cell(0, 1), QString::fromUtf8("Titre révisé à l'aube"));
+  // Quitting with the form edited and not saved names it.
+  EXPECT_TRUE(form.modified());
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_NE(prompt.shown.back().text.find("  - Fiche morceau\n"), std::string::npos) << prompt.shown.back().text;
+  form.title()->setText(QString::fromUtf8("Titre révisé à l'aube"));
+  EXPECT_FALSE(form.modified());
 
   // A code not in the song file leaves the form empty and disabled.
   form.load(1, "99999999");
