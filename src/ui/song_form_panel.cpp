@@ -143,6 +143,12 @@ void SongFormPanel::clear() {
 }
 
 void SongFormPanel::load(int station, const std::string& code) {
+  // Edits of the song being left are not dropped without asking.
+  if (modified() &&
+      lib_.prompt().message("Voulez-vous enregistrer les modifications du morceau " + Cp1252ToUtf8(Trim(loaded_->code)) +
+                                " ?",
+                            Icon::Question, Buttons::YesNo, "Ondavia: Sonoteka") == Answer::Yes)
+    save();
   station_ = station;
   auto song = data::LectureFicheMorceau(lib_, station, Utf8ToCp1252(code));
   if (!song) {

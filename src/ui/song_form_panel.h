@@ -27,7 +27,8 @@ class SongFormPanel : public QWidget {
  public:
   SongFormPanel(data::Library& lib, data::DurationStatistics& stats, QWidget* parent = nullptr);
   // Fills the form with the song; clears and disables it when the song is
-  // not in the station's song file.
+  // not in the station's song file. Unsaved edits of the song shown are
+  // offered for saving first.
   void load(int station, const std::string& code);
   // The artists and categories are read again at the next load (after a
   // search: another workstation may have added some).

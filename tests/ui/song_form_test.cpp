@@ -198,6 +198,28 @@ TEST_F(SongFormPanelTest, AccentedAndUnknownCodesComeBackUnchanged) {
   EXPECT_EQ(panel->artist2()->currentIndex(), 0);
 }
 
+TEST_F(SongFormPanelTest, LeavingAnEditedSongAsksWhetherToSaveIt) {
+  panel->load(1, "00000002");
+  panel->title()->setText(QString::fromUtf8("Gardé en quittant"));
+  prompt.answers = {Answer::Yes};
+  panel->load(1, "00000003");
+  EXPECT_EQ(prompt.shown.front().text, "Voulez-vous enregistrer les modifications du morceau 00000002 ?");
+  EXPECT_EQ(prompt.shown.front().icon, Icon::Question);
+  EXPECT_EQ(data::GetText(Read(data::kSongs, 1, "00000002"), data::song::kTitle), "Gardé en quittant");
+  EXPECT_EQ(panel->title()->text(), "Autre");  // the next song is shown
+
+  const std::string before = Read(data::kSongs, 1, "00000003");
+  panel->title()->setText(QString::fromUtf8("Abandonné"));
+  prompt.answers = {Answer::No};
+  panel->load(1, "00000002");
+  EXPECT_EQ(Read(data::kSongs, 1, "00000003"), before);
+  EXPECT_EQ(panel->title()->text(), QString::fromUtf8("Gardé en quittant"));
+  // No question when nothing was changed.
+  const size_t asked = prompt.shown.size();
+  panel->load(1, "00000003");
+  EXPECT_EQ(prompt.shown.size(), asked);
+}
+
 TEST_F(SongFormPanelTest, APlayableFlagOfAIsKeptUntilTheCheckIsChanged) {
   std::string r = Complete(Song("00000020", "Flag", 200));
   SetRaw(r, data::song::kPlayable, "A");
