@@ -114,9 +114,7 @@ bool BoardTools::TOOLGetBoardFeaturesInfo(int board, ToolsBoardFeatures& f) {
   return done();
 }
 
-bool BoardTools::TOOLGetInputInfosEx(int mono, ToolsChannelInfo& info) {
-  if (!ready()) return false;
-  const int board = engine_.boardOfInput(mono);
+bool BoardTools::channelInfo(int board, ToolsChannelInfo& info) {
   if (board < 0) return fail(err::kBadChannel);
   info.board = board;
   info.boardType = engine_.boards()[board].type;
@@ -124,14 +122,12 @@ bool BoardTools::TOOLGetInputInfosEx(int mono, ToolsChannelInfo& info) {
   return done();
 }
 
+bool BoardTools::TOOLGetInputInfosEx(int mono, ToolsChannelInfo& info) {
+  return ready() && channelInfo(engine_.boardOfInput(mono), info);
+}
+
 bool BoardTools::TOOLGetOutputInfosEx(int mono, ToolsChannelInfo& info) {
-  if (!ready()) return false;
-  const int board = engine_.boardOfOutput(mono);
-  if (board < 0) return fail(err::kBadChannel);
-  info.board = board;
-  info.boardType = engine_.boards()[board].type;
-  info.infoFlags = 1 | 16;  // analog, audio level
-  return done();
+  return ready() && channelInfo(engine_.boardOfOutput(mono), info);
 }
 
 bool BoardTools::TOOLGetMonitor(int mono, int& monitor) {

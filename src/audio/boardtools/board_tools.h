@@ -126,6 +126,8 @@ class BoardTools {
   }
   bool result(int code) { return code == 0 ? done() : fail(code); }
   bool ready();                                // registered
+  // The common part of the input and output channel infos (board -1: none).
+  bool channelInfo(int board, ToolsChannelInfo& info);
   bool clockCapabilities(int board, ToolsClockCaps& caps);  // -1: no such channel
   int pipeIndex(uint32_t handle, int dir);     // -1 when not a live pipe
   int streamIndex(uint32_t pipe, uint32_t stream);  // -1 when not of that pipe

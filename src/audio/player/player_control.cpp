@@ -140,15 +140,19 @@ void PlayerControl::silence(Player& p, int index, int64_t fadeMs) {
   p.prepared = false;
 }
 
-int PlayerControl::LoadSoundFast(int player, const std::string& file) {
-  if (int e = check(player)) return e;
-  Player& p = players_[static_cast<size_t>(player)];
+void PlayerControl::unload(Player& p, int player) {
   silence(p, player, 0);
   p.loaded = false;
   p.status = PlayerStatus::NotReady;
   p.file.clear();
   p.opened.reset();
   p.state.reset();
+}
+
+int PlayerControl::LoadSoundFast(int player, const std::string& file) {
+  if (int e = check(player)) return e;
+  Player& p = players_[static_cast<size_t>(player)];
+  unload(p, player);
   if (file.empty()) return dj::kEmptyFileName;
   OpenedSound s = OpenSound(file);
   if (!s.reader) return FromOpenError(s.error);
@@ -309,12 +313,7 @@ int PlayerControl::StopSound(int player) {
 int PlayerControl::CloseSound(int player) {
   if (int e = check(player)) return e;
   Player& p = players_[static_cast<size_t>(player)];
-  silence(p, player, 0);
-  p.loaded = false;
-  p.status = PlayerStatus::NotReady;
-  p.file.clear();
-  p.opened.reset();
-  p.state.reset();
+  unload(p, player);
   p.seekFrame = 0;
   return dj::kNone;
 }

@@ -132,6 +132,7 @@ class PlayerControl {
   };
 
   int check(int player) const;
+  void unload(Player& p, int player);  // silent at once, nothing loaded
   int pipeOf(int device, int& pipe);
   int prepare(Player& p, int index, int64_t start, int64_t end, bool loop);
   int startPrepared(Player& p, int index);
