@@ -30,15 +30,26 @@ std::string ParentFolder(const std::string& path) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return std::nullopt;
+  // Plain descriptors rather than stdio: one read for most files, and every
+  // read error (EIO on a failing disk or share) is seen, never taken for an end.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
   std::string out;
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  const bool bad = std::ferror(f) != 0;
-  std::fclose(f);
-  if (bad) return std::nullopt;
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      ::close(fd);
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
   return out;
 }
 
