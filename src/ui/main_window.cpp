@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMenuBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -20,6 +21,13 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   setWindowTitle(kAppTitle);
   tabs_ = new QTabWidget(this);
   setCentralWidget(tabs_);
+  menus_ = {menuBar()->addMenu(QString::fromUtf8("&Fichier")),
+            menuBar()->addMenu(QString::fromUtf8("&Affichage")),
+            menuBar()->addMenu(QString::fromUtf8("&Outils"))};
+  QAction* quit = menu(MenuId::File)->addAction(QString::fromUtf8("&Quitter"));
+  quit->setObjectName("MnuQuitter");
+  quit->setShortcut(QKeySequence::Quit);
+  connect(quit, &QAction::triggered, this, [this] { close(); });
 
   auto* music = new QWidget(tabs_);
   auto* layout = new QVBoxLayout(music);

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMenu>
 #include <QSplitter>
 #include <functional>
 #include <QPushButton>
@@ -20,6 +21,9 @@
 #include "ui/song_table_model.h"
 
 namespace sono::ui {
+
+// The menus of the menu bar; each module adds its entries to one of them.
+enum class MenuId { File, View, Tools };
 
 class MainWindow : public QMainWindow {
  public:
@@ -45,6 +49,7 @@ class MainWindow : public QMainWindow {
   // The two marks of the editor, on the status bar.
   void showMarks(const std::string& marks);
   QLabel* marks() const { return marks_; }
+  QMenu* menu(MenuId id) const { return menus_.at(static_cast<size_t>(id)); }
   QLabel* status() const { return status_; }
 
   QTableView* grid() const { return grid_; }
@@ -86,6 +91,7 @@ class MainWindow : public QMainWindow {
   QLabel* status_;
   QLabel* marks_;
   size_t incidentsShown_ = 0;
+  std::array<QMenu*, 3> menus_{};
 };
 
 }  // namespace sono::ui
