@@ -4,17 +4,21 @@
 
 #include "core/files.h"
 #include "core/ini.h"
+#include "core/system_ports.h"
 #include "core/text.h"
 
 namespace sono {
 
 namespace {
-// Companion files the installer lays beside the program; without them the
-// windows lack their resources. The first missing one names the version to install.
+// Companion files installed with the program (share/sonoteka/Composants/):
+// without them the installation is incomplete. The first missing one names
+// the version to install.
 constexpr const char* kComponent348 = "Composants/Composants_3.48";
 constexpr const char* kComponent349 = "Composants/Composants_3.49.000";
-constexpr const char* kComponentsInstaller =
-    "https://maj.ondavia.example/composants/Composants_Ondavia_3.49.000.run";
+// Where the message sends the administrator: a setting of the site file,
+// by default the installation guide installed with the program.
+constexpr const char* kComponentsSection = "Composants";
+constexpr const char* kComponentsAddressKey = "Adresse_Installation";
 
 template <typename F, typename... A>
 void call(const F& f, A&&... args) {
@@ -32,6 +36,12 @@ Application::Application(AppPorts ports, ConfigEnvironment env, LogHeaderInfo he
     : ports_(ports), env_(env), log_(ports.clock), config_(env, log_, ports.prompt),
       errors_(log_, ports.prompt, ports.clock),
       instance_(std::make_unique<InstanceGuard>(config_.settingsFolder())) {
+  if (env_.installFolder.empty() || env_.installGuide.empty()) {
+    const ProgramInstallation installation = FindProgramInstallation();
+    if (env_.installFolder.empty()) env_.installFolder = installation.dataFolder;
+    if (env_.installGuide.empty()) env_.installGuide = installation.guide;
+  }
+  env_.installFolder = CheckRep(env_.installFolder);
   header.programFolder = config_.programFolder();
   if (header.productName.empty()) header.productName = kProductName;
   if (header.version.empty()) header.version = env.version;
@@ -41,8 +51,13 @@ Application::Application(AppPorts ports, ConfigEnvironment env, LogHeaderInfo he
 
 // ------------------------------------------------------------------ start-up
 
+std::string Application::componentsAddress() const {
+  return LectureIni(config_.siteFile(), kComponentsSection, kComponentsAddressKey,
+                    "file://" + env_.installGuide);
+}
+
 bool Application::Form_Initialize() {
-  const std::string folder = config_.programFolder();
+  const std::string folder = env_.installFolder;
   std::string message;
   if (!File_Exist(folder + kComponent348))
     message = "Cette mise-à-jour nécessite l'installation de la version 3.48 des composants Ondavia";
@@ -52,13 +67,16 @@ bool Application::Form_Initialize() {
   if (message.empty()) return true;
 
   composantsManquants_ = true;
+  log_.TraceLog("Err: Start-up refused: components missing in " + folder + ": " + message);
+  const std::string address = componentsAddress();
   message += "\n\nVeuillez faire d'abord cette installation et relancer ensuite le programme\n\n";
   message += "Fichier pour faire cette installation:\n\n";
-  message += std::string("      ") + kComponentsInstaller + "\n\n";
+  message += "      " + address + "\n\n";
   ports_.prompt.message(message, Icon::Critical, Buttons::Ok, kComponentsTitle);
   if (ports_.prompt.message("Voulez-vous télécharger le fichier et faire l'installation ?",
                             Icon::Question, Buttons::YesNo, kComponentsTitle) == Answer::Yes)
-    ports_.desktop.openUrl(kComponentsInstaller);
+    ports_.desktop.openUrl(address);
+  flushRefusalLog();
   return false;
 }
 
@@ -361,6 +379,18 @@ void Application::Form_Unload() {
   call(hooks.resetGrid);
   instance_->release();
   ended_ = true;
+}
+
+void Application::flushRefusalLog() {
+  if (log_.setupLoaded()) {
+    log_.Flush();
+    return;
+  }
+  const std::string folder = config_.logFolderFromSite();
+  if (folder.empty() || !CreateFolders(folder)) return;
+  log_.setFolders(folder, config_.programFolder());
+  log_.setSetupLoaded(true);
+  log_.Flush();
 }
 
 void Application::closedByNewerInstance() {

@@ -117,7 +117,12 @@ class Application {
   bool composantsManquants() const { return composantsManquants_; }
   bool ended() const { return ended_; }
   const std::string& commandLine() const { return commandLine_; }
+  // The component files, relative to the installation folder.
   static std::vector<std::string> componentFiles();
+  const std::string& installFolder() const { return env_.installFolder; }
+  // The component installer's address: "Composants"/"Adresse_Installation" of
+  // the site file, by default the installation guide.
+  std::string componentsAddress() const;
 
  private:
   void announce(const std::string& text);
@@ -126,6 +131,9 @@ class Application {
   void readStartupSettings();
   void loadSetup();
   void closedByNewerInstance();
+  // A refusal to start is logged before the settings are loaded: its lines
+  // go to the current base's log folder all the same.
+  void flushRefusalLog();
 
   AppPorts ports_;
   ConfigEnvironment env_;

@@ -416,4 +416,13 @@ void SiteConfig::PositionFeuilleSauvegarde(const std::string& form, const std::s
   EcritureIni(file, "FrmPos", name + "_Top", std::to_string(top));
 }
 
+std::string SiteConfig::logFolderFromSite() {
+  if (!File_Exist(siteFile_)) return {};
+  const int count = clampInt(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, 1, kMaxBases);
+  const int base = clampInt(LectureIni(siteFile_, "Site", "NoBase", "1"), 1, 1, count) - 1;
+  const std::string systemFile = DetermineDossierConfig_Fichier(siteFile_, base);
+  return folderValue(LectureIni(systemFile, BaseSection(base), "Dossier_Log", "C:\\AudioLog\\")) +
+         "Histo_Vexa_Sonoteka/";
+}
+
 }  // namespace sono

@@ -69,6 +69,10 @@ struct ConfigEnvironment {
   std::string computerName;
   std::string version;        // program version, for the program backup
   std::string exePath;        // the running program file
+  // The program's installation data (with trailing "/": its "Composants/"
+  // files) and its installation guide; empty: found from the program file.
+  std::string installFolder;
+  std::string installGuide;
 };
 
 // Two-digit base or station number from 1: base index 0 -> "01".
@@ -100,6 +104,9 @@ class SiteConfig {
   const BaseInfo& base(int index) const { return bases_.at(static_cast<size_t>(index)); }
   const BaseInfo& current() const { return base(currentBase_); }
   std::string DetermineDossierSon(int base, SoundKind kind, int station);
+  // The log folder of the site's base, read from the configuration files
+  // alone (nothing created); empty when there is no site file.
+  std::string logFolderFromSite();
 
   // --- helpers
   bool VerificationEtCreationRepertoire(const std::string& folder, bool tellUser = false);

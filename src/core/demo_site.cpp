@@ -1,6 +1,5 @@
 #include "core/demo_site.h"
 
-#include "core/app.h"
 #include "core/config.h"
 #include "core/files.h"
 #include "core/ini.h"
@@ -68,14 +67,11 @@ bool CreateDemoSite(const std::string& programFolder, std::string& error) {
   const std::string systemFile = mapper.toLocal("C:\\Brevalon\\Ondavia\\Config\\") + "Vexa_Systeme.ini";
   std::string failed;
   for (const std::string& folder :
-       {home + "Settings/", ParentFolder(systemFile), home + "Composants/"}) {
+       {home + "Settings/", ParentFolder(systemFile)}) {
     if (!CreateFolders(folder, &failed)) {
       error = "Impossible de créer le dossier: " + failed;
       return false;
     }
-  }
-  for (const auto& component : Application::componentFiles()) {
-    if (!WriteFileAtomic(home + component, "Sonoteka\n", &error)) return false;
   }
   // The system file first: a site file without it would be a half-made site.
   if (!WriteFileAtomic(systemFile, render(std::begin(kSystem), std::end(kSystem)), &error))

@@ -149,7 +149,22 @@ ConfigEnvironment MachineEnvironment(const std::string& home) {
   char exe[4096] = {};
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n > 0) env.exePath.assign(exe, static_cast<size_t>(n));
+  const ProgramInstallation installation = FindProgramInstallation();
+  env.installFolder = installation.dataFolder;
+  env.installGuide = installation.guide;
   return env;
+}
+
+ProgramInstallation FindProgramInstallation() {
+  char exe[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  const std::string program = n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string();
+  if (program.rfind(SONOTEKA_BUILD_TREE, 0) == 0 || program.empty())
+    return {SONOTEKA_BUILD_SHARE, SONOTEKA_SOURCE_GUIDE};
+  // <prefix>/bin/sonoteka -> <prefix>/share/sonoteka/
+  std::string prefix = program.substr(0, program.find_last_of('/'));
+  prefix = prefix.substr(0, prefix.find_last_of('/') + 1);
+  return {prefix + SONOTEKA_SHARE_SUBDIR, prefix + SONOTEKA_DOC_SUBDIR + "INSTALLATION.md"};
 }
 
 bool StartDetached(const std::vector<std::string>& argv) {

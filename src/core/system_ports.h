@@ -65,6 +65,15 @@ struct ConfigEnvironment;
 ConfigEnvironment MachineEnvironment(const std::string& home = {});
 std::string DefaultHome();
 
+// Where the program's own installation lies: run from the build tree, the
+// build tree's "share/sonoteka/" and the source's guide; installed, the
+// "share/sonoteka/" and "share/doc/" folders beside its "bin/".
+struct ProgramInstallation {
+  std::string dataFolder;  // with trailing "/"
+  std::string guide;       // the installation guide (INSTALLATION.md)
+};
+ProgramInstallation FindProgramInstallation();
+
 // Starts a program with an argument vector, without waiting for it.
 bool StartDetached(const std::vector<std::string>& argv);
 

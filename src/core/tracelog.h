@@ -83,6 +83,7 @@ class TraceLogger {
   void setSetupLoaded(bool loaded);
   void setClosing(bool closing) { arretEnCours_ = closing; }
   bool closing() const { return arretEnCours_; }
+  bool setupLoaded() const { return setupLoaded_; }
 
   void setFolders(std::string logFolder, std::string dataFolder);
   void setHeaderInfo(LogHeaderInfo info) { header_ = std::move(info); }

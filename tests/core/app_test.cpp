@@ -2,6 +2,7 @@
 
 #include "core/app.h"
 #include "core/demo_site.h"
+#include "core/ini.h"
 #include "core/manual_ports.h"
 #include "core/scheduler.h"
 #include "test_support.h"
@@ -16,16 +17,19 @@ namespace {
 
 // One program instance with test ports.
 struct Instance {
-  explicit Instance(const std::string& home)
+  // `install`: the program's installation folder; empty: the build tree's.
+  explicit Instance(const std::string& home, const std::string& install = {})
       : scheduler(clock),
-        app(AppPorts{prompt, events, clock, scheduler, desktop}, environment(home), {}) {
+        app(AppPorts{prompt, events, clock, scheduler, desktop}, environment(home, install), {}) {
     events.onPump.push_back([this] { scheduler.runDue(); });
   }
-  static ConfigEnvironment environment(const std::string& home) {
+  static ConfigEnvironment environment(const std::string& home, const std::string& install) {
     ConfigEnvironment env;
     env.programFolder = home;
     env.computerName = "poste";
     env.version = "1.2.3";
+    env.installFolder = install;
+    if (!install.empty()) env.installGuide = install + "INSTALLATION.md";
     return env;
   }
   ManualClock clock;
@@ -55,32 +59,45 @@ class AppTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AppTest, MissingComponentsStopTheStartAndNameTheFirstOne) {
-  std::filesystem::remove_all(dir / "Composants");
-  Instance first(dir.path());
+TEST_F(AppTest, AnIncompleteInstallationStopsTheStartNamesTheFirstMissingComponentAndSaysWhy) {
+  // The components come with the program, not with the site: the demo site
+  // has none of its own and starts (the build tree holds them).
+  EXPECT_FALSE(test::Exists(dir / "Composants"));
+  EXPECT_TRUE(Instance(dir.path()).app.Form_Initialize());
+
+  const std::string install = dir / "installation/";
+  Instance first(dir.path(), install);
   first.prompt.answers = {Answer::Ok, Answer::Yes};
   EXPECT_FALSE(first.app.Form_Initialize());
   EXPECT_TRUE(first.app.composantsManquants());
   ASSERT_EQ(first.prompt.shown.size(), 2u);
   const ShownMessage& box = first.prompt.shown[0];
-  EXPECT_EQ(box.text.rfind("Cette mise-à-jour nécessite l'installation de la version 3.48 des "
-                           "composants Ondavia\n\nVeuillez faire d'abord cette installation et "
-                           "relancer ensuite le programme\n\nFichier pour faire cette "
-                           "installation:\n\n      ",
-                           0),
-            0u);
+  EXPECT_EQ(box.text,
+            "Cette mise-à-jour nécessite l'installation de la version 3.48 des composants Ondavia"
+            "\n\nVeuillez faire d'abord cette installation et relancer ensuite le programme\n\n"
+            "Fichier pour faire cette installation:\n\n      file://" + install +
+                "INSTALLATION.md\n\n");
   EXPECT_EQ(box.icon, Icon::Critical);
   EXPECT_EQ(box.title, "Installation des composants Ondavia");
   EXPECT_EQ(first.prompt.shown[1].text, "Voulez-vous télécharger le fichier et faire l'installation ?");
   EXPECT_EQ(first.prompt.shown[1].buttons, Buttons::YesNo);
-  EXPECT_EQ(first.desktop.urls.size(), 1u);
+  EXPECT_EQ(first.desktop.urls, std::vector<std::string>{"file://" + install + "INSTALLATION.md"});
   EXPECT_FALSE(first.app.Form_Load());  // nothing else starts
   EXPECT_TRUE(first.prompt.stepLabels.empty());
+  // The refusal reaches the base's log although the settings were never loaded.
+  EXPECT_NE(ReadFile(logFile()).find("Err: Start-up refused: components missing in " + install),
+            std::string::npos);
 
-  WriteFile(dir / Application::componentFiles()[0], "x");
-  Instance second(dir.path());
+  // The address is a setting of the site.
+  WriteFile(install + Application::componentFiles()[0], "x");
+  EcritureIni(dir / "Settings/Vexa_Config.ini", "Composants", "Adresse_Installation",
+              "https://intranet.radio/sonoteka");
+  Instance second(dir.path(), install);
   EXPECT_FALSE(second.app.Form_Initialize());
-  EXPECT_NE(second.prompt.shown[0].text.find("version 3.49.000 des composants"), std::string::npos);
+  EXPECT_NE(second.prompt.shown[0].text.find("version 3.49.000 des composants Ondavia\n\n"),
+            std::string::npos);
+  EXPECT_NE(second.prompt.shown[0].text.find("\n      https://intranet.radio/sonoteka\n"),
+            std::string::npos);
   EXPECT_TRUE(second.desktop.urls.empty());  // "No" to the download
 }
 

@@ -111,6 +111,25 @@ TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
   EXPECT_NE(ReadFile(file).find("----- Sonoteka: Init: Fin -----"), std::string::npos);
 }
 
+TEST(Cli, ASiteBuiltFromTheOlderConfigurationStartsWithItsDatabase) {
+  TempDir dir;
+  test::WriteOlderConfigurationSite(dir.path());
+  // Without its database the start asks where it is (Cancel, as scripts
+  // answer) and goes on; once the files are created it starts silently.
+  CliRun r = cli(dir, {"app", "start", "--home", dir.path()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Démarré: base Radio Côte Sud, station Côte FM\nFermé.\n");
+  EXPECT_NE(r.err.find("Impossible de trouver la base de données pour la base: Radio Côte Sud"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("composants"), std::string::npos) << r.err;
+  r = cli(dir, {"db", "create-missing", "--home", dir.path()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = cli(dir, {"app", "start", "--home", dir.path()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(test::Exists(dir / "drives/c/Ondavia/Logs/Histo_Vexa_Sonoteka/"));
+}
+
 TEST(Cli, DemoLibrarySearchAndPointers) {
   TempDir dir;
   const std::string home = dir / "site";

@@ -81,4 +81,18 @@ inline std::vector<std::string> FolderEntries(const std::string& folder) {
 
 inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
+// A workstation configured the older way, as the suite's installer leaves it:
+// "Win.ini" in the Windows folder of `home` and the base's "KM_SYS.ini"
+// (Windows-1252, CR LF), two stations, no "Vexa_Config.ini" yet.
+inline void WriteOlderConfigurationSite(const std::string& home) {
+  WriteFile(home + "Windows/Win.ini",
+            "[Brevalon]\r\nINI_ONDAVIA=C:\\Ondavia\\Config\\\r\nNb_Base=1\r\n");
+  WriteFile(home + "drives/c/Ondavia/Config/KM_SYS.ini",
+            "[Div_radio]\r\nNom_Radio=Radio C\xF4te Sud\r\n"
+            "[Div_Radio]\r\nStation_001=C\xF4te FM\r\nStation_002=C\xF4te Jazz\r\n"
+            "[Stations]\r\nNb_Max=2\r\n"
+            "[Repertoires]\r\nREPLOG=C:\\Ondavia\\Logs\\\r\nREPBTR=C:\\Ondavia\\Data\\\r\n"
+            "[Repertoire_Station]\r\n000_001=C:\\Sons\\FM\\Musique\\\r\n");
+}
+
 }  // namespace sono::test

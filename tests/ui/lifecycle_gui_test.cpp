@@ -1,0 +1,68 @@
+// The desktop's life on sites that are not the demo: start on a site made
+// the older way, a stored place off the screen, closing on a signal or at the
+// end of the session, the log viewer from the menu.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+#include <csignal>
+
+#include "../core/test_support.h"
+#include "core/demo_site.h"
+#include "core/ini.h"
+#include "core/manual_ports.h"
+#include "ui/qt_ports.h"
+#include "ui/workstation.h"
+
+namespace sono::ui {
+namespace {
+
+class LifecycleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char arg0[] = "ui_tests";
+    static char* argv[] = {arg0, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) new QApplication(argc, argv);
+  }
+  std::unique_ptr<Workstation> Open() {
+    ConfigEnvironment env;
+    env.programFolder = dir.path();
+    env.computerName = "poste";
+    env.version = "1.2.3";
+    audio::EngineOptions audio;
+    audio.useAlsaCards = false;
+    return std::make_unique<Workstation>(prompt, events, clock, desktop, env, LogHeaderInfo{}, audio);
+  }
+  std::string logText() const {
+    return sono::test::ReadFile(dir / "drives/c/AudioLog/Histo_Vexa_Sonoteka/20260314.Log");
+  }
+  sono::test::TempDir dir;
+  ManualClock clock;
+  ScriptedPrompt prompt;
+  QtEventLoop events;
+  RecordingDesktop desktop;
+};
+
+}  // namespace
+
+TEST_F(LifecycleTest, ASiteMadeTheOlderWayOpensTheWindowOnItsStations) {
+  sono::test::WriteOlderConfigurationSite(dir.path());
+  auto ws = Open();
+  ASSERT_TRUE(ws->start());
+  EXPECT_TRUE(ws->window.isVisible());
+  auto* stations = ws->window.findChild<QComboBox*>("ComboStation");
+  ASSERT_NE(stations, nullptr);
+  ASSERT_EQ(stations->count(), 2);
+  EXPECT_EQ(stations->itemText(0), QString::fromUtf8("Côte FM"));
+  EXPECT_EQ(stations->itemText(1), QString::fromUtf8("Côte Jazz"));
+  // No component box; the only question is where the database is.
+  for (const auto& box : prompt.shown)
+    EXPECT_EQ(box.text.find("composants"), std::string::npos) << box.text;
+  ws->app.Form_Unload();
+  EXPECT_TRUE(ws->app.ended());
+}
+
+}  // namespace sono::ui
