@@ -107,6 +107,26 @@ int LogWrite(const Options& options, const std::vector<std::string>& words) {
   return 0;
 }
 
+int LogShow(const Options& options, const std::string& which) {
+  const bool deletions = which.rfind("Delete_", 0) == 0;
+  const std::string digits = deletions ? which.substr(7) : which;
+  const size_t width = deletions ? 6 : 8;
+  if (!which.empty() && (digits.size() != width ||
+                         digits.find_first_not_of("0123456789") != std::string::npos))
+    return Usage("date attendue: AAAAMMJJ ou Delete_AAAAMM, pas " + which);
+  Session session(options);
+  if (!session.loadSite()) return 1;
+  session.app.startLogging();
+  const BaseInfo& base = session.app.config().current();
+  const std::string file = deletions ? base.dataFolder + which + ".Log"
+                           : which.empty() ? session.app.log().dayFile(session.clock.now())
+                                           : base.logFolder + which + ".Log";
+  const auto content = ReadWholeFile(file);
+  if (!content) return Fail("Fichier non trouvé: " + file);
+  std::fwrite(content->data(), 1, content->size(), stdout);
+  return std::ferror(stdout) ? 1 : 0;
+}
+
 int AppStart(const Options& options) {
   Session session(options);
   Application& app = session.app;

@@ -26,6 +26,9 @@ int Usage(const std::string& text);
 int SiteInitDemo(const Options& options);
 int SiteShow(const Options& options);
 int LogWrite(const Options& options, const std::vector<std::string>& words);
+// The day's log (today when `which` is empty, else "YYYYMMDD") or the
+// month's deletion log ("Delete_YYYYMM"), printed as it stands.
+int LogShow(const Options& options, const std::string& which);
 int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
 int DbStat(const Options& options, int file);

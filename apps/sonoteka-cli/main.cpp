@@ -1,6 +1,7 @@
 // sonoteka-cli: the workstation's core without windows, for scripts, bulk jobs
 // and checks. Questions are answered with their default (No, Cancel, Ok) unless
 // --interactive is given. Exit status: 0 done, 1 failed, 2 bad usage.
+#include <csignal>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -20,6 +21,8 @@ void usage() {
       "  site init-demo                  crée un site de démonstration\n"
       "  site show                       affiche les bases, stations et dossiers du site\n"
       "  log write TEXTE…                écrit une ligne dans le journal du jour\n"
+      "  log show [AAAAMMJJ|Delete_AAAAMM]   affiche le journal d'un jour (aujourd'hui par défaut)\n"
+      "                                  ou le journal mensuel des suppressions\n"
       "  app start                       démarre puis ferme le programme sans fenêtre\n"
       "  db create-missing               crée les fichiers manquants de la base\n"
       "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
@@ -55,6 +58,9 @@ bool parseFile(const std::string& text, int& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes a write fail with EFBIG, reported like a full
+  // disk, instead of killing the command halfway.
+  std::signal(SIGXFSZ, SIG_IGN);
   sono::cli::Options options;
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
@@ -117,6 +123,10 @@ int main(int argc, char** argv) {
   if (command == "log write") {
     if (rest.empty()) return sono::cli::Usage("log write demande un texte");
     return sono::cli::LogWrite(options, rest);
+  }
+  if (command == "log show") {
+    if (rest.size() > 1) return sono::cli::Usage("log show demande au plus une date (AAAAMMJJ ou Delete_AAAAMM)");
+    return sono::cli::LogShow(options, rest.empty() ? std::string() : rest[0]);
   }
   if (command == "db stat" || command == "db dump") {
     int file = 0;

@@ -8,18 +8,24 @@
 // saved as a PNG, and the program closes through its unload sequence (for
 // machines without a display, under QT_QPA_PLATFORM=offscreen).
 #include <QApplication>
+#include <QSessionManager>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "core/system_ports.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
 #include "ui/qt_ports.h"
+#include "ui/signal_notifier.h"
 #include "ui/workstation.h"
 
 using namespace sono;
 
 int main(int argc, char** argv) {
+  // A file-size limit makes a write fail with EFBIG, which is reported like a
+  // full disk, instead of killing the program with its work unsaved.
+  std::signal(SIGXFSZ, SIG_IGN);
   QApplication qapp(argc, argv);
   std::string home, screenshot, commandLine;
   for (int i = 1; i < argc; ++i) {
@@ -39,6 +45,17 @@ int main(int argc, char** argv) {
   ui::Workstation ws(prompt, events, clock, desktop, MachineEnvironment(home), header);
   prompt.setParent(&ws.window);
   if (!ws.start(commandLine)) return 1;
+
+  // Shutdown, Ctrl+C, a closed terminal, the end of the desktop session: the
+  // unload sequence runs (log written, settings saved, resources let go).
+  ui::SignalNotifier endSignals([&](const std::string& name) {
+    ws.closeOnSignal(name);
+    qapp.quit();
+  });
+  QObject::connect(&qapp, &QGuiApplication::commitDataRequest, [&](QSessionManager& manager) {
+    if (!ws.endSession(manager.allowsInteraction())) manager.cancel();
+    manager.release();
+  });
 
   QTimer timers;
   QObject::connect(&timers, &QTimer::timeout, [&] {

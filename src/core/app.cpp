@@ -1,5 +1,6 @@
 #include "core/app.h"
 
+#include <algorithm>
 #include <sys/utsname.h>
 
 #include "core/files.h"
@@ -91,22 +92,56 @@ void Application::AfficherFrmMsg(bool show, const std::string&) {
   ports_.prompt.showStepWindow(show);
 }
 
+void Application::refuseStart(const std::string& text) {
+  log_.TraceLog("Err: Start-up refused: " + ReplaceAll(text, "\n", " "));
+  ports_.prompt.message(text, Icon::Critical, Buttons::Ok, kAppTitle);
+  flushRefusalLog();
+}
+
 bool Application::TesterPrevInstance(int waitMs) {
-  CreateFolders(config_.settingsFolder());
-  if (instance_->tryAcquire()) return true;
+  const std::string folder = config_.settingsFolder();
+  std::string error, failed;
+  auto unusableFolder = [&] {
+    refuseStart("Sonoteka ne peut pas démarrer: le dossier des réglages\n" + folder +
+                "\nn'est pas accessible en écriture (" + error +
+                ").\n\nVérifiez ce dossier et ses droits, puis relancez le programme.");
+    return false;
+  };
+  if (!CreateFolders(folder, &failed)) {
+    error = "impossible de créer " + failed;
+    return unusableFolder();
+  }
+  using Acquire = InstanceGuard::Acquire;
+  Acquire got = instance_->acquire(&error);
+  if (got == Acquire::Taken) return true;
+  if (got == Acquire::Failed) return unusableFolder();
+  const std::string older = "Sonoteka (pid " + std::to_string(instance_->holderPid()) + ")";
+  log_.TraceLog("Instance: another " + older + " runs");
   if (waitMs >= 1) {
     ports_.clock.sleepMs(waitMs);
-    if (instance_->tryAcquire()) return true;
+    if ((got = instance_->acquire(&error)) == Acquire::Taken) return true;
+    if (got == Acquire::Failed) return unusableFolder();
   }
   // The older instance is asked to quit; it runs its unload sequence and lets
   // the lock go. Ten tries, half a second apart.
-  log_.TraceLog("Instance: another Sonoteka runs: asking it to quit");
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    instance_->askOlderToQuit();
-    ports_.clock.sleepMs(500);
-    if (instance_->tryAcquire()) return true;
+  log_.TraceLog("Instance: asking the running " + older + " to quit");
+  bool asked = false;
+  for (int attempt = 0; attempt < kQuitAttempts; ++attempt) {
+    asked = instance_->askOlderToQuit() || asked;
+    ports_.clock.sleepMs(kQuitAttemptMs);
+    if ((got = instance_->acquire(&error)) == Acquire::Taken) return true;
+    if (got == Acquire::Failed) return unusableFolder();
   }
-  log_.TraceLog("Instance: the running Sonoteka did not quit");
+  if (asked) {
+    // Stopped on a box or frozen: it has the request and quits when it runs
+    // again. This one carries on and takes the lock when it is let go.
+    log_.TraceLog("Instance: the running " + older + " has not quit yet: starting all the same");
+    lockPending_ = true;
+    return true;
+  }
+  refuseStart("Une autre session de " + older +
+              " utilise ce dossier de réglages et ne répond pas à la demande de fermeture.\n\n"
+              "Fermez-la, puis relancez le programme.");
   return false;
 }
 
@@ -135,6 +170,7 @@ bool Application::Form_Load(const std::string& commandLine) {
     window_.height = static_cast<int>(*height);
   }
   if (state && *state >= 0 && *state <= 2) window_.windowState = static_cast<int>(*state);
+  window_.keepOnScreen();
 
   announce("Sonoteka: Init: Detail Data");
   call(hooks.loadDetailData);
@@ -166,6 +202,16 @@ bool Application::Form_Load(const std::string& commandLine) {
                        '=');
   initEnCours_ = false;
   return true;
+}
+
+void MainWindowModel::keepOnScreen() {
+  // Enough of the title bar to grab the window with the mouse.
+  constexpr int kGrip = 80;
+  if (width > screenWidth) width = screenWidth;
+  if (height > screenHeight) height = screenHeight;
+  const int right = screenLeft + screenWidth, bottom = screenTop + screenHeight;
+  if (left > right - kGrip || left + std::max(width, kGrip) < screenLeft + kGrip) left = screenLeft;
+  if (top < screenTop || top > bottom - kGrip) top = screenTop;
 }
 
 void Application::InitGeneralSysteme() {
@@ -393,7 +439,47 @@ void Application::flushRefusalLog() {
   log_.Flush();
 }
 
+void Application::closeUnattended(const std::string& why) {
+  std::string line = "Application closed by " + why;
+  if (hooks.unsavedTabs) {
+    std::string unsaved;
+    for (const auto& tab : hooks.unsavedTabs()) unsaved += (unsaved.empty() ? "" : ", ") + tab;
+    if (!unsaved.empty()) line += " |Not stored: " + unsaved;
+  }
+  log_.TraceLogEncadre(-1, -1, -1, line, '*');
+  log_.Flush();
+  quitterAutorise_ = true;
+  Form_Unload();
+}
+
+void Application::closeOnSignal(const std::string& signalName) {
+  if (ended_ || arretEnCours_) return;
+  closeReason_ = CloseReason::Signal;
+  closeUnattended("signal " + signalName);
+}
+
+bool Application::closeForSessionEnd(bool interactionAllowed) {
+  if (ended_ || arretEnCours_) return true;
+  closeReason_ = CloseReason::SessionEnd;
+  if (!interactionAllowed) {
+    closeUnattended("the end of the session");
+    return true;
+  }
+  const bool work = (hooks.pendingNotifications && hooks.pendingNotifications() > 0) ||
+                    (hooks.recordingRunning && hooks.recordingRunning()) ||
+                    (hooks.conversionRunning && hooks.conversionRunning()) ||
+                    (hooks.unsavedTabs && !hooks.unsavedTabs().empty());
+  if (!work) {
+    closeUnattended("the end of the session");
+    return true;
+  }
+  // Someone is there: the quit procedure asks, and its questions are answered.
+  closeReason_ = CloseReason::User;
+  return Quitter();
+}
+
 void Application::closedByNewerInstance() {
+  closeReason_ = CloseReason::NewerInstance;
   log_.TraceLogEncadre(-1, -1, -1, "Application closed by a new instance (Quit message)", '*');
   log_.Flush();
   quitterAutorise_ = true;
@@ -401,7 +487,21 @@ void Application::closedByNewerInstance() {
 }
 
 bool Application::pollInstance() {
-  if (ended_ || arretEnCours_ || !instance_->held() || !instance_->quitRequested()) return false;
+  if (ended_ || arretEnCours_) return false;
+  if (lockPending_) {
+    // Started while an older instance had not quit yet: the lock is taken
+    // over once it is let go (checked once a second).
+    const uint64_t now = ports_.clock.tickMs();
+    if (now - lastLockTry_ >= kLockRetryMs) {
+      lastLockTry_ = now;
+      if (instance_->tryAcquire()) {
+        lockPending_ = false;
+        log_.TraceLog("Instance: the older Sonoteka has quit: this one holds the lock");
+      }
+    }
+    return false;
+  }
+  if (!instance_->held() || !instance_->quitRequested()) return false;
   closedByNewerInstance();
   return true;
 }

@@ -67,9 +67,18 @@ struct MainWindowModel {
   std::vector<std::string> musicTabs = {"Musique"};
   int rowHeightTwips = 450;
   int left = 0, top = 0, width = 0, height = 0, windowState = 0;
-  int screenHeight = 1080;
+  // The screen's free area (without panels), as the desktop reports it.
+  int screenLeft = 0, screenTop = 0, screenWidth = 1920, screenHeight = 1080;
+  // Brings a stored place and size back onto the screen: a window larger
+  // than the screen takes its size, one whose title bar would be out of
+  // reach (a monitor since removed) comes back to the screen's edge.
+  void keepOnScreen();
   std::string selectedSongId;
 };
+
+// Why the program closes: the unload sequence asks its questions only where
+// a person is there to answer.
+enum class CloseReason { User, NewerInstance, Signal, SessionEnd };
 
 struct AppPorts {
   Prompt& prompt;
@@ -94,13 +103,26 @@ class Application {
   bool Quitter();          // true when the program was allowed to close (and unloaded)
   bool Form_QueryUnload(); // true when the close may go on
   void Form_Unload();
+  // A signal (SIGTERM at shutdown, SIGINT, SIGHUP): the unload sequence at
+  // once, without questions; unsaved data are named in the log, not stored.
+  void closeOnSignal(const std::string& signalName);
+  // The desktop session ends. With a person to answer, unsaved data or
+  // pending work go through the quit procedure (false: the session must not
+  // end); without, as for a signal.
+  bool closeForSessionEnd(bool interactionAllowed);
+  CloseReason closeReason() const { return closeReason_; }
+  // The unload sequence may ask questions.
+  bool attended() const {
+    return closeReason_ == CloseReason::User || closeReason_ == CloseReason::NewerInstance;
+  }
   // A start-up step announcement (label, events, log line) while starting.
   void announceStep(const std::string& text) { announce(text); }
   // Theme, operating system and settings folder, as the start-up reads them.
   void InitGeneralSysteme();
   // The settings are loaded: the log goes to the current base's log folder.
   void startLogging() { loadSetup(); }
-  // Runs the unload sequence when a newer instance asked this one to quit.
+  // Runs the unload sequence when a newer instance asked this one to quit
+  // (true then); takes the lock over from an older instance that has quit.
   bool pollInstance();
 
   AppHooks hooks;
@@ -134,6 +156,15 @@ class Application {
   // A refusal to start is logged before the settings are loaded: its lines
   // go to the current base's log folder all the same.
   void flushRefusalLog();
+  // A refusal to start: one log line and a box that says why.
+  void refuseStart(const std::string& text);
+  static constexpr int kQuitAttempts = 10;
+  static constexpr int kQuitAttemptMs = 500;
+  static constexpr uint64_t kLockRetryMs = 1000;
+  void closeUnattended(const std::string& why);
+  CloseReason closeReason_ = CloseReason::User;
+  bool lockPending_ = false;  // started while the older instance still held the lock
+  uint64_t lastLockTry_ = 0;
 
   AppPorts ports_;
   ConfigEnvironment env_;

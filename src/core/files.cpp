@@ -53,17 +53,21 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return out;
 }
 
-static bool writeAll(int fd, std::string_view content) {
+// Writes everything; `written` gets what reached the file even on a failure.
+static bool writeAll(int fd, std::string_view content, size_t* written = nullptr) {
   size_t done = 0;
+  bool ok = true;
   while (done < content.size()) {
     const ssize_t w = ::write(fd, content.data() + done, content.size() - done);
     if (w < 0) {
       if (errno == EINTR) continue;
-      return false;
+      ok = false;
+      break;
     }
     done += static_cast<size_t>(w);
   }
-  return true;
+  if (written) *written = done;
+  return ok;
 }
 
 static void setError(std::string* error, const std::string& what) {
@@ -105,8 +109,24 @@ bool AppendToFile(const std::string& path, std::string_view content, std::string
     setError(error, path);
     return false;
   }
-  const bool ok = writeAll(fd, content);
-  if (!ok) setError(error, path);
+  struct stat before{};
+  const bool sized = ::fstat(fd, &before) == 0;
+  size_t written = 0;
+  const bool ok = writeAll(fd, content, &written);
+  if (!ok) {
+    setError(error, path);
+    // Whole lines or nothing: the part a full disk let through is taken back
+    // (the caller writes it all again later), unless another writer appended
+    // meanwhile; then the cut line is at least ended.
+    struct stat after{};
+    if (written > 0 && sized && ::fstat(fd, &after) == 0) {
+      if (after.st_size == before.st_size + static_cast<off_t>(written)) {
+        if (::ftruncate(fd, before.st_size) != 0) writeAll(fd, "\n");
+      } else {
+        writeAll(fd, "\n");
+      }
+    }
+  }
   ::close(fd);
   return ok;
 }

@@ -1,12 +1,14 @@
 #include "core/instance.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -38,15 +40,32 @@ InstanceGuard::InstanceGuard(const std::string& settingsFolder)
 
 InstanceGuard::~InstanceGuard() { release(); }
 
-bool InstanceGuard::tryAcquire() {
-  if (lockFd_ >= 0) return true;
-  const int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+int InstanceGuard::groupBits() const {
+  struct stat st{};
+  const std::string folder = lockPath_.substr(0, lockPath_.find_last_of('/') + 1);
+  return ::stat(folder.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0060) : 0;
+}
+
+InstanceGuard::Acquire InstanceGuard::acquire(std::string* error) {
+  if (lockFd_ >= 0) return Acquire::Taken;
+  const int mode = 0644 | groupBits();
+  int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+  // Another account's lock file that this one may only read still locks.
+  if (fd < 0 && errno == EACCES) fd = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = std::strerror(errno);
+    return Acquire::Failed;
+  }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
     ::close(fd);
-    return false;
+    if (err == EWOULDBLOCK) return Acquire::HeldByAnother;
+    if (error) *error = std::strerror(err);
+    return Acquire::Failed;
   }
   lockFd_ = fd;
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid()) ::fchmod(fd, static_cast<mode_t>(mode));
   const std::string pid = std::to_string(::getpid()) + "\n";
   if (::ftruncate(fd, 0) == 0) {
     const ssize_t written = ::write(fd, pid.data(), pid.size());
@@ -54,7 +73,16 @@ bool InstanceGuard::tryAcquire() {
   }
   quitAsked_ = false;
   bindSocket();
-  return true;
+  return Acquire::Taken;
+}
+
+long InstanceGuard::holderPid() const {
+  char buf[32] = {};
+  const int fd = ::open(lockPath_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  return n > 0 ? std::strtol(buf, nullptr, 10) : 0;
 }
 
 bool InstanceGuard::bindSocket() {
@@ -70,6 +98,8 @@ bool InstanceGuard::bindSocket() {
     listenFd_ = -1;
     return false;
   }
+  // Connecting needs write permission on the socket file.
+  if (addr.sun_path[0] != '\0') ::chmod(socketPath_.c_str(), static_cast<mode_t>(0644 | groupBits()));
   return true;
 }
 

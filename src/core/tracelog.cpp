@@ -206,8 +206,12 @@ void TraceLogger::TraceLogForce(std::vector<std::string>& list, std::string_view
 
   const std::string file =
       logFolder_ + (fileName.empty() ? D2S(day) : std::string(fileName)) + ".Log";
+  // One header a day per file: a file another start (or the command line)
+  // already began has its header.
+  struct stat st{};
+  const bool headerNeeded = headerDue && !(::stat(file.c_str(), &st) == 0 && st.st_size > 0);
   std::string block;
-  if (headerDue) writeHeader(block, day);
+  if (headerNeeded) writeHeader(block, day);
   for (const auto& line : list) {
     block += line;
     block += '\n';

@@ -60,6 +60,11 @@ bool AuditionDeck::SelectDevice(int index) {
   return true;
 }
 
+void AuditionDeck::Close() {
+  Stop();
+  player_->CloseSound(kPlayer);
+}
+
 bool AuditionDeck::outputIsVirtual() const { return ready_ && device_ >= 0 && device_ == player_->VirtualDevice(0); }
 
 void AuditionDeck::PlayRange(const std::string& soundFile, int startMs, int endMs) {

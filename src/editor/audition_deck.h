@@ -45,6 +45,8 @@ class AuditionDeck : public Audition {
   // --- Audition
   void PlayRange(const std::string& soundFile, int startMs, int endMs) override;
   void Stop() override;
+  // Stops and empties the player (the unload sequence's sound resources).
+  void Close();
 
   // --- keys
   void PlayStop();  // Space

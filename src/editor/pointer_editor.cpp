@@ -76,30 +76,9 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
   log.TraceLog("InitSoundPtx: Start |Sub: " + caller + " |SoundFile: " + song.soundFile);
   const int rememberedOption = playModeOption;
   if (mode == -1) {
-    const std::string previous = sound.code;
-    const bool soundChanged = flags.soundUnsaved || flags.soundWritten;
-    if (soundChanged && !Trim(previous).empty() && !noticeSent_ && onSoundChangedNotice) {
-      onSoundChangedNotice(lib_.base(), previous, caller);
-      noticeSent_ = true;
-    }
-    if ((ptx.pointersChanged || soundChanged) && !Trim(previous).empty()) {
-      const char* question =
-          !ptx.pointersChanged ? "Voulez-vous enregistrer les changements sur le son ?"
-          : soundChanged       ? "Voulez-vous enregistrer les changements sur les pointeurs et sur le son ?"
-                               : "Voulez-vous enregistrer les changements sur les pointeurs ?";
-      const Answer answer = lib_.prompt().message(question, Icon::Question, Buttons::YesNoCancel);
-      if (answer == Answer::Cancel) {
-        log.TraceLog("InitSoundPtx: Cancelled |Sub: " + caller + " |Code: " + Trim(previous));
-        return false;
-      }
-      if (answer == Answer::Yes) {
-        if (ptx.pointersChanged) {
-          while (saving) lib_.events().processEvents();
-          ptx.PointeurMemoriseDataBase(previous, sound.soundFile, -1, false, false);
-        }
-        if (!noticeSent_ && !flags.soundWritten && soundChanged && onSoundChangedNotice)
-          onSoundChangedNotice(lib_.base(), previous, caller);
-      }
+    if (OfferToStoreChanges(caller, Buttons::YesNoCancel) == Answer::Cancel) {
+      log.TraceLog("InitSoundPtx: Cancelled |Sub: " + caller + " |Code: " + Trim(sound.code));
+      return false;
     }
     if (!sound.soundFile.empty()) RAZUndoFichierSonQZ(sound.soundFile);
     RAZSonCharge();
@@ -131,6 +110,27 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
   log.TraceLog("InitSoundPtx: End |Sub: " + caller + " |SoundFile: " + sound.soundFile);
   log.TraceLog("======================:");
   return true;
+}
+
+Answer PointerEditor::OfferToStoreChanges(const std::string& caller, Buttons buttons) {
+  const std::string current = sound.code;
+  if (Trim(current).empty()) return Answer::No;
+  const bool soundChanged = flags.soundUnsaved || flags.soundWritten;
+  if (soundChanged && !noticeSent_ && onSoundChangedNotice) {
+    onSoundChangedNotice(lib_.base(), current, caller);
+    noticeSent_ = true;
+  }
+  if (!ptx.pointersChanged && !soundChanged) return Answer::No;
+  const char* question =
+      !ptx.pointersChanged ? "Voulez-vous enregistrer les changements sur le son ?"
+      : soundChanged       ? "Voulez-vous enregistrer les changements sur les pointeurs et sur le son ?"
+                           : "Voulez-vous enregistrer les changements sur les pointeurs ?";
+  const Answer answer = lib_.prompt().message(question, Icon::Question, buttons);
+  if (answer == Answer::Yes && ptx.pointersChanged) {
+    while (saving) lib_.events().processEvents();
+    ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false);
+  }
+  return answer;
 }
 
 int PointerEditor::readEndType(const std::string& code) {
@@ -207,13 +207,17 @@ void PointerEditor::RAZSonCharge() {
   for (auto& table : markerTables) table.fill(-1);
   ptx.RAZValeursPtx();
   marks = {0, 0};
+  DeleteTemporaryFiles();
+  flags = {};
+  lib_.log().TraceLog("SoundChanged change to: False");
+}
+
+void PointerEditor::DeleteTemporaryFiles() {
   for (std::string& f : sound.temporaryFiles) {
     std::error_code ec;
     if (!f.empty() && fs::exists(f, ec)) fs::remove(f, ec);
     f.clear();
   }
-  flags = {};
-  lib_.log().TraceLog("SoundChanged change to: False");
 }
 
 std::string PointerEditor::UndoFileName(const std::string& file, int level) {

@@ -115,6 +115,13 @@ class PointerEditor {
   // current one. False when the user cancelled the save prompt.
   bool InitSoundPtx(int mode, bool updateDuration, const std::string& caller, const SongSelection& song);
   void InitSoundFile();
+  // Unsaved pointer or sound changes of the current sound are offered for
+  // storing, the question naming what changed; Yes stores the pointers.
+  // Cancel (when `buttons` offers it) leaves everything as it was. No when
+  // nothing was unsaved.
+  Answer OfferToStoreChanges(const std::string& caller, Buttons buttons);
+  // Removes the current sound's work files (at unload, and with the sound).
+  void DeleteTemporaryFiles();
   void RAZSonCharge();
   void RAZUndoFichierSonQZ(const std::string& file);
   static std::string UndoFileName(const std::string& file, int level);

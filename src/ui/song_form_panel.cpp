@@ -142,13 +142,17 @@ void SongFormPanel::clear() {
   setEnabled(false);
 }
 
-void SongFormPanel::load(int station, const std::string& code) {
-  // Edits of the song being left are not dropped without asking.
+void SongFormPanel::offerToSave() {
   if (modified() &&
       lib_.prompt().message("Voulez-vous enregistrer les modifications du morceau " + Cp1252ToUtf8(Trim(loaded_->code)) +
                                 " ?",
                             Icon::Question, Buttons::YesNo, "Ondavia: Sonoteka") == Answer::Yes)
     save();
+}
+
+void SongFormPanel::load(int station, const std::string& code) {
+  // Edits of the song being left are not dropped without asking.
+  offerToSave();
   station_ = station;
   auto song = data::LectureFicheMorceau(lib_, station, Utf8ToCp1252(code));
   if (!song) {

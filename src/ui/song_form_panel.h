@@ -35,6 +35,8 @@ class SongFormPanel : public QWidget {
   void invalidateChoices() { choicesStation_ = 0; }
   // Saves what the form shows: false when refused or failed.
   bool save();
+  // Edits not saved yet are offered for saving (Yes saves, No keeps them unsaved).
+  void offerToSave();
   // The form shows something else than the loaded song (not saved yet).
   bool modified() const;
   // Called after a successful save with the song's code.

@@ -1,6 +1,9 @@
 #include "ui/workstation.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
 
 #include "editor/song_selection.h"
 #include <cstdlib>
@@ -36,7 +39,8 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     if (songForm->modified()) unsaved.push_back("Fiche morceau");
     return unsaved;
   };
-  app.hooks.stopPlayers = [this] { deck.Stop(); };
+  wireUnloadSequence();
+  addLogMenu(desktop, prompt);
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {
@@ -54,7 +58,59 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   app.hooks.buildCategoryTree = [this] { window.InitGeneralTVCategories(); };
 }
 
+void Workstation::wireUnloadSequence() {
+  editor::PointerEditor& editor = editorPanel->editor();
+  app.hooks.deleteTemporaryFiles = [&editor] { editor.DeleteTemporaryFiles(); };
+  app.hooks.stopPlayers = [this] { deck.Stop(); };
+  // Unsaved pointers and song-form edits are offered for saving where a
+  // person is there to answer; after a signal they were named in the log.
+  app.hooks.handleSoundChanged = [this, &editor] {
+    if (!app.attended()) return;
+    editor.OfferToStoreChanges("Frm_Main:Form_Unload", Buttons::YesNo);
+    songForm->offerToSave();
+  };
+  app.hooks.discardUndo = [&editor] {
+    if (!editor.sound.soundFile.empty()) editor.RAZUndoFichierSonQZ(editor.sound.soundFile);
+  };
+  app.hooks.closeSoundResources = [this] { deck.Close(); };
+}
+
+void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
+  QMenu* tools = window.menu(MenuId::Tools);
+  QAction* day = tools->addAction(QString::fromUtf8("&Journal du jour…"));
+  day->setObjectName("MnuLectureLog");
+  QObject::connect(day, &QAction::triggered, &window,
+                   [this, &desktop, &prompt] { app.log().LectureLog("", prompt, desktop); });
+  QAction* deletions = tools->addAction(QString::fromUtf8("Journal des &suppressions…"));
+  deletions->setObjectName("MnuLectureLogSuppressions");
+  QObject::connect(deletions, &QAction::triggered, &window,
+                   [this, &desktop, &prompt] { app.log().LectureLog("Delete_", prompt, desktop); });
+}
+
+void Workstation::closeOnSignal(const std::string& signalName) {
+  if (app.ended()) return;
+  deck.Stop();
+  app.closeOnSignal(signalName);
+  window.close();
+}
+
+bool Workstation::endSession(bool interactionAllowed) {
+  if (app.ended()) return true;
+  if (!app.closeForSessionEnd(interactionAllowed)) return false;
+  window.close();
+  return true;
+}
+
 bool Workstation::start(const std::string& commandLine) {
+  // The stored place is checked against the real screen.
+  MainWindowModel& model = app.window();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect free = screen->availableGeometry();
+    model.screenLeft = free.x();
+    model.screenTop = free.y();
+    model.screenWidth = free.width();
+    model.screenHeight = free.height();
+  }
   if (!app.Form_Initialize() || !app.Form_Load(commandLine)) return false;
   // The audition's follow-up (play head, meter, end of play) on the companion
   // timer the start-up created without work.
@@ -63,7 +119,7 @@ bool Workstation::start(const std::string& commandLine) {
   tab.search().skipDurationRepair = stats.skipRecount;
   const MainWindowModel& geometry = app.window();
   if (geometry.width > 0 && geometry.height > 0) window.resize(geometry.width, geometry.height);
-  else window.resize(1366, 768);
+  else window.resize(std::min(1366, geometry.screenWidth), std::min(768, geometry.screenHeight));
   window.move(geometry.left, geometry.top);
   if (geometry.windowState == 2) window.showMaximized();
   else window.show();

@@ -32,6 +32,11 @@ class Workstation {
   // The companion window's timers, the incident list, and a newer instance's
   // request to quit (true when this one has closed).
   bool tick();
+  // The process got an end signal: the unload sequence without questions.
+  void closeOnSignal(const std::string& signalName);
+  // The desktop session ends (the session manager's quit); false when the
+  // user chose to stay (the logout is cancelled).
+  bool endSession(bool interactionAllowed);
 
   ClockScheduler scheduler;
   Application app;
@@ -43,6 +48,10 @@ class Workstation {
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window
   SongFormPanel* songForm;   // owned by the window
+
+ private:
+  void wireUnloadSequence();
+  void addLogMenu(Desktop& desktop, Prompt& prompt);
 };
 
 }  // namespace sono::ui

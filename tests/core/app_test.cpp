@@ -318,15 +318,59 @@ TEST_F(AppTest, SecondInstanceWaitsThenTakesOver) {
   EXPECT_GE(sleeps, 2);
 }
 
-TEST_F(AppTest, SecondInstanceGivesUpWhenTheOlderOneNeverQuits) {
+TEST_F(AppTest, AnOlderInstanceThatDoesNotAnswerIsAskedToQuitAndTheNewerOneStartsAnyway) {
   Instance older(dir.path());
-  ASSERT_TRUE(older.app.Form_Load());
+  ASSERT_TRUE(older.app.Form_Load());  // then frozen (or on a box): it never polls
   Instance newer(dir.path());
+  ASSERT_TRUE(newer.app.Form_Load());
+  EXPECT_TRUE(newer.prompt.shown.empty());
+  EXPECT_FALSE(newer.app.instance().held());
+  newer.app.log().Flush();
+  EXPECT_NE(ReadFile(logFile()).find("has not quit yet: starting all the same"), std::string::npos);
+  // The request waits for it; once it has quit, the newer one takes the lock.
+  EXPECT_TRUE(older.app.pollInstance());
+  EXPECT_TRUE(older.app.ended());
+  newer.clock.advance(1000);
+  EXPECT_FALSE(newer.app.pollInstance());
+  EXPECT_TRUE(newer.app.instance().held());
+}
+
+TEST_F(AppTest, EveryRefusalToStartSaysWhyInABoxAndInTheLog) {
+  {
+    // An older instance that cannot be reached at all (its socket is gone).
+    std::filesystem::create_directories(dir / "Settings/Vexa_Library");
+    InstanceGuard older(dir / "Settings/Vexa_Library/");
+    ASSERT_TRUE(older.tryAcquire());
+    std::filesystem::remove(dir / "Settings/Vexa_Library/Vexa_Sonoteka.sock");
+    Instance newer(dir.path());
+    EXPECT_FALSE(newer.app.Form_Load());
+    EXPECT_TRUE(newer.app.quitterAutorise());  // ends without questions
+    ASSERT_EQ(newer.prompt.shown.size(), 1u);
+    EXPECT_EQ(newer.prompt.shown[0].icon, Icon::Critical);
+    EXPECT_NE(newer.prompt.shown[0].text.find("pid " + std::to_string(::getpid()) +
+                                              ") utilise ce dossier de réglages et ne répond pas"),
+              std::string::npos)
+        << newer.prompt.shown[0].text;
+    EXPECT_NE(ReadFile(logFile()).find("Err: Start-up refused: Une autre session de Sonoteka"),
+              std::string::npos);
+  }
+  // A settings folder that cannot be written is not "another instance": it
+  // is said at once, without the wait.
+  std::filesystem::remove_all(dir / "Settings/Vexa_Library");
+  WriteFile(dir / "Settings/Vexa_Library", "a file where the folder should be");
+  Instance newer(dir.path());
+  const uint64_t before = newer.clock.tickMs();
   EXPECT_FALSE(newer.app.Form_Load());
-  EXPECT_TRUE(newer.app.quitterAutorise());  // ends without questions
-  EXPECT_FALSE(older.app.ended());
-  EXPECT_TRUE(older.app.instance().quitRequested());  // it was asked, though
-  EXPECT_TRUE(newer.prompt.stepLabels.empty());
+  EXPECT_LT(newer.clock.tickMs() - before, 1000u);
+  ASSERT_EQ(newer.prompt.shown.size(), 1u);
+  EXPECT_EQ(newer.prompt.shown[0].text.rfind("Sonoteka ne peut pas démarrer: le dossier des réglages\n" +
+                                                 dir.path() + "Settings/Vexa_Library/\n"
+                                                 "n'est pas accessible en écriture (",
+                                             0),
+            0u)
+      << newer.prompt.shown[0].text;
+  EXPECT_NE(ReadFile(logFile()).find("Err: Start-up refused: Sonoteka ne peut pas démarrer"),
+            std::string::npos);
 }
 
 }  // namespace sono

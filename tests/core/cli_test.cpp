@@ -6,6 +6,7 @@
 
 #include "core/datetime.h"
 #include "core/system_ports.h"
+#include "process.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -109,6 +110,33 @@ TEST(Cli, DemoSiteIsCreatedShownAndLoggedTo) {
   r = cli(dir, {"app", "start", "--home", home});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(ReadFile(file).find("----- Sonoteka: Init: Fin -----"), std::string::npos);
+
+  // The log as the viewer shows it: every run of the day in one file under
+  // one header; another day's file or a bad date are said so.
+  r = cli(dir, {"log", "show", "--home", home});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, ReadFile(file));
+  size_t headers = 0;
+  for (size_t at = 0; (at = r.out.find("App.Version: ", at)) != std::string::npos; ++at) ++headers;
+  EXPECT_EQ(headers, 1u);
+  r = cli(dir, {"log", "show", "19991231", "--home", home});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Fichier non trouvé: " + home + "/drives/c/AudioLog/Histo_Vexa_Sonoteka/19991231.Log"),
+            std::string::npos) << r.err;
+  EXPECT_EQ(cli(dir, {"log", "show", "1999-12-31", "--home", home}).status, 2);
+}
+
+TEST(Cli, AFileSizeLimitIsAFailureWithAMessageNotAKill) {
+  TempDir dir;
+  ASSERT_EQ(cli(dir, {"site", "init-demo", "--home", dir.path()}).status, 0);
+  test::ProcessResult r;
+  {
+    test::FileSizeLimit limit(200);  // inherited by the command, whose log needs more
+    r = test::RunProcess({SONOTEKA_CLI, "log", "write", "--home", dir.path(), "Essai"});
+  }
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("Err: Journal impossible à écrire: "), std::string::npos) << r.err;
 }
 
 TEST(Cli, ASiteBuiltFromTheOlderConfigurationStartsWithItsDatabase) {

@@ -169,6 +169,30 @@ TEST_F(TraceLogTest, FileIsWrittenInBlocksOf200WithTheHeaderOnceADay) {
   EXPECT_EQ(next[1], lead + "System started since 3 D 3 H 4 Min 5 Sec");
 }
 
+TEST_F(TraceLogTest, AFullDiskCutsNoLineAndEveryStartOfTheDayKeepsTheOneHeader) {
+  log.setSetupLoaded(true);
+  for (int i = 0; i < 50; ++i) log.TraceLog("ligne " + std::to_string(i));
+  {
+    test::FileSizeLimit full(1500);  // the disk fills up in the middle of the block
+    log.Flush();
+  }
+  EXPECT_EQ(log.fileBuffer().size(), 50u);  // kept for the next write
+  EXPECT_EQ(ReadFile(today()), "");         // nothing half-written stays
+  log.Flush();
+  // The program (or the command line) starts again the same day.
+  TraceLogger second(clock);
+  second.setHeaderInfo(log.headerInfo());
+  second.setFolders(dir / "logs/", dir / "data/");
+  second.setSetupLoaded(true);
+  second.TraceLog("deuxième démarrage");
+  second.Flush();
+  const auto lines = Lines(ReadFile(today()));
+  ASSERT_EQ(lines.size(), 16u + 50u + 1u);
+  EXPECT_EQ(lines[1].substr(20), "System started since 2 D 3 H 4 Min 5 Sec");
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(lines[16 + i].substr(25), "ligne " + std::to_string(i));
+  EXPECT_EQ(lines.back().substr(25), "deuxième démarrage");
+}
+
 TEST_F(TraceLogTest, PreviousDayAndNamedFilesAndForcedWrites) {
   log.setSetupLoaded(true);
   TraceOptions forced;

@@ -4,6 +4,7 @@
 // scroll; a song without its sound; a site without its database; a long
 // search stopped from the window.
 #include <QMenu>
+#include <csignal>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -11,6 +12,8 @@
 
 #include "data/ptx.h"
 #include "data/songs.h"
+#include "core/ini.h"
+#include "ui/signal_notifier.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -135,6 +138,62 @@ TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
   EXPECT_TRUE(ws->window.close());
   EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
   EXPECT_TRUE(ws->app.ended());
+}
+
+TEST_F(EditorGuiTest, UnsavedPointersAreOfferedWhenANewerInstanceTakesOverAndNamedAfterASignal) {
+  LoadFirstSong();
+  auto setFadeIn = [&] {
+    DragOnStrip(100, 300);
+    PickInNextMenu("Fade In");
+    QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+    ASSERT_TRUE(ed().anyMarked());
+  };
+  setFadeIn();
+  const long long fadeIn = ed().ptx.position[data::kFadeIn];
+  // A newer instance asks this one to quit: someone is at this window, the
+  // unload sequence asks, and Yes stores the pointers.
+  InstanceGuard newer(ws->app.config().settingsFolder());
+  ASSERT_TRUE(newer.askOlderToQuit());
+  prompt.answers = {Answer::Yes};
+  for (int turn = 0; turn < 50 && !ws->app.ended(); ++turn) ws->tick();
+  ASSERT_TRUE(ws->app.ended());
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous enregistrer les changements sur les pointeurs ?");
+  Restart();
+  SearchCode("00000001");
+  ws->window.grid()->selectRow(0);
+  EXPECT_EQ(ed().ptx.position[data::kFadeIn], fadeIn);
+
+  // SIGTERM (a shutdown): no question, the unload sequence runs, the log
+  // names what was not stored, the settings are written.
+  setFadeIn();
+  prompt.shown.clear();
+  SignalNotifier endSignals([&](const std::string& name) { ws->closeOnSignal(name); });
+  ::raise(SIGTERM);
+  for (int turn = 0; turn < 100 && !ws->app.ended(); ++turn) QCoreApplication::processEvents();
+  ASSERT_TRUE(ws->app.ended());
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_FALSE(ws->window.isVisible());
+  const std::string log =
+      sono::test::ReadFile(dir / "drives/c/AudioLog/Histo_Vexa_Sonoteka/20260314.Log");
+  EXPECT_NE(log.find("Application closed by signal SIGTERM |Not stored: Pointeurs"), std::string::npos);
+  EXPECT_EQ(LectureIni(ws->app.config().settingsFile(), "Stations", "Last", ""), "0");
+}
+
+TEST_F(EditorGuiTest, TheEndOfTheSessionAsksOnlyWhenSomethingIsUnsaved) {
+  LoadFirstSong();
+  DragOnStrip(100, 300);
+  PickInNextMenu("Intro");
+  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+  ASSERT_TRUE(ed().anyMarked());
+  prompt.answers = {Answer::Cancel};
+  EXPECT_FALSE(ws->endSession(true));  // the logout is cancelled
+  EXPECT_FALSE(ws->app.ended());
+  EXPECT_EQ(prompt.shown.back().buttons, Buttons::YesNoCancel);
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  prompt.shown.clear();
+  EXPECT_TRUE(ws->endSession(true));
+  EXPECT_TRUE(ws->app.ended());
+  EXPECT_TRUE(prompt.shown.empty());
 }
 
 TEST_F(EditorGuiTest, SpacePlaysAndStopsHomeAndEndMoveThePlayHead) {

@@ -24,7 +24,7 @@ class LifecycleTest : public ::testing::Test {
     static int argc = 1;
     static char arg0[] = "ui_tests";
     static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
     if (!QApplication::instance()) new QApplication(argc, argv);
   }
   std::unique_ptr<Workstation> Open() {
@@ -63,6 +63,34 @@ TEST_F(LifecycleTest, ASiteMadeTheOlderWayOpensTheWindowOnItsStations) {
     EXPECT_EQ(box.text.find("composants"), std::string::npos) << box.text;
   ws->app.Form_Unload();
   EXPECT_TRUE(ws->app.ended());
+}
+
+TEST_F(LifecycleTest, AStoredPlaceOffTheScreenComesBackAndTheLogViewerIsInTheToolsMenu) {
+  std::string error;
+  ASSERT_TRUE(CreateDemoSite(dir.path(), error)) << error;
+  // Saved on a larger second monitor that is gone now.
+  const std::string positions = dir / "Settings/Vexa_Library/Vexa_Library_Positions.Ini";
+  for (const auto& [key, value] : {std::pair{"Frm_Main_Left", "3000"}, {"Frm_Main_Top", "2000"},
+                                   {"Frm_Main_Width", "2500"}, {"Frm_Main_Height", "1400"}})
+    ASSERT_TRUE(EcritureIni(positions, "FrmPos", key, value));
+  auto ws = Open();
+  ASSERT_TRUE(ws->start());
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_EQ(screen.size(), QSize(1366, 768));
+  EXPECT_TRUE(screen.contains(ws->window.geometry().topLeft())) << ws->window.x() << "," << ws->window.y();
+  EXPECT_LE(ws->window.width(), screen.width());
+  EXPECT_LE(ws->window.height(), screen.height());
+
+  // Tools > "Journal du jour…": the buffer is written, the chosen day opens.
+  const std::string day = dir / "drives/c/AudioLog/Histo_Vexa_Sonoteka/20260314.Log";
+  prompt.folders.push_back(day);
+  QAction* viewer = ws->window.findChild<QAction*>("MnuLectureLog");
+  ASSERT_NE(viewer, nullptr);
+  EXPECT_TRUE(ws->window.menu(MenuId::Tools)->actions().contains(viewer));
+  viewer->trigger();
+  EXPECT_EQ(desktop.documents, std::vector<std::string>{day});
+  EXPECT_NE(sono::test::ReadFile(day).find("----- Sonoteka: Init: Fin -----"), std::string::npos);
+  ws->app.Form_Unload();
 }
 
 }  // namespace sono::ui

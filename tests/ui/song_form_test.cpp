@@ -19,7 +19,7 @@ class SongFormPanelTest : public data::test::LibraryFixture {
     static int argc = 1;
     static char arg0[] = "ui_song_form_tests";
     static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
     if (!QApplication::instance()) new QApplication(argc, argv);
   }
 

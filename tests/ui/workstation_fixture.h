@@ -24,7 +24,7 @@ class WorkstationFixture : public ::testing::Test {
     static int argc = 1;
     static char arg0[] = "ui_tests";
     static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
     if (!QApplication::instance()) new QApplication(argc, argv);
   }
   explicit WorkstationFixture(int songs = 150) {
