@@ -101,6 +101,23 @@ std::optional<long long> ParseInt(std::string_view text) {
   return t[0] == '-' ? -v : v;
 }
 
+int ParseIntClamped(std::string_view text, int lo, int hi, int def) {
+  const std::string t = Trim(text);
+  const bool negative = !t.empty() && t[0] == '-';
+  size_t i = !t.empty() && (t[0] == '-' || t[0] == '+') ? 1 : 0;
+  if (i == t.size()) return def;
+  // Digits past the range of an int cannot change the verdict: the value
+  // saturates instead of wrapping.
+  constexpr long long kSaturated = 1LL << 40;
+  long long v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return def;
+    v = std::min(kSaturated, v * 10 + (t[i] - '0'));
+  }
+  if (negative) v = -v;
+  return static_cast<int>(std::clamp<long long>(v, lo, hi));
+}
+
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   if (from.empty()) return text;
   size_t pos = 0;
@@ -180,6 +197,53 @@ bool IsValidUtf8(std::string_view bytes) {
   while (i < bytes.size())
     if (!decodeUtf8(bytes, i, cp)) return false;
   return true;
+}
+
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  auto unit = [&](size_t i) -> char32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  std::string out;
+  out.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
+    appendUtf8(out, cp);
+  }
+  return out;
+}
+
+std::string Utf8ToUtf16(std::string_view utf8, bool bigEndian) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  auto put = [&](char32_t u) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out.push_back(bigEndian ? hi : lo);
+    out.push_back(bigEndian ? lo : hi);
+  };
+  size_t i = 0;
+  while (i < utf8.size()) {
+    char32_t cp;
+    if (!decodeUtf8(utf8, i, cp)) {
+      cp = 0xFFFD;
+      ++i;
+    }
+    if (cp < 0x10000) {
+      put(cp);
+    } else {
+      put(0xD800 + ((cp - 0x10000) >> 10));
+      put(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    }
+  }
+  return out;
 }
 
 std::string Utf8ToCp1252(std::string_view utf8) {

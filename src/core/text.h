@@ -41,6 +41,11 @@ std::string ToUpperAscii(std::string_view text);
 // A whole number written in `text` (blanks around allowed), or nothing.
 std::optional<long long> ParseInt(std::string_view text);
 
+// A whole number read from a setting and brought into [lo, hi]: a number past a
+// bound, however many digits it has, gives that bound (4294967297 read into
+// [0, 9] gives 9, never 1); text that is not a whole number gives `def`.
+int ParseIntClamped(std::string_view text, int lo, int hi, int def);
+
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to);
 
 // Characters (code points) in UTF-8 text.
@@ -52,5 +57,10 @@ size_t Utf8Length(std::string_view utf8);
 std::string Cp1252ToUtf8(std::string_view bytes);
 std::string Utf8ToCp1252(std::string_view utf8);
 bool IsValidUtf8(std::string_view bytes);
+
+// UTF-16 bytes (no byte-order mark) <-> UTF-8. A lone surrogate reads as U+FFFD;
+// an odd last byte is dropped.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
+std::string Utf8ToUtf16(std::string_view utf8, bool bigEndian);
 
 }  // namespace sono

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <limits>
 
 #include "core/datetime.h"
 #include "core/text.h"
@@ -58,6 +59,33 @@ TEST(Text, TrimAndParseInt) {
   EXPECT_FALSE(ParseInt(""));
   EXPECT_FALSE(ParseInt("-"));
   EXPECT_FALSE(ParseInt("99999999999999999999999"));
+}
+
+TEST(Text, ClampedIntegersSaturateInsteadOfWrapping) {
+  EXPECT_EQ(ParseIntClamped("4294967297", 0, 9, 0), 9);  // 2^32 + 1 would wrap to 1
+  EXPECT_EQ(ParseIntClamped("99999999999999999999", 1, 10, 1), 10);
+  EXPECT_EQ(ParseIntClamped("-99999999999999999999999999", -5, 5, 0), -5);
+  EXPECT_EQ(ParseIntClamped("9223372036854775808", -5, 5, 0), 5);  // past long long too
+  EXPECT_EQ(ParseIntClamped(" +7 ", 1, 10, 1), 7);
+  EXPECT_EQ(ParseIntClamped("0", 1, 10, 3), 1);
+  EXPECT_EQ(ParseIntClamped("2147483648", std::numeric_limits<int>::min(),
+                            std::numeric_limits<int>::max(), 0),
+            std::numeric_limits<int>::max());
+  for (const char* text : {"", " ", "-", "+", "12a", "1e3", "3.5", "0x10", "- 1"})
+    EXPECT_EQ(ParseIntClamped(text, 1, 10, 4), 4) << text;
+}
+
+TEST(Utf16, BothByteOrdersRoundTripWithSurrogatePairs) {
+  const std::string text = "Démo € 𝄞 漢";
+  for (const bool bigEndian : {false, true}) {
+    const std::string bytes = Utf8ToUtf16(text, bigEndian);
+    EXPECT_EQ(bytes.size(), 2u * 11);  // 𝄞 takes two units
+    EXPECT_EQ(Utf16ToUtf8(bytes, bigEndian), text);
+  }
+  EXPECT_EQ(Utf8ToUtf16("A", false), std::string("A\0", 2));
+  EXPECT_EQ(Utf8ToUtf16("A", true), std::string("\0A", 2));
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x00\xD8" "A\0", 4), false), "\uFFFDA");  // lone surrogate
+  EXPECT_EQ(Utf16ToUtf8(std::string("A\0B", 3), false), "A");                  // odd last byte
 }
 
 TEST(Cp1252, AccentsAndTheHighRowRoundTrip) {
