@@ -1,8 +1,12 @@
 #include "core/files.h"
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,11 +33,14 @@ std::string ParentFolder(const std::string& path) {
   return p.substr(0, slash + 1);
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, int* error) {
   // Plain descriptors rather than stdio: one read for most files, and every
   // read error (EIO on a failing disk or share) is seen, never taken for an end.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) {
+    if (error) *error = errno;
+    return std::nullopt;
+  }
   std::string out;
   struct stat st{};
   if (::fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size));
@@ -45,6 +52,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
+      if (error) *error = errno;
       ::close(fd);
       return std::nullopt;
     }
@@ -74,7 +82,29 @@ static void setError(std::string* error, const std::string& what) {
   if (error) *error = what + ": " + std::strerror(errno);
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view content, std::string* error) {
+// The file a write of `path` replaces: `path` itself, or the last target of
+// the symbolic links it names (a target that does not exist yet is created).
+static bool writeTarget(const std::string& path, std::string& target) {
+  target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st{};
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink(target.c_str(), link, sizeof link - 1);
+    if (n <= 0) return false;
+    const std::string next(link, static_cast<size_t>(n));
+    target = next.front() == '/' ? next : ParentFolder(target) + next;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+bool WriteFileAtomic(const std::string& link, std::string_view content, std::string* error) {
+  std::string path;
+  if (!writeTarget(link, path)) {
+    setError(error, link);
+    return false;
+  }
   std::string tmp = path + ".tmp.XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
@@ -170,6 +200,43 @@ bool CreateFolders(const std::string& folder, std::string* failedFolder) {
     i = next + 1;
   }
   return true;
+}
+
+bool IsOurTemporaryFileName(std::string_view name) {
+  // WriteFileAtomic: "<name>.tmp." and the six characters mkstemp puts there.
+  constexpr std::string_view kTmp = ".tmp.";
+  constexpr size_t kUnique = 6;
+  if (name.size() > kTmp.size() + kUnique &&
+      name.substr(name.size() - kUnique - kTmp.size(), kTmp.size()) == kTmp) {
+    bool unique = true;
+    for (char c : name.substr(name.size() - kUnique))
+      unique = unique && std::isalnum(static_cast<unsigned char>(c));
+    if (unique) return true;
+  }
+  // The sound writers: "<name>.part" and the writing process's id.
+  const size_t part = name.rfind(".part");
+  if (part == std::string_view::npos || part == 0 || part + 5 == name.size()) return false;
+  for (char c : name.substr(part + 5))
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+std::vector<std::string> RemoveStaleTempFiles(const std::string& folder, int64_t minAgeSeconds) {
+  std::vector<std::string> removed;
+  const std::string dir = CheckRep(folder);
+  DIR* d = dir.empty() ? nullptr : ::opendir(dir.c_str());
+  if (!d) return removed;
+  const time_t now = ::time(nullptr);
+  while (const dirent* e = ::readdir(d)) {
+    if (!IsOurTemporaryFileName(e->d_name)) continue;
+    const std::string path = dir + e->d_name;
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (static_cast<int64_t>(now - st.st_mtime) < minAgeSeconds) continue;
+    if (::unlink(path.c_str()) == 0) removed.push_back(path);
+  }
+  ::closedir(d);
+  return removed;
 }
 
 }  // namespace sono

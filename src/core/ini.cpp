@@ -1,11 +1,17 @@
 #include "core/ini.h"
 
+#include <cerrno>
+
 #include "core/files.h"
 #include "core/text.h"
 
 namespace sono {
 
 namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
 
 std::string unquote(std::string v) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -22,33 +28,135 @@ std::optional<std::string> sectionName(std::string_view line) {
   return Trim(std::string_view(t).substr(1, close - 1));
 }
 
+// The value of a "key=value" line, trimmed and unquoted, not yet cut.
+std::string lineValue(std::string_view text) {
+  const std::string t = Trim(text);
+  return unquote(Trim(std::string_view(t).substr(t.find('=') + 1)));
+}
+
+bool hasNonAscii(std::string_view bytes) {
+  for (unsigned char c : bytes)
+    if (c >= 0x80) return true;
+  return false;
+}
+
+struct RawLine {
+  std::string raw, eol;
+};
+
+// Lines of a byte-oriented file (UTF-8 or Windows-1252): split on "\n", a "\r"
+// before it belongs to the line end.
+std::vector<RawLine> splitBytes(std::string_view content) {
+  std::vector<RawLine> out;
+  size_t pos = 0;
+  while (pos < content.size()) {
+    const size_t end = content.find('\n', pos);
+    RawLine l;
+    if (end == std::string_view::npos) {
+      l.raw = std::string(content.substr(pos));
+      pos = content.size();
+    } else {
+      l.raw = std::string(content.substr(pos, end - pos));
+      l.eol = "\n";
+      pos = end + 1;
+    }
+    if (!l.raw.empty() && l.raw.back() == '\r') {
+      l.raw.pop_back();
+      l.eol.insert(0, "\r");
+    }
+    out.push_back(std::move(l));
+  }
+  return out;
+}
+
+// Lines of a UTF-16 file: split on the code unit U+000A, a U+000D before it
+// belongs to the line end.
+std::vector<RawLine> splitUtf16(std::string_view content, bool bigEndian) {
+  auto unitIs = [&](size_t i, unsigned char c) {
+    const auto hi = static_cast<unsigned char>(content[bigEndian ? i : i + 1]);
+    const auto lo = static_cast<unsigned char>(content[bigEndian ? i + 1 : i]);
+    return hi == 0 && lo == c;
+  };
+  std::vector<RawLine> out;
+  size_t start = 0;
+  auto emit = [&](size_t end, size_t eolEnd) {
+    RawLine l{std::string(content.substr(start, end - start)),
+              std::string(content.substr(end, eolEnd - end))};
+    if (l.raw.size() >= 2 && l.raw.size() % 2 == 0 && unitIs(end - 2, '\r')) {
+      l.eol.insert(0, l.raw.substr(l.raw.size() - 2));
+      l.raw.resize(l.raw.size() - 2);
+    }
+    out.push_back(std::move(l));
+    start = eolEnd;
+  };
+  for (size_t i = 0; i + 1 < content.size(); i += 2)
+    if (unitIs(i, '\n')) emit(i, i + 2);
+  if (start < content.size()) emit(content.size(), content.size());
+  return out;
+}
+
 }  // namespace
+
+IniDocument::Line IniDocument::makeLine(std::string text, std::string section, std::string key,
+                                        const std::string& eol) {
+  Line line;
+  line.text = std::move(text);
+  line.section = std::move(section);
+  line.key = std::move(key);
+  line.eol = eol;
+  line.rewritten = true;
+  return line;
+}
 
 IniDocument IniDocument::parse(std::string_view content) {
   IniDocument doc;
-  if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
-  std::string text = IsValidUtf8(content) ? std::string(content) : Cp1252ToUtf8(content);
-  if (text.find("\r\n") != std::string::npos) doc.eol_ = "\r\n";
+  std::vector<RawLine> raws;
+  bool utf16 = false, bigEndian = false;
+  if (content.substr(0, 3) == kUtf8Bom) {
+    doc.bom_ = kUtf8Bom;
+  } else if (content.substr(0, 2) == kUtf16LeBom || content.substr(0, 2) == kUtf16BeBom) {
+    utf16 = true;
+    bigEndian = content.substr(0, 2) == kUtf16BeBom;
+    doc.bom_ = content.substr(0, 2);
+    doc.encoding_ = bigEndian ? Encoding::Utf16BE : Encoding::Utf16LE;
+  }
+  content.remove_prefix(doc.bom_.size());
+  raws = utf16 ? splitUtf16(content, bigEndian) : splitBytes(content);
+
+  int utf8Lines = 0, cp1252Lines = 0;  // lines holding non-ASCII text
   std::string current;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string raw = text.substr(pos, end - pos);
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    pos = end + 1;
-    Line line{raw, current, {}};
-    if (auto name = sectionName(raw)) {
-      current = *name;
-      line.section = current;
+  for (auto& r : raws) {
+    Line line;
+    if (utf16) {
+      line.text = Utf16ToUtf8(r.raw, bigEndian);
+    } else if (!hasNonAscii(r.raw)) {
+      line.text = r.raw;
+    } else if (IsValidUtf8(r.raw)) {
+      line.text = r.raw;
+      ++utf8Lines;
     } else {
-      const std::string t = Trim(raw);
+      line.text = Cp1252ToUtf8(r.raw);
+      ++cp1252Lines;
+    }
+    line.raw = std::move(r.raw);
+    line.eol = std::move(r.eol);
+    if (auto name = sectionName(line.text)) {
+      current = *name;
+    } else {
+      const std::string t = Trim(line.text);
       const size_t eq = t.find('=');
       if (!t.empty() && t[0] != ';' && eq != std::string::npos && eq > 0)
         line.key = Trim(std::string_view(t).substr(0, eq));
     }
+    line.section = current;
     doc.lines_.push_back(std::move(line));
   }
+  if (!utf16 && doc.bom_.empty() && cp1252Lines > 0 && utf8Lines == 0)
+    doc.encoding_ = Encoding::Cp1252;
+  if (!doc.lines_.empty() && !doc.lines_.front().eol.empty())
+    doc.eol_ = doc.lines_.front().eol;
+  else if (utf16)
+    doc.eol_ = Utf8ToUtf16("\r\n", bigEndian);
   return doc;
 }
 
@@ -57,11 +165,23 @@ IniDocument IniDocument::load(const std::string& path) {
   return content ? parse(*content) : IniDocument{};
 }
 
+std::string IniDocument::encode(const std::string& text) const {
+  switch (encoding_) {
+    case Encoding::Utf16LE: return Utf8ToUtf16(text, false);
+    case Encoding::Utf16BE: return Utf8ToUtf16(text, true);
+    case Encoding::Cp1252: {
+      std::string cp = Utf8ToCp1252(text);
+      return Cp1252ToUtf8(cp) == text ? cp : text;  // no Windows-1252 form: UTF-8
+    }
+    case Encoding::Utf8: break;
+  }
+  return text;
+}
+
 std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
   for (const auto& l : lines_) {
     if (l.key.empty() || !EqualsNoCase(l.section, section) || !EqualsNoCase(l.key, key)) continue;
-    const std::string t = Trim(l.text);
-    std::string value = unquote(Trim(std::string_view(t).substr(t.find('=') + 1)));
+    std::string value = lineValue(l.text);
     if (value.size() > kIniValueMax) value.resize(kIniValueMax);
     return value;
   }
@@ -81,12 +201,12 @@ std::vector<std::string> IniDocument::keys(std::string_view section) const {
   return out;
 }
 
-void IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
+bool IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
   // A line break inside a value would split it into a second, bogus line.
-  std::string v = ReplaceAll(ReplaceAll(std::string(value), "\r", " "), "\n", " ");
+  const std::string v = ReplaceAll(ReplaceAll(std::string(value), "\r", " "), "\n", " ");
   int headerIndex = -1, lastContent = -1;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    const Line& l = lines_[i];
+    Line& l = lines_[i];
     if (!EqualsNoCase(l.section, section)) continue;
     if (headerIndex < 0 && l.key.empty() && sectionName(l.text)) {
       headerIndex = static_cast<int>(i);
@@ -95,29 +215,51 @@ void IniDocument::set(std::string_view section, std::string_view key, std::strin
     }
     if (headerIndex < 0) continue;
     if (!l.key.empty() && EqualsNoCase(l.key, key)) {
-      lines_[i].text = l.key + "=" + v;
-      return;
+      if (lineValue(l.text) == v) return false;
+      // The key as written and the blanks around "=" stay; only the value changes.
+      size_t valueStart = l.text.find('=') + 1;
+      while (valueStart < l.text.size() && (l.text[valueStart] == ' ' || l.text[valueStart] == '\t'))
+        ++valueStart;
+      l.text = l.text.substr(0, valueStart) + v;
+      l.rewritten = true;
+      return true;
     }
     if (!Trim(l.text).empty()) lastContent = static_cast<int>(i);
   }
-  Line newLine{std::string(key) + "=" + v, std::string(section), std::string(key)};
+  Line newLine = makeLine(std::string(key) + "=" + v, std::string(section), std::string(key), eol_);
   if (headerIndex >= 0) {
-    lines_.insert(lines_.begin() + lastContent + 1, newLine);
-    return;
+    lines_.insert(lines_.begin() + lastContent + 1, std::move(newLine));
+    return true;
   }
   if (!lines_.empty() && !Trim(lines_.back().text).empty())
-    lines_.push_back(Line{"", lines_.back().section, {}});
-  lines_.push_back(Line{"[" + std::string(section) + "]", std::string(section), {}});
-  lines_.push_back(newLine);
+    lines_.push_back(makeLine("", lines_.back().section, {}, eol_));
+  lines_.push_back(makeLine("[" + std::string(section) + "]", std::string(section), {}, eol_));
+  lines_.push_back(std::move(newLine));
+  return true;
 }
 
 std::string IniDocument::serialize() const {
-  std::string out;
-  for (const auto& l : lines_) {
-    out += l.text;
-    out += eol_;
+  std::string out = bom_;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& l = lines_[i];
+    out += l.rewritten ? encode(l.text) : l.raw;
+    // A last line without an end gets one only when lines now follow it.
+    out += !l.eol.empty() || i + 1 == lines_.size() ? l.eol : eol_;
   }
   return out;
+}
+
+bool IniDocument::holdsBinary() const {
+  for (const auto& l : lines_)
+    for (unsigned char c : l.text)
+      if (c < 0x20 && c != '\t' && c != '\r') return true;
+  return false;
+}
+
+bool IniDocument::isBlank() const {
+  for (const auto& l : lines_)
+    if (!IsBlank(l.text)) return false;
+  return true;
 }
 
 std::string LectureIni(const std::string& file, std::string_view section, std::string_view key,
@@ -131,8 +273,13 @@ bool EcritureIni(const std::string& file, std::string_view section, std::string_
                  std::string_view value) {
   if (file.empty() || !NomFichierCorrect(file)) return false;
   if (!CreateFolders(ParentFolder(file))) return false;
-  IniDocument doc = IniDocument::load(file);
-  doc.set(section, key, value);
+  // Only a file that is not there starts empty: any other failure to read it
+  // refuses the write, or the file would be replaced by this one key.
+  int readError = 0;
+  const auto content = ReadWholeFile(file, &readError);
+  if (!content && readError != ENOENT) return false;
+  IniDocument doc = content ? IniDocument::parse(*content) : IniDocument{};
+  if (!doc.set(section, key, value)) return true;
   return WriteFileAtomic(file, doc.serialize());
 }
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/files.h"
 #include "test_support.h"
@@ -57,6 +61,50 @@ TEST(Files, FoldersAreCreatedLevelByLevel) {
   EXPECT_EQ(ParentFolder("/a/b/c.txt"), "/a/b/");
   EXPECT_EQ(ParentFolder("/a/b/"), "/a/");
   EXPECT_EQ(ParentFolder("c.txt"), "./");
+}
+
+namespace {
+// Sets a file's modification time `seconds` in the past.
+void age(const std::string& path, int seconds) {
+  timespec times[2] = {{::time(nullptr) - seconds, 0}, {::time(nullptr) - seconds, 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+}  // namespace
+
+TEST(Files, StaleTemporaryFilesOfOurWritersAreRemovedAndNothingElse) {
+  TempDir dir;
+  const std::vector<std::string> ours = {"Vexa_Config.ini.tmp.Ab12Cd", "son.s48.part12345",
+                                         "x.gpx.tmp.ZZZZZZ"};
+  const std::vector<std::string> others = {
+      "notes.tmp",          // not a name of ours
+      "a.ini.tmp.abc",      // too short for mkstemp's six characters
+      "a.ini.tmp.abc-12",   // not mkstemp's characters
+      "rapport.partie",     // ".part" not followed by a process id
+      "b.part",             // nor here
+      ".part123",           // nothing before the mark
+      "Vexa_Config.ini"};
+  for (const auto& name : ours) WriteFile(dir / name, "x");
+  for (const auto& name : others) WriteFile(dir / name, "x");
+  std::filesystem::create_directories(dir / "dossier.tmp.QWERTY");            // a folder
+  ASSERT_EQ(::symlink("ailleurs", (dir / "lien.tmp.ABCDEF").c_str()), 0);     // a link
+  WriteFile(dir / "sous/profond.ini.tmp.Ab12Cd", "x");                        // a sub-folder
+  for (const auto& entry : test::FolderEntries(dir.path())) age(dir / entry, 2 * 3600);
+  age(dir / "sous/profond.ini.tmp.Ab12Cd", 2 * 3600);
+  WriteFile(dir / "frais.ini.tmp.Ab12Cd", "x");  // still being written by someone
+
+  auto removed = RemoveStaleTempFiles(dir.path());
+  std::sort(removed.begin(), removed.end());
+  EXPECT_EQ(removed, (std::vector<std::string>{dir / "Vexa_Config.ini.tmp.Ab12Cd",
+                                               dir / "son.s48.part12345",
+                                               dir / "x.gpx.tmp.ZZZZZZ"}));
+  for (const auto& name : ours) EXPECT_FALSE(test::Exists(dir / name)) << name;
+  for (const auto& name : others) EXPECT_TRUE(test::Exists(dir / name)) << name;
+  for (const char* kept : {"dossier.tmp.QWERTY", "frais.ini.tmp.Ab12Cd", "sous/profond.ini.tmp.Ab12Cd"})
+    EXPECT_TRUE(test::Exists(dir / kept)) << kept;
+  struct stat st{};
+  EXPECT_EQ(::lstat((dir / "lien.tmp.ABCDEF").c_str(), &st), 0);
+  EXPECT_TRUE(RemoveStaleTempFiles(dir / "absent").empty());
+  EXPECT_TRUE(RemoveStaleTempFiles("").empty());
 }
 
 }  // namespace sono

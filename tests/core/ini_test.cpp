@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/ini.h"
+#include "core/text.h"
 #include "test_support.h"
 
 namespace sono {
+using test::Lines;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -80,6 +84,107 @@ TEST(IniWrite, RefusedOrFailedWritesLeaveTheOldFileWhole) {
   }
   EXPECT_EQ(ReadFile(f), "[S]\nK=ancien\n");
   EXPECT_EQ(test::FolderEntries(dir.path()).size(), 2u);
+}
+
+TEST(IniEncoding, MixedFileReadsEachLineRightAndKeepsUntouchedLinesByteForByte) {
+  TempDir dir;
+  const std::string f = dir / "mixte.ini";
+  // Windows-1252 lines of the suite's programs, a UTF-8 line of ours, mixed
+  // line ends, odd spacing and no line end after the last line.
+  const std::string before =
+      "; r\xE9glages \xE9" "crits par Vexa_Menu\r\n"
+      "[Site]\r\n"
+      "Lib=Radio D\xE9mo\r\n"
+      "Ville = Besançon\n"
+      "NbBase=1\r\n"
+      "[Autre]\r\n"
+      "Cl\xE9=\x80 \x85";
+  WriteFile(f, before);
+  EXPECT_EQ(LectureIni(f, "Site", "Lib", ""), "Radio Démo");
+  EXPECT_EQ(LectureIni(f, "Site", "Ville", ""), "Besançon");
+  EXPECT_EQ(LectureIni(f, "Autre", "Clé", ""), "€ …");
+
+  ASSERT_TRUE(EcritureIni(f, "Site", "NbBase", "2"));
+  ASSERT_TRUE(EcritureIni(f, "Site", "Ville", "Nîmes"));  // spacing kept, value in UTF-8
+  ASSERT_TRUE(EcritureIni(f, "Autre", "Note", "été"));
+  EXPECT_EQ(ReadFile(f),
+            "; r\xE9glages \xE9" "crits par Vexa_Menu\r\n"
+            "[Site]\r\n"
+            "Lib=Radio D\xE9mo\r\n"
+            "Ville = Nîmes\n"
+            "NbBase=2\r\n"
+            "[Autre]\r\n"
+            "Cl\xE9=\x80 \x85\r\n"
+            "Note=été\r\n");
+  EXPECT_EQ(LectureIni(f, "Site", "Lib", ""), "Radio Démo");  // never "Radio DÃ©mo"
+  EXPECT_EQ(LectureIni(f, "Autre", "Note", ""), "été");
+}
+
+TEST(IniEncoding, AWindows1252FileStaysWindows1252WhenTheValueFits) {
+  TempDir dir;
+  const std::string f = dir / "ancien.ini";
+  WriteFile(f, "[Site]\nLib=Radio D\xE9mo\n");
+  ASSERT_TRUE(EcritureIni(f, "Site", "Ville", "Besançon"));
+  ASSERT_TRUE(EcritureIni(f, "Site", "Nom", "漢字"));  // no Windows-1252 form: UTF-8
+  EXPECT_EQ(ReadFile(f), "[Site]\nLib=Radio D\xE9mo\nVille=Besan\xE7on\nNom=漢字\n");
+  EXPECT_EQ(LectureIni(f, "Site", "Ville", ""), "Besançon");
+  EXPECT_EQ(LectureIni(f, "Site", "Nom", ""), "漢字");
+  // The file now holds a UTF-8 line: later values go out in UTF-8.
+  ASSERT_TRUE(EcritureIni(f, "Site", "Pays", "Côte"));
+  EXPECT_EQ(Lines(ReadFile(f)).back(), "Pays=Côte");
+}
+
+TEST(IniEncoding, Utf16FilesWithTheirMarkAreReadAndStayUtf16) {
+  TempDir dir;
+  for (const bool bigEndian : {false, true}) {
+    const std::string f = dir / (bigEndian ? "be.ini" : "le.ini");
+    const std::string bom = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    auto u16 = [&](const std::string& text) { return Utf8ToUtf16(text, bigEndian); };
+    WriteFile(f, bom + u16("[Site]\r\nLib=Radio Démo 𝄞\r\nNbBase=1\r\n"));
+    EXPECT_EQ(LectureIni(f, "Site", "Lib", ""), "Radio Démo 𝄞");
+    ASSERT_TRUE(EcritureIni(f, "Site", "NbBase", "2"));
+    ASSERT_TRUE(EcritureIni(f, "Site", "Ville", "Nîmes"));
+    EXPECT_EQ(ReadFile(f), bom + u16("[Site]\r\nLib=Radio Démo 𝄞\r\nNbBase=2\r\nVille=Nîmes\r\n"));
+  }
+}
+
+TEST(IniWrite, AnUnchangedValueLeavesTheFileAlone) {
+  TempDir dir;
+  const std::string f = dir / "a.ini";
+  WriteFile(f, "[S]\nK = \"v\"\n");
+  struct stat before{}, after{};
+  ::stat(f.c_str(), &before);
+  ASSERT_TRUE(EcritureIni(f, "s", "k", "v"));
+  ::stat(f.c_str(), &after);
+  EXPECT_EQ(before.st_ino, after.st_ino);  // not replaced
+  EXPECT_EQ(ReadFile(f), "[S]\nK = \"v\"\n");
+}
+
+TEST(IniWrite, ASymlinkStaysALinkAndItsTargetIsWritten) {
+  TempDir dir;
+  WriteFile(dir / "reel/Vexa_Systeme.ini", "[Base_01]\nLib=FM\n");
+  std::filesystem::create_directories(dir / "liens");
+  // A relative link to a relative link: the chain is followed to the file.
+  ASSERT_EQ(::symlink("../reel/Vexa_Systeme.ini", (dir / "liens/relais.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("relais.ini", (dir / "liens/Vexa_Systeme.ini").c_str()), 0);
+  ASSERT_TRUE(EcritureIni(dir / "liens/Vexa_Systeme.ini", "Base_01", "Actif", "1"));
+  struct stat st{};
+  ASSERT_EQ(::lstat((dir / "liens/Vexa_Systeme.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(::lstat((dir / "liens/relais.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir / "reel/Vexa_Systeme.ini"), "[Base_01]\nLib=FM\nActif=1\n");
+  EXPECT_EQ(test::FolderEntries(dir / "reel").size(), 1u);  // no temporary file left
+  EXPECT_EQ(test::FolderEntries(dir / "liens").size(), 2u);
+  // A link whose target does not exist yet: the target is created.
+  ASSERT_EQ(::symlink("../reel/neuf.ini", (dir / "liens/neuf.ini").c_str()), 0);
+  ASSERT_TRUE(EcritureIni(dir / "liens/neuf.ini", "S", "K", "v"));
+  ASSERT_EQ(::lstat((dir / "liens/neuf.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(dir / "reel/neuf.ini"), "[S]\nK=v\n");
+  // A loop of links is refused, not followed for ever.
+  ASSERT_EQ(::symlink("boucle.ini", (dir / "liens/boucle.ini").c_str()), 0);
+  EXPECT_FALSE(EcritureIni(dir / "liens/boucle.ini", "S", "K", "v"));
 }
 
 TEST(Registry, ValuesLiveInTheRegistryFile) {
