@@ -48,9 +48,8 @@ bool Session::loadSite() {
     return false;
   }
   app.InitGeneralSysteme();
-  app.config().InitGeneralPath(true);
-  app.config().InitGeneralSite();
-  return true;
+  // A site file that cannot be used was reported (box and log line).
+  return app.config().InitGeneralPath(true) && app.config().InitGeneralSite();
 }
 
 bool Session::createMissingFiles() {

@@ -155,6 +155,10 @@ bool Application::Form_Load(const std::string& commandLine) {
   if (!commandLine_.empty()) call(hooks.analyseCommandLine, commandLine_);
   call(hooks.applyLook);
   InitGeneral();
+  if (!config_.siteUsable()) {
+    quitterAutorise_ = true;
+    return false;
+  }
 
   announce("Sonoteka: Init: Create Object");
   call(hooks.createObjects);
@@ -283,9 +287,10 @@ void Application::InitGeneral() {
   announce("Sonoteka: Init: InitGeneralSysteme");
   InitGeneralSysteme();
   announce("Init: InitGeneralPath");
-  config_.InitGeneralPath(true);
+  // A site file that cannot be used was reported there; Form_Load stops.
+  if (!config_.InitGeneralPath(true)) return;
   announce("Init: InitGeneralSite");
-  config_.InitGeneralSite();
+  if (!config_.InitGeneralSite()) return;
 
   announce("Sonoteka: Init: Setup");
   loadSetup();

@@ -1,7 +1,11 @@
 #include "core/config.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fmt/format.h>
+#include <limits>
 
 #include "core/files.h"
 #include "core/text.h"
@@ -13,12 +17,10 @@ constexpr const char* kSiteFileName = "Vexa_Config.ini";
 constexpr const char* kSystemFileName = "Vexa_Systeme.ini";
 constexpr const char* kOlderBaseFile = "KM_SYS.ini";
 constexpr const char* kProgramName = "Vexa_Library";
-
-int clampInt(const std::string& text, int def, int lo, int hi) {
-  const auto v = ParseInt(text);
-  if (!v) return def;
-  return static_cast<int>(std::clamp<long long>(*v, lo, hi));
-}
+constexpr const char* kDamagedSitePrefix = "Vexa_Config_endommage_";
+constexpr const char* kSiteFileTitle = "Configuration du site";
+constexpr int kIntMin = std::numeric_limits<int>::min();
+constexpr int kIntMax = std::numeric_limits<int>::max();
 
 // Default sound folders: music has its own, the other kinds share one.
 const char* defaultSoundFolder(int kind) {
@@ -70,8 +72,79 @@ bool SiteConfig::VerificationEtCreationRepertoire(const std::string& folder, boo
 
 std::string SiteConfig::DetermineDossierConfig() {
   VerificationEtCreationRepertoire(siteFolder_);
-  if (!File_Exist(siteFile_)) createSiteFromOlderConfig();
+  checkSiteFile();
   return siteFile_;
+}
+
+void SiteConfig::checkSiteFile() {
+  if (siteChecked_) return;
+  siteChecked_ = true;
+  int readError = 0;
+  const auto content = ReadWholeFile(siteFile_, &readError);
+  if (!content && readError == ENOENT) {
+    createSiteFromOlderConfig();
+    return;
+  }
+  std::string reason, logReason;
+  if (!content) {
+    reason = std::string("ne peut pas être lu (") + std::strerror(readError) + ")";
+    logReason = std::string("unreadable: ") + std::strerror(readError);
+  } else {
+    const IniDocument doc = IniDocument::parse(*content);
+    if (doc.isBlank()) {
+      reason = "est vide";
+      logReason = "empty";
+    } else if (doc.holdsBinary()) {
+      reason = "est endommagé (il contient des octets binaires)";
+      logReason = "binary bytes";
+    } else if (!doc.hasSection("Site")) {
+      reason = "est endommagé (il n'a pas de section [Site])";
+      logReason = "no [Site] section";
+    }
+  }
+  if (reason.empty()) return;
+
+  siteUsable_ = false;
+  std::string copy = content ? keepDamagedCopy(*content) : std::string();
+  log_.TraceLog("Err: Site file unusable (" + logReason + "): " + siteFile_ +
+                (copy.empty() ? std::string() : " |Copy kept: " + copy));
+  std::string text = "Le fichier de configuration du site " + reason + ":\n" + siteFile_ + "\n\n";
+  if (!copy.empty())
+    text += "Une copie en a été gardée: " + copy + "\n\n";
+  else if (content)
+    text += "Aucune copie n'a pu en être faite.\n\n";
+  text +=
+      "Le programme ne peut pas démarrer sans lui: il décrit les bases et les dossiers du site. "
+      "Réparez-le ou remettez à sa place une copie saine, puis relancez le programme.";
+  prompt_.message(text, Icon::Critical, Buttons::Ok, kSiteFileTitle);
+}
+
+std::string SiteConfig::keepDamagedCopy(const std::string& content) {
+  // One copy per distinct content: a site left damaged for days does not
+  // fill its folder with copies at every start.
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(siteFolder_, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kDamagedSitePrefix, 0) != 0) continue;
+    if (ReadWholeFile(entry.path().string()) == content) return entry.path().string();
+  }
+  // File names carry the system clock's time, as the file system's stamps do.
+  const time_t now = ::time(nullptr);
+  tm local{};
+  ::localtime_r(&now, &local);
+  const std::string copy =
+      siteFolder_ + fmt::format("{}{:04}{:02}{:02}_{:02}{:02}{:02}.ini", kDamagedSitePrefix,
+                                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                local.tm_hour, local.tm_min, local.tm_sec);
+  std::string error;
+  if (WriteFileAtomic(copy, content, &error)) return copy;
+  log_.TraceLog("Err: Site file copy failed: " + error);
+  return {};
+}
+
+void SiteConfig::removeStaleTempFiles(const std::string& folder) {
+  for (const auto& path : RemoveStaleTempFiles(folder))
+    log_.TraceLog("Temporary file removed: " + path);
 }
 
 std::string SiteConfig::olderFolderKey(const std::string& kmSys, const std::string& key,
@@ -86,7 +159,7 @@ void SiteConfig::createSiteFromOlderConfig() {
   const std::string defaultOlder = env_.programFolder + "Config/";
   const std::string olderFolder =
       LectureIni(winIni, "Brevalon", unc ? "INI_ONDAVIA_UNC" : "INI_ONDAVIA", defaultOlder);
-  const int nbBase = clampInt(LectureIni(winIni, "Brevalon", "Nb_Base", "0"), 0, 0, kMaxBases);
+  const int nbBase = ParseIntClamped(LectureIni(winIni, "Brevalon", "Nb_Base", "0"), 0, kMaxBases, 0);
   const std::string siteKmSys = folderValue(olderFolder) + kOlderBaseFile;
   const std::string radioName = LectureIni(siteKmSys, "Div_radio", "Nom_Radio", "Nom de la radio");
   log_.TraceLog("Vexa_Config.ini: creation from Win.ini: " + winIni);
@@ -128,7 +201,7 @@ void SiteConfig::createSiteFromOlderConfig() {
     for (const auto& k : keys)
       EcritureIni(systemFile, section, k.now, olderFolderKey(kmSys, k.older, k.def));
 
-    const int stations = clampInt(nbStation, 1, 1, kMaxStations);
+    const int stations = ParseIntClamped(nbStation, 1, kMaxStations, 1);
     for (int s = 1; s <= stations; ++s) {
       const std::string stationSection = StationSection(b, s);
       EcritureIni(systemFile, stationSection, "Lib",
@@ -151,6 +224,7 @@ std::string SiteConfig::DetermineDossierConfig_Bases_Dossier(const std::string& 
   if (Trim(folder).empty())
     folder = LectureIni(configFile, BaseSection(base), "Dossier_Config_Global",
                         "C:\\Brevalon\\Ondavia\\Config\\");
+  if (base >= 0 && base < kMaxBases) bases_[base].configFolderSetting = folder;
   return folderValue(folder);
 }
 
@@ -165,15 +239,17 @@ std::string SiteConfig::DetermineDossierConfig_Fichier(const std::string& config
   return folderValue(folder) + kSystemFileName;
 }
 
-void SiteConfig::InitGeneralPath(bool allBases, int base) {
+bool SiteConfig::InitGeneralPath(bool allBases, int base) {
   DetermineDossierConfig();
-  baseCount_ = clampInt(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, 1, kMaxBases);
+  if (!siteUsable_) return false;
+  baseCount_ = ParseIntClamped(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, kMaxBases, 1);
   const int first = allBases ? 0 : base;
   const int last = allBases ? baseCount_ - 1 : base;
   for (int b = first; b <= last && b < kMaxBases; ++b) {
     bases_[b].configFolder = DetermineDossierConfig_Bases_Dossier(siteFile_, b);
     bases_[b].systemFile = DetermineDossierConfig_Fichier(siteFile_, b);
   }
+  return true;
 }
 
 std::string SiteConfig::DetermineFichierSysteme(int base) {
@@ -185,6 +261,8 @@ std::string SiteConfig::DetermineFichierSysteme(int base) {
 void SiteConfig::NomDossierSettings() {
   VerificationEtCreationRepertoire(settingsFolder_);
   VerificationEtCreationRepertoire(historyFolder_);
+  for (const std::string& folder : {siteFolder_, settingsFolder_, historyFolder_})
+    removeStaleTempFiles(folder);
   const std::string settings = settingsFile();
   if (File_Exist(settings)) return;
   // An older copy kept in the Windows folder is brought over once.
@@ -213,9 +291,10 @@ std::string SiteConfig::sysValue(int index, const std::string& key, const std::s
   return LectureIni(bases_[index].systemFile, BaseSection(index), key, def);
 }
 
-void SiteConfig::InitGeneralSite() {
+bool SiteConfig::InitGeneralSite() {
   if (bases_[0].systemFile.empty()) InitGeneralPath(true);
-  baseCount_ = clampInt(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, 1, kMaxBases);
+  if (!siteUsable_) return false;
+  baseCount_ = ParseIntClamped(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, kMaxBases, 1);
   for (int b = 0; b < baseCount_; ++b)
     if (bases_[b].systemFile.empty()) InitGeneralPath(false, b);
 
@@ -223,19 +302,29 @@ void SiteConfig::InitGeneralSite() {
   if (baseCount_ >= 2) {
     std::vector<std::string> names;
     for (int b = 0; b < baseCount_; ++b) names.push_back(sysValue(b, "Lib", "Base " + NN(b + 1)));
-    const int stored = clampInt(LectureIni(siteFile_, "Site", "NoBase", "1"), 1, 1, baseCount_);
+    const int stored = ParseIntClamped(LectureIni(siteFile_, "Site", "NoBase", "1"), 1, baseCount_, 1);
     prompt_.showStepWindow(false);
     const auto chosen = prompt_.chooseItem("Choix de la base", names, stored - 1);
     prompt_.showStepWindow(true);
     currentBase_ = chosen && *chosen >= 0 && *chosen < baseCount_ ? *chosen : stored - 1;
-    EcritureIni(siteFile_, "Site", "Dossier_Config_Global", bases_[currentBase_].configFolder);
+    EcritureIni(siteFile_, "Site", "Dossier_Config_Global",
+                bases_[currentBase_].configFolderSetting);
     EcritureIni(siteFile_, "Site", "NoBase", std::to_string(currentBase_ + 1));
   }
 
-  localSettingsFolder_ = folderValue(LectureIni(siteFile_, "Site", "Settings_Local_Folder",
-                                                "C:\\Brevalon\\Ondavia\\Settings\\_Local\\"));
+  const std::string localDefault = "C:\\Brevalon\\Ondavia\\Settings\\_Local\\";
+  localSettingsFolder_ = folderValue(LectureIni(siteFile_, "Site", "Settings_Local_Folder", localDefault));
+  if (localSettingsFolder_.empty()) localSettingsFolder_ = folderValue(localDefault);
   VerificationEtCreationRepertoire(localSettingsFolder_);
-  for (int b = 0; b < baseCount_; ++b) fillBase(b);
+  removeStaleTempFiles(localSettingsFolder_);
+  for (int b = 0; b < baseCount_; ++b) {
+    fillBase(b);
+    const BaseInfo& base = bases_[b];
+    for (const std::string& folder :
+         {ParentFolder(base.systemFile), base.localIniFolder, base.redistFolder})
+      removeStaleTempFiles(folder);
+  }
+  return true;
 }
 
 void SiteConfig::fillBase(int i) {
@@ -248,7 +337,7 @@ void SiteConfig::fillBase(int i) {
   };
   base.name = sysValue(i, "Lib", "Base " + NN(i + 1));
   base.active = sysValue(i, "Actif", "0") == "1";
-  base.stationCount = clampInt(sysValue(i, "NbStation", "1"), 1, 1, kMaxStations);
+  base.stationCount = ParseIntClamped(sysValue(i, "NbStation", "1"), 1, kMaxStations, 1);
 
   base.logRoot = folder("Dossier_Log", "C:\\AudioLog\\");
   base.logFolder = base.logRoot + "Histo_Vexa_Sonoteka/";
@@ -274,6 +363,7 @@ void SiteConfig::fillBase(int i) {
 
   base.backupFolder = folderValue(LectureIni(base.systemFile, BaseSection(i) + "_Settings_Folders",
                                              "Backup", "C:\\QZ_Data\\_Bkp\\"));
+  if (base.backupFolder.empty()) base.backupFolder = folderValue("C:\\QZ_Data\\_Bkp\\");
   VerificationEtCreationRepertoire(base.backupFolder);
   backupProgram(i);
 
@@ -286,23 +376,43 @@ void SiteConfig::fillBase(int i) {
   log_.TraceLog(i, -1, -1, "Schedule_Notes_Folder: " + base.scheduleNotesFolder);
 
   const std::string soundSection = BaseSection(i) + "_Sounds_Folders";
+  std::vector<std::string> refused;  // "[section] key=value" of flags without a folder
   for (int s = 1; s <= base.stationCount; ++s) {
     for (int k = 0; k < kSoundKinds; ++k) {
-      std::string value = LectureIni(base.systemFile, soundSection,
-                                     std::string(kSoundKindKeys[k]) + NN(s), "");
-      if (Trim(value).empty())
-        value = LectureIni(base.systemFile, StationSection(i, s), kStationSoundKeys[k], "");
-      if (Trim(value).empty()) value = defaultSoundFolder(k);
-      value = Trim(value);
+      std::string section = soundSection;
+      std::string key = std::string(kSoundKindKeys[k]) + NN(s);
+      std::string value = Trim(LectureIni(base.systemFile, section, key, ""));
+      if (value.empty()) {
+        section = StationSection(i, s);
+        key = kStationSoundKeys[k];
+        value = Trim(LectureIni(base.systemFile, section, key, ""));
+      }
+      const std::string configured = value;
+      if (value.empty()) value = defaultSoundFolder(k);
       SoundFolder& sf = base.sounds[s - 1][k];
       sf.flag = 0;
-      if (value.size() >= 2 && (value.rfind("0:", 0) == 0 || value.rfind("1:", 0) == 0)) {
+      if (value.rfind("0:", 0) == 0 || value.rfind("1:", 0) == 0) {
         sf.flag = value[0] - '0';
-        value.erase(0, 2);
+        value = Trim(value.substr(2));
       }
       sf.folder = folderValue(value);
+      if (sf.folder.empty()) {
+        sf.flag = 0;
+        sf.folder = folderValue(defaultSoundFolder(k));
+        refused.push_back("[" + section + "] " + key + "=" + configured);
+        log_.TraceLog(i, -1, -1, "Err: Sound folder without a folder: [" + section + "] " + key +
+                                     "=" + configured + " |Default used: " + sf.folder);
+      }
       VerificationEtCreationRepertoire(sf.folder);
     }
+  }
+  if (!refused.empty()) {
+    std::string text = "Dossiers des sons refusés pour la base " + base.name + ":\n";
+    for (const auto& r : refused) text += "  " + r + "\n";
+    text +=
+        "\nUn indicateur \"0:\" ou \"1:\" doit être suivi d'un dossier. Le dossier par défaut "
+        "est utilisé pour ces sons.";
+    prompt_.message(text, Icon::Exclamation, Buttons::Ok, kSiteFileTitle);
   }
 
   base.stations.clear();
@@ -403,8 +513,8 @@ void SiteConfig::PositionFeuille(const std::string& form, const std::string& var
                                  int screenHeight, int& left, int& top) const {
   const std::string name = variant.empty() ? form : form + "_" + variant;
   const std::string file = positionsFile();
-  left = static_cast<int>(ParseInt(LectureIni(file, "FrmPos", name + "_Left", "0")).value_or(0));
-  top = static_cast<int>(ParseInt(LectureIni(file, "FrmPos", name + "_Top", "0")).value_or(0));
+  left = ParseIntClamped(LectureIni(file, "FrmPos", name + "_Left", "0"), kIntMin, kIntMax, 0);
+  top = ParseIntClamped(LectureIni(file, "FrmPos", name + "_Top", "0"), kIntMin, kIntMax, 0);
   if (top >= screenHeight) top = screenHeight / 2;
 }
 

@@ -13,8 +13,32 @@
 //   - A station's sound folder missing from the base's sound-folder section
 //     falls back to the "Dossiers_Sons_..." key of the station section (where a
 //     site built from the older configuration keeps it), then to the default.
+//   - A sound-folder value made of the flag alone ("1:" or "0:" with no folder
+//     after it) is refused: logged "Err: ...", told in one box per base listing
+//     the refused keys, and the kind's default folder (flag 0) is used. An empty
+//     folder value never becomes a path relative to the current folder.
 //   - With an empty "Dossier_Redist" no program backup is made.
 //   - The theme advice of Windows workstations does not apply here.
+//   - Numbers read from the files ("NbBase", "NbStation", "NoBase", window
+//     positions) are clamped to their range, never wrapped: "NbStation=
+//     99999999999999999999" gives 10 stations; text that is not a number
+//     takes the default.
+//   - The base choice writes the chosen base's "Dossier_Config_Global" as it is
+//     configured (Windows form), never the folder it maps to on this machine.
+//   - A site file ("Vexa_Config.ini") that exists but cannot be used (it cannot
+//     be read, is empty or blank, holds binary bytes such as NULs, or has no
+//     "[Site]" section) is never replaced by defaults: it is reported (a
+//     critical box and an "Err: " log line), a dated copy is kept beside it
+//     ("Vexa_Config_endommage_YYYYMMDD_HHMMSS.ini", once per distinct content),
+//     the file itself is left in place, nothing else is read or created, and
+//     siteUsable() turns false: the start-up stops. A UTF-16 file with its
+//     byte-order mark (Notepad's "Unicode") is read as such (ini.h).
+//   - Temporary files that a killed run left ("*.tmp.XXXXXX", "*.part<pid>")
+//     are removed, when over an hour old, from the folders holding the
+//     configuration and settings files: the site file's folder, the settings
+//     and history folders, the local settings folder, and per base its
+//     configuration, local INI and program-backup folders. Sound folders
+//     (100,000 files) are not walked at start.
 #pragma once
 #include <array>
 #include <optional>
@@ -52,6 +76,7 @@ struct BaseInfo {
   bool active = false;
   int stationCount = 1;
   std::string configFolder;  // holds the base's "Vexa_Systeme.ini"
+  std::string configFolderSetting;  // "Dossier_Config_Global" as configured (Windows form)
   std::string systemFile;
   std::string logRoot, logFolder, advertLogFolder;
   std::string localFolder, localIniFolder;
@@ -85,11 +110,14 @@ class SiteConfig {
   SiteConfig(ConfigEnvironment env, TraceLogger& log, Prompt& prompt);
 
   // --- files and folders of the program
+  // The site file's path; builds it from the older configuration when it is
+  // missing, and checks it when it exists (siteUsable()).
   std::string DetermineDossierConfig();
   std::string DetermineDossierConfig_Bases_Dossier(const std::string& configFile, int base);
   std::string DetermineDossierConfig_Fichier(const std::string& configFile, int base);
   std::string DetermineFichierSysteme(int base);
-  void InitGeneralPath(bool allBases, int base = 0);
+  // Both return false when the site file cannot be used (reported; nothing done).
+  bool InitGeneralPath(bool allBases, int base = 0);
   void NomDossierSettings();
   std::string NomFichierSettings(const std::string& suffix, const std::string& extension,
                                  const std::string& name = "Vexa_Library") const;
@@ -98,7 +126,9 @@ class SiteConfig {
   Registry registry() const { return Registry(settingsFolder_ + "Registry.ini"); }
 
   // --- the base table
-  void InitGeneralSite();
+  bool InitGeneralSite();
+  // False once the site file was found unusable: the start-up must stop.
+  bool siteUsable() const { return siteUsable_; }
   int baseCount() const { return baseCount_; }
   int currentBase() const { return currentBase_; }
   const BaseInfo& base(int index) const { return bases_.at(static_cast<size_t>(index)); }
@@ -130,6 +160,9 @@ class SiteConfig {
 
  private:
   void createSiteFromOlderConfig();
+  void checkSiteFile();
+  std::string keepDamagedCopy(const std::string& content);
+  void removeStaleTempFiles(const std::string& folder);
   std::string olderFolderKey(const std::string& kmSys, const std::string& key,
                              const std::string& defaultValue) const;
   void fillBase(int index);
@@ -147,6 +180,8 @@ class SiteConfig {
   std::string settingsFolder_, historyFolder_, localSettingsFolder_;
   int baseCount_ = 1;
   int currentBase_ = 0;
+  bool siteChecked_ = false;
+  bool siteUsable_ = true;
   std::array<BaseInfo, kMaxBases> bases_{};
 };
 

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <ctime>
+#include <fcntl.h>
+#include <limits>
+#include <regex>
+#include <sys/stat.h>
 
 #include "core/config.h"
 #include "core/manual_ports.h"
+#include "core/text.h"
 #include "test_support.h"
 
 namespace sono {
@@ -279,6 +285,206 @@ TEST_F(ConfigTest, UncreatableFolderIsLoggedAndToldWhenAsked) {
   EXPECT_EQ(lines.back(), "Err: Folder not found: " + dir / "fichier/sous/");
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Folder '" + dir / "fichier/sous/" + "' not found");
+}
+
+TEST_F(ConfigTest, OverflowingNumbersAreClampedNotWrappedOrReset) {
+  site();
+  system("[Base_01]\nLib=FM\nNbStation=99999999999999999999\n");
+  database(drive("QZ_Data/"));
+  SiteConfig config = make();
+  config.InitGeneralSite();
+  EXPECT_EQ(config.current().stationCount, kMaxStations);
+  EXPECT_EQ(config.current().stations.size(), static_cast<size_t>(kMaxStations));
+
+  system("[Base_01]\nLib=FM\nNbStation=-99999999999999999999\n");
+  SiteConfig again = make();
+  again.InitGeneralSite();
+  EXPECT_EQ(again.current().stationCount, 1);
+
+  // 2^32 + 1 would wrap to 1; clamped, it is far below the screen and brought back.
+  WriteFile(again.positionsFile(), "[FrmPos]\nFrm_Main_Left=-4294967297\nFrm_Main_Top=4294967297\n");
+  int left = 0, top = 0;
+  again.PositionFeuille("Frm_Main", "", 1000, left, top);
+  EXPECT_EQ(left, std::numeric_limits<int>::min());
+  EXPECT_EQ(top, 500);
+}
+
+TEST_F(ConfigTest, ASoundFolderFlagWithoutAFolderIsRefusedAndTheDefaultUsed) {
+  site();
+  system("[Base_01]\nLib=FM\nNbStation=2\n"
+         "[Base_01_Sounds_Folders]\nMus_01=1:\nJin_01=  0:   \nLin_01=1:C:\\Sons\\Lin\\\n"
+         "[Base_01_Station_02]\nDossiers_Sons_Pub=1:\n");
+  database(drive("QZ_Data/"));
+  SiteConfig config = make();
+  config.InitGeneralSite();
+  const BaseInfo& b = config.current();
+  EXPECT_EQ(b.sounds[0][0].folder, drive("QZ_Sons/Musique/"));
+  EXPECT_EQ(b.sounds[0][0].flag, 0);
+  EXPECT_EQ(b.sounds[0][1].folder, drive("QZ_Sons/Autre/"));
+  EXPECT_EQ(b.sounds[0][2].folder, drive("Sons/Lin/"));  // a flag with its folder is fine
+  EXPECT_EQ(b.sounds[0][2].flag, 1);
+  EXPECT_EQ(b.sounds[1][static_cast<int>(SoundKind::Pub)].folder, drive("QZ_Sons/Autre/"));
+  for (int s = 0; s < b.stationCount; ++s)
+    for (int k = 0; k < kSoundKinds; ++k)
+      EXPECT_EQ(b.sounds[s][k].folder.rfind(dir.path(), 0), 0u) << s << " " << k;
+
+  ASSERT_EQ(prompt.shown.size(), 1u);  // one box for the base
+  EXPECT_EQ(prompt.shown[0].text,
+            "Dossiers des sons refusés pour la base FM:\n"
+            "  [Base_01_Sounds_Folders] Mus_01=1:\n"
+            "  [Base_01_Sounds_Folders] Jin_01=0:\n"
+            "  [Base_01_Station_02] Dossiers_Sons_Pub=1:\n"
+            "\nUn indicateur \"0:\" ou \"1:\" doit être suivi d'un dossier. Le dossier par défaut "
+            "est utilisé pour ces sons.");
+  const auto lines = logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Err: Sound folder without a folder: [Base_01_Sounds_Folders] Mus_01=1: "
+                      "|Default used: " + drive("QZ_Sons/Musique/")),
+            lines.end());
+}
+
+TEST_F(ConfigTest, TheBaseChoiceKeepsTheConfiguredFormOfTheConfigFolder) {
+  // Each base names its configuration folder; the chosen one is written to
+  // [Site] as configured, never as the folder it maps to here.
+  WriteFile(dir / "Settings/Vexa_Config.ini",
+            "[Site]\nLib=Radio D\xE9mo\nNbBase=2\nNoBase=1\nDossier_Config_Global=\n"
+            "[Base_01]\nDossier_Config_Global=C:\\Nord\\\n"
+            "[Base_02]\nDossier_Config_Global=\\\\srv\\Sud\\\n");
+  WriteFile(drive("Nord/Vexa_Systeme.ini"), "[Base_01]\nLib=Nord\n");
+  WriteFile(dir / "unc/srv/Sud/Vexa_Systeme.ini", "[Base_02]\nLib=Sud\n");
+  database(drive("QZ_Data/"));
+  prompt.choices = {1};
+  SiteConfig config = make();
+  config.InitGeneralSite();
+  EXPECT_EQ(config.currentBase(), 1);
+  EXPECT_EQ(config.current().configFolder, dir / "unc/srv/Sud/");
+  EXPECT_EQ(config.current().configFolderSetting, "\\\\srv\\Sud\\");
+  EXPECT_EQ(ReadFile(dir / "Settings/Vexa_Config.ini"),
+            "[Site]\nLib=Radio D\xE9mo\nNbBase=2\nNoBase=2\nDossier_Config_Global=\\\\srv\\Sud\\\n"
+            "[Base_01]\nDossier_Config_Global=C:\\Nord\\\n"
+            "[Base_02]\nDossier_Config_Global=\\\\srv\\Sud\\\n");
+}
+
+TEST_F(ConfigTest, AnUnusableSiteFileIsReportedKeptAsideAndNeverReplaced) {
+  struct Case {
+    const char* what;
+    std::string content;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"binary junk", std::string("[Site]\nNbBase=1\n\0\0\0\0\x01\x02\xff", 22),
+       "est endommagé (il contient des octets binaires)"},
+      {"empty", "", "est vide"},
+      {"blank", "  \r\n\t\n", "est vide"},
+      {"UTF-16 without its mark", std::string("[\0S\0i\0t\0e\0]\0\r\0\n\0", 16),
+       "est endommagé (il contient des octets binaires)"},
+      {"text without [Site]", "Lib=Radio\nNbBase=2\n", "est endommagé (il n'a pas de section [Site])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir home;
+    const std::string siteFile = home / "Settings/Vexa_Config.ini";
+    WriteFile(siteFile, c.content);
+    WriteFile(home / "Windows/Win.ini", "[Brevalon]\nNb_Base=1\n");  // never used to rebuild it
+    ScriptedPrompt boxes;
+    ConfigEnvironment env;
+    env.programFolder = home.path();
+    for (int start = 0; start < 2; ++start) {
+      SiteConfig config(env, log, boxes);
+      EXPECT_FALSE(config.InitGeneralPath(true));
+      EXPECT_FALSE(config.InitGeneralSite());
+      EXPECT_FALSE(config.siteUsable());
+    }
+    EXPECT_EQ(ReadFile(siteFile), c.content);  // left in place, untouched
+    EXPECT_FALSE(Exists(home / "drives"));      // no default folder made anywhere
+    EXPECT_FALSE(Exists(home / "Config"));
+    // One dated copy beside it, however many starts.
+    std::vector<std::string> copies;
+    for (const auto& name : test::FolderEntries(home / "Settings"))
+      if (name != "Vexa_Config.ini") copies.push_back(name);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(std::regex_match(copies[0], std::regex(R"(Vexa_Config_endommage_\d{8}_\d{6}\.ini)")))
+        << copies[0];
+    EXPECT_EQ(ReadFile(home / ("Settings/" + copies[0])), c.content);
+    ASSERT_EQ(boxes.shown.size(), 2u);  // once per start
+    EXPECT_EQ(boxes.shown[0].icon, Icon::Critical);
+    EXPECT_EQ(boxes.shown[0].text,
+              std::string("Le fichier de configuration du site ") + c.reason + ":\n" + siteFile +
+                  "\n\nUne copie en a été gardée: " + home / ("Settings/" + copies[0]) +
+                  "\n\nLe programme ne peut pas démarrer sans lui: il décrit les bases et les "
+                  "dossiers du site. Réparez-le ou remettez à sa place une copie saine, puis "
+                  "relancez le programme.");
+    EXPECT_EQ(log.pending().back().substr(25).rfind("Err: Site file unusable (", 0), 0u)
+        << log.pending().back();
+  }
+}
+
+TEST_F(ConfigTest, AnUnreadableSiteFileStopsTheStartWithoutACopy) {
+  std::filesystem::create_directories(dir / "Settings/Vexa_Config.ini");  // a folder: EISDIR
+  SiteConfig config = make();
+  EXPECT_FALSE(config.InitGeneralPath(true));
+  EXPECT_FALSE(config.siteUsable());
+  EXPECT_FALSE(Exists(dir / "drives"));
+  EXPECT_EQ(test::FolderEntries(dir / "Settings").size(), 1u);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text.rfind("Le fichier de configuration du site ne peut pas être lu (", 0),
+            0u)
+      << prompt.shown[0].text;
+  EXPECT_EQ(logged().back(), "Err: Site file unusable (unreadable: Is a directory): " +
+                                 dir / "Settings/Vexa_Config.ini");
+}
+
+TEST_F(ConfigTest, AUtf16SiteFileWithItsMarkIsReadAndStaysUtf16) {
+  const std::string siteFile = dir / "Settings/Vexa_Config.ini";
+  const std::string text =
+      "[Site]\r\nLib=Radio Démo\r\nNbBase=2\r\nNoBase=1\r\nDossier_Config_Global=C:\\Cfg\\\r\n";
+  WriteFile(siteFile, "\xFF\xFE" + Utf8ToUtf16(text, false));
+  system("[Base_01]\nLib=Nord\n[Base_02]\nLib=Sud\n");
+  database(drive("QZ_Data/"));
+  prompt.choices = {1};
+  SiteConfig config = make();
+  EXPECT_TRUE(config.InitGeneralSite());
+  EXPECT_EQ(config.baseCount(), 2);
+  EXPECT_EQ(config.current().name, "Sud");
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_EQ(ReadFile(siteFile), "\xFF\xFE" + Utf8ToUtf16(ReplaceAll(text, "NoBase=1", "NoBase=2"), false));
+}
+
+TEST_F(ConfigTest, TemporaryFilesOfAKilledRunAreRemovedFromTheConfigurationFolders) {
+  site();
+  system("[Base_01]\nLib=FM\nDossier_Redist=C:\\Redist\\\n");
+  database(drive("QZ_Data/"));
+  const std::vector<std::string> stale = {
+      dir / "Settings/Vexa_Config.ini.tmp.a1B2c3",
+      dir / "Settings/Vexa_Library/Vexa_Library.Ini.tmp.a1B2c3",
+      dir / "Settings/Vexa_Library/Histo/x.tmp.a1B2c3",
+      drive("Cfg/Vexa_Systeme.ini.tmp.a1B2c3"),
+      drive("Brevalon/Ondavia/Settings/_Local/Serveur_Ini/Library/01/k.ini.tmp.a1B2c3"),
+      drive("Redist/QZ/Backup/Programmes/1.2.3 Vexa_Library.exe.tmp.a1B2c3")};
+  const std::vector<std::string> kept = {
+      dir / "Settings/Vexa_Config.ini.tmp.fresh1",         // too recent: maybe being written
+      drive("QZ_Sons/Musique/chanson.s48.part4242"),       // sound folders are not walked
+      drive("Cfg/notes.tmp")};                             // not a name of ours
+  for (const auto& f : stale) WriteFile(f, "x");
+  for (const auto& f : kept) WriteFile(f, "x");
+  const time_t old = ::time(nullptr) - 2 * 3600;
+  for (const auto& f : stale) {
+    const timespec t[2] = {{old, 0}, {old, 0}};
+    ::utimensat(AT_FDCWD, f.c_str(), t, 0);
+  }
+  for (size_t i = 1; i < kept.size(); ++i) {
+    const timespec t[2] = {{old, 0}, {old, 0}};
+    ::utimensat(AT_FDCWD, kept[i].c_str(), t, 0);
+  }
+  SiteConfig config = make();
+  config.NomDossierSettings();
+  config.InitGeneralPath(true);
+  config.InitGeneralSite();
+  for (const auto& f : stale) EXPECT_FALSE(Exists(f)) << f;
+  for (const auto& f : kept) EXPECT_TRUE(Exists(f)) << f;
+  const auto lines = logged();
+  for (const auto& f : stale)
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Temporary file removed: " + f), lines.end()) << f;
 }
 
 }  // namespace sono
