@@ -35,7 +35,7 @@ int Usage(const std::string& text) {
 }
 
 int SiteInitDemo(const Options& options) {
-  const std::string home = options.home.empty() ? DefaultHome() : CheckRep(options.home);
+  const std::string home = MachineEnvironment(options.home).programFolder;
   std::string error;
   if (!CreateDemoSite(home, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());

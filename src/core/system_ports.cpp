@@ -4,6 +4,7 @@
 #include "core/text.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <iostream>
 #include <spawn.h>
@@ -134,15 +135,24 @@ std::optional<int> ConsolePrompt::chooseItem(const std::string& title,
   return n - 1;
 }
 
+// A relative program folder is taken against the current folder once, here,
+// before anything is created: every path built from it (and written into the
+// site's files or the log) then stays right whatever the current folder.
+static std::string absoluteFolder(const std::string& folder) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+  return CheckRep(ec ? folder : absolute.lexically_normal().string());
+}
+
 std::string DefaultHome() {
-  if (const char* h = std::getenv("SONOTEKA_HOME"); h && *h) return CheckRep(h);
+  if (const char* h = std::getenv("SONOTEKA_HOME"); h && *h) return absoluteFolder(h);
   const char* user = std::getenv("HOME");
-  return CheckRep(std::string(user && *user ? user : "/tmp") + "/.local/share/sonoteka");
+  return absoluteFolder(std::string(user && *user ? user : "/tmp") + "/.local/share/sonoteka");
 }
 
 ConfigEnvironment MachineEnvironment(const std::string& home) {
   ConfigEnvironment env;
-  env.programFolder = CheckRep(home.empty() ? DefaultHome() : home);
+  env.programFolder = home.empty() ? DefaultHome() : absoluteFolder(home);
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) == 0) env.computerName = host;
   env.version = SONOTEKA_VERSION;

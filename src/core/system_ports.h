@@ -61,7 +61,8 @@ class SystemDesktop : public Desktop {
 
 struct ConfigEnvironment;
 // The program folder ($SONOTEKA_HOME, or ~/.local/share/sonoteka/ when unset,
-// unless `home` is given), this computer's name, the version and the program file.
+// unless `home` is given; a relative one is made absolute against the current
+// folder), this computer's name, the version and the program file.
 ConfigEnvironment MachineEnvironment(const std::string& home = {});
 std::string DefaultHome();
 
