@@ -320,9 +320,9 @@ bool SiteConfig::InitGeneralSite() {
   for (int b = 0; b < baseCount_; ++b) {
     fillBase(b);
     const BaseInfo& base = bases_[b];
-    for (const std::string& folder :
-         {ParentFolder(base.systemFile), base.localIniFolder, base.redistFolder})
-      removeStaleTempFiles(folder);
+    if (!base.systemFile.empty()) removeStaleTempFiles(ParentFolder(base.systemFile));
+    removeStaleTempFiles(base.localIniFolder);
+    removeStaleTempFiles(base.redistFolder);
   }
   return true;
 }

@@ -223,8 +223,10 @@ bool IsOurTemporaryFileName(std::string_view name) {
 
 std::vector<std::string> RemoveStaleTempFiles(const std::string& folder, int64_t minAgeSeconds) {
   std::vector<std::string> removed;
+  // Only an absolute folder: an empty or relative one would walk wherever the
+  // program happens to run.
   const std::string dir = CheckRep(folder);
-  DIR* d = dir.empty() ? nullptr : ::opendir(dir.c_str());
+  DIR* d = dir.empty() || dir.front() != '/' ? nullptr : ::opendir(dir.c_str());
   if (!d) return removed;
   const time_t now = ::time(nullptr);
   while (const dirent* e = ::readdir(d)) {

@@ -35,10 +35,10 @@ bool CreateFolders(const std::string& folder, std::string* failedFolder = nullpt
 
 std::string ParentFolder(const std::string& path);  // with trailing "/"
 
-// Temporary files that a killed run of our own writers left in `folder` (not
-// its sub-folders): "<name>.tmp.XXXXXX" of WriteFileAtomic and "<name>.part<pid>"
-// of the sound writers. Only regular files whose last change is at least
-// `minAgeSeconds` old (by the system clock, against which the file system
+// Temporary files that a killed run of our own writers left in `folder` (an
+// absolute folder; not its sub-folders): "<name>.tmp.XXXXXX" of WriteFileAtomic
+// and "<name>.part<pid>" of the sound writers. Only regular files whose last
+// change is at least `minAgeSeconds` old (by the system clock, against which the file system
 // stamps them) are removed, so a file another workstation or instance sharing
 // the folder is still writing is left alone. Returns the paths removed.
 inline constexpr int64_t kStaleTempFileAgeSeconds = 3600;

@@ -105,6 +105,14 @@ TEST(Files, StaleTemporaryFilesOfOurWritersAreRemovedAndNothingElse) {
   EXPECT_EQ(::lstat((dir / "lien.tmp.ABCDEF").c_str(), &st), 0);
   EXPECT_TRUE(RemoveStaleTempFiles(dir / "absent").empty());
   EXPECT_TRUE(RemoveStaleTempFiles("").empty());
+  // A relative folder is never walked: it would be wherever the program runs.
+  const std::string cwd = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir.path());
+  WriteFile(dir / "relatif.ini.tmp.Ab12Cd", "x");
+  age(dir / "relatif.ini.tmp.Ab12Cd", 2 * 3600);
+  EXPECT_TRUE(RemoveStaleTempFiles(".").empty());
+  std::filesystem::current_path(cwd);
+  EXPECT_TRUE(test::Exists(dir / "relatif.ini.tmp.Ab12Cd"));
 }
 
 }  // namespace sono
