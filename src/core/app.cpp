@@ -155,7 +155,8 @@ bool Application::Form_Load(const std::string& commandLine) {
   if (!commandLine_.empty()) call(hooks.analyseCommandLine, commandLine_);
   call(hooks.applyLook);
   InitGeneral();
-  if (!config_.siteUsable()) {
+  if (!config_.siteUsable()) {  // reported by the configuration
+    flushRefusalLog();
     quitterAutorise_ = true;
     return false;
   }

@@ -22,6 +22,25 @@ constexpr const char* kSiteFileTitle = "Configuration du site";
 constexpr int kIntMin = std::numeric_limits<int>::min();
 constexpr int kIntMax = std::numeric_limits<int>::max();
 
+// Why an existing site file cannot be used: French for the box, English for
+// the log; nothing when it can be.
+struct SiteDamage {
+  std::string reason, logReason;
+};
+std::optional<SiteDamage> diagnoseSiteFile(const std::optional<std::string>& content,
+                                           int readError) {
+  if (!content)
+    return SiteDamage{std::string("ne peut pas être lu (") + std::strerror(readError) + ")",
+                      std::string("unreadable: ") + std::strerror(readError)};
+  const IniDocument doc = IniDocument::parse(*content);
+  if (doc.isBlank()) return SiteDamage{"est vide", "empty"};
+  if (doc.holdsBinary())
+    return SiteDamage{"est endommagé (il contient des octets binaires)", "binary bytes"};
+  if (!doc.hasSection("Site"))
+    return SiteDamage{"est endommagé (il n'a pas de section [Site])", "no [Site] section"};
+  return std::nullopt;
+}
+
 // Default sound folders: music has its own, the other kinds share one.
 const char* defaultSoundFolder(int kind) {
   return kind == 0 ? "C:\\QZ_Sons\\Musique\\" : "C:\\QZ_Sons\\Autre\\";
@@ -85,30 +104,15 @@ void SiteConfig::checkSiteFile() {
     createSiteFromOlderConfig();
     return;
   }
-  std::string reason, logReason;
-  if (!content) {
-    reason = std::string("ne peut pas être lu (") + std::strerror(readError) + ")";
-    logReason = std::string("unreadable: ") + std::strerror(readError);
-  } else {
-    const IniDocument doc = IniDocument::parse(*content);
-    if (doc.isBlank()) {
-      reason = "est vide";
-      logReason = "empty";
-    } else if (doc.holdsBinary()) {
-      reason = "est endommagé (il contient des octets binaires)";
-      logReason = "binary bytes";
-    } else if (!doc.hasSection("Site")) {
-      reason = "est endommagé (il n'a pas de section [Site])";
-      logReason = "no [Site] section";
-    }
-  }
-  if (reason.empty()) return;
+  const auto damage = diagnoseSiteFile(content, readError);
+  if (!damage) return;
 
   siteUsable_ = false;
   std::string copy = content ? keepDamagedCopy(*content) : std::string();
-  log_.TraceLog("Err: Site file unusable (" + logReason + "): " + siteFile_ +
+  log_.TraceLog("Err: Site file unusable (" + damage->logReason + "): " + siteFile_ +
                 (copy.empty() ? std::string() : " |Copy kept: " + copy));
-  std::string text = "Le fichier de configuration du site " + reason + ":\n" + siteFile_ + "\n\n";
+  std::string text =
+      "Le fichier de configuration du site " + damage->reason + ":\n" + siteFile_ + "\n\n";
   if (!copy.empty())
     text += "Une copie en a été gardée: " + copy + "\n\n";
   else if (content)
@@ -527,9 +531,13 @@ void SiteConfig::PositionFeuilleSauvegarde(const std::string& form, const std::s
 }
 
 std::string SiteConfig::logFolderFromSite() {
-  if (!File_Exist(siteFile_)) return {};
-  const int count = clampInt(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, 1, kMaxBases);
-  const int base = clampInt(LectureIni(siteFile_, "Site", "NoBase", "1"), 1, 1, count) - 1;
+  // A missing or unusable site file names no log folder: its defaults would
+  // make folders in the wrong places.
+  int readError = 0;
+  const auto content = siteUsable_ ? ReadWholeFile(siteFile_, &readError) : std::nullopt;
+  if (!content || diagnoseSiteFile(content, readError)) return {};
+  const int count = ParseIntClamped(LectureIni(siteFile_, "Site", "NbBase", "1"), 1, kMaxBases, 1);
+  const int base = ParseIntClamped(LectureIni(siteFile_, "Site", "NoBase", "1"), 1, count, 1) - 1;
   const std::string systemFile = DetermineDossierConfig_Fichier(siteFile_, base);
   return folderValue(LectureIni(systemFile, BaseSection(base), "Dossier_Log", "C:\\AudioLog\\")) +
          "Histo_Vexa_Sonoteka/";

@@ -135,7 +135,7 @@ class SiteConfig {
   const BaseInfo& current() const { return base(currentBase_); }
   std::string DetermineDossierSon(int base, SoundKind kind, int station);
   // The log folder of the site's base, read from the configuration files
-  // alone (nothing created); empty when there is no site file.
+  // alone (nothing created); empty when there is no usable site file.
   std::string logFolderFromSite();
 
   // --- helpers

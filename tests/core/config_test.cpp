@@ -389,11 +389,14 @@ TEST_F(ConfigTest, AnUnusableSiteFileIsReportedKeptAsideAndNeverReplaced) {
     ScriptedPrompt boxes;
     ConfigEnvironment env;
     env.programFolder = home.path();
+    // Asked before the start-up read it (a refusal on missing components).
+    EXPECT_EQ(SiteConfig(env, log, boxes).logFolderFromSite(), "");
     for (int start = 0; start < 2; ++start) {
       SiteConfig config(env, log, boxes);
       EXPECT_FALSE(config.InitGeneralPath(true));
       EXPECT_FALSE(config.InitGeneralSite());
       EXPECT_FALSE(config.siteUsable());
+      EXPECT_EQ(config.logFolderFromSite(), "");  // no default log folder for the refusal
     }
     EXPECT_EQ(ReadFile(siteFile), c.content);  // left in place, untouched
     EXPECT_FALSE(Exists(home / "drives"));      // no default folder made anywhere
