@@ -1,6 +1,7 @@
 #include "core/app.h"
 
 #include <algorithm>
+#include <climits>
 #include <sys/utsname.h>
 
 #include "core/files.h"
@@ -167,14 +168,15 @@ bool Application::Form_Load(const std::string& commandLine) {
   announce("Sonoteka: Init: Display");
   config_.PositionFeuille("Frm_Main", "", window_.screenHeight, window_.left, window_.top);
   const std::string positions = config_.positionsFile();
-  const auto width = ParseInt(LectureIni(positions, "FrmPos", "Frm_Main_Width", ""));
-  const auto height = ParseInt(LectureIni(positions, "FrmPos", "Frm_Main_Height", ""));
-  const auto state = ParseInt(LectureIni(positions, "FrmPos", "Frm_Main_WindowState", ""));
-  if (width && height && *width > 0 && *height > 0) {
-    window_.width = static_cast<int>(*width);
-    window_.height = static_cast<int>(*height);
+  // 0 (absent, damaged or not positive) keeps the size the window has.
+  const int width = ParseIntClamped(LectureIni(positions, "FrmPos", "Frm_Main_Width", ""), 0, kMaxWindowSide, 0);
+  const int height = ParseIntClamped(LectureIni(positions, "FrmPos", "Frm_Main_Height", ""), 0, kMaxWindowSide, 0);
+  if (width > 0 && height > 0) {
+    window_.width = width;
+    window_.height = height;
   }
-  if (state && *state >= 0 && *state <= 2) window_.windowState = static_cast<int>(*state);
+  window_.windowState = ParseIntClamped(LectureIni(positions, "FrmPos", "Frm_Main_WindowState", ""),
+                                        0, kMaximised, window_.windowState);
   window_.keepOnScreen();
 
   announce("Sonoteka: Init: Detail Data");
@@ -301,8 +303,10 @@ void Application::InitGeneral() {
   window_.stations.clear();
   for (const auto& st : config_.current().stations) window_.stations.push_back(st.name);
   const std::string file = config_.settingsFile();
-  int station = static_cast<int>(ParseInt(LectureIni(file, "Comportement", "LastStation", "0")).value_or(0));
-  if (auto last = ParseInt(LectureIni(file, "Stations", "Last", ""))) station = static_cast<int>(*last);
+  // Numbers past int's range are taken at its bounds (out of range below),
+  // never wrapped onto a valid station.
+  int station = ParseIntClamped(LectureIni(file, "Comportement", "LastStation", "0"), INT_MIN, INT_MAX, 0);
+  station = ParseIntClamped(LectureIni(file, "Stations", "Last", ""), INT_MIN, INT_MAX, station);
   const int count = static_cast<int>(window_.stations.size());
   window_.currentStation = station >= 0 && station < count ? station : 0;
   startup_.lastStation = window_.currentStation;
@@ -438,8 +442,11 @@ void Application::flushRefusalLog() {
     log_.Flush();
     return;
   }
-  const std::string folder = config_.logFolderFromSite();
-  if (folder.empty() || !CreateFolders(folder)) return;
+  // A site file that cannot be used names no log folder: the program's own
+  // history folder keeps the line then.
+  std::string folder = config_.logFolderFromSite();
+  if (folder.empty()) folder = config_.historyFolder();
+  if (!CreateFolders(folder)) return;
   log_.setFolders(folder, config_.programFolder());
   log_.setSetupLoaded(true);
   log_.Flush();

@@ -59,6 +59,10 @@ struct StartupSettings {
 };
 
 // What the main window shows in its controls once started.
+// Window states as the positions file stores them.
+inline constexpr int kNormal = 0, kMinimised = 1, kMaximised = 2;
+inline constexpr int kMaxWindowSide = 100000;  // pixels; anything larger is damage
+
 struct MainWindowModel {
   std::vector<std::string> searchModes;
   std::vector<std::string> stations;

@@ -318,6 +318,27 @@ TEST_F(AppTest, SecondInstanceWaitsThenTakesOver) {
   EXPECT_GE(sleeps, 2);
 }
 
+TEST_F(AppTest, OverflowingSettingsAreClampedAndAnUnusableSiteIsLoggedInTheHistoryFolder) {
+  const std::string settings = dir / "Settings/Vexa_Library/Vexa_Library.Ini";
+  const std::string positions = dir / "Settings/Vexa_Library/Vexa_Library_Positions.Ini";
+  EcritureIni(settings, "Stations", "Last", "4294967297");       // wraps to 1
+  EcritureIni(positions, "FrmPos", "Frm_Main_Width", "4294968396");  // wraps to 1100
+  EcritureIni(positions, "FrmPos", "Frm_Main_Height", "800");
+  {
+    Instance one(dir.path());
+    ASSERT_TRUE(one.app.Form_Load());
+    EXPECT_EQ(one.app.window().currentStation, 0);  // out of range: the first station
+    EXPECT_EQ(one.app.window().width, one.app.window().screenWidth);
+    one.app.Form_Unload();
+  }
+  // A site file that cannot be used names no log folder of its own.
+  WriteFile(dir / "Settings/Vexa_Config.ini", std::string("[Site]\0\0\0", 9));
+  Instance two(dir.path());
+  EXPECT_FALSE(two.app.Form_Load());
+  const std::string history = dir / "Settings/Vexa_Library/Histo/20260314.Log";
+  EXPECT_NE(ReadFile(history).find("Err: Site file unusable (binary bytes)"), std::string::npos);
+}
+
 TEST_F(AppTest, AnOlderInstanceThatDoesNotAnswerIsAskedToQuitAndTheNewerOneStartsAnyway) {
   Instance older(dir.path());
   ASSERT_TRUE(older.app.Form_Load());  // then frozen (or on a box): it never polls
