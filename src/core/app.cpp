@@ -26,10 +26,6 @@ template <typename F, typename... A>
 void call(const F& f, A&&... args) {
   if (f) f(std::forward<A>(args)...);
 }
-
-bool readFlag(const std::string& file, const char* section, const char* key, const char* def) {
-  return LectureIni(file, section, key, def) == "1";
-}
 }  // namespace
 
 std::vector<std::string> Application::componentFiles() { return {kComponent348, kComponent349}; }
@@ -260,23 +256,7 @@ void Application::loadSetup() {
   log_.setSetupLoaded(true);
 }
 
-void Application::readStartupSettings() {
-  const std::string file = config_.settingsFile();
-  StartupSettings& s = startup_;
-  s.editorPanel = readFlag(file, "Menus", "MnuES", "0");
-  s.cartridgeActive = readFlag(file, "Cartouchier", "Actif", "0");
-  for (int slot = 0; slot < kCartridgeSlots; ++slot)
-    s.cartridgeSongs[slot] = LectureIni(file, "Cartouchier", "SongId_" + std::to_string(slot), "*");
-  s.playerWindow = readFlag(file, "FrmPlayer", "Actif", "1");
-  s.multiSearchWindow = readFlag(file, "FrmMusRechercheMC", "Chargee", "0");
-  s.currentTab = static_cast<int>(ParseInt(LectureIni(file, "GrilleMorceaux", "CurrentTab", "1")).value_or(1));
-  s.songForAllStations = readFlag(file, "Morceau", "StationsAll", "0");
-  s.ptxSave = readFlag(config_.current().systemFile, "Ptx", "Save", "0");
-  s.soundFilter = readFlag(file, "Filtres", "Sons", "1");
-  s.hideInactiveStationSongs = readFlag(file, "Filtres", "MasquerMorceauxStationNonActive", "0");
-  s.hideInactiveCategorySongs =
-      readFlag(file, "Filtres", "MasquerMorceauxCategorieNonActiveSurStation", "0");
-}
+void Application::readStartupSettings() { settings_.Load(); }
 
 void Application::InitGeneral() {
   log_.TraceLog("FrmMain: Init General: Start");

@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/instance.h"
 #include "core/ports.h"
+#include "core/program_settings.h"
 #include "core/tracelog.h"
 
 namespace sono {
@@ -20,7 +21,6 @@ namespace sono {
 inline constexpr const char* kAppTitle = "Ondavia: Sonoteka";
 inline constexpr const char* kProductName = "Vexa_Sonoteka";
 inline constexpr const char* kComponentsTitle = "Installation des composants Ondavia";
-inline constexpr int kCartridgeSlots = 8;
 
 struct AppHooks {
   // start-up
@@ -40,22 +40,6 @@ struct AppHooks {
   std::function<void()> stopPreListen, closeSoundResources, closeDatabase, resetGrid;
   std::function<std::vector<std::string>()> otherWindows;
   std::function<void(const std::string&)> unloadWindow;
-};
-
-// Values read from the program's settings file during start-up.
-struct StartupSettings {
-  bool editorPanel = false;
-  bool cartridgeActive = false;
-  std::array<std::string, kCartridgeSlots> cartridgeSongs{};  // "*" = empty
-  bool playerWindow = true;
-  bool multiSearchWindow = false;
-  int currentTab = 1;
-  int lastStation = 0;
-  bool songForAllStations = false;
-  bool ptxSave = false;
-  bool soundFilter = true;
-  bool hideInactiveStationSongs = false;
-  bool hideInactiveCategorySongs = false;
 };
 
 // What the main window shows in its controls once started.
@@ -134,7 +118,9 @@ class Application {
   SiteConfig& config() { return config_; }
   ErrorReport& errors() { return errors_; }
   InstanceGuard& instance() { return *instance_; }
+  // The program's settings read at start-up (program_settings.h), and their writers.
   const StartupSettings& startup() const { return startup_; }
+  ProgramSettings& settings() { return settings_; }
   MainWindowModel& window() { return window_; }
 
   bool initEnCours() const { return initEnCours_; }
@@ -177,6 +163,7 @@ class Application {
   ErrorReport errors_;
   std::unique_ptr<InstanceGuard> instance_;
   StartupSettings startup_;
+  ProgramSettings settings_{startup_, config_, log_, ports_.prompt};
   MainWindowModel window_;
   bool initEnCours_ = false;
   bool quitterAutorise_ = false;

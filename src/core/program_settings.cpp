@@ -1,0 +1,228 @@
+#include "core/program_settings.h"
+
+#include <algorithm>
+
+#include "core/config.h"
+#include "core/ini.h"
+#include "core/ports.h"
+#include "core/text.h"
+#include "core/tracelog.h"
+
+namespace sono {
+
+namespace {
+using Kind = SettingSpec::Kind;
+
+// The digits of `text` in order, each once.
+std::string SortedDigits(const std::string& text) {
+  std::string out;
+  for (char d = '0'; d <= '9'; ++d)
+    if (text.find(d) != std::string::npos) out += d;
+  return out;
+}
+
+bool AllDigits(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string CartridgeValue(const std::string& code) {
+  const std::string trimmed = Trim(code);
+  return trimmed.empty() ? kEmptyCartridge : trimmed;
+}
+}  // namespace
+
+const std::vector<SettingSpec>& SettingsTable() {
+  static const std::vector<SettingSpec> table = {
+      {SettingId::EditorPanel, "Menus", "MnuES", "1", Kind::Flag, false,
+       "panneau d'édition sous la grille des morceaux"},
+      {SettingId::CartridgeActive, "Cartouchier", "Actif", "0", Kind::Flag, false, "cartouchier affiché"},
+      {SettingId::CartridgeSong, "Cartouchier", "SongId_", kEmptyCartridge, Kind::SongCode, false,
+       "morceau de la cartouche (* = vide)"},
+      {SettingId::PlayerWindow, "FrmPlayer", "Actif", "1", Kind::Flag, false, "lecteur ouvert au démarrage"},
+      {SettingId::MultiSearchWindow, "FrmMusRechercheMC", "Chargee", "0", Kind::Flag, false,
+       "recherche multicritère ouverte au démarrage"},
+      {SettingId::CurrentTab, "GrilleMorceaux", "CurrentTab", "1", Kind::Number, false,
+       "onglet musique sélectionné au démarrage"},
+      {SettingId::SongForAllStations, "Morceau", "StationsAll", "0", Kind::Flag, false,
+       "fiche morceau enregistrée sur toutes les stations"},
+      {SettingId::PtxSave, "Ptx", "Save", "0", Kind::Flag, true,
+       "enregistrement automatique des pointeurs (fichier système de la base)"},
+      {SettingId::SoundFilter, "Filtres", "Sons", "1", Kind::Flag, false, "filtre des types de son actif"},
+      {SettingId::SoundTypes, "Filtres", "TypesSons", "", Kind::Digits, false,
+       "types de son cochés (aucun = tous)"},
+      {SettingId::SongFilter, "Filtres", "Morceaux", "0", Kind::Flag, false, "masquer les morceaux non diffusables"},
+      {SettingId::HideInactiveStations, "Filtres", "MasquerMorceauxStationNonActive", "0", Kind::Flag, false,
+       "masquer les morceaux non actifs sur la station"},
+      {SettingId::HideInactiveCategories, "Filtres", "MasquerMorceauxCategorieNonActiveSurStation", "0",
+       Kind::Flag, false, "masquer les morceaux des catégories non actives sur la station"},
+  };
+  return table;
+}
+
+namespace {
+const SettingSpec& Spec(SettingId id) {
+  for (const auto& s : SettingsTable())
+    if (s.id == id) return s;
+  return SettingsTable().front();  // every id is in the table
+}
+
+bool* FlagOf(StartupSettings& v, SettingId id) {
+  switch (id) {
+    case SettingId::EditorPanel: return &v.editorPanel;
+    case SettingId::CartridgeActive: return &v.cartridgeActive;
+    case SettingId::PlayerWindow: return &v.playerWindow;
+    case SettingId::MultiSearchWindow: return &v.multiSearchWindow;
+    case SettingId::SongForAllStations: return &v.songForAllStations;
+    case SettingId::PtxSave: return &v.ptxSave;
+    case SettingId::SoundFilter: return &v.soundFilter;
+    case SettingId::SongFilter: return &v.songFilter;
+    case SettingId::HideInactiveStations: return &v.hideInactiveStationSongs;
+    case SettingId::HideInactiveCategories: return &v.hideInactiveCategorySongs;
+    default: return nullptr;
+  }
+}
+}  // namespace
+
+std::string StartupSettings::SoundTypeFilter() const {
+  const std::string ticked = SortedDigits(soundTypes);
+  return soundFilter && !ticked.empty() ? ticked : kAllSoundTypes;
+}
+
+bool StartupSettings::soundTypeTicked(int type) const {
+  return type >= 0 && type <= 9 && soundTypes.find(static_cast<char>('0' + type)) != std::string::npos;
+}
+
+int StartupSettings::MusicTabAtStart(int tabCount) const {
+  return currentTab >= 1 && currentTab <= tabCount ? currentTab - 1 : 0;
+}
+
+std::string ProgramSettings::Name(const SettingSpec& spec, int slot) {
+  std::string name = std::string(spec.section) + "/" + spec.key;
+  if (spec.kind == Kind::SongCode && slot >= 0) name += std::to_string(slot);
+  return name;
+}
+
+void ProgramSettings::Load() {
+  const std::string settings = config_.settingsFile();
+  const std::string system = config_.current().systemFile;
+  for (const auto& spec : SettingsTable()) {
+    const std::string& file = spec.inSystemFile ? system : settings;
+    const auto read = [&](const std::string& key) { return LectureIni(file, spec.section, key, spec.defaultValue); };
+    if (bool* flag = FlagOf(values_, spec.id)) {
+      *flag = read(spec.key) == "1";
+    } else if (spec.id == SettingId::CurrentTab) {
+      const auto n = ParseInt(read(spec.key));
+      values_.currentTab = n && *n >= 0 && *n <= 999 ? static_cast<int>(*n) : 1;
+    } else if (spec.id == SettingId::SoundTypes) {
+      values_.soundTypes = SortedDigits(read(spec.key));
+    } else if (spec.id == SettingId::CartridgeSong) {
+      for (int slot = 0; slot < kCartridgeSlots; ++slot)
+        values_.cartridgeSongs[slot] = CartridgeValue(read(spec.key + std::to_string(slot)));
+    }
+  }
+}
+
+bool ProgramSettings::write(const SettingSpec& spec, const std::string& key, const std::string& value) {
+  const std::string file = config_.settingsFile();
+  if (EcritureIni(file, spec.section, key, value)) return true;
+  log_.TraceLog("Err: Settings not written: " + file + ": [" + spec.section + "] " + key + "=" + value);
+  prompt_.message("Le réglage [" + std::string(spec.section) + "] " + key + " n'a pas pu être enregistré dans '" +
+                      file + "'.\n\nIl vaut pour cette session seulement.",
+                  Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
+  return false;
+}
+
+bool ProgramSettings::SetFlag(SettingId id, bool on) {
+  bool* flag = FlagOf(values_, id);
+  const SettingSpec& spec = Spec(id);
+  if (!flag || spec.inSystemFile) return false;
+  *flag = on;
+  return write(spec, spec.key, on ? "1" : "0");
+}
+
+bool ProgramSettings::SetSoundTypes(const std::string& digits) {
+  values_.soundTypes = SortedDigits(digits);
+  return write(Spec(SettingId::SoundTypes), "TypesSons", values_.soundTypes);
+}
+
+bool ProgramSettings::SetSoundTypeTicked(int type, bool ticked) {
+  if (type < 0 || type > 9) return false;
+  std::string digits = values_.soundTypes;
+  const char d = static_cast<char>('0' + type);
+  if (ticked) digits += d;
+  else digits.erase(std::remove(digits.begin(), digits.end(), d), digits.end());
+  return SetSoundTypes(digits);
+}
+
+bool ProgramSettings::SetCartridgeSong(int slot, const std::string& code) {
+  if (slot < 0 || slot >= kCartridgeSlots) return false;
+  values_.cartridgeSongs[slot] = CartridgeValue(code);
+  const SettingSpec& spec = Spec(SettingId::CartridgeSong);
+  return write(spec, spec.key + std::to_string(slot), values_.cartridgeSongs[slot]);
+}
+
+std::string ProgramSettings::text(const SettingSpec& spec, int slot) const {
+  StartupSettings& v = values_;
+  if (bool* flag = FlagOf(v, spec.id)) return *flag ? "1" : "0";
+  switch (spec.id) {
+    case SettingId::CurrentTab: return std::to_string(v.currentTab);
+    case SettingId::SoundTypes: return v.soundTypes;
+    case SettingId::CartridgeSong: return v.cartridgeSongs[static_cast<size_t>(slot)];
+    default: return {};
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> ProgramSettings::List() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& spec : SettingsTable()) {
+    if (spec.kind != Kind::SongCode) {
+      out.emplace_back(Name(spec), text(spec, -1));
+      continue;
+    }
+    for (int slot = 0; slot < kCartridgeSlots; ++slot) out.emplace_back(Name(spec, slot), text(spec, slot));
+  }
+  return out;
+}
+
+std::string ProgramSettings::Set(const std::string& name, const std::string& value, bool& usage) {
+  usage = true;
+  for (const auto& spec : SettingsTable()) {
+    const int slots = spec.kind == Kind::SongCode ? kCartridgeSlots : 1;
+    for (int slot = 0; slot < slots; ++slot) {
+      if (!EqualsNoCase(name, Name(spec, spec.kind == Kind::SongCode ? slot : -1))) continue;
+      if (spec.inSystemFile)
+        return Name(spec) + " se règle dans le fichier système de la base (" + config_.current().systemFile + ")";
+      const std::string v = Trim(value);
+      bool stored = false;
+      switch (spec.kind) {
+        case Kind::Flag:
+          if (v != "0" && v != "1") return Name(spec) + " vaut 0 ou 1";
+          usage = false;
+          stored = SetFlag(spec.id, v == "1");
+          break;
+        case Kind::Digits:
+          if (!AllDigits(v)) return Name(spec) + " prend des chiffres de 0 à 9 (rien: tous les types)";
+          usage = false;
+          stored = SetSoundTypes(v);
+          break;
+        case Kind::Number: {
+          const auto n = ParseInt(v);
+          if (!n || *n < 1 || *n > 999) return Name(spec) + " prend un numéro d'onglet à partir de 1";
+          usage = false;
+          values_.currentTab = static_cast<int>(*n);
+          stored = write(spec, spec.key, v);
+          break;
+        }
+        case Kind::SongCode:
+          if (v.size() > 8) return Name(spec, slot) + " prend un code de morceau (8 caractères) ou *";
+          usage = false;
+          stored = SetCartridgeSong(slot, v);
+          break;
+      }
+      return stored ? std::string() : "Réglage non enregistré: " + Name(spec, slot) + " (" + config_.settingsFile() + ")";
+    }
+  }
+  return "réglage inconnu: " + name + " (voir settings show)";
+}
+
+}  // namespace sono
