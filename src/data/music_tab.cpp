@@ -47,7 +47,9 @@ void MusicTab::RechercheDansLaBase() {
   request.titles = titles;
   request.category = category;
   const int sortColumn = search_.grid.sortColumn;
+  search_.filters = filters_;
   search_.RechercheDansLaBase_01_Morceau(request);
+  searched_ = true;
   if (sortColumn >= 0) search_.grid.sortBy(sortColumn);  // the grid keeps its sort
   prompt.showStepWindow(false);
   caption_ = "Afficher";

@@ -36,6 +36,11 @@ class MusicTab {
 
   const std::string& caption() const { return caption_; }
   bool searching() const { return searching_; }
+  // A search has filled the grid since the start (a changed filter shows at once).
+  bool searched() const { return searched_; }
+  // The "Filtres" of the program's settings, for the next search (a search
+  // running keeps the filters it started with).
+  void ApplyFilters(const StartupSettings& settings) { filters_ = SearchFilters::From(settings); }
   // RechercheDansLaBase of the main window: runs a search, or, while one
   // runs, asks whether to stop it.
   void RechercheDansLaBase();
@@ -46,6 +51,8 @@ class MusicTab {
   Library& lib_;
   SongSearch search_;
   bool searching_ = false;
+  bool searched_ = false;
+  SearchFilters filters_;
   std::string caption_ = "Afficher";
 };
 

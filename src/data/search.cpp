@@ -54,6 +54,15 @@ unsigned char baseLetter(unsigned char c) {
 }
 }  // namespace
 
+SearchFilters SearchFilters::From(const StartupSettings& settings) {
+  SearchFilters f;
+  f.soundTypes = settings.SoundTypeFilter();
+  f.hideInactiveStations = settings.hideInactiveStationSongs;
+  f.hideInactiveCategories = settings.hideInactiveCategorySongs;
+  f.playableOnly = settings.songFilter;
+  return f;
+}
+
 void SongSearch::FoldInPlace(std::string& text) {
   static const auto table = [] {
     std::array<unsigned char, 256> t{};
@@ -106,7 +115,7 @@ bool SongSearch::passesKind(const std::string& code, int kind) const {
 }
 
 bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
-  if (filter == "0123456789") return true;
+  if (filter.empty() || filter == kAllSoundTypes) return true;
   std::string digit = GetRaw(record, song::kSoundType);
   if (digit[0] < '0' || digit[0] > '9') digit = "0";
   return filter.find(digit[0]) != std::string::npos;
@@ -128,7 +137,7 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
     if ((keyNumber == 5 ? FoldCase(found) : found) > high) break;
     const std::string& r = db.record(kSongs);
     const std::string code = GetRaw(r, song::kCode);
-    if (passesKind(code, request.kind) && FiltresSon(r, request.soundFilter) &&
+    if (passesKind(code, request.kind) && FiltresSon(r, filters.soundTypes) &&
         (!match || match(r)) && collected_.insert(code).second)
       workList_.push_back(GetRaw(r, song::kTitle) + code);
     pump([&r] { return GetText(r, song::kTitle); });
@@ -147,7 +156,7 @@ void SongSearch::collectAll(const SearchRequest& request,
     const std::string& r = db.record(kSongs);
     if (match(r)) {
       const std::string code = GetRaw(r, song::kCode);
-      if (passesKind(code, request.kind) && FiltresSon(r, request.soundFilter) &&
+      if (passesKind(code, request.kind) && FiltresSon(r, filters.soundTypes) &&
           collected_.insert(code).second)
         workList_.push_back(GetRaw(r, song::kTitle) + code);
     }
@@ -229,7 +238,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
 
   log.TraceLog("RechercheDansLaBase_01_Morceau: Middle");
   std::unordered_set<std::string> excluded;
-  if (hideInactiveCategories) {
+  if (filters.hideInactiveCategories) {
     std::string key = Library::Key("CAT_2" + std::string(10, '\0'));
     int st = lib_.db().BTRieve(lib_.base(), 9, key, 0, kCodeTables, station, kCaller);
     while (st == 0 && key.substr(0, 5) == "CAT_2") {
@@ -283,7 +292,8 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     const std::string category = GetRaw(r, song::kCategory);
     if (excluded.count(category)) continue;
     if (!request.category.empty() && Trim(category) != Trim(request.category)) continue;
-    if (hideInactiveStations && !Library::EstCeQueLaStationDuMorceauEstActive(r, station)) continue;
+    if (filters.hideInactiveStations && !Library::EstCeQueLaStationDuMorceauEstActive(r, station)) continue;
+    if (filters.playableOnly && GetRaw(r, song::kPlayable) == "N") continue;
 
     long long soundMs = 0;
     if (!skipDurationRepair && song::DurationSeconds(r) == 0) {
@@ -303,7 +313,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
         }
       }
     }
-    if (!FiltresSon(r, request.soundFilter)) continue;
+    if (!FiltresSon(r, filters.soundTypes)) continue;
 
     const uint64_t t0 = clock.tickMs();
     AfficherDataDansGrille(r, station, soundMs, request.titles);

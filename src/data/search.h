@@ -16,12 +16,21 @@
 // accents. The title option chooses the title, the short title or both. A blank text
 // lists nothing and says so. The step window shows the progress every 256
 // songs, when window events also run (the stop button works there).
+//
+// The filters come from the "Filtres" section of the program's settings
+// (core/program_settings.h tells what each key means), through
+// SearchFilters::From, for the desktop and the command line alike: the sound
+// types ticked in the sound-filter menu, hiding the songs inactive on the
+// station, the songs of categories inactive on the station, and the songs
+// that may not go on air ("Jeu" is "N"). With a fresh settings file nothing
+// is hidden.
 #pragma once
 #include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "core/program_settings.h"
 #include "data/library.h"
 #include "data/stats.h"
 
@@ -63,13 +72,21 @@ class SongGrid {
 
 enum class TitleOption { Title, ShortTitle, Both };
 
+// What the search hides.
+struct SearchFilters {
+  std::string soundTypes = kAllSoundTypes;  // the sound-type filter (FiltresSon)
+  bool hideInactiveStations = false;        // "MasquerMorceauxStationNonActive"
+  bool hideInactiveCategories = false;      // "MasquerMorceauxCategorieNonActiveSurStation"
+  bool playableOnly = false;                // "Morceaux"
+  static SearchFilters From(const StartupSettings& settings);
+};
+
 struct SearchRequest {
   int station = 1;
   int kind = 0;             // 1 music, 2 jingles, 3 liners, 4 rubriques, 5 infos; 0: text
   std::string text;         // UTF-8
   std::string mode = "Libellé";
   TitleOption titles = TitleOption::Title;
-  std::string soundFilter = "0123456789";
   std::string category;     // restricts to one category when set (the tree)
   bool multiCriteria = false;
   std::vector<std::string> preparedCodes;  // the multi-criteria window's list
@@ -86,8 +103,7 @@ class SongSearch {
   size_t RechercheDansLaBase_01_Morceau(const SearchRequest& request);
   SongGrid grid;
   bool stopRequested = false;
-  bool hideInactiveStations = false;    // "MasquerMorceauxStationNonActive"
-  bool hideInactiveCategories = false;  // "MasquerMorceauxCategorieNonActiveSurStation"
+  SearchFilters filters;
   bool skipDurationRepair = false;      // the VPN-workstation option
   std::function<void(size_t row)> selectRow;  // SelectLigneMusMaster
   long long lastRowsMs = 0, lastTotalMs = 0;

@@ -108,19 +108,54 @@ TEST_F(SearchTest, BlankTextListsNothingAndSaysSo) {
 TEST_F(SearchTest, FiltersOfSoundTypeStationAndCategory) {
   SearchRequest r;
   r.kind = 1;
-  r.soundFilter = "7";
+  search.filters.soundTypes = "7";
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006"}));
-  r.soundFilter = "0123456789";
+  search.filters.soundTypes = "0123456789";
   r.station = 2;
-  search.hideInactiveStations = true;
-  search.hideInactiveCategories = true;
+  search.filters.hideInactiveStations = true;
+  search.filters.hideInactiveCategories = true;
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000001", "00000003"}));
   r.category = "JAZZ";
   r.station = 1;
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000002"}));
+}
+
+// The "Filtres" settings as the search applies them: a fresh settings file
+// hides nothing; the ticked types count only while the filter is on.
+TEST_F(SearchTest, SettingsFiltersHideWhatTheirKeysSay) {
+  std::string notPlayable = Read(kSongs, 1, "00000003");
+  SetRaw(notPlayable, song::kPlayable, "N");
+  layer->record(kSongs) = notPlayable;
+  std::string key = Library::Key("00000003");
+  ASSERT_EQ(layer->BTRieve(0, 5, key, 0, kSongs, 1, "Test"), 0);
+  layer->record(kSongs) = notPlayable;
+  ASSERT_EQ(layer->BTRieve(0, 3, key, 0, kSongs, 1, "Test"), 0);
+
+  SearchRequest r;
+  r.kind = 1;
+  StartupSettings settings;  // a fresh settings file
+  const auto run = [&] {
+    search.filters = SearchFilters::From(settings);
+    search.RechercheDansLaBase_01_Morceau(r);
+    return codes();
+  };
+  const std::vector<std::string> all = {"00000006", "00000004", "00000002", "00000001", "00000005", "00000003"};
+  EXPECT_EQ(run(), all);
+  settings.soundTypes = "77";  // a repeated digit, as a hand-edited file may hold
+  EXPECT_EQ(settings.SoundTypeFilter(), "7");
+  EXPECT_EQ(run(), (std::vector<std::string>{"00000006"}));
+  settings.soundTypes = "70";
+  EXPECT_EQ(settings.SoundTypeFilter(), "07");
+  EXPECT_EQ(run().size(), all.size());
+  settings.soundTypes = "7";
+  settings.soundFilter = false;  // "Sons" off: the ticks stay but do not apply
+  EXPECT_EQ(settings.SoundTypeFilter(), "0123456789");
+  EXPECT_EQ(run(), all);
+  settings.songFilter = true;  // "Morceaux": only what may go on air
+  EXPECT_EQ(run(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001", "00000005"}));
 }
 
 TEST_F(SearchTest, MissingDurationIsRepairedFromTheSoundFile) {
