@@ -207,9 +207,13 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   MpegScanDurationMeter meter;
   EnvelopeReader envelopes(session.app.log(), meter, LoadEnvelopeSettings(session.app.config()));
   PointerEditor editor({lib, stats, meter, envelopes, view, working, strip, corrected, nullptr});
+  // Automatic storing starts as the base's "Ptx" "Save" sets it; "auto" toggles it.
+  session.app.settings().Load();
+  editor.autoStore = session.app.startup().ptxSave;
   editor.InitGeneralTableurPointeurs(true, {});
   if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.sound.duration);
+  if (editor.autoStore) std::printf("Enregistrement automatique: oui (Ptx/Save)\n");
   PrintGrid(editor.ptx.grid);
 
   for (const auto& w : steps) {

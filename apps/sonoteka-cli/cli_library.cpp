@@ -1,5 +1,5 @@
 // sonoteka-cli library commands: demo build, search, song show, ptx show,
-// ptx set, stats recount.
+// ptx set, stats recount, settings show / set, cart show / load / eject.
 #include <cstdio>
 #include <fmt/format.h>
 
@@ -7,6 +7,7 @@
 #include "cli_session.h"
 #include "core/ini.h"
 #include "core/text.h"
+#include "data/cartridges.h"
 #include "data/demo_library.h"
 #include "data/ptx.h"
 #include "data/records.h"
@@ -36,6 +37,7 @@ struct LibrarySession {
     }
     session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
     stats.skipRecount = data::VpnWorkstation(session.app.config());
+    session.app.settings().Load();
     return true;
   }
   ~LibrarySession() {
@@ -138,6 +140,11 @@ int search(const Options& options, const std::vector<std::string>& words) {
       return Usage("mode inconnu: " + request.mode + " (Libellé, Code, Commence, Contient)");
     for (size_t i = 1; i < words.size(); ++i) request.text += (i > 1 ? " " : "") + words[i];
   }
+  // --types: the sound-type filter of this search, instead of the settings' one.
+  const std::string types = options.value("types");
+  const bool typesGiven = options.values.count("types") > 0;
+  if (typesGiven && types != "all" && (types.empty() || types.find_first_not_of("0123456789") != std::string::npos))
+    return Usage("--types demande des chiffres de 0 à 9, ou all");
   const std::string titles = options.value("titles", "title");
   request.titles = titles == "short" ? data::TitleOption::ShortTitle
                    : titles == "both" ? data::TitleOption::Both
@@ -145,11 +152,12 @@ int search(const Options& options, const std::vector<std::string>& words) {
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
   data::SongSearch search(ls.lib, ls.stats);
-  search.hideInactiveStations =
-      LectureIni(ls.session.app.config().settingsFile(), "Filtres", "MasquerMorceauxStationNonActive", "0") == "1";
-  search.hideInactiveCategories =
-      LectureIni(ls.session.app.config().settingsFile(), "Filtres",
-                 "MasquerMorceauxCategorieNonActiveSurStation", "0") == "1";
+  search.filters = data::SearchFilters::From(ls.session.app.startup());
+  if (typesGiven) {
+    StartupSettings ticked;
+    ticked.soundTypes = types == "all" ? "" : types;
+    search.filters.soundTypes = ticked.SoundTypeFilter();
+  }
   search.skipDurationRepair = ls.stats.skipRecount;
   search.RechercheDansLaBase_01_Morceau(request);
   std::string header;
@@ -275,6 +283,66 @@ int statsRecount(const Options& options) {
   return 0;
 }
 
+// The program's settings as the workstation reads them; `set` writes one and
+// prints what the file holds afterwards.
+int settingsCommand(const Options& options, const std::vector<std::string>& words) {
+  const bool show = words.size() == 2 && words[1] == "show";
+  const bool set = words.size() == 4 && words[1] == "set";
+  if (!show && !set) return Usage("settings show | settings set SECTION/CLÉ VALEUR");
+  Session session(options);
+  if (!session.loadSite()) return 1;
+  session.app.startLogging();
+  ProgramSettings& settings = session.app.settings();
+  settings.Load();
+  if (set) {
+    bool usage = false;
+    const std::string error = settings.Set(words[2], words[3], usage);
+    if (!error.empty()) return usage ? Usage(error) : Fail(error);
+    settings.Load();  // what the file holds now
+  }
+  std::string meaningOf;
+  for (const auto& [name, value] : settings.List()) {
+    if (set && !EqualsNoCase(name, words[2])) continue;
+    for (const auto& spec : SettingsTable())
+      if (name.rfind(ProgramSettings::Name(spec), 0) == 0) meaningOf = spec.meaning;
+    std::printf("%s%s=%s\t(%s)\n", set ? "Enregistré: " : "", name.c_str(), value.c_str(), meaningOf.c_str());
+  }
+  if (show)
+    std::printf("Filtre des types de son appliqué: %s\n", session.app.startup().SoundTypeFilter().c_str());
+  session.app.log().Flush();
+  return 0;
+}
+
+// The cart slots (numbered from 1, as the panel shows them) with their titles.
+int cartCommand(const Options& options, const std::vector<std::string>& words) {
+  const std::string verb = words.size() > 1 ? words[1] : "";
+  const bool show = verb == "show" && words.size() == 2;
+  const bool load = verb == "load" && words.size() == 4;
+  const bool eject = verb == "eject" && words.size() == 3;
+  if (!show && !load && !eject) return Usage("cart show | cart load N CODE | cart eject N");
+  std::optional<long long> slot;
+  if (!show) {
+    slot = ParseInt(words[2]);
+    if (!slot || *slot < 1 || *slot > kCartridgeSlots)
+      return Usage("cart: N de 1 à " + std::to_string(kCartridgeSlots));
+  }
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  data::Cartouchier carts(ls.lib, ls.session.app.settings());
+  carts.Refresh(options.station);
+  bool done = true;
+  if (load) done = carts.Charger(static_cast<int>(*slot) - 1, words[3]);
+  if (eject) done = carts.Ejecter(static_cast<int>(*slot) - 1);
+  if (show) std::printf("Cartouchier: %s\n", carts.active() ? "affiché" : "masqué");
+  for (int i = 0; i < data::Cartouchier::size(); ++i) {
+    if (!show && i != *slot - 1) continue;
+    const data::Cartouchier::Slot& s = carts.slot(i);
+    std::printf("%d\t%s\t%s\n", i + 1, s.empty() ? "*" : s.code.c_str(),
+                s.empty() ? "" : s.found ? s.title.c_str() : "(morceau non trouvé)");
+  }
+  return done ? 0 : 1;
+}
+
 }  // namespace
 
 int LibraryCommand(const Options& options, const std::vector<std::string>& words) {
@@ -285,6 +353,8 @@ int LibraryCommand(const Options& options, const std::vector<std::string>& words
   if (first == "ptx" && second == "show" && words.size() == 3) return ptxShow(options, words[2]);
   if (first == "ptx" && second == "set") return ptxSet(options, words);
   if (first == "stats" && second == "recount" && words.size() == 2) return statsRecount(options);
+  if (first == "settings") return settingsCommand(options, words);
+  if (first == "cart") return cartCommand(options, words);
   return Usage("commande inconnue: " + first + " " + second);
 }
 

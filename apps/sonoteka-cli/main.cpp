@@ -29,6 +29,10 @@ void usage() {
       "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n"
       "  demo build [--songs N] [--stations S] [--seed X] [--sounds K]   bibliothèque de démonstration\n"
       "  search [--station N] (--kind music|jingles|liners|rubriques|infos | --mode MODE TEXTE)\n"
+      "       [--types CHIFFRES|all]   filtre des types de son (sinon celui des réglages)\n"
+      "  settings show                   réglages du programme (filtres, menus, cartouchier)\n"
+      "  settings set SECTION/CLÉ VALEUR   change un réglage (Filtres/Sons 0, Menus/MnuES 1…)\n"
+      "  cart show | cart load N CODE | cart eject N [--station N]   cartouches 1 à 8\n"
       "  song show CODE [--station N]    champs du morceau\n"
       "  ptx show CODE [--station N]     pointeurs, durée de passage et d'intro\n"
       "  ptx set CODE SLOT VALEUR [SECONDE]   enregistre un pointeur sur toutes les stations\n"
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
     static const std::set<std::string> kValued = {
         "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
         "--titles", "--sounds", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
-        "--from", "--count", "--width", "--height"};
+        "--from", "--count", "--width", "--height", "--types"};
     static const std::set<std::string> kFlags = {"--player"};
     if (kFlags.count(arg)) {
       options.values[arg.substr(2)] = "1";
@@ -113,6 +117,7 @@ int main(int argc, char** argv) {
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
   if (words[0] == "gpx" || words[0] == "edit") return sono::cli::EditorCommand(options, words);
+  if (words[0] == "settings" || words[0] == "cart") return sono::cli::LibraryCommand(options, words);
   if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||
                                                       words[0] == "song" || words[0] == "ptx" ||
                                                       (words[0] == "stats" && words[1] == "recount"))))

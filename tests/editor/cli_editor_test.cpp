@@ -1,7 +1,10 @@
 // sonoteka-cli gpx build / show / png on a small generated sound.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "../audio/audio_test_support.h"
+#include "core/ini.h"
 #include "editor_test_support.h"
 
 namespace sono::test {
@@ -107,6 +110,37 @@ TEST(CliEdit, ScriptStepsAndStore) {
   out = RunProgram({SONOTEKA_CLI, "edit", "ZZZ99999", "--home", home, "store"}, &status);
   ASSERT_TRUE(out);
   EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+}  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+// The base's "Ptx" "Save" starts automatic storing: a pointer set from the
+// strip reaches the database without "store".
+TEST(CliEdit, TheBaseDefaultStartsAutomaticStoring) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  int status = -1;
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status));
+  ASSERT_EQ(status, 0);
+  std::string systemFile;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
+    if (entry.path().filename() == "Vexa_Systeme.ini") systemFile = entry.path().string();
+  ASSERT_FALSE(systemFile.empty());
+  ASSERT_TRUE(EcritureIni(systemFile, "Ptx", "Save", "1"));
+
+  auto out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "select 1500 3000; menu intro"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  EXPECT_NE(out->find("Enregistrement automatique: oui (Ptx/Save)\n"), std::string::npos) << *out;
+  EXPECT_EQ(out->find("Pointeurs modifiés non enregistrés."), std::string::npos) << *out;
+  out = RunProgram({SONOTEKA_CLI, "ptx", "show", "00000001", "--home", home}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_NE(out->find("Durée d'intro: 1500 ms"), std::string::npos) << *out;
 }
 
 }  // namespace
