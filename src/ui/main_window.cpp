@@ -110,6 +110,7 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
     app_.window().currentStation = index;
     tab_.category.clear();
     InitGeneralTVCategories();
+    if (onStationChanged) onStationChanged();
   });
 }
 
@@ -122,6 +123,21 @@ void MainWindow::addBottomTab(QWidget* panel, const QString& label) {
     gridAndEditor_->setStretchFactor(0, 1);
   }
   bottomTabs_->addTab(panel, label);
+}
+
+std::string MainWindow::selectedSongCode() const {
+  const QModelIndex current = grid_->currentIndex();
+  if (!current.isValid()) return {};
+  return model_->index(current.row(), 0).data().toString().toStdString();
+}
+
+void MainWindow::showEditorPanel(bool shown) {
+  if (bottomTabs_) bottomTabs_->setVisible(shown);
+}
+
+void MainWindow::selectMusicTab(int index) {
+  const int musicTabs = static_cast<int>(app_.window().musicTabs.size());
+  tabs_->setCurrentIndex(index >= 0 && index < musicTabs ? index : 0);
 }
 
 void MainWindow::songSaved(const std::string& code) {

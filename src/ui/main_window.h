@@ -1,7 +1,8 @@
 // The main window: the music tab (station, kind browser, search mode and
 // text, the "Afficher"/"Stopper" button, the category tree and the song grid)
 // and the "Incidents" tab. It shows the core's models and forwards the
-// user's actions to them; closing goes through the quit procedure.
+// user's actions to them; closing goes through the quit procedure. The
+// music tabs are the first pages of the main tabs (one today: "Musique").
 #pragma once
 #include <QComboBox>
 #include <QLabel>
@@ -42,6 +43,15 @@ class MainWindow : public QMainWindow {
   std::function<void()> onSearched;
   // A song row was selected (its code).
   std::function<void(const std::string& code)> onSongSelected;
+  // The user chose another station.
+  std::function<void()> onStationChanged;
+  // The code of the song row selected in the grid (empty when none).
+  std::string selectedSongCode() const;
+  // Shows or hides the panels under the song grid (the "MnuES" command).
+  void showEditorPanel(bool shown);
+  bool editorPanelShown() const { return bottomTabs_ && !bottomTabs_->isHidden(); }
+  // Selects the music tab `index` (from 0), the first when out of range.
+  void selectMusicTab(int index);
   // Moves new incidents of the log into the "Incidents" tab (TimerMain).
   void refreshIncidents();
   // Space in the song grid plays or stops the sound in the editor.

@@ -22,7 +22,9 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       deck(app.log(), clock, audio),
       window(app, lib, tab),
       editorPanel(new EditorPanel(lib, stats, app.log(), app.config(), &deck)),
-      songForm(new SongFormPanel(lib, stats)) {
+      songForm(new SongFormPanel(lib, stats)),
+      carts(lib, app.settings()),
+      menus(window, app, tab, *editorPanel, *songForm, carts) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
   songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
@@ -117,6 +119,7 @@ bool Workstation::start(const std::string& commandLine) {
   scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
+  menus.apply();
   const MainWindowModel& geometry = app.window();
   if (geometry.width > 0 && geometry.height > 0) window.resize(geometry.width, geometry.height);
   else window.resize(std::min(1366, geometry.screenWidth), std::min(768, geometry.screenHeight));

@@ -9,12 +9,14 @@
 #include "audio/engine/engine.h"
 #include "core/app.h"
 #include "core/scheduler.h"
+#include "data/cartridges.h"
 #include "data/library.h"
 #include "data/music_tab.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
 #include "ui/editor_panel.h"
 #include "ui/main_window.h"
+#include "ui/settings_menus.h"
 #include "ui/song_form_panel.h"
 
 namespace sono::ui {
@@ -48,6 +50,8 @@ class Workstation {
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window
   SongFormPanel* songForm;   // owned by the window
+  data::Cartouchier carts;
+  SettingsMenus menus;       // the settings' menu entries and the cart panel
 
  private:
   void wireUnloadSequence();
