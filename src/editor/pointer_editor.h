@@ -82,7 +82,7 @@ class PointerEditor {
   data::PointerSet ptx;  // slots and the grid fpSpreadPointeurs
   CurrentSound sound;
   ChangeFlags flags;
-  bool autoStore = false;          // MnuMorSavePtx checked
+  bool autoStore = false;          // MnuMorSavePtx checked; starts as the base's [Ptx] Save
   bool saving = false;             // a store runs
   bool suppressEndTypeClick = false;
   bool option6Enabled = true;      // disabled for liner codes ("LIN")

@@ -178,14 +178,14 @@ void MainWindow::readControls() {
   tab_.text = text_->text().toStdString();
 }
 
-void MainWindow::RechercheDansLaBase() {
+void MainWindow::RechercheDansLaBase(bool again) {
   if (tab_.searching()) {
     // "Stopper" pressed while the search pumps events: the question and the
     // stop request; the running search shows its rows when it ends.
     tab_.RechercheDansLaBase();
     return;
   }
-  readControls();
+  if (!again) readControls();
   button_->setText(QString::fromUtf8("Stopper"));
   tab_.RechercheDansLaBase();
   button_->setText(q(tab_.caption()));

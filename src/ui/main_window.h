@@ -33,8 +33,10 @@ class MainWindow : public QMainWindow {
   // Start-up steps that belong to the window.
   void fillStations();
   void InitGeneralTVCategories();
-  // Runs the search button's action and shows the result.
-  void RechercheDansLaBase();
+  // Runs the search button's action and shows the result; `again` repeats
+  // the last search as it was asked (a filter changed), whatever the
+  // controls show now.
+  void RechercheDansLaBase(bool again = false);
   // The panels under the song grid (the editor, the song form), as tabs.
   void addBottomTab(QWidget* panel, const QString& label);
   // The song form saved the selected song: its row is shown again.

@@ -109,7 +109,7 @@ void SettingsMenus::showStates() {
 void SettingsMenus::filtersChanged() {
   tab_.ApplyFilters(app_.startup());
   showStates();
-  if (tab_.searched() && !tab_.searching()) window_.RechercheDansLaBase();
+  if (tab_.searched() && !tab_.searching()) window_.RechercheDansLaBase(true);
 }
 
 void SettingsMenus::apply() {
