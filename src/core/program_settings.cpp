@@ -210,7 +210,7 @@ std::string ProgramSettings::Set(const std::string& name, const std::string& val
           if (!n || *n < 1 || *n > 999) return Name(spec) + " prend un numéro d'onglet à partir de 1";
           usage = false;
           values_.currentTab = static_cast<int>(*n);
-          stored = write(spec, spec.key, v);
+          stored = write(spec, spec.key, std::to_string(*n));
           break;
         }
         case Kind::SongCode:

@@ -23,7 +23,9 @@
 //   Toggling automatic storing changes this session only; the base's default
 //   stays as its administrator set it.
 // - [GrilleMorceaux] "CurrentTab" names the music tab selected at start, from 1;
-//   a value out of the tabs' range (or not a number) selects the first.
+//   a value out of the tabs' range (or not a number) selects the first and is
+//   logged. With one music tab there is no other to choose: the desktop does
+//   not write it (the command line can).
 #pragma once
 #include <array>
 #include <optional>
