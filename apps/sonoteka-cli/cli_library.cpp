@@ -303,8 +303,8 @@ int settingsCommand(const Options& options, const std::vector<std::string>& word
   std::string meaningOf;
   for (const auto& [name, value] : settings.List()) {
     if (set && !EqualsNoCase(name, words[2])) continue;
-    for (const auto& spec : SettingsTable())
-      if (name.rfind(ProgramSettings::Name(spec), 0) == 0) meaningOf = spec.meaning;
+    for (const auto& entry : SettingsTable())
+      if (name.rfind(ProgramSettings::Name(entry), 0) == 0) meaningOf = entry.meaning;
     std::printf("%s%s=%s\t(%s)\n", set ? "Enregistré: " : "", name.c_str(), value.c_str(), meaningOf.c_str());
   }
   if (show)

@@ -11,7 +11,7 @@
 namespace sono {
 
 namespace {
-using Kind = SettingSpec::Kind;
+using Kind = SettingEntry::Kind;
 
 // The digits of `text` in order, each once.
 std::string SortedDigits(const std::string& text) {
@@ -31,8 +31,8 @@ std::string CartridgeValue(const std::string& code) {
 }
 }  // namespace
 
-const std::vector<SettingSpec>& SettingsTable() {
-  static const std::vector<SettingSpec> table = {
+const std::vector<SettingEntry>& SettingsTable() {
+  static const std::vector<SettingEntry> table = {
       {SettingId::EditorPanel, "Menus", "MnuES", "1", Kind::Flag, false,
        "panneau d'édition sous la grille des morceaux"},
       {SettingId::CartridgeActive, "Cartouchier", "Actif", "0", Kind::Flag, false, "cartouchier affiché"},
@@ -60,7 +60,7 @@ const std::vector<SettingSpec>& SettingsTable() {
 }
 
 namespace {
-const SettingSpec& Spec(SettingId id) {
+const SettingEntry& EntryOf(SettingId id) {
   for (const auto& s : SettingsTable())
     if (s.id == id) return s;
   return SettingsTable().front();  // every id is in the table
@@ -96,37 +96,37 @@ int StartupSettings::MusicTabAtStart(int tabCount) const {
   return currentTab >= 1 && currentTab <= tabCount ? currentTab - 1 : 0;
 }
 
-std::string ProgramSettings::Name(const SettingSpec& spec, int slot) {
-  std::string name = std::string(spec.section) + "/" + spec.key;
-  if (spec.kind == Kind::SongCode && slot >= 0) name += std::to_string(slot);
+std::string ProgramSettings::Name(const SettingEntry& entry, int slot) {
+  std::string name = std::string(entry.section) + "/" + entry.key;
+  if (entry.kind == Kind::SongCode && slot >= 0) name += std::to_string(slot);
   return name;
 }
 
 void ProgramSettings::Load() {
   const std::string settings = config_.settingsFile();
   const std::string system = config_.current().systemFile;
-  for (const auto& spec : SettingsTable()) {
-    const std::string& file = spec.inSystemFile ? system : settings;
-    const auto read = [&](const std::string& key) { return LectureIni(file, spec.section, key, spec.defaultValue); };
-    if (bool* flag = FlagOf(values_, spec.id)) {
-      *flag = read(spec.key) == "1";
-    } else if (spec.id == SettingId::CurrentTab) {
-      const auto n = ParseInt(read(spec.key));
+  for (const auto& entry : SettingsTable()) {
+    const std::string& file = entry.inSystemFile ? system : settings;
+    const auto read = [&](const std::string& key) { return LectureIni(file, entry.section, key, entry.defaultValue); };
+    if (bool* flag = FlagOf(values_, entry.id)) {
+      *flag = read(entry.key) == "1";
+    } else if (entry.id == SettingId::CurrentTab) {
+      const auto n = ParseInt(read(entry.key));
       values_.currentTab = n && *n >= 0 && *n <= 999 ? static_cast<int>(*n) : 1;
-    } else if (spec.id == SettingId::SoundTypes) {
-      values_.soundTypes = SortedDigits(read(spec.key));
-    } else if (spec.id == SettingId::CartridgeSong) {
+    } else if (entry.id == SettingId::SoundTypes) {
+      values_.soundTypes = SortedDigits(read(entry.key));
+    } else if (entry.id == SettingId::CartridgeSong) {
       for (int slot = 0; slot < kCartridgeSlots; ++slot)
-        values_.cartridgeSongs[slot] = CartridgeValue(read(spec.key + std::to_string(slot)));
+        values_.cartridgeSongs[slot] = CartridgeValue(read(entry.key + std::to_string(slot)));
     }
   }
 }
 
-bool ProgramSettings::write(const SettingSpec& spec, const std::string& key, const std::string& value) {
+bool ProgramSettings::write(const SettingEntry& entry, const std::string& key, const std::string& value) {
   const std::string file = config_.settingsFile();
-  if (EcritureIni(file, spec.section, key, value)) return true;
-  log_.TraceLog("Err: Settings not written: " + file + ": [" + spec.section + "] " + key + "=" + value);
-  prompt_.message("Le réglage [" + std::string(spec.section) + "] " + key + " n'a pas pu être enregistré dans '" +
+  if (EcritureIni(file, entry.section, key, value)) return true;
+  log_.TraceLog("Err: Settings not written: " + file + ": [" + entry.section + "] " + key + "=" + value);
+  prompt_.message("Le réglage [" + std::string(entry.section) + "] " + key + " n'a pas pu être enregistré dans '" +
                       file + "'.\n\nIl vaut pour cette session seulement.",
                   Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
   return false;
@@ -134,15 +134,16 @@ bool ProgramSettings::write(const SettingSpec& spec, const std::string& key, con
 
 bool ProgramSettings::SetFlag(SettingId id, bool on) {
   bool* flag = FlagOf(values_, id);
-  const SettingSpec& spec = Spec(id);
-  if (!flag || spec.inSystemFile) return false;
+  const SettingEntry& entry = EntryOf(id);
+  if (!flag || entry.inSystemFile) return false;
   *flag = on;
-  return write(spec, spec.key, on ? "1" : "0");
+  return write(entry, entry.key, on ? "1" : "0");
 }
 
 bool ProgramSettings::SetSoundTypes(const std::string& digits) {
   values_.soundTypes = SortedDigits(digits);
-  return write(Spec(SettingId::SoundTypes), "TypesSons", values_.soundTypes);
+  const SettingEntry& entry = EntryOf(SettingId::SoundTypes);
+  return write(entry, entry.key, values_.soundTypes);
 }
 
 bool ProgramSettings::SetSoundTypeTicked(int type, bool ticked) {
@@ -157,14 +158,14 @@ bool ProgramSettings::SetSoundTypeTicked(int type, bool ticked) {
 bool ProgramSettings::SetCartridgeSong(int slot, const std::string& code) {
   if (slot < 0 || slot >= kCartridgeSlots) return false;
   values_.cartridgeSongs[slot] = CartridgeValue(code);
-  const SettingSpec& spec = Spec(SettingId::CartridgeSong);
-  return write(spec, spec.key + std::to_string(slot), values_.cartridgeSongs[slot]);
+  const SettingEntry& entry = EntryOf(SettingId::CartridgeSong);
+  return write(entry, entry.key + std::to_string(slot), values_.cartridgeSongs[slot]);
 }
 
-std::string ProgramSettings::text(const SettingSpec& spec, int slot) const {
+std::string ProgramSettings::text(const SettingEntry& entry, int slot) const {
   StartupSettings& v = values_;
-  if (bool* flag = FlagOf(v, spec.id)) return *flag ? "1" : "0";
-  switch (spec.id) {
+  if (bool* flag = FlagOf(v, entry.id)) return *flag ? "1" : "0";
+  switch (entry.id) {
     case SettingId::CurrentTab: return std::to_string(v.currentTab);
     case SettingId::SoundTypes: return v.soundTypes;
     case SettingId::CartridgeSong: return v.cartridgeSongs[static_cast<size_t>(slot)];
@@ -174,52 +175,52 @@ std::string ProgramSettings::text(const SettingSpec& spec, int slot) const {
 
 std::vector<std::pair<std::string, std::string>> ProgramSettings::List() const {
   std::vector<std::pair<std::string, std::string>> out;
-  for (const auto& spec : SettingsTable()) {
-    if (spec.kind != Kind::SongCode) {
-      out.emplace_back(Name(spec), text(spec, -1));
+  for (const auto& entry : SettingsTable()) {
+    if (entry.kind != Kind::SongCode) {
+      out.emplace_back(Name(entry), text(entry, -1));
       continue;
     }
-    for (int slot = 0; slot < kCartridgeSlots; ++slot) out.emplace_back(Name(spec, slot), text(spec, slot));
+    for (int slot = 0; slot < kCartridgeSlots; ++slot) out.emplace_back(Name(entry, slot), text(entry, slot));
   }
   return out;
 }
 
 std::string ProgramSettings::Set(const std::string& name, const std::string& value, bool& usage) {
   usage = true;
-  for (const auto& spec : SettingsTable()) {
-    const int slots = spec.kind == Kind::SongCode ? kCartridgeSlots : 1;
+  for (const auto& entry : SettingsTable()) {
+    const int slots = entry.kind == Kind::SongCode ? kCartridgeSlots : 1;
     for (int slot = 0; slot < slots; ++slot) {
-      if (!EqualsNoCase(name, Name(spec, spec.kind == Kind::SongCode ? slot : -1))) continue;
-      if (spec.inSystemFile)
-        return Name(spec) + " se règle dans le fichier système de la base (" + config_.current().systemFile + ")";
+      if (!EqualsNoCase(name, Name(entry, entry.kind == Kind::SongCode ? slot : -1))) continue;
+      if (entry.inSystemFile)
+        return Name(entry) + " se règle dans le fichier système de la base (" + config_.current().systemFile + ")";
       const std::string v = Trim(value);
       bool stored = false;
-      switch (spec.kind) {
+      switch (entry.kind) {
         case Kind::Flag:
-          if (v != "0" && v != "1") return Name(spec) + " vaut 0 ou 1";
+          if (v != "0" && v != "1") return Name(entry) + " vaut 0 ou 1";
           usage = false;
-          stored = SetFlag(spec.id, v == "1");
+          stored = SetFlag(entry.id, v == "1");
           break;
         case Kind::Digits:
-          if (!AllDigits(v)) return Name(spec) + " prend des chiffres de 0 à 9 (rien: tous les types)";
+          if (!AllDigits(v)) return Name(entry) + " prend des chiffres de 0 à 9 (rien: tous les types)";
           usage = false;
           stored = SetSoundTypes(v);
           break;
         case Kind::Number: {
           const auto n = ParseInt(v);
-          if (!n || *n < 1 || *n > 999) return Name(spec) + " prend un numéro d'onglet à partir de 1";
+          if (!n || *n < 1 || *n > 999) return Name(entry) + " prend un numéro d'onglet à partir de 1";
           usage = false;
           values_.currentTab = static_cast<int>(*n);
-          stored = write(spec, spec.key, std::to_string(*n));
+          stored = write(entry, entry.key, std::to_string(*n));
           break;
         }
         case Kind::SongCode:
-          if (v.size() > 8) return Name(spec, slot) + " prend un code de morceau (8 caractères) ou *";
+          if (v.size() > 8) return Name(entry, slot) + " prend un code de morceau (8 caractères) ou *";
           usage = false;
           stored = SetCartridgeSong(slot, v);
           break;
       }
-      return stored ? std::string() : "Réglage non enregistré: " + Name(spec, slot) + " (" + config_.settingsFile() + ")";
+      return stored ? std::string() : "Réglage non enregistré: " + Name(entry, slot) + " (" + config_.settingsFile() + ")";
     }
   }
   return "réglage inconnu: " + name + " (voir settings show)";

@@ -75,7 +75,7 @@ enum class SettingId {
 };
 
 // One row of the table: where a setting lives and what it holds.
-struct SettingSpec {
+struct SettingEntry {
   SettingId id;
   const char* section;
   const char* key;          // "SongId_" is followed by the slot number
@@ -84,7 +84,7 @@ struct SettingSpec {
   bool inSystemFile;        // the base's system file, never written by the program
   const char* meaning;      // French, for `sonoteka-cli settings show`
 };
-const std::vector<SettingSpec>& SettingsTable();
+const std::vector<SettingEntry>& SettingsTable();
 
 // The live settings: the values, read by `Load`, and their writers.
 class ProgramSettings {
@@ -110,11 +110,11 @@ class ProgramSettings {
   std::string Set(const std::string& name, const std::string& value, bool& usage);
   // The value of every setting as the program holds it, with its name.
   std::vector<std::pair<std::string, std::string>> List() const;
-  static std::string Name(const SettingSpec& spec, int slot = -1);
+  static std::string Name(const SettingEntry& entry, int slot = -1);
 
  private:
-  bool write(const SettingSpec& spec, const std::string& key, const std::string& value);
-  std::string text(const SettingSpec& spec, int slot) const;
+  bool write(const SettingEntry& entry, const std::string& key, const std::string& value);
+  std::string text(const SettingEntry& entry, int slot) const;
   StartupSettings& values_;
   const SiteConfig& config_;
   TraceLogger& log_;
