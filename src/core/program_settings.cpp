@@ -12,6 +12,7 @@ namespace sono {
 
 namespace {
 using Kind = SettingEntry::Kind;
+constexpr int kMaxMusicTab = 999;  // a larger "CurrentTab" is damage, read as out of range
 
 // The digits of `text` in order, each once.
 std::string SortedDigits(const std::string& text) {
@@ -111,8 +112,7 @@ void ProgramSettings::Load() {
     if (bool* flag = FlagOf(values_, entry.id)) {
       *flag = read(entry.key) == "1";
     } else if (entry.id == SettingId::CurrentTab) {
-      const auto n = ParseInt(read(entry.key));
-      values_.currentTab = n && *n >= 0 && *n <= 999 ? static_cast<int>(*n) : 1;
+      values_.currentTab = ParseIntClamped(read(entry.key), 0, kMaxMusicTab, 1);
     } else if (entry.id == SettingId::SoundTypes) {
       values_.soundTypes = SortedDigits(read(entry.key));
     } else if (entry.id == SettingId::CartridgeSong) {
@@ -208,7 +208,7 @@ std::string ProgramSettings::Set(const std::string& name, const std::string& val
           break;
         case Kind::Number: {
           const auto n = ParseInt(v);
-          if (!n || *n < 1 || *n > 999) return Name(entry) + " prend un numéro d'onglet à partir de 1";
+          if (!n || *n < 1 || *n > kMaxMusicTab) return Name(entry) + " prend un numéro d'onglet à partir de 1";
           usage = false;
           values_.currentTab = static_cast<int>(*n);
           stored = write(entry, entry.key, std::to_string(*n));

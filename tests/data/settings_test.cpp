@@ -42,6 +42,11 @@ TEST_F(SettingsTest, HandEditedValuesReadAsTheProgramUsesThem) {
   values.currentTab = 3;
   EXPECT_EQ(values.MusicTabAtStart(3), 2);
   EXPECT_EQ(values.MusicTabAtStart(2), 0);
+  // A number past int's range never wraps onto a tab that exists.
+  EcritureIni(file, "GrilleMorceaux", "CurrentTab", "4294967297");
+  settings.Load();
+  EXPECT_EQ(values.MusicTabAtStart(1), 0);
+  EXPECT_GT(values.currentTab, 1);
 }
 
 TEST_F(SettingsTest, SetByNameChecksTheValueAndWritesOneKey) {
