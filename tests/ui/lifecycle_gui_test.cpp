@@ -3,7 +3,7 @@
 // end of the session, the log viewer from the menu.
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "gui_application.h"
 #include <QScreen>
 #include <QTest>
 #include <csignal>
@@ -20,13 +20,7 @@ namespace {
 
 class LifecycleTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { test::EnsureGuiApplication(); }
   std::unique_ptr<Workstation> Open() {
     ConfigEnvironment env;
     env.programFolder = dir.path();

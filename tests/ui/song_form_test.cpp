@@ -2,7 +2,7 @@
 // saved as a librarian would, every refusal with the record left alone, codes
 // the lists do not know or that carry accents, and the three-state playable
 // flag behind a two-state check.
-#include <QApplication>
+#include "gui_application.h"
 #include <QTest>
 #include <vector>
 
@@ -15,13 +15,7 @@ namespace {
 
 class SongFormPanelTest : public data::test::LibraryFixture {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "ui_song_form_tests";
-    static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { ui::test::EnsureGuiApplication(); }
 
   SongFormPanelTest() {
     InsertEverywhere(data::kArtists, Artist("A0001", "Zoé Martin"));

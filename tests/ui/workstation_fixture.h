@@ -5,7 +5,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include "gui_application.h"
 #include <memory>
 
 #include "../core/test_support.h"
@@ -20,13 +20,7 @@ namespace sono::ui::test {
 
 class WorkstationFixture : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char arg0[] = "ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    qputenv("QT_QPA_PLATFORM", SONOTEKA_TEST_SCREEN);
-    if (!QApplication::instance()) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { EnsureGuiApplication(); }
   explicit WorkstationFixture(int songs = 150) {
     std::string error;
     EXPECT_TRUE(CreateDemoSite(dir.path(), error)) << error;
