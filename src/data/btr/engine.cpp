@@ -39,6 +39,7 @@
 #include "btr.h"
 #include "engine_internal.h"
 #include "guard.h"
+#include "journal.h"
 #include "layout.h"
 #include "pages.h"
 
@@ -195,8 +196,11 @@ class Journal {
   std::size_t used_ = 0;
 };
 
+struct Base;
+
 struct Env {
   std::string path;
+  Base* base = nullptr;  // the folder this file belongs to
   dev_t dev = 0;
   ino_t ino = 0;
   pid_t pid = 0;
@@ -254,10 +258,32 @@ struct Handle {
   std::uint64_t versionGen = 0;
 };
 
+// A base: the data folder of a set of files, whose transaction is one. The
+// journal file's byte 0 is the base's gate, held by a transaction from begin
+// to end, by a recovery, and checked by every single write.
+struct Base {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string folder;
+  std::string journalPath;
+  int jfd = -1;
+  bool gate = false;
+  bool active = false;  // a transaction is open (19 without 20 or 21 yet)
+  bool broken = false;  // a file of the transaction was closed meanwhile
+  std::vector<Env*> joined;  // files written in the transaction
+  int envs = 0;              // environments of this process in the folder
+};
+
+// Returned by an operation that found a transaction of another process left
+// in the journal: BTRCALL finishes it, then runs the operation again.
+constexpr int kNeedsRecovery = -1001;
+
 // Process-wide registry. Calls on one environment are serialised by its
 // callMutex; the registry lock guards opening, closing and creating.
 std::mutex g_reg;
 std::vector<Env*> g_envs;
+std::vector<Base*> g_bases;
+thread_local bool t_recovering = false;
 std::atomic<Handle*> g_slots[kMaxHandles];
 std::uint32_t g_gens[kMaxHandles];
 std::atomic<pid_t> g_pid{0};
@@ -965,12 +991,253 @@ int writeFailure(Env& e, int rc) {
   return mapError(rc);
 }
 
+// ---------------------------------------------------------------------------
+// The base's transaction.
+
+bool reopenLmdb(Env& e);
+
+// A commit that failed on its meta page left LMDB refusing the environment.
+void afterFailedCommit(Env& e, int rc) {
+  if (rc == MDB_PANIC && !reopenLmdb(e)) e.broken = true;
+}
+
+bool journalPending(const Base& b) {
+  struct stat st;
+  return ::stat(b.journalPath.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+int openJournal(Base& b) {
+  if (b.jfd >= 0) return status::kOk;
+  const mode_t mode = FolderFileMode(b.folder);
+  b.jfd = ::open(b.journalPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+  if (b.jfd < 0) return mapError(errno);
+  struct stat st;
+  if (fstat(b.jfd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != mode) {
+    fchmod(b.jfd, mode);
+    GiveFolderGroup(b.jfd, b.folder);
+  }
+  return status::kOk;
+}
+
+void releaseBaseGate(Base& b) {
+  if (!b.gate) return;
+  unlock(b.jfd, 0);
+  b.gate = false;
+}
+
+// A file's first write inside the base's transaction: its own write lock and
+// LMDB write transaction, kept until the end.
+int joinTransaction(Env& e) {
+  int g = acquireGate(e);
+  if (g != status::kOk) return g;
+  try {
+    beginWrite(e);
+  } catch (const MdbError& err) {
+    abortWrite(e);
+    releaseGate(e);
+    return writeFailure(e, err.rc);
+  }
+  e.explicitTxn = true;
+  e.txnBroken = false;
+  e.nextAtBegin = e.next;
+  e.journal.clear();
+  e.base->joined.push_back(&e);
+  return status::kOk;
+}
+
+void endBaseTransaction(Base& b) {
+  b.joined.clear();
+  b.active = false;
+  b.broken = false;
+  releaseBaseGate(b);
+}
+
+void abortBaseTransaction(Base& b) {
+  for (Env* j : b.joined) {
+    endExplicit(*j);
+    // Records read inside the transaction may carry stamps that were never
+    // committed; they must be read again before being changed.
+    ++j->abortGeneration;
+  }
+  endBaseTransaction(b);
+}
+
+// Commits one file's part; its write lock is released either way.
+int commitOne(Env& e) {
+  for (;;) {
+    try {
+      commitWrite(e);
+      endExplicit(e);
+      return status::kOk;
+    } catch (const MdbError& err) {
+      if (err.rc == MDB_MAP_FULL) {
+        try {
+          rebuildAfterFull(e);
+          continue;
+        } catch (const MdbError& again) {
+          endExplicit(e);
+          ++e.abortGeneration;
+          return writeFailure(e, again.rc);
+        }
+      }
+      endExplicit(e);
+      ++e.abortGeneration;
+      afterFailedCommit(e, err.rc);
+      return writeFailure(e, err.rc);
+    }
+  }
+}
+
+std::string nameInFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The final state of every record the transaction touched in a file.
+journal::FileChanges finalStates(Env& e) {
+  journal::FileChanges f;
+  f.name = nameInFolder(e.path);
+  f.nextBefore = e.nextAtBegin;
+  f.nextAfter = e.next;
+  std::vector<std::uint64_t> touched;
+  for (const Journal::Entry& j : e.journal.entries()) touched.push_back(j.pos);
+  std::sort(touched.begin(), touched.end());
+  touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+  std::vector<std::uint8_t> value;
+  for (std::uint64_t pos : touched) {
+    journal::Change c;
+    c.pos = pos;
+    c.erased = !loadRecord(e, e.wtxn, pos, value);
+    if (!c.erased) c.value.assign(value.begin(), value.end());
+    f.changes.push_back(std::move(c));
+  }
+  return f;
+}
+
+// Puts one record in its final state inside e.wtxn (whatever it was).
+void applyFinalState(Env& e, const journal::Change& c) {
+  std::vector<std::uint8_t> old;
+  std::uint8_t posKey[8], entry[kMaxEntry];
+  putBE64(posKey, c.pos);
+  if (loadRecord(e, e.wtxn, c.pos, old)) {
+    for (std::size_t i = 0; i < e.keys.size(); ++i) {
+      MDB_val ek = val(entry, layout::MakeEntry(e.keys[i], old.data() + e.hdrLen, getU64(old.data() + 8 + 8 * i), entry));
+      ck(gDel(e.wtxn, e.keys[i].dbi, &ek));
+    }
+    MDB_val k = val(posKey, 8);
+    ck(gDel(e.wtxn, e.rec, &k));
+  }
+  if (c.erased) return;
+  if (c.value.size() != e.hdrLen + e.recLen) throw MdbError{MDB_CORRUPTED};
+  const auto* v = reinterpret_cast<const std::uint8_t*>(c.value.data());
+  MDB_val k = val(posKey, 8), data = val(v, c.value.size());
+  ck(gPut(e.wtxn, e.rec, &k, &data, 0));
+  for (std::size_t i = 0; i < e.keys.size(); ++i) {
+    MDB_val ek = val(entry, layout::MakeEntry(e.keys[i], v + e.hdrLen, getU64(v + 8 + 8 * i), entry)), ev = val(posKey, 8);
+    ck(gPut(e.wtxn, e.keys[i].dbi, &ek, &ev, MDB_NOOVERWRITE));
+  }
+}
+
+// Brings one file to the journal's "after" state unless it is there already.
+int applyFileChanges(Env& e, const journal::FileChanges& f) {
+  if (!lockWithin(e.fd, F_WRLCK, 1, kOpenLimit)) return status::kFileLocked;
+  e.gate = true;
+  for (int attempt = 0;; ++attempt) {
+    try {
+      beginWrite(e);
+      if (e.next == f.nextAfter) {
+        abortWrite(e);
+        break;
+      }
+      if (e.next != f.nextBefore) {
+        // Changed since, by a write that did not wait for this journal.
+        abortWrite(e);
+        releaseGate(e);
+        noteDamage(e.path, "changed since its unfinished transaction");
+        return status::kIoError;
+      }
+      for (const journal::Change& c : f.changes) applyFinalState(e, c);
+      e.next = f.nextAfter;
+      commitWrite(e);
+      break;
+    } catch (const MdbError& err) {
+      abortWrite(e);
+      if (err.rc == MDB_MAP_FULL && attempt < 40) {
+        grow(e);
+        continue;
+      }
+      if (err.rc == MDB_PANIC && attempt < 3 && reopenLmdb(e)) continue;
+      releaseGate(e);
+      return writeFailure(e, err.rc);
+    }
+  }
+  releaseGate(e);
+  return status::kOk;
+}
+
+// Commits the base's transaction: one file is one LMDB commit; several
+// files are written to the journal first, then committed one by one, then
+// the journal is emptied. A failed commit is finished from the journal; if
+// that fails too, the journal stays for the next open.
+int commitBaseTransaction(Base& b) {
+  bool broken = b.broken;
+  std::vector<Env*> dirty;
+  for (Env* j : b.joined) {
+    if (j->txnBroken || !j->wtxn) broken = true;
+    else if (j->next != j->nextAtBegin) dirty.push_back(j);
+  }
+  if (broken) {
+    abortBaseTransaction(b);
+    return status::kIoError;
+  }
+  for (Env* j : b.joined)
+    if (std::find(dirty.begin(), dirty.end(), j) == dirty.end()) endExplicit(*j);  // nothing to write
+  if (dirty.size() <= 1) {
+    const int s = dirty.empty() ? status::kOk : commitOne(*dirty.front());
+    endBaseTransaction(b);
+    return s;
+  }
+  std::vector<journal::FileChanges> files;
+  try {
+    for (Env* d : dirty) files.push_back(finalStates(*d));
+  } catch (const MdbError& err) {
+    const int s = writeFailure(*dirty.front(), err.rc);
+    abortBaseTransaction(b);
+    return s;
+  }
+  timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const std::uint64_t id = (static_cast<std::uint64_t>(now.tv_sec) << 32) ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+                           (static_cast<std::uint64_t>(currentPid()) << 16);
+  if (const int err = journal::Write(b.jfd, journal::Encode(id, files))) {
+    journal::Clear(b.jfd);  // never whole: nothing was committed from it
+    abortBaseTransaction(b);
+    return mapError(err);
+  }
+  int firstFailure = status::kOk;
+  bool finished = true;
+  for (std::size_t i = 0; i < dirty.size(); ++i) {
+    const int s = commitOne(*dirty[i]);
+    if (s == status::kOk) continue;
+    if (firstFailure == status::kOk) firstFailure = s;
+    // Not committed: finished from the journal, now or at the next open.
+    if (applyFileChanges(*dirty[i], files[i]) != status::kOk) finished = false;
+  }
+  if (finished) journal::Clear(b.jfd);  // if this fails, the next open finds nothing left to do
+  endBaseTransaction(b);
+  return finished ? status::kOk : firstFailure;
+}
+
 // Runs a write: `check` may refuse with a status and changes nothing; `apply`
 // changes the file. Outside an explicit transaction each call is its own
 // LMDB transaction, retried after growing the map when it fills.
 template <class Check, class Apply>
 int runWrite(Env& e, const Handle& h, Check&& check, Apply&& apply) {
   if (h.readOnly) return status::kAccessDenied;
+  if (e.base->active && !e.explicitTxn) {
+    const int j = joinTransaction(e);
+    if (j != status::kOk) return j;
+  }
   if (e.explicitTxn) {
     if (e.txnBroken || !e.wtxn) return status::kIoError;
     try {
@@ -992,6 +1259,10 @@ int runWrite(Env& e, const Handle& h, Check&& check, Apply&& apply) {
   }
   int g = acquireGate(e);
   if (g != status::kOk) return g;
+  if (journalPending(*e.base)) {
+    releaseGate(e);
+    return kNeedsRecovery;
+  }
   struct GateRelease {
     Env& e;
     ~GateRelease() { releaseGate(e); }
@@ -1017,6 +1288,7 @@ int runWrite(Env& e, const Handle& h, Check&& check, Apply&& apply) {
         grow(e);
         continue;
       }
+      afterFailedCommit(e, err.rc);
       return writeFailure(e, err.rc);
     }
   }
@@ -1046,6 +1318,13 @@ Handle* lookup(const void* pb) {
 void blankBlock(void* pb) { std::memset(pb, ' ', kPositionBlockSize); }
 
 void closeEnv(Env* e) {
+  if (Base* b = e->base) {
+    auto joined = std::find(b->joined.begin(), b->joined.end(), e);
+    if (joined != b->joined.end()) {
+      b->joined.erase(joined);
+      b->broken = true;  // its part is lost: the transaction cannot end well
+    }
+  }
   abortWrite(*e);
   e->explicitTxn = false;
   releaseGate(*e);
@@ -1062,7 +1341,27 @@ void closeEnv(Env* e) {
   }
   if (e->fd >= 0) ::close(e->fd);  // after the environment: releases our locks
   g_envs.erase(std::remove(g_envs.begin(), g_envs.end(), e), g_envs.end());
+  if (Base* b = e->base; b && --b->envs == 0) {
+    releaseBaseGate(*b);
+    if (b->jfd >= 0) ::close(b->jfd);
+    g_bases.erase(std::remove(g_bases.begin(), g_bases.end(), b), g_bases.end());
+    delete b;
+  }
   delete e;
+}
+
+Base* baseOf(const std::string& folder) {
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return nullptr;
+  for (Base* b : g_bases)
+    if (b->dev == st.st_dev && b->ino == st.st_ino) return b;
+  auto* b = new Base;
+  b->dev = st.st_dev;
+  b->ino = st.st_ino;
+  b->folder = folder;
+  b->journalPath = folder + "/" + journal::kFileName;
+  g_bases.push_back(b);
+  return b;
 }
 
 std::string pathFromKey(const void* key, int keyLength) {
@@ -1142,6 +1441,94 @@ int checkPages(int fd, const std::string& path) {
                        (walker.problemCount() > 1 ? " (+" + std::to_string(walker.problemCount() - 1) + ")" : ""));
   return status::kIoError;
 }
+
+// Opens the LMDB environment of an Env whose descriptor and flags are set,
+// and reads the file's definition.
+int openLmdb(Env& e) {
+  const std::string& path = e.path;
+  int rc = mdb_env_create(&e.env);
+  if (rc != MDB_SUCCESS) {
+    e.env = nullptr;
+    return status::kIoError;
+  }
+  mdb_env_set_assert(e.env, onLmdbAssert);
+  mdb_env_set_maxdbs(e.env, kMaxDbs);
+  mdb_env_set_mapsize(e.env, e.mapSize);
+  const unsigned flags = MDB_NOSUBDIR | MDB_NOTLS | (e.readOnly ? MDB_RDONLY : 0) | (e.noLock ? MDB_NOLOCK : 0);
+  rc = guard::guarded([&] { return mdb_env_open(e.env, path.c_str(), flags, 0664); });
+  if (rc != MDB_SUCCESS) {
+    if (rc == guard::kFault) {
+      e.env = nullptr;  // left behind: its state is unknown
+      noteDamage(path, "fault while opening");
+      return status::kIoError;
+    }
+    mdb_env_close(e.env);
+    e.env = nullptr;
+    if (rc == MDB_INVALID || rc == MDB_VERSION_MISMATCH) return status::kNotRecordManagerFile;
+    if (rc == ENOENT) return status::kFileNotFound;
+    return mapError(rc);
+  }
+  if (!e.noLock) {
+    int dead = 0;
+    guard::guarded([&] { return mdb_reader_check(e.env, &dead); });
+  }
+  // A truncated file would fault when its missing pages are touched.
+  MDB_envinfo info;
+  MDB_stat est;
+  if (mdb_env_info(e.env, &info) != MDB_SUCCESS || mdb_env_stat(e.env, &est) != MDB_SUCCESS)
+    return status::kIoError;
+  struct stat after;
+  if (fstat(e.fd, &after) != 0 ||
+      std::uint64_t(after.st_size) < (std::uint64_t(info.me_last_pgno) + 1) * est.ms_psize) {
+    noteDamage(path, "file shorter than its last page");
+    return status::kIoError;
+  }
+  e.mapSize = info.me_mapsize;
+
+  MDB_txn* txn = nullptr;
+  for (int attempt = 0;; ++attempt) {
+    rc = gBegin(e.env, MDB_RDONLY, &txn);
+    if (rc == MDB_MAP_RESIZED && attempt < 4) {
+      mdb_env_set_mapsize(e.env, 0);
+      continue;
+    }
+    break;
+  }
+  if (rc != MDB_SUCCESS) {
+    if (isDamage(rc)) noteDamage(path, "meta pages unreadable");
+    return isDamage(rc) ? status::kIoError : mapError(rc);
+  }
+  int s;
+  try {
+    s = loadDefinition(e, txn);
+  } catch (const MdbError& err) {
+    s = isDamage(err.rc) ? status::kIoError : mapError(err.rc);
+    if (s == status::kIoError) noteDamage(path, "definition unreadable");
+  }
+  if (s != status::kOk) {
+    gAbort(txn);
+    return s;
+  }
+  rc = gCommit(txn);  // keeps the table handles
+  if (rc != MDB_SUCCESS) return isDamage(rc) ? status::kIoError : mapError(rc);
+  return status::kOk;
+}
+
+// After a failed write of its meta page LMDB refuses every further
+// transaction of the environment (MDB_PANIC); the file itself is as it was
+// before the failed commit. The environment is opened again in place.
+bool reopenLmdb(Env& e) {
+  dropReader(e);
+  if (e.broken || e.wtxn) return false;
+  mdb_env_close(e.env);
+  e.env = nullptr;
+  e.keys.clear();
+  if (openLmdb(e) == status::kOk) return true;
+  e.broken = true;
+  return false;
+}
+
+int recoverFolder(const std::string& folder);
 
 // Opens (or shares) the environment of a file. Called with g_reg held.
 int openEnv(const std::string& path, int mode, Env*& out) {
@@ -1233,79 +1620,71 @@ int openEnv(const std::string& path, int mode, Env*& out) {
   const std::string lockPath = path + "-lock";
   e->noLock = !folderWritable && ::access(lockPath.c_str(), W_OK) != 0;
 
-  int rc = mdb_env_create(&e->env);
-  if (rc != MDB_SUCCESS) {
-    e->env = nullptr;
-    return status::kIoError;
-  }
-  mdb_env_set_assert(e->env, onLmdbAssert);
-  const std::size_t initial = g_initialMap.load();
-  e->mapSize = std::max<std::size_t>(initial, std::size_t(st.st_size) * 2);
-  mdb_env_set_maxdbs(e->env, kMaxDbs);
-  mdb_env_set_mapsize(e->env, e->mapSize);
   if (!e->noLock) {
     const int s = prepareLockFile(lockPath, folder);
     if (s != status::kOk) return s;
   }
-  const unsigned flags = MDB_NOSUBDIR | MDB_NOTLS | (e->readOnly ? MDB_RDONLY : 0) | (e->noLock ? MDB_NOLOCK : 0);
-  rc = guard::guarded([&] { return mdb_env_open(e->env, path.c_str(), flags, 0664); });
-  if (rc != MDB_SUCCESS) {
-    if (rc == guard::kFault) {
-      e->env = nullptr;  // left behind: its state is unknown
-      noteDamage(path, "fault while opening");
-      return status::kIoError;
-    }
-    if (rc == MDB_INVALID || rc == MDB_VERSION_MISMATCH) return status::kNotRecordManagerFile;
-    if (rc == ENOENT) return status::kFileNotFound;
-    return mapError(rc);
-  }
-  if (!e->noLock) {
-    int dead = 0;
-    guard::guarded([&] { return mdb_reader_check(e->env, &dead); });
-  }
-  // A truncated file would fault when its missing pages are touched.
-  MDB_envinfo info;
-  MDB_stat est;
-  if (mdb_env_info(e->env, &info) != MDB_SUCCESS || mdb_env_stat(e->env, &est) != MDB_SUCCESS)
-    return status::kIoError;
-  struct stat after;
-  if (fstat(e->fd, &after) != 0 ||
-      std::uint64_t(after.st_size) < (std::uint64_t(info.me_last_pgno) + 1) * est.ms_psize) {
-    noteDamage(path, "file shorter than its last page");
-    return status::kIoError;
-  }
-  e->mapSize = info.me_mapsize;
-
-  MDB_txn* txn = nullptr;
-  for (int attempt = 0;; ++attempt) {
-    rc = gBegin(e->env, MDB_RDONLY, &txn);
-    if (rc == MDB_MAP_RESIZED && attempt < 4) {
-      mdb_env_set_mapsize(e->env, 0);
-      continue;
-    }
-    break;
-  }
-  if (rc != MDB_SUCCESS) {
-    if (isDamage(rc)) noteDamage(path, "meta pages unreadable");
-    return isDamage(rc) ? status::kIoError : mapError(rc);
-  }
-  int s;
-  try {
-    s = loadDefinition(*e, txn);
-  } catch (const MdbError& err) {
-    s = isDamage(err.rc) ? status::kIoError : mapError(err.rc);
-    if (s == status::kIoError) noteDamage(path, "definition unreadable");
-  }
-  if (s != status::kOk) {
-    gAbort(txn);
-    return s;
-  }
-  rc = gCommit(txn);  // keeps the table handles
-  if (rc != MDB_SUCCESS) return isDamage(rc) ? status::kIoError : mapError(rc);
+  e->mapSize = std::max<std::size_t>(g_initialMap.load(), std::size_t(st.st_size) * 2);
+  if (const int s = openLmdb(*e); s != status::kOk) return s;
+  Base* b = baseOf(folder);
+  if (!b) return status::kFileNotFound;
+  e->base = b;
+  ++b->envs;
   guard.e = nullptr;
   out = e.release();
   g_envs.push_back(out);
+  // A transaction another process left unfinished in the journal is
+  // finished before anything is read.
+  if (!t_recovering && folderWritable && journalPending(*b)) recoverFolder(folder);
   return status::kOk;
+}
+
+// Finishes the transaction left in a folder's journal (g_reg held).
+int recoverFolder(const std::string& folder) {
+  const int fd = ::open((folder + "/" + journal::kFileName).c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return status::kOk;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (!lockWithin(fd, F_WRLCK, 0, kOpenLimit)) return status::kFileLocked;
+  std::string bytes;
+  if (journal::Read(fd, bytes) != 0 || bytes.empty()) return status::kOk;
+  std::uint64_t id = 0;
+  std::vector<journal::FileChanges> files;
+  if (!journal::Decode(bytes, id, files)) {
+    journal::Clear(fd);  // never whole: no file was committed from it
+    return status::kOk;
+  }
+  t_recovering = true;
+  int result = status::kOk;
+  for (const journal::FileChanges& f : files) {
+    const std::string path = folder + "/" + f.name;
+    struct stat st;
+    Env* env = nullptr;
+    if (::stat(path.c_str(), &st) == 0)
+      for (Env* open : g_envs)
+        if (open->pid == currentPid() && open->dev == st.st_dev && open->ino == st.st_ino) env = open;
+    bool opened = false;
+    if (!env) {
+      const int o = openEnv(path, kModeNormal, env);
+      if (o != status::kOk) {
+        result = o;
+        continue;
+      }
+      opened = true;
+    }
+    int applied;
+    {
+      std::lock_guard lk(env->callMutex);
+      applied = env->readOnly ? status::kAccessDenied : applyFileChanges(*env, f);
+    }
+    if (opened && env->refs == 0) closeEnv(env);
+    if (applied != status::kOk) result = applied;
+  }
+  t_recovering = false;
+  if (result == status::kOk) journal::Clear(fd);
+  return result;
 }
 
 int allocateHandle(Env* e, bool readOnly, void* pb) {
@@ -1650,61 +2029,38 @@ int opDelete(Env& e, Handle& h) {
   return status::kOk;
 }
 
+// Begin (19, 1019): a transaction over every file of the base this process
+// has open. It holds the base's gate and joins the handle's file at once;
+// other files join at their first write.
 int opBegin(Env& e, Handle& h) {
-  if (e.explicitTxn) return status::kTransactionActive;
+  Base& b = *e.base;
+  if (b.active) return status::kTransactionActive;
   if (h.readOnly) return status::kAccessDenied;
-  int g = acquireGate(e);
-  if (g != status::kOk) return g;
-  try {
-    beginWrite(e);
-  } catch (const MdbError& err) {
-    abortWrite(e);
-    releaseGate(e);
-    return writeFailure(e, err.rc);
+  int s = openJournal(b);
+  if (s != status::kOk) return s;
+  if (!lockWithin(b.jfd, F_WRLCK, 0)) return status::kFileLocked;
+  b.gate = true;
+  struct stat st;
+  if (fstat(b.jfd, &st) == 0 && st.st_size > 0) {
+    releaseBaseGate(b);
+    return kNeedsRecovery;
   }
-  e.explicitTxn = true;
-  e.txnBroken = false;
-  e.nextAtBegin = e.next;
-  e.journal.clear();
-  return status::kOk;
+  b.active = true;
+  b.broken = false;
+  b.joined.clear();
+  s = joinTransaction(e);
+  if (s != status::kOk) endBaseTransaction(b);
+  return s;
 }
 
 int opEnd(Env& e) {
-  if (!e.explicitTxn) return status::kTransactionError;
-  if (e.txnBroken || !e.wtxn) {
-    endExplicit(e);
-    ++e.abortGeneration;
-    return status::kIoError;
-  }
-  for (;;) {
-    try {
-      commitWrite(e);
-      endExplicit(e);
-      return status::kOk;
-    } catch (const MdbError& err) {
-      if (err.rc == MDB_MAP_FULL) {
-        try {
-          rebuildAfterFull(e);
-          continue;
-        } catch (const MdbError& again) {
-          endExplicit(e);
-          ++e.abortGeneration;
-          return writeFailure(e, again.rc);
-        }
-      }
-      endExplicit(e);
-      ++e.abortGeneration;
-      return writeFailure(e, err.rc);
-    }
-  }
+  if (!e.base->active) return status::kTransactionError;
+  return commitBaseTransaction(*e.base);
 }
 
 int opAbort(Env& e) {
-  if (!e.explicitTxn) return status::kTransactionError;
-  endExplicit(e);
-  // Records read inside the transaction may carry stamps that were never
-  // committed; they must be read again before being changed.
-  ++e.abortGeneration;
+  if (!e.base->active) return status::kTransactionError;
+  abortBaseTransaction(*e.base);
   return status::kOk;
 }
 
@@ -1862,7 +2218,20 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
     }
     Handle* h = lookup(positionBlock);
     if (!h) return status::kNotOpen;
-    return dispatch(operation, *h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
+    int s = dispatch(operation, *h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
+    if (s != kNeedsRecovery) return s;
+    // Another process's transaction was left unfinished: finish it first.
+    {
+      std::lock_guard reg(g_reg);
+      h = lookup(positionBlock);
+      if (!h) return status::kNotOpen;
+      s = recoverFolder(h->env->base->folder);
+    }
+    if (s != status::kOk) return s;
+    h = lookup(positionBlock);
+    if (!h) return status::kNotOpen;
+    s = dispatch(operation, *h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
+    return s == kNeedsRecovery ? status::kFileLocked : s;
   } catch (const MdbError& err) {
     return isDamage(err.rc) ? status::kIoError : mapError(err.rc);
   } catch (const std::bad_alloc&) {
