@@ -256,6 +256,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     PrintGrid(editor.ptx.grid);
   }
   if (editor.ptx.pointersChanged) std::printf("Pointeurs modifiés non enregistrés.\n");
+  if (lib.db().errors() > 0) return Fail("erreur de la base de données pendant la commande (voir le journal)");
   return 0;
 }
 
