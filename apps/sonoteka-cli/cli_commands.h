@@ -30,6 +30,10 @@ int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
 int DbStat(const Options& options, int file);
 int DbDump(const Options& options, int file);
+// db check [FILE], db repair FILE: FILE is a catalogue number (with --station
+// for one station) or a physical name ("FRADA22").
+int DbCheck(const Options& options, const std::string& name, bool stationGiven);
+int DbRepair(const Options& options, const std::string& name, bool stationGiven);
 // Library commands: demo build, search, song show, ptx show, ptx set, stats recount.
 int LibraryCommand(const Options& options, const std::vector<std::string>& words);
 

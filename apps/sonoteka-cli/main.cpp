@@ -24,6 +24,8 @@ void usage() {
       "  db create-missing               crée les fichiers manquants de la base\n"
       "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
       "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n"
+      "  db check [FICHIER] [--station N]  vérifie les fichiers de la base (tous sans FICHIER)\n"
+      "  db repair FICHIER [--station N]   reconstruit un fichier endommagé (NNN ou FRADA22)\n"
       "  demo build [--songs N] [--stations S] [--seed X] [--sounds K]   bibliothèque de démonstration\n"
       "  search [--station N] (--kind music|jingles|liners|rubriques|infos | --mode MODE TEXTE)\n"
       "  song show CODE [--station N]    champs du morceau\n"
@@ -57,6 +59,7 @@ bool parseFile(const std::string& text, int& file) {
 int main(int argc, char** argv) {
   sono::cli::Options options;
   std::vector<std::string> words;
+  bool stationGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -91,6 +94,7 @@ int main(int argc, char** argv) {
       const auto n = sono::ParseInt(value);
       if (!n || *n < 0 || *n > 99) return sono::cli::Usage(arg + " demande un nombre: " + value);
       (arg == "--station" ? options.station : options.key) = static_cast<int>(*n);
+      if (arg == "--station") stationGiven = true;
     } else if (arg == "--interactive") {
       options.interactive = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -117,6 +121,13 @@ int main(int argc, char** argv) {
   if (command == "log write") {
     if (rest.empty()) return sono::cli::Usage("log write demande un texte");
     return sono::cli::LogWrite(options, rest);
+  }
+  if (command == "db check" || command == "db repair") {
+    if (rest.size() > 1) return sono::cli::Usage("argument en trop: " + rest[1]);
+    if (command == "db repair" && rest.empty()) return sono::cli::Usage("db repair demande un fichier");
+    const std::string name = rest.empty() ? std::string() : rest[0];
+    return command == "db check" ? sono::cli::DbCheck(options, name, stationGiven)
+                                 : sono::cli::DbRepair(options, name, stationGiven);
   }
   if (command == "db stat" || command == "db dump") {
     int file = 0;

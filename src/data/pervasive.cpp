@@ -307,10 +307,13 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
     return status_;
   }
   if (!s.open) {
+    ++errors_;
+    status_ = s.openStatus != 0 ? s.openStatus : btr::status::kNotOpen;
+    // A file refused as damaged at open was said then: no box per call.
+    if (s.openStatus == btr::status::kIoError) return status_;
     const std::string name = EclateRepFicExt(NomFichierBTR(base, file, station)).name;
     prompt_.message("Fichier " + name + " non ouvert Sub: " + caller, Icon::Critical, Buttons::Ok,
                     "Ondavia: Sonoteka");
-    status_ = s.openStatus != 0 ? s.openStatus : btr::status::kNotOpen;
     return status_;
   }
 

@@ -84,6 +84,8 @@ class PervasiveLayer {
   void clearErrors() { errors_ = 0; }
   // Files found damaged (full paths), in the order met.
   const std::vector<std::string>& damagedFiles() const { return damaged_; }
+  // After a repair: damage found from now on is said again.
+  void forgetDamage() { damaged_.clear(); }
   // The message shown for a damaged file (French), for the desktop and the CLI.
   static std::string DamagedFileMessage(const std::string& fileName, const std::string& description, int station);
   bool conflict() const { return conflict_; }

@@ -126,6 +126,7 @@ IntegrityReport checkIntegrity(const std::string& path) {
   std::vector<std::unordered_map<std::string, std::uint64_t>> entries;
   bool settled = false;
   std::uint8_t expected[kMaxEntry];
+  std::vector<std::uint64_t> missingPerKey;  // counted, not listed: one damaged page can lose thousands
   walker.checkAll([&](const std::string& table, std::string_view key, std::string_view value) {
     if (table == "meta") {
       c.meta(key, value);
@@ -168,7 +169,8 @@ IntegrityReport checkIntegrity(const std::string& path) {
       const std::size_t n = layout::MakeEntry(c.keys[i], v + c.hdrLen, seq, expected);
       auto it = entries[i].find(std::string(reinterpret_cast<const char*>(expected), n));
       if (it == entries[i].end()) {
-        problems.add(fmt::format("record {} missing from key {}", pos, i));
+        if (missingPerKey.size() <= i) missingPerKey.resize(i + 1);
+        if (missingPerKey[i]++ < 3) problems.add(fmt::format("record {} missing from key {}", pos, i));
       } else {
         if (it->second != pos) problems.add(fmt::format("key {} entry of record {} points elsewhere", i, pos));
         entries[i].erase(it);
@@ -182,6 +184,8 @@ IntegrityReport checkIntegrity(const std::string& path) {
     problems.add("format tag missing or unknown");
   if (!c.haveDef) problems.add("definition missing or unreadable");
   if (!c.haveNext) problems.add("counter missing");
+  for (std::size_t i = 0; i < missingPerKey.size(); ++i)
+    if (missingPerKey[i] > 3) problems.add(fmt::format("{} records in all missing from key {}", missingPerKey[i], i));
   if (walker.whole()) {
     for (std::size_t i = 0; i < entries.size(); ++i)
       if (!entries[i].empty()) problems.add(fmt::format("key {} holds {} entries without a record", i, entries[i].size()));

@@ -178,7 +178,10 @@ bool PageWalker::readMeta() {
   }
   if (!metas[0].valid && !metas[1].valid) return false;
   for (int i = 0; i < 2; ++i)
-    if (!metas[i].valid) problem(fmt::format("meta page {} is damaged", i));
+    if (!metas[i].valid) {
+      problem(fmt::format("meta page {} is damaged", i));
+      metaDamaged_ = true;
+    }
   const Meta& m = !metas[1].valid || (metas[0].valid && metas[0].txn >= metas[1].txn) ? metas[0] : metas[1];
   psize_ = m.psize;
   lastPage_ = m.lastPage;
@@ -418,7 +421,14 @@ void PageWalker::orphanLeaves(const EntryFn& onEntry) {
   std::vector<std::uint8_t> page;
   std::vector<Node> nodes;
   std::string value;
-  for (std::uint64_t pg = 2; pg <= lastPage_; ++pg) {
+  const std::uint64_t last = lastPage_;
+  const std::uint64_t end = metaDamaged_ && psize_ ? size_ / psize_ : last + 1;
+  // Pages past the snapshot's end are read as if they were in the file's range.
+  if (end > last + 1) {
+    lastPage_ = end - 1;
+    use_.resize(end, kUnused);
+  }
+  for (std::uint64_t pg = 2; pg < end; ++pg) {
     if (use_[pg] != kUnused || !read(pg, page)) continue;
     if (!parsePage(page, pg, kLeaf, false, nodes).empty()) continue;
     for (const Node& n : nodes) {
@@ -426,6 +436,8 @@ void PageWalker::orphanLeaves(const EntryFn& onEntry) {
       if (leafValue("", page.data() + n.offset, page.size() - n.offset, value, false)) onEntry(n.key, value);
     }
   }
+  lastPage_ = last;
+  use_.resize(last + 1);
 }
 
 }  // namespace sono::btr::pages

@@ -54,7 +54,9 @@ class PageWalker {
 
   // After checkAll: the entries of every leaf page that no tree reaches and
   // the free list does not hold (the pages under a damaged branch), when the
-  // page itself is whole.
+  // page itself is whole. When a meta page was damaged the snapshot read may
+  // be the one before the last, and the pages past its end (the last
+  // transaction's) are looked at too.
   void orphanLeaves(const EntryFn& onEntry);
 
   // After checkAll: whether a page holds something (a meta page, a page of a
@@ -82,6 +84,7 @@ class PageWalker {
   std::uint32_t psize_ = 0;
   std::uint64_t lastPage_ = 0;
   std::uint64_t txnId_ = 0;
+  bool metaDamaged_ = false;
   TableRecord free_, main_;
   std::vector<std::uint8_t> use_;  // per page: 0 unused, 1 in a tree, 2 free, 3 meta
   std::vector<std::pair<std::string, TableRecord>> tables_;
