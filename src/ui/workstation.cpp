@@ -3,6 +3,7 @@
 #include <QHeaderView>
 
 #include "editor/song_selection.h"
+#include "ui/database_menu.h"
 #include <cstdlib>
 
 namespace sono::ui {
@@ -51,6 +52,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     layer.PervasiveFermetureFichiers(app.config().currentBase(), 1, stations());
   };
   app.hooks.createObjects = [this] { window.fillStations(); };
+  AddDatabaseEntries(window, tools, prompt);
   app.hooks.buildCategoryTree = [this] { window.InitGeneralTVCategories(); };
 }
 

@@ -11,6 +11,7 @@
 #include "core/scheduler.h"
 #include "data/library.h"
 #include "data/music_tab.h"
+#include "data/db_tools.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
 #include "ui/editor_panel.h"
@@ -43,6 +44,7 @@ class Workstation {
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window
   SongFormPanel* songForm;   // owned by the window
+  data::DatabaseTools tools{layer, app.config(), app.log()};  // Tools menu: check and repair
 };
 
 }  // namespace sono::ui
