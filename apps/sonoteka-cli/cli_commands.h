@@ -22,6 +22,10 @@ struct Options {
 // usage (status 2); each returns its status.
 int Fail(const std::string& text);
 int Usage(const std::string& text);
+// True when `output` names the file `input` (the same path, or the same file
+// through another name); an output that does not exist yet is compared by
+// its folder and name.
+bool SameFile(const std::string& input, const std::string& output);
 
 int SiteInitDemo(const Options& options);
 int SiteShow(const Options& options);
