@@ -175,7 +175,7 @@ void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int 
   }
   baseOpen_[base] = true;
   const std::string& folder = config_.base(base).dataFolder;
-  if (!readOnlyTold_[base] && !folder.empty() && File_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
+  if (!readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
     readOnlyTold_[base] = true;
     log_.TraceLog(base, -1, -1, "Pervasive: read-only data folder: " + folder);
     prompt_.message("La base de données est en lecture seule (" + folder +

@@ -147,7 +147,8 @@ int mapError(int rc) {
     case EPERM:
     case EROFS: return status::kAccessDenied;
     case ENOSPC:
-    case EDQUOT: return status::kDiskFull;
+    case EDQUOT:
+    case EFBIG: return status::kDiskFull;
     default: return status::kIoError;
   }
 }

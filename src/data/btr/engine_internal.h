@@ -14,10 +14,11 @@ namespace sono::btr {
 mode_t FolderFileMode(const std::string& folder);
 void GiveFolderGroup(int fd, const std::string& folder);
 
-// Makes sure LMDB finds a lock file it can map: an existing one is left as it
-// is (its owner widens its mode to the folder's); a missing one is created
-// with the folder's permissions and its bytes allocated first, so that a full
-// disk gives status 18 here instead of a fault when LMDB touches the map.
+// Makes sure LMDB finds a lock file it can map: a missing one is created with
+// the folder's permissions (an existing one's owner widens its mode to the
+// folder's), and its bytes are allocated before LMDB maps it, so that a full
+// disk gives status 18 here instead of a bus error when LMDB touches the map.
+// A lock file is never deleted: another opener may already rely on it.
 int prepareLockFile(const std::string& lockPath, const std::string& folder);
 
 // Builds an empty file of definition `def` (format 2) at `tmp`, syncs it and

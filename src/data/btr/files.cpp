@@ -27,7 +27,8 @@ int statusOfErrno(int err) {
     case EPERM:
     case EROFS: return status::kAccessDenied;
     case ENOSPC:
-    case EDQUOT: return status::kDiskFull;
+    case EDQUOT:
+    case EFBIG: return status::kDiskFull;
     default: return status::kCreateIoError;
   }
 }
@@ -58,26 +59,26 @@ void GiveFolderGroup(int fd, const std::string& folder) {
 
 int prepareLockFile(const std::string& lockPath, const std::string& folder) {
   const mode_t mode = FolderFileMode(folder);
-  const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-  if (fd < 0) {
-    if (errno != EEXIST) return statusOfErrno(errno);
-    // There already: LMDB may be using it. Only its owner widens its mode.
+  int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd >= 0) {
+    fchmod(fd, mode);  // the umask does not narrow it
+    GiveFolderGroup(fd, folder);
+  } else if (errno == EEXIST) {
+    // There already, perhaps in use: only its owner widens its mode.
     struct stat st;
-    if (::stat(lockPath.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 07777) != mode &&
-        (st.st_mode & mode) != mode)
+    if (::stat(lockPath.c_str(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & mode) != mode)
       ::chmod(lockPath.c_str(), (st.st_mode & 07777) | mode);
-    return status::kOk;
+    fd = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return status::kOk;  // LMDB says why it cannot use it
+  } else {
+    return statusOfErrno(errno);
   }
-  fchmod(fd, mode);  // the umask does not narrow it
-  GiveFolderGroup(fd, folder);
-  const int err = posix_fallocate(fd, 0, kLockFileBytes);
+  // Its bytes allocated before LMDB maps it: a full disk is a status here.
+  // Never deleted: another opener may already rely on it.
+  struct stat st;
+  const int err = fstat(fd, &st) == 0 && st.st_blocks * 512 >= kLockFileBytes ? 0 : posix_fallocate(fd, 0, kLockFileBytes);
   ::close(fd);
-  if (err != 0) {
-    // Ours and never used by LMDB: nothing relies on it yet.
-    ::unlink(lockPath.c_str());
-    return statusOfErrno(err);
-  }
-  return status::kOk;
+  return err == 0 ? status::kOk : statusOfErrno(err);
 }
 
 int buildEmptyFile(const std::string& tmp, const FileDef& def, const std::string& finalPath) {
