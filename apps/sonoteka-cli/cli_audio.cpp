@@ -168,6 +168,7 @@ int Play(const Options& options, const std::string& file) {
   if (device.rfind("virtual:", 0) == 0) {
     wav = device.substr(8);
     if (wav.empty()) return Usage("--device virtual: demande un fichier WAV");
+    if (SameFile(file, wav)) return Usage("la sortie " + wav + " est le son joué");
     o.useAlsaCards = false;
   } else if (!device.empty()) {
     o.useAlsaCards = false;

@@ -1,7 +1,11 @@
 #include "cli_commands.h"
 #include "cli_session.h"
 
+#include <sys/stat.h>
+
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fmt/format.h>
 
 #include "core/app.h"
@@ -32,6 +36,18 @@ int Fail(const std::string& text) {
 int Usage(const std::string& text) {
   std::fprintf(stderr, "sonoteka-cli: %s\n", text.c_str());
   return 2;
+}
+
+bool SameFile(const std::string& input, const std::string& output) {
+  struct stat a, b;
+  if (::stat(input.c_str(), &a) != 0) return false;
+  if (::stat(output.c_str(), &b) == 0) return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  // Not there yet: the same folder and name as the input?
+  const std::size_t slash = output.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash == 0 ? 1 : slash);
+  char real[PATH_MAX], in[PATH_MAX];
+  if (!::realpath(folder.c_str(), real) || !::realpath(input.c_str(), in)) return false;
+  return std::string(real) + "/" + output.substr(slash == std::string::npos ? 0 : slash + 1) == in;
 }
 
 int SiteInitDemo(const Options& options) {

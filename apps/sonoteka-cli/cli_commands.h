@@ -22,6 +22,10 @@ struct Options {
 // usage (status 2); each returns its status.
 int Fail(const std::string& text);
 int Usage(const std::string& text);
+// True when `output` names the file `input` (the same path, or the same file
+// through another name); an output that does not exist yet is compared by
+// its folder and name.
+bool SameFile(const std::string& input, const std::string& output);
 
 int SiteInitDemo(const Options& options);
 int SiteShow(const Options& options);
@@ -33,6 +37,10 @@ int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
 int DbStat(const Options& options, int file);
 int DbDump(const Options& options, int file);
+// db check [FILE], db repair FILE: FILE is a catalogue number (with --station
+// for one station) or a physical name ("FRADA22").
+int DbCheck(const Options& options, const std::string& name, bool stationGiven);
+int DbRepair(const Options& options, const std::string& name, bool stationGiven);
 // Library commands: demo build, search, song show, ptx show, ptx set, stats recount.
 int LibraryCommand(const Options& options, const std::vector<std::string>& words);
 

@@ -1,11 +1,13 @@
 // sonoteka-cli db: create the missing database files, show a file's
-// definition and record count, list its records in key order.
+// definition and record count, list its records in key order, check the
+// base's files, rebuild a damaged one.
 #include <cstdio>
 #include <fmt/format.h>
 
 #include "cli_commands.h"
 #include "cli_session.h"
 #include "data/btr/btr.h"
+#include "data/db_tools.h"
 
 namespace sono::cli {
 
@@ -94,6 +96,51 @@ int DbDump(const Options& options, int file) {
     return 1;
   }
   return 0;
+}
+
+// The files named on the command line (see data::FilesNamed); every file of
+// the program's set when `name` is empty. Prints why when there is none.
+bool namedFiles(Session& session, const Options& options, const std::string& name,
+                std::vector<data::BaseFile>& files, bool stationGiven) {
+  const int base = session.app.config().currentBase();
+  if (name.empty()) {
+    files = data::ProgramFiles(session.layer, session.app.config(), base);
+    return true;
+  }
+  files = data::FilesNamed(session.layer, session.app.config(), base, name, stationGiven ? options.station : 0);
+  return !files.empty();
+}
+
+int DbCheck(const Options& options, const std::string& name, bool stationGiven) {
+  Session session(options, true);
+  if (!session.loadSite()) return 1;
+  std::vector<data::BaseFile> files;
+  if (!namedFiles(session, options, name, files, stationGiven)) return Usage("fichier inconnu: " + name);
+  int damaged = 0, unreadable = 0;
+  for (const data::BaseFile& f : files) {
+    const data::CheckResult r = data::CheckFile(f);
+    damaged += r.damaged() && r.report.status == btr::status::kIoError;
+    unreadable += r.damaged() && r.report.status != btr::status::kIoError;
+    for (const std::string& line : data::CheckLines(r)) std::printf("%s\n", line.c_str());
+  }
+  std::printf("Fichiers vérifiés: %zu, endommagés: %d%s\n", files.size(), damaged,
+              unreadable ? fmt::format(", illisibles: {}", unreadable).c_str() : "");
+  return damaged || unreadable ? 1 : 0;
+}
+
+int DbRepair(const Options& options, const std::string& name, bool stationGiven) {
+  Session session(options, true);
+  if (!session.loadSite()) return 1;
+  std::vector<data::BaseFile> files;
+  if (!namedFiles(session, options, name, files, stationGiven)) return Usage("fichier inconnu: " + name);
+  if (files.size() != 1)
+    return Usage("db repair demande un seul fichier: " + name + " --station N, ou son nom (FRADA22)");
+  session.app.startLogging();
+  const data::RepairResult r = data::RepairFile(files.front(), session.app.log());
+  session.app.log().Flush();
+  const auto lines = data::RepairLines(r);
+  for (const std::string& line : lines) std::fprintf(r.ok() ? stdout : stderr, "%s\n", line.c_str());
+  return r.ok() ? 0 : 1;
 }
 
 }  // namespace sono::cli

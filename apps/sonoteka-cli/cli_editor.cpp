@@ -105,6 +105,9 @@ int Show(const Options& options, const std::string& file) {
 
 int Png(const Options& options, const std::string& file, const std::string& out) {
   long long width = 0, height = 0;
+  // The picture never replaces what it is drawn from.
+  if (SameFile(file, out) || (!IsGpx(file) && SameFile(GpxPathFor(file), out)))
+    return Usage("la sortie " + out + " est un fichier lu par la commande");
   if (!NumberOption(options, "width", 1000, 1, 20000, width)) return Usage("--width demande 1 à 20000 pixels");
   if (!NumberOption(options, "height", 120, 1, 4000, height)) return Usage("--height demande 1 à 4000 pixels");
   int count = 0;
@@ -260,6 +263,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     PrintGrid(editor.ptx.grid);
   }
   if (editor.ptx.pointersChanged) std::printf("Pointeurs modifiés non enregistrés.\n");
+  if (lib.db().errors() > 0) return Fail("erreur de la base de données pendant la commande (voir le journal)");
   return 0;
 }
 

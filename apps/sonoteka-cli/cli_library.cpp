@@ -49,11 +49,26 @@ struct LibrarySession {
   data::DurationStatistics stats;
 };
 
+// Reads a song; false with the reason printed (not found, or the database's status).
 bool readSong(data::Library& lib, int station, const std::string& code) {
   std::string key = data::Library::Key(Calibre(Utf8ToCp1252(code), 8));
   data::BtrieveOptions quiet;
   quiet.silent = true;
-  return lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:song", quiet) == 0;
+  const int st = lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:song", quiet);
+  if (st == 0) return true;
+  if (st == 4) std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
+  else
+    std::fprintf(stderr, "Morceau %s illisible: %s", code.c_str(),
+                 data::PervasiveLayer::ErreurBTrieveLibelle(st, lib.db().NomFichierBTR(lib.base(), data::kSongs, station))
+                     .c_str());
+  return false;
+}
+
+// Exit status 1, said, when the database gave an error during the command.
+int databaseVerdict(data::Library& lib, int status = 0) {
+  if (lib.db().errors() == 0) return status;
+  std::fprintf(stderr, "Erreur de la base de données pendant la commande (voir le journal).\n");
+  return 1;
 }
 
 // The sound's duration: the house-format file when there is one, else the record's.
@@ -94,6 +109,11 @@ int demoBuild(const Options& options) {
   demo.songs = static_cast<int>(*songs);
   demo.seed = static_cast<uint32_t>(*seed);
   const data::DemoLibraryResult result = data::BuildDemoLibrary(ls.lib, demo);
+  if (!result.ok) {
+    std::fprintf(stderr, "Bibliothèque de démonstration incomplète: erreur de la base (voir le journal); "
+                         "relancer la commande la complète.\n");
+    return 1;
+  }
   demo::DemoSoundsResult made;
   if (*sounds > 0) {
     made = demo::AddDemoSounds(ls.lib, static_cast<int>(*sounds), demo.seed);
@@ -114,12 +134,13 @@ int demoBuild(const Options& options) {
     ls.stats.queueCategory(key.substr(5, 5));
     st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "demo", quiet);
   }
-  ls.stats.MAJDureeMoyenneArtistes();
-  ls.stats.MAJDureeMoyenneCategories();
+  const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
+  const bool averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;
   std::printf("Bibliothèque de démonstration: %d morceaux, %d artistes, %d catégories, %d jeux de pointeurs\n",
               result.songs, result.artists, result.categories, result.pointerSets);
   if (*sounds > 0) std::printf("Sons de démonstration: %d\n", made.written);
-  return made.error.empty() ? 0 : 1;
+  if (!averages) std::fprintf(stderr, "Durées moyennes non recomptées (voir le journal).\n");
+  return databaseVerdict(ls.lib, made.error.empty() && averages ? 0 : 1);
 }
 
 int search(const Options& options, const std::vector<std::string>& words) {
@@ -170,16 +191,13 @@ int search(const Options& options, const std::vector<std::string>& words) {
   }
   if (search.grid.size() == 0 && !request.text.empty() && !IsBlank(request.text))
     std::fprintf(stderr, "Aucun morceau trouvé.\n");
-  return search.grid.size() == 0 && IsBlank(request.text) && request.kind == 0 ? 1 : 0;
+  return databaseVerdict(ls.lib, search.grid.size() == 0 && IsBlank(request.text) && request.kind == 0 ? 1 : 0);
 }
 
 int songShow(const Options& options, const std::string& code) {
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
-  if (!readSong(ls.lib, options.station, code)) {
-    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
-    return 1;
-  }
+  if (!readSong(ls.lib, options.station, code)) return 1;
   const std::string r = ls.lib.db().record(data::kSongs);
   using namespace data;
   auto line = [](const char* label, const std::string& value) { std::printf("%-26s %s\n", label, value.c_str()); };
@@ -198,16 +216,13 @@ int songShow(const Options& options, const std::string& code) {
   line("Type de son (900):", GetRaw(r, song::kSoundType));
   line("Drapeau 108:", GetRaw(r, song::kFlag108));
   line("Fichier son:", SoundFilePath(ls.lib, options.station, code));
-  return 0;
+  return databaseVerdict(ls.lib);
 }
 
 int ptxShow(const Options& options, const std::string& code) {
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
-  if (!readSong(ls.lib, options.station, code)) {
-    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
-    return 1;
-  }
+  if (!readSong(ls.lib, options.station, code)) return 1;
   const long long duration = soundDuration(ls.lib, options.station, code);
   data::PointerSet set(ls.lib);
   set.Load(options.station, Utf8ToCp1252(code), duration);
@@ -220,7 +235,7 @@ int ptxShow(const Options& options, const std::string& code) {
   std::printf("Périphérique: %d\n", set.grid.sendDevice);
   std::printf("Durée de passage: %lld ms\n", set.DeterminePlayDuration());
   std::printf("Durée d'intro: %lld ms\n", set.DetermineDureeIntro());
-  return 0;
+  return databaseVerdict(ls.lib);
 }
 
 int ptxSet(const Options& options, const std::vector<std::string>& words) {
@@ -233,27 +248,38 @@ int ptxSet(const Options& options, const std::vector<std::string>& words) {
     return Usage("ptx set: SLOT 0..9, VALEUR et SECONDE entiers");
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
-  if (!readSong(ls.lib, options.station, code)) {
-    std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
-    return 1;
-  }
+  if (!readSong(ls.lib, options.station, code)) return 1;
   const std::string cpCode = Utf8ToCp1252(code);
   data::PointerSet set(ls.lib);
   set.Load(options.station, cpCode, soundDuration(ls.lib, options.station, code));
   const std::string endType = GetRaw(ls.lib.db().record(data::kSongs), data::song::kEndType);
   set.endType = endType == "F" ? 1 : endType == "E" ? 2 : endType == "D" ? 3 : 0;
   set.onDurationsStored = [&](const std::string& c, long long play, long long intro, char end) {
-    data::SoundUpdateDuration(ls.lib, ls.stats, c, play, intro, end);
+    bool failed = false;
+    data::SoundUpdateDuration(ls.lib, ls.stats, c, play, intro, end, &failed);
+    return !failed;
   };
   const data::SlotInfo& info = data::SlotDescription(static_cast<int>(*slot));
   set.grid.setRaw(info.firstColumn, *value);
   set.grid.markChanged(info.firstColumn, true);
   if (info.secondColumn) set.grid.setRaw(info.secondColumn, *second);
-  set.PointeurMemoriseDataBase(cpCode, "", static_cast<int>(*slot), true, false);
-  ls.stats.MAJDureeMoyenneArtistes();
-  ls.stats.MAJDureeMoyenneCategories();
-  std::printf("Enregistré: %s %s = %lld\n", code.c_str(), info.label, set.position[*slot]);
-  return 0;
+  const bool stored = set.PointeurMemoriseDataBase(cpCode, "", static_cast<int>(*slot), true, false);
+  bool averages = true;
+  if (stored) {
+    const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
+    averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;
+  }
+  // What the station holds now, read back: the truth, whatever happened.
+  data::PointerSet now(ls.lib);
+  now.Load(options.station, cpCode, set.soundDuration);
+  if (!stored) {
+    std::fprintf(stderr, "Non enregistré: %s %s (erreur de la base, voir le journal); valeur en base: %lld\n",
+                 code.c_str(), info.label, now.position[*slot]);
+    return 1;
+  }
+  std::printf("Enregistré: %s %s = %lld\n", code.c_str(), info.label, now.position[*slot]);
+  if (!averages) std::fprintf(stderr, "Durées moyennes non recomptées (voir le journal).\n");
+  return databaseVerdict(ls.lib, averages ? 0 : 1);
 }
 
 int statsRecount(const Options& options) {
@@ -276,8 +302,14 @@ int statsRecount(const Options& options) {
     ++categories;
     st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "stats", quiet);
   }
-  ls.stats.MAJDureeMoyenneArtistes();
-  ls.stats.MAJDureeMoyenneCategories();
+  const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
+  const bool categoriesDone = ls.stats.MAJDureeMoyenneCategories();
+  if (!artistsDone || !categoriesDone || ls.lib.db().errors() > 0) {
+    std::fprintf(stderr, "Recomptage incomplet: erreur de la base (voir le journal); %s\n",
+                 artistsDone && categoriesDone ? "les durées lues en erreur ne sont pas écrites"
+                                               : "les lots en erreur ne sont pas écrits");
+    return 1;
+  }
   std::printf("Recompté: %d artistes, %d catégories%s\n", artists, categories,
               ls.stats.skipRecount ? " (poste VPN: rien écrit)" : "");
   return 0;

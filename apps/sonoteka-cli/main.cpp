@@ -27,6 +27,8 @@ void usage() {
       "  db create-missing               crée les fichiers manquants de la base\n"
       "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n"
       "  db dump NNN [--station N] [--key K]  enregistrements dans l'ordre de la clé K\n"
+      "  db check [FICHIER] [--station N]  vérifie les fichiers de la base (tous sans FICHIER)\n"
+      "  db repair FICHIER [--station N]   reconstruit un fichier endommagé (NNN ou FRADA22)\n"
       "  demo build [--songs N] [--stations S] [--seed X] [--sounds K]   bibliothèque de démonstration\n"
       "  search [--station N] (--kind music|jingles|liners|rubriques|infos | --mode MODE TEXTE)\n"
       "       [--types CHIFFRES|all]   filtre des types de son (sinon celui des réglages)\n"
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   sono::cli::Options options;
   std::vector<std::string> words;
+  bool stationGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     std::string value;
@@ -101,6 +104,7 @@ int main(int argc, char** argv) {
       const auto n = sono::ParseInt(value);
       if (!n || *n < 0 || *n > 99) return sono::cli::Usage(arg + " demande un nombre: " + value);
       (arg == "--station" ? options.station : options.key) = static_cast<int>(*n);
+      if (arg == "--station") stationGiven = true;
     } else if (arg == "--interactive") {
       options.interactive = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -132,6 +136,13 @@ int main(int argc, char** argv) {
   if (command == "log show") {
     if (rest.size() > 1) return sono::cli::Usage("log show demande au plus une date (AAAAMMJJ ou Delete_AAAAMM)");
     return sono::cli::LogShow(options, rest.empty() ? std::string() : rest[0]);
+  }
+  if (command == "db check" || command == "db repair") {
+    if (rest.size() > 1) return sono::cli::Usage("argument en trop: " + rest[1]);
+    if (command == "db repair" && rest.empty()) return sono::cli::Usage("db repair demande un fichier");
+    const std::string name = rest.empty() ? std::string() : rest[0];
+    return command == "db check" ? sono::cli::DbCheck(options, name, stationGiven)
+                                 : sono::cli::DbRepair(options, name, stationGiven);
   }
   if (command == "db stat" || command == "db dump") {
     int file = 0;

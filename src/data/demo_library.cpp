@@ -45,19 +45,21 @@ constexpr std::array<Category, 10> kCategories = {{{"POP", "Pop française"},
                                                    {"HABIL", "Habillage"},
                                                    {"NEWS", "Informations"}}};
 
-int insert(Library& lib, int station, int file, const std::string& record, int keyLength) {
+// Songs written per transaction: a killed build loses at most one batch, and
+// other workstations are not kept out of the base for long.
+constexpr size_t kSongsPerTransaction = 250;
+
+// Inserts a record; one already there (5) is kept. False on an error.
+bool insert(Library& lib, int station, int file, const std::string& record, int keyLength) {
   lib.db().record(file) = record;
   std::string key = Library::Key(record.substr(0, static_cast<size_t>(keyLength)));
   BtrieveOptions quiet;
-  quiet.silent = true;  // a record already there (5) is simply kept
-  return lib.db().BTRieve(lib.base(), 2, key, 0, file, station, kCaller, quiet);
+  quiet.silent = true;
+  const int st = lib.db().BTRieve(lib.base(), 2, key, 0, file, station, kCaller, quiet);
+  return st == 0 || st == 5;
 }
 
-void transaction(Library& lib, int station, int op) {
-  std::string none;
-  for (int file : {kSongs, kArtists, kCodeTables, kRecorderSongs, kComplementKeys, kTitles, kPointers})
-    lib.db().BTRieve(lib.base(), op, none, 0, file, station, kCaller);
-}
+bool pointerStored(int status) { return status == 0 || status == 5; }
 }  // namespace
 
 DemoLibraryResult BuildDemoLibrary(Library& lib, const DemoLibraryOptions& options) {
@@ -147,32 +149,58 @@ DemoLibraryResult BuildDemoLibrary(Library& lib, const DemoLibraryOptions& optio
     songs.push_back({r, options.withPointers && pick(10) < 3});
   }
 
-  for (int station = 1; station <= stations; ++station) {
-    transaction(lib, station, 19);
-    for (const auto& a : artistRecords) insert(lib, station, kArtists, a, 5);
-    for (const auto& c : codeRecords) insert(lib, station, kCodeTables, c, 10);
-    std::mt19937 pointerRng(options.seed + 1);  // the same pointers on every station
-    for (const auto& s : songs) {
-      if (insert(lib, station, kSongs, s.record, 8) != 0) continue;
-      std::string r;
-      FillRecorderRecord(r, s.record, lib.LibArtiste(station, GetRaw(s.record, song::kArtist1)));
-      insert(lib, station, kRecorderSongs, r, 8);
-      FillComplementRecord(r, s.record);
-      insert(lib, station, kComplementKeys, r, 18);
-      FillTitleRecord(r, s.record);
-      insert(lib, station, kTitles, r, 8);
-      if (!s.pointers) continue;
-      const std::string code = GetRaw(s.record, song::kCode);
-      const long long ms = song::DurationSeconds(s.record) * 1000;
-      const long long fadeOut = ms - 3000 - static_cast<long long>(pointerRng() % 4000);
-      PtxSauvegarderPointeur(lib, station, code, '1', fadeOut, 2500, -1, 0, true);
-      PtxSauvegarderPointeur(lib, station, code, '5', fadeOut + 1000, 0, -1, 0, true);
-      PtxSauvegarderPointeur(lib, station, code, '4', 8000 + static_cast<long long>(pointerRng() % 20000), 0, -1, 0, true);
-      if (pointerRng() % 5 == 0) PtxSauvegarderPointeurPitch(lib, station, code, 1020000);
-      if (pointerRng() % 5 == 0) PtxSauvegarderPointeurLevel(lib, station, code, -3.5f);
-      if (station == 1) ++result.pointerSets;
+  // Artists and categories first, then the songs in batches; each batch is
+  // one transaction over every station and file. A song already there is
+  // kept, but its companions and pointers are still written when missing, so
+  // that running the build again completes a build that was stopped.
+  auto fail = [&](const std::string& what) {
+    if (result.ok) lib.log().TraceLog("Err: Demo library: " + what);
+    result.ok = false;
+  };
+  {
+    BaseTransaction txn(lib.db(), lib.base(), kArtists, kCaller);
+    bool ok = txn.begun();
+    for (int station = 1; ok && station <= stations; ++station) {
+      for (const auto& a : artistRecords) ok = ok && insert(lib, station, kArtists, a, 5);
+      for (const auto& c : codeRecords) ok = ok && insert(lib, station, kCodeTables, c, 10);
     }
-    transaction(lib, station, 20);
+    if (!ok || txn.commit() != 0) fail("artists and categories not written");
+  }
+  std::vector<std::mt19937> pointerRngs(static_cast<size_t>(stations) + 1, std::mt19937(options.seed + 1));
+  for (size_t from = 0; result.ok && from < songs.size(); from += kSongsPerTransaction) {
+    const size_t to = std::min(songs.size(), from + kSongsPerTransaction);
+    BaseTransaction txn(lib.db(), lib.base(), kSongs, kCaller);
+    bool ok = txn.begun();
+    int pointerSets = 0;
+    for (int station = 1; ok && station <= stations; ++station) {
+      std::mt19937& pointerRng = pointerRngs[static_cast<size_t>(station)];  // the same pointers on every station
+      for (size_t i = from; ok && i < to; ++i) {
+        const Song& s = songs[i];
+        std::string r;
+        FillRecorderRecord(r, s.record, lib.LibArtiste(station, GetRaw(s.record, song::kArtist1)));
+        ok = insert(lib, station, kSongs, s.record, 8) && insert(lib, station, kRecorderSongs, r, 8);
+        FillComplementRecord(r, s.record);
+        ok = ok && insert(lib, station, kComplementKeys, r, 18);
+        FillTitleRecord(r, s.record);
+        ok = ok && insert(lib, station, kTitles, r, 8);
+        if (!ok || !s.pointers) continue;
+        const std::string code = GetRaw(s.record, song::kCode);
+        const long long ms = song::DurationSeconds(s.record) * 1000;
+        const long long fadeOut = ms - 3000 - static_cast<long long>(pointerRng() % 4000);
+        ok = pointerStored(PtxSauvegarderPointeur(lib, station, code, '1', fadeOut, 2500, -1, 0, true)) &&
+             pointerStored(PtxSauvegarderPointeur(lib, station, code, '5', fadeOut + 1000, 0, -1, 0, true)) &&
+             pointerStored(PtxSauvegarderPointeur(lib, station, code, '4',
+                                                  8000 + static_cast<long long>(pointerRng() % 20000), 0, -1, 0, true));
+        if (pointerRng() % 5 == 0) ok = ok && pointerStored(PtxSauvegarderPointeurPitch(lib, station, code, 1020000));
+        if (pointerRng() % 5 == 0) ok = ok && pointerStored(PtxSauvegarderPointeurLevel(lib, station, code, -3.5f));
+        if (station == 1) ++pointerSets;
+      }
+    }
+    if (!ok || txn.commit() != 0) {
+      fail("songs " + std::to_string(from + 1) + " to " + std::to_string(to) + " not written");
+      break;
+    }
+    result.pointerSets += pointerSets;
   }
   result.songs = static_cast<int>(songs.size());
   result.artists = artistCount;

@@ -22,8 +22,12 @@ struct DemoLibraryResult {
   bool ok = true;
 };
 
-// Fills every station of the current base; existing records are left alone
-// (a code already present is skipped).
+// Fills every station of the current base in transactions of a few hundred
+// songs over every station and file; existing records are left alone, and
+// missing companions and pointers of songs already there are added, so a
+// build that was stopped is completed by running it again. `ok` is false
+// (and the build stops, logged "Err: Demo library: …") when a batch could
+// not be written.
 DemoLibraryResult BuildDemoLibrary(Library& lib, const DemoLibraryOptions& options);
 
 }  // namespace sono::data

@@ -1,5 +1,8 @@
 #include "data/pervasive.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fmt/format.h>
 
@@ -147,7 +150,10 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
       continue;
     }
     const int st = openPhysical(s, path);
-    if (st != 0) ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station, 0);
+    if (st == btr::status::kIoError)
+      reportDamage(base, file, station, std::string(kModule) + ":FichierPervasiveOuvrir", btr::btrLastDamage());
+    else if (st != 0)
+      ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station, 0);
   }
 }
 
@@ -168,6 +174,14 @@ void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int 
     FichierPervasiveOuvrir(base, firstStation, lastStation, file);
   }
   baseOpen_[base] = true;
+  const std::string& folder = config_.base(base).dataFolder;
+  if (!readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
+    readOnlyTold_[base] = true;
+    log_.TraceLog(base, -1, -1, "Pervasive: read-only data folder: " + folder);
+    prompt_.message("La base de données est en lecture seule (" + folder +
+                        ").\nLes morceaux et les pointeurs peuvent être consultés, pas modifiés.",
+                    Icon::Information, Buttons::Ok, "Ondavia: Sonoteka");
+  }
   if (!File_Exist(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
     prompt_.message(std::string("Le fichier FRAD037") + ".bt6" +
                         " n'existe pas dans votre base\n\nVeuillez quitter le programme, le créer "
@@ -293,14 +307,18 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
     return status_;
   }
   if (!s.open) {
+    ++errors_;
+    status_ = s.openStatus != 0 ? s.openStatus : btr::status::kNotOpen;
+    // A file refused as damaged at open was said then: no box per call.
+    if (s.openStatus == btr::status::kIoError) return status_;
     const std::string name = EclateRepFicExt(NomFichierBTR(base, file, station)).name;
     prompt_.message("Fichier " + name + " non ouvert Sub: " + caller, Icon::Critical, Buttons::Ok,
                     "Ondavia: Sonoteka");
-    status_ = s.openStatus != 0 ? s.openStatus : btr::status::kNotOpen;
     return status_;
   }
 
   int st = rawCall(s, operation, key, keyNumber, file);
+  const std::string damage = st == btr::status::kIoError ? btr::btrLastDamage() : std::string();
 
   if (st == kStatusTimeout3111 && recovery3111) {
     prompt_.message("Erreur Pervasive 3111: Fermeture et ouverture de la base. Current OP: " +
@@ -350,7 +368,7 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
     if (isRead(operation) && normalise) normalise(file, records_[file]);
   }
   status_ = st;
-  if (st == 0 || options.silent) return st;
+  if (st == 0) return st;
 
   bool report = true;
   const bool write = operation == 2 || operation == 3;
@@ -358,8 +376,99 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
   else if (st == 54) report = !(operation == 3 && file == 35);
   else if (write) report = st != 5;
   else report = st != 4 && st != 5 && st != 9;
-  if (report) ErreurBTrieve(base, file, st, caller, false, station, operation);
+  if (report) ++errors_;
+  // A damaged file is said once, whoever asked.
+  if (st == btr::status::kIoError) {
+    reportDamage(base, file, station, caller, damage);
+    return st;
+  }
+  if (report && !options.silent) ErreurBTrieve(base, file, st, caller, false, station, operation);
   return st;
+}
+
+std::string PervasiveLayer::DamagedFileMessage(const std::string& fileName, const std::string& description,
+                                               int station) {
+  return "Le fichier " + fileName + " (" + description + ", station " + std::to_string(station) +
+         ") est endommagé.\nLes autres fichiers de la base restent utilisables.\n\n"
+         "Fermez Sonoteka sur les autres postes, puis réparez-le par « Outils > Réparer les fichiers "
+         "endommagés » (ou « sonoteka-cli db repair " +
+         EclateRepFicExt(fileName).name + " »). Le fichier endommagé est gardé à côté, daté.";
+}
+
+void PervasiveLayer::reportDamage(int base, int file, int station, const std::string& caller,
+                                  const std::string& detail) {
+  const std::string path = NomFichierBTR(base, file, station);
+  if (std::find(damaged_.begin(), damaged_.end(), path) != damaged_.end()) return;
+  damaged_.push_back(path);
+  TraceOptions forced;
+  forced.force = true;
+  log_.TraceLog(base, station, -1,
+                "Err: Damaged file: " + path + " |" + TrimRight(ErreurBTrieveLibelle(btr::status::kIoError, path)) +
+                    (detail.empty() ? "" : " |" + detail) + (caller.empty() ? "" : " |Sub: " + caller),
+                forced);
+  const auto name = EclateRepFicExt(path);
+  prompt_.message(DamagedFileMessage(name.name + name.extension, Catalogue()[file].description,
+                                     Catalogue()[file].perStation == 'O' ? station : 1),
+                  Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+}
+
+// ------------------------------------------------------------ transactions
+
+int PervasiveLayer::BeginBaseTransaction(int base, int file, const std::string& caller) {
+  OpenTransaction& t = transactions_.at(static_cast<size_t>(base));
+  if (t.depth > 0) {
+    ++t.depth;
+    return 0;
+  }
+  std::string none;
+  const int st = BTRieve(base, 19, none, 0, file, 1, caller);
+  if (st != 0) return st;
+  t.depth = 1;
+  t.file = file;
+  t.failed = false;
+  return 0;
+}
+
+int PervasiveLayer::EndBaseTransaction(int base, const std::string& caller) {
+  OpenTransaction& t = transactions_.at(static_cast<size_t>(base));
+  if (t.depth == 0) return 0;
+  if (--t.depth > 0) return t.failed ? btr::status::kTransactionError : 0;
+  std::string none;
+  if (t.failed) {
+    BTRieve(base, 21, none, 0, t.file, 1, caller);
+    return btr::status::kTransactionError;
+  }
+  return BTRieve(base, 20, none, 0, t.file, 1, caller);
+}
+
+void PervasiveLayer::AbortBaseTransaction(int base, const std::string& caller) {
+  OpenTransaction& t = transactions_.at(static_cast<size_t>(base));
+  if (t.depth == 0) return;
+  if (--t.depth > 0) {
+    t.failed = true;  // the outer transaction goes back at its end
+    return;
+  }
+  std::string none;
+  BTRieve(base, 21, none, 0, t.file, 1, caller);
+}
+
+BaseTransaction::BaseTransaction(PervasiveLayer& db, int base, int file, std::string caller)
+    : db_(db), base_(base), caller_(std::move(caller)) {
+  open_ = db_.BeginBaseTransaction(base_, file, caller_) == 0;
+}
+
+BaseTransaction::~BaseTransaction() { abort(); }
+
+int BaseTransaction::commit() {
+  if (!open_) return btr::status::kTransactionError;
+  open_ = false;
+  return db_.EndBaseTransaction(base_, caller_);
+}
+
+void BaseTransaction::abort() {
+  if (!open_) return;
+  open_ = false;
+  db_.AbortBaseTransaction(base_, caller_);
 }
 
 // ----------------------------------------------------------------- reports

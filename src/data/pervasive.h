@@ -16,6 +16,17 @@
 //   - A station outside the base's stations, or a file that could not be
 //     opened, gives status 3 (or the status of the failed open, such as 12).
 //   - FRAD037 is written with the catalogue's 500 bytes.
+//   - A damaged file (status 2) is reported once: one log line with what the
+//     record manager found ("Err: Damaged file: …") and one message naming
+//     the file and what to do; later statuses 2 of that file are returned
+//     quietly, and the other files stay usable.
+//   - A data folder this workstation cannot write (an archive on a
+//     read-only share) is opened for reading, said once in the log and by
+//     a message.
+//   - errors() counts the statuses that are errors (those the rules below
+//     report, silent calls included): a command exits 1 when it is not 0.
+//   - Transactions (19, 20, 21) cover every file of the base this program
+//     has open: a save for several stations is one transaction.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -56,11 +67,27 @@ class PervasiveLayer {
   int BTRieve(int base, int operation, std::string& key, int keyNumber, int file, int station,
               const std::string& caller, const BtrieveOptions& options = {});
 
+  // The base's transaction (19, 20, 21 on `file` of the first station). A
+  // begin while one is open joins it: the inner end leaves the commit to the
+  // outer one, an inner abort makes the outer end roll everything back.
+  int BeginBaseTransaction(int base, int file, const std::string& caller);
+  int EndBaseTransaction(int base, const std::string& caller);
+  void AbortBaseTransaction(int base, const std::string& caller);
+
   void ErreurBTrieve(int base, int file, int status, const std::string& caller,
                      bool informationOnly, int station = 1, int operation = -1);
   static std::string ErreurBTrieveLibelle(int status, const std::string& fileName);
 
   int status() const { return status_; }
+  // Database errors met since the last clearErrors() (see above).
+  int errors() const { return errors_; }
+  void clearErrors() { errors_ = 0; }
+  // Files found damaged (full paths), in the order met.
+  const std::vector<std::string>& damagedFiles() const { return damaged_; }
+  // After a repair: damage found from now on is said again.
+  void forgetDamage() { damaged_.clear(); }
+  // The message shown for a damaged file (French), for the desktop and the CLI.
+  static std::string DamagedFileMessage(const std::string& fileName, const std::string& description, int station);
   bool conflict() const { return conflict_; }
   std::string& record(int file) { return records_.at(static_cast<size_t>(file)); }
   // The last five calls, "File:22 Station:1 OP:05 K:00 [00012345]".
@@ -93,6 +120,7 @@ class PervasiveLayer {
   int openPhysical(Slot& s, const std::string& path);
   void closePhysical(Slot& s);
   void writeDeletionLog(int station);
+  void reportDamage(int base, int file, int station, const std::string& caller, const std::string& detail);
 
   SiteConfig& config_;
   TraceLogger& log_;
@@ -110,8 +138,37 @@ class PervasiveLayer {
   size_t historyCount_ = 0;
   int status_ = 0;
   bool conflict_ = false;
+  struct OpenTransaction {
+    int depth = 0;
+    int file = 0;
+    bool failed = false;
+  };
+  std::array<OpenTransaction, kMaxBases> transactions_{};
   int networkErrors_ = 0;
+  int errors_ = 0;
+  std::vector<std::string> damaged_;
+  std::array<bool, kMaxBases> readOnlyTold_{};
   std::optional<uint64_t> lastNetworkReport_;
+};
+
+// One transaction over the base's files for the life of the object: begun by
+// the constructor, committed by commit(), rolled back otherwise.
+class BaseTransaction {
+ public:
+  BaseTransaction(PervasiveLayer& db, int base, int file, std::string caller);
+  ~BaseTransaction();
+  BaseTransaction(const BaseTransaction&) = delete;
+  BaseTransaction& operator=(const BaseTransaction&) = delete;
+  bool begun() const { return open_; }
+  // 0 when stored (or left to the outer transaction); else the status.
+  int commit();
+  void abort();
+
+ private:
+  PervasiveLayer& db_;
+  int base_;
+  std::string caller_;
+  bool open_ = false;
 };
 
 // The VPN-workstation option (see above).

@@ -448,33 +448,47 @@ bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
     return st;
   };
   const std::string me = caller("PointeurMemoriseDataBase");
+  // Every station, and the song records' durations, in one transaction: a
+  // failure anywhere leaves every station with the records it had.
   bool allStored = true;
-  for (int station = 1; station <= lib_.stationCount() && !pending.empty(); ++station) {
-    std::string key = Library::Key("");
-    const bool inTransaction = lib_.db().BTRieve(lib_.base(), 19, key, 0, kPointers, station, me) == 0;
-    const Pending* failed = nullptr;
-    for (const Pending& p : pending)
-      if (storeSlot(p, station) != 0) {
-        failed = &p;
-        break;
-      }
-    key = Library::Key("");
-    if (!failed && inTransaction && lib_.db().BTRieve(lib_.base(), 20, key, 0, kPointers, station, me) != 0)
+  const Pending* failed = nullptr;
+  int failedStation = 0;
+  if (!pending.empty()) {
+    BaseTransaction txn(lib_.db(), lib_.base(), kPointers, me);
+    if (!txn.begun()) {
       failed = &pending.front();
+      failedStation = 1;
+    }
+    for (int station = 1; !failed && station <= lib_.stationCount(); ++station)
+      for (const Pending& p : pending)
+        if (storeSlot(p, station) != 0) {
+          failed = &p;
+          failedStation = station;
+          break;
+        }
+    if (!failed && onDurationsStored &&
+        !onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType))) {
+      failed = &pending.front();
+      failedStation = 0;
+    }
+    if (!failed && txn.commit() != 0) {
+      failed = &pending.front();
+      failedStation = 0;
+    }
     if (failed) {
-      key = Library::Key("");
-      if (inTransaction) lib_.db().BTRieve(lib_.base(), 21, key, 0, kPointers, station, me);
+      txn.abort();
       allStored = false;
       lib_.log().TraceLog(fmt::format("Err: PointeurMemoriseDataBase: not stored |Code: {} |Type: {} |Station: {}",
-                                      Trim(code), kSlotInfo[failed->slot].type, station));
+                                      Trim(code), kSlotInfo[failed->slot].type,
+                                      failedStation ? std::to_string(failedStation) : std::string("all")));
     }
+  } else if (onDurationsStored) {
+    allStored = onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
   }
   // A failed store keeps every changed mark, so that storing again finishes it.
   if (refreshGrid && allStored)
     for (const Pending& p : pending) PointeurMemoriseDansTableur(p.slot, p.pos, p.sec, true);
   if (allStored && slot < 0) pointersChanged = false;
-  if (onDurationsStored)
-    onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
   pitchSlider = static_cast<int>(grid.raw(12) / 1000);
   return allStored;
 }

@@ -13,11 +13,12 @@
 //   - The grid's display texts: times as minutes:seconds.milliseconds, the
 //     pitch as pitch / 1000000 with three decimals ("1.020"), the level in dB
 //     with two decimals ("-3.50 dB"); thousands grouped with ",".
-//   - A store runs, station by station, inside a transaction of that
-//     station's FRAD031: a failing call aborts it, so each station keeps
-//     either all its old or all its new records of the stored types; the
-//     changed marks stay and the store reports false (logged "Err:
-//     PointeurMemoriseDataBase: not stored |Code: … |Type: … |Station: …").
+//   - A store is one transaction over every station's FRAD031 and the song
+//     records of the duration update: a failing call rolls it all back, so
+//     every station keeps its old records (and durations) or gets the new
+//     ones, all alike; the changed marks stay and the store reports false
+//     (logged "Err: PointeurMemoriseDataBase: not stored |Code: … |Type: …
+//     |Station: …", the station being "all" when the commit failed).
 #pragma once
 #include <array>
 #include <functional>
@@ -167,8 +168,9 @@ class PointerSet {
   long long DeterminePlayDuration() const;
   long long DetermineDureeIntro() const;
 
-  // Receives the play duration, intro duration and end type after a store.
-  std::function<void(const std::string& code, long long playMs, long long introMs, char endType)>
+  // Writes the play duration, intro duration and end type, inside the
+  // store's transaction; false when they could not be written.
+  std::function<bool(const std::string& code, long long playMs, long long introMs, char endType)>
       onDurationsStored;
 
  private:

@@ -20,15 +20,19 @@ bool readSong(Library& lib, int station, const std::string& code, bool quiet = t
   return lib.db().BTRieve(lib.base(), 5, key, 0, kSongs, station, caller("LectureMorceau"), options) == 0;
 }
 
-// Inserts `record` into `file` unless a record with the same key 0 exists.
-void insertIfMissing(Library& lib, int station, int file, const std::string& record, int key0Length) {
+// Inserts `record` into `file` unless a record with the same key 0 exists;
+// false on a database error.
+bool insertIfMissing(Library& lib, int station, int file, const std::string& record, int key0Length) {
   std::string key = Library::Key(record.substr(0, static_cast<size_t>(key0Length)));
   BtrieveOptions quiet;
   quiet.silent = true;
-  if (lib.db().BTRieve(lib.base(), 5, key, 0, file, station, caller("Compagnon"), quiet) == 0) return;
+  const int found = lib.db().BTRieve(lib.base(), 5, key, 0, file, station, caller("Compagnon"), quiet);
+  if (found == 0) return true;
+  if (found != 4) return false;
   lib.db().record(file) = record;
   key = Library::Key(record.substr(0, static_cast<size_t>(key0Length)));
-  lib.db().BTRieve(lib.base(), 2, key, 0, file, station, caller("Compagnon"));
+  const int st = lib.db().BTRieve(lib.base(), 2, key, 0, file, station, caller("Compagnon"));
+  return st == 0 || st == 5;
 }
 }  // namespace
 
@@ -62,10 +66,17 @@ std::optional<long long> HouseFormatDurationMs(const std::string& path) {
 }
 
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
-                         long long playMs, long long introMs, char endType) {
-  bool any = false;
-  for (int station = 1; station <= lib.stationCount(); ++station) {
-    if (!readSong(lib, station, code)) continue;
+                         long long playMs, long long introMs, char endType, bool* failed) {
+  bool any = false, error = false;
+  // Every station's record in one transaction (joined when one is open).
+  BaseTransaction txn(lib.db(), lib.base(), kSongs, caller("SoundUpdateDuration"));
+  error = !txn.begun();
+  std::vector<std::string> queued;
+  for (int station = 1; !error && station <= lib.stationCount(); ++station) {
+    if (!readSong(lib, station, code)) {
+      error = lib.db().status() != btr::status::kKeyNotFound;
+      continue;
+    }
     std::string& r = lib.db().record(kSongs);
     if (!song::SetDurationSeconds(r, (playMs + 500) / 1000))
       lib.log().TraceLog("Err: Duration too long for the song record: " + Trim(code));
@@ -74,11 +85,22 @@ bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::str
     SetRaw(r, song::kEndState, endType == 'E' ? "E" : "N");
     SetRaw(r, song::kDurationChanged, "0");
     std::string key = Library::Key(Calibre(code, 8));
-    if (lib.db().BTRieve(lib.base(), 3, key, 0, kSongs, station, caller("SoundUpdateDuration")) == 0) {
-      any = true;
-      stats.MAJDureesEtDureeMoyenne(r);
+    if (lib.db().BTRieve(lib.base(), 3, key, 0, kSongs, station, caller("SoundUpdateDuration")) != 0) {
+      error = true;
+      break;
     }
+    any = true;
+    queued.push_back(r);
   }
+  if (!error && txn.commit() != 0) error = true;
+  if (error) {
+    txn.abort();
+    any = false;
+    lib.log().TraceLog("Err: SoundUpdateDuration: not stored |Code: " + Trim(code));
+  } else {
+    for (const std::string& r : queued) stats.MAJDureesEtDureeMoyenne(r);
+  }
+  if (failed) *failed = error;
   return any;
 }
 
@@ -89,38 +111,44 @@ bool HasRecorderRecord(Library& lib, int station, const std::string& code) {
   return lib.db().BTRieve(lib.base(), 5, key, 0, kRecorderSongs, station, caller("FRAD026"), quiet) == 0;
 }
 
-void CreateCompanionRecords(Library& lib, int station, const std::string& songRecord) {
+bool CreateCompanionRecords(Library& lib, int station, const std::string& songRecord) {
   std::string r;
   FillRecorderRecord(r, songRecord, lib.LibArtiste(station, GetRaw(songRecord, song::kArtist1)));
-  insertIfMissing(lib, station, kRecorderSongs, r, 8);
+  bool ok = insertIfMissing(lib, station, kRecorderSongs, r, 8);
   FillComplementRecord(r, songRecord);
-  insertIfMissing(lib, station, kComplementKeys, r, 18);
+  ok = insertIfMissing(lib, station, kComplementKeys, r, 18) && ok;
   FillTitleRecord(r, songRecord);
-  insertIfMissing(lib, station, kTitles, r, 8);
+  return insertIfMissing(lib, station, kTitles, r, 8) && ok;
 }
 
-// Rewrites the companions whose keys carry the song's title, artist or category.
-static void refreshCompanions(Library& lib, int station, const std::string& songRecord) {
+// Rewrites the companions whose keys carry the song's title, artist or
+// category; false on a database error.
+static bool refreshCompanions(Library& lib, int station, const std::string& songRecord) {
   const std::string code = GetRaw(songRecord, song::kCode);
   BtrieveOptions quiet;
   quiet.silent = true;
+  bool ok = true;
+  auto found = [&](int st) {
+    if (st != 0 && st != 4) ok = false;
+    return st == 0;
+  };
   std::string key = Library::Key(code);
-  if (lib.db().BTRieve(lib.base(), 5, key, 0, kRecorderSongs, station, caller("FRAD026"), quiet) == 0) {
+  if (found(lib.db().BTRieve(lib.base(), 5, key, 0, kRecorderSongs, station, caller("FRAD026"), quiet))) {
     FillRecorderRecord(lib.db().record(kRecorderSongs), songRecord,
                        lib.LibArtiste(station, GetRaw(songRecord, song::kArtist1)));
-    lib.db().BTRieve(lib.base(), 3, key, 0, kRecorderSongs, station, caller("FRAD026"));
+    ok = lib.db().BTRieve(lib.base(), 3, key, 0, kRecorderSongs, station, caller("FRAD026")) == 0 && ok;
   }
   key = Library::Key(code);
-  if (lib.db().BTRieve(lib.base(), 5, key, 0, kTitles, station, caller("FRAD048"), quiet) == 0) {
+  if (found(lib.db().BTRieve(lib.base(), 5, key, 0, kTitles, station, caller("FRAD048"), quiet))) {
     FillTitleRecord(lib.db().record(kTitles), songRecord);
-    lib.db().BTRieve(lib.base(), 3, key, 0, kTitles, station, caller("FRAD048"));
+    ok = lib.db().BTRieve(lib.base(), 3, key, 0, kTitles, station, caller("FRAD048")) == 0 && ok;
   }
   // FRAD029's key 0 holds the artist and category: the old record is found
   // by the song code (key 2) and replaced.
   key = Library::Key(code);
-  if (lib.db().BTRieve(lib.base(), 5, key, 2, kComplementKeys, station, caller("FRAD029"), quiet) == 0)
-    lib.db().BTRieve(lib.base(), 4, key, 2, kComplementKeys, station, caller("FRAD029"));
-  CreateCompanionRecords(lib, station, songRecord);
+  if (found(lib.db().BTRieve(lib.base(), 5, key, 2, kComplementKeys, station, caller("FRAD029"), quiet)))
+    ok = lib.db().BTRieve(lib.base(), 4, key, 2, kComplementKeys, station, caller("FRAD029")) == 0 && ok;
+  return CreateCompanionRecords(lib, station, songRecord) && ok;
 }
 
 std::optional<SongForm> LectureFicheMorceau(Library& lib, int station, const std::string& code) {
@@ -185,8 +213,12 @@ bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& st
   prompt.showStepWindow(true);
   step(1);
   const int first = allStations ? 1 : station, last = allStations ? lib.stationCount() : station;
-  bool ok = true;
-  for (int st = first; st <= last; ++st) {
+  // Every station's song and companions in one transaction: all saved, or
+  // none (the form keeps its edits, and saying so).
+  BaseTransaction txn(lib.db(), lib.base(), kSongs, caller("Sauvegarder"));
+  bool ok = txn.begun();
+  std::vector<std::string> saved;
+  for (int st = first; ok && st <= last; ++st) {
     step(st == first ? 2 : 6);
     const bool exists = readSong(lib, st, code);
     std::string& r = lib.db().record(kSongs);
@@ -214,17 +246,25 @@ bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& st
     const int status = lib.db().BTRieve(lib.base(), exists ? 3 : 2, key, 0, kSongs, st, caller("Sauvegarder"));
     if (status != 0) {
       ok = false;
-      continue;
+      break;
     }
-    const std::string saved = r;
+    saved.push_back(r);
     step(7);
-    refreshCompanions(lib, st, saved);
+    if (!refreshCompanions(lib, st, saved.back())) ok = false;
     step(8);
-    stats.MAJDureesEtDureeMoyenne(saved);
+  }
+  if (ok && txn.commit() != 0) ok = false;
+  if (!ok) {
+    txn.abort();
+    lib.log().TraceLog("Err: Sauvegarder: song not saved |Code: " + Trim(code));
   }
   step(9);
-  stats.MAJDureeMoyenneArtistes();
-  stats.MAJDureeMoyenneCategories();
+  // The averages follow from the songs as stored (each its own transactions).
+  if (ok) {
+    for (const std::string& r : saved) stats.MAJDureesEtDureeMoyenne(r);
+    stats.MAJDureeMoyenneArtistes();
+    stats.MAJDureeMoyenneCategories();
+  }
   step(10);
   prompt.showStepWindow(false);
   return ok;

@@ -12,7 +12,8 @@
 //     morceau."), a blank short title ("Vous devez saisir un libellé."), a song
 //     without artist and a song without category; it writes the edited fields,
 //     on the current station or, with "StationsAll", on every station, and
-//     keeps FRAD026, FRAD029 and FRAD048 in step.
+//     keeps FRAD026, FRAD029 and FRAD048 in step, all in one transaction:
+//     every station saved, or none (the save then returns false).
 #pragma once
 #include <optional>
 #include <string>
@@ -31,13 +32,15 @@ std::string SoundFilePath(Library& lib, int station, const std::string& code);
 // 24 ms); nothing when the file is missing or not whole frames.
 std::optional<long long> HouseFormatDurationMs(const std::string& path);
 
-// Writes durations and end type to the song of every station; false when the
-// song was found nowhere.
+// Writes durations and end type to the song of every station, in one
+// transaction; false when the song was found nowhere or nothing could be
+// stored. `failed` (when given) tells a database error from a missing song.
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
-                         long long playMs, long long introMs, char endType);
+                         long long playMs, long long introMs, char endType, bool* failed = nullptr);
 
-// Creates the missing companion records of a song on one station.
-void CreateCompanionRecords(Library& lib, int station, const std::string& songRecord);
+// Creates the missing companion records of a song on one station; false on a
+// database error.
+bool CreateCompanionRecords(Library& lib, int station, const std::string& songRecord);
 bool HasRecorderRecord(Library& lib, int station, const std::string& code);
 
 // The song detail form. Codes are the record's bytes (Windows-1252, blanks

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "core/text.h"
 #include "data/records.h"
@@ -11,36 +12,48 @@ namespace sono::data {
 namespace {
 constexpr const char* kModule = "Lib_Data_Statistiques";
 
-// Writes of a recount are committed in batches: one commit per record would
-// make a full recount wait on the disk thousands of times, while a single
-// transaction would keep other workstations out of the file for too long.
-class BatchedWrites {
+// The writes of a recount are committed in batches, each one transaction
+// over every station: a station never holds a newer count than another, and
+// a crash loses whole batches only (the next recount redoes them). One
+// commit per record would make a full recount wait on the disk thousands of
+// times; one transaction for all would keep other workstations out of the
+// base for too long.
+constexpr size_t kWritesPerBatch = 200;
+
+class Batch {
  public:
-  BatchedWrites(Library& lib, int file) : lib_(lib), file_(file) {}
-  ~BatchedWrites() { commit(); }
-  void wrote(int) {
-    if (++writes_ % 200 == 0) commit();
+  Batch(Library& lib, int file, const std::string& caller) : lib_(lib), file_(file), caller_(caller) {}
+  // Before the writes of one code: opens the batch's transaction if needed.
+  bool begin() {
+    if (txn_ && txn_->begun()) return true;
+    txn_ = std::make_unique<BaseTransaction>(lib_.db(), lib_.base(), file_, caller_);
+    if (txn_->begun()) return true;
+    txn_.reset();
+    return false;
   }
-  void beforeWrite(int station) {
-    if (!open_[station]) {
-      std::string none;
-      open_[station] = lib_.db().BTRieve(lib_.base(), 19, none, 0, file_, station, "") == 0;
-    }
+  // After the writes of one code (every station): true when the batch is full.
+  bool full(size_t writes) {
+    writes_ += writes;
+    return writes_ >= kWritesPerBatch;
   }
-  void commit() {
-    for (int station = 1; station <= kMaxStations; ++station) {
-      if (!open_[station]) continue;
-      std::string none;
-      lib_.db().BTRieve(lib_.base(), 20, none, 0, file_, station, "");
-      open_[station] = false;
-    }
+  bool end() {
+    if (!txn_) return true;
+    const bool stored = txn_->commit() == 0;
+    txn_.reset();
+    writes_ = 0;
+    return stored;
+  }
+  void abort() {
+    txn_.reset();  // rolled back
+    writes_ = 0;
   }
 
  private:
   Library& lib_;
   int file_;
+  std::string caller_;
+  std::unique_ptr<BaseTransaction> txn_;
   size_t writes_ = 0;
-  std::array<bool, kMaxStations + 1> open_{};
 };
 
 void addOnce(std::vector<std::string>& queue, const std::string& code) {
@@ -58,7 +71,7 @@ void DurationStatistics::MAJDureesEtDureeMoyenne(const std::string& songRecord) 
   queueCategory(GetRaw(songRecord, song::kCategory));
 }
 
-void DurationStatistics::count(int station, int keyNumber, const std::string& code, long long& n,
+bool DurationStatistics::count(int station, int keyNumber, const std::string& code, long long& n,
                                long long& total) {
   n = 0;
   total = 0;
@@ -70,6 +83,9 @@ void DurationStatistics::count(int station, int keyNumber, const std::string& co
     total += song::StatisticsSeconds(lib_.db().record(kSongs));
     st = lib_.db().BTRieve(lib_.base(), 6, key, keyNumber, kSongs, station, caller);
   }
+  // Ended by the next code or the end of the file; anything else leaves the
+  // count short, and a short count must not be written.
+  return st == 0 || st == 9;
 }
 
 void DurationStatistics::writeNumber(std::string& record, Field f, long long value,
@@ -80,37 +96,78 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
                         std::string(static_cast<size_t>(f.length), '9'));
 }
 
-void DurationStatistics::drain(std::vector<std::string>& queue, const Target& target) {
+bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& target) {
   const std::string caller = std::string(kModule) + ":" + target.procedure;
-  BatchedWrites batch(lib_, target.file);
+  if (skipRecount) {
+    queue.clear();
+    return true;
+  }
+  Batch batch(lib_, target.file, caller);
+  bool ok = true;
+  std::vector<std::string> inBatch;  // codes of the open batch, logged if it goes back
+  auto lost = [&] {
+    std::string codes;
+    for (const std::string& c : inBatch) codes += (codes.empty() ? "" : ", ") + Trim(c);
+    lib_.log().TraceLog("Err: Statistics not recounted: " + target.what + " " + codes);
+    inBatch.clear();
+    ok = false;
+  };
   while (!queue.empty()) {
     const std::string code = queue.front();
     queue.erase(queue.begin());
-    for (int station = 1; !skipRecount && station <= lib_.stationCount(); ++station) {
+    if (!batch.begin()) {
+      inBatch.push_back(code);
+      lost();
+      continue;
+    }
+    bool codeOk = true;
+    size_t writes = 0;
+    for (int station = 1; codeOk && station <= lib_.stationCount(); ++station) {
       long long n = 0, total = 0;
-      count(station, target.songKey, code, n, total);
+      if (!count(station, target.songKey, code, n, total)) {
+        codeOk = false;
+        break;
+      }
       std::string key = Library::Key(target.keyPrefix + code);
-      batch.beforeWrite(station);
-      if (lib_.db().BTRieve(lib_.base(), 5, key, 0, target.file, station, caller) != 0) continue;
+      BtrieveOptions quiet;
+      quiet.silent = true;
+      const int read = lib_.db().BTRieve(lib_.base(), 5, key, 0, target.file, station, caller, quiet);
+      if (read == 4) continue;  // no record of that code on this station
+      if (read != 0) {
+        codeOk = false;
+        break;
+      }
       std::string& r = lib_.db().record(target.file);
       if (target.counted.length) SetRaw(r, target.counted, n > 0 ? "O" : "N");
       writeNumber(r, target.count, n, target.what + " " + Trim(code) + ": count");
       writeNumber(r, target.total, total, target.what + " " + Trim(code) + ": total");
-      lib_.db().BTRieve(lib_.base(), 3, key, 0, target.file, station, caller);
-      batch.wrote(station);
+      if (lib_.db().BTRieve(lib_.base(), 3, key, 0, target.file, station, caller) != 0) codeOk = false;
+      ++writes;
+    }
+    inBatch.push_back(code);
+    if (!codeOk) {
+      // The batch goes back whole: no station keeps a count the others lack.
+      batch.abort();
+      lost();
+    } else if (batch.full(writes)) {
+      if (batch.end()) inBatch.clear();
+      else lost();
     }
     lib_.events().processEvents();
   }
+  if (batch.end()) inBatch.clear();
+  else lost();
+  return ok;
 }
 
-void DurationStatistics::MAJDureeMoyenneArtistes() {
-  drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, 1, "",
-                                     artist::kCounted, artist::kCount, artist::kTotal});
+bool DurationStatistics::MAJDureeMoyenneArtistes() {
+  return drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, 1, "",
+                                            artist::kCounted, artist::kCount, artist::kTotal});
 }
 
-void DurationStatistics::MAJDureeMoyenneCategories() {
-  drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, 4,
-                                       "CATEG", {0, 0}, codes::kCategCount, codes::kCategTotal});
+bool DurationStatistics::MAJDureeMoyenneCategories() {
+  return drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, 4,
+                                              "CATEG", {0, 0}, codes::kCategCount, codes::kCategTotal});
 }
 
 bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::string& category,

@@ -5,7 +5,9 @@
 //
 // A count or total wider than its field (4 and 8 digits) is written as all
 // nines and logged. The VPN-workstation option skips the recounts: the queues
-// are emptied without any write.
+// are emptied without any write. Recounts are written in batches, each one
+// transaction over every station; a batch that meets an error goes back
+// whole ("Err: Statistics not recounted: …") and the recount reports false.
 #pragma once
 #include <string>
 #include <vector>
@@ -23,8 +25,10 @@ class DurationStatistics {
   void MAJDureesEtDureeMoyenne(const std::string& songRecord);
   void queueArtist(const std::string& code);
   void queueCategory(const std::string& code);
-  void MAJDureeMoyenneArtistes();
-  void MAJDureeMoyenneCategories();
+  // False when a code could not be recounted or written (nothing of its
+  // batch is then stored).
+  bool MAJDureeMoyenneArtistes();
+  bool MAJDureeMoyenneCategories();
   // Recounts one category on one station without writing anything.
   bool VerifierDureeMoyenneCategorie(int station, const std::string& category, long long& count,
                                      long long& total);
@@ -45,9 +49,10 @@ class DurationStatistics {
     Field counted;  // length 0 when the record has no such flag
     Field count, total;
   };
-  void drain(std::vector<std::string>& queue, const Target& target);
-  // Count and total of the songs whose key `keyNumber` equals `code`.
-  void count(int station, int keyNumber, const std::string& code, long long& count, long long& total);
+  bool drain(std::vector<std::string>& queue, const Target& target);
+  // Count and total of the songs whose key `keyNumber` equals `code`; false
+  // when the songs could not all be read.
+  bool count(int station, int keyNumber, const std::string& code, long long& count, long long& total);
   void writeNumber(std::string& record, Field f, long long value, const std::string& what);
   Library& lib_;
   std::vector<std::string> ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;

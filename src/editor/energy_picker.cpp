@@ -1,7 +1,6 @@
 #include "editor/energy_picker.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,30 +35,37 @@ void PickMapped(const uint8_t* data, long long size, int frameBytes, long long f
   }
 }
 
-bool ReadAll(int fd, uint8_t* dst, size_t size) {
+// Reads `size` bytes at `offset`; false when the file ends before (it was cut
+// while being read) or cannot be read.
+bool ReadAt(int fd, uint8_t* dst, size_t size, long long offset) {
   size_t done = 0;
   while (done < size) {
-    const ssize_t got = ::read(fd, dst + done, size - done);
+    const ssize_t got = ::pread(fd, dst + done, size - done, static_cast<off_t>(offset + static_cast<long long>(done)));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got <= 0) {
+      if (got == 0) errno = ESPIPE;  // cut short: said below
+      return false;
+    }
     done += static_cast<size_t>(got);
   }
   return true;
 }
 
-// Fallback when mapping fails: sequential reads of whole blocks of frames.
+// Reads whole blocks of frames with pread: a sound cut short by another
+// program meanwhile gives an error, never a fault (a memory map would die of
+// SIGBUS on the pages past the new end).
 bool PickByBlocks(int fd, long long size, int frameBytes, long long frames, std::vector<uint8_t>& out) {
   const long long framesPerBlock = std::max<long long>(1, (4 << 20) / frameBytes);
   std::vector<uint8_t> buf(static_cast<size_t>(framesPerBlock * frameBytes));
+  std::vector<uint8_t> part;
   long long k = 0;
   while (k < frames) {
     const long long offset = k * frameBytes;
     const long long want = std::min<long long>(static_cast<long long>(buf.size()), std::max(0LL, size - offset));
-    if (want > 0 && !ReadAll(fd, buf.data(), static_cast<size_t>(want))) return false;
+    if (want > 0 && !ReadAt(fd, buf.data(), static_cast<size_t>(want), offset)) return false;
     const long long blockFrames = std::min(framesPerBlock, frames - k);
     // Frames of this block as if the block were the file from `offset`.
-    std::vector<uint8_t> part;
-    part.reserve(static_cast<size_t>(blockFrames));
+    part.clear();
     PickMapped(buf.data(), want, frameBytes, blockFrames, part);
     out.insert(out.end(), part.begin(), part.end());
     k += blockFrames;
@@ -88,17 +94,8 @@ PickResult PickEnergyValues(const std::string& path, int frameBytes, long long f
   }
   const long long size = st.st_size;
   r.values.reserve(static_cast<size_t>(std::max(0LL, frames)));
-  void* map = size > 0 ? ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0)
-                       : MAP_FAILED;
-  if (map != MAP_FAILED) {
-    ::madvise(map, static_cast<size_t>(size), MADV_SEQUENTIAL);
-    PickMapped(static_cast<const uint8_t*>(map), size, frameBytes, frames, r.values);
-    ::munmap(map, static_cast<size_t>(size));
-    r.ok = true;
-  } else {
-    r.ok = PickByBlocks(fd, size, frameBytes, frames, r.values);
-    if (!r.ok) r.error = std::strerror(errno);
-  }
+  r.ok = PickByBlocks(fd, size, frameBytes, frames, r.values);
+  if (!r.ok) r.error = errno == ESPIPE ? "sound file cut short while it was read" : std::strerror(errno);
   ::close(fd);
   return r;
 }

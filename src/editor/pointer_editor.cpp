@@ -48,7 +48,9 @@ PointerEditor::PointerEditor(Ports ports)
       stripCorrected_(ports.stripCorrected),
       audition_(ports.audition) {
   ptx.onDurationsStored = [this](const std::string& code, long long playMs, long long introMs, char endType) {
-    data::SoundUpdateDuration(lib_, stats_, code, playMs, introMs, endType);
+    bool failed = false;
+    data::SoundUpdateDuration(lib_, stats_, code, playMs, introMs, endType, &failed);
+    return !failed;
   };
   view_.drawPointerMark = [this](int type) { drawWorkingMark(type); };
   for (auto& table : markerTables) table.fill(-1);

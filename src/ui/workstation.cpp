@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "editor/song_selection.h"
+#include "ui/database_menu.h"
 #include <cstdlib>
 
 namespace sono::ui {
@@ -57,6 +58,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     layer.PervasiveFermetureFichiers(app.config().currentBase(), 1, stations());
   };
   app.hooks.createObjects = [this] { window.fillStations(); };
+  AddDatabaseEntries(window, tools, prompt);
   app.hooks.buildCategoryTree = [this] { window.InitGeneralTVCategories(); };
 }
 

@@ -12,6 +12,7 @@
 #include "data/cartridges.h"
 #include "data/library.h"
 #include "data/music_tab.h"
+#include "data/db_tools.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
 #include "ui/editor_panel.h"
@@ -52,6 +53,7 @@ class Workstation {
   SongFormPanel* songForm;   // owned by the window
   data::Cartouchier carts;
   SettingsMenus menus;       // the settings' menu entries and the cart panel
+  data::DatabaseTools tools{layer, app.config(), app.log()};  // Tools menu: check and repair
 
  private:
   void wireUnloadSequence();

@@ -292,11 +292,24 @@ TEST_F(PervasiveTest, LocksAreRetriedAndOtherStatusesReported) {
   f.answers = {4};  // an insert that finds no key is an error
   EXPECT_EQ(layer->BTRieve(0, 2, key, 0, 22, 1, "T:Ins"), 4);
   EXPECT_EQ(prompt.shown.size(), 2u);
-  f.answers = {2};
+  EXPECT_EQ(layer->errors(), 2);
+  // A damaged file is said once, to silent callers too, naming the file and
+  // what to do; the log holds one line for it.
+  f.answers = {2, 2};
   BtrieveOptions quiet;
   quiet.silent = true;
   EXPECT_EQ(layer->BTRieve(0, 5, key, 0, 22, 1, "T:Get", quiet), 2);
-  EXPECT_EQ(prompt.shown.size(), 2u);
+  EXPECT_EQ(layer->BTRieve(0, 6, key, 0, 22, 1, "T:Next", quiet), 2);
+  ASSERT_EQ(prompt.shown.size(), 3u);
+  EXPECT_NE(prompt.shown.back().text.find("FRADA22.bt6 (Morceaux, station 1) est endommagé"), std::string::npos);
+  EXPECT_NE(prompt.shown.back().text.find("Réparer les fichiers endommagés"), std::string::npos);
+  EXPECT_EQ(layer->damagedFiles().size(), 1u);
+  EXPECT_EQ(layer->errors(), 4);
+  int damageLines = 0;
+  for (const auto& l : Lines(ReadFile(log.dayFile(clock.now()))))
+    damageLines += l.find("Err: Damaged file: ") != std::string::npos &&
+                   l.find("FRADA22.bt6 |Err: 2: The application encountered an I/O error") != std::string::npos;
+  EXPECT_EQ(damageLines, 1);
 }
 
 TEST_F(PervasiveTest, LostConnectionClosesReopensAndRetries) {

@@ -66,6 +66,7 @@ TEST_F(LibraryFixture, EverySlotIsStoredAsItsRecordOnEveryStation) {
   std::vector<std::string> updates;
   set.onDurationsStored = [&](const std::string& code, long long play, long long intro, char end) {
     updates.push_back(fmt::format("{} {} {} [{}]", Trim(code), play, intro, end));
+    return true;
   };
   set.PointeurMemoriseDataBase("00000042", "", -1, true, false);
   const std::string z = "0000000000";

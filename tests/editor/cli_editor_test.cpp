@@ -6,6 +6,11 @@
 #include "../audio/audio_test_support.h"
 #include "core/ini.h"
 #include "editor_test_support.h"
+#include "process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace sono::test {
 namespace {
@@ -141,6 +146,64 @@ TEST(CliEdit, TheBaseDefaultStartsAutomaticStoring) {
   out = RunProgram({SONOTEKA_CLI, "ptx", "show", "00000001", "--home", home}, &status);
   ASSERT_TRUE(out);
   EXPECT_NE(out->find("Durée d'intro: 1500 ms"), std::string::npos) << *out;
+}
+
+// A command never writes over a file it reads: gpx png to the sound or its
+// envelope, play into the sound it plays. Bad usage, and nothing touched.
+TEST(CliOutputs, AnOutputEqualToAnInputIsRefused) {
+  TempDir dir;
+  const std::string sound = dir / "s.s48";
+  WriteFile(sound, MpegFrames(200, 256, [](long long) { return LevelWords{6554u, 6554u}; }));
+  int status = -1;
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "gpx", "build", sound}, &status));
+  ASSERT_EQ(status, 0);
+  const std::string before = ReadFile(sound), gpx = ReadFile(dir / "s.gpx");
+  for (const std::string& out : {sound, dir / "s.gpx", dir.path() + "/./s.s48"}) {
+    auto said = RunProgram({SONOTEKA_CLI, "gpx", "png", sound, out}, &status);
+    EXPECT_EQ(status, 2) << out << (said ? *said : "");
+  }
+  ::link(sound.c_str(), (dir / "other-name.s48").c_str());  // the same file under another name
+  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, dir / "other-name.s48"}, &status);
+  EXPECT_EQ(status, 2);
+  RunProgram({SONOTEKA_CLI, "play", sound, "--device", "virtual:" + sound}, &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadFile(sound), before);
+  EXPECT_EQ(ReadFile(dir / "s.gpx"), gpx);
+  // A different output is written as before.
+  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, dir / "s.png"}, &status);
+  EXPECT_EQ(status, 0);
+}
+
+// gpx build while another program cuts the sound short and puts it back,
+// over and over: the build ends with an envelope or an error, never with a
+// signal (reading through a memory map died of SIGBUS here).
+TEST(CliOutputs, GpxBuildSurvivesASoundCutShortMeanwhile) {
+  TempDir dir;
+  const std::string sound = dir / "long.s48";
+  const std::string whole = MpegFrames(30000, 256, [](long long k) {
+    return LevelWords{static_cast<unsigned>(k * 7 % 60000), 6554u};
+  });  // 12 minutes, 23 MB
+  WriteFile(sound, whole);
+  const pid_t cutter = fork();
+  if (cutter == 0) {
+    for (;;) {
+      if (truncate(sound.c_str(), static_cast<off_t>(whole.size() / 3)) != 0) _exit(1);
+      usleep(300);
+      if (truncate(sound.c_str(), static_cast<off_t>(whole.size())) != 0) _exit(1);
+      usleep(300);
+    }
+  }
+  int signals = 0, ok = 0, failed = 0;
+  for (int run = 0; run < 25; ++run) {
+    const ProcessResult r = RunProcess({SONOTEKA_CLI, "gpx", "build", sound}, {}, 60000);
+    signals += r.signal != 0;
+    ok += r.exited(0);
+    failed += r.exited(1);
+  }
+  kill(cutter, SIGKILL);
+  waitpid(cutter, nullptr, 0);
+  EXPECT_EQ(signals, 0);
+  EXPECT_EQ(ok + failed, 25);
 }
 
 }  // namespace

@@ -58,6 +58,7 @@ constexpr int kEndOfFile = 9;
 constexpr int kKeyNotModifiable = 10;
 constexpr int kInvalidFileName = 11;
 constexpr int kFileNotFound = 12;
+constexpr int kDiskFull = 18;
 constexpr int kKeyBufferTooShort = 21;
 constexpr int kDataBufferTooShort = 22;
 constexpr int kBadPageSize = 24;
@@ -104,6 +105,10 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
 
 // Text of a status, as the record manager words it.
 const char* btrStatusText(int status);
+
+// What the last status 2 of this thread was about ("…/FRADA22.bt6: key 5: key
+// entry does not match its record"), for the log; empty when nothing is known.
+const char* btrLastDamage();
 
 // ---------------------------------------------------------------------------
 // File definitions: the 160-byte creation block.
@@ -189,15 +194,33 @@ class File {
 // gives status 59; with true it is replaced atomically unless it is in use (85).
 int createFile(const std::string& path, const FileDef& def, bool replaceExisting = true);
 
-// Verifies that every record has exactly its key entries in every key table,
-// that no key table holds anything else, and that the counters are coherent.
+// Checks a file without going through LMDB: every page (structure, order,
+// counts; see pages.h), every record against its check value, every key entry
+// against its record. `status` is 0 for a whole file, 2 when problems were
+// found, or the status of reaching the file (12, 30, 46).
 struct IntegrityReport {
-  int status = 0;  // status of opening the file
-  std::uint64_t records = 0;
-  std::vector<std::string> problems;
+  int status = 0;
+  std::uint64_t records = 0;           // records read
+  std::vector<std::string> problems;   // what is wrong, structure first (at most about 100 lines)
   bool ok() const { return status == 0 && problems.empty(); }
 };
 IntegrityReport checkIntegrity(const std::string& path);
+
+// Rebuilds a damaged file from every record that can still be read (those of
+// whole pages, and those of whole leaves cut off by a damaged branch) into a
+// new file, checks the new file, renames it into place and keeps the damaged
+// one beside it as "<file>.endommage-YYYYMMDD-HHMMSS". A whole file is left
+// as it is. `fallback` is the definition used when the file's own is
+// unreadable. Status 85 when the file is open (in this process or another).
+struct RepairReport {
+  int status = 0;
+  std::uint64_t recovered = 0;  // records in the new file
+  std::uint64_t expected = 0;   // records the damaged file's record table counted (0 unknown)
+  std::uint64_t dropped = 0;    // damaged records left out
+  std::string keptAs;           // the damaged file's name; empty when nothing was rebuilt
+  std::vector<std::string> problems;  // what the check of the file found
+};
+RepairReport repairFile(const std::string& path, const FileDef* fallback = nullptr);
 
 // Size of the memory map given to files opened from now on in this process
 // (the map grows when it fills; this is its starting size).

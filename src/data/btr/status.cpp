@@ -17,6 +17,7 @@ const char* btrStatusText(int s) {
     case 10: return "The key field is not modifiable";
     case 11: return "The specified filename is invalid";
     case 12: return "The record manager cannot find the specified file";
+    case 18: return "The disk is full";
     case 21: return "The key buffer parameter is too short";
     case 22: return "The data buffer parameter is too short";
     case 24: return "The page size or data buffer size is invalid";

@@ -1,0 +1,37 @@
+#include "ui/database_menu.h"
+
+#include <QAction>
+#include <QApplication>
+
+namespace sono::ui {
+
+void AddDatabaseEntries(MainWindow& window, data::DatabaseTools& tools, Prompt& prompt) {
+  QMenu* menu = window.menu(MenuId::Tools);
+  QAction* check = menu->addAction(QString::fromUtf8("&Vérifier la base"));
+  check->setObjectName("MnuVerifierBase");
+  QObject::connect(check, &QAction::triggered, &window, [&tools, &prompt] {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool whole = true;
+    const std::string report = tools.VerifierBase(whole);
+    QApplication::restoreOverrideCursor();
+    prompt.message(report, whole ? Icon::Information : Icon::Exclamation, Buttons::Ok, "Vérifier la base");
+  });
+  QAction* repair = menu->addAction(QString::fromUtf8("&Réparer les fichiers endommagés"));
+  repair->setObjectName("MnuReparerBase");
+  QObject::connect(repair, &QAction::triggered, &window, [&window, &tools, &prompt] {
+    if (prompt.message("Les fichiers endommagés de la base vont être reconstruits à partir de leurs "
+                       "enregistrements lisibles; chaque fichier endommagé est gardé à côté, daté.\n\n"
+                       "Sonoteka doit être fermé sur les autres postes. Continuer ?",
+                       Icon::Question, Buttons::YesNo, "Réparer les fichiers endommagés") != Answer::Yes)
+      return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool repaired = true;
+    const std::string report = tools.ReparerFichiersEndommages(repaired);
+    QApplication::restoreOverrideCursor();
+    prompt.message(report, repaired ? Icon::Information : Icon::Exclamation, Buttons::Ok,
+                   "Réparer les fichiers endommagés");
+    window.InitGeneralTVCategories();
+  });
+}
+
+}  // namespace sono::ui

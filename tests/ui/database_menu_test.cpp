@@ -1,0 +1,89 @@
+// The Tools menu's database entries on a workstation whose first station's
+// song file was damaged while the program was closed: the start says which
+// file and what to do, "Vérifier la base" lists it, "Réparer les fichiers
+// endommagés" rebuilds it and the grid shows every song again.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QTest>
+
+#include "pages.h"
+#include "workstation_fixture.h"
+
+namespace sono::ui {
+
+namespace {
+class DatabaseMenuTest : public test::WorkstationFixture {
+ protected:
+  QAction* entry(const char* name) { return ws->window.menu(MenuId::Tools)->findChild<QAction*>(name); }
+  // Zeroes the last page the file uses.
+  void damage(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    const off_t size = lseek(fd, 0, SEEK_END);
+    btr::pages::PageWalker walker(fd, static_cast<std::uint64_t>(size));
+    ASSERT_TRUE(walker.readMeta());
+    walker.checkAll();
+    std::uint64_t page = walker.lastPage();
+    while (page > 2 && !walker.pageInUse(page)) --page;
+    const std::string zeros(walker.pageSize(), '\0');
+    ASSERT_EQ(pwrite(fd, zeros.data(), zeros.size(), static_cast<off_t>(page * walker.pageSize())),
+              ssize_t(zeros.size()));
+    ::close(fd);
+  }
+  bool shown(const std::string& text) const {
+    for (const auto& m : prompt.shown)
+      if (m.text.find(text) != std::string::npos) return true;
+    return false;
+  }
+};
+}  // namespace
+
+TEST_F(DatabaseMenuTest, CheckListsTheDamagedFileAndRepairBringsItsSongsBack) {
+  ASSERT_TRUE(ws->start());
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  const int songs = rows();
+  ASSERT_GT(songs, 50);
+  ws->app.Form_Unload();
+  ws.reset();
+
+  ws = Open();
+  ws->app.config().InitGeneralPath(true);
+  ws->app.config().InitGeneralSite();
+  const std::string path = ws->layer.NomFichierBTR(0, 22, 1);
+  damage(path);
+  prompt.shown.clear();
+  ASSERT_TRUE(ws->start());
+  EXPECT_TRUE(shown("Le fichier FRADA22.bt6 (Morceaux, station 1) est endommagé"));
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  EXPECT_EQ(rows(), 0);  // refused, and said, rather than a shorter grid
+
+  ASSERT_NE(entry("MnuVerifierBase"), nullptr);
+  entry("MnuVerifierBase")->trigger();
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown.back().text.find("FRADA22.bt6 (Morceaux, station 1): ENDOMMAGÉ"), std::string::npos)
+      << prompt.shown.back().text;
+  EXPECT_NE(prompt.shown.back().text.find("FRADB22.bt6 (Morceaux, station 2): intact"), std::string::npos);
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Exclamation);
+
+  prompt.answers = {Answer::No};
+  entry("MnuReparerBase")->trigger();
+  EXPECT_NE(prompt.shown.back().text.find("Continuer ?"), std::string::npos);  // nothing done on No
+  EXPECT_EQ(btr::checkIntegrity(path).status, btr::status::kIoError);
+
+  prompt.answers = {Answer::Yes};
+  entry("MnuReparerBase")->trigger();
+  EXPECT_NE(prompt.shown.back().text.find("FRADA22.bt6 (Morceaux, station 1): reconstruit"), std::string::npos)
+      << prompt.shown.back().text;
+  EXPECT_NE(prompt.shown.back().text.find("Fichier endommagé gardé: " + path + ".endommage-"), std::string::npos);
+  EXPECT_TRUE(btr::checkIntegrity(path).ok());
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  EXPECT_EQ(rows(), songs);
+
+  entry("MnuVerifierBase")->trigger();
+  EXPECT_NE(prompt.shown.back().text.find("endommagés: 0"), std::string::npos);
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Information);
+}
+
+}  // namespace sono::ui
