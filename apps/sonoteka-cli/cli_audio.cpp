@@ -9,6 +9,7 @@
 
 #include "audio/codec/house_format.h"
 #include "audio/codec/house_writer.h"
+#include "audio/codec/mpeg_frames.h"
 #include "audio/engine/error_codes.h"
 #include "audio/pcx/pcx_tools.h"
 #include "audio/player/player_control.h"
@@ -66,6 +67,17 @@ int Info(const std::string& file) {
                 info.bitrateKbps, info.channels == 2 ? "stéréo" : "mono");
     std::printf("Trames  : %lld\n", static_cast<long long>(info.frames));
     if (info.truncated) std::printf("Attention: la dernière trame est coupée (ignorée)\n");
+    if (info.damagedFrames > 0) {
+      const FrameScan scan = ScanMpegFile(file);
+      std::printf("Attention: %lld trame(s) endommagée(s) ignorée(s) (%lld octets, %lld ms)\n",
+                  static_cast<long long>(info.damagedFrames), static_cast<long long>(scan.damagedBytes),
+                  static_cast<long long>(info.damagedMs));
+      constexpr size_t kShown = 5;
+      for (size_t i = 0; i < scan.damage.size() && i < kShown; ++i)
+        std::printf("  octet %lld: %lld octets ignorés\n", static_cast<long long>(scan.damage[i].offset),
+                    static_cast<long long>(scan.damage[i].bytes));
+      if (scan.damage.size() > kShown) std::printf("  (et %zu autres)\n", scan.damage.size() - kShown);
+    }
   } else {
     std::printf("Format  : PCM %d bits, %d Hz, %d canaux\n", info.bitsPerSample, info.sampleRate,
                 info.channels);
@@ -73,6 +85,11 @@ int Info(const std::string& file) {
   }
   std::printf("Durée   : %lld ms (%s)\n", static_cast<long long>(duration),
               Tps2MinSecMil(duration).c_str());
+  if (info.damagedFrames > 0) {
+    const int64_t whole = duration + info.damagedMs;
+    std::printf("Durée estimée sans dommage: %lld ms (%s)\n", static_cast<long long>(whole),
+                Tps2MinSecMil(whole).c_str());
+  }
   return 0;
 }
 

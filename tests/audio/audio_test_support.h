@@ -113,6 +113,14 @@ inline std::vector<float> DecodeAll(const std::string& path) {
   return out;
 }
 
+// Sample frames FFmpeg decodes from a file (its own resynchronisation and
+// gapless handling), or nothing when ffmpeg is not installed.
+inline std::optional<int64_t> FfmpegDecodedFrames(const std::string& path) {
+  const auto raw = RunProgram({"ffmpeg", "-v", "quiet", "-i", path, "-f", "f32le", "-ac", "2", "-"});
+  if (!raw) return std::nullopt;
+  return static_cast<int64_t>(raw->size() / 8);
+}
+
 inline float PeakOf(const std::vector<float>& s, size_t fromFrame, size_t toFrame, int channel) {
   float p = 0;
   for (size_t i = fromFrame; i < toFrame && 2 * i + channel < s.size(); ++i)

@@ -38,6 +38,20 @@ TEST(CliAudio, EncodeInfoAndPlayToAWavFile) {
   EXPECT_EQ(test::PeakOf(heard, 24000, heard.size() / 2, 0), 0.0f);
 }
 
+TEST(CliAudio, InfoCountsDamagedFramesAndTheDurationPlayed) {
+  TempDir dir;
+  std::string bytes = test::ReadFile(test::MakeHouseFile(dir, "a.s48", 30000));
+  bytes[600 * 768 + 1] = 0;
+  test::WriteFile(dir / "damaged.s48", bytes);
+  std::string out;
+  ASSERT_EQ(Cli({"info", dir / "damaged.s48"}, &out), 0);
+  EXPECT_NE(out.find("Trames  : 1249"), std::string::npos) << out;
+  EXPECT_NE(out.find("Attention: 1 trame(s) endommagée(s) ignorée(s) (768 octets, 24 ms)"), std::string::npos) << out;
+  EXPECT_NE(out.find("octet 460800: 768 octets ignorés"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée   : 29976 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée estimée sans dommage: 30000 ms"), std::string::npos) << out;
+}
+
 TEST(CliAudio, BadFilesAndUsage) {
   TempDir dir;
   test::WriteFile(dir / "text.s48", "du texte\n");

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
@@ -172,6 +173,104 @@ TEST(FrameScanner, TellsBadFilesApart) {
   EXPECT_EQ(tagged.trailingBytes, 0);
 }
 
+// Damage at several places of a 30 s house file (1250 frames of 768 bytes):
+// the scanner skips what is damaged and finds every whole frame after it, the
+// decoder gives exactly the frames the scanner counted, and FFmpeg, decoding
+// the same file, loses at most the frame before each damaged stretch besides.
+TEST(FrameScanner, ResynchronisesOnTheNextFrameAfterDamage) {
+  TempDir dir;
+  const std::string clean = test::MakeHouseFile(dir, "clean.s48", 30000);
+  const std::string bytes = test::ReadFile(clean);
+  ASSERT_EQ(bytes.size(), 1250u * 768);
+  const auto reference = test::DecodeAll(clean);
+  std::mt19937 random(17);
+  std::string garbage(5000, '\0');
+  for (char& c : garbage) c = static_cast<char>(random());
+
+  struct Case {
+    std::string name;
+    std::string data;
+    int64_t frames, damaged;
+    std::vector<int64_t> at;  // where the damaged stretches start
+    int64_t sameFrom, sameTo;  // frames of the damaged file equal to the clean file's
+    int64_t shift;             // ... shifted by that many frames
+  };
+  auto zeroHeader = [](std::string d, std::initializer_list<int> frames) {
+    for (int f : frames) d[static_cast<size_t>(f) * 768 + 1] = 0;
+    return d;
+  };
+  std::string run = bytes;
+  run.replace(300 * 768 + 100, garbage.size(), garbage);
+  std::string inserted = bytes;
+  inserted.insert(700 * 768, garbage.substr(0, 1000));
+  const std::vector<Case> cases = {
+      {"one header", zeroHeader(bytes, {600}), 1249, 1, {600 * 768}, 605, 1240, 1},
+      {"several", zeroHeader(bytes, {100, 200, 900, 1200}), 1246, 4,
+       {100 * 768, 200 * 768, 900 * 768, 1200 * 768}, 905, 1195, 3},
+      {"first frame", zeroHeader(bytes, {0}), 1249, 1, {0}, 5, 1240, 1},
+      {"last frame", zeroHeader(bytes, {1249}), 1249, 1, {1249 * 768}, 5, 1240, 0},
+      {"garbage run", run, 1244, 6, {301 * 768}, 312, 1240, 6},
+      {"garbage inserted", inserted, 1250, 2, {700 * 768}, 705, 1240, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / "damaged.s48";
+    test::WriteFile(path, c.data);
+    const FrameScan scan = ScanMpegFile(path);
+    ASSERT_EQ(scan.status, ScanStatus::Ok);
+    EXPECT_EQ(scan.frames, c.frames);
+    EXPECT_EQ(scan.durationMs, c.frames * 24);
+    EXPECT_EQ(scan.damagedFrames, c.damaged);
+    EXPECT_EQ(scan.damagedMs(), c.damaged * 24);
+    ASSERT_EQ(scan.damage.size(), c.at.size());
+    for (size_t i = 0; i < c.at.size(); ++i) EXPECT_EQ(scan.damage[i].offset, c.at[i]);
+    EXPECT_NE(DescribeDamage(scan).find("Damaged frames: " + std::to_string(c.damaged)),
+              std::string::npos);
+
+    const auto decoded = test::DecodeAll(path);
+    ASSERT_EQ(static_cast<int64_t>(decoded.size() / 2), scan.samples);
+    for (int64_t f = c.sameFrom; f < c.sameTo; f += 97)
+      for (int64_t i = f * 1152; i < f * 1152 + 1152; i += 31)
+        ASSERT_NEAR(decoded[2 * i], reference[2 * (i + c.shift * 1152)], 1e-5) << "frame " << f;
+
+    if (const auto ffmpeg = test::FfmpegDecodedFrames(path)) {
+      EXPECT_GE(scan.samples, *ffmpeg);
+      EXPECT_LE(scan.samples, *ffmpeg + 2 * 1152 * static_cast<int64_t>(scan.damage.size()));
+    }
+  }
+  // Without damage nothing is reported.
+  const FrameScan whole = ScanMpegFile(clean);
+  EXPECT_EQ(whole.damagedFrames, 0);
+  EXPECT_TRUE(whole.damage.empty());
+  EXPECT_EQ(DescribeDamage(whole), "");
+}
+
+// A sync pattern inside garbage is not a frame unless another header follows
+// where its length says; files that are no MPEG stream stay refused.
+TEST(FrameScanner, TakesNoFalseSyncInsideGarbage) {
+  TempDir dir;
+  const std::string bytes = test::ReadFile(test::MakeHouseFile(dir, "a.s48", 2400));
+  // A valid-looking header of another frame length inside the garbage.
+  std::string trap(2000, '\x55');
+  const char header[] = {'\xFF', '\xFD', '\x84', '\x00'};  // layer II, 48 kHz, 128 kbit/s
+  trap.replace(500, 4, header, 4);
+  test::WriteFile(dir / "trap.s48", bytes.substr(0, 50 * 768) + trap + bytes.substr(50 * 768));
+  const FrameScan scan = ScanMpegFile(dir / "trap.s48");
+  ASSERT_EQ(scan.status, ScanStatus::Ok);
+  EXPECT_EQ(scan.frames, 100);
+  ASSERT_EQ(scan.damage.size(), 1u);
+  EXPECT_EQ(scan.damage[0].bytes, 2000);
+  EXPECT_EQ(test::DecodeAll(dir / "trap.s48").size(), 100u * 1152 * 2);
+
+  // A WAV file is never searched for frames, whatever its samples hold.
+  std::vector<float> syncs(48000 * 2, -1.0f);
+  ASSERT_TRUE(test::WritePcmWav(dir / "s.wav", syncs, 48000));
+  EXPECT_EQ(ScanMpegFile(dir / "s.wav").status, ScanStatus::Invalid);
+  // One frame among junk is chance.
+  test::WriteFile(dir / "lone.s48", bytes.substr(0, 768) + std::string(3000, 'x'));
+  EXPECT_EQ(ScanMpegFile(dir / "lone.s48").status, ScanStatus::Invalid);
+}
+
 TEST(Readers, OpenByContentWithTheRightError) {
   TempDir dir;
   const std::string bytes = test::ReadFile(test::MakeHouseFile(dir, "good.s48", 480));
@@ -189,6 +288,35 @@ TEST(Readers, OpenByContentWithTheRightError) {
   std::vector<float> buf(25 * 1152 * 2);
   EXPECT_EQ(cut.reader->readStereo(buf.data(), 25 * 1152), 19 * 1152);
   EXPECT_EQ(cut.reader->readStereo(buf.data(), 1152), 0);
+}
+
+// An MP3 made by FFmpeg (LAME): the decoder leaves out the encoder's delay
+// and padding, so a click at t = 0 is heard at once and the sound has the
+// length of its source, as FFmpeg decodes it.
+TEST(Readers, Mp3KeepsItsTimingThroughGaplessDecoding) {
+  TempDir dir;
+  std::vector<float> click(44100 * 2, 0.0f);
+  for (int i = 0; i < 16; ++i) click[2 * i] = click[2 * i + 1] = 0.8f;
+  ASSERT_TRUE(test::WritePcmWav(dir / "click.wav", click, 44100));
+  int status = -1;
+  test::RunProgram({"ffmpeg", "-v", "quiet", "-y", "-i", dir / "click.wav", "-c:a", "libmp3lame",
+                    "-b:a", "192k", dir / "click.mp3"}, &status);
+  if (status != 0) GTEST_SKIP() << "ffmpeg with libmp3lame is not installed";
+  const FrameScan scan = ScanMpegFile(dir / "click.mp3");
+  ASSERT_EQ(scan.status, ScanStatus::Ok);
+  EXPECT_TRUE(scan.infoFrame);
+  EXPECT_GT(scan.encoderDelay, 0);
+  const auto decoded = test::DecodeAll(dir / "click.mp3");
+  const int64_t frames = static_cast<int64_t>(decoded.size() / 2);
+  EXPECT_EQ(frames, scan.samples);
+  EXPECT_EQ(frames, 44100);
+  EXPECT_EQ(test::FfmpegDecodedFrames(dir / "click.mp3").value_or(frames), frames);
+  int64_t onset = -1;
+  for (int64_t i = 0; i < frames && onset < 0; ++i)
+    if (std::fabs(decoded[2 * i]) > 0.2f) onset = i;
+  EXPECT_GE(onset, 0);
+  EXPECT_LE(onset, 4);
+  EXPECT_EQ(scan.durationMs, 1000);
 }
 
 TEST(Readers, SeekingIsSampleAccurate) {

@@ -388,6 +388,8 @@ bool BoardTools::TOOLFileInfo(const std::string& file, ToolsFileInfo& info, int 
     info.durationMs = scan.durationMs;
     info.frames = scan.frames;
     info.truncated = scan.truncated;
+    info.damagedFrames = scan.damagedFrames;
+    info.damagedMs = scan.damagedMs();
   } else {
     OpenedSound s = OpenSound(file);
     if (!s.reader)

@@ -49,6 +49,8 @@ struct ToolsFileInfo {
   int64_t durationMs = 0;
   int64_t frames = 0;  // MPEG frames, or sample frames for PCM
   bool truncated = false;
+  int64_t damagedFrames = 0;  // MPEG frames skipped as damaged (not in the duration)
+  int64_t damagedMs = 0;
 };
 
 class BoardTools {

@@ -1,5 +1,9 @@
-// MPEG audio reader over libmpg123, limited to the whole frames the scanner
-// found, so a file cut in the middle of a frame ends cleanly.
+// MPEG audio reader over libmpg123. The decoder reads the file through the
+// frames the scanner found: damaged stretches and anything after the last
+// whole frame are left out, so what it decodes is exactly the scanner's
+// frames (a file cut in the middle of a frame ends cleanly, and a sync
+// pattern inside garbage is never decoded). Gapless decoding stays on: an
+// MP3's encoder delay and padding are not heard.
 #pragma once
 #include <memory>
 
@@ -19,7 +23,9 @@ class MpegReader : public SoundReader {
   long readStereo(float* out, long frames) override;
 
  private:
-  MpegReader() = default;
+  class PieceFile;  // the file as the decoder sees it
+  MpegReader();
+  std::unique_ptr<PieceFile> file_;
   mpg123_handle_struct* handle_ = nullptr;
   int64_t position_ = 0;
 };

@@ -1,6 +1,7 @@
 // Reading a sound file as 32-bit float stereo: MPEG audio through libmpg123,
 // WAV/AIFF/FLAC/Ogg through libsndfile. Lengths are exact (MPEG lengths come
-// from the frame scanner) and seeks are sample-accurate.
+// from the frame scanner) and seeks are sample-accurate. Sources with more
+// than two channels are mixed down to stereo with the standard coefficients.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@ struct SoundFormat {
   int bitrateKbps = 0;  // MPEG bit rate, 0 for PCM
   int bitsPerSample = 0;  // PCM sample width (0 for MPEG and compressed PCM)
   int64_t lengthFrames = 0;
+  int64_t damagedFrames = 0;  // MPEG frames the scanner skipped as damaged
   int64_t durationMs() const;
 };
 

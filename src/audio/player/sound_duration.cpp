@@ -43,7 +43,8 @@ bool FixedFrameDuration(const std::string& path, FileDuration& out) {
   uint8_t h[4];
   if (!ReadAt(f.get(), offset, h, 4)) return false;
   const auto first = ParseMpegHeader(h);
-  if (!first || first->padding) return false;
+  // MP3 encoders put an info frame and a delay before the sound: scanned.
+  if (!first || first->padding || first->layer == 3) return false;
   // Padding exists only when the frame length is not a whole number of bytes.
   const int factor = first->samplesPerFrame / 8;
   if ((int64_t(factor) * first->bitrateKbps * 1000) % first->sampleRate != 0) return false;
