@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <array>
 #include <fstream>
 #include <random>
 
@@ -352,6 +353,63 @@ TEST(Readers, PcmThroughLibsndfile) {
   EXPECT_EQ(m.reader->format().channels, 1);
   ASSERT_EQ(m.reader->readStereo(buf.data(), 10), 10);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(buf[2 * i], buf[2 * i + 1]);
+}
+
+// 5.1 sources (front left, front right, centre, LFE, back left, back right)
+// each sounding on some speakers only, written as WAV (speakers named by its
+// channel mask) and FLAC (speakers by the format's order): read, encoded and
+// played, they give the standard stereo mix.
+TEST(Readers, MultichannelSourcesAreMixedDownToStereo) {
+  TempDir dir;
+  constexpr int kRate = 48000, kFrames = 9600;
+  struct Case {
+    const char* name;
+    std::array<float, 6> gains;  // of each channel's tone
+    float left, right;           // expected peaks
+  };
+  const float c = 0.5f * 0.70710678f;
+  const std::vector<Case> cases = {
+      {"centre", {0, 0, 0.5f, 0, 0, 0}, c, c},
+      {"lfe", {0, 0, 0, 0.5f, 0, 0}, 0, 0},
+      {"surrounds", {0, 0, 0, 0, 0.5f, 0.25f}, c, c / 2},
+      {"fronts", {0.5f, 0.25f, 0, 0, 0, 0}, 0.5f, 0.25f},
+  };
+  for (const Case& k : cases) {
+    std::vector<float> six(static_cast<size_t>(kFrames) * 6);
+    for (int i = 0; i < kFrames; ++i)
+      for (int ch = 0; ch < 6; ++ch)
+        six[static_cast<size_t>(i) * 6 + ch] =
+            k.gains[ch] * static_cast<float>(std::sin(2 * std::numbers::pi * 1000.0 * i / kRate));
+    for (int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_24, SF_FORMAT_FLAC | SF_FORMAT_PCM_24}) {
+      const bool wav = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV;
+      SCOPED_TRACE(std::string(k.name) + (wav ? " wav" : " flac"));
+      const std::string path = dir / (std::string(k.name) + (wav ? ".wav" : ".flac"));
+      SF_INFO info{};
+      info.samplerate = kRate;
+      info.channels = 6;
+      info.format = format;
+      SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+      ASSERT_NE(f, nullptr);
+      if (wav) {
+        int map[6] = {SF_CHANNEL_MAP_FRONT_LEFT, SF_CHANNEL_MAP_FRONT_RIGHT, SF_CHANNEL_MAP_FRONT_CENTER,
+                      SF_CHANNEL_MAP_LFE, SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT};
+        sf_command(f, SFC_SET_CHANNEL_MAP_INFO, map, sizeof map);
+      }
+      ASSERT_EQ(sf_writef_float(f, six.data(), kFrames), kFrames);
+      sf_close(f);
+
+      const auto read = test::DecodeAll(path);
+      ASSERT_EQ(read.size(), static_cast<size_t>(kFrames) * 2);
+      EXPECT_NEAR(test::PeakOf(read, 0, kFrames, 0), k.left, 2e-3);
+      EXPECT_NEAR(test::PeakOf(read, 0, kFrames, 1), k.right, 2e-3);
+
+      const EncodeResult r = EncodeToHouse(path, dir / "out.s48");
+      ASSERT_TRUE(r.ok) << r.error;
+      const auto encoded = test::DecodeAll(dir / "out.s48");
+      EXPECT_NEAR(test::PeakOf(encoded, 2000, 8000, 0), k.left, 0.01);
+      EXPECT_NEAR(test::PeakOf(encoded, 2000, 8000, 1), k.right, 0.01);
+    }
+  }
 }
 
 }  // namespace
