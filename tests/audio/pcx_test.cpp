@@ -8,6 +8,7 @@
 #include "audio/engine/error_codes.h"
 #include "audio/pcx/pcx_texts.h"
 #include "audio/pcx/pcx_tools.h"
+#include "audio/trigger/lib_trigger.h"
 #include "audio_test_support.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"
@@ -436,6 +437,76 @@ TEST_F(PcxTest, StopWithFadeIsShortenedToTheRest) {
   device().renderFrames(23040);  // 480 ms
   ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, 300));
   EXPECT_TRUE(logged("FadeDuration too long: 300 ms |Remain duration: 20 ms |FadeOutDuration change to 0 ms"));
+}
+
+// PCX triggers fire on the stream's own position, read at each TimerPtx tick
+// (100 ms of wall time, rendered by the virtual device): a pause holds them
+// back however long it lasts, a stop drops them, the end of the range fires
+// what lies before it, and what lies before the range's start never fires.
+TEST_F(PcxTest, TriggersFireOnTheSoundsPositionPausedOrNot) {
+  ready();
+  Triggers triggers(log, clock, qz);
+  triggers.attach(streams);
+  struct Fired {
+    int kind;
+    int32_t position;
+    int64_t heardMs;  // where the stream was when it fired
+  };
+  std::vector<Fired> fired;
+  triggers.onPcxTrigger = [&](int slot, int stream, int kind, int32_t position) {
+    EXPECT_EQ(slot, 0);
+    EXPECT_EQ(stream, 0);
+    int64_t at = 0, rest = 0;
+    tools.TOOLStreamGetInfo(qz.pipesOut[0].handle, 0, qz.pipesOut[0].streams[0].handle, at, rest);
+    fired.push_back({kind, position, at});
+  };
+  auto run = [&](int ms) {
+    for (int t = 0; t < ms; t += 100) {
+      device().renderMs(100);
+      clock.advance(100);
+      triggers.TimerPtx();
+    }
+  };
+  const std::string file = test::MakeHouseFile(dir, "a.s48", 3000);
+  ASSERT_TRUE(load(file, 0, 2900));
+  ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerFadeOut, 2000, 0, true, "test"));
+  ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, 430, 0, true, "test"));
+  ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerBed, 2880, 0, true, "test"));
+  run(1000);  // loaded, not started: nothing moves
+  EXPECT_TRUE(fired.empty());
+  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
+  run(1000);
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].kind, kTriggerStartNext);
+  EXPECT_EQ(fired[0].heardMs, 500);  // the first tick past 430 ms of sound
+
+  ASSERT_TRUE(streams.PCXToolsOutPause(0, 0, true));
+  run(5000);
+  EXPECT_EQ(fired.size(), 1u);
+  ASSERT_TRUE(streams.PCXToolsOutPause(0, 0, false));
+  run(900);
+  EXPECT_EQ(fired.size(), 1u);
+  run(100);
+  ASSERT_EQ(fired.size(), 2u);
+  EXPECT_EQ(fired[1].kind, kTriggerFadeOut);
+  EXPECT_EQ(fired[1].position, 2000);
+  EXPECT_EQ(fired[1].heardMs, 2000);
+  run(1000);  // the range ends at 2900, between two ticks
+  ASSERT_EQ(fired.size(), 3u);
+  EXPECT_EQ(fired[2].kind, kTriggerBed);
+  EXPECT_TRUE(logged("Trigger Reached: TRIGGER_POS_BED |Position: 2880 ms |PCXTools"));
+
+  // A stopped sound fires nothing more; a trigger before the start never fires.
+  ASSERT_TRUE(load(file, 1000, 0));
+  ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerIntro, 500, 0, true, "test"));
+  ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStop, 1500, 0, true, "test"));
+  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
+  run(300);
+  ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, 0));
+  run(3000);
+  EXPECT_EQ(fired.size(), 3u);
+  EXPECT_TRUE(triggers.exists[Triggers::Index(0, 0, kTriggerIntro)]);
+  EXPECT_TRUE(triggers.exists[Triggers::Index(0, 0, kTriggerStop)]);
 }
 
 TEST_F(PcxTest, StopOnAMissingPipeOrStream) {

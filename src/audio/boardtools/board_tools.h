@@ -14,6 +14,9 @@
 namespace sono::audio {
 
 inline constexpr int kTimeUnitMs = 10;
+// Stream statuses of TOOLStreamGetStatus (the engine's StreamState).
+inline constexpr int kStreamStatusIdle = 0;
+inline constexpr int kStreamStatusLoaded = 1;
 inline constexpr int kStreamStatusUnderrun = 4;
 
 struct ToolsBoardInfo {

@@ -55,6 +55,7 @@ struct PcxStreamState {
   uint64_t checkTime = 0;
   bool endWatch = false;
   uint64_t expectedEnd = 0;
+  int64_t startMs = 0, endMs = 0;  // the range queued, ms in the file
 };
 
 struct PcxPipeRecord {

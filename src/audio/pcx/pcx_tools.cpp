@@ -88,6 +88,8 @@ bool PcxStreams::PCXToolsOutLoadSound(int slot, int stream, const std::string&,
   tools.TOOLFileInfo(file, info, kTimeUnitMs, fileMs);
   const int64_t last = end > 0 ? std::min(end, fileMs) : fileMs;
   const int64_t duration = std::max<int64_t>(0, last - start);
+  st.startMs = start;
+  st.endMs = last;
   log.TraceLog(-1, slot, stream, " |Sound loaded: " + std::to_string(stream) + " |" + file);
   log.TraceLog(-1, slot, stream, " |Sound duration: " + std::to_string(duration) + " ms");
   // A loop has no end to wait for.

@@ -74,11 +74,9 @@ bool Triggers::TriggerAdd(int slot, int stream, int kind, int32_t pos, int32_t s
   }
 
   std::string due;
-  dueTick[idx] = 0;
   if (pos > 0) {
     const int64_t seconds = std::llround((pos + 500) / 1000.0);
     dueTime[idx] = LocalDateTime::fromMs(clock_.now().toMs() + seconds * 1000);
-    dueTick[idx] = clock_.tickMs() + static_cast<uint64_t>(pos);
     due = Date2StringEx(dueTime[idx], "dd/MM/yyyy HH:MM:SS");
   }
 
@@ -131,32 +129,54 @@ void Triggers::TriggerRemove(int slot, int stream, int firstKind, int lastKind, 
       if (rc != dj::kNone) logLine("RemoveTrigger |Sub: " + caller, slot, stream);
     }
     exists[idx] = false;
-    dueTick[idx] = 0;
     if (logFlag) logLine("Remove: " + LibTrigger(kind) + " |Sub: " + caller, slot, stream);
   }
 }
 
 void Triggers::TimerPtx() {
-  const uint64_t now = clock_.tickMs();
-  std::vector<int> due;
-  for (int idx = 0; idx < kTableSize; ++idx) {
-    const int slot = idx % kPlaybackSlots;
-    if (exists[idx] && dueTick[idx] != 0 && dueTick[idx] <= now && !isDirectX(slot))
-      due.push_back(idx);
+  BoardTools* tools = qz_.tools();
+  if (!tools || !qz_.toolsAvailable) return;
+  struct Due {
+    int idx;
+    int32_t pos;
+  };
+  std::vector<Due> due;
+  for (int slot = 0; slot < kPlaybackSlots; ++slot) {
+    if (isDirectX(slot)) continue;
+    const PcxPipeRecord& pipe = qz_.pipesOut[static_cast<size_t>(slot)];
+    if (!pipe.allocated) continue;
+    for (int stream = 0; stream < kMaxStreams; ++stream) {
+      bool any = false;
+      for (int kind = 0; kind < kTriggerKinds; ++kind) any = any || exists[Index(slot, stream, kind)];
+      const PcxStreamState& st = pipe.streams[static_cast<size_t>(stream)];
+      if (!any || !st.playing) continue;
+      // Where the sound is: its position while it plays or pauses, the end
+      // of its range once it played to it.
+      int status = 0;
+      int64_t reached = 0, remaining = 0;
+      if (!tools->TOOLStreamGetStatus(pipe.handle, 0, st.handle, status)) continue;
+      if (status == kStreamStatusIdle) reached = st.endMs;
+      else if (status == kStreamStatusLoaded ||
+               !tools->TOOLStreamGetInfo(pipe.handle, 0, st.handle, reached, remaining))
+        continue;
+      for (int kind = 0; kind < kTriggerKinds; ++kind) {
+        const int idx = Index(slot, stream, kind);
+        if (exists[idx] && placed_[idx] >= st.startMs && placed_[idx] <= reached)
+          due.push_back({idx, placed_[idx]});
+      }
+    }
   }
-  std::stable_sort(due.begin(), due.end(), [this](int a, int b) { return dueTick[a] < dueTick[b]; });
-  for (int idx : due) {
-    if (!exists[idx]) continue;  // an earlier trigger's work removed it
-    const int slot = idx % kPlaybackSlots;
-    const int stream = (idx / kPlaybackSlots) % kMaxStreams;
-    const int kind = idx / (kPlaybackSlots * kMaxStreams);
-    const int32_t pos = placed_[idx];
-    exists[idx] = false;
-    dueTick[idx] = 0;
-    logLine("Trigger Reached: " + LibTrigger(kind) + " |Position: " + std::to_string(pos) +
+  std::stable_sort(due.begin(), due.end(), [](const Due& a, const Due& b) { return a.pos < b.pos; });
+  for (const Due& d : due) {
+    if (!exists[d.idx]) continue;  // an earlier trigger's work removed it
+    const int slot = d.idx % kPlaybackSlots;
+    const int stream = (d.idx / kPlaybackSlots) % kMaxStreams;
+    const int kind = d.idx / (kPlaybackSlots * kMaxStreams);
+    exists[d.idx] = false;
+    logLine("Trigger Reached: " + LibTrigger(kind) + " |Position: " + std::to_string(d.pos) +
                 " ms |PCXTools",
             slot, stream);
-    if (onPcxTrigger) onPcxTrigger(slot, stream, kind, pos);
+    if (onPcxTrigger) onPcxTrigger(slot, stream, kind, d.pos);
   }
 }
 

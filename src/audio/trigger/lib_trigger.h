@@ -3,7 +3,7 @@
 // per playback slot, stream and kind. On a DirectX slot each trigger is also
 // placed in the slot's player control, which reports it when the sound gets
 // there; on a PCX slot it lives in these tables only and `TimerPtx` fires it
-// when its due time comes.
+// when the stream's own position reaches it (a pause holds it back).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -44,8 +44,12 @@ class Triggers {
                   const std::string& caller);
   void TriggerRemove(int slot, int stream, int firstKind, int lastKind, bool logFlag,
                      const std::string& caller);
-  // The work of the main window's `TimerPtx` (100 ms) for triggers: fires
-  // every PCX trigger whose time has come, earliest first, once.
+  // The work of the main window's `TimerPtx` (100 ms) for triggers: fires,
+  // once, every PCX trigger its stream's position has reached (read from
+  // the board tools), in sound order. Only a stream that plays or played
+  // to its end fires: a paused one is held where it is, a stopped one or
+  // one whose device failed fires nothing; a trigger before the start of
+  // the range played never fires.
   void TimerPtx();
 
   // Told of every PCX trigger fired by `TimerPtx`.
@@ -56,8 +60,7 @@ class Triggers {
   std::array<bool, kTableSize> exists{};
   std::array<int32_t, kTableSize> position{};
   std::array<int32_t, kTableSize> secondValue{};
-  std::array<LocalDateTime, kTableSize> dueTime{};  // shown in the log
-  std::array<uint64_t, kTableSize> dueTick{};       // what the timer fires from (0: none)
+  std::array<LocalDateTime, kTableSize> dueTime{};  // shown in the log only
 
  private:
   bool isDirectX(int slot) const;
