@@ -101,13 +101,27 @@ int Encode(const std::string& in, const std::string& out) {
   return 0;
 }
 
-// Writes what the virtual device's first output played.
+// Completes the WAV file of what the virtual device's first output played
+// (streamed to it while rendering).
 int WriteHeard(Engine& engine, const std::string& wav) {
   std::string error;
-  if (!engine.virtualDevice().writeWav(0, wav, &error)) return Fail(error);
-  std::printf("%s: %lld ms\n", wav.c_str(),
-              static_cast<long long>(engine.virtualDevice().recorded(0).size() / 2 / 48));
+  VirtualDevice& device = engine.virtualDevice();
+  if (!device.finishFile(&error)) return Fail("écriture impossible de " + wav + ": " + error);
+  std::printf("%s: %lld ms\n", wav.c_str(), static_cast<long long>(device.fileFrames() / 48));
   return 0;
+}
+
+// A real device stopped under the play (a card unplugged): said in words.
+int DeviceLost(const std::string& reason) {
+  return Fail("la sortie son a cessé de fonctionner pendant la lecture (" + reason +
+              "): lecture arrêtée");
+}
+
+std::string FailedDeviceReason(Engine& engine) {
+  for (const BoardDesc& b : engine.boards())
+    for (const auto& [device, pair] : b.outputPairs)
+      if (device->failure() != 0) return device->systemName() + ": " + device->failureText();
+  return "erreur inconnue";
 }
 
 bool Number(const Options& options, const std::string& name, double& value) {
@@ -148,16 +162,19 @@ int PlayWithPlayer(Engine& engine, const PlayArgs& a, const std::string& file,
   control.onTriggerReached = [&control](int player, int id, int64_t, int64_t) {
     if (id == kFadeOutTrigger) control.StopSound(player);
   };
+  std::string lost;
+  control.onDeviceLost = [&lost](int, const std::string& reason) { lost = reason; };
   const int rc = start == 0 && a.end <= 0 ? control.PlaySound(0) : control.PlaySoundRange(0, start, end);
   if (rc) return failed(rc);
   SystemClock clock;
-  while (control.GetPlayerStatus(0) == PlayerStatus::Playing) {
+  while (control.GetPlayerStatus(0) == PlayerStatus::Playing && !engine.virtualDevice().fileFailed()) {
     if (wav.empty())
       clock.sleepMs(10);
     else
       engine.virtualDevice().renderMs(10);
     control.Poll();
   }
+  if (!lost.empty()) return DeviceLost(lost);
   // What a stop's fade still has to play.
   for (int i = 0; i < 1 + static_cast<int>(a.fadeOut) / 10; ++i) {
     if (wav.empty())
@@ -198,7 +215,11 @@ int Play(const Options& options, const std::string& file) {
   Engine engine(o);
   if (device.empty() && !engine.alsaCardsFound())
     return Fail("aucune carte son: utilisez --device virtual:SORTIE.wav");
-  if (!wav.empty()) engine.virtualDevice().setRecording(true);
+  if (!wav.empty()) {
+    std::string error;
+    if (!engine.virtualDevice().recordToFile(0, wav, &error))
+      return Fail("écriture impossible de " + wav + ": " + error);
+  }
   if (player) {
     if (int rc = PlayWithPlayer(engine, a, file, wav)) return rc;
     return wav.empty() ? 0 : WriteHeard(engine, wav);
@@ -238,8 +259,11 @@ int Play(const Options& options, const std::string& file) {
     else
       engine.virtualDevice().renderMs(100);
     status = qz.StreamGetStatus(0, 0, 0, "sonoteka-cli:play");
-  } while (status > 0);
+  } while (status > 0 && !engine.virtualDevice().fileFailed());
+  const bool lost = status < 0 && qz.lastErrorCode == err::kDeviceLost;
+  const std::string reason = lost ? FailedDeviceReason(engine) : std::string();
   qz.CloseSoundRessource();
+  if (lost) return DeviceLost(reason);
   return wav.empty() ? 0 : WriteHeard(engine, wav);
 }
 

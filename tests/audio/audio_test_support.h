@@ -3,9 +3,11 @@
 #include <sndfile.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -24,8 +26,10 @@ namespace sono::test {
 
 // Runs a program with an argument vector (no shell); its standard output, or
 // nothing when it cannot be started or fails. `status` gets the exit status.
+// With `dataLimit` the program may hold no more than that many bytes of data
+// (heap and private mappings: RLIMIT_DATA), as a memory budget.
 inline std::optional<std::string> RunProgram(const std::vector<std::string>& args,
-                                             int* status = nullptr) {
+                                             int* status = nullptr, rlim_t dataLimit = 0) {
   int fds[2];
   if (::pipe(fds) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
@@ -37,7 +41,24 @@ inline std::optional<std::string> RunProgram(const std::vector<std::string>& arg
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int rc = 0;
+  if (dataLimit == 0) {
+    rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  } else {
+    // The limit applies to the new program only: set between fork and exec.
+    pid = ::fork();
+    if (pid == 0) {
+      ::dup2(fds[1], 1);
+      ::close(fds[0]);
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 2);
+      const rlimit lim{dataLimit, dataLimit};
+      ::setrlimit(RLIMIT_DATA, &lim);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+    rc = pid < 0 ? errno : 0;
+  }
   posix_spawn_file_actions_destroy(&actions);
   ::close(fds[1]);
   if (rc != 0) {

@@ -8,11 +8,11 @@ namespace {
 
 using test::TempDir;
 
-int Cli(const std::vector<std::string>& args, std::string* out = nullptr) {
+int Cli(const std::vector<std::string>& args, std::string* out = nullptr, rlim_t dataLimit = 0) {
   std::vector<std::string> argv{SONOTEKA_CLI};
   argv.insert(argv.end(), args.begin(), args.end());
   int status = -1;
-  const auto text = test::RunProgram(argv, &status);
+  const auto text = test::RunProgram(argv, &status, dataLimit);
   if (out && text) *out = *text;
   return status;
 }
@@ -50,6 +50,40 @@ TEST(CliAudio, InfoCountsDamagedFramesAndTheDurationPlayed) {
   EXPECT_NE(out.find("octet 460800: 768 octets ignorés"), std::string::npos) << out;
   EXPECT_NE(out.find("Durée   : 29976 ms"), std::string::npos) << out;
   EXPECT_NE(out.find("Durée estimée sans dommage: 30000 ms"), std::string::npos) << out;
+}
+
+// Five minutes rendered on the virtual device go to the WAV file as they are
+// played: the command works within a 100 MB memory budget (kept in memory,
+// five minutes of float stereo alone are 110 MB). The sanitizers' own
+// mappings do not fit a data limit: there the play runs without one.
+TEST(CliAudio, APlayToAVirtualFileKeepsMemoryFlat) {
+  TempDir dir;
+  constexpr int kSeconds = 300;
+  {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open((dir / "long.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const auto second = test::TestSignal(48000);
+    for (int s = 0; s < kSeconds; ++s) sf_writef_float(f, second.data(), 48000);
+    sf_close(f);
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr rlim_t kBudget = 0;
+#else
+  constexpr rlim_t kBudget = 100 << 20;
+#endif
+  std::string out;
+  ASSERT_EQ(Cli({"play", dir / "long.wav", "--device", "virtual:" + (dir / "heard.wav")}, &out, kBudget), 0);
+  // The whole play, up to the 100 ms rendered block that saw its end.
+  OpenedSound heard = OpenSound(dir / "heard.wav");
+  ASSERT_TRUE(heard.reader);
+  const int64_t frames = heard.reader->format().lengthFrames;
+  EXPECT_GE(frames, int64_t{kSeconds} * 48000);
+  EXPECT_LE(frames, int64_t{kSeconds} * 48000 + 4800);
+  EXPECT_NE(out.find("heard.wav: " + std::to_string(frames / 48) + " ms"), std::string::npos) << out;
 }
 
 TEST(CliAudio, BadFilesAndUsage) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "audio/engine/alsa_device.h"
@@ -391,6 +393,88 @@ TEST(VirtualDevice, WritesWhatAnOutputPlayedToWav) {
   const auto ref = test::DecodeAll(r.file);
   ASSERT_EQ(wav.size(), 14400u * 2);
   for (size_t i = 0; i < ref.size(); ++i) ASSERT_NEAR(wav[i], ref[i], 1.0 / 32767 + 1e-6);
+}
+
+// A device that stops under its pipes (a card unplugged) is noticed by the
+// engine: its streams answer with the failure instead of "playing", nothing
+// else is posted to it, and a pipe allocated once it is back opens it again.
+TEST_F(EngineTest, AFailedDeviceStopsItsStreamsAndOpensAgainWhenBack) {
+  play(request());
+  device().renderMs(500);
+  EXPECT_EQ(state(), StreamState::Playing);
+  device().fail(-EBADFD);
+  device().refuseStart(-ENODEV);
+  device().renderMs(500);
+  engine->collect();
+  StreamInfo info;
+  EXPECT_EQ(engine->streamInfo(pipe, 0, info), err::kDeviceLost);
+  EXPECT_EQ(info.state, StreamState::Idle);
+  EXPECT_EQ(engine->pipeFailure(pipe), -EBADFD);
+  EXPECT_EQ(engine->pipeFailureText(pipe), std::strerror(EBADFD));
+  EXPECT_EQ(engine->loadStream(pipe, 1, request()), err::kDeviceLost);
+  double peak = 0, rms = 0;
+  EXPECT_EQ(engine->readMeter(pipe, 0, peak, rms), err::kDeviceLost);
+
+  ASSERT_EQ(engine->releasePipe(pipe), 0);
+  int streams = 2;
+  EXPECT_EQ(engine->allocatePipe(0, 1, 2, streams, kFormatMpegL2, pipe), err::kDeviceOpen);
+  device().refuseStart(-EBUSY);
+  EXPECT_EQ(engine->allocatePipe(0, 1, 2, streams, kFormatMpegL2, pipe), err::kDeviceBusy);
+  device().refuseStart(0);
+  ASSERT_EQ(engine->allocatePipe(0, 1, 2, streams, kFormatMpegL2, pipe), 0);
+  EXPECT_EQ(engine->pipeFailure(pipe), 0);
+  const size_t at = play(request(0, 500));
+  device().renderMs(600);
+  EXPECT_EQ(state(), StreamState::Idle);
+  for (size_t i = 0; i < 24000; i += 7) ASSERT_EQ(sample(at + i, 0), ref[i * 2]) << i;
+}
+
+// What an output plays is streamed to the WAV file while rendering; the file
+// appears under its name only when finished, and a full disk leaves the
+// previous file whole with nothing half-written beside it.
+TEST(VirtualDevice, StreamsAnOutputToAWavFileThatAppearsWhole) {
+  TempDir dir;
+  EngineOptions o;
+  o.useAlsaCards = false;
+  Engine engine(o);
+  VirtualDevice& device = engine.virtualDevice();
+  int streams = 1, pipe = -1;
+  ASSERT_EQ(engine.allocatePipe(0, 3, 2, streams, kFormatMpegL2, pipe), 0);
+  const std::string file = test::MakeHouseFile(dir, "a.s48", 2000);
+  auto play = [&] {
+    LoadRequest r;
+    r.file = file;
+    ASSERT_EQ(engine.loadStream(pipe, 0, r), 0);
+    ASSERT_EQ(engine.startStream(pipe, 0), 0);
+  };
+  test::WriteFile(dir / "out.wav", "previous");
+  play();
+  ASSERT_TRUE(device.recordToFile(1, dir / "out.wav"));
+  device.setRecording(true);
+  device.renderMs(2100);
+  EXPECT_EQ(test::ReadFile(dir / "out.wav"), "previous");  // not there until finished
+  ASSERT_TRUE(device.finishFile());
+  EXPECT_EQ(device.fileFrames(), 2100 * 48);
+  const auto wav = test::DecodeAll(dir / "out.wav");
+  const auto& kept = device.recorded(1);
+  ASSERT_EQ(wav.size(), kept.size());
+  for (size_t i = 0; i < kept.size(); ++i) ASSERT_NEAR(wav[i], kept[i], 1.0 / 32767 + 1e-6);
+  EXPECT_EQ(test::FolderEntries(dir.path()).size(), 2u);
+
+  // The disk fills up halfway.
+  const std::string before = test::ReadFile(dir / "out.wav");
+  play();
+  ASSERT_TRUE(device.recordToFile(1, dir / "out.wav"));
+  {
+    test::FileSizeLimit limit(100 * 1024);
+    device.renderMs(2100);
+    EXPECT_TRUE(device.fileFailed());
+    std::string error;
+    EXPECT_FALSE(device.finishFile(&error));
+    EXPECT_NE(error.find("write error"), std::string::npos) << error;
+  }
+  EXPECT_EQ(test::ReadFile(dir / "out.wav"), before);
+  EXPECT_EQ(test::FolderEntries(dir.path()).size(), 2u);
 }
 
 }  // namespace

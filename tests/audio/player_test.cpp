@@ -2,6 +2,8 @@
 // tempo with the pitch kept, volumes, smoothing, meters, triggers, durations.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "audio/codec/mpeg_frames.h"
@@ -318,6 +320,40 @@ TEST_F(PlayerTest, SoundAtAnotherRatePlaysInItsOwnTimeAndPitch) {
   playOut();
   EXPECT_NEAR(test::SoundingEnd(out(), 0.01f) / 48.0, 1000.0, 10.0);
   EXPECT_NEAR(test::DominantHz(out(), 9600, 38400, 500, 700), 600.0, 6.0);
+}
+
+// The output device fails under a playing sound as an unplugged card does:
+// the player stops and says why instead of "playing" for ever; while the
+// device is away a play is refused, and once it is back the next play opens
+// it again.
+TEST_F(PlayerTest, ADeviceLostWhilePlayingStopsThePlayerAndTheNextPlayOpensItAgain) {
+  const std::string file = test::MakeHouseFile(dir, "a.s48", 2000);
+  std::vector<std::pair<int, std::string>> lost;
+  control->onDeviceLost = [&](int player, const std::string& reason) { lost.push_back({player, reason}); };
+  ASSERT_EQ(control->LoadSoundFast(0, file), dj::kNone);
+  ASSERT_EQ(control->PlaySound(0), dj::kNone);
+  render(300);
+  device().fail(-ENODEV);
+  device().refuseStart(-ENODEV);  // still unplugged
+  render(100);
+  EXPECT_EQ(control->GetPlayerStatus(0), PlayerStatus::Stopped);
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].first, 0);
+  EXPECT_EQ(lost[0].second, std::strerror(ENODEV));
+  EXPECT_TRUE(done.empty());  // not an end of the sound
+  const size_t heard = out().size();
+  render(500);
+  EXPECT_EQ(out().size(), heard);  // nothing rendered since
+
+  EXPECT_EQ(control->PlaySound(0), dj::kNoValidDriver);
+  EXPECT_EQ(control->GetPlayerStatus(0), PlayerStatus::Stopped);
+  device().refuseStart(0);  // plugged back
+  ASSERT_EQ(control->PlaySound(0), dj::kNone);
+  const size_t from = out().size() / 2;
+  playOut();
+  EXPECT_GT(test::PeakOf(out(), from, from + 48000, 0), 0.1f);
+  EXPECT_EQ(done.size(), 1u);
+  EXPECT_EQ(lost.size(), 1u);
 }
 
 TEST(SoundFileDurationTest, HouseFilesAreMeasuredFromTheirSizeAsTheScannerCountsThem) {

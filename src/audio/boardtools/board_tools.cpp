@@ -24,6 +24,7 @@ std::string ToolErrorText(int code) {
     case err::kTooManyStreams: return "More streams than a pipe can hold";
     case err::kDeviceBusy: return "The sound device is used by another application";
     case err::kDeviceOpen: return "The sound device cannot be opened";
+    case err::kDeviceLost: return "The sound device stopped working (unplugged or failed)";
     case err::kFileTooSmall: return "The sound file is too small";
     case err::kFileInvalid: return "The sound file is not found or is not valid";
     case err::kFormatNotSupported: return "Sound data format is not supported";

@@ -91,6 +91,7 @@ bool AlsaDevice::start(std::string& error, bool& busy) {
   }
   handle_ = pcm;
   quit_ = false;
+  failure_.store(0);
   running_ = true;
   thread_ = std::thread([this] { run(); });
   return true;
@@ -107,6 +108,13 @@ void AlsaDevice::stop() {
 }
 
 void AlsaDevice::run() {
+  // However the loop ends but by stop(), the device is reported failed, so
+  // that nothing waits on a sound that no longer plays.
+  const int error = renderLoop();
+  if (!quit_.load()) failure_.store(error < 0 ? error : -EIO);
+}
+
+int AlsaDevice::renderLoop() {
   // Real-time priority when the system grants it; normal priority otherwise.
   sched_param param{};
   param.sched_priority = 70;
@@ -120,8 +128,9 @@ void AlsaDevice::run() {
     while (left > 0 && !quit_.load(std::memory_order_relaxed)) {
       snd_pcm_sframes_t n = snd_pcm_writei(pcm, p, static_cast<snd_pcm_uframes_t>(left));
       if (n < 0) {
-        // An underrun or a suspend: recover and go on; anything else ends the thread.
-        if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return;
+        // An underrun or a suspend: recover and go on. Anything else (the
+        // card unplugged: -ENODEV, -EBADFD) ends the thread with its error.
+        if (snd_pcm_recover(pcm, static_cast<int>(n), 1) < 0) return static_cast<int>(n);
         continue;
       }
       left -= n;
@@ -129,6 +138,7 @@ void AlsaDevice::run() {
       written_.fetch_add(n, std::memory_order_relaxed);
     }
   }
+  return 0;
 }
 
 }  // namespace sono::audio

@@ -39,12 +39,14 @@ class AlsaDevice : public Device {
   void stop() override;
   bool running() const override { return running_.load(); }
   bool isVirtual() const override { return false; }
+  std::string systemName() const override { return pcm_; }
   const std::string& pcmName() const { return pcm_; }
   // Frames handed to ALSA since the start (for the tests of the real-time path).
   int64_t framesWritten() const { return written_.load(std::memory_order_relaxed); }
 
  private:
   void run();
+  int renderLoop();  // 0 when asked to quit, else the error that ended it
   std::string pcm_;
   int rate_;
   void* handle_ = nullptr;  // snd_pcm_t

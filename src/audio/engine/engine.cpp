@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "audio/codec/house_format.h"
 #include "audio/engine/alsa_device.h"
@@ -23,30 +24,11 @@ Engine::Engine(const EngineOptions& options) {
     b.outputPairs.emplace_back(devices_.back().get(), 0);
     b.outputs += 2;
   };
-  if (options.useAlsaCards) {
-    for (const AlsaCard& card : ListAlsaCards()) {
-      BoardDesc b;
-      b.model = card.name.empty() ? card.id : card.name;
-      b.type = kBoardTypeAlsa;
-      b.bus = kBusPci;
-      b.isVirtual = false;
-      b.alsaName = card.id;
-      b.firstOutput = nextOut;
-      b.firstInput = nextIn;
-      for (const AlsaPcm& pcm : card.pcms) {
-        if (pcm.playback)
-          addAlsaPair(b, "plughw:" + std::to_string(card.index) + "," + std::to_string(pcm.device));
-        if (pcm.capture) b.inputs += 2;
-      }
-      nextOut += b.outputs;
-      nextIn += b.inputs;
-      boards_.push_back(std::move(b));
-      ++alsaCards_;
-    }
-  }
-  for (const std::string& pcm : options.extraPcms) {
+  std::vector<AlsaCard> cards;
+  if (options.useAlsaCards) cards = ListAlsaCards();
+  auto addNamedPcm = [&](const std::string& pcm, const std::string& model) {
     BoardDesc b;
-    b.model = "ALSA " + pcm;
+    b.model = model;
     b.type = kBoardTypeAlsa;
     b.isVirtual = false;
     b.alsaName = pcm;
@@ -55,7 +37,33 @@ Engine::Engine(const EngineOptions& options) {
     addAlsaPair(b, pcm);
     nextOut += b.outputs;
     boards_.push_back(std::move(b));
+  };
+  if (options.defaultPcm == DefaultPcm::Always ||
+      (options.defaultPcm == DefaultPcm::WhenCardsFound && !cards.empty()))
+    addNamedPcm("default", "default");
+  for (const AlsaCard& card : cards) {
+    BoardDesc b;
+    b.model = card.name.empty() ? card.id : card.name;
+    b.type = kBoardTypeAlsa;
+    b.bus = kBusPci;
+    b.isVirtual = false;
+    b.alsaName = card.id;
+    b.firstOutput = nextOut;
+    b.firstInput = nextIn;
+    // Named by the card's id, which stays when cards are added or removed.
+    const std::string cardName = card.id.empty() ? std::to_string(card.index) : "CARD=" + card.id;
+    for (const AlsaPcm& pcm : card.pcms) {
+      if (pcm.playback)
+        addAlsaPair(b, card.id.empty() ? "plughw:" + cardName + "," + std::to_string(pcm.device)
+                                       : "plughw:" + cardName + ",DEV=" + std::to_string(pcm.device));
+      if (pcm.capture) b.inputs += 2;
+    }
+    nextOut += b.outputs;
+    nextIn += b.inputs;
+    boards_.push_back(std::move(b));
+    ++alsaCards_;
   }
+  for (const std::string& pcm : options.extraPcms) addNamedPcm(pcm, "ALSA " + pcm);
   // The virtual board is always there, after the machine's cards.
   auto dev = std::make_unique<VirtualDevice>(options.virtualOutputPairs);
   virtual_ = dev.get();
@@ -179,12 +187,20 @@ int Engine::allocatePipe(int dir, int firstMono, int channels, int& maxStreams, 
 int Engine::releasePipe(int pipe) {
   if (pipe < 0 || pipe >= kMaxPipes || !pipes_[pipe].used) return err::kBadPipe;
   PipeSlot& p = pipes_[pipe];
-  if (p.device) {
+  Device* device = p.device;
+  if (device && p.failure == 0) {
     MixerCommand c{MixerCommand::PipeClose};
     c.pipe = static_cast<uint8_t>(p.mixerPipe);
-    p.device->mixer().post(c);
+    device->mixer().post(c);
   }
   p = PipeSlot{};
+  // A card nobody plays on is let go of (another program may use it); it is
+  // opened again by the next allocation.
+  if (device && !device->isVirtual() &&
+      std::none_of(pipes_.begin(), pipes_.end(), [device](const PipeSlot& o) { return o.used && o.device == device; })) {
+    device->stop();
+    device->mixer().resetStopped();
+  }
   collect();
   return err::kNone;
 }
@@ -266,6 +282,7 @@ int Engine::setPipeClock(int pipe, int type, int frequency) {
 
 int Engine::readMeter(int pipe, int channel, double& peakDb, double& rmsDb) {
   if (!pipeExists(pipe, 0)) return err::kBadPipe;
+  if (pipes_[pipe].failure) return err::kDeviceLost;
   if (channel < 0 || channel > 1) return err::kBadChannel;
   const MeterReport m = pipes_[pipe].device->mixer().takeMeter(pipes_[pipe].mixerPipe, channel);
   auto db = [](float v) { return v > 1e-10f ? 20.0 * std::log10(v) : -200.0; };
@@ -277,14 +294,39 @@ int Engine::readMeter(int pipe, int channel, double& peakDb, double& rmsDb) {
 int Engine::checkStream(int pipe, int stream) const {
   if (!pipeExists(pipe, 0)) return err::kBadPipe;
   if (stream < 0 || stream >= pipes_[pipe].maxStreams) return err::kBadStream;
+  if (pipes_[pipe].failure) return err::kDeviceLost;
   return err::kNone;
+}
+
+int Engine::pipeFailure(int pipe) const {
+  return pipe >= 0 && pipe < kMaxPipes && pipes_[pipe].used ? pipes_[pipe].failure : 0;
+}
+
+std::string Engine::pipeFailureText(int pipe) const {
+  const int e = pipeFailure(pipe);
+  return e == 0 ? std::string() : std::string(std::strerror(-e));
+}
+
+void Engine::checkDevices() {
+  for (auto& d : devices_) {
+    const int failure = d->failure();
+    if (failure == 0 || !d->running()) continue;
+    // Nothing renders on it any more: its mixer is emptied here, and every
+    // pipe on it answers with the failure.
+    d->stop();
+    d->mixer().resetStopped();
+    for (PipeSlot& p : pipes_)
+      if (p.used && p.device == d.get()) {
+        p.failure = failure;
+        for (StreamSlot& s : p.streams) s = StreamSlot{};
+      }
+  }
 }
 
 bool Engine::postStream(PipeSlot& p, int stream, MixerCommand c, StreamState expected) {
   c.pipe = static_cast<uint8_t>(p.mixerPipe);
   c.stream = static_cast<uint8_t>(stream);
   if (!p.device->mixer().post(c)) return false;
-  p.streams[stream].posted++;
   p.streams[stream].expected = expected;
   return true;
 }
@@ -361,7 +403,8 @@ int64_t Engine::streamConsumedFrames(int pipe, int stream) const {
   const PipeSlot& p = pipes_[pipe];
   const StreamSlot& s = p.streams[stream];
   const StreamReport r = p.device->mixer().report(p.mixerPipe, stream);
-  if (r.acked < s.posted && s.expected == StreamState::Loaded) return 0;
+  if (r.acked < p.device->mixer().posted(p.mixerPipe, stream) && s.expected == StreamState::Loaded)
+    return 0;
   return r.consumed;
 }
 
@@ -414,13 +457,15 @@ int Engine::setStreamLevel(int pipe, int stream, double levelDb) {
 }
 
 int Engine::streamInfo(int pipe, int stream, StreamInfo& info) {
+  info = StreamInfo{};
   if (int e = checkStream(pipe, stream)) return e;
   PipeSlot& p = pipes_[pipe];
   StreamSlot& s = p.streams[stream];
   const StreamReport r = p.device->mixer().report(p.mixerPipe, stream);
   // Until the render side applied every command, the state is the one asked for.
-  info.state = r.acked < s.posted ? s.expected : r.state;
-  const int64_t consumed = r.acked < s.posted && s.expected == StreamState::Loaded ? 0 : r.consumed;
+  const bool pending = r.acked < p.device->mixer().posted(p.mixerPipe, stream);
+  info.state = pending ? s.expected : r.state;
+  const int64_t consumed = pending && s.expected == StreamState::Loaded ? 0 : r.consumed;
   const int rate = p.device->mixer().rate();
   info.durationMs = s.fileMs;
   if (info.state == StreamState::Idle) {
@@ -435,6 +480,7 @@ int Engine::streamInfo(int pipe, int stream, StreamInfo& info) {
 }
 
 void Engine::collect() {
+  checkDevices();
   for (auto& d : devices_) {
     d->mixer().collectReleased([this](StreamSource* s) {
       std::lock_guard lock(sourcesMutex_);

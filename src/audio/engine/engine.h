@@ -53,8 +53,13 @@ struct BoardDesc {
   std::vector<std::pair<Device*, int>> outputPairs;
 };
 
+// ALSA's `default` PCM (the desktop's mixer: shared, never exclusive) as the
+// first board.
+enum class DefaultPcm { WhenCardsFound, Always, Never };
+
 struct EngineOptions {
   bool useAlsaCards = true;            // list the machine's cards
+  DefaultPcm defaultPcm = DefaultPcm::WhenCardsFound;
   std::vector<std::string> extraPcms;  // further ALSA PCMs shown as boards ("null")
   int virtualOutputPairs = 5;
   int virtualInputPairs = 2;
@@ -134,8 +139,15 @@ class Engine {
   int64_t streamConsumedFrames(int pipe, int stream) const;
   int pipeRate(int pipe) const { return boards_[pipes_[pipe].board].rate; }
 
-  // Frees what the render side let go of; the logic thread calls it often.
+  // Frees what the render side let go of, and takes note of devices that
+  // stopped on their own; the logic thread calls it often.
   void collect();
+  // The error of the device a pipe played on when that device stopped
+  // working under it (0 while it works): every call on the pipe then
+  // answers kDeviceLost until it is released; a pipe allocated afterwards
+  // opens the device again.
+  int pipeFailure(int pipe) const;
+  std::string pipeFailureText(int pipe) const;
   // Stops every device and drops every pipe.
   void shutdown();
 
@@ -147,7 +159,6 @@ class Engine {
     bool loaded = false;
     PlayPlan plan;
     int64_t fileMs = 0;
-    uint64_t posted = 0;
     StreamState expected = StreamState::Idle;
   };
   struct PipeSlot {
@@ -162,6 +173,7 @@ class Engine {
     PipeClock clock;
     bool monitoringMute = false;
     int digitalMode = 0;
+    int failure = 0;  // the device's error once it stopped under the pipe
     std::array<StreamSlot, kMaxStreams> streams{};
   };
 
@@ -170,6 +182,7 @@ class Engine {
   void postGains(PipeSlot& p);
   void feedAll();
   void startFeeder();
+  void checkDevices();
 
   std::vector<BoardDesc> boards_;
   std::vector<std::unique_ptr<Device>> devices_;

@@ -13,6 +13,7 @@ inline constexpr int kTooManyChannels = -15586;    // more channels than the boa
 inline constexpr int kTooManyStreams = -15488;     // more streams than a pipe can hold
 inline constexpr int kDeviceBusy = -29437;         // the device is held by another program
 inline constexpr int kDeviceOpen = -28662;         // the device cannot be opened
+inline constexpr int kDeviceLost = -23804;         // the device stopped working (unplugged)
 // Files.
 inline constexpr int kFileTooSmall = -30195;       // empty, or shorter than one frame
 inline constexpr int kFileInvalid = -30203;        // not found, or not a sound file

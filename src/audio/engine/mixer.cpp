@@ -24,7 +24,16 @@ Mixer::Mixer(int outputPairs, int rate)
       pipeBuf_(kRenderBlock * 2),
       streamBuf_(kRenderBlock * 2) {}
 
-bool Mixer::post(const MixerCommand& command) { return commands_.push(command); }
+bool Mixer::post(const MixerCommand& command) {
+  if (!commands_.push(command)) return false;
+  if (IsStreamCommand(command.type)) ++posted_[command.pipe][command.stream];
+  return true;
+}
+
+void Mixer::acknowledge(int pipe, int stream) {
+  StreamPub& p = pub_[pipe].streams[stream];
+  p.acked.store(p.acked.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+}
 
 StreamReport Mixer::report(int pipe, int stream) const {
   const StreamPub& p = pub_[pipe].streams[stream];
@@ -117,8 +126,22 @@ void Mixer::apply(const MixerCommand& c) {
   }
   if (streamCommand) {
     publish(c.pipe, c.stream);
-    StreamPub& p = pub_[c.pipe].streams[c.stream];
-    p.acked.store(p.acked.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    acknowledge(c.pipe, c.stream);
+  }
+}
+
+void Mixer::resetStopped() {
+  MixerCommand c;
+  while (commands_.pop(c)) {
+    if (c.type == MixerCommand::Attach && c.source) released_.push(c.source);
+    if (IsStreamCommand(c.type)) acknowledge(c.pipe, c.stream);  // dropped, but counted as done
+  }
+  for (int p = 0; p < kMaxPipesPerMixer; ++p) {
+    pipes_[p].open = false;
+    for (int i = 0; i < kMaxStreams; ++i) {
+      release(pipes_[p].streams[i]);
+      publish(p, i);
+    }
   }
 }
 

@@ -64,6 +64,10 @@ class Mixer {
   // --- logic thread
   // False when the command queue is full (the device is not rendering).
   bool post(const MixerCommand& command);
+  // Stream commands posted to a stream so far, over every pipe that used its
+  // slot: the render side acknowledges each (StreamReport::acked), so
+  // acked < posted means commands are still on their way.
+  uint64_t posted(int pipe, int stream) const { return posted_[pipe][stream]; }
   // Sources the render side let go of since the last call.
   template <typename F>
   void collectReleased(F&& onReleased) {
@@ -73,6 +77,10 @@ class Mixer {
   StreamReport report(int pipe, int stream) const;
   // Meters read after the digital level, before the analog level.
   MeterReport takeMeter(int pipe, int channel);
+
+  // Only while no thread renders (the device stopped): drops the queued
+  // commands, closes every pipe and hands every source back.
+  void resetStopped();
 
   // --- real-time thread: `pairs[k]` receives `frames` interleaved stereo
   // frames of output pair k (overwritten).
@@ -112,7 +120,13 @@ class Mixer {
   void publish(int pipe, int stream);
 
   const int outputPairs_, rate_;
+  static bool IsStreamCommand(MixerCommand::Type t) {
+    return t != MixerCommand::PipeOpen && t != MixerCommand::PipeGains && t != MixerCommand::PipeClose;
+  }
+  void acknowledge(int pipe, int stream);
+
   SpscQueue<MixerCommand> commands_;
+  std::array<std::array<uint64_t, kMaxStreams>, kMaxPipesPerMixer> posted_{};  // logic thread
   SpscQueue<StreamSource*> released_;
   std::array<PipeRt, kMaxPipesPerMixer> pipes_{};
   std::array<PipePub, kMaxPipesPerMixer> pub_{};

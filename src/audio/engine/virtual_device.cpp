@@ -1,7 +1,9 @@
 #include "audio/engine/virtual_device.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "audio/codec/wav_writer.h"
@@ -17,11 +19,24 @@ VirtualDevice::VirtualDevice(int outputPairs, int rate)
   }
 }
 
+bool VirtualDevice::start(std::string& error, bool& busy) {
+  busy = refusal_ == -EBUSY;
+  if (refusal_ != 0) {
+    error = std::strerror(-refusal_);
+    return false;
+  }
+  failure_.store(0);
+  return running_ = true;
+}
+
 void VirtualDevice::renderFrames(int64_t frames) {
+  // A failed card takes nothing: the sound stays where it was.
+  if (failure_.load() != 0) return;
   while (frames > 0) {
     const int n = static_cast<int>(std::min<int64_t>(frames, kRenderBlock));
     if (feeder_) feeder_();
     mixer_->render(pairs_.data(), n);
+    if (file_.isOpen()) file_.write(pairs_[static_cast<size_t>(filePair_)], static_cast<size_t>(n));
     if (recording_)
       for (size_t k = 0; k < buffers_.size(); ++k)
         recordings_[k].insert(recordings_[k].end(), buffers_[k].begin(),
@@ -37,6 +52,19 @@ void VirtualDevice::renderMs(int64_t ms) {
   renderFrames(total / 1000);
   msRemainder_ = total % 1000;
   if (clock_) clock_->advance(ms);
+}
+
+bool VirtualDevice::recordToFile(int pair, const std::string& path, std::string* error) {
+  filePair_ = std::clamp(pair, 0, static_cast<int>(pairs_.size()) - 1);
+  if (file_.open(path, rate_)) return true;
+  if (error) *error = file_.error();
+  return false;
+}
+
+bool VirtualDevice::finishFile(std::string* error) {
+  if (file_.finish()) return true;
+  if (error) *error = file_.error();
+  return false;
 }
 
 void VirtualDevice::clearRecordings() {

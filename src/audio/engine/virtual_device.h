@@ -1,7 +1,9 @@
 // The virtual device: renders into memory when the program asks, faster than
-// real time, in step with the manual clock when one is attached. It can keep
-// what each output pair played and write it to a WAV file. Its capture side
-// gives what a generator or a sound file produces.
+// real time, in step with the manual clock when one is attached. It streams
+// what an output pair plays to a WAV file as it renders (memory stays flat
+// for any length); short renders can also be kept in memory to be examined.
+// Its capture side gives what a generator or a sound file produces. It can
+// be made to fail as a real card does when it is unplugged.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "audio/codec/sound_reader.h"
+#include "audio/codec/wav_writer.h"
 #include "audio/engine/device.h"
 #include "core/manual_ports.h"
 
@@ -19,10 +22,11 @@ class VirtualDevice : public Device {
  public:
   explicit VirtualDevice(int outputPairs, int rate = 48000);
 
-  bool start(std::string&, bool&) override { return running_ = true; }
+  bool start(std::string& error, bool& busy) override;
   void stop() override { running_ = false; }
   bool running() const override { return running_; }
   bool isVirtual() const override { return true; }
+  std::string systemName() const override { return "virtual"; }
 
   // Runs before each rendered block: the decoding side fills the streams.
   void setFeeder(std::function<void()> feeder) { feeder_ = std::move(feeder); }
@@ -33,11 +37,27 @@ class VirtualDevice : public Device {
   void renderMs(int64_t ms);  // whole milliseconds of sound
   int64_t framesRendered() const { return rendered_; }
 
-  // Keeps everything output pair `pair` plays from now on.
+  // Streams what output pair `pair` plays from now on to the WAV file
+  // `path`, which appears (whole) at finishFile().
+  bool recordToFile(int pair, const std::string& path, std::string* error = nullptr);
+  bool finishFile(std::string* error = nullptr);
+  void abandonFile() { file_.abandon(); }
+  int64_t fileFrames() const { return file_.frames(); }
+  bool fileFailed() const { return file_.failed(); }
+
+  // Keeps in memory everything each output pair plays from now on (short
+  // renders that a test examines: it grows with the rendered time).
   void setRecording(bool on) { recording_ = on; }
   const std::vector<float>& recorded(int pair) const { return recordings_[pair]; }
   void clearRecordings();
   bool writeWav(int pair, const std::string& path, std::string* error = nullptr) const;
+
+  // --- failures as a real card has them: from fail() on nothing renders and
+  // failure() reports `error` (-ENODEV for an unplugged card), until the
+  // device is started again; refuseStart() makes every start fail with
+  // `error` (-EBUSY: held by another program) until refuseStart(0).
+  void fail(int error) { failure_.store(error); }
+  void refuseStart(int error) { refusal_ = error; }
 
   // --- capture side
   // A sine of `hz` at `levelDb` on both channels, or the frames of a sound file.
@@ -54,6 +74,9 @@ class VirtualDevice : public Device {
   int64_t rendered_ = 0;
   int64_t msRemainder_ = 0;  // frames rendered beyond whole milliseconds
   bool recording_ = false;
+  int filePair_ = 0;
+  WavStreamWriter file_;
+  int refusal_ = 0;
   std::vector<std::vector<float>> buffers_, recordings_;
   std::vector<float*> pairs_;
   double sineHz_ = 0, sineGain_ = 0;

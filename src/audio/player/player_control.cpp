@@ -25,7 +25,8 @@ int FromEngine(int code) {
   switch (code) {
     case err::kNone: return dj::kNone;
     case err::kDeviceBusy: return dj::kDeviceBusy;
-    case err::kDeviceOpen: return dj::kNoValidDriver;
+    case err::kDeviceOpen:
+    case err::kDeviceLost: return dj::kNoValidDriver;
     case err::kNoPipeLeft:
     case err::kChannelsBusy:
     case err::kTooManyStreams: return dj::kNoOutputLeft;
@@ -46,8 +47,12 @@ constexpr int64_t kMaxSmoothingMs = 60000;
 PlayerControl::PlayerControl(Engine& engine, int players) : engine_(engine) {
   players_.resize(static_cast<size_t>(std::clamp(players, 1, kMaxStreams)));
   for (const BoardDesc& b : engine_.boards())
-    for (int m = b.firstOutput; m + 1 < b.firstOutput + b.outputs; m += 2)
-      devices_.push_back({b.model + " (" + std::to_string(m) + "/" + std::to_string(m + 1) + ")", m});
+    for (int m = b.firstOutput; m + 1 < b.firstOutput + b.outputs; m += 2) {
+      const auto& [device, pair] = b.outputPairs[static_cast<size_t>((m - b.firstOutput) / 2)];
+      const std::string key = b.isVirtual ? "virtual:" + std::to_string(pair) : device->systemName();
+      devices_.push_back({b.model + " (" + std::to_string(m) + "/" + std::to_string(m + 1) + ")", m,
+                          key, b.isVirtual});
+    }
 }
 
 PlayerControl::~PlayerControl() {
@@ -64,6 +69,11 @@ std::string PlayerControl::GetOutputDeviceDesc(int device) const {
   return devices_[static_cast<size_t>(device)].name;
 }
 
+const OutputDeviceEntry* PlayerControl::outputDevice(int device) const {
+  if (device < 0 || device >= GetOutputDevicesCount()) return nullptr;
+  return &devices_[static_cast<size_t>(device)];
+}
+
 int PlayerControl::VirtualDevice(int pair) const {
   int seen = 0;
   for (int d = 0; d < GetOutputDevicesCount(); ++d) {
@@ -78,8 +88,13 @@ int PlayerControl::pipeOf(int device, int& pipe) {
   if (device < 0 || device >= GetOutputDevicesCount()) return dj::kNoSuchDevice;
   auto it = pipes_.find(device);
   if (it != pipes_.end()) {
-    pipe = it->second;
-    return dj::kNone;
+    // A device that stopped working under its pipe is opened again.
+    if (engine_.pipeFailure(it->second) == 0) {
+      pipe = it->second;
+      return dj::kNone;
+    }
+    engine_.releasePipe(it->second);
+    pipes_.erase(it);
   }
   int streams = players();
   const int e = engine_.allocatePipe(0, devices_[static_cast<size_t>(device)].firstMono, 2, streams,
@@ -103,6 +118,15 @@ int PlayerControl::InitDJSystem(int device) {
   for (Player& p : players_) p.device = device;
   initialized_ = true;
   return dj::kNone;
+}
+
+void PlayerControl::ReleaseOutputs() {
+  for (size_t i = 0; i < players_.size(); ++i) {
+    unload(players_[i], static_cast<int>(i));
+    players_[i].seekFrame = 0;
+  }
+  for (const auto& [d, pipe] : pipes_) engine_.releasePipe(pipe);
+  pipes_.clear();
 }
 
 int PlayerControl::check(int player) const {
@@ -161,6 +185,7 @@ int PlayerControl::LoadSoundFast(int player, const std::string& file) {
   p.lengthFrames = f.lengthFrames;
   p.fileRate = f.sampleRate;
   p.durationMs = f.durationMs();
+  p.damagedFrames = f.damagedFrames;
   p.opened = std::move(s.reader);
   p.levelDb = 0;
   p.seekFrame = 0;
@@ -349,6 +374,12 @@ int64_t PlayerControl::GetPlayerPosition(int player) const {
   return FramesToMs(sounding ? framePosition(p, player) : p.seekFrame, p.fileRate);
 }
 
+int64_t PlayerControl::GetSoundDamagedFrames(int player) const {
+  if (check(player)) return 0;
+  const Player& p = players_[static_cast<size_t>(player)];
+  return p.loaded ? p.damagedFrames : 0;
+}
+
 PlayerStatus PlayerControl::GetPlayerStatus(int player) const {
   if (check(player)) return PlayerStatus::NotReady;
   return players_[static_cast<size_t>(player)].status;
@@ -498,6 +529,30 @@ void PlayerControl::fireBetween(Player& p, int index, int64_t fromFrame, int64_t
 
 void PlayerControl::Poll() {
   engine_.collect();
+  // Devices that stopped working: their players stop, their pipes go.
+  for (auto it = pipes_.begin(); it != pipes_.end();) {
+    const int device = it->first, pipe = it->second;
+    if (engine_.pipeFailure(pipe) == 0) {
+      ++it;
+      continue;
+    }
+    const std::string reason = engine_.pipeFailureText(pipe);
+    std::vector<int> stopped;
+    for (size_t i = 0; i < players_.size(); ++i) {
+      Player& p = players_[i];
+      if (p.device != device) continue;
+      const bool sounding = p.status == PlayerStatus::Playing || p.status == PlayerStatus::Paused;
+      if (sounding) stopped.push_back(static_cast<int>(i));
+      p.prepared = false;
+      p.state.reset();
+      p.seekFrame = 0;
+      if (p.loaded) p.status = PlayerStatus::Stopped;
+    }
+    engine_.releasePipe(pipe);
+    it = pipes_.erase(it);
+    for (int player : stopped)
+      if (onDeviceLost) onDeviceLost(player, reason);
+  }
   for (size_t i = 0; i < players_.size(); ++i) {
     Player& p = players_[i];
     const int index = static_cast<int>(i);

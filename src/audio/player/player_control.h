@@ -29,6 +29,8 @@ enum class PlayerStatus { NotReady = 0, Stopped = 1, Playing = 2, Paused = 3 };
 struct OutputDeviceEntry {
   std::string name;   // "MODEL (a/b)"
   int firstMono = 1;  // across all boards
+  std::string key;    // stays across starts: the ALSA PCM, or "virtual:PAIR"
+  bool isVirtual = false;
 };
 
 class PlayerControl {
@@ -44,12 +46,16 @@ class PlayerControl {
   // --- devices: one entry per stereo output pair of every board
   int GetOutputDevicesCount() const { return static_cast<int>(devices_.size()); }
   std::string GetOutputDeviceDesc(int device) const;
+  const OutputDeviceEntry* outputDevice(int device) const;
   // The device of the virtual board carrying the output pair `pair`.
   int VirtualDevice(int pair) const;
   // Starts the sound system on `device` for every player (again: closes their sounds).
   int InitDJSystem(int device);
   bool initialized() const { return initialized_; }
   int SetPlayerOutputDevice(int player, int device);
+  // Lets go of every output device (the players' sounds are closed, the
+  // choice of device stays): the next load or play opens it again.
+  void ReleaseOutputs();
   int SetBufferLength(int ms);
   int bufferLength() const { return bufferMs_; }
   int players() const { return static_cast<int>(players_.size()); }
@@ -70,6 +76,9 @@ class PlayerControl {
   int64_t GetPlayerPosition(int player) const;  // ms in the sound
   PlayerStatus GetPlayerStatus(int player) const;
   const std::string& GetSoundFile(int player) const;
+  // Frames of the loaded sound skipped as damaged (the duration counts only
+  // the frames that play).
+  int64_t GetSoundDamagedFrames(int player) const;
 
   // --- tempo: kept by the player across loads. A sound not heard yet starts
   // at the new tempo; a playing one changes after what is decoded ahead.
@@ -104,6 +113,10 @@ class PlayerControl {
   void Poll();
   std::function<void(int player, int id, int64_t triggerMs, int64_t positionMs)> onTriggerReached;
   std::function<void(int player)> onSoundDone;
+  // The output device of a sounding player stopped working (a card
+  // unplugged): Poll stops the player and gives the system's reason. The
+  // next play opens the device again.
+  std::function<void(int player, const std::string& reason)> onDeviceLost;
 
  private:
   struct Trigger {
@@ -118,6 +131,7 @@ class PlayerControl {
     int64_t lengthFrames = 0;
     int fileRate = 48000;
     int64_t durationMs = 0;
+    int64_t damagedFrames = 0;
     PlayerStatus status = PlayerStatus::NotReady;
     int64_t seekFrame = 0;            // where PlaySound starts
     bool prepared = false;            // a stream waits on the engine, not started
