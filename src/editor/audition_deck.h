@@ -1,6 +1,6 @@
-// The editor's audition deck: one player of the player control on a chosen
-// output, the play/stop of the strip selection (Space), the start and end
-// keys (Home, End) and the 100 ms follow-up (TimerPtx) that moves the play
+// The editor's audition deck: one player of the player control on the output
+// the user chose, the play/stop of the strip selection (Space), the start and
+// end keys (Home, End) and the 100 ms follow-up (TimerPtx) that moves the play
 // head and reads the level meter.
 //
 // Decisions of this port:
@@ -9,10 +9,24 @@
 //     position stays where the play started, as a tape recorder's counter.
 //   - The level is the sound's level correction (slot "Level"); the speed is
 //     the sound's pitch as a percent, held within -20 to +20.
+//   - Outputs: ALSA's `default` first (the desktop's shared mixer, when the
+//     machine has a card), then each playback device of each card, then the
+//     virtual device. The choice is kept by its system name in the program's
+//     settings file, section "Ecoute", key "Sortie" ("default",
+//     "plughw:CARD=PCH,DEV=0", "virtual:0"); without one, the first output.
+//   - The output is opened at play and let go of 3 s after the play ends, so
+//     that another program may use the card meanwhile. When the chosen one
+//     is missing, busy or cannot be opened, the next outputs are tried in
+//     order; the user is told in words (`message`, `onMessage`) and the log
+//     says why. The chosen one is tried again at the next opening.
+//   - A device that stops working under a play (a USB card unplugged) stops
+//     the play at once, is told and logged, and is tried again at the next
+//     play.
 //   - Without a sound card the deck plays on the virtual device, which the
 //     follow-up renders by the wall time gone since its last tick: what the
 //     user sees (the head) moves as it would on a card.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,15 +51,32 @@ class AuditionDeck : public Audition {
   // The editor and view the keys and the follow-up act on.
   void attach(PointerEditor& editor, WaveformView& view);
 
-  std::vector<std::string> devices() const;
-  int device() const { return device_; }
-  bool SelectDevice(int index);  // false (and logged) when the output cannot start
-  bool ready() const { return ready_; }
+  // --- outputs
+  // The program's settings file, where the choice is kept; asked when the
+  // choice is first needed (the file is known once the program started).
+  std::function<std::string()> settingsFile;
+  static constexpr const char* kSettingsSection = "Ecoute";
+  static constexpr const char* kSettingsKey = "Sortie";
+  static constexpr int kReleaseAfterMs = 3000;
+
+  std::vector<std::string> devices() const;  // the labels, in order
+  std::string deviceKey(int index) const;    // the system name kept in the settings
+  int device();                              // the chosen output
+  // The user's choice: kept in the settings file; nothing is opened.
+  bool SelectDevice(int index);
+  bool ready() const { return !outputs_.empty(); }
+  // The output held now (-1 when none: nothing plays and the last play ended
+  // more than kReleaseAfterMs ago).
+  int outputInUse() const { return inUse_; }
+
+  // What the user must be told (French), the last one kept.
+  std::function<void(const std::string&)> onMessage;
+  const std::string& message() const { return message_; }
 
   // --- Audition
   void PlayRange(const std::string& soundFile, int startMs, int endMs) override;
   void Stop() override;
-  // Stops and empties the player (the unload sequence's sound resources).
+  // Stops, empties the player and lets go of the output (the unload sequence).
   void Close();
 
   // --- keys
@@ -63,19 +94,34 @@ class AuditionDeck : public Audition {
   audio::PlayerControl& player() { return *player_; }
 
  private:
+  struct Output {
+    std::string label, key;
+    int playerDevice = -1;
+    bool isVirtual = false;
+  };
+  void readChoice();
+  bool openOutput();
+  void releaseOutput();
+  void tell(const std::string& text);
   bool outputIsVirtual() const;
   void FinDeJeu();
   TraceLogger& log_;
   Clock& clock_;
   std::unique_ptr<audio::Engine> engine_;
   std::unique_ptr<audio::PlayerControl> player_;
+  std::vector<Output> outputs_;
   PointerEditor* editor_ = nullptr;
   WaveformView* view_ = nullptr;
-  int device_ = -1;
-  bool ready_ = false;
+  bool choiceRead_ = false;
+  int chosen_ = 0;            // -1: the chosen output is not on this machine now
+  std::string missingKey_;    // its name then
+  int inUse_ = -1;
+  std::string lost_;          // why the device in use stopped, until handled
+  std::string message_;
   bool wasPlaying_ = false;
   int headMs_ = 0;
   uint64_t lastTick_ = 0;
+  uint64_t idleSince_ = 0;
 };
 
 // Speed of the audition for a pitch in millionths of the nominal speed (0 is

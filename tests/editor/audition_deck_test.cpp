@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "../data/library_fixture.h"
 #include "audio/engine/engine.h"
+#include "core/ini.h"
 #include "data/songs.h"
 #include "demo/demo_sounds.h"
 #include "editor/duration_meter.h"
@@ -145,10 +148,178 @@ TEST_F(AuditionDeckTest, NothingPlaysWithoutASoundAndAMissingFileIsLogged) {
     logged |= line.find("Err: Listen: Sound not loaded |/nonexistent/dossier/XX.s48") != std::string::npos;
   EXPECT_TRUE(logged);
   EXPECT_FALSE(deck.SelectDevice(99));
-  EXPECT_FALSE(deck.ready());
-  Select(1000, 2000);
+  EXPECT_EQ(deck.device(), 0);  // the choice stays
+}
+
+bool InLog(const TraceLogger& log, const std::string& text) {
+  for (const auto& line : log.fileBuffer())
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// A deck whose outputs are a PCM that cannot be opened, ALSA's null PCM and
+// the virtual device (with ALSA's default first when asked: whether it opens
+// depends on the machine), its choice kept in a settings file.
+class AuditionOutputsTest : public AuditionDeckTest {
+ protected:
+  static audio::EngineOptions Outputs(bool withDefault = false) {
+    audio::EngineOptions o;
+    o.useAlsaCards = false;
+    o.defaultPcm = withDefault ? audio::DefaultPcm::Always : audio::DefaultPcm::Never;
+    o.extraPcms = {"hw:97,0", "null"};
+    return o;
+  }
+  AuditionOutputsTest() {
+    outputs.settingsFile = [this] { return settings; };
+    outputs.onMessage = [this](const std::string& text) { told.push_back(text); };
+    outputs.attach(*editor, *view);
+    outputs.engine().virtualDevice().setRecording(true);
+  }
+  int Index(const std::string& key) {
+    for (int i = 0; i < static_cast<int>(outputs.devices().size()); ++i)
+      if (outputs.deviceKey(i) == key) return i;
+    return -1;
+  }
+  void RunOutputs(int ms) {
+    for (int t = 0; t < ms; t += 100) {
+      clock.advance(100);
+      outputs.TimerPtx();
+    }
+  }
+  std::string settings = dir / "Settings/Vexa_Library/Vexa_Library.Ini";
+  AuditionDeck outputs{log, clock, Outputs()};
+  std::vector<std::string> told;
+};
+
+TEST_F(AuditionOutputsTest, DefaultComesFirstAndTheChoiceIsKeptInTheSettings) {
+  AuditionDeck all{log, clock, Outputs(true)};
+  all.settingsFile = [this] { return settings; };
+  const auto names = all.devices();
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[0], "Par défaut (default)");
+  EXPECT_EQ(all.deviceKey(0), "default");
+  EXPECT_EQ(all.deviceKey(1), "hw:97,0");
+  EXPECT_EQ(all.deviceKey(2), "null");
+  EXPECT_EQ(all.deviceKey(3), "virtual:0");
+  EXPECT_NE(names[3].find("VIRTUAL"), std::string::npos);
+  EXPECT_EQ(all.device(), 0);  // nothing chosen yet: the first
+  ASSERT_TRUE(all.SelectDevice(2));
+  EXPECT_EQ(LectureIni(settings, "Ecoute", "Sortie", ""), "null");
+  EXPECT_EQ(all.outputInUse(), -1);  // a choice opens nothing
+  AuditionDeck again{log, clock, Outputs(true)};
+  again.settingsFile = [this] { return settings; };
+  EXPECT_EQ(again.device(), 2);
+}
+
+// The chosen output is missing, cannot be opened or is busy: the next one in
+// the list plays and the user is told why; the output is held while the play
+// lasts and let go of three seconds after its end.
+TEST_F(AuditionOutputsTest, AnUnusableChoiceFallsBackWithAMessageAndNothingIsHeldAfterThePlay) {
+  const int virtualOutput = Index("virtual:0");
+  EcritureIni(settings, "Ecoute", "Sortie", "plughw:CARD=USB,DEV=0");
+  EXPECT_EQ(outputs.device(), -1);
+  outputs.engine().virtualDevice().refuseStart(-EBUSY);
+  Select(1000, 1400);
+  outputs.PlayStop();
+  // hw:97,0 cannot be opened, null can.
+  ASSERT_TRUE(outputs.playing());
+  EXPECT_EQ(outputs.outputInUse(), Index("null"));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], "La sortie son choisie « plughw:CARD=USB,DEV=0 » n'est pas sur cet ordinateur "
+                     "(débranchée ?) : l'écoute passe par « ALSA null (3/4) ».");
+  EXPECT_TRUE(InLog(log, "Err: Audition output missing: plughw:CARD=USB,DEV=0 |Fallback: ALSA null (3/4)"));
+  outputs.Stop();
+
+  // The virtual device, chosen, is held by another program.
+  ASSERT_TRUE(outputs.SelectDevice(virtualOutput));
+  EXPECT_EQ(outputs.outputInUse(), -1);  // the new choice is opened at the next play
+  outputs.PlayStop();
+  EXPECT_EQ(outputs.outputInUse(), Index("null"));
+  EXPECT_EQ(outputs.message(), "La sortie son choisie « VIRTUAL (5/6) » est occupée par un autre programme : "
+                               "l'écoute passe par « ALSA null (3/4) ».");
+  EXPECT_TRUE(InLog(log, "Err: Audition output busy: VIRTUAL (5/6) |Fallback: ALSA null (3/4)"));
+  outputs.Stop();
+  RunOutputs(3000);
+  EXPECT_EQ(outputs.outputInUse(), -1);
+  EXPECT_FALSE(outputs.engine().boards()[1].outputPairs[0].first->running());  // null let go of
+
+  // Free again: the choice plays; three seconds after the end it is let go of.
+  outputs.engine().virtualDevice().refuseStart(0);
+  const size_t messages = told.size();
+  outputs.PlayStop();
+  ASSERT_TRUE(outputs.playing());
+  EXPECT_EQ(outputs.outputInUse(), virtualOutput);
+  EXPECT_EQ(told.size(), messages);  // nothing to tell
+  RunOutputs(500);
+  EXPECT_FALSE(outputs.playing());
+  EXPECT_EQ(outputs.outputInUse(), virtualOutput);
+  RunOutputs(2800);
+  EXPECT_EQ(outputs.outputInUse(), virtualOutput);
+  RunOutputs(300);
+  EXPECT_EQ(outputs.outputInUse(), -1);
+
+  // hw:97,0 cannot be opened.
+  ASSERT_TRUE(outputs.SelectDevice(Index("hw:97,0")));
+  outputs.PlayStop();
+  EXPECT_EQ(outputs.outputInUse(), Index("null"));
+  EXPECT_EQ(outputs.message(), "La sortie son choisie « ALSA hw:97,0 (1/2) » ne peut pas être ouverte : "
+                               "l'écoute passe par « ALSA null (3/4) ».");
+  outputs.Stop();
+}
+
+// The device stops under the play (a USB card unplugged): the play stops at
+// once and the user is told; while it is away nothing can play; once it is
+// back the next play uses it again.
+TEST_F(AuditionDeckTest, ADeviceLostDuringAPlayStopsItAndTheNextPlayTriesAgain) {
+  std::vector<std::string> told;
+  deck.onMessage = [&](const std::string& text) { told.push_back(text); };
+  audio::VirtualDevice& device = deck.engine().virtualDevice();
+  Select(1000, 3000);
   deck.PlayStop();
+  Run(300);
+  ASSERT_TRUE(deck.playing());
+  device.fail(-ENODEV);
+  device.refuseStart(-ENODEV);
+  Run(100);
   EXPECT_FALSE(deck.playing());
+  EXPECT_FALSE(view->globalHeadShown);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], std::string("La sortie son « VIRTUAL (1/2) » a cessé de fonctionner (") +
+                         std::strerror(ENODEV) +
+                         ") : l'écoute est arrêtée. Elle sera essayée de nouveau à la prochaine écoute.");
+  EXPECT_TRUE(InLog(log, std::string("Err: Audition output lost: VIRTUAL (1/2) |") + std::strerror(ENODEV)));
+  EXPECT_EQ(deck.outputInUse(), -1);
+
+  deck.PlayStop();  // still unplugged
+  EXPECT_FALSE(deck.playing());
+  EXPECT_EQ(deck.message(), "Aucune sortie son n'est disponible : l'écoute est impossible.");
+  device.refuseStart(0);  // plugged back
+  device.clearRecordings();
+  deck.PlayStop();
+  ASSERT_TRUE(deck.playing());
+  Run(2100);
+  EXPECT_FALSE(deck.playing());
+  EXPECT_NEAR(static_cast<double>(HeardMs()), 2000, 150);
+}
+
+// A damaged sound: the meter counts only the frames that play, gives the
+// damaged ones apart and logs them.
+TEST_F(AuditionDeckTest, TheDurationMeterReportsDamagedFrames) {
+  std::string bytes = sono::test::ReadFile(soundFile);
+  bytes[static_cast<size_t>(10 * 768 + 1)] = 0;
+  const std::string damaged = dir / "damaged.s48";
+  sono::test::WriteFile(damaged, bytes);
+  MpegScanDurationMeter logged(&log);
+  ASSERT_TRUE(logged.LoadSoundFast(damaged));
+  EXPECT_EQ(logged.GetSoundDuration(), duration - 24);
+  EXPECT_EQ(logged.GetDamagedFrames(), 1);
+  EXPECT_EQ(logged.GetDamagedMs(), 24);
+  EXPECT_TRUE(InLog(log, "Err: Damaged sound: " + damaged + " |Damaged frames: 1 |Bytes skipped: 768 |At bytes: 7680 (768)"));
+  logged.CloseSound();
+  EXPECT_EQ(logged.GetDamagedFrames(), 0);
+  ASSERT_TRUE(logged.LoadSoundFast(soundFile));
+  EXPECT_EQ(logged.GetSoundDuration(), duration);
+  EXPECT_EQ(logged.GetDamagedFrames(), 0);
 }
 
 }  // namespace

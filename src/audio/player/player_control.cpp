@@ -529,7 +529,9 @@ void PlayerControl::fireBetween(Player& p, int index, int64_t fromFrame, int64_t
 
 void PlayerControl::Poll() {
   engine_.collect();
-  // Devices that stopped working: their players stop, their pipes go.
+  // Devices that stopped working: their players stop, their pipes go. The
+  // players are told once this poll is done (their work may release outputs).
+  std::vector<std::pair<int, std::string>> lost;
   for (auto it = pipes_.begin(); it != pipes_.end();) {
     const int device = it->first, pipe = it->second;
     if (engine_.pipeFailure(pipe) == 0) {
@@ -537,12 +539,11 @@ void PlayerControl::Poll() {
       continue;
     }
     const std::string reason = engine_.pipeFailureText(pipe);
-    std::vector<int> stopped;
     for (size_t i = 0; i < players_.size(); ++i) {
       Player& p = players_[i];
       if (p.device != device) continue;
-      const bool sounding = p.status == PlayerStatus::Playing || p.status == PlayerStatus::Paused;
-      if (sounding) stopped.push_back(static_cast<int>(i));
+      if (p.status == PlayerStatus::Playing || p.status == PlayerStatus::Paused)
+        lost.push_back({static_cast<int>(i), reason});
       p.prepared = false;
       p.state.reset();
       p.seekFrame = 0;
@@ -550,8 +551,6 @@ void PlayerControl::Poll() {
     }
     engine_.releasePipe(pipe);
     it = pipes_.erase(it);
-    for (int player : stopped)
-      if (onDeviceLost) onDeviceLost(player, reason);
   }
   for (size_t i = 0; i < players_.size(); ++i) {
     Player& p = players_[i];
@@ -583,6 +582,8 @@ void PlayerControl::Poll() {
       if (onSoundDone) onSoundDone(index);
     }
   }
+  for (const auto& [player, reason] : lost)
+    if (onDeviceLost) onDeviceLost(player, reason);
 }
 
 }  // namespace sono::audio
