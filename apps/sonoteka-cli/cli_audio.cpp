@@ -13,6 +13,9 @@
 #include "audio/engine/error_codes.h"
 #include "audio/pcx/pcx_tools.h"
 #include "audio/player/player_control.h"
+#include "cli_session.h"
+#include "core/config.h"
+#include "editor/audition_deck.h"
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
@@ -30,21 +33,53 @@ void PrintLog(const TraceLogger& log, size_t from = 0) {
     std::printf("%s\n", lines[i].size() > 25 ? lines[i].substr(25).c_str() : "");
 }
 
-int Devices() {
-  SystemClock clock;
-  TraceLogger log(clock);
-  log.setSetupLoaded(true);
-  ConsolePrompt prompt;
-  Engine engine;
-  BoardTools tools(engine);
-  PcxQz qz(log, prompt, clock, "", &tools);
-  if (!qz.InitTools(0, "SONOTEKA-CLI")) return Fail("outils indisponibles");
-  qz.InitPCXToolsOut(0);
-  PrintLog(log);
-  std::printf("Périphériques de lecture:\n");
-  for (size_t i = 0; i < qz.deviceListOut[0].size(); ++i)
-    std::printf("  %zu: %s\n", i, qz.deviceListOut[0][i].name.c_str());
-  qz.CloseSoundRessource();
+// The boards as the hardware configuration logs them, the set-up window's
+// playback devices, and the audition's outputs with the one chosen in the
+// site's settings (marked "*"); `--device KEY|N` chooses another.
+int Devices(const Options& options) {
+  const std::string choice = options.value("device");
+  {
+    SystemClock clock;
+    TraceLogger log(clock);
+    log.setSetupLoaded(true);
+    ConsolePrompt prompt;
+    Engine engine;
+    BoardTools tools(engine);
+    PcxQz qz(log, prompt, clock, "", &tools);
+    if (!qz.InitTools(0, "SONOTEKA-CLI")) return Fail("outils indisponibles");
+    qz.InitPCXToolsOut(0);
+    if (choice.empty()) {
+      PrintLog(log);
+      std::printf("Périphériques de lecture:\n");
+      for (size_t i = 0; i < qz.deviceListOut[0].size(); ++i)
+        std::printf("  %zu: %s\n", i, qz.deviceListOut[0][i].name.c_str());
+    }
+    qz.CloseSoundRessource();
+  }
+  const bool siteExists = File_Exist(MachineEnvironment(options.home).programFolder + "Settings/Vexa_Config.ini");
+  if (!choice.empty() && !siteExists) return Fail("le choix de la sortie d'écoute demande un site (--home)");
+  Session session(options, true);
+  const bool site = siteExists && session.loadSite();
+  if (!choice.empty() && !site) return 1;
+  editor::AuditionDeck deck(session.app.log(), session.clock, EngineOptions{});
+  deck.settingsFile = [&] { return site ? session.app.config().settingsFile() : std::string(); };
+  const std::vector<std::string> names = deck.devices();
+  if (!choice.empty()) {
+    int index = -1;
+    for (int i = 0; i < static_cast<int>(names.size()); ++i)
+      if (deck.deviceKey(i) == choice || std::to_string(i) == choice) index = i;
+    if (index < 0) return Fail("sortie d'écoute inconnue: " + choice);
+    deck.SelectDevice(index);
+    if (!deck.message().empty()) return Fail(deck.message());
+    std::printf("Sortie d'écoute: %s (%s)\n", names[static_cast<size_t>(index)].c_str(),
+                deck.deviceKey(index).c_str());
+    return 0;
+  }
+  const int chosen = deck.device();
+  std::printf("Sorties d'écoute (%s):\n", site ? "* = choisie" : "aucun site: la première sert");
+  for (int i = 0; i < static_cast<int>(names.size()); ++i)
+    std::printf("  %s%d: %s [%s]\n", site && i == chosen ? "*" : " ", i, names[static_cast<size_t>(i)].c_str(),
+                deck.deviceKey(i).c_str());
   return 0;
 }
 
@@ -272,7 +307,7 @@ int Play(const Options& options, const std::string& file) {
 int AudioCommand(const Options& options, const std::vector<std::string>& words) {
   const std::string& c = words[0];
   const std::vector<std::string> args(words.begin() + 1, words.end());
-  if (c == "devices") return args.empty() ? Devices() : Usage("argument en trop: " + args[0]);
+  if (c == "devices") return args.empty() ? Devices(options) : Usage("argument en trop: " + args[0]);
   if (c == "info") return args.size() == 1 ? Info(args[0]) : Usage("info demande un fichier");
   if (c == "encode")
     return args.size() == 2 ? Encode(args[0], args[1]) : Usage("encode demande ENTRÉE SORTIE.s48");

@@ -1,8 +1,14 @@
 // Audio benchmarks: decoding and mixing an hour of house-format sound on the
-// virtual device against libmpg123 alone, 5 pipes x 8 streams for 60 s, and
-// encoding an hour against libtwolame alone. One JSON object per line.
+// virtual device against libmpg123 alone, 5 pipes x 8 streams for 60 s,
+// encoding an hour against libtwolame alone, and `sonoteka-cli play` of the
+// hour to the virtual device's WAV file: its speed and its peak memory (the
+// child's getrusage, measured before this program holds anything large, so
+// the figure bounds the command's own). One JSON object per line.
+#include <fcntl.h>
 #include <mpg123.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <twolame.h>
 #include <unistd.h>
 
@@ -19,6 +25,8 @@
 #include "audio/engine/engine.h"
 
 using namespace sono::audio;
+
+extern char** environ;
 
 namespace {
 
@@ -53,6 +61,30 @@ std::vector<int16_t> OneSecond() {
   return s;
 }
 
+// Runs sonoteka-cli with `args` (its output thrown away); false when it fails.
+bool RunCli(const std::vector<std::string>& args, double& seconds, long& peakKb) {
+  std::vector<std::string> all{SONOTEKA_CLI};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const double t0 = Now();
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  rusage usage{};
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  seconds = Now() - t0;
+  peakKb = usage.ru_maxrss;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 int main() {
@@ -71,6 +103,16 @@ int main() {
     if (!w.finish()) return 1;
   }
   const double encodeOurs = Now() - t0;
+
+  // --- the hour played to the virtual device's WAV file by sonoteka-cli
+  {
+    double seconds = 0;
+    long peakKb = 0;
+    if (!RunCli({"play", hour, "--device", "virtual:" + dir + "/heard.wav"}, seconds, peakKb)) return 1;
+    std::filesystem::remove(dir + "/heard.wav");
+    Report("audio.virtual_play_hour", kSeconds / seconds, "x realtime");
+    Report("audio.virtual_play_hour_peak_memory", peakKb / 1024.0, "MB", "<= 100");
+  }
   // --- libtwolame alone, same settings, output thrown away
   t0 = Now();
   {

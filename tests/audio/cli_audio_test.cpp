@@ -101,11 +101,26 @@ TEST(CliAudio, BadFilesAndUsage) {
   EXPECT_EQ(Cli({"play", dir / "text.s48", "--start", "abc"}), 2);
 }
 
-TEST(CliAudio, DevicesListTheVirtualBoard) {
+TEST(CliAudio, DevicesListTheBoardsAndTheAuditionOutputWhichIsChosenInTheSettings) {
+  TempDir dir;
   std::string out;
-  ASSERT_EQ(Cli({"devices"}, &out), 0);
+  ASSERT_EQ(Cli({"site", "init-demo", "--home", dir.path()}), 0);
+  ASSERT_EQ(Cli({"devices", "--home", dir.path()}, &out), 0);
   EXPECT_NE(out.find("PCXTools Hardware configuration"), std::string::npos);
   EXPECT_NE(out.find("VIRTUAL (1/2)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Sorties d'écoute (* = choisie):"), std::string::npos) << out;
+  const size_t virtualAt = out.find("VIRTUAL (", out.find("Sorties d'écoute"));
+  ASSERT_NE(virtualAt, std::string::npos) << out;
+  ASSERT_EQ(Cli({"devices", "--home", dir.path(), "--device", "virtual:0"}, &out), 0) << out;
+  EXPECT_NE(out.find("Sortie d'écoute: VIRTUAL ("), std::string::npos) << out;
+  EXPECT_NE(test::ReadFile(dir / "Settings/Vexa_Library/Vexa_Library.Ini").find("Sortie=virtual:0"),
+            std::string::npos);
+  ASSERT_EQ(Cli({"devices", "--home", dir.path()}, &out), 0);
+  const size_t marked = out.find("\n  *");
+  ASSERT_NE(marked, std::string::npos) << out;
+  const std::string line = out.substr(marked + 1, out.find('\n', marked + 1) - marked - 1);
+  EXPECT_NE(line.find("[virtual:0]"), std::string::npos) << out;
+  EXPECT_EQ(Cli({"devices", "--home", dir.path(), "--device", "plughw:CARD=Nothing,DEV=0"}), 1);
 }
 
 TEST(CliAudio, PlayThroughThePlayerWithATempo) {
