@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "audio/directx/lib_directx.h"
@@ -387,6 +389,28 @@ TEST_F(DirectXTest, LoadingRemovesTheStreamsTriggersFromTableAndControl) {
   EXPECT_FALSE(triggers.exists[Triggers::Index(0, 0, kTriggerStep)]);
   EXPECT_FALSE(dx.control(0)->HasTrigger(0, kTriggerIntro));
   EXPECT_FALSE(dx.control(0)->HasTrigger(0, kTriggerStep));
+}
+
+TEST_F(DirectXTest, ACardStoppingUnderAPlayStopsItAndTellsTheUser) {
+  init(0);
+  std::vector<int> done;
+  dx.onSoundDone = [&](int slot, int player) { done.push_back(slot * 10 + player); };
+  const std::string file = test::MakeHouseFile(dir, "a.s48", 2000);
+  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 1, file, 0, 0, 0, 0));
+  int64_t s = 0, e = 0;
+  ASSERT_TRUE(dx.DirectXOutPlaySound(0, 1, s, e));
+  render(200);
+  engine.virtualDevice().fail(-ENODEV);
+  render(50);
+  EXPECT_EQ(dx.control(0)->GetPlayerStatus(1), PlayerStatus::Stopped);
+  EXPECT_TRUE(loggedContaining(std::string("Err: Sound Card stopped |") + std::strerror(ENODEV)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, std::string("La carte son a cessé de fonctionner (") + std::strerror(ENODEV) +
+                                      ").\n\nLa lecture est arrêtée.");
+  EXPECT_EQ(done, std::vector<int>{1});
+  // Back: the next play opens it again.
+  ASSERT_TRUE(dx.DirectXOutPlaySound(0, 1, s, e));
+  EXPECT_EQ(dx.control(0)->GetPlayerStatus(1), PlayerStatus::Playing);
 }
 
 TEST_F(DirectXTest, TriggerNamesAndTableLayout) {

@@ -105,6 +105,14 @@ void LibDirectX::InitDirectXOut(int slot) {
   c->onSoundDone = [this, slot](int player) {
     if (onSoundDone) onSoundDone(slot, player);
   };
+  // A card that stops under a play: the player stopped; the user is told, and
+  // the next play opens the device again.
+  c->onDeviceLost = [this, slot](int player, const std::string& reason) {
+    logLine("Err: Sound Card stopped |" + reason + " |Sub: " + std::string(kModule) + "Poll", slot, player);
+    prompt_.message("La carte son a cessé de fonctionner (" + reason + ").\n\nLa lecture est arrêtée.",
+                    Icon::Critical, Buttons::Ok, qz_.setup.caption);
+    if (onSoundDone) onSoundDone(slot, player);
+  };
 
   logLine("File: " + ProgramFile() + " |ControlVersion: " + Num(controlVersion), slot);
   bufferLength = std::atoi(LectureIni(settingsFile_, "DirectX", "BufferSize", "500").c_str());
@@ -227,6 +235,8 @@ bool LibDirectX::DirectXOutLoadSound(int slot, int player, const std::string& fi
     return false;
   }
   logLine("Sound loaded: " + file, slot, player);
+  if (const int64_t damaged = c->GetSoundDamagedFrames(player))
+    logLine("Err: Damaged sound: " + file + " |Damaged frames: " + std::to_string(damaged), slot, player);
   if (fadeInPosition > 0) {
     if (int e = c->SeekSound(player, fadeInPosition))
       AfficherErreurDJStudio(e, "SeekSound", proc);
