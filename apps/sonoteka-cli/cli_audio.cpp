@@ -63,23 +63,23 @@ int Devices(const Options& options) {
   if (!choice.empty() && !site) return 1;
   editor::AuditionDeck deck(session.app.log(), session.clock, EngineOptions{});
   deck.settingsFile = [&] { return site ? session.app.config().settingsFile() : std::string(); };
-  const std::vector<std::string> names = deck.devices();
+  const std::vector<std::string> names = deck.outputs();
   if (!choice.empty()) {
     int index = -1;
     for (int i = 0; i < static_cast<int>(names.size()); ++i)
-      if (deck.deviceKey(i) == choice || std::to_string(i) == choice) index = i;
+      if (deck.outputKey(i) == choice || std::to_string(i) == choice) index = i;
     if (index < 0) return Fail("sortie d'écoute inconnue: " + choice);
-    deck.SelectDevice(index);
+    deck.SelectOutput(index);
     if (!deck.message().empty()) return Fail(deck.message());
     std::printf("Sortie d'écoute: %s (%s)\n", names[static_cast<size_t>(index)].c_str(),
-                deck.deviceKey(index).c_str());
+                deck.outputKey(index).c_str());
     return 0;
   }
-  const int chosen = deck.device();
+  const int chosen = deck.output();
   std::printf("Sorties d'écoute (%s):\n", site ? "* = choisie" : "aucun site: la première sert");
   for (int i = 0; i < static_cast<int>(names.size()); ++i)
     std::printf("  %s%d: %s [%s]\n", site && i == chosen ? "*" : " ", i, names[static_cast<size_t>(i)].c_str(),
-                deck.deviceKey(i).c_str());
+                deck.outputKey(i).c_str());
   return 0;
 }
 

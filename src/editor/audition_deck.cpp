@@ -51,11 +51,17 @@ void AuditionDeck::attach(PointerEditor& editor, WaveformView& view) {
 
 std::vector<std::string> AuditionDeck::devices() const {
   std::vector<std::string> names;
+  for (int d = 0; d < player_->GetOutputDevicesCount(); ++d) names.push_back(player_->GetOutputDeviceDesc(d));
+  return names;
+}
+
+std::vector<std::string> AuditionDeck::outputs() const {
+  std::vector<std::string> names;
   for (const Output& o : outputs_) names.push_back(o.label);
   return names;
 }
 
-std::string AuditionDeck::deviceKey(int index) const {
+std::string AuditionDeck::outputKey(int index) const {
   return index >= 0 && index < static_cast<int>(outputs_.size()) ? outputs_[static_cast<size_t>(index)].key
                                                                   : std::string();
 }
@@ -76,12 +82,12 @@ void AuditionDeck::readChoice() {
   }
 }
 
-int AuditionDeck::device() {
+int AuditionDeck::output() {
   readChoice();
   return chosen_;
 }
 
-bool AuditionDeck::SelectDevice(int index) {
+bool AuditionDeck::SelectOutput(int index) {
   if (index < 0 || index >= static_cast<int>(outputs_.size())) return false;
   readChoice();
   choiceRead_ = true;

@@ -59,11 +59,15 @@ class AuditionDeck : public Audition {
   static constexpr const char* kSettingsKey = "Sortie";
   static constexpr int kReleaseAfterMs = 3000;
 
-  std::vector<std::string> devices() const;  // the labels, in order
-  std::string deviceKey(int index) const;    // the system name kept in the settings
-  int device();                              // the chosen output
+  // Every output device pair of the player control, "MODEL (a/b)" (the list
+  // the Send pointer's device is chosen from).
+  std::vector<std::string> devices() const;
+  // The audition's outputs.
+  std::vector<std::string> outputs() const;  // the labels, in order
+  std::string outputKey(int index) const;    // the system name kept in the settings
+  int output();                              // the chosen one (-1: not on this machine)
   // The user's choice: kept in the settings file; nothing is opened.
-  bool SelectDevice(int index);
+  bool SelectOutput(int index);
   bool ready() const { return !outputs_.empty(); }
   // The output held now (-1 when none: nothing plays and the last play ended
   // more than kReleaseAfterMs ago).

@@ -77,8 +77,8 @@ class AuditionDeckTest : public data::test::LibraryFixture {
 
 TEST_F(AuditionDeckTest, SpacePlaysTheSelectionAndTheHeadFollowsUntilItsEnd) {
   ASSERT_TRUE(deck.ready());
-  EXPECT_NE(deck.devices().at(static_cast<size_t>(deck.device())).find("VIRTUAL"), std::string::npos)
-      << deck.devices().at(static_cast<size_t>(deck.device()));
+  EXPECT_NE(deck.outputs().at(static_cast<size_t>(deck.output())).find("VIRTUAL"), std::string::npos)
+      << deck.outputs().at(static_cast<size_t>(deck.output()));
   Select(1000, 3000);
   deck.PlayStop();
   ASSERT_TRUE(deck.playing());
@@ -147,8 +147,8 @@ TEST_F(AuditionDeckTest, NothingPlaysWithoutASoundAndAMissingFileIsLogged) {
   for (const auto& line : log.fileBuffer())
     logged |= line.find("Err: Listen: Sound not loaded |/nonexistent/dossier/XX.s48") != std::string::npos;
   EXPECT_TRUE(logged);
-  EXPECT_FALSE(deck.SelectDevice(99));
-  EXPECT_EQ(deck.device(), 0);  // the choice stays
+  EXPECT_FALSE(deck.SelectOutput(99));
+  EXPECT_EQ(deck.output(), 0);  // the choice stays
 }
 
 bool InLog(const TraceLogger& log, const std::string& text) {
@@ -176,8 +176,8 @@ class AuditionOutputsTest : public AuditionDeckTest {
     outputs.engine().virtualDevice().setRecording(true);
   }
   int Index(const std::string& key) {
-    for (int i = 0; i < static_cast<int>(outputs.devices().size()); ++i)
-      if (outputs.deviceKey(i) == key) return i;
+    for (int i = 0; i < static_cast<int>(outputs.outputs().size()); ++i)
+      if (outputs.outputKey(i) == key) return i;
     return -1;
   }
   void RunOutputs(int ms) {
@@ -194,21 +194,21 @@ class AuditionOutputsTest : public AuditionDeckTest {
 TEST_F(AuditionOutputsTest, DefaultComesFirstAndTheChoiceIsKeptInTheSettings) {
   AuditionDeck all{log, clock, Outputs(true)};
   all.settingsFile = [this] { return settings; };
-  const auto names = all.devices();
+  const auto names = all.outputs();
   ASSERT_EQ(names.size(), 4u);
   EXPECT_EQ(names[0], "Par défaut (default)");
-  EXPECT_EQ(all.deviceKey(0), "default");
-  EXPECT_EQ(all.deviceKey(1), "hw:97,0");
-  EXPECT_EQ(all.deviceKey(2), "null");
-  EXPECT_EQ(all.deviceKey(3), "virtual:0");
+  EXPECT_EQ(all.outputKey(0), "default");
+  EXPECT_EQ(all.outputKey(1), "hw:97,0");
+  EXPECT_EQ(all.outputKey(2), "null");
+  EXPECT_EQ(all.outputKey(3), "virtual:0");
   EXPECT_NE(names[3].find("VIRTUAL"), std::string::npos);
-  EXPECT_EQ(all.device(), 0);  // nothing chosen yet: the first
-  ASSERT_TRUE(all.SelectDevice(2));
+  EXPECT_EQ(all.output(), 0);  // nothing chosen yet: the first
+  ASSERT_TRUE(all.SelectOutput(2));
   EXPECT_EQ(LectureIni(settings, "Ecoute", "Sortie", ""), "null");
   EXPECT_EQ(all.outputInUse(), -1);  // a choice opens nothing
   AuditionDeck again{log, clock, Outputs(true)};
   again.settingsFile = [this] { return settings; };
-  EXPECT_EQ(again.device(), 2);
+  EXPECT_EQ(again.output(), 2);
 }
 
 // The chosen output is missing, cannot be opened or is busy: the next one in
@@ -217,7 +217,7 @@ TEST_F(AuditionOutputsTest, DefaultComesFirstAndTheChoiceIsKeptInTheSettings) {
 TEST_F(AuditionOutputsTest, AnUnusableChoiceFallsBackWithAMessageAndNothingIsHeldAfterThePlay) {
   const int virtualOutput = Index("virtual:0");
   EcritureIni(settings, "Ecoute", "Sortie", "plughw:CARD=USB,DEV=0");
-  EXPECT_EQ(outputs.device(), -1);
+  EXPECT_EQ(outputs.output(), -1);
   outputs.engine().virtualDevice().refuseStart(-EBUSY);
   Select(1000, 1400);
   outputs.PlayStop();
@@ -231,7 +231,7 @@ TEST_F(AuditionOutputsTest, AnUnusableChoiceFallsBackWithAMessageAndNothingIsHel
   outputs.Stop();
 
   // The virtual device, chosen, is held by another program.
-  ASSERT_TRUE(outputs.SelectDevice(virtualOutput));
+  ASSERT_TRUE(outputs.SelectOutput(virtualOutput));
   EXPECT_EQ(outputs.outputInUse(), -1);  // the new choice is opened at the next play
   outputs.PlayStop();
   EXPECT_EQ(outputs.outputInUse(), Index("null"));
@@ -259,7 +259,7 @@ TEST_F(AuditionOutputsTest, AnUnusableChoiceFallsBackWithAMessageAndNothingIsHel
   EXPECT_EQ(outputs.outputInUse(), -1);
 
   // hw:97,0 cannot be opened.
-  ASSERT_TRUE(outputs.SelectDevice(Index("hw:97,0")));
+  ASSERT_TRUE(outputs.SelectOutput(Index("hw:97,0")));
   outputs.PlayStop();
   EXPECT_EQ(outputs.outputInUse(), Index("null"));
   EXPECT_EQ(outputs.message(), "La sortie son choisie « ALSA hw:97,0 (1/2) » ne peut pas être ouverte : "
