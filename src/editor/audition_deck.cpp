@@ -93,6 +93,7 @@ bool AuditionDeck::SelectOutput(int index) {
   choiceRead_ = true;
   chosen_ = index;
   missingKey_.clear();
+  message_.clear();
   const Output& o = outputs_[static_cast<size_t>(index)];
   log_.TraceLog("Audition output chosen: " + o.label + " |" + o.key);
   const std::string file = settingsFile ? settingsFile() : std::string();
@@ -135,6 +136,8 @@ bool AuditionDeck::openOutput() {
       if (index != chosen_) {
         log_.TraceLog("Err: Audition output " + reason + " |Fallback: " + o.label);
         tell(fmt::format("{} : l'écoute passe par « {} ».", why, o.label));
+      } else {
+        message_.clear();  // whatever was said about it is over
       }
       return true;
     }

@@ -73,7 +73,8 @@ class AuditionDeck : public Audition {
   // more than kReleaseAfterMs ago).
   int outputInUse() const { return inUse_; }
 
-  // What the user must be told (French), the last one kept.
+  // What the user must be told (French); `message` keeps it until the chosen
+  // output plays again or another is chosen.
   std::function<void(const std::string&)> onMessage;
   const std::string& message() const { return message_; }
 

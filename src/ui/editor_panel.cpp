@@ -104,6 +104,15 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   levels->setSpacing(1);
   levels->addWidget(levelLeft_);
   levels->addWidget(levelRight_);
+  // The audition's output: the choice is kept in the settings, the deck says
+  // when it had to play elsewhere.
+  output_ = new QComboBox(this);
+  output_->setObjectName("ComboSortieEcoute");
+  output_->setToolTip(QString::fromUtf8("Sortie d'écoute"));
+  if (deck_) {
+    deck_->settingsFile = [&config] { return config.settingsFile(); };
+    for (const auto& name : deck_->outputs()) output_->addItem(q(name));
+  }
   play_ = new QPushButton(QString::fromUtf8("Lecture"), this);
   play_->setObjectName("BtnPlay");
   play_->setEnabled(deck_ && deck_->ready());
@@ -115,6 +124,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   top->addWidget(pitch_);
   top->addWidget(pitchLabel_);
   top->addLayout(levels);
+  top->addWidget(output_);
   top->addWidget(play_);
   top->addWidget(save_);
   layout->addLayout(top);
@@ -260,6 +270,10 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     });
     menu.exec(grid_->viewport()->mapToGlobal(at));
   });
+  connect(output_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+    if (deck_) deck_->SelectOutput(index);
+    refresh();
+  });
   connect(sendDevice_, qOverload<int>(&QComboBox::activated), this, [this](int device) {
     editor_.GridComboCloseUp(device);
     refresh();
@@ -384,7 +398,8 @@ void EditorPanel::TimerPtx() {
 void EditorPanel::refresh() {
   updating_ = true;
   title_->setText(q(editor_.codeLabel + "  " + editor_.titleLabel + "  " + editor_.durationLabel));
-  message_->setText(q(editor_.lastMessage));
+  message_->setText(q(!editor_.lastMessage.empty() || !deck_ ? editor_.lastMessage : deck_->message()));
+  if (deck_) output_->setCurrentIndex(deck_->output());
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));

@@ -2,7 +2,7 @@
 // with its scroll bar (HScrollESLateral) and zoom bar (VScrollZoom), the
 // pointer strip with its selection handles and context menu, the pointer
 // grid with the Send device combo, the end-type combo, the pitch slider, the
-// level display, the play button and the store button. It shows the editor
+// level display, the audition's output, the play button and the store button. It shows the editor
 // model's canvases and grid and turns mouse, wheel, key and menu events into
 // the model's and the audition deck's calls.
 #pragma once
@@ -70,6 +70,7 @@ class EditorPanel : public QWidget {
   QScrollBar* zoom() const { return zoom_; }
   QLabel* message() const { return message_; }
   QPushButton* playButton() const { return play_; }
+  QComboBox* outputCombo() const { return output_; }
 
  private:
   void stripMenu(const QPoint& at);
@@ -89,6 +90,7 @@ class EditorPanel : public QWidget {
   QLabel* pitchLabel_;
   QProgressBar* levelLeft_;
   QProgressBar* levelRight_;
+  QComboBox* output_;  // the audition's output
   QPushButton* play_;
   PictureLabel* globalLabel_;
   PictureLabel* workingLabel_;

@@ -361,4 +361,38 @@ TEST_F(LongSearchTest, TheWindowAnswersDuringASearchAndStopperStopsIt) {
   EXPECT_EQ(rows(), all);
 }
 
+// The audition's output is chosen in the panel and kept in the settings; an
+// output chosen on an earlier day that is not on the machine now plays on
+// the next one, and the panel says so in words.
+TEST_F(EditorGuiTest, TheAuditionOutputIsChosenInThePanelAndAMissingOneIsToldInWords) {
+  LoadFirstSong();
+  const std::string settings = ws->app.config().settingsFile();
+  EcritureIni(settings, "Ecoute", "Sortie", "plughw:CARD=USB,DEV=0");
+  Restart();
+  SearchCode("00000001");
+  ws->window.grid()->selectRow(0);
+  ASSERT_EQ(ed().sound.code, "00000001");
+  QComboBox* combo = panel().outputCombo();
+  ASSERT_EQ(combo->count(), 1);
+  EXPECT_EQ(combo->itemText(0), "VIRTUAL (1/2)");
+  EXPECT_EQ(combo->currentIndex(), -1);  // the choice is not on this machine
+  panel().setFocus();
+  DragOnStrip(200, 400);
+  QTest::keyClick(&panel(), Qt::Key_Space);
+  ASSERT_TRUE(ws->deck.playing());
+  EXPECT_EQ(panel().message()->text().toStdString(),
+            "La sortie son choisie « plughw:CARD=USB,DEV=0 » n'est pas sur cet ordinateur (débranchée ?) : "
+            "l'écoute passe par « VIRTUAL (1/2) ».");
+  QTest::keyClick(&panel(), Qt::Key_Space);
+
+  combo->activated(0);  // the user picks the virtual device
+  EXPECT_EQ(LectureIni(settings, "Ecoute", "Sortie", ""), "virtual:0");
+  EXPECT_EQ(combo->currentIndex(), 0);
+  EXPECT_TRUE(panel().message()->text().isEmpty());
+  QTest::keyClick(&panel(), Qt::Key_Space);
+  EXPECT_TRUE(ws->deck.playing());
+  EXPECT_TRUE(panel().message()->text().isEmpty());
+}
+
 }  // namespace sono::ui
+
