@@ -67,6 +67,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
       deck_(deck),
       editor_({lib, stats, meter_, envelopes_, view_, working_, strip_, corrected_, deck}) {
   setObjectName("PanneauEditeur");
+  meter_.setLog(&log);  // a damaged sound is logged where it is measured
   setFocusPolicy(Qt::StrongFocus);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

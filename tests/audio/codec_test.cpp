@@ -267,6 +267,14 @@ TEST(FrameScanner, TakesNoFalseSyncInsideGarbage) {
   std::vector<float> syncs(48000 * 2, -1.0f);
   ASSERT_TRUE(test::WritePcmWav(dir / "s.wav", syncs, 48000));
   EXPECT_EQ(ScanMpegFile(dir / "s.wav").status, ScanStatus::Invalid);
+  // Zeros after an ID3v2 tag are its padding, not damage.
+  const std::string id3("ID3\x03\x00\x00\x00\x00\x00\x05\0\0\0\0\0", 15);
+  test::WriteFile(dir / "padded.s48", id3 + std::string(700, '\0') + bytes);
+  const FrameScan padded = ScanMpegFile(dir / "padded.s48");
+  ASSERT_EQ(padded.status, ScanStatus::Ok);
+  EXPECT_EQ(padded.frames, 100);
+  EXPECT_EQ(padded.damagedFrames, 0);
+  EXPECT_EQ(test::DecodeAll(dir / "padded.s48").size(), 100u * 1152 * 2);
   // One frame among junk is chance.
   test::WriteFile(dir / "lone.s48", bytes.substr(0, 768) + std::string(3000, 'x'));
   EXPECT_EQ(ScanMpegFile(dir / "lone.s48").status, ScanStatus::Invalid);

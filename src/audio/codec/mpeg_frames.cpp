@@ -209,7 +209,10 @@ FrameScan ScanMpegFile(const std::string& path) {
       if (b[0] == 0xFF && (b[1] & 0xE0) == 0xE0 && confirmed(p)) found = p;
     }
     if (found < 0) break;
-    scan.damage.push_back({pos, found - pos});
+    // Zeros between an ID3v2 tag and the first frame are the tag's padding.
+    bool padding = accepted == 0 && scan.dataOffset > 0 && pos == scan.dataOffset;
+    for (int64_t p = pos; padding && p < found; ++p) padding = ensure(p, 1) && *at(p) == 0;
+    if (!padding) scan.damage.push_back({pos, found - pos});
     pos = found;
     lastWasFrame = false;
   }
