@@ -78,18 +78,20 @@ std::string FoldCase(std::string_view cp1252) {
 }
 
 void FoldForSearch(std::string_view cp1252, std::string& out) {
+  // Written in place: this runs over every title of a station.
   const auto& units = Units();
-  out.clear();
+  out.resize(cp1252.size() * 2);
+  char* o = out.data();
   for (unsigned char c : cp1252) {
     const Unit& u = units[c];
-    out.push_back(u.letters[0]);
-    if (u.count == 2) out.push_back(u.letters[1]);
+    *o++ = u.letters[0];
+    if (u.count == 2) *o++ = u.letters[1];
   }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 std::string FoldForSearch(std::string_view cp1252) {
   std::string out;
-  out.reserve(cp1252.size() + 2);
   FoldForSearch(cp1252, out);
   return out;
 }
@@ -97,26 +99,27 @@ std::string FoldForSearch(std::string_view cp1252) {
 std::string CollationKey(std::string_view text) {
   text = TrimEnd(text);
   const auto& units = Units();
-  std::string primary, accents, cases;
-  primary.reserve(text.size() + 2);
-  accents.reserve(text.size() + 2);
-  cases.reserve(text.size() + 2);
-  for (unsigned char c : text) {
+  // Three levels of the same number of units, each ended by 0.
+  std::string key(text.size() * 6 + 2, '\0');
+  char* o = key.data();
+  for (unsigned char c : text) {  // letters (0 separates the levels: none weighs 0)
     const Unit& u = units[c];
-    for (int i = 0; i < u.count; ++i) {
-      // 0 separates the levels: no letter may weigh 0.
-      primary.push_back(u.letters[static_cast<size_t>(i)] == '\0' ? '\x01' : u.letters[static_cast<size_t>(i)]);
-      accents.push_back(static_cast<char>(i == 0 ? u.accent : 0));
-      cases.push_back(static_cast<char>(u.upper));
-    }
+    *o++ = u.letters[0] == '\0' ? '\x01' : u.letters[0];
+    if (u.count == 2) *o++ = u.letters[1];
   }
-  // Accents count from the end of the text: they are written backwards.
-  std::string key = std::move(primary);
-  key.reserve(key.size() * 3 + 2);
-  key.push_back('\0');
-  key.append(accents.rbegin(), accents.rend());
-  key.push_back('\0');
-  key.append(cases);
+  *o++ = '\0';
+  for (size_t i = text.size(); i-- > 0;) {  // accents, from the end of the text
+    const Unit& u = units[static_cast<unsigned char>(text[i])];
+    if (u.count == 2) *o++ = static_cast<char>(kNone);
+    *o++ = static_cast<char>(u.accent);
+  }
+  *o++ = '\0';
+  for (unsigned char c : text) {  // case
+    const Unit& u = units[c];
+    *o++ = static_cast<char>(u.upper);
+    if (u.count == 2) *o++ = static_cast<char>(u.upper);
+  }
+  key.resize(static_cast<size_t>(o - key.data()));
   return key;
 }
 
