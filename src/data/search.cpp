@@ -340,6 +340,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     }
   }
 
+  grid.reserve(workList_.size());
   grid.redraw = false;
   log.TraceLog(".Redraw = False ");
   long long rowsMs = 0;

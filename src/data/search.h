@@ -94,6 +94,7 @@ class SongGrid {
     mutable bool soundRead = false;  // "Durée son" read (or known from a repair)
   };
   void clear() { rows_.clear(); }
+  void reserve(size_t rows) { rows_.reserve(rows); }
   void add(Row row) { rows_.push_back(std::move(row)); }
   // The last row takes the place of row `i` (a row shown again after an edit).
   void replaceWithLast(size_t i) {
