@@ -36,9 +36,13 @@
 //   to whole seconds as durations are stored);
 //   "Date Création" at 549 and "Date Modification" at 557, each 8
 //   characters "YYYYMMDD" as the suite writes dates (D2S), shown
-//   "dd/MM/yyyy"; a field that holds no valid date shows nothing (the
-//   record layout leaves these fields to the suite's programs, so their
-//   content is read, never trusted);
+//   "dd/MM/yyyy", sorted by date. Why these: the song record names no date;
+//   the 8-character fields a creation blanks (446, 471, 529, with the time
+//   field at 460) cannot hold the creation date, and 549, 557 and 565 are
+//   the unnamed 8-character fields that follow the grid's flag at 548: the
+//   first holds the creation, the next the last change. This program does
+//   not write them yet; a field that holds no valid date (blanks, a code
+//   another program keeps there) shows nothing;
 //   "Fichier son": SoundFileName.
 // A sorted column keeps its direction for the next searches.
 //
