@@ -73,7 +73,7 @@ int databaseVerdict(data::Library& lib, int status = 0) {
 
 // The sound's duration: the house-format file when there is one, else the record's.
 long long soundDuration(data::Library& lib, int station, const std::string& code) {
-  if (auto ms = data::HouseFormatDurationMs(data::SoundFilePath(lib, station, code))) return *ms;
+  if (auto ms = data::HouseFormatDurationMs(data::SoundFilePath(lib, station, Utf8ToCp1252(code)))) return *ms;
   return data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000;
 }
 
@@ -167,6 +167,7 @@ int search(const Options& options, const std::vector<std::string>& words) {
   if (typesGiven && types != "all" && (types.empty() || types.find_first_not_of("0123456789") != std::string::npos))
     return Usage("--types demande des chiffres de 0 à 9, ou all");
   const std::string titles = options.value("titles", "title");
+  if (titles != "title" && titles != "short" && titles != "both") return Usage("--titles title|short|both");
   request.titles = titles == "short" ? data::TitleOption::ShortTitle
                    : titles == "both" ? data::TitleOption::Both
                                       : data::TitleOption::Title;
@@ -181,6 +182,7 @@ int search(const Options& options, const std::vector<std::string>& words) {
   }
   search.skipDurationRepair = ls.stats.skipRecount;
   search.RechercheDansLaBase_01_Morceau(request);
+  if (!search.refusal.empty()) return 1;  // the message was shown
   std::string header;
   for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) header += (c ? "\t" : "") + std::string(data::kSongGridColumns[c]);
   std::printf("%s\n", header.c_str());
@@ -189,9 +191,12 @@ int search(const Options& options, const std::vector<std::string>& words) {
     for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) line += (c ? "\t" : "") + search.grid.cell(r, c);
     std::printf("%s\n", line.c_str());
   }
-  if (search.grid.size() == 0 && !request.text.empty() && !IsBlank(request.text))
-    std::fprintf(stderr, "Aucun morceau trouvé.\n");
-  return databaseVerdict(ls.lib, search.grid.size() == 0 && IsBlank(request.text) && request.kind == 0 ? 1 : 0);
+  if (search.grid.size() == 0 && request.kind == 0) std::fprintf(stderr, "Aucun morceau trouvé.\n");
+  // Durations the search repaired: their averages are recounted now.
+  const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
+  const bool averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;
+  if (!averages) std::fprintf(stderr, "Durées moyennes non recomptées (voir le journal).\n");
+  return databaseVerdict(ls.lib, averages ? 0 : 1);
 }
 
 int songShow(const Options& options, const std::string& code) {
@@ -215,7 +220,7 @@ int songShow(const Options& options, const std::string& code) {
   line("Stations (454):", GetRaw(r, song::kStations));
   line("Type de son (900):", GetRaw(r, song::kSoundType));
   line("Drapeau 108:", GetRaw(r, song::kFlag108));
-  line("Fichier son:", SoundFilePath(ls.lib, options.station, code));
+  line("Fichier son:", SoundFilePath(ls.lib, options.station, GetRaw(r, song::kCode)));
   return databaseVerdict(ls.lib);
 }
 

@@ -4,9 +4,11 @@
 #include <fmt/format.h>
 #include <random>
 
+#include "core/datetime.h"
 #include "core/text.h"
 #include "data/ptx.h"
 #include "data/records.h"
+#include "data/search.h"
 
 namespace sono::data {
 
@@ -146,6 +148,16 @@ DemoLibraryResult BuildDemoLibrary(Library& lib, const DemoLibraryOptions& optio
       SetRaw(r, song::kForcedFlag, "N");
       SetNumber(r, song::kForcedDuration, 0);
     }
+    // Creation and last change dates as the suite's programs write them
+    // (search.h), from the song's number: the random draws stay as they were.
+    const auto date = [](int64_t days) {
+      int y = 0, m = 0, d = 0;
+      CivilFromDays(days, y, m, d);
+      return fmt::format("{:04}{:02}{:02}", y, m, d);
+    };
+    const int64_t created = DaysFromCivil(2015, 1, 1) + i * 7919LL % 3650;
+    SetRaw(r, song::kCreationDate, date(created));
+    SetRaw(r, song::kModificationDate, date(created + i * 104729LL % 400));
     songs.push_back({r, options.withPointers && pick(10) < 3});
   }
 

@@ -16,6 +16,8 @@ Library::Library(LibraryPorts ports) : ports_(ports) {
   };
 }
 
+std::string SoundFileName(const std::string& codeCp1252) { return Cp1252ToUtf8(Trim(codeCp1252)) + ".s48"; }
+
 std::string Library::Key(const std::string& value) {
   std::string key = value;
   key.resize(255, ' ');

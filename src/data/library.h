@@ -25,6 +25,14 @@ struct LibraryPorts {
   Clock& clock;
 };
 
+// The name of a song's sound file, the one rule of the search, the editor
+// and the command line: the code as the record holds it (Windows-1252 bytes,
+// blanks around it removed), written in UTF-8 as every file name of this
+// system is, followed by ".s48". "CAFÉ0001" gives the UTF-8 name
+// "CAFÉ0001.s48" whichever way the code came in. The folder is the sound
+// folder of the code's kind on the station (songs.h: SoundFilePath).
+std::string SoundFileName(const std::string& codeCp1252);
+
 class Library {
  public:
   explicit Library(LibraryPorts ports);

@@ -1,6 +1,7 @@
 #include "data/music_tab.h"
 
 #include "core/text.h"
+#include "data/collation.h"
 #include "data/records.h"
 
 namespace sono::data {
@@ -18,7 +19,7 @@ std::vector<CategoryNode> InitGeneralTVCategories(Library& lib, int station) {
     st = lib.db().BTRieve(lib.base(), 6, key, 0, kCodeTables, station, "Frm_Main:InitGeneralTVCategories", quiet);
   }
   std::stable_sort(nodes.begin(), nodes.end(), [](const CategoryNode& a, const CategoryNode& b) {
-    return SongSearch::Fold(Utf8ToCp1252(a.label)) < SongSearch::Fold(Utf8ToCp1252(b.label));
+    return CollatesBefore(Utf8ToCp1252(a.label), Utf8ToCp1252(b.label));
   });
   return nodes;
 }
@@ -47,10 +48,11 @@ void MusicTab::RechercheDansLaBase() {
   request.titles = titles;
   request.category = category;
   const int sortColumn = search_.grid.sortColumn;
+  const bool ascending = search_.grid.sortAscending;
   search_.filters = filters_;
   search_.RechercheDansLaBase_01_Morceau(request);
   searched_ = true;
-  if (sortColumn >= 0) search_.grid.sortBy(sortColumn);  // the grid keeps its sort
+  if (sortColumn >= 0) search_.grid.sortBy(sortColumn, ascending);  // the grid keeps its sort
   prompt.showStepWindow(false);
   caption_ = "Afficher";
   searching_ = false;

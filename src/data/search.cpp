@@ -7,6 +7,7 @@
 #include "core/datetime.h"
 #include "core/text.h"
 #include "data/btr/btr.h"
+#include "data/collation.h"
 #include "data/ptx.h"
 #include "data/records.h"
 #include "data/songs.h"
@@ -24,13 +25,6 @@ struct KindRange {
 };
 constexpr KindRange kKinds[] = {{"000", "999"}, {"JIN", "JIN"}, {"LIN", "LIN"}, {"RUB", "RUB"}, {"INF", "INF"}};
 
-// Windows-1252 upper case, as the title key compares.
-std::string FoldCase(const std::string& cp1252) {
-  std::string out(cp1252);
-  for (char& c : out) c = static_cast<char>(btr::foldCase1252(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool versionPrefix(const std::string& code) {
   const std::string p = code.substr(0, 3);
   return p == "VER" || p == "VEE" || p == "VEW" || p == "BKN";
@@ -41,16 +35,48 @@ std::string durationText(long long seconds) {
   return ReplaceAll(Tps2MinSec(static_cast<double>(seconds) * 1000.0), ":", ".");
 }
 
-// Windows-1252 letter without its accent, in upper case.
-unsigned char baseLetter(unsigned char c) {
-  static const char* kFrom = "\xC0\xC1\xC2\xC3\xC4\xC5\xC7\xC8\xC9\xCA\xCB\xCC\xCD\xCE\xCF\xD1\xD2\xD3\xD4\xD5\xD6\xD8\xD9\xDA\xDB\xDC\xDD"
-                             "\xE0\xE1\xE2\xE3\xE4\xE5\xE7\xE8\xE9\xEA\xEB\xEC\xED\xEE\xEF\xF1\xF2\xF3\xF4\xF5\xF6\xF8\xF9\xFA\xFB\xFC\xFD\xFF";
-  static const char* kTo = "AAAAAACEEEEIIIINOOOOOOUUUUY"
-                           "AAAAAACEEEEIIIINOOOOOOUUUUYY";
-  for (size_t i = 0; kFrom[i]; ++i)
-    if (static_cast<unsigned char>(kFrom[i]) == c) return static_cast<unsigned char>(kTo[i]);
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
-  return c;
+// "YYYYMMDD" as a number when it is a real date, else 0.
+long long dateValue(const std::string& text) {
+  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(4, 2)), d = std::stoi(text.substr(6, 2));
+  if (y < 1900 || m < 1 || m > 12 || d < 1) return 0;
+  int y2 = 0, m2 = 0, d2 = 0;
+  CivilFromDays(DaysFromCivil(y, m, d), y2, m2, d2);
+  if (y2 != y || m2 != m || d2 != d) return 0;
+  return std::stoll(text);
+}
+
+std::string dateText(long long yyyymmdd) {
+  if (yyyymmdd == 0) return {};
+  return fmt::format("{:02}/{:02}/{:04}", yyyymmdd % 100, yyyymmdd / 100 % 100, yyyymmdd / 10000);
+}
+
+// A sound's length shown as the record's durations are: whole seconds, "mm.ss".
+std::string soundLengthText(long long ms) { return ms > 0 ? durationText((ms + 500) / 1000) : std::string(); }
+
+// Every way of writing the letters of `text` under the keys' case rule
+// ("jIn" gives "JIN", "JIn", ... "jin"): at most 2^8 for a code.
+std::vector<std::string> caseVariants(const std::string& text) {
+  static const std::array<int, 256> lowerOf = [] {
+    std::array<int, 256> t{};
+    t.fill(-1);
+    for (int c = 0; c < 256; ++c) {
+      const unsigned char capital = btr::foldCase1252(static_cast<unsigned char>(c));
+      if (capital != c) t[capital] = c;
+    }
+    return t;
+  }();
+  std::vector<std::string> out = {std::string()};
+  for (unsigned char c : text) {
+    const unsigned char capital = btr::foldCase1252(c);
+    const int lower = lowerOf[capital];
+    const size_t n = out.size();
+    for (size_t i = 0; i < n; ++i) {
+      if (lower >= 0) out.push_back(out[i] + static_cast<char>(lower));
+      out[i].push_back(lower >= 0 ? static_cast<char>(capital) : static_cast<char>(c));
+    }
+  }
+  return out;
 }
 }  // namespace
 
@@ -63,39 +89,65 @@ SearchFilters SearchFilters::From(const StartupSettings& settings) {
   return f;
 }
 
-void SongSearch::FoldInPlace(std::string& text) {
-  static const auto table = [] {
-    std::array<unsigned char, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = baseLetter(static_cast<unsigned char>(c));
-    return t;
-  }();
-  for (char& c : text) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+std::string SongSearch::Fold(const std::string& cp1252) { return FoldForSearch(cp1252); }
+
+void SongGrid::readSound(const Row& row) const {
+  if (row.soundRead) return;
+  row.soundRead = true;
+  row.soundMs = HouseFormatDurationMs(row.soundPath).value_or(0);
+  row.cells[kColSoundLength] = soundLengthText(row.soundMs);
 }
 
-std::string SongSearch::Fold(const std::string& cp1252) {
-  std::string out(cp1252);
-  FoldInPlace(out);
-  return out;
+const SongGrid::Row& SongGrid::row(size_t i) const {
+  const Row& r = rows_.at(i);
+  readSound(r);
+  return r;
+}
+
+const std::string& SongGrid::cell(size_t row, size_t column) const {
+  const Row& r = rows_.at(row);
+  if (column == kColSoundLength) readSound(r);
+  return r.cells.at(column);
 }
 
 void SongGrid::sortBy(int column, bool ascending) {
   if (column < 0 || column >= static_cast<int>(kSongGridColumns.size())) return;
   sortColumn = column;
-  auto key = [column](const Row& r) -> long long {
+  sortAscending = ascending;
+  const auto number = [column](const Row& r) -> long long {
     switch (column) {
-      case 7: return r.durationSeconds;
-      case 8: return r.introSeconds;
-      case 9: return r.forcedSeconds;
-      case 10: return r.soundMs;
+      case kColDuration: return r.durationSeconds;
+      case kColIntro: return r.introSeconds;
+      case kColForced: return r.forcedSeconds;
+      case kColSoundLength: return r.soundMs;
+      case kColModified: return r.modified;
+      case kColCreated: return r.created;
       default: return 0;
     }
   };
-  const bool numeric = column >= 7 && column <= 10;
-  std::stable_sort(rows_.begin(), rows_.end(), [&](const Row& a, const Row& b) {
-    if (numeric) return ascending ? key(a) < key(b) : key(a) > key(b);
-    const std::string ka = ToUpperAscii(a.cells[column]), kb = ToUpperAscii(b.cells[column]);
-    return ascending ? ka < kb : ka > kb;
-  });
+  const bool numeric = column >= kColDuration && column <= kColCreated;
+  if (column == kColSoundLength)
+    for (const Row& r : rows_) readSound(r);
+  // Keys made once per row, not once per comparison.
+  std::vector<std::pair<std::string, size_t>> keys;
+  std::vector<std::pair<long long, size_t>> numbers;
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (numeric) numbers.emplace_back(number(rows_[i]), i);
+    else keys.emplace_back(CollationKey(Utf8ToCp1252(rows_[i].cells[static_cast<size_t>(column)])), i);
+  }
+  const auto byKey = [ascending](const auto& a, const auto& b) {
+    return ascending ? a.first < b.first : b.first < a.first;
+  };
+  std::vector<Row> sorted;
+  sorted.reserve(rows_.size());
+  if (numeric) {
+    std::stable_sort(numbers.begin(), numbers.end(), byKey);
+    for (const auto& n : numbers) sorted.push_back(std::move(rows_[n.second]));
+  } else {
+    std::stable_sort(keys.begin(), keys.end(), byKey);
+    for (const auto& k : keys) sorted.push_back(std::move(rows_[k.second]));
+  }
+  rows_ = std::move(sorted);
 }
 
 void SongSearch::pump(const std::function<std::string()>& label) {
@@ -171,6 +223,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   log.TraceLog("RechercheDansLaBase_01_Morceau: Start");
   const uint64_t start = clock.tickMs();
   stopRequested = false;
+  refusal.clear();
   grid.clear();
   workList_.clear();
   collected_.clear();
@@ -191,13 +244,8 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     const KindRange& k = kKinds[request.kind - 1];
     collectRange(0, std::string(k.low) + std::string(5, '\0'), k.high, request, {});
   } else {
+    // An empty text is the whole range of its mode: every song.
     const std::string text = Utf8ToCp1252(Trim(request.text));
-    if (text.empty()) {
-      lib_.prompt().message("Vous devez saisir un texte à rechercher.", Icon::Exclamation, Buttons::Ok,
-                            "Ondavia: Sonoteka");
-      log.TraceLog("RechercheDansLaBase_01_Morceau: End |Texte vide");
-      return 0;
-    }
     const auto titlesOf = [&](const std::string& r) {
       std::vector<std::string> out;
       if (request.titles != TitleOption::ShortTitle) out.push_back(GetRaw(r, song::kTitle));
@@ -206,14 +254,23 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     };
     const std::string upper = FoldCase(text);
     if (request.mode == "Code") {
-      collectRange(0, text + std::string(8, '\0'), text, request, {});
+      if (text.size() > static_cast<size_t>(song::kCode.length)) {
+        refusal = "Le code d'un morceau a 8 caractères au plus.";
+        lib_.prompt().message(refusal, Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
+        log.TraceLog("RechercheDansLaBase_01_Morceau: End |Code trop long: " + Cp1252ToUtf8(text));
+        return 0;
+      }
+      // The code key tells case apart: each way of writing the text is a range.
+      for (const std::string& variant : caseVariants(text))
+        collectRange(0, variant + std::string(8, '\0'), variant, request, {});
     } else if (request.mode == "Commence" || request.mode == "Contient") {
       const std::string folded = Fold(text);
       const bool anywhere = request.mode == "Contient";
       std::string f;  // reused: this runs for every song of the station
       const auto found = [&](const std::string& r, Field field) {
-        f.assign(r, static_cast<size_t>(field.position - 1), static_cast<size_t>(field.length));
-        FoldInPlace(f);
+        FoldForSearch(std::string_view(r).substr(static_cast<size_t>(field.position - 1),
+                                                  static_cast<size_t>(field.length)),
+                      f);
         for (size_t at = f.find(folded); at != std::string::npos; at = f.find(folded, at + 1))
           if (anywhere || at == 0 || f[at - 1] == ' ' || f[at - 1] == '\'' || f[at - 1] == '-') return true;
         return false;
@@ -249,14 +306,17 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   }
   log.TraceLog("RechercheDansLaBase_01_Morceau: Middle:B");
 
-  // Title order as a librarian reads it: without regard to case or accents.
+  // Title order as a librarian reads it (collation.h), then code order.
   std::vector<std::pair<std::string, size_t>> order;
   order.reserve(workList_.size());
   // The window keeps answering between the passes: folding, sorting and
   // reading the recorder codes of a whole library take a few tenths of a second.
   const auto sortingLabel = [] { return std::string("Recherche: tri"); };
   for (size_t i = 0; i < workList_.size(); ++i) {
-    order.emplace_back(Fold(workList_[i]), i);
+    const std::string_view item = workList_[i];
+    order.emplace_back(CollationKey(item.substr(0, 40)), i);
+    order.back().first.push_back('\0');
+    order.back().first.append(item.substr(40));
     pump(sortingLabel);
   }
   pumpNow(sortingLabel);
@@ -280,6 +340,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     }
   }
 
+  grid.reserve(workList_.size());
   grid.redraw = false;
   log.TraceLog(".Redraw = False ");
   long long rowsMs = 0;
@@ -295,11 +356,11 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     if (filters.hideInactiveStations && !Library::EstCeQueLaStationDuMorceauEstActive(r, station)) continue;
     if (filters.playableOnly && GetRaw(r, song::kPlayable) == "N") continue;
 
-    long long soundMs = 0;
+    std::optional<long long> soundMs;  // read here when the duration is repaired
     if (!skipDurationRepair && song::DurationSeconds(r) == 0) {
-      if (auto measured = HouseFormatDurationMs(SoundFilePath(lib_, station, code))) {
-        soundMs = *measured;
-        const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, soundMs);
+      soundMs = HouseFormatDurationMs(SoundFilePath(lib_, station, code)).value_or(0);
+      if (*soundMs > 0) {
+        const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, *soundMs);
         if (p.playEnd > 1000) {
           const long long seconds = (p.playEnd + 500) / 1000;
           for (int s = 1; s <= lib_.stationCount(); ++s) {
@@ -316,7 +377,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     if (!FiltresSon(r, filters.soundTypes)) continue;
 
     const uint64_t t0 = clock.tickMs();
-    AfficherDataDansGrille(r, station, soundMs, request.titles);
+    AfficherDataDansGrille(r, station, request.titles, soundMs);
     rowsMs += static_cast<long long>(clock.tickMs() - t0);
 
     if (!recorderCodes.count(code)) {
@@ -352,12 +413,13 @@ bool SongSearch::RafraichirLigne(size_t index, int station, TitleOption titles) 
   if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller, quiet) != 0) return false;
   const std::string r = lib_.db().record(kSongs);
   lib_.clearCache();  // a renamed artist or category shows its new label
-  AfficherDataDansGrille(r, station, grid.row(index).soundMs, titles);
+  AfficherDataDansGrille(r, station, titles);  // its sound is read again when shown
   grid.replaceWithLast(index);
   return true;
 }
 
-void SongSearch::AfficherDataDansGrille(const std::string& r, int station, long long soundMs, TitleOption titles) {
+void SongSearch::AfficherDataDansGrille(const std::string& r, int station, TitleOption titles,
+                                        std::optional<long long> soundMs) {
   SongGrid::Row row;
   const std::string code = GetRaw(r, song::kCode);
   const std::string a1 = lib_.LibArtiste(station, GetRaw(r, song::kArtist1));
@@ -365,19 +427,33 @@ void SongSearch::AfficherDataDansGrille(const std::string& r, int station, long 
   row.durationSeconds = song::DurationSeconds(r);
   row.introSeconds = GetNumber(r, song::kIntroSeconds);
   row.forcedSeconds = GetRaw(r, song::kForcedFlag) == "O" ? GetNumber(r, song::kForcedDuration) : 0;
-  row.soundMs = soundMs;
-  row.cells[0] = Cp1252ToUtf8(TrimRight(code));
-  row.cells[1] = titles == TitleOption::ShortTitle ? GetText(r, song::kShortTitle) : GetText(r, song::kTitle);
-  row.cells[2] = GetText(r, song::kPlayable);
-  row.cells[3] = GetText(r, song::kSound);
-  row.cells[4] = a2.empty() ? a1 : (a1.empty() ? a2 : a1 + " / " + a2);
-  row.cells[5] = lib_.LibCategorie(station, GetRaw(r, song::kCategory));
-  row.cells[6] = a1;
-  row.cells[7] = durationText(row.durationSeconds);
-  row.cells[8] = row.introSeconds > 0 ? std::to_string(row.introSeconds) : "";
-  row.cells[9] = durationText(row.forcedSeconds);
-  row.cells[10] = soundMs > 0 ? Tps2MinSecMil(static_cast<double>(soundMs)) : "";
-  row.cells[13] = Cp1252ToUtf8(Trim(code)) + ".s48";
+  row.modified = dateValue(GetRaw(r, song::kModificationDate));
+  row.created = dateValue(GetRaw(r, song::kCreationDate));
+  row.soundPath = SoundFilePath(lib_, station, code);
+  if (soundMs) {
+    row.soundMs = *soundMs;
+    row.soundRead = true;
+  }
+  std::string soundType = GetRaw(r, song::kSoundType);
+  if (soundType[0] < '0' || soundType[0] > '9') soundType = "0";  // as the sound-type filter reads it
+  auto& cells = row.cells;
+  cells[kColCode] = Cp1252ToUtf8(TrimRight(code));
+  cells[kColTitle] = titles == TitleOption::ShortTitle ? GetText(r, song::kShortTitle) : GetText(r, song::kTitle);
+  cells[kColPlayable] = GetText(r, song::kPlayable);
+  cells[kColSound] = GetText(r, song::kSound);
+  cells[kColArtists] = a2.empty() ? a1 : (a1.empty() ? a2 : a1 + " / " + a2);
+  cells[kColCategory] = lib_.LibCategorie(station, GetRaw(r, song::kCategory));
+  cells[kColArtist] = a1;
+  cells[kColDuration] = durationText(row.durationSeconds);
+  cells[kColIntro] = row.introSeconds > 0 ? std::to_string(row.introSeconds) : "";
+  cells[kColForced] = durationText(row.forcedSeconds);
+  cells[kColSoundLength] = soundLengthText(row.soundMs);
+  cells[kColModified] = dateText(row.modified);
+  cells[kColCreated] = dateText(row.created);
+  cells[kColSoundFile] = SoundFileName(code);
+  cells[kColFlag436] = GetText(r, song::kFlag436);
+  cells[kColFlag548] = GetText(r, song::kFlag548);
+  cells[kColSoundType] = soundType;
   grid.add(std::move(row));
 }
 

@@ -6,16 +6,45 @@
 // duration from the sound file, checks the companion record, and writes one
 // row per song.
 //
-// How the search modes read, as a librarian expects them (all ignore case):
+// How the search modes read, as a librarian expects them (all ignore case,
+// with the record keys' rule, collation.h):
 //   "Libellé"  titles beginning with the text (the title key's range);
-//   "Code"     codes beginning with the text (the code key's range);
+//   "Code"     codes beginning with the text (the code key's range, looked
+//              up under every way of writing its letters: "jin" finds
+//              "JIN00001"); a text of more than 8 characters is no code and
+//              is refused ("Le code d'un morceau a 8 caractères au plus.");
 //   "Commence" titles with a word beginning with the text, accents ignored;
 //   "Contient" titles containing the text anywhere, accents ignored.
+// The modes that ignore accents also read "oe" and "ae" as "œ" and "æ".
 // A text search covers every kind but the versions of songs ("VER", "VEE",
-// "VEW", "BKN"). Songs are listed in title order without regard to case or
-// accents. The title option chooses the title, the short title or both. A blank text
-// lists nothing and says so. The step window shows the progress every 256
-// songs, when window events also run (the stop button works there).
+// "VEW", "BKN"). An empty (or blank) text is the whole range: every song.
+// Songs are listed in title order, French dictionary order (collation.h).
+// The title option chooses the title, the short title or both. The step
+// window shows the progress every 256 songs, when window events also run
+// (the stop button works there).
+//
+// The grid's columns and the song record fields they show:
+//   "Jeu" 434, "Son" 435, then at the end "Drapeau 436", "Drapeau 548" and
+//   "Type de son" (900: the digit the sound-type filter reads, "0" when the
+//   field holds no digit);
+//   "Durée secondes" (466 + 104), "Intro secondes" (193) and "Durée
+//   théorique" (413 when 412 is "O") as the record holds them;
+//   "Durée son": the length of the song's sound file (SoundFilePath), read
+//   when the row is first shown or sorted (a grid of 100,000 songs never
+//   reads 100,000 files), empty without a sound file; it is shown as the
+//   other durations are, minutes and seconds "mm.ss" (the length rounded
+//   to whole seconds as durations are stored);
+//   "Date Création" at 549 and "Date Modification" at 557, each 8
+//   characters "YYYYMMDD" as the suite writes dates (D2S), shown
+//   "dd/MM/yyyy", sorted by date. Why these: the song record names no date;
+//   the 8-character fields a creation blanks (446, 471, 529, with the time
+//   field at 460) cannot hold the creation date, and 549, 557 and 565 are
+//   the unnamed 8-character fields that follow the grid's flag at 548: the
+//   first holds the creation, the next the last change. This program does
+//   not write them yet; a field that holds no valid date (blanks, a code
+//   another program keeps there) shows nothing;
+//   "Fichier son": SoundFileName.
+// A sorted column keeps its direction for the next searches.
 //
 // The filters come from the "Filtres" section of the program's settings
 // (core/program_settings.h tells what each key means), through
@@ -25,33 +54,51 @@
 // that may not go on air ("Jeu" is "N"). With a fresh settings file nothing
 // is hidden.
 #pragma once
+#include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "core/program_settings.h"
+#include "data/fields.h"
 #include "data/library.h"
 #include "data/stats.h"
 
 namespace sono::data {
 
-inline constexpr std::array<const char*, 14> kSongGridColumns = {
+inline constexpr std::array<const char*, 17> kSongGridColumns = {
     "Id", "Titre", "Jeu", "Son", "Artiste(s)", "Catégorie", "Artiste", "Durée secondes",
     "Intro secondes", "Durée théorique", "Durée son", "Date Modification", "Date Création",
-    "Fichier son"};
+    "Fichier son", "Drapeau 436", "Drapeau 548", "Type de son"};
+enum SongColumn : int {
+  kColCode, kColTitle, kColPlayable, kColSound, kColArtists, kColCategory, kColArtist, kColDuration,
+  kColIntro, kColForced, kColSoundLength, kColModified, kColCreated, kColSoundFile, kColFlag436,
+  kColFlag548, kColSoundType
+};
+
+namespace song {
+// The dates the grid shows (see above), "YYYYMMDD".
+inline constexpr Field kCreationDate{549, 8};
+inline constexpr Field kModificationDate{557, 8};
+}  // namespace song
 
 // The result grid: one row per song, cells as shown.
 class SongGrid {
  public:
   struct Row {
-    std::array<std::string, kSongGridColumns.size()> cells;
-    long long durationSeconds = 0;   // for sorting the duration columns
+    mutable std::array<std::string, kSongGridColumns.size()> cells;  // "Durée son" filled when read
+    long long durationSeconds = 0;   // for sorting the duration and date columns
     long long introSeconds = 0;
     long long forcedSeconds = 0;
-    long long soundMs = 0;
+    long long modified = 0, created = 0;  // YYYYMMDD, 0 when none
+    std::string soundPath;           // where "Durée son" is read
+    mutable long long soundMs = 0;   // 0: no sound file
+    mutable bool soundRead = false;  // "Durée son" read (or known from a repair)
   };
   void clear() { rows_.clear(); }
+  void reserve(size_t rows) { rows_.reserve(rows); }
   void add(Row row) { rows_.push_back(std::move(row)); }
   // The last row takes the place of row `i` (a row shown again after an edit).
   void replaceWithLast(size_t i) {
@@ -59,14 +106,18 @@ class SongGrid {
     rows_.pop_back();
   }
   size_t size() const { return rows_.size(); }
-  const Row& row(size_t i) const { return rows_.at(i); }
-  const std::string& cell(size_t row, size_t column) const { return rows_.at(row).cells.at(column); }
-  // Sorts by a column; durations by value, text without regard to case.
+  // The row with its sound's length read.
+  const Row& row(size_t i) const;
+  const std::string& cell(size_t row, size_t column) const;
+  // Sorts by a column: durations and dates by value, text in the sort order
+  // of collation.h; rows that tie keep their order.
   void sortBy(int column, bool ascending = true);
   int sortColumn = -1;
+  bool sortAscending = true;
   bool redraw = true;
 
  private:
+  void readSound(const Row& row) const;
   std::vector<Row> rows_;
 };
 
@@ -108,9 +159,11 @@ class SongSearch {
   std::function<void(size_t row)> selectRow;  // SelectLigneMusMaster
   long long lastRowsMs = 0, lastTotalMs = 0;
 
-  // Text folding of the "Commence" and "Contient" modes: upper case, accents removed.
+  // The folding of the "Commence" and "Contient" modes (FoldForSearch).
   static std::string Fold(const std::string& cp1252);
-  static void FoldInPlace(std::string& cp1252);
+  // Why the last search listed nothing when it refused its text (French),
+  // else empty.
+  std::string refusal;
 
  private:
   void collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
@@ -118,7 +171,9 @@ class SongSearch {
   void collectAll(const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   bool passesKind(const std::string& code, int kind) const;
   bool FiltresSon(const std::string& record, const std::string& filter) const;
-  void AfficherDataDansGrille(const std::string& record, int station, long long soundMs, TitleOption titles);
+  void collectCodes(const std::string& text, const SearchRequest& request);
+  void AfficherDataDansGrille(const std::string& record, int station, TitleOption titles,
+                              std::optional<long long> soundMs = std::nullopt);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
   void pumpNow(const std::function<std::string()>& label);

@@ -55,7 +55,7 @@ std::string SoundFilePath(Library& lib, int station, const std::string& code) {
   const SoundKind folderKind = kind < 0 ? SoundKind::Tmp : kFolders[kind];
   const BaseInfo& base = lib.config().current();
   if (station < 1 || station > base.stationCount) return {};
-  return base.sounds[station - 1][static_cast<int>(folderKind)].folder + Trim(code) + ".s48";
+  return base.sounds[station - 1][static_cast<int>(folderKind)].folder + SoundFileName(code);
 }
 
 std::optional<long long> HouseFormatDurationMs(const std::string& path) {

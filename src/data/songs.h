@@ -7,7 +7,8 @@
 //     (193, three digits), the end-type code (573), the end state (208: "E"
 //     for an announced end, else "N") and "0" at 470; then it queues the
 //     song's artists and category for the statistics.
-//   - A song's sound file is <sound folder of its kind and station><code>.s48.
+//   - A song's sound file is <sound folder of its kind and station><code>.s48
+//     (SoundFilePath, with the name of SoundFileName).
 //   - The save refuses a blank title ("Vous devez saisir un libellé pour le
 //     morceau."), a blank short title ("Vous devez saisir un libellé."), a song
 //     without artist and a song without category; it writes the edited fields,
@@ -27,6 +28,8 @@ namespace sono::data {
 // The sound kind of a code: 0 music, 1 jingles, 2 liners, 3 rubriques, 4 infos,
 // 5 "PRE"; -1 for anything else.
 int KindOfCode(const std::string& code);
+// The song's sound file: the sound folder of its kind on the station and
+// SoundFileName (library.h); `code` as the record holds it (Windows-1252).
 std::string SoundFilePath(Library& lib, int station, const std::string& code);
 // Exact duration of a house-format file from its size (768-byte frames of
 // 24 ms); nothing when the file is missing or not whole frames.

@@ -432,7 +432,8 @@ void EditorPanel::refresh() {
     if (c != kSendColumn) grid_->item(0, c - 1)->setText(q(g.cell(1, c)));
     grid_->item(1, c - 1)->setText(q(g.cell(3, c)));
   }
-  if (g.sendDevice >= 0 && g.sendDevice < sendDevice_->count()) sendDevice_->setCurrentIndex(g.sendDevice);
+  // The song's own device, or none: never the one the previous song had.
+  sendDevice_->setCurrentIndex(g.sendDevice >= 0 && g.sendDevice < sendDevice_->count() ? g.sendDevice : -1);
   updating_ = false;
 }
 

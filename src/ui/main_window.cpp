@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QCloseEvent>
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
@@ -41,6 +42,10 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   kinds_->setCurrentIndex(1);
   mode_ = new QComboBox(music);
   mode_->setObjectName("ComboRecherche");
+  titles_ = new QComboBox(music);
+  titles_->setObjectName("ComboTitres");
+  titles_->setToolTip(QString::fromUtf8("Titres comparés au texte et titre affiché"));
+  for (const char* option : {"Titre", "Titre court", "Les deux"}) titles_->addItem(QString::fromUtf8(option));
   text_ = new QLineEdit(music);
   text_->setObjectName("TexteRecherche");
   text_->setPlaceholderText(QString::fromUtf8("Texte à rechercher"));
@@ -49,6 +54,7 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   bar->addWidget(stations_);
   bar->addWidget(kinds_);
   bar->addWidget(mode_);
+  bar->addWidget(titles_);
   bar->addWidget(text_, 1);
   bar->addWidget(button_);
   layout->addLayout(bar);
@@ -70,7 +76,7 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->horizontalHeader()->setStretchLastSection(true);
   split->setStretchFactor(1, 4);
-  const int widths[] = {80, 260, 40, 40, 200, 150, 150, 100, 90, 110, 90, 120, 110, 120};
+  const int widths[] = {80, 260, 40, 40, 200, 150, 150, 100, 90, 110, 90, 120, 110, 120, 90, 90, 90};
   for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) grid_->setColumnWidth(c, widths[c]);
   layout->addWidget(split, 1);
   tabs_->addTab(music, QString::fromUtf8("Musique"));
@@ -176,6 +182,9 @@ void MainWindow::readControls() {
   tab_.kind = kinds_->currentIndex();
   tab_.mode = mode_->currentText().toStdString();
   tab_.text = text_->text().toStdString();
+  static constexpr data::TitleOption kTitleOptions[] = {data::TitleOption::Title, data::TitleOption::ShortTitle,
+                                                        data::TitleOption::Both};
+  tab_.titles = kTitleOptions[std::clamp(titles_->currentIndex(), 0, 2)];
 }
 
 void MainWindow::RechercheDansLaBase(bool again) {
@@ -190,6 +199,8 @@ void MainWindow::RechercheDansLaBase(bool again) {
   tab_.RechercheDansLaBase();
   button_->setText(q(tab_.caption()));
   model_->reload();
+  // SelectLigneMusMaster with the first row: it goes into the editor and the form.
+  if (model_->rowCount() > 0) grid_->selectRow(0);
   status_->setText(QString::fromUtf8("%1 morceau(x)").arg(tab_.grid().size()));
   refreshIncidents();
   if (onSearched) onSearched();

@@ -1,6 +1,7 @@
-// The main window: the music tab (station, kind browser, search mode and
-// text, the "Afficher"/"Stopper" button, the category tree and the song grid)
-// and the "Incidents" tab. It shows the core's models and forwards the
+// The main window: the music tab (station, kind browser, search mode, title
+// option and text, the "Afficher"/"Stopper" button, the category tree and the
+// song grid) and the "Incidents" tab. A search ends with its first row
+// selected, which loads that song (SelectLigneMusMaster). It shows the core's models and forwards the
 // user's actions to them; closing goes through the quit procedure. The
 // music tabs are the first pages of the main tabs (one today: "Musique").
 #pragma once
@@ -68,6 +69,8 @@ class MainWindow : public QMainWindow {
   QLineEdit* searchText() const { return text_; }
   QComboBox* searchMode() const { return mode_; }
   QComboBox* kinds() const { return kinds_; }
+  // The title option: "Titre", "Titre court" or "Les deux".
+  QComboBox* titleOption() const { return titles_; }
   QPushButton* searchButton() const { return button_; }
   QTreeWidget* categories() const { return tree_; }
   QListWidget* incidents() const { return incidents_; }
@@ -93,6 +96,7 @@ class MainWindow : public QMainWindow {
   QComboBox* stations_;
   QComboBox* kinds_;
   QComboBox* mode_;
+  QComboBox* titles_;
   QLineEdit* text_;
   QPushButton* button_;
   QTreeWidget* tree_;

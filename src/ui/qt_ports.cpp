@@ -96,6 +96,12 @@ void QtPrompt::setStepLabel(const std::string& text) {
   label_->setText(q(text));
 }
 
-void QtEventLoop::processEvents() { QApplication::processEvents(); }
+void QtEventLoop::processEvents() {
+  struct Depth {
+    Depth() { ++depth_; }
+    ~Depth() { --depth_; }
+  } inside;
+  QApplication::processEvents();
+}
 
 }  // namespace sono::ui

@@ -33,6 +33,12 @@ class QtPrompt : public Prompt {
 class QtEventLoop : public EventLoop {
  public:
   void processEvents() override;
+  // True while some work of the program lets window events run (a search,
+  // a recount, a wait): a timer that fires then runs in the middle of it.
+  static bool pumping() { return depth_ > 0; }
+
+ private:
+  static inline int depth_ = 0;
 };
 
 }  // namespace sono::ui

@@ -4,9 +4,11 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
+#include <QThread>
 
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
+#include "ui/qt_ports.h"
 #include <cstdlib>
 
 namespace sono::ui {
@@ -55,6 +57,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
     layer.PervasiveOuvertureFichiers(app.config().currentBase(), 1, stations());
   };
   app.hooks.closeDatabase = [this, stations] {
+    recountAverages();  // nothing queued is lost at exit
     layer.PervasiveFermetureFichiers(app.config().currentBase(), 1, stations());
   };
   app.hooks.createObjects = [this] { window.fillStations(); };
@@ -132,7 +135,22 @@ bool Workstation::start(const std::string& commandLine) {
   return true;
 }
 
+void Workstation::recountAverages() {
+  if (recounting_ || (stats.artistQueue().empty() && stats.categoryQueue().empty())) return;
+  if (!layer.baseOpen(app.config().currentBase())) return;
+  recounting_ = true;  // the recount lets window events run: a tick may come in between
+  const bool artists = stats.MAJDureeMoyenneArtistes();
+  const bool categories = stats.MAJDureeMoyenneCategories();
+  recounting_ = false;
+  if (!artists || !categories) window.status()->setText(QString::fromUtf8("Durées moyennes non recomptées (voir le journal)"));
+}
+
 bool Workstation::tick() {
+  // Stores queue the average durations: they are recounted once the work that
+  // queued them is over, never in the middle of a search, of another work
+  // that lets events run, or of a question waiting for its answer.
+  if (!app.ended() && !tab.searching() && !QtEventLoop::pumping() && QThread::currentThread()->loopLevel() <= 1)
+    recountAverages();
   scheduler.runDue();
   window.refreshIncidents();
   return app.pollInstance();

@@ -32,8 +32,9 @@ class Workstation {
   // Component check, start-up, window shown at its stored place and size;
   // false when the program must end.
   bool start(const std::string& commandLine = {});
-  // The companion window's timers, the incident list, and a newer instance's
-  // request to quit (true when this one has closed).
+  // The companion window's timers, the incident list, the average durations
+  // queued by stores, and a newer instance's request to quit (true when this
+  // one has closed).
   bool tick();
   // The process got an end signal: the unload sequence without questions.
   void closeOnSignal(const std::string& signalName);
@@ -57,6 +58,10 @@ class Workstation {
 
  private:
   void wireUnloadSequence();
+  // MAJDureeMoyenneArtistes and MAJDureeMoyenneCategories for what the
+  // stores, the song form and the search queued.
+  void recountAverages();
+  bool recounting_ = false;
   void addLogMenu(Desktop& desktop, Prompt& prompt);
 };
 

@@ -2,11 +2,18 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <random>
+
 #include "core/text.h"
+#include "data/btr/btr.h"
+#include "data/collation.h"
+#include "data/music_tab.h"
 #include "data/ptx.h"
 #include "data/search.h"
 #include "data/songs.h"
 #include "library_fixture.h"
+#include "process.h"
 
 namespace sono::data {
 
@@ -69,14 +76,55 @@ TEST_F(SearchTest, BrowsingAKindListsOnlyItsCodesInTitleOrder) {
 TEST_F(SearchTest, RowsShowNamesLabelsAndDurations) {
   search.RechercheDansLaBase_01_Morceau(text("été d", "Libellé"));
   ASSERT_EQ(search.grid.size(), 1u);
-  EXPECT_EQ(search.grid.cell(0, 0), "00000002");
-  EXPECT_EQ(search.grid.cell(0, 1), "été d'amour");
-  EXPECT_EQ(search.grid.cell(0, 2), "O");
-  EXPECT_EQ(search.grid.cell(0, 4), "The Night Owls");
-  EXPECT_EQ(search.grid.cell(0, 5), "Jazz");
-  EXPECT_EQ(search.grid.cell(0, 7), "03.00");
-  EXPECT_EQ(search.grid.cell(0, 9), "");
-  EXPECT_EQ(search.grid.cell(0, 13), "00000002.s48");
+  EXPECT_EQ(search.grid.cell(0, kColCode), "00000002");
+  EXPECT_EQ(search.grid.cell(0, kColTitle), "été d'amour");
+  EXPECT_EQ(search.grid.cell(0, kColPlayable), "O");
+  EXPECT_EQ(search.grid.cell(0, kColArtists), "The Night Owls");
+  EXPECT_EQ(search.grid.cell(0, kColCategory), "Jazz");
+  EXPECT_EQ(search.grid.cell(0, kColDuration), "03.00");
+  EXPECT_EQ(search.grid.cell(0, kColForced), "");
+  EXPECT_EQ(search.grid.cell(0, kColSoundLength), "");  // no sound file
+  EXPECT_EQ(search.grid.cell(0, kColSoundFile), "00000002.s48");
+}
+
+// Every column from the record, as the record holds it: the flags at 436
+// and 548, the sound type at 900, the two dates, and the sound's length
+// whether or not the search had to repair the duration.
+TEST_F(SearchTest, EveryColumnComesFromTheRecord) {
+  std::string late = Song("00000021", "Dates tardives", 200);
+  SetRaw(late, song::kFlag436, "A");
+  SetRaw(late, song::kFlag548, "N");
+  SetRaw(late, song::kSoundType, "7");
+  SetRaw(late, song::kCreationDate, "20240131");
+  SetRaw(late, song::kModificationDate, "20250229");  // no such day: not a date
+  add(late);
+  std::string early = Song("00000022", "Dates anciennes", 200);
+  SetRaw(early, song::kSoundType, " ");  // no digit: read as "0", as the filter reads it
+  SetRaw(early, song::kCreationDate, "20231231");
+  SetRaw(early, song::kModificationDate, "20240102");
+  add(early);
+  // A sound of 2 min 30 s (6250 frames of 24 ms) beside a stored duration.
+  sono::test::WriteFile(SoundFilePath(*lib, 1, "00000021"), std::string(768 * 6250, '\0'));
+
+  search.RechercheDansLaBase_01_Morceau(text("Dates", "Libellé"));
+  ASSERT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
+  EXPECT_EQ(search.grid.cell(1, kColFlag436), "A");
+  EXPECT_EQ(search.grid.cell(1, kColFlag548), "N");
+  EXPECT_EQ(search.grid.cell(1, kColSoundType), "7");
+  EXPECT_EQ(search.grid.cell(0, kColSoundType), "0");
+  EXPECT_EQ(search.grid.cell(1, kColCreated), "31/01/2024");
+  EXPECT_EQ(search.grid.cell(1, kColModified), "");
+  EXPECT_EQ(search.grid.cell(0, kColCreated), "31/12/2023");
+  EXPECT_EQ(search.grid.cell(0, kColModified), "02/01/2024");
+  EXPECT_EQ(search.grid.cell(1, kColSoundLength), "02.30");  // as "Durée secondes" shows durations
+  EXPECT_EQ(search.grid.cell(1, kColDuration), "03.20");
+  // Dates sort by their value, not by their text ("31/01/2024" < "31/12/2023").
+  search.grid.sortBy(kColCreated);
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
+  search.grid.sortBy(kColCreated, false);
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000021", "00000022"}));
+  search.grid.sortBy(kColSoundLength);
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
 }
 
 TEST_F(SearchTest, TitleModeIgnoresCaseAndListsEachSongOnce) {
@@ -99,10 +147,62 @@ TEST_F(SearchTest, ContainsStartsWithAndCodeModes) {
   EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
 }
 
-TEST_F(SearchTest, BlankTextListsNothingAndSaysSo) {
-  EXPECT_EQ(search.RechercheDansLaBase_01_Morceau(text("   ", "Contient")), 0u);
+// The code key tells case apart; the search does not. A text longer than a
+// code is refused, never cut into another song's code.
+TEST_F(SearchTest, CodeModeIgnoresCaseAndRefusesMoreThanEightCharacters) {
+  add(Song("Jin00002", "Jingle en minuscules", 10));
+  for (const char* typed : {"jin", "JIN", "jIn"}) {
+    search.RechercheDansLaBase_01_Morceau(text(typed, "Code"));
+    EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001", "Jin00002"})) << typed;
+  }
+  search.RechercheDansLaBase_01_Morceau(text("jin00001", "Code"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
+  EXPECT_TRUE(prompt.shown.empty());
+
+  EXPECT_EQ(search.RechercheDansLaBase_01_Morceau(text("000000010", "Code")), 0u);
+  EXPECT_TRUE(codes().empty());
   ASSERT_EQ(prompt.shown.size(), 1u);
-  EXPECT_EQ(prompt.shown[0].text, "Vous devez saisir un texte à rechercher.");
+  EXPECT_EQ(prompt.shown[0].text, "Le code d'un morceau a 8 caractères au plus.");
+  EXPECT_EQ(search.refusal, prompt.shown[0].text);
+  search.RechercheDansLaBase_01_Morceau(text("00000001", "Code"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000001"}));
+  EXPECT_TRUE(search.refusal.empty());
+}
+
+// "cœur", "CŒUR" and "coeur" are one word for the modes that ignore accents;
+// the title mode folds case as the title key does (Œ and œ alike).
+TEST_F(SearchTest, LigaturesAndCaronLettersFoldAsTheKeysDo) {
+  add(Song("00000011", "Cœur de verre", 200));
+  add(Song("00000012", "MON CŒUR BLEU", 200));
+  add(Song("00000013", "Coeur fidèle", 200));
+  add(Song("00000014", "Ægir et Škoda", 200));
+  add(Song("00000015", "ŽIVOT ÿ", 200));
+  for (const char* typed : {"cœur", "CŒUR", "coeur", "COEUR"}) {
+    search.RechercheDansLaBase_01_Morceau(text(typed, "Contient"));
+    EXPECT_EQ(codes(), (std::vector<std::string>{"00000011", "00000013", "00000012"})) << typed;
+    search.RechercheDansLaBase_01_Morceau(text(typed, "Commence"));
+    EXPECT_EQ(codes(), (std::vector<std::string>{"00000011", "00000013", "00000012"})) << typed;
+  }
+  search.RechercheDansLaBase_01_Morceau(text("aegir", "Commence"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000014"}));
+  search.RechercheDansLaBase_01_Morceau(text("skoda", "Contient"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000014"}));
+  search.RechercheDansLaBase_01_Morceau(text("život Ÿ", "Contient"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000015"}));
+  search.RechercheDansLaBase_01_Morceau(text("cŒUR", "Libellé"));
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000011"}));
+}
+
+// An empty text is the whole range of the mode: every song but the versions.
+TEST_F(SearchTest, EmptyTextListsEverySongInEveryMode) {
+  const std::vector<std::string> all = {"00000006", "00000004", "00000002", "00000001",
+                                        "JIN00001", "00000005", "00000003"};
+  for (const char* mode : {"Libellé", "Code", "Commence", "Contient"})
+    for (const char* blank : {"", "   "}) {
+      search.RechercheDansLaBase_01_Morceau(text(blank, mode));
+      EXPECT_EQ(codes(), all) << mode;
+    }
+  EXPECT_TRUE(prompt.shown.empty());
 }
 
 TEST_F(SearchTest, FiltersOfSoundTypeStationAndCategory) {
@@ -168,8 +268,8 @@ TEST_F(SearchTest, MissingDurationIsRepairedFromTheSoundFile) {
   // No pointers: the play end is the fade-out 96 ms before the end.
   EXPECT_EQ(song::DurationSeconds(rec1), 120);
   EXPECT_EQ(song::DurationSeconds(rec2), 120);
-  EXPECT_EQ(search.grid.cell(1, 7), "02.00");
-  EXPECT_EQ(search.grid.cell(1, 10), "02:00.000");
+  EXPECT_EQ(search.grid.cell(1, kColDuration), "02.00");
+  EXPECT_EQ(search.grid.cell(1, kColSoundLength), "02.00");
   search.skipDurationRepair = true;  // and nothing happens on a VPN workstation
   EXPECT_EQ(stats->artistQueue().size(), 1u);
 }
@@ -205,13 +305,103 @@ TEST_F(SearchTest, GridSortsByDurationAndText) {
   SearchRequest r;
   r.kind = 1;
   search.RechercheDansLaBase_01_Morceau(r);
-  search.grid.sortBy(7);
+  search.grid.sortBy(kColDuration);
   EXPECT_EQ(search.grid.cell(0, 0), "00000004");  // no duration and no sound file: 0 comes first
-  search.grid.sortBy(7, false);
+  search.grid.sortBy(kColDuration, false);
   EXPECT_EQ(search.grid.cell(0, 0), "00000003");  // 240 s
-  search.grid.sortBy(1);
+  search.grid.sortBy(kColTitle);
   EXPECT_EQ(search.grid.cell(0, 1), "Autre été");
   EXPECT_EQ(search.grid.sortColumn, 1);
+}
+
+// A text column sorts as a French dictionary (accented titles among the
+// others, not after Z), either way, and the music tab keeps the column and
+// the direction the user chose for the next searches.
+TEST_F(SearchTest, TextColumnsSortInFrenchOrderAndKeepTheirDirection) {
+  add(Song("00000031", "Zoé", 100));
+  add(Song("00000032", "Œuvre", 100));
+  add(Song("00000033", "été indien", 100));
+  MusicTab tab(*lib, *stats);
+  tab.kind = 1;
+  tab.RechercheDansLaBase();
+  tab.search().grid.sortBy(kColTitle, false);
+  const auto titles = [&] {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < tab.grid().size(); ++i) out.push_back(tab.grid().cell(i, kColTitle));
+    return out;
+  };
+  const std::vector<std::string> descending = {"Zoé", "Œuvre", "Les Beaux Jours", "Étoile du soir", "Été indien",
+                                               "été indien", "été d'amour", "Bel été", "Autre été"};
+  EXPECT_EQ(titles(), descending);
+  tab.RechercheDansLaBase();  // the next search: still by title, still descending
+  EXPECT_EQ(titles(), descending);
+  tab.search().grid.sortBy(kColTitle, true);
+  tab.RechercheDansLaBase();
+  EXPECT_EQ(titles(), std::vector<std::string>(descending.rbegin(), descending.rend()));
+}
+
+// A code with accented letters has one sound file name for the search, the
+// record helpers and the command line: the code in UTF-8.
+TEST_F(SearchTest, AccentedCodeHasOneSoundFileNameEverywhere) {
+  const std::string code = Utf8ToCp1252("JINÉTÉ01");
+  add(Song(code, "Jingle accentué", 10));
+  const std::string file = SoundFilePath(*lib, 1, code);
+  EXPECT_EQ(file, config.current().sounds[0][static_cast<int>(SoundKind::Jin)].folder + "JINÉTÉ01.s48");
+  sono::test::WriteFile(file, std::string(768 * 500, '\0'));  // 12 s
+  search.RechercheDansLaBase_01_Morceau(text("jinété", "Code"));
+  ASSERT_EQ(codes(), (std::vector<std::string>{"JINÉTÉ01"}));
+  EXPECT_EQ(search.grid.cell(0, kColSoundFile), "JINÉTÉ01.s48");
+  EXPECT_EQ(search.grid.cell(0, kColSoundLength), "00.12");
+
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), SONOTEKA_CLI);
+    args.push_back("--home");
+    args.push_back(dir.path());
+    return sono::test::RunProcess(args);
+  };
+  auto r = cli({"song", "show", "JINÉTÉ01"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find(" " + file + "\n"), std::string::npos) << r.out;
+  r = cli({"ptx", "show", "JINÉTÉ01"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_EQ(r.out.rfind("Durée du son: 12000 ms\n", 0), 0u) << r.out;
+  r = cli({"search", "--mode", "Code", "jinété"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("\tJINÉTÉ01.s48\t"), std::string::npos) << r.out;
+  r = cli({"search", "--mode", "Code", "000000010"});
+  EXPECT_TRUE(r.exited(1));
+  EXPECT_NE(r.err.find("Le code d'un morceau a 8 caractères au plus."), std::string::npos) << r.err;
+  EXPECT_TRUE(cli({"search", "--mode", "Libellé", "x", "--titles", "court"}).exited(2));
+}
+
+// Search folding and sort order share the record keys' case rule.
+TEST(Collation, FoldsCaseAsTheRecordKeysDo) {
+  for (int c = 1; c < 256; ++c) {
+    const std::string byte(1, static_cast<char>(c));
+    const std::string capital(1, static_cast<char>(btr::foldCase1252(static_cast<unsigned char>(c))));
+    EXPECT_EQ(FoldForSearch(byte), FoldForSearch(capital)) << c;
+    EXPECT_EQ(FoldCase(byte), capital) << c;
+  }
+  for (const char* word : {"cœur", "CŒUR", "coeur", "Coeur"}) EXPECT_EQ(FoldForSearch(Utf8ToCp1252(word)), "COEUR");
+  EXPECT_EQ(FoldForSearch(Utf8ToCp1252("æther Ærø ŠkŽž ÿŸ Ðß")), Utf8ToCp1252("AETHER AERO SKZZ YY Ðß"));
+}
+
+TEST(Collation, SortsAsAFrenchDictionary) {
+  const std::vector<std::string> ordered = {"10 ans", "abricot", "coeur", "cœur", "cote", "Cote", "côte",
+                                            "coté", "côté", "Élodie", "été", "Été", "étés", "Odile",
+                                            "Œuvre", "Opéra", "Zoé", "Zoé Ærø"};
+  std::vector<std::string> shuffled = ordered;
+  std::mt19937 rng(17);
+  for (int round = 0; round < 5; ++round) {
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
+    std::sort(shuffled.begin(), shuffled.end(), [](const std::string& a, const std::string& b) {
+      return CollatesBefore(Utf8ToCp1252(a), Utf8ToCp1252(b));
+    });
+    EXPECT_EQ(shuffled, ordered);
+  }
+  // Blanks that pad a fixed-width field do not count.
+  EXPECT_EQ(CollationKey("abc     "), CollationKey("abc"));
+  EXPECT_FALSE(CollatesBefore("abc ", "abc"));
 }
 
 }  // namespace sono::data

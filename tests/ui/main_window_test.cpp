@@ -2,7 +2,14 @@
 // browse, type a search, pick a category, close with and without answering Yes.
 #include <QTest>
 
+#include <QHeaderView>
+
 #include "core/ini.h"
+#include "core/text.h"
+#include "data/collation.h"
+#include "data/records.h"
+#include "data/ptx.h"
+#include "data/songs.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -150,6 +157,96 @@ TEST_F(MainWindowTest, SongFormSavesTheSelectedSongAndItsRowShowsIt) {
   form.load(1, "99999999");
   EXPECT_FALSE(form.isEnabled());
   EXPECT_TRUE(form.title()->text().isEmpty());
+}
+
+// A search ends as SelectLigneMusMaster with the first row: selected and
+// loaded. The title option has its combo; a sorted column keeps its
+// direction for the next searches.
+TEST_F(MainWindowTest, SearchLoadsTheFirstRowAndKeepsTitleOptionAndSort) {
+  ASSERT_TRUE(ws->start());
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  ASSERT_GT(rows(), 2);
+  EXPECT_EQ(ws->window.grid()->currentIndex().row(), 0);
+  EXPECT_EQ(ws->editorPanel->editor().sound.code, cell(0, 0).toStdString());
+  EXPECT_EQ(ws->songForm->title()->text(), cell(0, 1));
+
+  QComboBox* titles = ws->window.titleOption();
+  ASSERT_EQ(titles, ws->window.findChild<QComboBox*>("ComboTitres"));
+  ASSERT_EQ(titles->count(), 3);
+  EXPECT_EQ(titles->itemText(1), QString::fromUtf8("Titre court"));
+  titles->setCurrentIndex(1);
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  ASSERT_GT(rows(), 2);
+  for (int r = 0; r < 3; ++r) {
+    const auto song = data::LectureFicheMorceau(ws->lib, 1, cell(r, 0).toStdString());
+    ASSERT_TRUE(song.has_value());
+    EXPECT_EQ(cell(r, 1).toStdString(), song->shortTitle);
+  }
+
+  ws->window.grid()->sortByColumn(data::kColTitle, Qt::DescendingOrder);
+  const auto descending = [this] {
+    for (int r = 0; r + 1 < rows(); ++r)
+      if (data::CollatesBefore(Utf8ToCp1252(cell(r, 1).toStdString()), Utf8ToCp1252(cell(r + 1, 1).toStdString())))
+        return false;
+    return true;
+  };
+  EXPECT_TRUE(descending());
+  QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+  EXPECT_TRUE(descending());
+  EXPECT_EQ(ws->window.grid()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+  EXPECT_EQ(ws->editorPanel->editor().sound.code, cell(0, 0).toStdString());  // the first row as shown
+}
+
+// The device of "Send" is the song's own, or none.
+TEST_F(MainWindowTest, DeviceBoxShowsTheSelectedSongsOwnDevice) {
+  ASSERT_TRUE(ws->start());
+  ASSERT_EQ(data::PtxSauvegarderPointeur(ws->lib, 1, "00000001", '6', 5000, 0, 0, 0, true), 0);
+  SearchCode("0000000");
+  auto* device = ws->editorPanel->findChild<QComboBox*>("ComboPeripherique");
+  ASSERT_NE(device, nullptr);
+  ASSERT_GT(device->count(), 0);
+  const auto select = [this](const QString& code) {
+    for (int r = 0; r < rows(); ++r)
+      if (cell(r, 0) == code) ws->window.grid()->selectRow(r);
+    ASSERT_EQ(ws->editorPanel->editor().sound.code, code.toStdString());
+  };
+  select("00000001");
+  EXPECT_EQ(device->currentIndex(), 0);
+  select("00000002");
+  EXPECT_EQ(device->currentIndex(), -1);
+  EXPECT_TRUE(device->currentText().isEmpty());
+}
+
+// What stores queue for the average durations is recounted once the work is
+// over, and what is still queued at exit is recounted before the database
+// closes.
+TEST_F(MainWindowTest, QueuedAverageDurationsAreRecountedAndNotLostAtExit) {
+  ASSERT_TRUE(ws->start());
+  const auto field = [this](int file, const std::string& key0, data::Field f) {
+    std::string key = data::Library::Key(key0);
+    if (ws->layer.BTRieve(0, 5, key, 0, file, 1, "Test") != 0) return std::string("?");
+    return data::GetRaw(ws->layer.record(file), f);
+  };
+  // Counts no recount would give (the library has 150 songs).
+  const auto spoil = [this](int file, const std::string& key0, data::Field f) {
+    std::string key = data::Library::Key(key0);
+    ASSERT_EQ(ws->layer.BTRieve(0, 5, key, 0, file, 1, "Test"), 0);
+    data::SetRaw(ws->layer.record(file), f, "9999");
+    ASSERT_EQ(ws->layer.BTRieve(0, 3, key, 0, file, 1, "Test"), 0);
+  };
+  spoil(data::kArtists, "A0001", data::artist::kCount);
+  spoil(data::kCodeTables, "CATEGPOP  ", data::codes::kCategCount);
+  ws->stats.queueArtist("A0001");
+  ws->tick();
+  EXPECT_TRUE(ws->stats.artistQueue().empty());
+  EXPECT_LT(ParseInt(field(data::kArtists, "A0001", data::artist::kCount)).value_or(9999), 150);
+
+  ws->stats.queueCategory("POP  ");
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ws->window.close());
+  EXPECT_TRUE(ws->stats.categoryQueue().empty());
+  Restart();
+  EXPECT_LT(ParseInt(field(data::kCodeTables, "CATEGPOP  ", data::codes::kCategCount)).value_or(9999), 150);
 }
 
 TEST_F(MainWindowTest, NewIncidentsShowInTheirTab) {
