@@ -1,6 +1,7 @@
 #include "editor/pointer_editor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fmt/format.h>
@@ -20,6 +21,7 @@ using data::PointerSet;
 namespace {
 constexpr const char* kModule = "Lib_Pointeurs";
 constexpr Colour kSelectionColour{0x3060FF};
+constexpr const char* kNotStored = "Pointeurs non enregistrés (erreur de la base de données, voir le journal).";
 
 std::string lowered(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -47,7 +49,8 @@ PointerEditor::PointerEditor(Ports ports)
       strip_(ports.strip),
       stripCorrected_(ports.stripCorrected),
       audition_(ports.audition) {
-  ptx.onDurationsStored = [this](const std::string& code, long long playMs, long long introMs, char endType) {
+  ptx.onDurationsStored = [this](const std::string& code, std::optional<long long> playMs, long long introMs,
+                                 char endType) {
     bool failed = false;
     data::SoundUpdateDuration(lib_, stats_, code, playMs, introMs, endType, &failed);
     return !failed;
@@ -95,15 +98,17 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
     codeLabel = Trim(song.code);
     AfficherTitreSelectionneDansPointeur(song.title, song.artists);
   }
-  // The song's end type first: the duration write-back carries it.
+  // The song's end type and duration as its record holds them now: the
+  // duration check compares with it, the write-back carries the end type.
   suppressEndTypeClick = true;
-  ptx.endType = readEndType(sound.code);
+  readSongRecord(sound.code);
   suppressEndTypeClick = false;
-  measureAndCheckDuration(updateDuration);
+  measureSound();
   durationLabel = Tps2MinSecCen(soundLength());
   if (audition_) audition_->Stop();
-  ptx.Load(sound.station, sound.code, soundLength());
+  ptx.Load(sound.station, sound.code, soundLength(), lengthMeasured());
   ptx.pointersChanged = false;
+  checkStoredDuration(updateDuration);
   SliderPitchScroll();
   option6Enabled = sound.code.rfind("LIN", 0) != 0;
   clearSelection();
@@ -130,46 +135,74 @@ Answer PointerEditor::OfferToStoreChanges(const std::string& caller, Buttons but
   const Answer answer = lib_.prompt().message(question, Icon::Question, buttons);
   if (answer == Answer::Yes && ptx.pointersChanged) {
     while (saving) lib_.events().processEvents();
-    ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false);
+    const std::string values = changedSlotsText();
+    if (!ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false)) {
+      const bool canKeep = buttons == Buttons::YesNoCancel;
+      lastMessage = "Les pointeurs du morceau " + Cp1252ToUtf8(Trim(current)) +
+                    " n'ont pas été enregistrés (erreur de la base de données, voir le journal) : " + values +
+                    (canKeep ? ".\nLes modifications sont conservées." : ".");
+      lib_.log().TraceLog("Err: " + caller + ": pointers not stored |Code: " + Trim(current) + " |Not stored: " +
+                          values);
+      lib_.prompt().message(lastMessage, Icon::Critical, Buttons::Ok);
+      return Answer::Cancel;
+    }
   }
   return answer;
 }
 
-int PointerEditor::readEndType(const std::string& code) {
+std::string PointerEditor::changedSlotsText() const {
+  std::string text;
+  for (int slot = 0; slot < data::kSlots; ++slot) {
+    const data::SlotInfo& info = data::SlotDescription(slot);
+    if (!ptx.grid.changed(info.firstColumn)) continue;
+    text += (text.empty() ? "" : ", ") + std::string(info.label) + " " + ptx.grid.cell(2, info.firstColumn);
+    if (info.secondColumn) text += "/" + ptx.grid.cell(2, info.secondColumn);
+  }
+  return text;
+}
+
+void PointerEditor::readSongRecord(const std::string& code) {
   std::string key = data::Library::Key(Calibre(code, 8));
   data::BtrieveOptions quiet;
   quiet.silent = true;
+  ptx.endType = 0;
   if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, sound.station,
                         std::string(kModule) + ":InitSoundPtx", quiet) != 0)
-    return 0;
-  const std::string t = data::GetRaw(lib_.db().record(data::kSongs), data::song::kEndType);
-  if (t == "F") return 1;
-  if (t == "E") return 2;
-  if (t == "D") return 3;
-  return 0;
+    return;  // not found: the duration handed in with the row stays
+  const std::string& r = lib_.db().record(data::kSongs);
+  const std::string t = data::GetRaw(r, data::song::kEndType);
+  ptx.endType = t == "F" ? 1 : t == "E" ? 2 : t == "D" ? 3 : 0;
+  sound.duration = static_cast<int>(std::min<long long>(data::song::DurationSeconds(r) * 1000, INT_MAX));
 }
 
-void PointerEditor::measureAndCheckDuration(bool updateDuration) {
+void PointerEditor::measureSound() {
   int measured = 0;
   if (meter_.LoadSoundFast(sound.soundFile)) measured = meter_.GetSoundDuration();
   meter_.CloseSound();
-  // A sound that cannot be measured keeps the database's duration.
+  // A sound that cannot be measured has no known length (see ptx.h).
   sound.checkedDuration = std::max(0, measured);
-  if (measured <= 0) return;
-  const bool differs = std::abs(measured - sound.duration) > 48;
+}
+
+void PointerEditor::checkStoredDuration(bool updateDuration) {
+  // Without the sound's length nothing is written: the record keeps its duration.
+  if (!lengthMeasured()) return;
+  // Like with like: the play duration the record would get from the sound's
+  // length and the pointers as they load, against the one it holds. The
+  // record holds whole seconds, so only a different second is a difference.
+  const long long play = ptx.DeterminePlayDuration();
+  const long long playSeconds = (play + 500) / 1000;
+  const bool differs = playSeconds * 1000 != sound.duration;
   if (!updateDuration && !differs) return;
   if (differs)
-    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Measured: {} ms",
-                                    Trim(sound.code), sound.duration, measured));
+    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Play: {} ms "
+                                    "|Sound: {} ms",
+                                    Trim(sound.code), sound.duration, play, sound.checkedDuration));
+  bool failed = false;
+  data::SoundUpdateDuration(lib_, stats_, sound.code, play, ptx.DetermineDureeIntro(),
+                            data::DetermineTypeDeFin(ptx.endType), &failed);
+  if (failed) return;  // logged by the update; the record keeps what it had
   sound.previousDuration = sound.duration;
-  sound.duration = sound.checkedDuration = measured;
-  durationLabel = Tps2MinSecCen(measured);
-  // The song record gets the play duration of the pointers as they load now.
-  data::PointerSet probe(lib_);
-  probe.Load(sound.station, sound.code, measured);
-  probe.endType = ptx.endType;
-  data::SoundUpdateDuration(lib_, stats_, sound.code, probe.DeterminePlayDuration(),
-                            probe.DetermineDureeIntro(), data::DetermineTypeDeFin(ptx.endType));
+  sound.duration = static_cast<int>(playSeconds * 1000);
 }
 
 void PointerEditor::InitSoundFile() {
@@ -326,15 +359,22 @@ void PointerEditor::HandleRelease() {
   capture.marked = true;
 }
 
-void PointerEditor::memoriseUserChange(int slot, long long pos, long long sec, int device) {
+bool PointerEditor::memoriseUserChange(int slot, double pos, double sec, int device) {
   const bool before = ptx.pointersChanged;
-  ptx.PointeurMemoriseDansTableur(slot, pos, sec, false, device);
+  const std::string refusal = ptx.MemoriseUserValue(slot, pos, sec, device);
+  if (!refusal.empty()) {
+    lastMessage = refusal;
+    lib_.log().TraceLog("Value refused |Code: " + Trim(sound.code) + " |" + refusal);
+    lib_.prompt().message(refusal, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
   if (autoStore) {
     while (saving) lib_.events().processEvents();
     if (!ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, slot, true, false))
-      lastMessage = "Err: pointers not stored";
+      lastMessage = kNotStored;
     ptx.pointersChanged = before && anyMarked();
   }
+  return true;
 }
 
 bool PointerEditor::anyMarked() const {
@@ -343,30 +383,33 @@ bool PointerEditor::anyMarked() const {
   return false;
 }
 
-void PointerEditor::StripMenu(int entry) {
+bool PointerEditor::StripMenu(int entry) {
   const StripSelection s = sound.selection;
   const long long start = std::min(s.startMs, s.endMs);
   const long long length = std::abs(s.endMs - s.startMs);
   int slot = -1;
+  bool done = true;
   switch (entry) {
-    case 0: slot = data::kFadeIn; memoriseUserChange(slot, start, length); break;
-    case 1: slot = data::kIntro; memoriseUserChange(slot, start, 0); break;
-    case 3: slot = data::kStartNext; memoriseUserChange(slot, start, 0); break;
+    case 0: slot = data::kFadeIn; done = memoriseUserChange(slot, start, length); break;
+    case 1: slot = data::kIntro; done = memoriseUserChange(slot, start, 0); break;
+    case 3: slot = data::kStartNext; done = memoriseUserChange(slot, start, 0); break;
     case 4: {
       slot = data::kFadeOut;
-      memoriseUserChange(slot, start, length);
+      done = memoriseUserChange(slot, start, length);
       const long long next = ptx.position[data::kStartNext];
-      if ((next > 0 && next > start + length) || next == 0) memoriseUserChange(data::kStartNext, start, 0);
+      if (done && ((next > 0 && next > start + length) || next == 0))
+        done = memoriseUserChange(data::kStartNext, start, 0);
       break;
     }
-    case 6: slot = data::kHook; memoriseUserChange(slot, start, length); break;
-    case 7: slot = data::kLoop; memoriseUserChange(slot, start, length); break;
-    case 8: slot = data::kSend; memoriseUserChange(slot, start, 0); break;
-    case 9: slot = data::kStartEqui; memoriseUserChange(slot, start, 0); break;
-    default: return;
+    case 6: slot = data::kHook; done = memoriseUserChange(slot, start, length); break;
+    case 7: slot = data::kLoop; done = memoriseUserChange(slot, start, length); break;
+    case 8: slot = data::kSend; done = memoriseUserChange(slot, start, 0); break;
+    case 9: slot = data::kStartEqui; done = memoriseUserChange(slot, start, 0); break;
+    default: return false;
   }
   DrawStrip();
   SelectionPointeur(slot, true);
+  return done;
 }
 
 // ------------------------------------------------------------------ the grid
@@ -450,15 +493,18 @@ void PointerEditor::GridClear(int column) {
   SelectionPointeur(slot, true);
 }
 
-void PointerEditor::GridComboCloseUp(int device) {
-  memoriseUserChange(data::kSend, ptx.position[data::kSend], 0, device);
+bool PointerEditor::GridComboCloseUp(int device) {
+  return memoriseUserChange(data::kSend, static_cast<double>(ptx.position[data::kSend]), 0, device);
 }
 
 // ----------------------------------------------------------- other controls
 
-void PointerEditor::SetPitchSlider(int value) {
-  memoriseUserChange(data::kPitch, static_cast<long long>(value) * 1000, 0);
+bool PointerEditor::SetPitchSlider(int value) { return SetPitch(static_cast<double>(value) * 1000); }
+
+bool PointerEditor::SetPitch(double millionths) {
+  const bool done = memoriseUserChange(data::kPitch, millionths, 0);
   SliderPitchScroll();
+  return done;
 }
 
 void PointerEditor::SliderPitchScroll() {
@@ -469,9 +515,10 @@ void PointerEditor::SliderPitchScroll() {
                    : fmt::format("{:+.1f} %", static_cast<double>(pitch) / 10000.0 - 100.0);
 }
 
-void PointerEditor::SetLevel(long long hundredthsDb) {
-  memoriseUserChange(data::kLevel, hundredthsDb, 0);
+bool PointerEditor::SetLevel(double hundredthsDb) {
+  const bool done = memoriseUserChange(data::kLevel, hundredthsDb, 0);
   DrawStrip();
+  return done;
 }
 
 void PointerEditor::ComboTypeDeFinClick(int item) {
@@ -514,7 +561,7 @@ bool PointerEditor::MnuFileSavePtxClick() {
   saving = true;
   const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, -1, true, false);
   saving = false;
-  if (!stored) lastMessage = "Err: pointers not stored";
+  if (!stored) lastMessage = kNotStored;
   SliderPitchScroll();
   DrawStrip();
   return stored;

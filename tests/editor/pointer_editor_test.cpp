@@ -238,7 +238,10 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
   EXPECT_TRUE(prompt.shown.empty());
 }
 
-TEST_F(PointerEditorTest, MeasuredDurationCheckAndWriteBack) {
+// The record's duration is a play duration: the check at selection compares
+// it with the play duration the measured sound and the pointers give, so a
+// plain selection writes nothing, and a wrong one is corrected once.
+TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   auto setSeconds = [&](long long s) {
     for (int station : {1, 2}) {
       std::string r = SongRecord(station);
@@ -248,26 +251,103 @@ TEST_F(PointerEditorTest, MeasuredDurationCheckAndWriteBack) {
       ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
     }
   };
+  int writes = 0;
+  const auto original = layer->call;
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2 || op == 3 || op == 4) ++writes;
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  const auto corrections = [&] {
+    const auto lines = Logged();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("InitSoundPtx: Duration corrected", 0) == 0;
+    });
+  };
+  // The song as stored: 20 s, the play duration of its sound (fade-out 96 ms
+  // before the end). Selecting it, again and again, changes nothing.
+  const std::string before1 = SongRecord(1), before2 = SongRecord(2);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  }
+  EXPECT_EQ(writes, 0);
+  EXPECT_EQ(corrections(), 0);
+  EXPECT_EQ(SongRecord(1), before1);
+  EXPECT_EQ(SongRecord(2), before2);
+
+  // A duration another program got wrong is corrected once, on every station.
   setSeconds(999);
-  // 48 ms away: left alone.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration - 48)));
-  EXPECT_EQ(song::DurationSeconds(SongRecord(1)), 999);
-  EXPECT_EQ(ed().sound.duration, duration - 48);
-  // 49 ms: corrected, logged, written to every station.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration + 49)));
-  EXPECT_EQ(ed().sound.duration, duration);
+  writes = 0;
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(writes, 2);
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 20);
   EXPECT_EQ(ed().sound.checkedDuration, duration);
-  EXPECT_EQ(ed().sound.previousDuration, duration + 49);
-  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), (duration - 96 + 500) / 1000);
+  EXPECT_EQ(ed().sound.duration, 20000);
+  EXPECT_EQ(ed().sound.previousDuration, 999000);
   const auto lines = Logged();
-  const std::string expected = "InitSoundPtx: Duration corrected |Code: 00000101 |Database: " +
-                               std::to_string(duration + 49) + " ms |Measured: " + std::to_string(duration) + " ms";
+  const std::string expected = "InitSoundPtx: Duration corrected |Code: 00000101 |Database: 999000 ms |Play: " +
+                               std::to_string(duration - 96) + " ms |Sound: " + std::to_string(duration) + " ms";
   EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
-  // updateDuration: written even when equal.
+
+  // A fade-in shortens the play duration once; later selections leave it.
+  for (int station : {1, 2}) data::PtxSauvegarderPointeur(*lib, station, kCode, '0', 1000, 2500, -1, 0, true);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  const long long seconds = (duration - 96 - 3500 + 500) / 1000;
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), seconds);
+  writes = 0;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  }
+  EXPECT_EQ(writes, 0);
+  EXPECT_EQ(song::DurationSeconds(SongRecord(1)), seconds);
+
+  // updateDuration (after a sound edit) writes whatever the record holds.
   setSeconds(999);
   ASSERT_TRUE(ed().InitSoundPtx(0, true, "Test", Selection(kCode, soundFile)));
-  EXPECT_EQ(song::DurationSeconds(SongRecord(2)), (duration - 96 + 500) / 1000);
+  EXPECT_EQ(song::DurationSeconds(SongRecord(2)), seconds);
+  layer->call = original;
+}
+
+// Without a sound there is no length to derive a play duration from: stores
+// write the intro and the end type and leave the song's duration alone, on
+// every station, however often they run (it used to lose the fade-in at each).
+TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
+  std::filesystem::remove(otherFile);
+  for (int station : {1, 2}) {
+    std::string r = SongRecord(station, kOther);
+    song::SetDurationSeconds(r, 243);
+    layer->record(data::kSongs) = r;
+    std::string key = data::Library::Key(kOther);
+    ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '0', 0, 13000, -1, 0, true);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '4', 20000, 0, -1, 0, true);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 240000, 1000, -1, 0, true);
+  }
+  const std::string before = SongRecord(1, kOther);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    EXPECT_FALSE(ed().lengthMeasured());
+    EXPECT_EQ(ed().soundLength(), 243000);  // the record's duration stands in for the scale
+    EXPECT_TRUE(ed().SetLevel(-100.0 * round));
+    ed().ComboTypeDeFinClick(round % 2 ? 2 : 1);
+    ASSERT_TRUE(ed().MnuFileSavePtxClick());
+    // The fade-out past the stand-in is neither pulled back nor rewritten.
+    EXPECT_EQ(PtxRecord(2, '1', kOther).substr(11, 10), "0000240000");
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  }
+  for (int station : {1, 2}) {
+    const std::string r = SongRecord(station, kOther);
+    EXPECT_EQ(song::DurationSeconds(r), 243) << station;
+    EXPECT_EQ(GetNumber(r, song::kIntroSeconds), 20) << station;  // intro - fade-in position
+    EXPECT_EQ(GetRaw(r, song::kEndType), "E") << station;
+    EXPECT_EQ(PtxRecord(station, '8', kOther).substr(11, 10), "0000000300") << station;
+  }
+  EXPECT_EQ(GetRaw(SongRecord(1, kOther), {466, 2}) + GetRaw(SongRecord(1, kOther), {470, 1}),
+            GetRaw(before, {466, 2}) + GetRaw(before, {470, 1}));
+  EXPECT_TRUE(stats->artistQueue().empty());  // no duration changed: nothing to recount
 }
 
 TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
@@ -276,17 +356,18 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
     data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 60000, 1000, -1, 0, true);
   }
   std::filesystem::remove(otherFile);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile, 30000)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Fichier son non trouvé: " + otherFile);
   EXPECT_TRUE(prompt.shown.empty());  // shown in the pane, no box per row
   EXPECT_EQ(ed().ptx.position[data::kIntro], 5000);
-  // Beyond the 30 s the database knows: pulled back by the load rules.
-  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 30000 - 1000 - 96);
-  EXPECT_EQ(ed().sound.duration, 30000);  // nothing measured, nothing rewritten
+  // Beyond the 20 s the record holds: pulled back by the load rules, for the view only.
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 20000 - 1000 - 96);
+  EXPECT_EQ(ed().sound.duration, 20000);  // nothing measured, nothing rewritten
+  EXPECT_EQ(ed().sound.checkedDuration, 0);
 
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile, 30000)));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
@@ -439,6 +520,51 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
   EXPECT_FALSE(ed().undoEnabled);
   const auto lines = Logged();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "SoundChanged change to: False"), lines.end());
+}
+
+// Yes to "save the pointers?" whose store fails: said (box and log line with
+// the values), the edits kept and marked, the song change called off; the
+// next answer stores them.
+TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  Select(2500, 2500);
+  ed().StripMenu(1);
+  const auto original = layer->call;
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2) return 18;  // disk full
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  prompt.answers = {Answer::Yes};
+  EXPECT_FALSE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  layer->call = original;
+  EXPECT_EQ(Trim(ed().sound.code), kCode);
+  EXPECT_EQ(ed().ptx.grid.cell(2, 3), "2500");
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+  EXPECT_TRUE(ed().ptx.pointersChanged);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Critical);
+  EXPECT_EQ(prompt.shown.back().text,
+            "Les pointeurs du morceau 00000101 n'ont pas été enregistrés (erreur de la base de données, voir le "
+            "journal) : Intro 2500.\nLes modifications sont conservées.");
+  const auto lines = Logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Err: Test: pointers not stored |Code: 00000101 |Not stored: Intro 2500"),
+            lines.end());
+  EXPECT_EQ(PtxRecord(1, '4'), "");
+  // At the unload there is no going back: said all the same.
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2) return 18;
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  prompt.answers = {Answer::Yes};
+  EXPECT_EQ(ed().OfferToStoreChanges("Frm_Main:Form_Unload", Buttons::YesNo), Answer::Cancel);
+  layer->call = original;
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Critical);
+  EXPECT_EQ(prompt.shown.back().text.find("Les modifications sont conservées"), std::string::npos);
+  // Once the disk has room again, Yes stores and the change goes ahead.
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
 }
 
 // A record-manager error anywhere in a store: every station keeps its old
