@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 
 #include "../data/library_fixture.h"
 #include "core/text.h"
@@ -600,6 +603,156 @@ TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
   ASSERT_TRUE(ed().MnuFileSavePtxClick());
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000004000");
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
+}
+
+// Random sequences of the editor's actions over four songs: one with its
+// sound (hidden now and then, as a share out of reach), one with its sound,
+// one without any, one whose sound is replaced by another length; stores
+// fail now and then. Whatever happens: a song's duration only ever becomes
+// the play duration of its sound as it is and of its pointers, never changes
+// while its sound is missing, no byte outside the fields the duration update
+// and the end type write changes, and every station holds the same song
+// record and the same pointers.
+TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) {
+  const std::string kMissing = "00000103", kReplaced = "00000104";
+  const std::string replacedFile = data::SoundFilePath(*lib, 1, kReplaced);
+  const std::string hiddenFile = soundFile + ".hidden";
+  const std::vector<std::string> codes = {kCode, kOther, kMissing, kReplaced};
+  std::string error;
+  ASSERT_TRUE(demo::WriteDemoSound(replacedFile, 15, false, 9, error)) << error;
+  // Bytes the duration update (466, 104, 470, 193, 208, 573) may change.
+  const auto written = [](int pos) {
+    return (pos >= 104 && pos <= 107) || pos == 466 || pos == 467 || pos == 470 || (pos >= 193 && pos <= 195) ||
+           pos == 208 || pos == 573;
+  };
+  // Every song record full of other programs' bytes (any value), in the
+  // fields this program does not interpret.
+  const std::vector<std::pair<int, int>> foreign = {{74, 103}, {109, 192}, {196, 207}, {209, 229}, {237, 411},
+                                                    {417, 433}, {437, 453}, {459, 465}, {468, 469}, {471, 536},
+                                                    {540, 547}, {549, 572}, {574, 805}, {826, 856}, {858, 899}};
+  std::mt19937 fill(17);
+  std::map<std::string, std::string> original;
+  for (const auto& code : codes) {
+    std::string r = Song(code, "Titre " + code, code == kMissing ? 243 : 20);
+    for (const auto& [from, to] : foreign)
+      for (int pos = from; pos <= to; ++pos) r[static_cast<size_t>(pos - 1)] = static_cast<char>(fill() % 256);
+    SetRaw(r, song::OtherEntry(1), "EXT00017");
+    data::SetRaw(r, song::kFlag108, "N");  // values the corrections on read leave alone
+    data::SetRaw(r, {230, 7}, "N000000");
+    if (code == kCode || code == kOther) {
+      for (int station : {1, 2}) {
+        ASSERT_FALSE(SongRecord(station, code).empty());  // positioned on it for the update
+        layer->record(data::kSongs) = r;
+        std::string key = data::Library::Key(code);
+        ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+      }
+    } else {
+      InsertEverywhere(data::kSongs, r);
+    }
+    original[code] = r;
+    ASSERT_EQ(SongRecord(1, code), r) << code;  // nothing to correct on read
+  }
+  for (int station : {1, 2})
+    data::PtxSauvegarderPointeur(*lib, station, kMissing, '0', 0, 13000, -1, 0, true);
+
+  const auto measure = [](const std::string& file) {
+    MpegScanDurationMeter meter;
+    const int ms = meter.LoadSoundFast(file) ? meter.GetSoundDuration() : 0;
+    meter.CloseSound();
+    return ms;
+  };
+  const auto pointers = [&](int station) {
+    std::vector<std::string> all;
+    std::string key = data::Library::Key(std::string(11, '\0'));
+    data::BtrieveOptions quiet;
+    quiet.silent = true;
+    for (int st = layer->BTRieve(0, 9, key, 0, data::kPointers, station, "T", quiet); st == 0;
+         st = layer->BTRieve(0, 6, key, 0, data::kPointers, station, "T", quiet))
+      all.push_back(layer->record(data::kPointers));
+    return all;
+  };
+  const auto fileOf = [&](const std::string& code) { return data::SoundFilePath(*lib, 1, code); };
+
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    std::map<std::string, long long> held;
+    for (const auto& code : codes) held[code] = song::DurationSeconds(SongRecord(1, code));
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    // Weighted towards edits and stores, which is where durations change.
+    std::discrete_distribution<int> actions({10, 30, 5, 5, 10, 5, 15, 5, 5, 5, 5});
+    for (int step = 0; step < 50; ++step) {
+      const int action = step == 0 ? 0 : actions(rng);
+      SCOPED_TRACE(::testing::Message() << "step " << step << " action " << action);
+      prompt.answers.clear();
+      switch (action) {
+        case 0: {  // select a song, answering the save question any way
+          const std::string& code = codes[static_cast<size_t>(pick(4))];
+          prompt.answers = {std::array{Answer::Yes, Answer::No, Answer::Cancel}[static_cast<size_t>(pick(3))]};
+          ed().InitSoundPtx(-1, false, "Test", Selection(code, fileOf(code), 20000));
+          break;
+        }
+        case 1: {  // a pointer from a strip selection
+          const int a = pick(duration + 1), b = pick(duration + 1);
+          Select(std::min(a, b), std::max(a, b));
+          ed().StripMenu(std::array{0, 1, 3, 4, 6, 7, 8, 9}[static_cast<size_t>(pick(8))]);
+          break;
+        }
+        case 2: ed().SetLevel(pick(10001) - 5000); break;  // some refused
+        case 3: ed().SetPitchSlider(760 + pick(481)); break;
+        case 4:
+          if (pick(2)) ed().GridClear(1 + pick(14));
+          else ed().GridRestore(1 + pick(14));
+          break;
+        case 5: ed().ComboTypeDeFinClick(pick(4)); break;
+        case 6: {  // store, the disk failing at some write now and then
+          const auto original = layer->call;
+          const int failAt = pick(3) == 0 ? 1 + pick(6) : 0;
+          int writes = 0;
+          layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+            if ((op == 2 || op == 3 || op == 4) && ++writes == failAt) return 18;
+            return original(op, pb, data, len, key, keyLen, keyNumber);
+          };
+          ed().MnuFileSavePtxClick();
+          layer->call = original;
+          break;
+        }
+        case 7: ed().MnuMorSavePtxClick(); break;
+        case 8: ed().InitSoundPtx(0, pick(4) == 0, "Test", Selection(ed().sound.code, ed().sound.soundFile)); break;
+        case 9:  // the first song's share goes away, or comes back
+          if (std::filesystem::exists(soundFile)) std::filesystem::rename(soundFile, hiddenFile);
+          else std::filesystem::rename(hiddenFile, soundFile);
+          break;
+        case 10:  // a new take of the last song, of another length
+          ASSERT_TRUE(demo::WriteDemoSound(replacedFile, 8 + pick(20), false, rng(), error)) << error;
+          break;
+      }
+      ASSERT_EQ(pointers(1), pointers(2));
+      for (const auto& code : codes) {
+        const std::string r = SongRecord(1, code);
+        ASSERT_EQ(SongRecord(2, code), r) << code << ": the stations differ";
+        for (int pos = 1; pos <= song::kLength; ++pos)
+          if (!written(pos)) ASSERT_EQ(r[static_cast<size_t>(pos - 1)], original[code][static_cast<size_t>(pos - 1)])
+                                 << code << " position " << pos;
+        const long long seconds = song::DurationSeconds(r);
+        if (seconds == held[code]) continue;
+        // A change: only from the sound as it is now, and its pointers
+        // (stored, or the editor's grid for the song being edited).
+        const int length = measure(fileOf(code));
+        ASSERT_GT(length, 0) << code << ": duration changed from " << held[code] << " to " << seconds
+                             << " without a sound";
+        std::set<long long> derived = {
+            (data::MorceauChargerPointeur(*lib, 1, code, length).playEnd + 500) / 1000};
+        if (Trim(ed().sound.code) == code && ed().lengthMeasured())
+          derived.insert((ed().ptx.DeterminePlayDuration() + 500) / 1000);
+        ASSERT_TRUE(derived.count(seconds)) << code << ": " << held[code] << " s became " << seconds << " s";
+        held[code] = seconds;
+      }
+      if (HasFatalFailure()) return;
+    }
+    EXPECT_EQ(song::DurationSeconds(SongRecord(1, kMissing)), 243);
+    if (!std::filesystem::exists(soundFile)) std::filesystem::rename(hiddenFile, soundFile);
+  }
 }
 
 }  // namespace
