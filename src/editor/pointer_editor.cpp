@@ -206,27 +206,35 @@ void PointerEditor::checkStoredDuration(bool updateDuration) {
 }
 
 void PointerEditor::InitSoundFile() {
-  envelope.clear();
+  envelope.assign(1, 0);
   envelopeCount = 0;
-  bool readable = false;
-  if (!sound.soundFile.empty() && fs::exists(sound.soundFile)) {
+  const bool exists = !sound.soundFile.empty() && fs::exists(sound.soundFile);
+  // A sound the meter reads has its envelope; one it cannot read is
+  // "not supported", whatever its envelope file holds.
+  if (exists && lengthMeasured())
     envelopes_.EnergieLit(envelopeCount, sound.soundFile, soundLength(), envelope, "InitSoundFile");
-    readable = envelopeCount > 0;
-  }
-  if (!readable && !Trim(sound.code).empty()) {
-    envelopeCount = 0;
-    envelope.assign(1, 0);
-    if (sound.soundFile.empty() || !fs::exists(sound.soundFile)) {
+  lastMessage.clear();
+  if (!Trim(sound.code).empty()) {
+    if (!exists) {
       // Many songs of a library have no sound yet: browsing them row by row
       // must not stop on a box each time, the editor pane shows the message.
       lastMessage = "Fichier son non trouvé: " + sound.soundFile;
       lib_.log().TraceLog("InitSoundFile: " + lastMessage);
-    } else {
+    } else if (!lengthMeasured()) {
       lastMessage = "Format du fichier son '" + sound.soundFile + "' non supporté.";
       lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    } else if (envelopeCount <= 0 && !envelopes_.settings().envelopesOff) {
+      lastMessage = "Enveloppe indisponible: " + envelopes_.report().gpxPath;
+      lib_.log().TraceLog("InitSoundFile: " + lastMessage);
     }
-  } else {
-    lastMessage.clear();
+  }
+  showEnvelope();
+}
+
+void PointerEditor::showEnvelope() {
+  if (envelopeCount <= 0) {
+    envelopeCount = 0;
+    envelope.assign(1, 0);
   }
   view_.InitDataAffichage(view_.look);
   view_.SetUpAfterLoad(envelope, envelopeCount, soundLength());
@@ -235,6 +243,30 @@ void PointerEditor::InitSoundFile() {
     view_.EnergieAfficheLocal();
   }
   DrawStrip();
+}
+
+bool PointerEditor::RebuildEnvelope() {
+  if (Trim(sound.code).empty()) return false;
+  if (!lengthMeasured()) {
+    lastMessage = "Enveloppe non reconstruite: le son " + sound.soundFile + " est introuvable ou illisible.";
+    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
+  int count = 0;
+  std::vector<uint8_t> values;
+  const bool built = envelopes_.Rebuild(count, sound.soundFile, soundLength(), values, "MnuReconstruireEnveloppe");
+  if (!built) {
+    lastMessage = "Enveloppe non reconstruite: " + sound.soundFile + " (voir le journal).";
+    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
+  lastMessage = envelopes_.report().cached ? "" : "Enveloppe reconstruite sans pouvoir l'enregistrer (dossier en lecture seule ?).";
+  if (!envelopes_.settings().envelopesOff) {
+    envelope = std::move(values);
+    envelopeCount = count;
+  }
+  showEnvelope();
+  return true;
 }
 
 void PointerEditor::RAZSonCharge() {

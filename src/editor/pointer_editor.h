@@ -119,6 +119,9 @@ class PointerEditor {
   // current one. False when the user cancelled the save prompt.
   bool InitSoundPtx(int mode, bool updateDuration, const std::string& caller, const SongSelection& song);
   void InitSoundFile();
+  // Builds the sound's envelope again from the sound ("Reconstruire
+  // l'enveloppe") and shows it; false, said, when the sound cannot be read.
+  bool RebuildEnvelope();
   // Unsaved pointer or sound changes of the current sound are offered for
   // storing, the question naming what changed; Yes stores the pointers.
   // Cancel (when `buttons` offers it) leaves everything as it was. No when
@@ -184,6 +187,7 @@ class PointerEditor {
   void measureSound();
   void checkStoredDuration(bool updateDuration);
   std::string changedSlotsText() const;
+  void showEnvelope();
   void drawWorkingMark(int type);
   void clearSelection();
   data::Library& lib_;

@@ -17,6 +17,7 @@
 #include "data/songs.h"
 #include "demo/demo_sounds.h"
 #include "editor/duration_meter.h"
+#include "editor/gpx_format.h"
 #include "editor/raster_canvas.h"
 
 namespace sono::editor {
@@ -380,6 +381,46 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   EXPECT_EQ(ed().lastMessage, "");
 }
 
+// The envelope beside a sound is the editor's cache: a damaged one is built
+// again without a word to the user, "Reconstruire l'enveloppe" builds it on
+// request, and with envelopes turned off a good sound opens without a box.
+TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
+  const std::string gpx = GpxPathFor(soundFile);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  const int frames = ed().envelopeCount;
+  ASSERT_GT(frames, 0);
+  const std::string built = sono::test::ReadFile(gpx);
+  sono::test::WriteFile(gpx, std::string(built.size(), '#'));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().envelopeCount, frames);
+  EXPECT_EQ(ed().lastMessage, "");
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_EQ(sono::test::ReadFile(gpx), built);
+
+  // On request, whatever the file holds (here one that looks whole but holds other values).
+  std::vector<uint8_t> flat(static_cast<size_t>(frames), 7);
+  sono::test::WriteFile(gpx, BuildGpx(duration, flat));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().envelope[1], 7);
+  EXPECT_TRUE(ed().RebuildEnvelope());
+  EXPECT_EQ(sono::test::ReadFile(gpx), built);
+  EXPECT_NE(ed().envelope[1], 7);
+  EXPECT_EQ(window->view.NombreValeurs, frames);
+
+  // Envelopes off: no envelope, no box for a good sound; a bad one is still said.
+  window->envelopes.settings().envelopesOff = true;
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_EQ(ed().envelopeCount, 0);
+  EXPECT_EQ(ed().lastMessage, "");
+  EXPECT_TRUE(prompt.shown.empty());
+  sono::test::WriteFile(otherFile, std::string(5000, 'x'));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Format du fichier son '" + otherFile + "' non supporté.");
+  EXPECT_FALSE(ed().RebuildEnvelope());
+}
+
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
   // A hook selected up to the end is pulled back to end the 48 ms margin early.
@@ -731,9 +772,11 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
       for (const auto& code : codes) {
         const std::string r = SongRecord(1, code);
         ASSERT_EQ(SongRecord(2, code), r) << code << ": the stations differ";
-        for (int pos = 1; pos <= song::kLength; ++pos)
-          if (!written(pos)) ASSERT_EQ(r[static_cast<size_t>(pos - 1)], original[code][static_cast<size_t>(pos - 1)])
-                                 << code << " position " << pos;
+        for (int pos = 1; pos <= song::kLength; ++pos) {
+          if (written(pos)) continue;
+          ASSERT_EQ(r[static_cast<size_t>(pos - 1)], original[code][static_cast<size_t>(pos - 1)])
+              << code << " position " << pos;
+        }
         const long long seconds = song::DurationSeconds(r);
         if (seconds == held[code]) continue;
         // A change: only from the sound as it is now, and its pointers
