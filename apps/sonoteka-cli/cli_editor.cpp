@@ -206,7 +206,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   int stripWidth = known;
   {
     MpegScanDurationMeter probe;
-    if (probe.LoadSoundFast(soundFile)) stripWidth = probe.GetSoundDuration();
+    if (probe.LoadSoundFast(soundFile)) stripWidth = probe.GetSoundDuration() + static_cast<int>(probe.GetDamagedMs());
     probe.CloseSound();
   }
   stripWidth = std::max(1, stripWidth);

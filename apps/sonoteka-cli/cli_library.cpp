@@ -79,12 +79,15 @@ int databaseVerdict(data::Library& lib, int status = 0) {
 // after readSong.
 data::SoundLength soundLength(data::Library& lib, int station, const std::string& code) {
   const long long stored = data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000;
-  editor::MpegScanDurationMeter meter;
+  editor::MpegScanDurationMeter meter(&lib.log());
   const bool loaded = meter.LoadSoundFast(data::SoundFilePath(lib, station, code));
   const long long measured = loaded ? meter.GetSoundDuration() : 0;
+  const long long damaged = loaded ? meter.GetDamagedMs() : 0;
+  const bool damagedFrames = loaded && meter.GetDamagedFrames() > 0;
   meter.CloseSound();
-  if (measured > 0) return {measured, true};
-  return {stored, false};
+  // A damaged sound's frames are all in the file; no duration is written from it.
+  if (measured > 0) return {measured + damaged, true, damagedFrames};
+  return {stored, false, false};
 }
 
 // A code as typed: refused (exit 2) when it is not one song's code.
@@ -246,7 +249,7 @@ int ptxShow(const Options& options, const std::string& code) {
   const data::SoundLength length = soundLength(ls.lib, options.station, code);
   data::PointerSet set(ls.lib);
   set.Load(options.station, Utf8ToCp1252(code), length.ms, length.measured);
-  if (length.measured) std::printf("Durée du son: %lld ms\n", length.ms);
+  if (length.measured) std::printf("Durée du son: %lld ms%s\n", length.ms, length.damaged ? " (son endommagé)" : "");
   else std::printf("Durée du son: inconnue (pas de son; durée du morceau: %lld ms)\n", length.ms);
   for (int s = 0; s < data::kSlots; ++s) {
     const data::SlotInfo& info = data::SlotDescription(s);
@@ -283,7 +286,9 @@ int ptxSet(const Options& options, const std::vector<std::string>& words) {
   const data::SoundLength length = soundLength(ls.lib, options.station, code);
   data::PointerSet set(ls.lib);
   set.Load(options.station, cpCode, length.ms, length.measured);
+  set.keepDuration = length.damaged;
   set.endType = endType == "F" ? 1 : endType == "E" ? 2 : endType == "D" ? 3 : 0;
+  const long long storedMs = data::song::DurationSeconds(ls.lib.db().record(data::kSongs)) * 1000;
   set.onDurationsStored = [&](const std::string& c, std::optional<long long> play, long long intro, char end) {
     bool failed = false;
     data::SoundUpdateDuration(ls.lib, ls.stats, c, play, intro, end, &failed);
@@ -294,6 +299,16 @@ int ptxSet(const Options& options, const std::vector<std::string>& words) {
     std::fprintf(stderr, "Refusé: %s\n", refusal.c_str());
     return 2;
   }
+  // A play duration far from the song's is written only when the user says so
+  // (--interactive; otherwise the song keeps its duration).
+  if (const auto play = set.PlayDurationToStore();
+      play && data::DurationFar((*play + 500) / 1000 * 1000, storedMs) &&
+      ls.session.prompt.message(fmt::format("La durée de passage du son {} ({} ms) est très différente de celle "
+                                            "du morceau ({} ms). Voulez-vous l'enregistrer sur toutes les stations ?",
+                                            code, *play, storedMs),
+                                Icon::Question, Buttons::YesNo) != Answer::Yes)
+    set.keepDuration = true;
+  if (length.damaged) std::fprintf(stderr, "Son endommagé: la durée du morceau est gardée.\n");
   const bool stored = set.PointeurMemoriseDataBase(cpCode, "", s, true, false);
   bool averages = true;
   if (stored) {

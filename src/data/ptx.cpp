@@ -93,6 +93,11 @@ std::string CheckPointerValue(int slot, double position, double second, SoundLen
   return {};
 }
 
+bool DurationFar(long long newMs, long long storedMs) {
+  const long long gap = newMs > storedMs ? newMs - storedMs : storedMs - newMs;
+  return storedMs > 0 && gap > kFarDurationMs && gap * 10 > storedMs;
+}
+
 std::string CheckSendDevice(double device) {
   if (!std::isfinite(device) || device != std::floor(device) || device < -1 || device > kSendDeviceMax)
     return fmt::format("Périphérique : {} hors limites (de 0 à {}, ou -1 pour aucun).", Typed(device),
@@ -451,7 +456,7 @@ std::string PointerSet::MemoriseUserValue(int slot, double pos, double sec, int 
 }
 
 std::optional<long long> PointerSet::PlayDurationToStore() const {
-  if (!lengthMeasured) return std::nullopt;
+  if (!lengthMeasured || keepDuration) return std::nullopt;
   return DeterminePlayDuration();
 }
 

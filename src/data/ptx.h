@@ -22,6 +22,12 @@
 //     in for the scale of the views, the value rules' 48 ms end margin is
 //     not applied, and times are bounded by the longest duration a song
 //     record holds (999,999 s) instead of the sound's end.
+//   - A damaged sound (frames skipped by the scanner) never changes the
+//     song's duration: its length for the views and rules counts the damaged
+//     frames (they are still in the file, and in its envelope), but no play
+//     duration is written from it until the sound is repaired. A play
+//     duration far from the song's (DurationFar) is written only when the
+//     user says so; a "No" keeps the song's for the rest of the edit.
 //   - Value ranges, applied by every entry path before a value reaches the
 //     grid (CheckPointerValue): times from 0 to the sound's end (position +
 //     second value); the pitch within -20 % to +20 % (the slider's and the
@@ -63,7 +69,13 @@ inline constexpr long long kLongestSoundMs = 999'999'000;
 struct SoundLength {
   long long ms = 0;
   bool measured = false;
+  bool damaged = false;  // frames skipped as damaged: ms counts them, but no duration is written
 };
+
+// A play duration far from the one the song holds: the user is asked before
+// it is written (more than 5 s and more than a tenth of the song's).
+inline constexpr long long kFarDurationMs = 5000;
+bool DurationFar(long long newMs, long long storedMs);
 
 // "" when `position` and `second` (as typed: a huge or non-finite number is
 // refused, never wrapped) may enter `slot`; otherwise the French message
@@ -188,7 +200,10 @@ class PointerSet {
   // standing in for the scale when there is no sound to measure.
   long long soundDuration = 0;
   bool lengthMeasured = false;
-  SoundLength length() const { return {soundDuration, lengthMeasured}; }
+  // The song's duration is not to be written for this sound: it is damaged,
+  // or the user kept the song's duration when asked.
+  bool keepDuration = false;
+  SoundLength length() const { return {soundDuration, lengthMeasured, false}; }
   int endType = 0;        // selected item of the end-type combo
   int pitchSlider = 1000; // pitch / 1000
   PointerGrid grid;
@@ -215,7 +230,7 @@ class PointerSet {
   long long DeterminePlayDuration() const;
   long long DetermineDureeIntro() const;
   // The play duration a store writes to the song: nothing without a
-  // measured length (the record keeps its duration).
+  // measured length, or when the duration is kept (the record keeps its own).
   std::optional<long long> PlayDurationToStore() const;
 
   // Writes the play duration (when there is one), intro duration and end

@@ -107,6 +107,7 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
   durationLabel = Tps2MinSecCen(soundLength());
   if (audition_) audition_->Stop();
   ptx.Load(sound.station, sound.code, soundLength(), lengthMeasured());
+  ptx.keepDuration = sound.damagedFrames > 0;
   ptx.pointersChanged = false;
   checkStoredDuration(updateDuration);
   SliderPitchScroll();
@@ -177,15 +178,30 @@ void PointerEditor::readSongRecord(const std::string& code) {
 
 void PointerEditor::measureSound() {
   int measured = 0;
-  if (meter_.LoadSoundFast(sound.soundFile)) measured = meter_.GetSoundDuration();
+  long long damagedFrames = 0, damagedMs = 0;
+  if (meter_.LoadSoundFast(sound.soundFile)) {
+    measured = meter_.GetSoundDuration();
+    damagedFrames = meter_.GetDamagedFrames();
+    damagedMs = meter_.GetDamagedMs();
+  }
   meter_.CloseSound();
-  // A sound that cannot be measured has no known length (see ptx.h).
-  sound.checkedDuration = std::max(0, measured);
+  // A sound that cannot be measured has no known length (see ptx.h). The
+  // frames of a damaged one are all in the file: its length counts them.
+  sound.checkedDuration = measured > 0 ? static_cast<int>(std::min<long long>(measured + damagedMs, INT_MAX)) : 0;
+  sound.damagedFrames = measured > 0 ? damagedFrames : 0;
 }
 
 void PointerEditor::checkStoredDuration(bool updateDuration) {
   // Without the sound's length nothing is written: the record keeps its duration.
   if (!lengthMeasured()) return;
+  const std::string code = Trim(sound.code);
+  // Nor from a damaged sound: its duration would be a guess, mostly too short.
+  if (sound.damagedFrames > 0) {
+    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration kept: damaged sound |Code: {} |Damaged frames: {} "
+                                    "|Database: {} ms",
+                                    code, sound.damagedFrames, sound.duration));
+    return;
+  }
   // Like with like: the play duration the record would get from the sound's
   // length and the pointers as they load, against the one it holds. The
   // record holds whole seconds, so only a different second is a difference.
@@ -196,7 +212,21 @@ void PointerEditor::checkStoredDuration(bool updateDuration) {
   if (differs)
     lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Play: {} ms "
                                     "|Sound: {} ms",
-                                    Trim(sound.code), sound.duration, play, sound.checkedDuration));
+                                    code, sound.duration, play, sound.checkedDuration));
+  // A duration far from the song's is a question: the sound may be another
+  // take, or cut, and the song's the right one.
+  if (!updateDuration && data::DurationFar(playSeconds * 1000, sound.duration)) {
+    const std::string question = fmt::format(
+        "La durée de passage du son {} ({}) est très différente de celle du morceau ({}).\n\n"
+        "Voulez-vous enregistrer {} sur toutes les stations ?",
+        Cp1252ToUtf8(code), Trim(Tps2MinSec(static_cast<double>(playSeconds * 1000))),
+        Trim(Tps2MinSec(static_cast<double>(sound.duration))), Trim(Tps2MinSec(static_cast<double>(playSeconds * 1000))));
+    if (lib_.prompt().message(question, Icon::Question, Buttons::YesNo) != Answer::Yes) {
+      lib_.log().TraceLog("InitSoundPtx: Duration kept by the user |Code: " + code);
+      ptx.keepDuration = true;
+      return;
+    }
+  }
   bool failed = false;
   data::SoundUpdateDuration(lib_, stats_, sound.code, play, ptx.DetermineDureeIntro(),
                             data::DetermineTypeDeFin(ptx.endType), &failed);

@@ -43,7 +43,10 @@ struct CurrentSound {
   int station = 1;
   // duration: what the song record holds (its play duration, whole seconds);
   // checkedDuration: the sound's length as measured, 0 when it could not be.
+  // A damaged sound's checkedDuration counts its damaged frames (they are in
+  // the file and its envelope); damagedFrames says how many there are.
   int duration = 0, previousDuration = 0, checkedDuration = 0;
+  long long damagedFrames = 0;
   std::string soundFile, envelopeFile;
   std::array<std::string, 4> temporaryFiles;
   StripSelection selection;

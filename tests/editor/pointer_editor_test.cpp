@@ -279,9 +279,25 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   EXPECT_EQ(SongRecord(1), before1);
   EXPECT_EQ(SongRecord(2), before2);
 
-  // A duration another program got wrong is corrected once, on every station.
+  // A duration far from the sound's is a question: No keeps it, through stores too.
   setSeconds(999);
   writes = 0;
+  prompt.answers = {Answer::No};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text,
+            "La durée de passage du son 00000101 (00:20) est très différente de celle du morceau (16:39).\n\n"
+            "Voulez-vous enregistrer 00:20 sur toutes les stations ?");
+  Select(3000, 3000);
+  ed().StripMenu(1);
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 999);
+  EXPECT_EQ(writes, 2 + 2);  // each station's intro record, and its song's intro
+  // Yes corrects it once, on every station.
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  for (int station : {1, 2}) data::PtxDetruirePointeur(*lib, station, kCode, 4);
+  writes = 0;
+  prompt.answers = {Answer::Yes};
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(writes, 2);
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 20);
@@ -312,6 +328,37 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   ASSERT_TRUE(ed().InitSoundPtx(0, true, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(song::DurationSeconds(SongRecord(2)), seconds);
   layer->call = original;
+}
+
+// A sound with damaged frames (their headers lost): its length counts them,
+// as its envelope does, and the song's duration is never shortened from it,
+// neither at the selection nor by a store.
+TEST_F(PointerEditorTest, ADamagedSoundNeverShortensTheSongsDuration) {
+  std::string bytes = sono::test::ReadFile(otherFile);
+  std::fill(bytes.begin() + 768 * 300, bytes.begin() + 768 * 500, '\0');  // 200 frames, 4.8 s
+  sono::test::WriteFile(otherFile, bytes);
+  const std::string before = SongRecord(1, kOther);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_EQ(ed().soundLength(), duration);
+  EXPECT_EQ(ed().sound.damagedFrames, 200);
+  EXPECT_GT(ed().envelopeCount, 0);
+  EXPECT_TRUE(prompt.shown.empty());
+  const auto lines = Logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "InitSoundPtx: Duration kept: damaged sound |Code: 00000102 |Damaged frames: 200 |Database: "
+                      "20000 ms"),
+            lines.end());
+  Select(3000, 3000);
+  ed().StripMenu(1);
+  Select(9000, 9000);
+  ed().StripMenu(3);  // start next at 9 s: the play duration would be 9 s
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  for (int station : {1, 2}) {
+    EXPECT_EQ(song::DurationSeconds(SongRecord(station, kOther)), 20) << station;
+    EXPECT_EQ(GetNumber(SongRecord(station, kOther), song::kIntroSeconds), 3) << station;
+    EXPECT_EQ(PtxRecord(station, '5', kOther).substr(11, 10), "0000009000") << station;
+  }
+  EXPECT_EQ(GetRaw(SongRecord(1, kOther), {466, 2}), GetRaw(before, {466, 2}));
 }
 
 // Without a sound there is no length to derive a play duration from: stores
