@@ -56,6 +56,8 @@ PointerEditor::PointerEditor(Ports ports)
     return !failed;
   };
   view_.drawPointerMark = [this](int type) { drawWorkingMark(type); };
+  // A selection made in the working view is the strip's selection too.
+  view_.drawStripSelection = [this](float, float) { mirrorCaptureZone(); };
   for (auto& table : markerTables) table.fill(-1);
   ptx.RAZValeursPtx();
   SliderPitchScroll();
@@ -642,7 +644,23 @@ Colour PointerEditor::MarkColour(int slot) {
   }
 }
 
+void PointerEditor::mirrorCaptureZone() {
+  const Zone& capture = view_.zone(kCaptureZone);
+  StripSelection& s = sound.selection;
+  const int length = std::max(0, soundLength());
+  s.startMs = std::clamp(static_cast<int>(std::lround(std::min(capture.t1, capture.t2))), 0, length);
+  s.endMs = std::clamp(static_cast<int>(std::lround(std::max(capture.t1, capture.t2))), 0, length);
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  s.marked = true;
+  s.draggingEnd = true;
+  DrawStrip();
+}
+
 void PointerEditor::DrawStrip() {
+  const StripSelection& selected = sound.selection;
+  labelStart = selected.marked ? Trim(Tps2MinSecMil(std::min(selected.startMs, selected.endMs))) : "";
+  labelEnd = selected.marked ? Trim(Tps2MinSecMil(std::max(selected.startMs, selected.endMs))) : "";
   strip_.clear(view_.look.background);
   stripCorrected_.clear(view_.look.background);
   if (envelopeCount > 0) {

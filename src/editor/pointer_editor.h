@@ -95,6 +95,7 @@ class PointerEditor {
   bool editorPaneShown = true;     // the waveform editor pane
   std::array<int, 2> marks{};      // "marqueurs"
   std::string statusMarks, titleLabel, codeLabel, durationLabel, pitchLabel, labelMouse;
+  std::string labelStart, labelEnd;  // the selection's times, empty when none
   std::string lastMessage;         // the last message shown to the user
   int playPosition = 0;
   int undoLevels = 0;
@@ -191,6 +192,7 @@ class PointerEditor {
   void checkStoredDuration(bool updateDuration);
   std::string changedSlotsText() const;
   void showEnvelope();
+  void mirrorCaptureZone();
   void drawWorkingMark(int type);
   void clearSelection();
   data::Library& lib_;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "../data/library_fixture.h"
+#include "core/datetime.h"
 #include "core/text.h"
 #include "data/fields.h"
 #include "data/ptx.h"
@@ -466,6 +467,31 @@ TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_FALSE(ed().RebuildEnvelope());
+}
+
+// A selection dragged in the working view (backwards here) is the strip's
+// selection, in time order, with its time labels; the strip's menu then
+// turns it into a pointer.
+TEST_F(PointerEditorTest, AWorkingViewSelectionIsTheStripSelection) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  WaveformView& view = window->view;
+  view.WorkingMouseDown(MouseButton::Left, 300, {});
+  view.WorkingMouseMove(true, 120);
+  view.WorkingMouseUp();
+  const Zone& capture = view.zone(kCaptureZone);
+  const StripSelection& s = ed().sound.selection;
+  ASSERT_TRUE(s.marked);
+  EXPECT_EQ(s.startMs, static_cast<int>(capture.t1));
+  EXPECT_EQ(s.endMs, static_cast<int>(capture.t2));
+  EXPECT_EQ(s.startMs, view.Pos2Tps(120));
+  EXPECT_EQ(s.endMs, view.Pos2Tps(300));
+  EXPECT_FLOAT_EQ(s.x1, view.TimingToPos(s.startMs));
+  EXPECT_EQ(ed().labelStart, Trim(Tps2MinSecMil(s.startMs)));
+  EXPECT_EQ(ed().labelEnd, Trim(Tps2MinSecMil(s.endMs)));
+  EXPECT_EQ(view.labelMouse, Trim(Tps2MinSecMil(view.Pos2Tps(120))));
+  ed().StripMenu(6);  // Hook
+  EXPECT_EQ(ed().ptx.position[data::kHook], s.startMs);
+  EXPECT_EQ(ed().ptx.second[data::kHook], view.Pos2Tps(300) - view.Pos2Tps(120));
 }
 
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
