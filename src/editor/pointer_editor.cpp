@@ -589,15 +589,29 @@ void PointerEditor::ComboTypeDeFinClick(int item) {
   ptx.endType = std::clamp(item, 0, 3);
   if (suppressEndTypeClick || Trim(sound.code).empty()) return;
   const std::string code(1, data::DetermineTypeDeFin(ptx.endType));
-  for (int station = 1; station <= lib_.stationCount(); ++station) {
+  const std::string me = "Frm_Main:ComboTypeDeFin_Click";
+  // Every station in one transaction; a record that holds the code already is left alone.
+  data::BaseTransaction txn(lib_.db(), lib_.base(), data::kSongs, me);
+  bool ok = txn.begun();
+  for (int station = 1; ok && station <= lib_.stationCount(); ++station) {
     std::string key = data::Library::Key(sound.code);
     data::BtrieveOptions quiet;
     quiet.silent = true;
-    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click", quiet) != 0)
+    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, me, quiet) != 0) {
+      ok = lib_.db().status() == btr::status::kKeyNotFound;
       continue;
-    data::SetRaw(lib_.db().record(data::kSongs), data::song::kEndType, code);
+    }
+    std::string& r = lib_.db().record(data::kSongs);
+    if (data::GetRaw(r, data::song::kEndType) == code) continue;
+    data::SetRaw(r, data::song::kEndType, code);
     key = data::Library::Key(sound.code);
-    lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click");
+    ok = lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, me) == 0;
+  }
+  if (ok && txn.commit() != 0) ok = false;
+  if (!ok) {
+    txn.abort();
+    lastMessage = "Type de fin non enregistré (erreur de la base de données, voir le journal).";
+    lib_.log().TraceLog("Err: ComboTypeDeFin_Click: not stored |Code: " + Trim(sound.code));
   }
 }
 

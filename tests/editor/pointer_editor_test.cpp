@@ -275,6 +275,7 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
     ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
     ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
   }
+  ed().ComboTypeDeFinClick(ed().ptx.endType);  // the end type it has
   EXPECT_EQ(writes, 0);
   EXPECT_EQ(corrections(), 0);
   EXPECT_EQ(SongRecord(1), before1);
