@@ -19,6 +19,7 @@
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
+#include "data/ptx.h"
 
 namespace sono::cli {
 
@@ -224,8 +225,13 @@ int Play(const Options& options, const std::string& file) {
   double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0, tempo = 0;
   for (auto [name, target] : {std::pair{"start", &start}, {"end", &end}, {"fade-in", &fadeIn},
                               {"fade-out", &fadeOut}, {"level", &level}})
-    if (!Number(options, name, *target) || (*target < 0 && std::string(name) != "level"))
-      return Usage(std::string("--") + name + " demande un nombre");
+    if (!Number(options, name, *target)) return Usage(std::string("--") + name + " demande un nombre");
+  // The editor's ranges: times as a pointer's (the sound's length is not known
+  // yet), the level as the level correction's.
+  for (auto [name, value] : {std::pair{"--start", start}, {"--end", end}, {"--fade-in", fadeIn}, {"--fade-out", fadeOut}})
+    if (std::string refusal = data::CheckTimeValue(name, value, {}); !refusal.empty()) return Usage(refusal);
+  if (std::string refusal = data::CheckPointerValue(data::kLevel, level * 100.0, 0, {}); !refusal.empty())
+    return Usage("--level: " + refusal);
   if (!Number(options, "tempo", tempo) || std::fabs(tempo) >= PlayerControl::kMaxTempo)
     return Usage("--tempo demande un pourcentage entre -90 et 90 (exclus)");
   const PlayArgs a{start, end, fadeIn, fadeOut, level, tempo};

@@ -194,6 +194,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     }
   } closer{session, lib, stations};
 
+  if (const std::string refusal = data::CheckSongCode(codeText); !refusal.empty()) return Usage(refusal);
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   std::string key = data::Library::Key(code);
   data::BtrieveOptions quiet;
@@ -202,7 +203,13 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     return Fail("Morceau non trouvé: " + codeText);
   const int known = static_cast<int>(data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000);
   const std::string soundFile = data::SoundFilePath(lib, station, code);
-  const int stripWidth = std::max(1, static_cast<int>(data::HouseFormatDurationMs(soundFile).value_or(known)));
+  int stripWidth = known;
+  {
+    MpegScanDurationMeter probe;
+    if (probe.LoadSoundFast(soundFile)) stripWidth = probe.GetSoundDuration() + static_cast<int>(probe.GetDamagedMs());
+    probe.CloseSound();
+  }
+  stripWidth = std::max(1, stripWidth);
 
   // One strip pixel per millisecond: script times are exact.
   RasterCanvas global(1000, 60), working(1000, 100), strip(stripWidth, 4), corrected(stripWidth, 4);
@@ -215,7 +222,11 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   editor.autoStore = session.app.startup().ptxSave;
   editor.InitGeneralTableurPointeurs(true, {});
   if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
-  std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.sound.duration);
+  if (editor.lengthMeasured())
+    std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.soundLength());
+  else
+    std::printf("> load %s (pas de son: durée inconnue, %d ms au morceau)\n", Trim(codeText).c_str(),
+                editor.sound.duration);
   if (editor.autoStore) std::printf("Enregistrement automatique: oui (Ptx/Save)\n");
   PrintGrid(editor.ptx.grid);
 
@@ -228,16 +239,27 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     const auto n2 = w.size() > 2 ? Number(w[2]) : std::nullopt;
     // Plain copies: GCC's optional analysis sees uninitialised reads otherwise.
     const double v1 = n1.value_or(0.0), v2 = n2.value_or(0.0);
+    // A value the editor refuses ends the script (its message is shown); what
+    // was stored before stays stored.
+    const auto refused = [&] {
+      PrintGrid(editor.ptx.grid);
+      return Usage("valeur refusée: " + shown);
+    };
     if (verb == "select" && n1 && n2) {
+      const data::SoundLength length{editor.soundLength(), editor.lengthMeasured()};
+      for (double v : {v1, v2})
+        if (const std::string refusal = data::CheckTimeValue("select", v, length); !refusal.empty())
+          return Usage(refusal);
       editor.StripMouseDown(MouseButton::Left, static_cast<int>(v1), {});
       editor.StripMouseMove(true, static_cast<int>(v2));
       editor.StripMouseUp();
     } else if (verb == "menu" && w.size() == 2 && MenuEntries().count(w[1])) {
-      editor.StripMenu(MenuEntries().at(w[1]));
-    } else if (verb == "pitch" && n1 && std::fabs(v1) < 90) {
-      editor.SetPitchSlider(static_cast<int>(std::lround(1000 + v1 * 10)));
-    } else if (verb == "level" && n1 && std::fabs(v1) <= 99) {
-      editor.SetLevel(std::llround(v1 * 100));
+      if (!editor.StripMenu(MenuEntries().at(w[1]))) return refused();
+    } else if (verb == "pitch" && n1) {
+      // PERCENT of speed change; the editor holds millionths of nominal speed.
+      if (!editor.SetPitch((100.0 + v1) * 10000.0)) return refused();
+    } else if (verb == "level" && n1) {
+      if (!editor.SetLevel(v1 * 100.0)) return refused();
     } else if (verb == "endtype" && n1 && v1 >= 0 && v1 <= 3) {
       editor.ComboTypeDeFinClick(static_cast<int>(v1));
     } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && v1 >= 1 && v1 <= 15) {
@@ -245,8 +267,9 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
       if (verb == "click") editor.GridClick(column, 1);
       else if (verb == "restore") editor.GridRestore(column);
       else editor.GridClear(column);
-    } else if (verb == "device" && n1 && v1 >= -1) {
-      editor.GridComboCloseUp(static_cast<int>(v1));
+    } else if (verb == "device" && n1) {
+      if (const std::string refusal = data::CheckSendDevice(v1); !refusal.empty()) return Usage(refusal);
+      if (!editor.GridComboCloseUp(static_cast<int>(v1))) return refused();
     } else if (verb == "auto" && w.size() == 1) {
       editor.MnuMorSavePtxClick();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");

@@ -1,5 +1,6 @@
 // sonoteka-cli library commands: demo build, search, song show, ptx show,
 // ptx set, stats recount, settings show / set, cart show / load / eject.
+#include <cmath>
 #include <cstdio>
 #include <fmt/format.h>
 
@@ -15,6 +16,7 @@
 #include "data/songs.h"
 #include "data/stats.h"
 #include "demo/demo_sounds.h"
+#include "editor/duration_meter.h"
 
 namespace sono::cli {
 
@@ -71,10 +73,29 @@ int databaseVerdict(data::Library& lib, int status = 0) {
   return 1;
 }
 
-// The sound's duration: the house-format file when there is one, else the record's.
-long long soundDuration(data::Library& lib, int station, const std::string& code) {
-  if (auto ms = data::HouseFormatDurationMs(data::SoundFilePath(lib, station, Utf8ToCp1252(code)))) return *ms;
-  return data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000;
+// The sound's length, measured from its file as the editor measures it; with
+// no sound to measure, the song record's duration stands in (and nothing
+// derived from it is written). Reads the song's record buffer: call it right
+// after readSong.
+data::SoundLength soundLength(data::Library& lib, int station, const std::string& code) {
+  const long long stored = data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000;
+  editor::MpegScanDurationMeter meter(&lib.log());
+  const bool loaded = meter.LoadSoundFast(data::SoundFilePath(lib, station, Utf8ToCp1252(code)));
+  const long long measured = loaded ? meter.GetSoundDuration() : 0;
+  const long long damaged = loaded ? meter.GetDamagedMs() : 0;
+  const bool damagedFrames = loaded && meter.GetDamagedFrames() > 0;
+  meter.CloseSound();
+  // A damaged sound's frames are all in the file; no duration is written from it.
+  if (measured > 0) return {measured + damaged, true, damagedFrames};
+  return {stored, false, false};
+}
+
+// A code as typed: refused (exit 2) when it is not one song's code.
+bool codeAccepted(const std::string& code) {
+  const std::string refusal = data::CheckSongCode(code);
+  if (refusal.empty()) return true;
+  std::fprintf(stderr, "%s\n", refusal.c_str());
+  return false;
 }
 
 int demoBuild(const Options& options) {
@@ -200,6 +221,7 @@ int search(const Options& options, const std::vector<std::string>& words) {
 }
 
 int songShow(const Options& options, const std::string& code) {
+  if (!codeAccepted(code)) return 2;
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
   if (!readSong(ls.lib, options.station, code)) return 1;
@@ -225,13 +247,15 @@ int songShow(const Options& options, const std::string& code) {
 }
 
 int ptxShow(const Options& options, const std::string& code) {
+  if (!codeAccepted(code)) return 2;
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
   if (!readSong(ls.lib, options.station, code)) return 1;
-  const long long duration = soundDuration(ls.lib, options.station, code);
+  const data::SoundLength length = soundLength(ls.lib, options.station, code);
   data::PointerSet set(ls.lib);
-  set.Load(options.station, Utf8ToCp1252(code), duration);
-  std::printf("Durée du son: %lld ms\n", duration);
+  set.Load(options.station, Utf8ToCp1252(code), length.ms, length.measured);
+  if (length.measured) std::printf("Durée du son: %lld ms%s\n", length.ms, length.damaged ? " (son endommagé)" : "");
+  else std::printf("Durée du son: inconnue (pas de son; durée du morceau: %lld ms)\n", length.ms);
   for (int s = 0; s < data::kSlots; ++s) {
     const data::SlotInfo& info = data::SlotDescription(s);
     std::printf("%d\t%-10s\t%lld\t%lld\t%s\n", s, info.label, set.position[s], set.second[s],
@@ -243,6 +267,9 @@ int ptxShow(const Options& options, const std::string& code) {
   return databaseVerdict(ls.lib);
 }
 
+// One slot set from the command line: the value goes through the editor's
+// ranges and rules (refused: exit 2, nothing written), is stored on every
+// station, and what the station holds afterwards is printed.
 int ptxSet(const Options& options, const std::vector<std::string>& words) {
   if (words.size() < 5 || words.size() > 6) return Usage("ptx set CODE SLOT VALEUR [SECONDE]");
   const std::string code = words[2];
@@ -251,38 +278,69 @@ int ptxSet(const Options& options, const std::vector<std::string>& words) {
   const auto second = words.size() == 6 ? ParseInt(words[5]) : std::optional<long long>(0);
   if (!slot || *slot < 0 || *slot >= data::kSlots || !value || !second)
     return Usage("ptx set: SLOT 0..9, VALEUR et SECONDE entiers");
+  if (!codeAccepted(code)) return 2;
+  const int s = static_cast<int>(*slot);
+  const data::SlotInfo& info = data::SlotDescription(s);
+  if (words.size() == 6 && info.secondColumn == 0 && *second != 0)
+    return Usage(std::string("ptx set: ") + info.label + " n'a pas de seconde valeur");
   LibrarySession ls(options);
   if (!ls.open(options.station)) return 1;
   if (!readSong(ls.lib, options.station, code)) return 1;
   const std::string cpCode = Utf8ToCp1252(code);
-  data::PointerSet set(ls.lib);
-  set.Load(options.station, cpCode, soundDuration(ls.lib, options.station, code));
   const std::string endType = GetRaw(ls.lib.db().record(data::kSongs), data::song::kEndType);
+  const data::SoundLength length = soundLength(ls.lib, options.station, code);
+  data::PointerSet set(ls.lib);
+  set.Load(options.station, cpCode, length.ms, length.measured);
+  set.keepDuration = length.damaged;
   set.endType = endType == "F" ? 1 : endType == "E" ? 2 : endType == "D" ? 3 : 0;
-  set.onDurationsStored = [&](const std::string& c, long long play, long long intro, char end) {
+  const long long storedMs = data::song::DurationSeconds(ls.lib.db().record(data::kSongs)) * 1000;
+  set.onDurationsStored = [&](const std::string& c, std::optional<long long> play, long long intro, char end) {
     bool failed = false;
     data::SoundUpdateDuration(ls.lib, ls.stats, c, play, intro, end, &failed);
     return !failed;
   };
-  const data::SlotInfo& info = data::SlotDescription(static_cast<int>(*slot));
-  set.grid.setRaw(info.firstColumn, *value);
-  set.grid.markChanged(info.firstColumn, true);
-  if (info.secondColumn) set.grid.setRaw(info.secondColumn, *second);
-  const bool stored = set.PointeurMemoriseDataBase(cpCode, "", static_cast<int>(*slot), true, false);
+  const std::string refusal = set.MemoriseUserValue(s, static_cast<double>(*value), static_cast<double>(*second));
+  if (!refusal.empty()) {
+    std::fprintf(stderr, "Refusé: %s\n", refusal.c_str());
+    return 2;
+  }
+  // A play duration far from the song's is written only when the user says so
+  // (--interactive; otherwise the song keeps its duration).
+  if (const auto play = set.PlayDurationToStore();
+      play && data::DurationFar((*play + 500) / 1000 * 1000, storedMs) &&
+      ls.session.prompt.message(fmt::format("La durée de passage du son {} ({} ms) est très différente de celle "
+                                            "du morceau ({} ms). Voulez-vous l'enregistrer sur toutes les stations ?",
+                                            code, *play, storedMs),
+                                Icon::Question, Buttons::YesNo) != Answer::Yes)
+    set.keepDuration = true;
+  if (length.damaged) std::fprintf(stderr, "Son endommagé: la durée du morceau est gardée.\n");
+  const bool stored = set.PointeurMemoriseDataBase(cpCode, "", s, true, false);
   bool averages = true;
   if (stored) {
     const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
     averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;
   }
   // What the station holds now, read back: the truth, whatever happened.
-  data::PointerSet now(ls.lib);
-  now.Load(options.station, cpCode, set.soundDuration);
+  long long pos = 0, sec = 0;
+  if (s == data::kPitch) {
+    data::PtxChargerPointeurPitch(ls.lib, options.station, cpCode, pos);
+  } else if (s == data::kLevel) {
+    float level = 0;
+    data::PtxChargerPointeurLevel(ls.lib, options.station, cpCode, level);
+    pos = std::llround(static_cast<double>(level) * 100.0);
+  } else if (s == data::kSend) {
+    int device = -1;
+    data::PtxChargerPointeurSend(ls.lib, options.station, cpCode, device, pos);
+  } else {
+    data::PtxChargerPointeur(ls.lib, options.station, cpCode, info.type, pos, sec);
+  }
+  const std::string held = info.secondColumn ? fmt::format("{} {}", pos, sec) : std::to_string(pos);
   if (!stored) {
-    std::fprintf(stderr, "Non enregistré: %s %s (erreur de la base, voir le journal); valeur en base: %lld\n",
-                 code.c_str(), info.label, now.position[*slot]);
+    std::fprintf(stderr, "Non enregistré: %s %s (erreur de la base, voir le journal); valeur en base: %s\n",
+                 code.c_str(), info.label, held.c_str());
     return 1;
   }
-  std::printf("Enregistré: %s %s = %lld\n", code.c_str(), info.label, now.position[*slot]);
+  std::printf("Enregistré: %s %s = %s\n", code.c_str(), info.label, held.c_str());
   if (!averages) std::fprintf(stderr, "Durées moyennes non recomptées (voir le journal).\n");
   return databaseVerdict(ls.lib, averages ? 0 : 1);
 }

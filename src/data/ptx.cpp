@@ -49,6 +49,62 @@ int insert(Library& lib, int station, const ptx::Record& rec, const char* proced
 
 const SlotInfo& SlotDescription(int slot) { return kSlotInfo.at(static_cast<size_t>(slot)); }
 
+// ------------------------------------------------------------ value ranges
+
+namespace {
+// A typed number as the message shows it: whole numbers in full, a huge one
+// in scientific form rather than hundreds of digits.
+std::string Typed(double v) { return fmt::format("{:.15g}", v); }
+}  // namespace
+
+std::string CheckTimeValue(const std::string& what, double ms, SoundLength length) {
+  if (!std::isfinite(ms)) return what + " : valeur hors limites.";
+  if (ms < 0) return fmt::format("{} : {} ms refusé (une position ou une durée ne peut pas être négative).", what,
+                                 Typed(ms));
+  if (length.measured && ms > static_cast<double>(length.ms))
+    return fmt::format("{} : {} ms au-delà de la fin du son ({} ms).", what, Typed(ms), length.ms);
+  if (!length.measured && ms > static_cast<double>(kLongestSoundMs))
+    return fmt::format("{} : {} ms au-delà de la durée la plus longue d'un morceau ({} ms).", what, Typed(ms),
+                       kLongestSoundMs);
+  return {};
+}
+
+std::string CheckPointerValue(int slot, double position, double second, SoundLength length) {
+  if (slot < 0 || slot >= kSlots) return fmt::format("Pointeur inconnu : {}.", slot);
+  const SlotInfo& info = kSlotInfo[static_cast<size_t>(slot)];
+  if (info.secondColumn == 0) second = 0;  // the rules drop it
+  if (!std::isfinite(position) || !std::isfinite(second)) return std::string(info.label) + " : valeur hors limites.";
+  if (slot == kPitch) {
+    if (position < kPitchMin || position > kPitchMax)
+      return fmt::format("{} : {:+.2f} % hors limites (de -20 % à +20 %).", info.label,
+                         position / 10000.0 - 100.0);
+    return {};
+  }
+  if (slot == kLevel) {
+    if (std::fabs(position) > kLevelLimit)
+      return fmt::format("{} : {:+.2f} dB hors limites (de -30 dB à +30 dB).", info.label, position / 100.0);
+    return {};
+  }
+  if (second < 0) return CheckTimeValue(std::string(info.label) + " (durée)", second, length);
+  if (std::string refusal = CheckTimeValue(info.label, position, length); !refusal.empty()) return refusal;
+  // The pointer ends within the sound too.
+  if (second > 0) return CheckTimeValue(fmt::format("{} ({} + {} ms)", info.label, Typed(position), Typed(second)),
+                                        position + second, length);
+  return {};
+}
+
+bool DurationFar(long long newMs, long long storedMs) {
+  const long long gap = newMs > storedMs ? newMs - storedMs : storedMs - newMs;
+  return storedMs > 0 && gap > kFarDurationMs && gap * 10 > storedMs;
+}
+
+std::string CheckSendDevice(double device) {
+  if (!std::isfinite(device) || device != std::floor(device) || device < -1 || device > kSendDeviceMax)
+    return fmt::format("Périphérique : {} hors limites (de 0 à {}, ou -1 pour aucun).", Typed(device),
+                       kSendDeviceMax);
+  return {};
+}
+
 namespace ptx {
 
 std::string Key(const std::string& code, char type, const char* order) {
@@ -334,8 +390,9 @@ void PointerSet::RAZValeursPtx() {
   for (int s = 0; s < kSlots; ++s) PointeurMemoriseDansTableur(s, position[s], second[s]);
 }
 
-void PointerSet::Load(int station, const std::string& code, long long duration) {
+void PointerSet::Load(int station, const std::string& code, long long duration, bool measured) {
   soundDuration = duration;
+  lengthMeasured = measured;
   const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, duration);
   position = {p.fadeIn, p.fadeOut, p.intro, p.startNext, p.loop, p.hook, p.send, p.pitch,
               std::llround(static_cast<double>(p.level) * 100.0), p.startEqui};
@@ -358,7 +415,8 @@ void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long 
     if (slot == kFadeOut && position[kFadeIn] >= 1 && pos >= 1 &&
         pos < position[kFadeIn] + second[kFadeIn])
       pos = position[kFadeIn] + second[kFadeIn];
-    if (pos > 0 && pos + sec > soundDuration - 48) pos = soundDuration - sec - 48;
+    // The end margin needs the sound's real length.
+    if (lengthMeasured && pos > 0 && pos + sec > soundDuration - 48) pos = soundDuration - sec - 48;
     pos = std::max(0LL, pos);
     sec = std::max(0LL, sec);
   }
@@ -386,6 +444,20 @@ void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long 
   } else {
     grid.markChanged(info.firstColumn, true);
   }
+}
+
+std::string PointerSet::MemoriseUserValue(int slot, double pos, double sec, int device) {
+  std::string refusal = CheckPointerValue(slot, pos, sec, length());
+  if (refusal.empty() && slot == kSend && device != -2) refusal = CheckSendDevice(device);
+  if (!refusal.empty()) return refusal;
+  if (SlotDescription(slot).secondColumn == 0) sec = 0;
+  PointeurMemoriseDansTableur(slot, std::llround(pos), std::llround(sec), false, device);
+  return {};
+}
+
+std::optional<long long> PointerSet::PlayDurationToStore() const {
+  if (!lengthMeasured || keepDuration) return std::nullopt;
+  return DeterminePlayDuration();
 }
 
 long long PointerSet::DeterminePlayDuration() const {
@@ -467,7 +539,7 @@ bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
           break;
         }
     if (!failed && onDurationsStored &&
-        !onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType))) {
+        !onDurationsStored(code, PlayDurationToStore(), DetermineDureeIntro(), DetermineTypeDeFin(endType))) {
       failed = &pending.front();
       failedStation = 0;
     }
@@ -483,7 +555,7 @@ bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
                                       failedStation ? std::to_string(failedStation) : std::string("all")));
     }
   } else if (onDurationsStored) {
-    allStored = onDurationsStored(code, DeterminePlayDuration(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
+    allStored = onDurationsStored(code, PlayDurationToStore(), DetermineDureeIntro(), DetermineTypeDeFin(endType));
   }
   // A failed store keeps every changed mark, so that storing again finishes it.
   if (refreshGrid && allStored)

@@ -13,6 +13,28 @@
 //   - The grid's display texts: times as minutes:seconds.milliseconds, the
 //     pitch as pitch / 1000000 with three decimals ("1.020"), the level in dB
 //     with two decimals ("-3.50 dB"); thousands grouped with ",".
+//   - The song record's duration (466 + 104) holds the play duration, as the
+//     suite's programs write it. It is computed from the sound's length as
+//     measured from the sound file, never from the record's own duration: a
+//     song whose sound is missing (not recorded yet, or its share out of
+//     reach) keeps the duration it holds, and a store writes only its intro
+//     and end type. Without a measured length the record's duration stands
+//     in for the scale of the views, the value rules' 48 ms end margin is
+//     not applied, and times are bounded by the longest duration a song
+//     record holds (999,999 s) instead of the sound's end.
+//   - A damaged sound (frames skipped by the scanner) never changes the
+//     song's duration: its length for the views and rules counts the damaged
+//     frames (they are still in the file, and in its envelope), but no play
+//     duration is written from it until the sound is repaired. A play
+//     duration far from the song's (DurationFar) is written only when the
+//     user says so; a "No" keeps the song's for the rest of the edit.
+//   - Value ranges, applied by every entry path before a value reaches the
+//     grid (CheckPointerValue): times from 0 to the sound's end (position +
+//     second value); the pitch within -20 % to +20 % (the slider's and the
+//     audition's range); the level within -30 dB to +30 dB (at -30.3 dB the
+//     envelope's level coefficient is already at its floor); the send device
+//     0 to 99 (two digits in the record). A value outside is refused with a
+//     French message and nothing changes.
 //   - A store is one transaction over every station's FRAD031 and the song
 //     records of the duration update: a failing call rolls it all back, so
 //     every station keeps its old records (and durations) or gets the new
@@ -22,6 +44,7 @@
 #pragma once
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +56,34 @@ inline constexpr int kSlots = 10;
 enum Slot { kFadeIn = 0, kFadeOut, kIntro, kStartNext, kLoop, kHook, kSend, kPitch, kLevel, kStartEqui };
 inline constexpr int kPitchNeutral = 1000000;
 inline constexpr int kDeltaFadeSecurite = 96;
+
+// Value ranges (see above). Pitch in millionths, level in hundredths of a dB.
+inline constexpr long long kPitchMin = 800000;
+inline constexpr long long kPitchMax = 1200000;
+inline constexpr long long kLevelLimit = 3000;
+inline constexpr int kSendDeviceMax = 99;
+inline constexpr long long kLongestSoundMs = 999'999'000;
+
+// The length the rules measure times against: the sound's own when it was
+// measured; otherwise `ms` is only the stand-in of the views.
+struct SoundLength {
+  long long ms = 0;
+  bool measured = false;
+  bool damaged = false;  // frames skipped as damaged: ms counts them, but no duration is written
+};
+
+// A play duration far from the one the song holds: the user is asked before
+// it is written (more than 5 s and more than a tenth of the song's).
+inline constexpr long long kFarDurationMs = 5000;
+bool DurationFar(long long newMs, long long storedMs);
+
+// "" when `position` and `second` (as typed: a huge or non-finite number is
+// refused, never wrapped) may enter `slot`; otherwise the French message
+// that refuses them.
+std::string CheckPointerValue(int slot, double position, double second, SoundLength length);
+// The same rule for any time typed for `what` (a label or an option's name).
+std::string CheckTimeValue(const std::string& what, double ms, SoundLength length);
+std::string CheckSendDevice(double device);
 
 struct SlotInfo {
   const char* label;
@@ -145,20 +196,31 @@ class PointerSet {
   std::array<long long, kSlots> position{};
   std::array<long long, kSlots> second{};
   float level = 0;
+  // The rules' length: measured from the sound, or the song record's duration
+  // standing in for the scale when there is no sound to measure.
   long long soundDuration = 0;
+  bool lengthMeasured = false;
+  // The song's duration is not to be written for this sound: it is damaged,
+  // or the user kept the song's duration when asked.
+  bool keepDuration = false;
+  SoundLength length() const { return {soundDuration, lengthMeasured, false}; }
   int endType = 0;        // selected item of the end-type combo
   int pitchSlider = 1000; // pitch / 1000
   PointerGrid grid;
 
   void RAZValeursPtx();
   // Fills the slots and the grid from the database (MorceauChargerPointeur).
-  void Load(int station, const std::string& code, long long duration);
+  void Load(int station, const std::string& code, long long duration, bool measured);
   // Applies the value rules, then writes the slot to the grid and clears its mark.
   // fromStorage true: the values were just loaded or stored (row 4 takes
   // them, row 3 is emptied); false: a user change (row 3 "O", the
   // pointers-changed flag set). device >= -1 replaces the send device.
   void PointeurMemoriseDansTableur(int slot, long long pos, long long sec, bool fromStorage = true,
                                    int device = -2);
+  // A user's entry: checked against the ranges, then memorised as a user
+  // change. "" when memorised (the grid shows what the rules made of it),
+  // else the refusal, and nothing changed.
+  std::string MemoriseUserValue(int slot, double pos, double sec, int device = -2);
   bool pointersChanged = false;
   // Stores grid values into FRAD031 for every station (slot -1: all ten).
   // False when a station could not be written (reported by the layer and
@@ -167,10 +229,14 @@ class PointerSet {
                                 bool refreshGrid, bool force);
   long long DeterminePlayDuration() const;
   long long DetermineDureeIntro() const;
+  // The play duration a store writes to the song: nothing without a
+  // measured length, or when the duration is kept (the record keeps its own).
+  std::optional<long long> PlayDurationToStore() const;
 
-  // Writes the play duration, intro duration and end type, inside the
-  // store's transaction; false when they could not be written.
-  std::function<bool(const std::string& code, long long playMs, long long introMs, char endType)>
+  // Writes the play duration (when there is one), intro duration and end
+  // type, inside the store's transaction; false when they could not be written.
+  std::function<bool(const std::string& code, std::optional<long long> playMs, long long introMs,
+                     char endType)>
       onDurationsStored;
 
  private:

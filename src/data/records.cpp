@@ -1,20 +1,8 @@
 #include "data/records.h"
 
-#include <cctype>
-
 #include "core/text.h"
 
 namespace sono::data {
-
-bool KnownKindPrefix(const std::string& code) {
-  if (code.size() < 3) return false;
-  if (std::isdigit(static_cast<unsigned char>(code[0])) &&
-      std::isdigit(static_cast<unsigned char>(code[1])) &&
-      std::isdigit(static_cast<unsigned char>(code[2])))
-    return true;
-  const std::string p = code.substr(0, 3);
-  return p == "JIN" || p == "LIN" || p == "RUB" || p == "INF" || p == "PRE";
-}
 
 namespace song {
 
@@ -62,8 +50,7 @@ void Normalise(std::string& r) {
     SetRaw(r, kTwoDigits233, "00");
     SetRaw(r, kTwoDigits235, "00");
   }
-  for (int i = 0; i < kOtherEntries; ++i)
-    if (!KnownKindPrefix(GetRaw(r, OtherEntry(i)))) SetRaw(r, OtherEntry(i), "");
+  // The five entries at 646 are left as read, whatever they hold (see records.h).
 }
 
 void PrepareNew(std::string& r, const std::string& code, long long durationSeconds) {

@@ -5,8 +5,11 @@
 //   - The song's five station codes (position 454): station 1 to 5 is inactive
 //     when its character is "N"; "O", "1" and "2" (the value a new record
 //     gets) are active; stations beyond the fifth are active.
-//   - A song's "other" entry at 646 that starts neither with a three-digit
-//     number nor with a sound-kind prefix is cleared to blanks on read.
+//   - A song's five entries at 646 are never changed on read, whatever they
+//     start with: an entry that is neither a song code nor a sound-kind code
+//     belongs to another program of the suite (an "EXT…" code, a "VER…"
+//     version) and is kept byte for byte, like every field this program
+//     does not interpret.
 //   - A song's companion records are filled from the song: FRAD026 (flags "O",
 //     first artist, category, title, artist name, each key ending with the
 //     code), FRAD029 (first artist, category, code, title), FRAD048 (the code's
@@ -137,10 +140,6 @@ inline constexpr int kLength = 100;
 namespace stack {  // FRAD023 and FRAD024, 100 bytes
 inline constexpr Field kSongCode{1, 8}, kCategory{9, 5}, kTitle{51, 30};
 }  // namespace stack
-
-// A code is a song of a known kind when its first three characters are a
-// number from "000" to "999" or one of the kind prefixes.
-bool KnownKindPrefix(const std::string& code);
 
 // Companion records filled from a song record (see the header comment).
 void FillRecorderRecord(std::string& r, const std::string& songRecord, const std::string& artistName);

@@ -58,6 +58,15 @@ std::string SoundFilePath(Library& lib, int station, const std::string& code) {
   return base.sounds[station - 1][static_cast<int>(folderKind)].folder + SoundFileName(code);
 }
 
+std::string CheckSongCode(const std::string& codeUtf8) {
+  const std::string code = Utf8ToCp1252(codeUtf8);
+  if (IsBlank(code)) return "Code de morceau vide.";
+  if (code.size() > static_cast<size_t>(song::kCode.length))
+    return fmt::format("Code de morceau trop long : « {} » ({} caractères, {} au plus).", codeUtf8, code.size(),
+                       song::kCode.length);
+  return {};
+}
+
 std::optional<long long> HouseFormatDurationMs(const std::string& path) {
   struct stat st{};
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
@@ -66,41 +75,50 @@ std::optional<long long> HouseFormatDurationMs(const std::string& path) {
 }
 
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
-                         long long playMs, long long introMs, char endType, bool* failed) {
+                         std::optional<long long> playMs, long long introMs, char endType, bool* failed,
+                         int* written) {
   bool any = false, error = false;
   // Every station's record in one transaction (joined when one is open).
   BaseTransaction txn(lib.db(), lib.base(), kSongs, caller("SoundUpdateDuration"));
   error = !txn.begun();
   std::vector<std::string> queued;
+  int changed = 0;
   for (int station = 1; !error && station <= lib.stationCount(); ++station) {
     if (!readSong(lib, station, code)) {
       error = lib.db().status() != btr::status::kKeyNotFound;
       continue;
     }
+    any = true;
     std::string& r = lib.db().record(kSongs);
-    if (!song::SetDurationSeconds(r, (playMs + 500) / 1000))
-      lib.log().TraceLog("Err: Duration too long for the song record: " + Trim(code));
+    const std::string before = r;
+    if (playMs) {
+      if (!song::SetDurationSeconds(r, (*playMs + 500) / 1000))
+        lib.log().TraceLog("Err: Duration too long for the song record: " + Trim(code));
+      SetRaw(r, song::kDurationChanged, "0");
+    }
     SetNumber(r, song::kIntroSeconds, std::min(999LL, (introMs + 500) / 1000));
     SetRaw(r, song::kEndType, std::string(1, endType));
     SetRaw(r, song::kEndState, endType == 'E' ? "E" : "N");
-    SetRaw(r, song::kDurationChanged, "0");
+    if (r == before) continue;  // nothing to change: nothing written
     std::string key = Library::Key(Calibre(code, 8));
     if (lib.db().BTRieve(lib.base(), 3, key, 0, kSongs, station, caller("SoundUpdateDuration")) != 0) {
       error = true;
       break;
     }
-    any = true;
-    queued.push_back(r);
+    ++changed;
+    if (song::DurationSeconds(r) != song::DurationSeconds(before)) queued.push_back(r);
   }
   if (!error && txn.commit() != 0) error = true;
   if (error) {
     txn.abort();
     any = false;
+    changed = 0;
     lib.log().TraceLog("Err: SoundUpdateDuration: not stored |Code: " + Trim(code));
   } else {
     for (const std::string& r : queued) stats.MAJDureesEtDureeMoyenne(r);
   }
   if (failed) *failed = error;
+  if (written) *written = changed;
   return any;
 }
 

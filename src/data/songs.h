@@ -3,10 +3,13 @@
 //
 // Decisions of this port (the suite leaves them to each program):
 //   - The duration update writes, in the song record of every station: the
-//     play duration in seconds (positions 466 + 104), the intro in seconds
-//     (193, three digits), the end-type code (573), the end state (208: "E"
-//     for an announced end, else "N") and "0" at 470; then it queues the
-//     song's artists and category for the statistics.
+//     play duration in seconds (positions 466 + 104) with "0" at 470 when
+//     one is given (none when the sound's length is not known: the record
+//     keeps its duration, see ptx.h), the intro in seconds (193, three
+//     digits), the end-type code (573) and the end state (208: "E" for an
+//     announced end, else "N"). A record these leave as it was is not
+//     written. A changed duration queues the song's artists and category
+//     for the statistics.
 //   - A song's sound file is <sound folder of its kind and station><code>.s48
 //     (SoundFilePath, with the name of SoundFileName).
 //   - The save refuses a blank title ("Vous devez saisir un libellé pour le
@@ -31,6 +34,9 @@ int KindOfCode(const std::string& code);
 // The song's sound file: the sound folder of its kind on the station and
 // SoundFileName (library.h); `code` as the record holds it (Windows-1252).
 std::string SoundFilePath(Library& lib, int station, const std::string& code);
+// A song code as typed (UTF-8): "" when it fits the record's 8 characters,
+// else the French refusal (a longer code, cut to 8, would name another song).
+std::string CheckSongCode(const std::string& codeUtf8);
 // Exact duration of a house-format file from its size (768-byte frames of
 // 24 ms); nothing when the file is missing or not whole frames.
 std::optional<long long> HouseFormatDurationMs(const std::string& path);
@@ -38,8 +44,10 @@ std::optional<long long> HouseFormatDurationMs(const std::string& path);
 // Writes durations and end type to the song of every station, in one
 // transaction; false when the song was found nowhere or nothing could be
 // stored. `failed` (when given) tells a database error from a missing song.
+// `written` (when given) counts the stations whose record changed.
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
-                         long long playMs, long long introMs, char endType, bool* failed = nullptr);
+                         std::optional<long long> playMs, long long introMs, char endType,
+                         bool* failed = nullptr, int* written = nullptr);
 
 // Creates the missing companion records of a song on one station; false on a
 // database error.

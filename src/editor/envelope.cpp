@@ -78,6 +78,57 @@ std::string EnvelopeReader::localCopy(const std::string& soundFile, const std::s
   return localGpx;
 }
 
+std::string EnvelopeReader::gpxPathFor(const std::string& soundFile, const std::string& caller) {
+  const std::string gpx = GpxPathFor(soundFile);
+  if (settings_.vpnAccess && settings_.isNetworkPath(soundFile)) return localCopy(soundFile, gpx, caller);
+  return gpx;
+}
+
+long long EnvelopeReader::expectedValues(const std::string& soundFile, int duration) {
+  const long long size = FileSize(soundFile);
+  if (size <= 0) return -1;
+  if (duration <= 0) {
+    if (meter_.LoadSoundFast(soundFile)) duration = meter_.GetSoundDuration();
+    meter_.CloseSound();
+    if (duration <= 0) return -1;
+  }
+  return FrameCount(size, ChooseFrameBytes(duration, size));
+}
+
+std::string EnvelopeReader::Unfit(const std::string& gpxPath, const std::string& soundFile,
+                                  long long expected) {
+  const long long size = FileSize(gpxPath);
+  // The size first: a file of another size is never read into memory.
+  if (expected >= 0 && size != GpxFileBytes(expected))
+    return "size " + std::to_string(size) + " bytes for " + std::to_string(expected) + " values";
+  if (expected < 0 && size > GpxFileBytes(kGpxMaxValues)) return "size " + std::to_string(size) + " bytes";
+  struct stat gpxStat{}, soundStat{};
+  if (::stat(gpxPath.c_str(), &gpxStat) == 0 && ::stat(soundFile.c_str(), &soundStat) == 0 &&
+      (gpxStat.st_mtim.tv_sec < soundStat.st_mtim.tv_sec ||
+       (gpxStat.st_mtim.tv_sec == soundStat.st_mtim.tv_sec && gpxStat.st_mtim.tv_nsec < soundStat.st_mtim.tv_nsec)))
+    return "older than the sound";
+  const auto bytes = ReadWholeFile(gpxPath);
+  if (!bytes) return "unreadable";
+  const GpxContent c = ParseGpx(*bytes);
+  if (!c.whole) return "damaged records";
+  if (expected >= 0 && c.total != expected)
+    return std::to_string(c.total) + " values for " + std::to_string(expected) + " frames";
+  return {};
+}
+
+bool EnvelopeReader::build(int& count, const std::string& soundFile, const std::string& gpx, int duration,
+                           std::vector<uint8_t>& values, const std::string& caller) {
+  bool written = false;
+  const bool built = CreationGpx(soundFile, gpx, duration, count, values, written, caller);
+  if (built && written) return readGpx(gpx, count, values);
+  // An envelope that could not be cached is used from memory, read back
+  // the way the file would have been.
+  if (built)
+    for (size_t j = 1; j < values.size(); ++j)
+      if (values[j] == 0) values[j] = 1;
+  return built;
+}
+
 void EnvelopeReader::EnergieLit(int& count, const std::string& soundFile, int duration,
                                 std::vector<uint8_t>& values, const std::string& caller) {
   report_ = {};
@@ -89,23 +140,33 @@ void EnvelopeReader::EnergieLit(int& count, const std::string& soundFile, int du
   if (soundFile.empty()) return;
   log_.TraceLog("======================:");
   log_.TraceLog("EnergieLit: Start |Sub: " + caller + " |SoundFile: " + soundFile);
-  std::string gpx = GpxPathFor(soundFile);
-  if (settings_.vpnAccess && settings_.isNetworkPath(soundFile)) gpx = localCopy(soundFile, gpx, caller);
+  const std::string gpx = gpxPathFor(soundFile, caller);
   report_.gpxPath = gpx;
-  bool fromFile = true;
-  if (!File_Exist(gpx)) {
-    bool written = false;
-    const bool built = CreationGpx(soundFile, gpx, duration, count, values, written, caller);
-    // An envelope that could not be cached is used from memory, read back
-    // the way the file would have been.
-    fromFile = built && written;
-    if (built && !written)
-      for (size_t j = 1; j < values.size(); ++j)
-        if (values[j] == 0) values[j] = 1;
+  std::string unfit;
+  if (File_Exist(gpx)) {
+    unfit = Unfit(gpx, soundFile, expectedValues(soundFile, duration));
+    if (!unfit.empty()) log_.TraceLog("Err: Gpx rebuilt: " + unfit + " |File: " + gpx);
   }
-  if (fromFile) readGpx(gpx, count, values);
+  if (!File_Exist(gpx) || !unfit.empty()) {
+    // A file that does not fit is never shown: without a new one, no envelope.
+    if (!build(count, soundFile, gpx, duration, values, caller) && !unfit.empty()) {
+      count = 0;
+      values.assign(1, 0);
+    }
+  } else {
+    readGpx(gpx, count, values);
+  }
   log_.TraceLog("EnergieLit: End |Sub: " + caller);
   log_.TraceLog("====================:");
+}
+
+bool EnvelopeReader::Rebuild(int& count, const std::string& soundFile, int duration, std::vector<uint8_t>& values,
+                             const std::string& caller) {
+  report_ = {};
+  if (soundFile.empty()) return false;
+  const std::string gpx = gpxPathFor(soundFile, caller);
+  log_.TraceLog("Gpx rebuilt on request |File: " + gpx + " |Sub: " + caller);
+  return build(count, soundFile, gpx, duration, values, caller);
 }
 
 bool EnvelopeReader::CreationGpx(const std::string& soundFile, const std::string& gpxPath, int duration,

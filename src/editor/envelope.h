@@ -49,10 +49,23 @@ class EnvelopeReader {
       : log_(log), meter_(meter), settings_(std::move(settings)) {}
 
   // Fills `values` (index 0 unused, 1..count) and `count` for `soundFile`.
-  // `duration` (ms) is written into a new file; `caller` names the calling
-  // procedure in the log. On any failure count stays as set so far.
+  // `duration` (ms) is the sound's measured length when the caller knows it
+  // (0: measured here); it is written into a new file. `caller` names the
+  // calling procedure in the log. On any failure count stays as set so far.
+  // An existing .gpx that does not fit the sound is rebuilt (see below).
   void EnergieLit(int& count, const std::string& soundFile, int duration,
                   std::vector<uint8_t>& values, const std::string& caller);
+  // Builds the envelope again whatever the file holds, and reads it (the
+  // desktop's "Reconstruire l'enveloppe", done even with envelopes turned
+  // off). False when the sound could not be read.
+  bool Rebuild(int& count, const std::string& soundFile, int duration, std::vector<uint8_t>& values,
+               const std::string& caller);
+  // Why the .gpx beside a sound cannot be used as it is ("" when it can):
+  // its size is not that of the sound's frame count, it is older than the
+  // sound, its records are not whole, or it holds another number of values.
+  // `expectedValues` is the sound's frame count, -1 when unknown (then only
+  // the file's own consistency and the size limit are checked).
+  std::string Unfit(const std::string& gpxPath, const std::string& soundFile, long long expectedValues);
 
   // Builds the envelope of `soundFile` and writes it to `gpxPath` (replacing
   // any file there). Returns false when the sound could not be measured or
@@ -67,6 +80,11 @@ class EnvelopeReader {
  private:
   std::string localCopy(const std::string& soundFile, const std::string& serverGpx,
                         const std::string& caller);
+  std::string gpxPathFor(const std::string& soundFile, const std::string& caller);
+  // The number of values the sound's envelope has, -1 when the sound cannot be measured.
+  long long expectedValues(const std::string& soundFile, int duration);
+  bool build(int& count, const std::string& soundFile, const std::string& gpx, int duration,
+             std::vector<uint8_t>& values, const std::string& caller);
   bool readGpx(const std::string& gpxPath, int& count, std::vector<uint8_t>& values);
 
   TraceLogger& log_;

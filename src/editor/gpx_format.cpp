@@ -66,18 +66,23 @@ GpxContent ParseGpx(std::string_view bytes) {
   c.total = GpxField(bytes.substr(kGpxFieldWidth, kGpxFieldWidth));
   if (c.total > kGpxMaxValues) c.total = 0;
   c.values.assign(static_cast<size_t>(c.total) + 1, 0);
-  long long j = 0;
-  for (long long r = 0; r < c.records && j < c.total; ++r) {
+  c.whole = c.total >= 1 && c.records == GpxRecordCount(c.total) &&
+            static_cast<long long>(bytes.size()) == c.records * kGpxRecordBytes;
+  for (long long r = 0; r < c.records; ++r) {
     const std::string_view rec = bytes.substr(static_cast<size_t>(r * kGpxRecordBytes), kGpxRecordBytes);
-    const long long count =
-        std::min<long long>(GpxField(rec.substr(2 * kGpxFieldWidth, kGpxFieldWidth)), kGpxValuesPerRecord);
+    const long long first = r * kGpxValuesPerRecord;  // values before this record
+    const long long due = std::clamp<long long>(c.total - first, 0, kGpxValuesPerRecord);
+    const long long said = GpxField(rec.substr(2 * kGpxFieldWidth, kGpxFieldWidth));
+    if (said != due || GpxField(rec.substr(0, kGpxFieldWidth)) != c.durationMs ||
+        GpxField(rec.substr(kGpxFieldWidth, kGpxFieldWidth)) != c.total)
+      c.whole = false;
+    const long long count = std::min(said, due);
     for (long long i = 0; i < count; ++i) {
-      if (++j > c.total) break;
       const auto v = static_cast<uint8_t>(rec[static_cast<size_t>(kGpxValuesOffset + i)]);
-      c.values[static_cast<size_t>(j)] = v == 0 ? 1 : v;
+      c.values[static_cast<size_t>(first + i + 1)] = v == 0 ? 1 : v;
     }
+    c.valuesRead += count;
   }
-  c.valuesRead = std::min(j, c.total);
   return c;
 }
 

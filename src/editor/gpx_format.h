@@ -41,17 +41,27 @@ std::string BuildGpx(long long durationMs, const std::vector<uint8_t>& values);
 inline long long GpxRecordCount(long long values) {
   return (values + kGpxValuesPerRecord - 1) / kGpxValuesPerRecord;
 }
+// The size of a whole .gpx of `values` values; the largest one read is
+// GpxFileBytes(kGpxMaxValues): anything larger is refused by its size.
+inline long long GpxFileBytes(long long values) { return GpxRecordCount(values) * kGpxRecordBytes; }
 
 struct GpxContent {
   long long total = 0;        // n announced in record 1 (0 when unreadable)
   long long durationMs = 0;   // duration of record 1
   long long records = 0;      // file length / 4096
-  long long valuesRead = 0;   // values actually found before the file ended
+  long long valuesRead = 0;   // values actually found in the records
   std::vector<uint8_t> values;  // index 0 unused (0), 1..total; 0 read as 1
+  // Whole: a total of at least 1, exactly the records it needs, each
+  // repeating record 1's duration and total and holding the count its place
+  // calls for (4000, the rest in the last).
+  bool whole = false;
 };
 
-// Reads the file's bytes: values beyond the total are ignored, a file shorter
-// than announced leaves the missing values at 0, a read value of 0 becomes 1.
+// Reads the file's bytes. Record r's values go to their own places (values
+// 4000 × (r - 1) + 1 on), so a damaged record leaves its own values at 0
+// without shifting the ones after it; values beyond the total are ignored,
+// a file shorter than announced leaves the missing values at 0, a read
+// value of 0 becomes 1.
 GpxContent ParseGpx(std::string_view bytes);
 
 // The leading number of a fixed field as the suite reads it: blanks, then

@@ -1,6 +1,7 @@
 #include "editor/pointer_editor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fmt/format.h>
@@ -20,6 +21,7 @@ using data::PointerSet;
 namespace {
 constexpr const char* kModule = "Lib_Pointeurs";
 constexpr Colour kSelectionColour{0x3060FF};
+constexpr const char* kNotStored = "Pointeurs non enregistrés (erreur de la base de données, voir le journal).";
 
 std::string lowered(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -47,12 +49,15 @@ PointerEditor::PointerEditor(Ports ports)
       strip_(ports.strip),
       stripCorrected_(ports.stripCorrected),
       audition_(ports.audition) {
-  ptx.onDurationsStored = [this](const std::string& code, long long playMs, long long introMs, char endType) {
+  ptx.onDurationsStored = [this](const std::string& code, std::optional<long long> playMs, long long introMs,
+                                 char endType) {
     bool failed = false;
     data::SoundUpdateDuration(lib_, stats_, code, playMs, introMs, endType, &failed);
     return !failed;
   };
   view_.drawPointerMark = [this](int type) { drawWorkingMark(type); };
+  // A selection made in the working view is the strip's selection too.
+  view_.drawStripSelection = [this](float, float) { mirrorCaptureZone(); };
   for (auto& table : markerTables) table.fill(-1);
   ptx.RAZValeursPtx();
   SliderPitchScroll();
@@ -95,15 +100,18 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
     codeLabel = Trim(song.code);
     AfficherTitreSelectionneDansPointeur(song.title, song.artists);
   }
-  // The song's end type first: the duration write-back carries it.
+  // The song's end type and duration as its record holds them now: the
+  // duration check compares with it, the write-back carries the end type.
   suppressEndTypeClick = true;
-  ptx.endType = readEndType(sound.code);
+  readSongRecord(sound.code);
   suppressEndTypeClick = false;
-  measureAndCheckDuration(updateDuration);
+  measureSound();
   durationLabel = Tps2MinSecCen(soundLength());
   if (audition_) audition_->Stop();
-  ptx.Load(sound.station, sound.code, soundLength());
+  ptx.Load(sound.station, sound.code, soundLength(), lengthMeasured());
+  ptx.keepDuration = sound.damagedFrames > 0;
   ptx.pointersChanged = false;
+  checkStoredDuration(updateDuration);
   SliderPitchScroll();
   option6Enabled = sound.code.rfind("LIN", 0) != 0;
   clearSelection();
@@ -130,70 +138,135 @@ Answer PointerEditor::OfferToStoreChanges(const std::string& caller, Buttons but
   const Answer answer = lib_.prompt().message(question, Icon::Question, buttons);
   if (answer == Answer::Yes && ptx.pointersChanged) {
     while (saving) lib_.events().processEvents();
-    ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false);
+    const std::string values = changedSlotsText();
+    if (!ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false)) {
+      const bool canKeep = buttons == Buttons::YesNoCancel;
+      lastMessage = "Les pointeurs du morceau " + Cp1252ToUtf8(Trim(current)) +
+                    " n'ont pas été enregistrés (erreur de la base de données, voir le journal) : " + values +
+                    (canKeep ? ".\nLes modifications sont conservées." : ".");
+      lib_.log().TraceLog("Err: " + caller + ": pointers not stored |Code: " + Trim(current) + " |Not stored: " +
+                          values);
+      lib_.prompt().message(lastMessage, Icon::Critical, Buttons::Ok);
+      return Answer::Cancel;
+    }
   }
   return answer;
 }
 
-int PointerEditor::readEndType(const std::string& code) {
+std::string PointerEditor::changedSlotsText() const {
+  std::string text;
+  for (int slot = 0; slot < data::kSlots; ++slot) {
+    const data::SlotInfo& info = data::SlotDescription(slot);
+    if (!ptx.grid.changed(info.firstColumn)) continue;
+    text += (text.empty() ? "" : ", ") + std::string(info.label) + " " + ptx.grid.cell(2, info.firstColumn);
+    if (info.secondColumn) text += "/" + ptx.grid.cell(2, info.secondColumn);
+  }
+  return text;
+}
+
+void PointerEditor::readSongRecord(const std::string& code) {
   std::string key = data::Library::Key(Calibre(code, 8));
   data::BtrieveOptions quiet;
   quiet.silent = true;
+  ptx.endType = 0;
   if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, sound.station,
                         std::string(kModule) + ":InitSoundPtx", quiet) != 0)
-    return 0;
-  const std::string t = data::GetRaw(lib_.db().record(data::kSongs), data::song::kEndType);
-  if (t == "F") return 1;
-  if (t == "E") return 2;
-  if (t == "D") return 3;
-  return 0;
+    return;  // not found: the duration handed in with the row stays
+  const std::string& r = lib_.db().record(data::kSongs);
+  const std::string t = data::GetRaw(r, data::song::kEndType);
+  ptx.endType = t == "F" ? 1 : t == "E" ? 2 : t == "D" ? 3 : 0;
+  sound.duration = static_cast<int>(std::min<long long>(data::song::DurationSeconds(r) * 1000, INT_MAX));
 }
 
-void PointerEditor::measureAndCheckDuration(bool updateDuration) {
+void PointerEditor::measureSound() {
   int measured = 0;
-  if (meter_.LoadSoundFast(sound.soundFile)) measured = meter_.GetSoundDuration();
+  long long damagedFrames = 0, damagedMs = 0;
+  if (meter_.LoadSoundFast(sound.soundFile)) {
+    measured = meter_.GetSoundDuration();
+    damagedFrames = meter_.GetDamagedFrames();
+    damagedMs = meter_.GetDamagedMs();
+  }
   meter_.CloseSound();
-  // A sound that cannot be measured keeps the database's duration.
-  sound.checkedDuration = std::max(0, measured);
-  if (measured <= 0) return;
-  const bool differs = std::abs(measured - sound.duration) > 48;
+  // A sound that cannot be measured has no known length (see ptx.h). The
+  // frames of a damaged one are all in the file: its length counts them.
+  sound.checkedDuration = measured > 0 ? static_cast<int>(std::min<long long>(measured + damagedMs, INT_MAX)) : 0;
+  sound.damagedFrames = measured > 0 ? damagedFrames : 0;
+}
+
+void PointerEditor::checkStoredDuration(bool updateDuration) {
+  // Without the sound's length nothing is written: the record keeps its duration.
+  if (!lengthMeasured()) return;
+  const std::string code = Trim(sound.code);
+  // Nor from a damaged sound: its duration would be a guess, mostly too short.
+  if (sound.damagedFrames > 0) {
+    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration kept: damaged sound |Code: {} |Damaged frames: {} "
+                                    "|Database: {} ms",
+                                    code, sound.damagedFrames, sound.duration));
+    return;
+  }
+  // Like with like: the play duration the record would get from the sound's
+  // length and the pointers as they load, against the one it holds. The
+  // record holds whole seconds, so only a different second is a difference.
+  const long long play = ptx.DeterminePlayDuration();
+  const long long playSeconds = (play + 500) / 1000;
+  const bool differs = playSeconds * 1000 != sound.duration;
   if (!updateDuration && !differs) return;
   if (differs)
-    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Measured: {} ms",
-                                    Trim(sound.code), sound.duration, measured));
+    lib_.log().TraceLog(fmt::format("InitSoundPtx: Duration corrected |Code: {} |Database: {} ms |Play: {} ms "
+                                    "|Sound: {} ms",
+                                    code, sound.duration, play, sound.checkedDuration));
+  // A duration far from the song's is a question: the sound may be another
+  // take, or cut, and the song's the right one.
+  if (!updateDuration && data::DurationFar(playSeconds * 1000, sound.duration)) {
+    const std::string question = fmt::format(
+        "La durée de passage du son {} ({}) est très différente de celle du morceau ({}).\n\n"
+        "Voulez-vous enregistrer {} sur toutes les stations ?",
+        Cp1252ToUtf8(code), Trim(Tps2MinSec(static_cast<double>(playSeconds * 1000))),
+        Trim(Tps2MinSec(static_cast<double>(sound.duration))), Trim(Tps2MinSec(static_cast<double>(playSeconds * 1000))));
+    if (lib_.prompt().message(question, Icon::Question, Buttons::YesNo) != Answer::Yes) {
+      lib_.log().TraceLog("InitSoundPtx: Duration kept by the user |Code: " + code);
+      ptx.keepDuration = true;
+      return;
+    }
+  }
+  bool failed = false;
+  data::SoundUpdateDuration(lib_, stats_, sound.code, play, ptx.DetermineDureeIntro(),
+                            data::DetermineTypeDeFin(ptx.endType), &failed);
+  if (failed) return;  // logged by the update; the record keeps what it had
   sound.previousDuration = sound.duration;
-  sound.duration = sound.checkedDuration = measured;
-  durationLabel = Tps2MinSecCen(measured);
-  // The song record gets the play duration of the pointers as they load now.
-  data::PointerSet probe(lib_);
-  probe.Load(sound.station, sound.code, measured);
-  probe.endType = ptx.endType;
-  data::SoundUpdateDuration(lib_, stats_, sound.code, probe.DeterminePlayDuration(),
-                            probe.DetermineDureeIntro(), data::DetermineTypeDeFin(ptx.endType));
+  sound.duration = static_cast<int>(playSeconds * 1000);
 }
 
 void PointerEditor::InitSoundFile() {
-  envelope.clear();
+  envelope.assign(1, 0);
   envelopeCount = 0;
-  bool readable = false;
-  if (!sound.soundFile.empty() && fs::exists(sound.soundFile)) {
+  const bool exists = !sound.soundFile.empty() && fs::exists(sound.soundFile);
+  // A sound the meter reads has its envelope; one it cannot read is
+  // "not supported", whatever its envelope file holds.
+  if (exists && lengthMeasured())
     envelopes_.EnergieLit(envelopeCount, sound.soundFile, soundLength(), envelope, "InitSoundFile");
-    readable = envelopeCount > 0;
-  }
-  if (!readable && !Trim(sound.code).empty()) {
-    envelopeCount = 0;
-    envelope.assign(1, 0);
-    if (sound.soundFile.empty() || !fs::exists(sound.soundFile)) {
+  lastMessage.clear();
+  if (!Trim(sound.code).empty()) {
+    if (!exists) {
       // Many songs of a library have no sound yet: browsing them row by row
       // must not stop on a box each time, the editor pane shows the message.
       lastMessage = "Fichier son non trouvé: " + sound.soundFile;
       lib_.log().TraceLog("InitSoundFile: " + lastMessage);
-    } else {
+    } else if (!lengthMeasured()) {
       lastMessage = "Format du fichier son '" + sound.soundFile + "' non supporté.";
       lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    } else if (envelopeCount <= 0 && !envelopes_.settings().envelopesOff) {
+      lastMessage = "Enveloppe indisponible: " + envelopes_.report().gpxPath;
+      lib_.log().TraceLog("InitSoundFile: " + lastMessage);
     }
-  } else {
-    lastMessage.clear();
+  }
+  showEnvelope();
+}
+
+void PointerEditor::showEnvelope() {
+  if (envelopeCount <= 0) {
+    envelopeCount = 0;
+    envelope.assign(1, 0);
   }
   view_.InitDataAffichage(view_.look);
   view_.SetUpAfterLoad(envelope, envelopeCount, soundLength());
@@ -202,6 +275,30 @@ void PointerEditor::InitSoundFile() {
     view_.EnergieAfficheLocal();
   }
   DrawStrip();
+}
+
+bool PointerEditor::RebuildEnvelope() {
+  if (Trim(sound.code).empty()) return false;
+  if (!lengthMeasured()) {
+    lastMessage = "Enveloppe non reconstruite: le son " + sound.soundFile + " est introuvable ou illisible.";
+    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
+  int count = 0;
+  std::vector<uint8_t> values;
+  const bool built = envelopes_.Rebuild(count, sound.soundFile, soundLength(), values, "MnuReconstruireEnveloppe");
+  if (!built) {
+    lastMessage = "Enveloppe non reconstruite: " + sound.soundFile + " (voir le journal).";
+    lib_.prompt().message(lastMessage, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
+  lastMessage = envelopes_.report().cached ? "" : "Enveloppe reconstruite sans pouvoir l'enregistrer (dossier en lecture seule ?).";
+  if (!envelopes_.settings().envelopesOff) {
+    envelope = std::move(values);
+    envelopeCount = count;
+  }
+  showEnvelope();
+  return true;
 }
 
 void PointerEditor::RAZSonCharge() {
@@ -326,15 +423,22 @@ void PointerEditor::HandleRelease() {
   capture.marked = true;
 }
 
-void PointerEditor::memoriseUserChange(int slot, long long pos, long long sec, int device) {
+bool PointerEditor::memoriseUserChange(int slot, double pos, double sec, int device) {
   const bool before = ptx.pointersChanged;
-  ptx.PointeurMemoriseDansTableur(slot, pos, sec, false, device);
+  const std::string refusal = ptx.MemoriseUserValue(slot, pos, sec, device);
+  if (!refusal.empty()) {
+    lastMessage = refusal;
+    lib_.log().TraceLog("Value refused |Code: " + Trim(sound.code) + " |" + refusal);
+    lib_.prompt().message(refusal, Icon::Exclamation, Buttons::Ok);
+    return false;
+  }
   if (autoStore) {
     while (saving) lib_.events().processEvents();
     if (!ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, slot, true, false))
-      lastMessage = "Err: pointers not stored";
+      lastMessage = kNotStored;
     ptx.pointersChanged = before && anyMarked();
   }
+  return true;
 }
 
 bool PointerEditor::anyMarked() const {
@@ -343,30 +447,33 @@ bool PointerEditor::anyMarked() const {
   return false;
 }
 
-void PointerEditor::StripMenu(int entry) {
+bool PointerEditor::StripMenu(int entry) {
   const StripSelection s = sound.selection;
   const long long start = std::min(s.startMs, s.endMs);
   const long long length = std::abs(s.endMs - s.startMs);
   int slot = -1;
+  bool done = true;
   switch (entry) {
-    case 0: slot = data::kFadeIn; memoriseUserChange(slot, start, length); break;
-    case 1: slot = data::kIntro; memoriseUserChange(slot, start, 0); break;
-    case 3: slot = data::kStartNext; memoriseUserChange(slot, start, 0); break;
+    case 0: slot = data::kFadeIn; done = memoriseUserChange(slot, start, length); break;
+    case 1: slot = data::kIntro; done = memoriseUserChange(slot, start, 0); break;
+    case 3: slot = data::kStartNext; done = memoriseUserChange(slot, start, 0); break;
     case 4: {
       slot = data::kFadeOut;
-      memoriseUserChange(slot, start, length);
+      done = memoriseUserChange(slot, start, length);
       const long long next = ptx.position[data::kStartNext];
-      if ((next > 0 && next > start + length) || next == 0) memoriseUserChange(data::kStartNext, start, 0);
+      if (done && ((next > 0 && next > start + length) || next == 0))
+        done = memoriseUserChange(data::kStartNext, start, 0);
       break;
     }
-    case 6: slot = data::kHook; memoriseUserChange(slot, start, length); break;
-    case 7: slot = data::kLoop; memoriseUserChange(slot, start, length); break;
-    case 8: slot = data::kSend; memoriseUserChange(slot, start, 0); break;
-    case 9: slot = data::kStartEqui; memoriseUserChange(slot, start, 0); break;
-    default: return;
+    case 6: slot = data::kHook; done = memoriseUserChange(slot, start, length); break;
+    case 7: slot = data::kLoop; done = memoriseUserChange(slot, start, length); break;
+    case 8: slot = data::kSend; done = memoriseUserChange(slot, start, 0); break;
+    case 9: slot = data::kStartEqui; done = memoriseUserChange(slot, start, 0); break;
+    default: return false;
   }
   DrawStrip();
   SelectionPointeur(slot, true);
+  return done;
 }
 
 // ------------------------------------------------------------------ the grid
@@ -450,15 +557,18 @@ void PointerEditor::GridClear(int column) {
   SelectionPointeur(slot, true);
 }
 
-void PointerEditor::GridComboCloseUp(int device) {
-  memoriseUserChange(data::kSend, ptx.position[data::kSend], 0, device);
+bool PointerEditor::GridComboCloseUp(int device) {
+  return memoriseUserChange(data::kSend, static_cast<double>(ptx.position[data::kSend]), 0, device);
 }
 
 // ----------------------------------------------------------- other controls
 
-void PointerEditor::SetPitchSlider(int value) {
-  memoriseUserChange(data::kPitch, static_cast<long long>(value) * 1000, 0);
+bool PointerEditor::SetPitchSlider(int value) { return SetPitch(static_cast<double>(value) * 1000); }
+
+bool PointerEditor::SetPitch(double millionths) {
+  const bool done = memoriseUserChange(data::kPitch, millionths, 0);
   SliderPitchScroll();
+  return done;
 }
 
 void PointerEditor::SliderPitchScroll() {
@@ -469,24 +579,39 @@ void PointerEditor::SliderPitchScroll() {
                    : fmt::format("{:+.1f} %", static_cast<double>(pitch) / 10000.0 - 100.0);
 }
 
-void PointerEditor::SetLevel(long long hundredthsDb) {
-  memoriseUserChange(data::kLevel, hundredthsDb, 0);
+bool PointerEditor::SetLevel(double hundredthsDb) {
+  const bool done = memoriseUserChange(data::kLevel, hundredthsDb, 0);
   DrawStrip();
+  return done;
 }
 
 void PointerEditor::ComboTypeDeFinClick(int item) {
   ptx.endType = std::clamp(item, 0, 3);
   if (suppressEndTypeClick || Trim(sound.code).empty()) return;
   const std::string code(1, data::DetermineTypeDeFin(ptx.endType));
-  for (int station = 1; station <= lib_.stationCount(); ++station) {
+  const std::string me = "Frm_Main:ComboTypeDeFin_Click";
+  // Every station in one transaction; a record that holds the code already is left alone.
+  data::BaseTransaction txn(lib_.db(), lib_.base(), data::kSongs, me);
+  bool ok = txn.begun();
+  for (int station = 1; ok && station <= lib_.stationCount(); ++station) {
     std::string key = data::Library::Key(sound.code);
     data::BtrieveOptions quiet;
     quiet.silent = true;
-    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click", quiet) != 0)
+    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, me, quiet) != 0) {
+      ok = lib_.db().status() == btr::status::kKeyNotFound;
       continue;
-    data::SetRaw(lib_.db().record(data::kSongs), data::song::kEndType, code);
+    }
+    std::string& r = lib_.db().record(data::kSongs);
+    if (data::GetRaw(r, data::song::kEndType) == code) continue;
+    data::SetRaw(r, data::song::kEndType, code);
     key = data::Library::Key(sound.code);
-    lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, "Frm_Main:ComboTypeDeFin_Click");
+    ok = lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, me) == 0;
+  }
+  if (ok && txn.commit() != 0) ok = false;
+  if (!ok) {
+    txn.abort();
+    lastMessage = "Type de fin non enregistré (erreur de la base de données, voir le journal).";
+    lib_.log().TraceLog("Err: ComboTypeDeFin_Click: not stored |Code: " + Trim(sound.code));
   }
 }
 
@@ -514,7 +639,7 @@ bool PointerEditor::MnuFileSavePtxClick() {
   saving = true;
   const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, -1, true, false);
   saving = false;
-  if (!stored) lastMessage = "Err: pointers not stored";
+  if (!stored) lastMessage = kNotStored;
   SliderPitchScroll();
   DrawStrip();
   return stored;
@@ -533,7 +658,23 @@ Colour PointerEditor::MarkColour(int slot) {
   }
 }
 
+void PointerEditor::mirrorCaptureZone() {
+  const Zone& capture = view_.zone(kCaptureZone);
+  StripSelection& s = sound.selection;
+  const int length = std::max(0, soundLength());
+  s.startMs = std::clamp(static_cast<int>(std::lround(std::min(capture.t1, capture.t2))), 0, length);
+  s.endMs = std::clamp(static_cast<int>(std::lround(std::max(capture.t1, capture.t2))), 0, length);
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  s.marked = true;
+  s.draggingEnd = true;
+  DrawStrip();
+}
+
 void PointerEditor::DrawStrip() {
+  const StripSelection& selected = sound.selection;
+  labelStart = selected.marked ? Trim(Tps2MinSecMil(std::min(selected.startMs, selected.endMs))) : "";
+  labelEnd = selected.marked ? Trim(Tps2MinSecMil(std::max(selected.startMs, selected.endMs))) : "";
   strip_.clear(view_.look.background);
   stripCorrected_.clear(view_.look.background);
   if (envelopeCount > 0) {

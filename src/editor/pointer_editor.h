@@ -41,7 +41,12 @@ struct StripSelection {
 struct CurrentSound {
   std::string code;  // 8 characters, blank-padded; blank when none
   int station = 1;
+  // duration: what the song record holds (its play duration, whole seconds);
+  // checkedDuration: the sound's length as measured, 0 when it could not be.
+  // A damaged sound's checkedDuration counts its damaged frames (they are in
+  // the file and its envelope); damagedFrames says how many there are.
   int duration = 0, previousDuration = 0, checkedDuration = 0;
+  long long damagedFrames = 0;
   std::string soundFile, envelopeFile;
   std::array<std::string, 4> temporaryFiles;
   StripSelection selection;
@@ -90,6 +95,7 @@ class PointerEditor {
   bool editorPaneShown = true;     // the waveform editor pane
   std::array<int, 2> marks{};      // "marqueurs"
   std::string statusMarks, titleLabel, codeLabel, durationLabel, pitchLabel, labelMouse;
+  std::string labelStart, labelEnd;  // the selection's times, empty when none
   std::string lastMessage;         // the last message shown to the user
   int playPosition = 0;
   int undoLevels = 0;
@@ -104,8 +110,10 @@ class PointerEditor {
   // Reports an edit made on the sound (sound edit operations).
   void SoundEdited(bool written);
 
-  // The sound's length as measured, else as the database knows it.
-  int soundLength() const { return sound.checkedDuration > 0 ? sound.checkedDuration : sound.duration; }
+  // The sound's length as measured; without one, the record's duration
+  // stands in for the scale of the views (and nothing derived from it is written).
+  int soundLength() const { return lengthMeasured() ? sound.checkedDuration : sound.duration; }
+  bool lengthMeasured() const { return sound.checkedDuration > 0; }
 
   // --- the grid
   void InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices);
@@ -115,10 +123,15 @@ class PointerEditor {
   // current one. False when the user cancelled the save prompt.
   bool InitSoundPtx(int mode, bool updateDuration, const std::string& caller, const SongSelection& song);
   void InitSoundFile();
+  // Builds the sound's envelope again from the sound ("Reconstruire
+  // l'enveloppe") and shows it; false, said, when the sound cannot be read.
+  bool RebuildEnvelope();
   // Unsaved pointer or sound changes of the current sound are offered for
   // storing, the question naming what changed; Yes stores the pointers.
   // Cancel (when `buttons` offers it) leaves everything as it was. No when
-  // nothing was unsaved.
+  // nothing was unsaved. A Yes whose store failed is said (a critical box
+  // and a log line naming the values not stored) and answers Cancel: the
+  // edits stay, marked, and a song change is called off.
   Answer OfferToStoreChanges(const std::string& caller, Buttons buttons);
   // Removes the current sound's work files (at unload, and with the sound).
   void DeleteTemporaryFiles();
@@ -138,8 +151,8 @@ class PointerEditor {
   void HandleMove(int handle, int centreX);  // ImageMarqueur 0 start, 1 end
   void HandleRelease();
   // The strip's context menu: 0 Fade In, 1 Intro, 3 Start Next, 4 Fade Out,
-  // 6 Hook, 7 Loop, 8 Send, 9 Start Equi.
-  void StripMenu(int entry);
+  // 6 Hook, 7 Loop, 8 Send, 9 Start Equi. False when the value was refused.
+  bool StripMenu(int entry);
   // A click on the overview strip at `x` (pixels) moves the working view to
   // the time under the mouse.
   void OverviewStripClick(int x);
@@ -151,14 +164,17 @@ class PointerEditor {
   void GridClick(int column, int row);
   void GridRestore(int column);
   void GridClear(int column);
-  void GridComboCloseUp(int device);
+  bool GridComboCloseUp(int device);
   static int SlotOfColumn(int column);
   void SelectionPointeur(int slot, bool select = true);
 
   // --- other controls and commands
-  void SetPitchSlider(int value);  // slider value: pitch / 1000
+  // User entries go through the value ranges (data::CheckPointerValue): false
+  // when refused (an exclamation box and lastMessage say why, nothing changed).
+  bool SetPitchSlider(int value);  // slider value: pitch / 1000
+  bool SetPitch(double millionths);
   void SliderPitchScroll();
-  void SetLevel(long long hundredthsDb);
+  bool SetLevel(double hundredthsDb);
   void ComboTypeDeFinClick(int item);
   void MnuMarkSelectionClick(int entry);
   void MnuMorSavePtxClick() { autoStore = !autoStore; }
@@ -170,9 +186,13 @@ class PointerEditor {
   static Colour MarkColour(int slot);
 
  private:
-  void memoriseUserChange(int slot, long long pos, long long sec, int device = -2);
-  void measureAndCheckDuration(bool updateDuration);
-  int readEndType(const std::string& code);
+  bool memoriseUserChange(int slot, double pos, double sec, int device = -2);
+  void readSongRecord(const std::string& code);
+  void measureSound();
+  void checkStoredDuration(bool updateDuration);
+  std::string changedSlotsText() const;
+  void showEnvelope();
+  void mirrorCaptureZone();
   void drawWorkingMark(int type);
   void clearSelection();
   data::Library& lib_;

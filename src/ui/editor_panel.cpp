@@ -49,6 +49,10 @@ void PictureLabel::mouseMoveEvent(QMouseEvent* e) {
 void PictureLabel::mouseReleaseEvent(QMouseEvent* e) {
   if (released) released(e);
 }
+void PictureLabel::mouseDoubleClickEvent(QMouseEvent* e) {
+  if (doubleClicked) doubleClicked(e);
+  else QLabel::mouseDoubleClickEvent(e);
+}
 void PictureLabel::wheelEvent(QWheelEvent* e) {
   if (wheeled) wheeled(e);
   else QLabel::wheelEvent(e);
@@ -85,12 +89,21 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   endType_->setToolTip(QString::fromUtf8("Type de fin"));
   pitch_ = new QSlider(Qt::Horizontal, this);
   pitch_->setObjectName("SliderPitch");
-  pitch_->setRange(800, 1200);  // what the audition plays: within ±20 %
+  // The pitch's range (what the audition plays): the value rules' own.
+  pitch_->setRange(static_cast<int>(data::kPitchMin / 1000), static_cast<int>(data::kPitchMax / 1000));
   pitch_->setPageStep(10);
   pitch_->setFixedWidth(110);
   pitch_->setToolTip(QString::fromUtf8("Vitesse"));
   pitchLabel_ = new QLabel(this);
   pitchLabel_->setMinimumWidth(56);
+  // The level correction, in dB within the value rules' range.
+  level_ = new QDoubleSpinBox(this);
+  level_->setObjectName("SpinLevel");
+  level_->setToolTip(QString::fromUtf8("Correction de niveau"));
+  level_->setDecimals(2);
+  level_->setRange(-data::kLevelLimit / 100.0, data::kLevelLimit / 100.0);
+  level_->setSingleStep(0.5);
+  level_->setSuffix(QString::fromUtf8(" dB"));
   levelLeft_ = new QProgressBar(this);
   levelRight_ = new QProgressBar(this);
   for (QProgressBar* bar : {levelLeft_, levelRight_}) {
@@ -119,14 +132,19 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   play_->setEnabled(deck_ && deck_->ready());
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
+  autoStore_ = new QCheckBox(QString::fromUtf8("Automatique"), this);
+  autoStore_->setObjectName("CheckEnregistrementAuto");
+  autoStore_->setToolTip(QString::fromUtf8("Enregistrement automatique des pointeurs"));
   top->addWidget(title_);
   top->addWidget(message_, 1);
   top->addWidget(endType_);
   top->addWidget(pitch_);
   top->addWidget(pitchLabel_);
+  top->addWidget(level_);
   top->addLayout(levels);
   top->addWidget(output_);
   top->addWidget(play_);
+  top->addWidget(autoStore_);
   top->addWidget(save_);
   layout->addLayout(top);
 
@@ -143,14 +161,27 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   stripLabel_->setObjectName("PictureMP2");
   handlesLabel_ = new PictureLabel(this);
   handlesLabel_->setObjectName("ImageMarqueur");
+  correctedLabel_ = new PictureLabel(this);
+  correctedLabel_->setObjectName("PictureMP2Niveau");
+  correctedLabel_->setToolTip(QString::fromUtf8("Enveloppe avec la correction de niveau"));
+  // The times under the mouse and of the selection.
+  mouseTime_ = new QLabel(this);
+  mouseTime_->setObjectName("LabelTempsSouris");
+  selectionStart_ = new QLabel(this);
+  selectionStart_->setObjectName("LabelDebutSelection");
+  selectionEnd_ = new QLabel(this);
+  selectionEnd_->setObjectName("LabelFinSelection");
+  for (QLabel* label : {mouseTime_, selectionStart_, selectionEnd_}) label->setMinimumWidth(80);
   // The pictures keep their height and give way in width: a narrow window
   // clips the views instead of refusing to shrink.
   const std::pair<PictureLabel*, const ImageCanvas*> pictures[] = {
-      {globalLabel_, &global_}, {workingLabel_, &working_}, {stripLabel_, &strip_}, {handlesLabel_, &handles_}};
+      {globalLabel_, &global_}, {workingLabel_, &working_}, {stripLabel_, &strip_}, {handlesLabel_, &handles_},
+      {correctedLabel_, &corrected_}};
   for (auto [label, canvas] : pictures) {
     label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     label->setFixedHeight(canvas->height());
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setMouseTracking(true);  // the time under the mouse, without a button down
   }
   auto* views = new QGridLayout();
   views->setSpacing(1);
@@ -160,6 +191,15 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   views->addWidget(scroll_, 2, 0);
   views->addWidget(stripLabel_, 3, 0);
   views->addWidget(handlesLabel_, 4, 0);
+  views->addWidget(correctedLabel_, 5, 0);
+  auto* times = new QHBoxLayout();
+  times->addWidget(new QLabel(QString::fromUtf8("Souris :"), this));
+  times->addWidget(mouseTime_);
+  times->addWidget(new QLabel(QString::fromUtf8("Sélection :"), this));
+  times->addWidget(selectionStart_);
+  times->addWidget(selectionEnd_);
+  times->addStretch(1);
+  views->addLayout(times, 6, 0);
   views->setColumnStretch(0, 1);
   layout->addLayout(views);
 
@@ -195,6 +235,16 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     view_.GlobalMouseDown(static_cast<int>(e->position().x()));
     refresh();
   };
+  globalLabel_->moved = [this](QMouseEvent* e) {
+    view_.GlobalMouseMove(static_cast<int>(e->position().x()));
+    mouseTime_->setText(q(view_.labelMouse));
+  };
+  // A double click plays from the time under the mouse (stopping a sound that plays).
+  globalLabel_->doubleClicked = [this](QMouseEvent* e) {
+    view_.GlobalMouseDown(static_cast<int>(e->position().x()));
+    view_.GlobalDoubleClick();
+    refresh();
+  };
   workingLabel_->pressed = [this](QMouseEvent* e) {
     view_.WorkingMouseDown(buttonOf(e), static_cast<int>(e->position().x()), modifiersOf(e));
     if (e->button() == Qt::RightButton) workingMenu(e->globalPosition().toPoint());
@@ -202,6 +252,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   };
   workingLabel_->moved = [this](QMouseEvent* e) {
     view_.WorkingMouseMove(e->buttons().testFlag(Qt::LeftButton), static_cast<int>(e->position().x()));
+    mouseTime_->setText(q(view_.labelMouse));
     refresh();
   };
   workingLabel_->released = [this](QMouseEvent*) {
@@ -220,6 +271,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   };
   stripLabel_->moved = [this](QMouseEvent* e) {
     editor_.StripMouseMove(e->buttons().testFlag(Qt::LeftButton), static_cast<int>(e->position().x()));
+    mouseTime_->setText(q(editor_.labelMouse));
     refresh();
   };
   stripLabel_->released = [this](QMouseEvent*) {
@@ -290,6 +342,15 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     editor_.SetPitchSlider(value);
     refresh();
   });
+  connect(level_, qOverload<double>(&QDoubleSpinBox::valueChanged), this, [this](double db) {
+    if (updating_) return;
+    editor_.SetLevel(std::round(db * 100.0));
+    refresh();
+  });
+  connect(autoStore_, &QCheckBox::clicked, this, [this](bool on) {
+    editor_.autoStore = on;
+    if (onAutoStoreChanged) onAutoStoreChanged(on);
+  });
   connect(play_, &QPushButton::clicked, this, [this] { PlayStop(); });
   connect(save_, &QPushButton::clicked, this, [this] {
     editor_.MnuFileSavePtxClick();
@@ -330,6 +391,11 @@ void EditorPanel::workingMenu(const QPoint& at) {
   menu.addAction(QString::fromUtf8("Afficher les marques"), this, [this] {
     editor_.MnuMarkSelectionClick(1);
     if (onMarksChanged) onMarksChanged(editor_.statusMarks);
+  });
+  menu.addSeparator();
+  menu.addAction(QString::fromUtf8("Reconstruire l'enveloppe"), this, [this] {
+    editor_.RebuildEnvelope();
+    refresh();
   });
   menu.exec(at);
 }
@@ -404,6 +470,11 @@ void EditorPanel::refresh() {
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));
+  correctedLabel_->setPixmap(QPixmap::fromImage(corrected_.image()));
+  selectionStart_->setText(q(editor_.labelStart));
+  selectionEnd_->setText(q(editor_.labelEnd));
+  autoStore_->setChecked(editor_.autoStore);
+  level_->setValue(static_cast<double>(editor_.ptx.position[data::kLevel]) / 100.0);
   drawHandles();
   handlesLabel_->setPixmap(QPixmap::fromImage(handles_.image()));
 

@@ -2,11 +2,16 @@
 // with its scroll bar (HScrollESLateral) and zoom bar (VScrollZoom), the
 // pointer strip with its selection handles and context menu, the pointer
 // grid with the Send device combo, the end-type combo, the pitch slider, the
-// level display, the audition's output, the play button and the store button. It shows the editor
+// level correction, the meter, the audition's output, the play button, the
+// automatic-store toggle and the store button; under the strip the strip
+// with the level correction applied and the time labels (mouse, selection
+// start and end). It shows the editor
 // model's canvases and grid and turns mouse, wheel, key and menu events into
 // the model's and the audition deck's calls.
 #pragma once
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,13 +33,14 @@ namespace sono::ui {
 class PictureLabel : public QLabel {
  public:
   using QLabel::QLabel;
-  std::function<void(QMouseEvent*)> pressed, moved, released;
+  std::function<void(QMouseEvent*)> pressed, moved, released, doubleClicked;
   std::function<void(QWheelEvent*)> wheeled;
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
 };
 
@@ -60,6 +66,8 @@ class EditorPanel : public QWidget {
   void Zoom(int steps);
   // The marks changed (for the status bar).
   std::function<void(const std::string& marks)> onMarksChanged;
+  // Automatic storing switched from the panel (the Tools menu shows it too).
+  std::function<void(bool on)> onAutoStoreChanged;
 
   editor::PointerEditor& editor() { return editor_; }
   editor::WaveformView& view() { return view_; }
@@ -71,6 +79,13 @@ class EditorPanel : public QWidget {
   QLabel* message() const { return message_; }
   QPushButton* playButton() const { return play_; }
   QComboBox* outputCombo() const { return output_; }
+  PictureLabel* global() const { return globalLabel_; }
+  PictureLabel* correctedStrip() const { return correctedLabel_; }
+  QLabel* mouseTime() const { return mouseTime_; }
+  QLabel* selectionStart() const { return selectionStart_; }
+  QLabel* selectionEnd() const { return selectionEnd_; }
+  QCheckBox* autoStore() const { return autoStore_; }
+  QDoubleSpinBox* level() const { return level_; }
 
  private:
   void stripMenu(const QPoint& at);
@@ -98,6 +113,12 @@ class EditorPanel : public QWidget {
   QScrollBar* zoom_;
   PictureLabel* stripLabel_;
   PictureLabel* handlesLabel_;
+  PictureLabel* correctedLabel_;
+  QLabel* mouseTime_;
+  QLabel* selectionStart_;
+  QLabel* selectionEnd_;
+  QCheckBox* autoStore_;
+  QDoubleSpinBox* level_;
   QTableWidget* grid_;
   QComboBox* sendDevice_;
   QPushButton* save_;

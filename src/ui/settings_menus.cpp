@@ -67,7 +67,11 @@ SettingsMenus::SettingsMenus(MainWindow& window, Application& app, data::MusicTa
     cartModel_.SetActive(on);
     cartDock_->setVisible(on);
   });
-  QObject::connect(autoStore_, &QAction::triggered, &window_, [this](bool on) { editor_.editor().autoStore = on; });
+  QObject::connect(autoStore_, &QAction::triggered, &window_, [this](bool on) {
+    editor_.editor().autoStore = on;
+    editor_.refresh();
+  });
+  editor_.onAutoStoreChanged = [this](bool on) { autoStore_->setChecked(on); };
   QObject::connect(allStations_, &QAction::triggered, &window_, [this, &settings](bool on) {
     settings.SetFlag(SettingId::SongForAllStations, on);
     form_.allStations()->setChecked(on);
@@ -116,6 +120,7 @@ void SettingsMenus::apply() {
   const StartupSettings& s = app_.startup();
   tab_.ApplyFilters(s);
   editor_.editor().autoStore = s.ptxSave;
+  editor_.refresh();
   form_.allStations()->setChecked(s.songForAllStations);
   window_.showEditorPanel(s.editorPanel);
   cartModel_.Refresh(app_.window().currentStation + 1);

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cmath>
+
 #include "core/text.h"
 #include "data/ptx.h"
 #include "library_fixture.h"
@@ -53,6 +55,7 @@ TEST_F(LibraryFixture, EverySlotIsStoredAsItsRecordOnEveryStation) {
   ASSERT_EQ(Insert(kSongs, 2, Song("00000042", "Titre", 200)), 0);
   PointerSet set(*lib);
   set.soundDuration = 200000;
+  set.lengthMeasured = true;
   set.RAZValeursPtx();
   struct Value { int column; long long value; };
   const Value values[] = {{1, 1200}, {2, 300},      {5, 190000}, {6, 4000}, {3, 15000},
@@ -64,8 +67,8 @@ TEST_F(LibraryFixture, EverySlotIsStoredAsItsRecordOnEveryStation) {
   }
   set.grid.sendDevice = 3;
   std::vector<std::string> updates;
-  set.onDurationsStored = [&](const std::string& code, long long play, long long intro, char end) {
-    updates.push_back(fmt::format("{} {} {} [{}]", Trim(code), play, intro, end));
+  set.onDurationsStored = [&](const std::string& code, std::optional<long long> play, long long intro, char end) {
+    updates.push_back(fmt::format("{} {} {} [{}]", Trim(code), play.value_or(-1), intro, end));
     return true;
   };
   set.PointeurMemoriseDataBase("00000042", "", -1, true, false);
@@ -91,7 +94,7 @@ TEST_F(LibraryFixture, EverySlotIsStoredAsItsRecordOnEveryStation) {
 
   // And it all loads back.
   PointerSet loaded(*lib);
-  loaded.Load(2, "00000042", 200000);
+  loaded.Load(2, "00000042", 200000, true);
   EXPECT_EQ(loaded.position[kFadeIn], 1200);
   EXPECT_EQ(loaded.second[kFadeIn], 300);
   EXPECT_EQ(loaded.position[kPitch], 975000);
@@ -224,6 +227,7 @@ TEST(PlayDuration, EndRulesAndTheFadeIn) {
 TEST_F(LibraryFixture, ValueRulesWhenASlotIsMemorised) {
   PointerSet set(*lib);
   set.soundDuration = 100000;
+  set.lengthMeasured = true;
   set.RAZValeursPtx();
   set.PointeurMemoriseDansTableur(kFadeOut, 90000, 2000);
   set.PointeurMemoriseDansTableur(kFadeIn, 89000, 3000);  // would run into the fade-out
@@ -238,6 +242,65 @@ TEST_F(LibraryFixture, ValueRulesWhenASlotIsMemorised) {
   EXPECT_EQ(set.position[kLoop], 0);
   EXPECT_EQ(set.second[kLoop], 0);
   EXPECT_EQ(set.grid.cell(2, 7), std::to_string(100000 - 5000 - 48));
+  // Without the sound's length there is no end to keep a margin from: the
+  // record's duration only stands in for the scale.
+  set.lengthMeasured = false;
+  set.PointeurMemoriseDansTableur(kHook, 99000, 5000);
+  EXPECT_EQ(set.position[kHook], 99000);
+  EXPECT_FALSE(set.PlayDurationToStore());
+}
+
+TEST(ValueRanges, EveryKindOfValueAtItsLimits) {
+  const SoundLength sound{29000, true}, none{243000, false};
+  // Times end at the sound's end, position and second value together.
+  EXPECT_EQ(CheckPointerValue(kFadeOut, 29000, 0, sound), "");
+  EXPECT_EQ(CheckPointerValue(kFadeOut, 27000, 2000, sound), "");
+  EXPECT_EQ(CheckPointerValue(kFadeOut, 99999999, 0, sound),
+            "Fade Out : 99999999 ms au-delà de la fin du son (29000 ms).");
+  EXPECT_EQ(CheckPointerValue(kFadeOut, 27000, 2001, sound),
+            "Fade Out (27000 + 2001 ms) : 29001 ms au-delà de la fin du son (29000 ms).");
+  EXPECT_EQ(CheckPointerValue(kHook, -1, 0, sound),
+            "Hook : -1 ms refusé (une position ou une durée ne peut pas être négative).");
+  EXPECT_NE(CheckPointerValue(kLoop, 1000, -1, sound), "");
+  EXPECT_EQ(CheckPointerValue(kIntro, 1000, 99999999, sound), "");  // a single value has no second one
+  // Without a sound: up to the longest duration a song record holds.
+  EXPECT_EQ(CheckPointerValue(kStartNext, 500000, 0, none), "");
+  EXPECT_EQ(CheckPointerValue(kStartNext, 999999000, 0, none), "");
+  EXPECT_NE(CheckPointerValue(kStartNext, 999999001, 0, none), "");
+  EXPECT_NE(CheckPointerValue(kFadeIn, 12345678901.0, 0, none), "");  // more than the 10 digits
+  // Pitch within -20 % .. +20 %, level within -30 dB .. +30 dB.
+  EXPECT_EQ(CheckPointerValue(kPitch, kPitchMin, 0, sound), "");
+  EXPECT_EQ(CheckPointerValue(kPitch, kPitchMax, 0, sound), "");
+  EXPECT_EQ(CheckPointerValue(kPitch, 0, 0, sound), "Pitch : -100.00 % hors limites (de -20 % à +20 %).");
+  EXPECT_NE(CheckPointerValue(kPitch, kPitchMax + 1, 0, sound), "");
+  EXPECT_EQ(CheckPointerValue(kLevel, -3000, 0, sound), "");
+  EXPECT_EQ(CheckPointerValue(kLevel, 2147483600, 0, sound),
+            "Level : +21474836.00 dB hors limites (de -30 dB à +30 dB).");
+  EXPECT_NE(CheckPointerValue(kLevel, 1e308 * 100, 0, sound), "");  // infinite
+  EXPECT_NE(CheckPointerValue(kFadeIn, std::nan(""), 0, sound), "");
+  // The send device: two digits, or none.
+  EXPECT_EQ(CheckSendDevice(-1), "");
+  EXPECT_EQ(CheckSendDevice(99), "");
+  EXPECT_NE(CheckSendDevice(100), "");
+  EXPECT_NE(CheckSendDevice(1.5), "");
+}
+
+TEST_F(LibraryFixture, ARefusedEntryChangesNothing) {
+  PointerSet set(*lib);
+  set.RAZValeursPtx();
+  set.soundDuration = 29000;
+  set.lengthMeasured = true;
+  EXPECT_NE(set.MemoriseUserValue(kFadeOut, 99999999, 0), "");
+  EXPECT_NE(set.MemoriseUserValue(kSend, 1000, 0, 100), "");
+  EXPECT_FALSE(set.pointersChanged);
+  EXPECT_EQ(set.grid.cell(2, 5), "0");
+  EXPECT_EQ(set.grid.cell(3, 5), "");
+  EXPECT_EQ(set.grid.sendDevice, -1);
+  // An accepted entry goes through the rules and is marked.
+  EXPECT_EQ(set.MemoriseUserValue(kFadeOut, 29000, 0), "");
+  EXPECT_EQ(set.grid.cell(2, 5), std::to_string(29000 - 48));
+  EXPECT_TRUE(set.grid.changed(5));
+  EXPECT_TRUE(set.pointersChanged);
 }
 
 }  // namespace sono::data

@@ -44,8 +44,8 @@ TEST(SongRecord, NormalisationRulesInOrder) {
   SetRaw(r, song::kFlag230, "?");
   SetRaw(r, song::OtherEntry(0), "00012345");
   SetRaw(r, song::OtherEntry(1), "JIN00001");
-  SetRaw(r, song::OtherEntry(2), "ABC00001");
-  SetRaw(r, song::OtherEntry(3), "9X900001");
+  SetRaw(r, song::OtherEntry(2), "EXT00017");    // another program's code
+  SetRaw(r, song::OtherEntry(3), "VER\x01\xE9 2.1");  // and its version, bytes as they are
   const std::string before = r;
   song::Normalise(r);
   EXPECT_EQ(GetRaw(r, song::kStations), "22222");
@@ -56,14 +56,12 @@ TEST(SongRecord, NormalisationRulesInOrder) {
   EXPECT_EQ(GetRaw(r, {230, 7}), "N000000");
   EXPECT_EQ(GetRaw(r, song::OtherEntry(0)), "00012345");
   EXPECT_EQ(GetRaw(r, song::OtherEntry(1)), "JIN00001");
-  EXPECT_EQ(GetRaw(r, song::OtherEntry(2)), "        ");
-  EXPECT_EQ(GetRaw(r, song::OtherEntry(3)), "        ");
-  // Every other byte stays as read.
+  // Entries of other programs are theirs: kept byte for byte, like every
+  // other byte the corrections do not name.
   for (size_t i = 0; i < r.size(); ++i) {
     const int pos = static_cast<int>(i) + 1;
     const bool touched = (pos >= 454 && pos <= 458) || pos == 466 || pos == 467 || pos == 857 ||
-                         pos == 108 || (pos >= 537 && pos <= 539) || (pos >= 230 && pos <= 236) ||
-                         (pos >= 646 && pos <= 685);
+                         pos == 108 || (pos >= 537 && pos <= 539) || (pos >= 230 && pos <= 236);
     if (!touched) {
       ASSERT_EQ(r[i], before[i]) << "position " << pos;
     }
@@ -149,6 +147,7 @@ TEST_F(LibraryFixture, UnknownBytesSurviveAnUpdateThroughTheDatabase) {
     r[static_cast<size_t>(pos - 1)] = static_cast<char>(0x80 + pos % 100);
   r[854] = '\x01';  // the binary field at 855
   r[855] = '\x02';
+  SetRaw(r, song::OtherEntry(4), "EXT00017");  // another program's entry
   ASSERT_EQ(Insert(kSongs, 1, r), 0);
   std::string read = Read(kSongs, 1, "00000001");
   ASSERT_FALSE(read.empty());
@@ -162,6 +161,7 @@ TEST_F(LibraryFixture, UnknownBytesSurviveAnUpdateThroughTheDatabase) {
   SetText(expected, song::kTitle, "Nouveau titre");
   EXPECT_EQ(after, expected);
   EXPECT_EQ(GetU16(after, 855), 0x0201);
+  EXPECT_EQ(GetRaw(after, song::OtherEntry(4)), "EXT00017");
 }
 
 TEST_F(LibraryFixture, LookupsOfArtistsAndCategories) {

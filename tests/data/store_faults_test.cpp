@@ -97,21 +97,24 @@ class StoreFaults : public ::testing::Test {
 TEST_F(StoreFaults, PtxSet) {
   ASSERT_TRUE(Cli({"demo", "build", "--songs", "6", "--stations", std::to_string(kStations)}).exited(0));
   const std::string code = "00000001";
+  // Whole seconds apart, so that every run changes the song's intro too (a
+  // record left as it was is not written).
+  const auto value = [](int run) { return 20000 + run % 100 * 1000; };
   std::string held;  // the intro all stations held before the run
   auto intro = [&](int station) {
     const std::string rec = Read(31, station, code + "401");
     return rec.empty() ? std::string("none") : rec.substr(11, 10);
   };
-  EveryFault([&](int run) { return std::vector<std::string>{"ptx", "set", code, "2", std::to_string(20000 + run * 10)}; },
+  EveryFault([&](int run) { return std::vector<std::string>{"ptx", "set", code, "2", std::to_string(value(run))}; },
              [&](int) { held = intro(1); },
              [&](int run, const ProcessResult& r, const std::string& rules) {
                const std::string now = intro(1);
                for (int s = 2; s <= kStations; ++s) ASSERT_EQ(intro(s), now) << rules << ": stations disagree";
                ASSERT_EQ(Read(22, 1, code), Read(22, 2, code)) << rules << ": song records disagree";
                char expected[16];
-               std::snprintf(expected, sizeof expected, "%010d", 20000 + run * 10);
+               std::snprintf(expected, sizeof expected, "%010d", value(run));
                ASSERT_TRUE(now == held || now == expected) << rules << ": " << now;
-               if (r.out.find("Enregistré: " + code + " Intro = " + std::to_string(20000 + run * 10)) != std::string::npos) {
+               if (r.out.find("Enregistré: " + code + " Intro = " + std::to_string(value(run))) != std::string::npos) {
                  EXPECT_EQ(now, expected) << rules << ": said stored";
                }
                if (r.err.find("Non enregistré") != std::string::npos) {
@@ -138,9 +141,10 @@ TEST_F(StoreFaults, EditStore) {
     const std::string rec = Read(31, station, code + "401");
     return rec.empty() ? std::string("none") : rec.substr(11, 10);
   };
+  const auto value = [](int run) { return 5000 + run % 100 * 1000; };  // see PtxSet
   EveryFault(
       [&](int run) {
-        const int at = 5000 + run * 10;
+        const int at = value(run);
         return std::vector<std::string>{"edit", code,
                                         "select " + std::to_string(at) + " " + std::to_string(at + 500) + "; menu intro; store"};
       },
@@ -150,7 +154,7 @@ TEST_F(StoreFaults, EditStore) {
         for (int s = 2; s <= kStations; ++s) ASSERT_EQ(intro(s), now) << rules << ": stations disagree";
         ASSERT_EQ(Read(22, 1, code), Read(22, 2, code)) << rules << ": song records disagree";
         char expected[16];
-        std::snprintf(expected, sizeof expected, "%010d", 5000 + run * 10);
+        std::snprintf(expected, sizeof expected, "%010d", value(run));
         ASSERT_TRUE(now == held || now == expected) << rules << ": " << now;
         if (r.exited(0)) {
           EXPECT_EQ(now, expected) << rules;

@@ -208,3 +208,94 @@ TEST(CliOutputs, GpxBuildSurvivesASoundCutShortMeanwhile) {
 
 }  // namespace
 }  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+// The value after "LABEL" on its line of a command's output ("" when absent).
+std::string ValueOf(const std::string& out, const std::string& label) {
+  const size_t at = out.find(label);
+  if (at == std::string::npos) return "";
+  const size_t from = out.find_first_not_of(' ', at + label.size());
+  return out.substr(from, out.find('\n', from) - from);
+}
+
+// Every way a value is typed on the command line goes through the editor's
+// ranges: out of range is refused (exit 2) with its reason and nothing is
+// written; an accepted value is stored as the rules make it and printed as
+// stored. A song without its sound keeps its duration through any number
+// of stores, on every station.
+TEST(CliPtx, ValuesAreCheckedAndASongWithoutSoundKeepsItsDuration) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), SONOTEKA_CLI);
+    args.insert(args.end(), {"--home", home});
+    return RunProcess(args, {}, 60000);
+  };
+  ASSERT_TRUE(cli({"site", "init-demo"}).exited(0));
+  ASSERT_TRUE(cli({"demo", "build", "--songs", "4", "--sounds", "2", "--stations", "2"}).exited(0));
+
+  // 00000002 has no sound: a fade-in, then three stores.
+  const std::string held = ValueOf(cli({"song", "show", "00000002"}).out, "Durée (s):");
+  ASSERT_FALSE(held.empty());
+  ASSERT_GT(std::stoll(held), 40);
+  ASSERT_TRUE(cli({"ptx", "set", "00000002", "0", "0", "13000"}).exited(0));
+  for (const char* intro : {"20000", "21000", "22000"}) {
+    const ProcessResult r = cli({"ptx", "set", "00000002", "2", intro});
+    ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+    EXPECT_EQ(r.out, std::string("Enregistré: 00000002 Intro = ") + intro + "\n");
+  }
+  for (const char* station : {"1", "2"}) {
+    const ProcessResult r = cli({"song", "show", "00000002", "--station", station});
+    EXPECT_EQ(ValueOf(r.out, "Durée (s):"), held) << station;
+    EXPECT_EQ(ValueOf(r.out, "Intro (s):"), "022") << station;  // intro - fade-in position, written
+  }
+
+  // 00000001 has its sound: its end bounds the times.
+  const ProcessResult show = cli({"ptx", "show", "00000001"});
+  const std::string soundMs = ValueOf(show.out, "Durée du son:");
+  ASSERT_NE(soundMs.find(" ms"), std::string::npos) << show.out;
+  const long long length = std::stoll(soundMs);
+  const std::string before = show.out;
+  struct Refused {
+    std::vector<std::string> args;
+    std::string says;
+  };
+  const Refused refused[] = {
+      {{"ptx", "set", "00000001", "1", "99999999"},
+       "Fade Out : 99999999 ms au-delà de la fin du son (" + std::to_string(length) + " ms)."},
+      {{"ptx", "set", "00000001", "2", "12345678901"}, "Intro : 12345678901 ms au-delà de la fin du son"},
+      {{"ptx", "set", "00000001", "7", "0"}, "Pitch : -100.00 % hors limites (de -20 % à +20 %)."},
+      {{"ptx", "set", "00000001", "8", "2147483600"}, "Level : +21474836.00 dB hors limites"},
+      {{"ptx", "set", "00000001", "6", "1000", "5"}, "Send n'a pas de seconde valeur"},
+      {{"ptx", "set", "000000010", "2", "1000"}, "Code de morceau trop long : « 000000010 »"},
+      {{"edit", "00000001", "level 31"}, "Level : +31.00 dB hors limites"},
+      {{"edit", "00000001", "pitch -100"}, "Pitch : -100.00 %"},
+      {{"edit", "00000001", "device 150"}, "Périphérique : 150 hors limites"},
+      {{"edit", "00000001", "select 1000 99999999"}, "select : 99999999 ms au-delà de la fin du son"},
+  };
+  for (const auto& r : refused) {
+    const ProcessResult result = cli(r.args);
+    EXPECT_TRUE(result.exited(2)) << r.args[1] << " " << r.args.back() << ": " << result.out << result.err;
+    EXPECT_NE(result.err.find(r.says), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(cli({"ptx", "show", "00000001"}).out, before);  // nothing written
+  // Accepted at the very end: the 48 ms margin applies, and that is what is said.
+  const ProcessResult atEnd = cli({"ptx", "set", "00000001", "1", std::to_string(length), "0"});
+  ASSERT_TRUE(atEnd.exited(0)) << atEnd.err;
+  EXPECT_EQ(atEnd.out, "Enregistré: 00000001 Fade Out = " + std::to_string(length - 48) + " 0\n");
+
+  // play takes the same ranges for its options.
+  const std::string sound = ValueOf(cli({"song", "show", "00000001"}).out, "Fichier son:");
+  for (std::vector<std::string> option : {std::vector<std::string>{"--level", "1e308"}, {"--level", "31"},
+                                          {"--fade-in", "1e308"}, {"--start", "-5"}, {"--end", "nan"}}) {
+    std::vector<std::string> args = {SONOTEKA_CLI, "play", sound, "--device", "virtual:" + (dir / "o.wav")};
+    args.insert(args.end(), option.begin(), option.end());
+    const ProcessResult r = RunProcess(args, {}, 60000);
+    EXPECT_TRUE(r.exited(2)) << option[0] << " " << option[1] << ": " << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace sono::test

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -172,14 +174,16 @@ TEST_F(EnvelopeTest, HouseEncoderLevelsGiveTheEnvelope) {
 
 TEST_F(EnvelopeTest, AnExistingEnvelopeIsReadNotRebuilt) {
   const std::string s = sound("d.s48", MpegFrames(10, 256, Ramp));
-  test::WriteFile(dir / "d.gpx", BuildGpx(240, {9, 8, 7}));
+  const std::vector<uint8_t> stored = {9, 8, 7, 6, 5, 4, 3, 2, 1, 9};
+  test::WriteFile(dir / "d.gpx", BuildGpx(240, stored));  // made for this sound, after it
   FixedMeter m(240);
   EnvelopeReader reader(log, m);
   reader.EnergieLit(count, s, 240, values, "T");
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(values, (std::vector<uint8_t>{0, 9, 8, 7}));
-  EXPECT_EQ(m.loads, 0);
+  EXPECT_EQ(count, 10);
+  EXPECT_EQ(values, (std::vector<uint8_t>{0, 9, 8, 7, 6, 5, 4, 3, 2, 1, 9}));
+  EXPECT_EQ(m.loads, 0);  // the caller's measured length serves
   EXPECT_FALSE(Logged(log, "Create Gpx Start"));
+  EXPECT_FALSE(Logged(log, "Err: Gpx rebuilt"));
 }
 
 TEST_F(EnvelopeTest, EnvelopesOffGiveOneElementAndTouchNothing) {
@@ -215,22 +219,67 @@ TEST_F(EnvelopeTest, ASoundThatIsNotMpegGivesNoEnvelope) {
   EXPECT_FALSE(test::Exists(dir / "missing.gpx"));
 }
 
-TEST_F(EnvelopeTest, DamagedEnvelopeFilesAreReadSafely) {
-  const std::string s = sound("g.s48", MpegFrames(10, 256, Ramp));
-  // Garbage header: no values, no crash, not rebuilt over.
-  test::WriteFile(dir / "g.gpx", std::string(4096, '#'));
+// A .gpx that does not fit its sound is built again from the sound, never
+// shown as it is: each way of not fitting, with its log line.
+TEST_F(EnvelopeTest, DamagedOrStaleEnvelopesAreRebuilt) {
+  const std::string s = sound("g.s48", MpegFrames(4001 * 2, 256, Ramp));  // 8002 frames: 3 records
+  const std::string gpx = dir / "g.gpx";
+  const auto loggedSince = [&](size_t from, const std::string& prefix) {
+    const auto m = Messages(log);
+    return std::any_of(m.begin() + static_cast<long>(from), m.end(),
+                       [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+  };
+  const auto rebuiltFor = [&](const std::string& why) {
+    const size_t from = log.fileBuffer().size();
+    count = -1;
+    EnvelopeReader reader(log, meter);
+    reader.EnergieLit(count, s, 8002 * 24, values, "T");
+    EXPECT_TRUE(loggedSince(from, "Err: Gpx rebuilt: " + why + " |File: " + gpx)) << why;
+    EXPECT_EQ(count, 8002) << why;
+    EXPECT_EQ(values[1], Shown(0)) << why;
+    EXPECT_EQ(values[8002], Shown(8001)) << why;
+    const GpxContent file = ParseGpx(test::ReadFile(gpx));  // what was read is what is on disk now
+    EXPECT_TRUE(file.whole) << why;
+    EXPECT_EQ(file.values, values) << why;
+  };
+  std::vector<uint8_t> fifty(8002, 50);
+  const std::string good = BuildGpx(8002 * 24, fifty);
+  // Garbage, a record zeroed inside, a file cut short: the size or the records.
+  test::WriteFile(gpx, std::string(good.size(), '#'));
+  rebuiltFor("damaged records");
+  std::string zeroed = good;
+  std::fill(zeroed.begin() + 4096, zeroed.begin() + 8192, '\0');
+  test::WriteFile(gpx, zeroed);
+  rebuiltFor("damaged records");
+  test::WriteFile(gpx, good.substr(0, 8192));
+  rebuiltFor("size 8192 bytes for 8002 values");
+  // Made for a sound of another length (a whole file of 3 values).
+  test::WriteFile(gpx, BuildGpx(72, {50, 50, 50}));
+  rebuiltFor("size 4096 bytes for 8002 values");
+  std::string otherTotal = BuildGpx(8002 * 24, std::vector<uint8_t>(8001, 50));
+  test::WriteFile(gpx, otherTotal);
+  rebuiltFor("8001 values for 8002 frames");
+  // Older than the sound (the sound was replaced since).
+  test::WriteFile(gpx, good);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, gpx.c_str(), times, 0), 0);
+  rebuiltFor("older than the sound");
+  // An absurd size is refused before anything is read (a 4 GB hole).
+  ASSERT_EQ(truncate(gpx.c_str(), 4LL << 30), 0);
+  rebuiltFor("size 4294967296 bytes for 8002 values");
+  // Every record whole and in its place: read as it is.
+  test::WriteFile(gpx, good);
+  const size_t from = log.fileBuffer().size();
   EnvelopeReader reader(log, meter);
-  reader.EnergieLit(count, s, 240, values, "T");
+  reader.EnergieLit(count, s, 8002 * 24, values, "T");
+  EXPECT_FALSE(loggedSince(from, "Err: Gpx rebuilt"));
+  EXPECT_EQ(values[8002], 50);
+  // A file that does not fit a sound no longer readable is not shown either.
+  test::WriteFile(s, std::string(5000, 'R'));
+  test::WriteFile(gpx, zeroed);
+  reader.EnergieLit(count, s, 0, values, "T");
   EXPECT_EQ(count, 0);
   EXPECT_EQ(values.size(), 1u);
-  // Shorter than announced: the count stays the total, missing values 0.
-  std::vector<uint8_t> v(4001, 50);
-  test::WriteFile(dir / "g.gpx", BuildGpx(96024, v).substr(0, 4096));
-  reader.EnergieLit(count, s, 240, values, "T");
-  EXPECT_EQ(count, 4001);
-  EXPECT_EQ(values[4000], 50);
-  EXPECT_EQ(values[4001], 0);
-  EXPECT_TRUE(Logged(log, "Err: Gpx short: 4000 of 4001 values"));
 }
 
 TEST_F(EnvelopeTest, AFailedWriteKeepsTheEnvelopeInMemoryAndLeavesNoFile) {
@@ -290,7 +339,10 @@ TEST_F(EnvelopeTest, VpnWorkstationsUseALocalCopy) {
   const std::string server = dir / "server/";
   const std::string local = dir / "local/";
   test::WriteFile(server + "j.s48", MpegFrames(10, 256, Ramp));
-  test::WriteFile(server + "j.gpx", BuildGpx(240, {4, 5}));
+  const std::vector<uint8_t> stored = {40, 41, 42, 43, 44, 45, 46, 47, 48, 49};  // not what a build gives
+  test::WriteFile(server + "j.gpx", BuildGpx(240, stored));
+  std::vector<uint8_t> read = {0};
+  read.insert(read.end(), stored.begin(), stored.end());
   ASSERT_EQ(mkdir(local.c_str(), 0755), 0);
   EnvelopeSettings vpn;
   vpn.vpnAccess = true;
@@ -298,7 +350,7 @@ TEST_F(EnvelopeTest, VpnWorkstationsUseALocalCopy) {
   vpn.networkRoots = {server};
   EnvelopeReader reader(log, meter, vpn);
   reader.EnergieLit(count, server + "j.s48", 240, values, "Frm_Main:Sel");
-  EXPECT_EQ(values, (std::vector<uint8_t>{0, 4, 5}));
+  EXPECT_EQ(values, read);
   EXPECT_EQ(reader.report().gpxPath, local + "j.gpx");
   EXPECT_EQ(test::ReadFile(local + "j.gpx"), test::ReadFile(server + "j.gpx"));
   EXPECT_TRUE(Logged(log, "File_Copy: " + server + "j.gpx to " + local + "j.gpx"));
@@ -321,7 +373,7 @@ TEST_F(EnvelopeTest, VpnWorkstationsUseALocalCopy) {
   reader.settings().localSoundFolder = dir / "nowhere";
   reader.EnergieLit(count, server + "j.s48", 240, values, "T");
   EXPECT_TRUE(Logged(log, "Err: Folder not found: " + dir / "nowhere/ |File: " + dir / "nowhere/j.gpx"));
-  EXPECT_EQ(values, (std::vector<uint8_t>{0, 4, 5}));
+  EXPECT_EQ(values, read);
   EXPECT_TRUE(reader.settings().isNetworkPath("\\\\srv\\sons\\x.s48"));
 }
 

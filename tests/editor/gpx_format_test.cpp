@@ -129,6 +129,31 @@ TEST(GpxFile, ValuesBeyondTheTotalAreIgnored) {
   EXPECT_EQ(w.values[4001], 77);  // from record 2, not from record 1's tail
 }
 
+// A record zeroed inside the file (a lost block) keeps its place: the values
+// after it stay under their own times instead of moving 96 s earlier.
+TEST(GpxFile, AZeroedRecordLeavesItsValuesAtZeroWithoutShiftingTheRest) {
+  std::vector<uint8_t> v(9000);
+  for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<uint8_t>(1 + i / 4000);  // 1, 2, 3 by record
+  const std::string good = BuildGpx(216000, v);
+  EXPECT_TRUE(ParseGpx(good).whole);
+  std::string zeroed = good;
+  std::fill(zeroed.begin() + 4096, zeroed.begin() + 8192, '\0');
+  const GpxContent c = ParseGpx(zeroed);
+  EXPECT_FALSE(c.whole);
+  EXPECT_EQ(c.total, 9000);
+  EXPECT_EQ(c.values[4000], 1);
+  EXPECT_EQ(c.values[4001], 0);
+  EXPECT_EQ(c.values[8000], 0);
+  EXPECT_EQ(c.values[8001], 3);
+  EXPECT_EQ(c.values[9000], 3);
+  EXPECT_EQ(c.valuesRead, 5000);
+  // Whole means every record agrees: another duration or count in one is not.
+  std::string otherDuration = good;
+  otherDuration.replace(4096, 10, "0000000001");
+  EXPECT_FALSE(ParseGpx(otherDuration).whole);
+  EXPECT_FALSE(ParseGpx(good + std::string(4096, '\0')).whole);  // a record too many
+}
+
 TEST(GpxFile, DamagedHeadersGiveNoValues) {
   std::string garbage(4096, 'x');
   EXPECT_EQ(ParseGpx(garbage).total, 0);

@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 
 #include "../data/library_fixture.h"
+#include "core/datetime.h"
 #include "core/text.h"
 #include "data/fields.h"
 #include "data/ptx.h"
 #include "data/songs.h"
 #include "demo/demo_sounds.h"
 #include "editor/duration_meter.h"
+#include "editor/gpx_format.h"
 #include "editor/raster_canvas.h"
 
 namespace sono::editor {
@@ -238,7 +243,10 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
   EXPECT_TRUE(prompt.shown.empty());
 }
 
-TEST_F(PointerEditorTest, MeasuredDurationCheckAndWriteBack) {
+// The record's duration is a play duration: the check at selection compares
+// it with the play duration the measured sound and the pointers give, so a
+// plain selection writes nothing, and a wrong one is corrected once.
+TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   auto setSeconds = [&](long long s) {
     for (int station : {1, 2}) {
       std::string r = SongRecord(station);
@@ -248,26 +256,151 @@ TEST_F(PointerEditorTest, MeasuredDurationCheckAndWriteBack) {
       ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
     }
   };
+  int writes = 0;
+  const auto original = layer->call;
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2 || op == 3 || op == 4) ++writes;
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  const auto corrections = [&] {
+    const auto lines = Logged();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+      return l.rfind("InitSoundPtx: Duration corrected", 0) == 0;
+    });
+  };
+  // The song as stored: 20 s, the play duration of its sound (fade-out 96 ms
+  // before the end). Selecting it, again and again, changes nothing.
+  const std::string before1 = SongRecord(1), before2 = SongRecord(2);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  }
+  ed().ComboTypeDeFinClick(ed().ptx.endType);  // the end type it has
+  EXPECT_EQ(writes, 0);
+  EXPECT_EQ(corrections(), 0);
+  EXPECT_EQ(SongRecord(1), before1);
+  EXPECT_EQ(SongRecord(2), before2);
+
+  // A duration far from the sound's is a question: No keeps it, through stores too.
   setSeconds(999);
-  // 48 ms away: left alone.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration - 48)));
-  EXPECT_EQ(song::DurationSeconds(SongRecord(1)), 999);
-  EXPECT_EQ(ed().sound.duration, duration - 48);
-  // 49 ms: corrected, logged, written to every station.
+  writes = 0;
+  prompt.answers = {Answer::No};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text,
+            "La durée de passage du son 00000101 (00:20) est très différente de celle du morceau (16:39).\n\n"
+            "Voulez-vous enregistrer 00:20 sur toutes les stations ?");
+  Select(3000, 3000);
+  ed().StripMenu(1);
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 999);
+  EXPECT_EQ(writes, 2 + 2);  // each station's intro record, and its song's intro
+  // Yes corrects it once, on every station.
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile, duration + 49)));
-  EXPECT_EQ(ed().sound.duration, duration);
+  for (int station : {1, 2}) data::PtxDetruirePointeur(*lib, station, kCode, 4);
+  writes = 0;
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(writes, 2);
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 20);
   EXPECT_EQ(ed().sound.checkedDuration, duration);
-  EXPECT_EQ(ed().sound.previousDuration, duration + 49);
-  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), (duration - 96 + 500) / 1000);
+  EXPECT_EQ(ed().sound.duration, 20000);
+  EXPECT_EQ(ed().sound.previousDuration, 999000);
   const auto lines = Logged();
-  const std::string expected = "InitSoundPtx: Duration corrected |Code: 00000101 |Database: " +
-                               std::to_string(duration + 49) + " ms |Measured: " + std::to_string(duration) + " ms";
+  const std::string expected = "InitSoundPtx: Duration corrected |Code: 00000101 |Database: 999000 ms |Play: " +
+                               std::to_string(duration - 96) + " ms |Sound: " + std::to_string(duration) + " ms";
   EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end());
-  // updateDuration: written even when equal.
+
+  // A fade-in shortens the play duration once; later selections leave it.
+  for (int station : {1, 2}) data::PtxSauvegarderPointeur(*lib, station, kCode, '0', 1000, 2500, -1, 0, true);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  const long long seconds = (duration - 96 - 3500 + 500) / 1000;
+  for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), seconds);
+  writes = 0;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  }
+  EXPECT_EQ(writes, 0);
+  EXPECT_EQ(song::DurationSeconds(SongRecord(1)), seconds);
+
+  // updateDuration (after a sound edit) writes whatever the record holds.
   setSeconds(999);
   ASSERT_TRUE(ed().InitSoundPtx(0, true, "Test", Selection(kCode, soundFile)));
-  EXPECT_EQ(song::DurationSeconds(SongRecord(2)), (duration - 96 + 500) / 1000);
+  EXPECT_EQ(song::DurationSeconds(SongRecord(2)), seconds);
+  layer->call = original;
+}
+
+// A sound with damaged frames (their headers lost): its length counts them,
+// as its envelope does, and the song's duration is never shortened from it,
+// neither at the selection nor by a store.
+TEST_F(PointerEditorTest, ADamagedSoundNeverShortensTheSongsDuration) {
+  std::string bytes = sono::test::ReadFile(otherFile);
+  std::fill(bytes.begin() + 768 * 300, bytes.begin() + 768 * 500, '\0');  // 200 frames, 4.8 s
+  sono::test::WriteFile(otherFile, bytes);
+  const std::string before = SongRecord(1, kOther);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_EQ(ed().soundLength(), duration);
+  EXPECT_EQ(ed().sound.damagedFrames, 200);
+  EXPECT_GT(ed().envelopeCount, 0);
+  EXPECT_TRUE(prompt.shown.empty());
+  const auto lines = Logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "InitSoundPtx: Duration kept: damaged sound |Code: 00000102 |Damaged frames: 200 |Database: "
+                      "20000 ms"),
+            lines.end());
+  Select(3000, 3000);
+  ed().StripMenu(1);
+  Select(9000, 9000);
+  ed().StripMenu(3);  // start next at 9 s: the play duration would be 9 s
+  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  for (int station : {1, 2}) {
+    EXPECT_EQ(song::DurationSeconds(SongRecord(station, kOther)), 20) << station;
+    EXPECT_EQ(GetNumber(SongRecord(station, kOther), song::kIntroSeconds), 3) << station;
+    EXPECT_EQ(PtxRecord(station, '5', kOther).substr(11, 10), "0000009000") << station;
+  }
+  EXPECT_EQ(GetRaw(SongRecord(1, kOther), {466, 2}), GetRaw(before, {466, 2}));
+}
+
+// Without a sound there is no length to derive a play duration from: stores
+// write the intro and the end type and leave the song's duration alone, on
+// every station, however often they run (it used to lose the fade-in at each).
+TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
+  std::filesystem::remove(otherFile);
+  for (int station : {1, 2}) {
+    std::string r = SongRecord(station, kOther);
+    song::SetDurationSeconds(r, 243);
+    layer->record(data::kSongs) = r;
+    std::string key = data::Library::Key(kOther);
+    ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '0', 0, 13000, -1, 0, true);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '4', 20000, 0, -1, 0, true);
+    data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 240000, 1000, -1, 0, true);
+  }
+  const std::string before = SongRecord(1, kOther);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    EXPECT_FALSE(ed().lengthMeasured());
+    EXPECT_EQ(ed().soundLength(), 243000);  // the record's duration stands in for the scale
+    EXPECT_TRUE(ed().SetLevel(-100.0 * round));
+    ed().ComboTypeDeFinClick(round % 2 ? 2 : 1);
+    ASSERT_TRUE(ed().MnuFileSavePtxClick());
+    // The fade-out past the stand-in is neither pulled back nor rewritten.
+    EXPECT_EQ(PtxRecord(2, '1', kOther).substr(11, 10), "0000240000");
+    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  }
+  for (int station : {1, 2}) {
+    const std::string r = SongRecord(station, kOther);
+    EXPECT_EQ(song::DurationSeconds(r), 243) << station;
+    EXPECT_EQ(GetNumber(r, song::kIntroSeconds), 20) << station;  // intro - fade-in position
+    EXPECT_EQ(GetRaw(r, song::kEndType), "E") << station;
+    EXPECT_EQ(PtxRecord(station, '8', kOther).substr(11, 10), "0000000300") << station;
+  }
+  EXPECT_EQ(GetRaw(SongRecord(1, kOther), {466, 2}) + GetRaw(SongRecord(1, kOther), {470, 1}),
+            GetRaw(before, {466, 2}) + GetRaw(before, {470, 1}));
+  EXPECT_TRUE(stats->artistQueue().empty());  // no duration changed: nothing to recount
 }
 
 TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
@@ -276,17 +409,18 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
     data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 60000, 1000, -1, 0, true);
   }
   std::filesystem::remove(otherFile);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile, 30000)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Fichier son non trouvé: " + otherFile);
   EXPECT_TRUE(prompt.shown.empty());  // shown in the pane, no box per row
   EXPECT_EQ(ed().ptx.position[data::kIntro], 5000);
-  // Beyond the 30 s the database knows: pulled back by the load rules.
-  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 30000 - 1000 - 96);
-  EXPECT_EQ(ed().sound.duration, 30000);  // nothing measured, nothing rewritten
+  // Beyond the 20 s the record holds: pulled back by the load rules, for the view only.
+  EXPECT_EQ(ed().ptx.position[data::kFadeOut], 20000 - 1000 - 96);
+  EXPECT_EQ(ed().sound.duration, 20000);  // nothing measured, nothing rewritten
+  EXPECT_EQ(ed().sound.checkedDuration, 0);
 
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile, 30000)));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
@@ -294,6 +428,71 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   // A readable sound clears the message.
   ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(ed().lastMessage, "");
+}
+
+// The envelope beside a sound is the editor's cache: a damaged one is built
+// again without a word to the user, "Reconstruire l'enveloppe" builds it on
+// request, and with envelopes turned off a good sound opens without a box.
+TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
+  const std::string gpx = GpxPathFor(soundFile);
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  const int frames = ed().envelopeCount;
+  ASSERT_GT(frames, 0);
+  const std::string built = sono::test::ReadFile(gpx);
+  sono::test::WriteFile(gpx, std::string(built.size(), '#'));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().envelopeCount, frames);
+  EXPECT_EQ(ed().lastMessage, "");
+  EXPECT_TRUE(prompt.shown.empty());
+  EXPECT_EQ(sono::test::ReadFile(gpx), built);
+
+  // On request, whatever the file holds (here one that looks whole but holds other values).
+  std::vector<uint8_t> flat(static_cast<size_t>(frames), 7);
+  sono::test::WriteFile(gpx, BuildGpx(duration, flat));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(ed().envelope[1], 7);
+  EXPECT_TRUE(ed().RebuildEnvelope());
+  EXPECT_EQ(sono::test::ReadFile(gpx), built);
+  EXPECT_NE(ed().envelope[1], 7);
+  EXPECT_EQ(window->view.NombreValeurs, frames);
+
+  // Envelopes off: no envelope, no box for a good sound; a bad one is still said.
+  window->envelopes.settings().envelopesOff = true;
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_EQ(ed().envelopeCount, 0);
+  EXPECT_EQ(ed().lastMessage, "");
+  EXPECT_TRUE(prompt.shown.empty());
+  sono::test::WriteFile(otherFile, std::string(5000, 'x'));
+  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Format du fichier son '" + otherFile + "' non supporté.");
+  EXPECT_FALSE(ed().RebuildEnvelope());
+}
+
+// A selection dragged in the working view (backwards here) is the strip's
+// selection, in time order, with its time labels; the strip's menu then
+// turns it into a pointer.
+TEST_F(PointerEditorTest, AWorkingViewSelectionIsTheStripSelection) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  WaveformView& view = window->view;
+  view.WorkingMouseDown(MouseButton::Left, 300, {});
+  view.WorkingMouseMove(true, 120);
+  view.WorkingMouseUp();
+  const Zone& capture = view.zone(kCaptureZone);
+  const StripSelection& s = ed().sound.selection;
+  ASSERT_TRUE(s.marked);
+  EXPECT_EQ(s.startMs, static_cast<int>(capture.t1));
+  EXPECT_EQ(s.endMs, static_cast<int>(capture.t2));
+  EXPECT_EQ(s.startMs, view.Pos2Tps(120));
+  EXPECT_EQ(s.endMs, view.Pos2Tps(300));
+  EXPECT_FLOAT_EQ(s.x1, view.TimingToPos(s.startMs));
+  EXPECT_EQ(ed().labelStart, Trim(Tps2MinSecMil(s.startMs)));
+  EXPECT_EQ(ed().labelEnd, Trim(Tps2MinSecMil(s.endMs)));
+  EXPECT_EQ(view.labelMouse, Trim(Tps2MinSecMil(view.Pos2Tps(120))));
+  ed().StripMenu(6);  // Hook
+  EXPECT_EQ(ed().ptx.position[data::kHook], s.startMs);
+  EXPECT_EQ(ed().ptx.second[data::kHook], view.Pos2Tps(300) - view.Pos2Tps(120));
 }
 
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
@@ -441,6 +640,51 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "SoundChanged change to: False"), lines.end());
 }
 
+// Yes to "save the pointers?" whose store fails: said (box and log line with
+// the values), the edits kept and marked, the song change called off; the
+// next answer stores them.
+TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  Select(2500, 2500);
+  ed().StripMenu(1);
+  const auto original = layer->call;
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2) return 18;  // disk full
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  prompt.answers = {Answer::Yes};
+  EXPECT_FALSE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  layer->call = original;
+  EXPECT_EQ(Trim(ed().sound.code), kCode);
+  EXPECT_EQ(ed().ptx.grid.cell(2, 3), "2500");
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+  EXPECT_TRUE(ed().ptx.pointersChanged);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Critical);
+  EXPECT_EQ(prompt.shown.back().text,
+            "Les pointeurs du morceau 00000101 n'ont pas été enregistrés (erreur de la base de données, voir le "
+            "journal) : Intro 2500.\nLes modifications sont conservées.");
+  const auto lines = Logged();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Err: Test: pointers not stored |Code: 00000101 |Not stored: Intro 2500"),
+            lines.end());
+  EXPECT_EQ(PtxRecord(1, '4'), "");
+  // At the unload there is no going back: said all the same.
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 2) return 18;
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  prompt.answers = {Answer::Yes};
+  EXPECT_EQ(ed().OfferToStoreChanges("Frm_Main:Form_Unload", Buttons::YesNo), Answer::Cancel);
+  layer->call = original;
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Critical);
+  EXPECT_EQ(prompt.shown.back().text.find("Les modifications sont conservées"), std::string::npos);
+  // Once the disk has room again, Yes stores and the change goes ahead.
+  prompt.answers = {Answer::Yes};
+  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
+}
+
 // A record-manager error anywhere in a store: every station keeps its old
 // records (one transaction for all), the slot stays marked.
 TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
@@ -474,6 +718,158 @@ TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
   ASSERT_TRUE(ed().MnuFileSavePtxClick());
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000004000");
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
+}
+
+// Random sequences of the editor's actions over four songs: one with its
+// sound (hidden now and then, as a share out of reach), one with its sound,
+// one without any, one whose sound is replaced by another length; stores
+// fail now and then. Whatever happens: a song's duration only ever becomes
+// the play duration of its sound as it is and of its pointers, never changes
+// while its sound is missing, no byte outside the fields the duration update
+// and the end type write changes, and every station holds the same song
+// record and the same pointers.
+TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) {
+  const std::string kMissing = "00000103", kReplaced = "00000104";
+  const std::string replacedFile = data::SoundFilePath(*lib, 1, kReplaced);
+  const std::string hiddenFile = soundFile + ".hidden";
+  const std::vector<std::string> codes = {kCode, kOther, kMissing, kReplaced};
+  std::string error;
+  ASSERT_TRUE(demo::WriteDemoSound(replacedFile, 15, false, 9, error)) << error;
+  // Bytes the duration update (466, 104, 470, 193, 208, 573) may change.
+  const auto written = [](int pos) {
+    return (pos >= 104 && pos <= 107) || pos == 466 || pos == 467 || pos == 470 || (pos >= 193 && pos <= 195) ||
+           pos == 208 || pos == 573;
+  };
+  // Every song record full of other programs' bytes (any value), in the
+  // fields this program does not interpret.
+  const std::vector<std::pair<int, int>> foreign = {{74, 103}, {109, 192}, {196, 207}, {209, 229}, {237, 411},
+                                                    {417, 433}, {437, 453}, {459, 465}, {468, 469}, {471, 536},
+                                                    {540, 547}, {549, 572}, {574, 805}, {826, 856}, {858, 899}};
+  std::mt19937 fill(17);
+  std::map<std::string, std::string> original;
+  for (const auto& code : codes) {
+    std::string r = Song(code, "Titre " + code, code == kMissing ? 243 : 20);
+    for (const auto& [from, to] : foreign)
+      for (int pos = from; pos <= to; ++pos) r[static_cast<size_t>(pos - 1)] = static_cast<char>(fill() % 256);
+    SetRaw(r, song::OtherEntry(1), "EXT00017");
+    data::SetRaw(r, song::kFlag108, "N");  // values the corrections on read leave alone
+    data::SetRaw(r, {230, 7}, "N000000");
+    if (code == kCode || code == kOther) {
+      for (int station : {1, 2}) {
+        ASSERT_FALSE(SongRecord(station, code).empty());  // positioned on it for the update
+        layer->record(data::kSongs) = r;
+        std::string key = data::Library::Key(code);
+        ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+      }
+    } else {
+      InsertEverywhere(data::kSongs, r);
+    }
+    original[code] = r;
+    ASSERT_EQ(SongRecord(1, code), r) << code;  // nothing to correct on read
+  }
+  for (int station : {1, 2})
+    data::PtxSauvegarderPointeur(*lib, station, kMissing, '0', 0, 13000, -1, 0, true);
+
+  const auto measure = [](const std::string& file) {
+    MpegScanDurationMeter meter;
+    const int ms = meter.LoadSoundFast(file) ? meter.GetSoundDuration() : 0;
+    meter.CloseSound();
+    return ms;
+  };
+  const auto pointers = [&](int station) {
+    std::vector<std::string> all;
+    std::string key = data::Library::Key(std::string(11, '\0'));
+    data::BtrieveOptions quiet;
+    quiet.silent = true;
+    for (int st = layer->BTRieve(0, 9, key, 0, data::kPointers, station, "T", quiet); st == 0;
+         st = layer->BTRieve(0, 6, key, 0, data::kPointers, station, "T", quiet))
+      all.push_back(layer->record(data::kPointers));
+    return all;
+  };
+  const auto fileOf = [&](const std::string& code) { return data::SoundFilePath(*lib, 1, code); };
+
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    std::map<std::string, long long> held;
+    for (const auto& code : codes) held[code] = song::DurationSeconds(SongRecord(1, code));
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    // Weighted towards edits and stores, which is where durations change.
+    std::discrete_distribution<int> actions({10, 30, 5, 5, 10, 5, 15, 5, 5, 5, 5});
+    for (int step = 0; step < 50; ++step) {
+      const int action = step == 0 ? 0 : actions(rng);
+      SCOPED_TRACE(::testing::Message() << "step " << step << " action " << action);
+      prompt.answers.clear();
+      switch (action) {
+        case 0: {  // select a song, answering the save question any way
+          const std::string& code = codes[static_cast<size_t>(pick(4))];
+          prompt.answers = {std::array{Answer::Yes, Answer::No, Answer::Cancel}[static_cast<size_t>(pick(3))]};
+          ed().InitSoundPtx(-1, false, "Test", Selection(code, fileOf(code), 20000));
+          break;
+        }
+        case 1: {  // a pointer from a strip selection
+          const int a = pick(duration + 1), b = pick(duration + 1);
+          Select(std::min(a, b), std::max(a, b));
+          ed().StripMenu(std::array{0, 1, 3, 4, 6, 7, 8, 9}[static_cast<size_t>(pick(8))]);
+          break;
+        }
+        case 2: ed().SetLevel(pick(10001) - 5000); break;  // some refused
+        case 3: ed().SetPitchSlider(760 + pick(481)); break;
+        case 4:
+          if (pick(2)) ed().GridClear(1 + pick(14));
+          else ed().GridRestore(1 + pick(14));
+          break;
+        case 5: ed().ComboTypeDeFinClick(pick(4)); break;
+        case 6: {  // store, the disk failing at some write now and then
+          const auto original = layer->call;
+          const int failAt = pick(3) == 0 ? 1 + pick(6) : 0;
+          int writes = 0;
+          layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+            if ((op == 2 || op == 3 || op == 4) && ++writes == failAt) return 18;
+            return original(op, pb, data, len, key, keyLen, keyNumber);
+          };
+          ed().MnuFileSavePtxClick();
+          layer->call = original;
+          break;
+        }
+        case 7: ed().MnuMorSavePtxClick(); break;
+        case 8: ed().InitSoundPtx(0, pick(4) == 0, "Test", Selection(ed().sound.code, ed().sound.soundFile)); break;
+        case 9:  // the first song's share goes away, or comes back
+          if (std::filesystem::exists(soundFile)) std::filesystem::rename(soundFile, hiddenFile);
+          else std::filesystem::rename(hiddenFile, soundFile);
+          break;
+        case 10:  // a new take of the last song, of another length
+          ASSERT_TRUE(demo::WriteDemoSound(replacedFile, 8 + pick(20), false, rng(), error)) << error;
+          break;
+      }
+      ASSERT_EQ(pointers(1), pointers(2));
+      for (const auto& code : codes) {
+        const std::string r = SongRecord(1, code);
+        ASSERT_EQ(SongRecord(2, code), r) << code << ": the stations differ";
+        for (int pos = 1; pos <= song::kLength; ++pos) {
+          if (written(pos)) continue;
+          ASSERT_EQ(r[static_cast<size_t>(pos - 1)], original[code][static_cast<size_t>(pos - 1)])
+              << code << " position " << pos;
+        }
+        const long long seconds = song::DurationSeconds(r);
+        if (seconds == held[code]) continue;
+        // A change: only from the sound as it is now, and its pointers
+        // (stored, or the editor's grid for the song being edited).
+        const int length = measure(fileOf(code));
+        ASSERT_GT(length, 0) << code << ": duration changed from " << held[code] << " to " << seconds
+                             << " without a sound";
+        std::set<long long> derived = {
+            (data::MorceauChargerPointeur(*lib, 1, code, length).playEnd + 500) / 1000};
+        if (Trim(ed().sound.code) == code && ed().lengthMeasured())
+          derived.insert((ed().ptx.DeterminePlayDuration() + 500) / 1000);
+        ASSERT_TRUE(derived.count(seconds)) << code << ": " << held[code] << " s became " << seconds << " s";
+        held[code] = seconds;
+      }
+      if (HasFatalFailure()) return;
+    }
+    EXPECT_EQ(song::DurationSeconds(SongRecord(1, kMissing)), 243);
+    if (!std::filesystem::exists(soundFile)) std::filesystem::rename(hiddenFile, soundFile);
+  }
 }
 
 }  // namespace

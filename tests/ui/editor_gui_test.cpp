@@ -12,6 +12,9 @@
 
 #include "data/ptx.h"
 #include "data/songs.h"
+#include "core/datetime.h"
+#include "core/text.h"
+#include "editor/gpx_format.h"
 #include "core/ini.h"
 #include "ui/signal_notifier.h"
 #include "workstation_fixture.h"
@@ -396,3 +399,91 @@ TEST_F(EditorGuiTest, TheAuditionOutputIsChosenInThePanelAndAMissingOneIsToldInW
 
 }  // namespace sono::ui
 
+
+namespace sono::ui {
+
+// What the panel shows around the views: a selection dragged in the working
+// view is the strip's (its times under the strip), the time under the mouse
+// over the global view, a double click there plays from that time (a
+// sound that plays is stopped first), the level control with the strip
+// that shows its correction, and the automatic-store toggle with the
+// Tools menu's entry.
+TEST_F(EditorGuiTest, WorkingSelectionTimeLabelsGlobalDoubleClickLevelAndAutomaticStoring) {
+  LoadFirstSong();
+  editor::WaveformView& view = panel().view();
+  PictureLabel* working = panel().working();
+  QTest::mousePress(working, Qt::LeftButton, {}, QPoint(400, 30));
+  QTest::mouseMove(working, QPoint(150, 30));
+  QTest::mouseRelease(working, Qt::LeftButton, {}, QPoint(150, 30));
+  const editor::StripSelection& s = ed().sound.selection;
+  ASSERT_TRUE(s.marked);
+  EXPECT_EQ(s.startMs, view.Pos2Tps(150));
+  EXPECT_EQ(s.endMs, view.Pos2Tps(400));
+  EXPECT_EQ(panel().selectionStart()->text().toStdString(), Trim(Tps2MinSecMil(s.startMs)));
+  EXPECT_EQ(panel().selectionEnd()->text().toStdString(), Trim(Tps2MinSecMil(s.endMs)));
+  EXPECT_FALSE(panel().selectionStart()->isHidden());
+
+  // The global view: the time under the mouse, and a double click plays from it.
+  PictureLabel* global = panel().global();
+  const int x = EditorPanel::kWidth / 2;
+  const int at = static_cast<int>(std::lround(x * view.MsParValeur / view.PixelsParValeur));
+  QTest::mouseMove(global, QPoint(x, 10));
+  EXPECT_EQ(panel().mouseTime()->text().toStdString(), Trim(Tps2MinSecMil(at)));
+  panel().setFocus();
+  QTest::keyClick(&panel(), Qt::Key_Space);  // the selection plays
+  ASSERT_TRUE(ws->deck.playing());
+  QTest::mouseDClick(global, Qt::LeftButton, {}, QPoint(x, 10));
+  ASSERT_TRUE(ws->deck.playing());
+  Run(100);
+  EXPECT_NEAR(ws->deck.headMs(), at, 150);
+
+  // The level control: the corrected strip draws taller bars than the plain one.
+  QDoubleSpinBox* level = panel().level();
+  EXPECT_EQ(level->maximum(), 30.0);
+  const QImage plain = panel().correctedStrip()->pixmap().toImage();
+  level->setValue(12.5);
+  EXPECT_EQ(ed().ptx.position[data::kLevel], 1250);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 11), "O");
+  EXPECT_NE(panel().correctedStrip()->pixmap().toImage(), plain);
+
+  // Automatic storing from the panel: the next change is stored at once, and
+  // the Tools menu shows the same state.
+  QAction* menuEntry = ws->window.menu(MenuId::Tools)->findChild<QAction*>("MnuMorSavePtx");
+  ASSERT_NE(menuEntry, nullptr);
+  QTest::mouseClick(panel().autoStore(), Qt::LeftButton);
+  EXPECT_TRUE(ed().autoStore);
+  EXPECT_TRUE(menuEntry->isChecked());
+  level->setValue(-3.0);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 11), "");
+  float held = 0;
+  ASSERT_TRUE(data::PtxChargerPointeurLevel(ws->lib, 1, "00000001", held));
+  EXPECT_FLOAT_EQ(held, -3.0f);
+  menuEntry->trigger();
+  EXPECT_FALSE(ed().autoStore);
+  EXPECT_FALSE(panel().autoStore()->isChecked());
+}
+
+// "Reconstruire l'enveloppe" in the working view's menu builds the envelope
+// again from the sound, whatever its file held.
+TEST_F(EditorGuiTest, TheEnvelopeIsRebuiltFromTheWorkingViewsMenu) {
+  LoadFirstSong();
+  const std::string sound = data::SoundFilePath(ws->lib, 1, "00000001");
+  const std::string gpx = editor::GpxPathFor(sound);
+  const std::string built = sono::test::ReadFile(gpx);
+  const int frames = ed().envelopeCount;
+  // A file that fits the sound but holds other values: shown as it is.
+  sono::test::WriteFile(gpx, editor::BuildGpx(ed().soundLength(), std::vector<uint8_t>(static_cast<size_t>(frames), 3)));
+  SearchCode("00000002");
+  ws->window.grid()->selectRow(0);
+  SearchCode("00000001");
+  ws->window.grid()->selectRow(0);
+  ASSERT_EQ(ed().envelope[1], 3);
+  PickInNextMenu("Reconstruire l'enveloppe");
+  QTest::mousePress(panel().working(), Qt::RightButton, {}, QPoint(200, 30));
+  EXPECT_EQ(sono::test::ReadFile(gpx), built);
+  EXPECT_EQ(ed().envelopeCount, frames);
+  EXPECT_NE(ed().envelope[1], 3);
+  EXPECT_TRUE(panel().message()->text().isEmpty());
+}
+
+}  // namespace sono::ui
