@@ -441,6 +441,8 @@ bool PointerEditor::memoriseUserChange(int slot, double pos, double sec, int dev
   return true;
 }
 
+bool PointerEditor::songLoaded() const { return !Trim(sound.code).empty(); }
+
 bool PointerEditor::anyMarked() const {
   for (int c = 1; c <= data::kGridColumns; ++c)
     if (ptx.grid.changed(c)) return true;

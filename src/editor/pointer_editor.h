@@ -114,6 +114,8 @@ class PointerEditor {
   // stands in for the scale of the views (and nothing derived from it is written).
   int soundLength() const { return lengthMeasured() ? sound.checkedDuration : sound.duration; }
   bool lengthMeasured() const { return sound.checkedDuration > 0; }
+  // A song is loaded: the views, the grid and the buttons can act on it.
+  bool songLoaded() const;
 
   // --- the grid
   void InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices);

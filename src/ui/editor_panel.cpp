@@ -1,5 +1,7 @@
 #include "ui/editor_panel.h"
 
+#include "ui/elided_label.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenu>
@@ -78,9 +80,11 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   layout->setSpacing(2);
 
   auto* top = new QHBoxLayout();
-  title_ = new QLabel(this);
+  // Caption and message give way to the controls: a long title or path is
+  // cut on screen (whole in the tooltip and the log), never widens the window.
+  title_ = new ElidedLabel(this, Qt::ElideMiddle);
   title_->setObjectName("LabelTitre");
-  message_ = new QLabel(this);
+  message_ = new ElidedLabel(this);
   message_->setObjectName("LabelMessage");
   message_->setStyleSheet("color: #B00000;");
   endType_ = new QComboBox(this);
@@ -123,20 +127,26 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   output_ = new QComboBox(this);
   output_->setObjectName("ComboSortieEcoute");
   output_->setToolTip(QString::fromUtf8("Sortie d'écoute"));
+  // A long device name is cut in the closed box, whole in the list.
+  output_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  output_->setMinimumContentsLength(16);
   if (deck_) {
     deck_->settingsFile = [&config] { return config.settingsFile(); };
     for (const auto& name : deck_->outputs()) output_->addItem(q(name));
   }
   play_ = new QPushButton(QString::fromUtf8("Lecture"), this);
   play_->setObjectName("BtnPlay");
-  play_->setEnabled(deck_ && deck_->ready());
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
   autoStore_ = new QCheckBox(QString::fromUtf8("Automatique"), this);
   autoStore_->setObjectName("CheckEnregistrementAuto");
   autoStore_->setToolTip(QString::fromUtf8("Enregistrement automatique des pointeurs"));
-  top->addWidget(title_);
-  top->addWidget(message_, 1);
+  // The caption has its own row: the controls' row leaves no room for a title.
+  auto* caption = new QHBoxLayout();
+  caption->addWidget(title_, 3);
+  caption->addWidget(message_, 2);
+  layout->addLayout(caption);
+  top->addStretch(1);
   top->addWidget(endType_);
   top->addWidget(pitch_);
   top->addWidget(pitchLabel_);
@@ -152,6 +162,12 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   globalLabel_->setObjectName("PictureGlobal");
   workingLabel_ = new PictureLabel(this);
   workingLabel_->setObjectName("PictureTravail");
+  // Before the first song the views show the panel's background and say what to do.
+  noSongHint_ = new QLabel(QString::fromUtf8("Sélectionnez un morceau dans la liste"), workingLabel_);
+  noSongHint_->setObjectName("LabelAucunMorceau");
+  noSongHint_->setAlignment(Qt::AlignCenter);
+  (new QVBoxLayout(workingLabel_))->addWidget(noSongHint_);
+  for (ImageCanvas* canvas : {&global_, &working_, &strip_, &corrected_}) canvas->clear(kPanelGrey);
   zoom_ = new QScrollBar(Qt::Vertical, this);
   zoom_->setObjectName("VScrollZoom");
   zoom_->setToolTip(QString::fromUtf8("Zoom"));
@@ -464,6 +480,12 @@ void EditorPanel::TimerPtx() {
 
 void EditorPanel::refresh() {
   updating_ = true;
+  // What cannot act before a song is loaded is disabled.
+  const bool loaded = editor_.songLoaded();
+  noSongHint_->setVisible(!loaded);
+  for (QWidget* control : std::initializer_list<QWidget*>{endType_, pitch_, level_, save_, grid_, scroll_, zoom_})
+    control->setEnabled(loaded);
+  play_->setEnabled(loaded && deck_ && deck_->ready());
   title_->setText(q(editor_.codeLabel + "  " + editor_.titleLabel + "  " + editor_.durationLabel));
   message_->setText(q(!editor_.lastMessage.empty() || !deck_ ? editor_.lastMessage : deck_->message()));
   if (deck_) output_->setCurrentIndex(deck_->output());

@@ -76,7 +76,9 @@ class EditorPanel : public QWidget {
   PictureLabel* working() const { return workingLabel_; }
   QScrollBar* scroll() const { return scroll_; }
   QScrollBar* zoom() const { return zoom_; }
+  QLabel* title() const { return title_; }
   QLabel* message() const { return message_; }
+  QLabel* noSongHint() const { return noSongHint_; }
   QPushButton* playButton() const { return play_; }
   QComboBox* outputCombo() const { return output_; }
   PictureLabel* global() const { return globalLabel_; }
@@ -109,6 +111,7 @@ class EditorPanel : public QWidget {
   QPushButton* play_;
   PictureLabel* globalLabel_;
   PictureLabel* workingLabel_;
+  QLabel* noSongHint_;  // shown on the working view while no song is loaded
   QScrollBar* scroll_;
   QScrollBar* zoom_;
   PictureLabel* stripLabel_;

@@ -1,5 +1,7 @@
 #include "ui/main_window.h"
 
+#include "ui/elided_label.h"
+
 #include <QCloseEvent>
 #include <algorithm>
 #include <QHBoxLayout>
@@ -35,6 +37,8 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   auto* bar = new QHBoxLayout();
   stations_ = new QComboBox(music);
   stations_->setObjectName("ComboStation");
+  stations_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  stations_->setMinimumContentsLength(12);  // a long station name is cut, not the window widened
   kinds_ = new QComboBox(music);
   kinds_->setObjectName("ComboGenre");
   kinds_->addItem(QString::fromUtf8("Recherche"));
@@ -78,6 +82,13 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   split->setStretchFactor(1, 4);
   const int widths[] = {80, 260, 40, 40, 200, 150, 150, 100, 90, 110, 90, 120, 110, 120, 90, 90, 90};
   for (int c = 0; c < static_cast<int>(std::size(widths)); ++c) grid_->setColumnWidth(c, widths[c]);
+  // An empty grid says what to do (at start) or that nothing was found.
+  gridHint_ = new QLabel(QString::fromUtf8("Choisissez une catégorie à gauche, ou tapez un texte et appuyez sur Entrée."),
+                         grid_->viewport());
+  gridHint_->setObjectName("LabelGrilleVide");
+  gridHint_->setAlignment(Qt::AlignCenter);
+  gridHint_->setWordWrap(true);
+  (new QVBoxLayout(grid_->viewport()))->addWidget(gridHint_);
   layout->addWidget(split, 1);
   tabs_->addTab(music, QString::fromUtf8("Musique"));
 
@@ -85,9 +96,9 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   incidents_->setObjectName("ListeIncidents");
   tabs_->addTab(incidents_, QString::fromUtf8("Incidents"));
 
-  status_ = new QLabel(this);
+  status_ = new ElidedLabel(this);
   status_->setObjectName("StatusMorceaux");
-  statusBar()->addWidget(status_);
+  statusBar()->addWidget(status_, 1);
   marks_ = new QLabel(this);
   marks_->setObjectName("StatusMarqueurs");
   marks_->setToolTip(QString::fromUtf8("Marqueurs"));
@@ -201,6 +212,8 @@ void MainWindow::RechercheDansLaBase(bool again) {
   model_->reload();
   // SelectLigneMusMaster with the first row: it goes into the editor and the form.
   if (model_->rowCount() > 0) grid_->selectRow(0);
+  gridHint_->setText(QString::fromUtf8("Aucun morceau trouvé."));
+  gridHint_->setVisible(model_->rowCount() == 0);
   status_->setText(QString::fromUtf8("%1 morceau(x)").arg(tab_.grid().size()));
   refreshIncidents();
   if (onSearched) onSearched();

@@ -62,6 +62,7 @@ class MainWindow : public QMainWindow {
   // The two marks of the editor, on the status bar.
   void showMarks(const std::string& marks);
   QLabel* marks() const { return marks_; }
+  QLabel* gridHint() const { return gridHint_; }
   QMenu* menu(MenuId id) const { return menus_.at(static_cast<size_t>(id)); }
   QLabel* status() const { return status_; }
 
@@ -106,6 +107,7 @@ class MainWindow : public QMainWindow {
   QListWidget* incidents_;
   QLabel* status_;
   QLabel* marks_;
+  QLabel* gridHint_;  // over the empty song grid
   size_t incidentsShown_ = 0;
   std::array<QMenu*, 3> menus_{};
 };

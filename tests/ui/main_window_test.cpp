@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <QHeaderView>
+#include <QScreen>
 
 #include "core/ini.h"
 #include "core/text.h"
@@ -10,6 +11,7 @@
 #include "data/records.h"
 #include "data/ptx.h"
 #include "data/songs.h"
+#include "ui/elided_label.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -247,6 +249,59 @@ TEST_F(MainWindowTest, QueuedAverageDurationsAreRecountedAndNotLostAtExit) {
   EXPECT_TRUE(ws->stats.categoryQueue().empty());
   Restart();
   EXPECT_LT(ParseInt(field(data::kCodeTables, "CATEGPOP  ", data::codes::kCategCount)).value_or(9999), 150);
+}
+
+// A long title and a missing sound's whole path are cut on screen, never
+// widen the window: on a 1280x720 desk every button stays whole. Before a
+// song, the grid and the editor say what to do and what cannot act is off.
+TEST_F(MainWindowTest, LongTextsNeverWidenTheWindowAndEmptyViewsSayWhatToDo) {
+  ASSERT_TRUE(ws->start());
+  MainWindow& window = ws->window;
+  window.resize(1280, 720);
+  QApplication::processEvents();
+  EditorPanel& panel = *ws->editorPanel;
+  auto* save = panel.findChild<QPushButton*>("SftButtonSavePTX");
+  ASSERT_NE(save, nullptr);
+  ASSERT_EQ(rows(), 0);
+  EXPECT_TRUE(window.gridHint()->isVisibleTo(&window));
+  EXPECT_TRUE(panel.noSongHint()->isVisibleTo(&window));
+  EXPECT_FALSE(save->isEnabled());
+  EXPECT_FALSE(panel.playButton()->isEnabled());
+  EXPECT_FALSE(panel.pointerGrid()->isEnabled());
+
+  // Song 2 has no sound file: the editor says so with the file's whole path.
+  SearchCode("00000002");
+  ASSERT_EQ(rows(), 1);
+  SongFormPanel& form = *ws->songForm;
+  form.title()->setText(QString(40, 'W'));
+  QTest::mouseClick(form.saveButton(), Qt::LeftButton);
+  window.bottomTabs()->setCurrentWidget(&panel);
+  SearchCode("00000002");
+  QApplication::processEvents();
+  EXPECT_FALSE(window.gridHint()->isVisibleTo(&window));
+  EXPECT_FALSE(panel.noSongHint()->isVisibleTo(&window));
+  EXPECT_TRUE(save->isEnabled());
+  const QString path = QString::fromStdString(data::SoundFilePath(ws->lib, 1, "00000002"));
+  EXPECT_EQ(panel.message()->text(), QString::fromUtf8("Fichier son non trouvé: ") + path);
+  EXPECT_TRUE(panel.title()->text().contains(QString(40, 'W')));
+
+  const QRect screen = window.screen()->availableGeometry();
+  EXPECT_LE(window.width(), 1280);
+  EXPECT_LE(window.minimumSizeHint().width(), 1280);
+  EXPECT_TRUE(screen.contains(window.frameGeometry())) << window.frameGeometry().width();
+  for (QWidget* button : std::initializer_list<QWidget*>{save, panel.playButton(), window.findChild<QWidget*>("CommandRecherche")}) {
+    const QRect inWindow(button->mapTo(&window, QPoint(0, 0)), button->size());
+    EXPECT_TRUE(window.rect().contains(inWindow)) << button->objectName().toStdString();
+    EXPECT_GE(button->width(), button->sizeHint().width()) << button->objectName().toStdString();
+  }
+  // Cut on screen, whole in the label's text (and its tooltip).
+  const auto* message = static_cast<const ElidedLabel*>(panel.message());
+  EXPECT_NE(message->shownText(), message->text());
+
+  SearchCode("99999999");
+  EXPECT_EQ(rows(), 0);
+  EXPECT_TRUE(window.gridHint()->isVisibleTo(&window));
+  EXPECT_EQ(window.gridHint()->text(), QString::fromUtf8("Aucun morceau trouvé."));
 }
 
 TEST_F(MainWindowTest, NewIncidentsShowInTheirTab) {
