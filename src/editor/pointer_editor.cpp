@@ -401,6 +401,24 @@ void PointerEditor::StripMouseMove(bool leftDown, int x) {
 
 void PointerEditor::StripMouseUp() { HandleRelease(); }
 
+void PointerEditor::StripKeyMove(int stepMs, bool extend) {
+  StripSelection& s = sound.selection;
+  const int length = std::max(0, soundLength());
+  if (!s.marked) s.startMs = s.endMs = 0;
+  if (extend) {
+    s.endMs = std::clamp(s.endMs + stepMs, 0, length);
+    if (s.endMs < s.startMs) std::swap(s.startMs, s.endMs);
+  } else {
+    s.startMs = s.endMs = std::clamp(s.startMs + stepMs, 0, length);
+  }
+  s.marked = true;
+  s.x1 = view_.TimingToPos(s.startMs);
+  s.x2 = view_.TimingToPos(s.endMs);
+  labelMouse = Tps2MinSecMil(s.endMs);
+  DrawStrip();
+  HandleRelease();
+}
+
 void PointerEditor::HandleMove(int handle, int centreX) {
   StripSelection& s = sound.selection;
   const int x = std::clamp(centreX, 0, strip_.width());

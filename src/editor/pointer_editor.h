@@ -150,6 +150,10 @@ class PointerEditor {
   void StripMouseDown(MouseButton button, int x, Modifiers modifiers);
   void StripMouseMove(bool leftDown, int x);
   void StripMouseUp();
+  // The strip from the keyboard: the selection's point moves by `stepMs`
+  // (its end when `extend`, the selection growing from its start), then it
+  // is the strip's selection as after a click.
+  void StripKeyMove(int stepMs, bool extend);
   void HandleMove(int handle, int centreX);  // ImageMarqueur 0 start, 1 end
   void HandleRelease();
   // The strip's context menu: 0 Fade In, 1 Intro, 3 Start Next, 4 Fade Out,

@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QShortcut>
@@ -33,8 +34,8 @@ struct MenuEntry {
   int entry;
   const char* label;
 };
-constexpr MenuEntry kStripMenu[] = {{0, "Fade In"},  {1, "Intro"}, {3, "Start Next"}, {4, "Fade Out"},
-                                    {6, "Hook"},     {7, "Loop"},  {8, "Send"},       {9, "Start Equi"}};
+constexpr MenuEntry kStripMenu[] = {{0, "Fade &In"}, {1, "In&tro"}, {3, "&Start Next"}, {4, "Fade &Out"},
+                                    {6, "&Hook"},    {7, "&Loop"},  {8, "S&end"},       {9, "Start E&qui"}};
 
 constexpr int kSendColumn = 15;  // the grid's device column (1-based)
 constexpr int kHandleHalf = 5;   // half width of a selection handle, pixels
@@ -54,6 +55,10 @@ void PictureLabel::mouseReleaseEvent(QMouseEvent* e) {
 void PictureLabel::mouseDoubleClickEvent(QMouseEvent* e) {
   if (doubleClicked) doubleClicked(e);
   else QLabel::mouseDoubleClickEvent(e);
+}
+void PictureLabel::keyPressEvent(QKeyEvent* e) {
+  if (keyed && keyed(e)) e->accept();
+  else QLabel::keyPressEvent(e);
 }
 void PictureLabel::wheelEvent(QWheelEvent* e) {
   if (wheeled) wheeled(e);
@@ -138,6 +143,8 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   play_->setObjectName("BtnPlay");
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
+  save_->setShortcut(QKeySequence::Save);
+  save_->setToolTip(QString::fromUtf8("Enregistrer les pointeurs (%1)").arg(QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText)));
   autoStore_ = new QCheckBox(QString::fromUtf8("Automatique"), this);
   autoStore_->setObjectName("CheckEnregistrementAuto");
   autoStore_->setToolTip(QString::fromUtf8("Enregistrement automatique des pointeurs"));
@@ -285,6 +292,24 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     editor_.StripMouseDown(editor::MouseButton::Left, static_cast<int>(e->position().x()), modifiersOf(e));
     refresh();
   };
+  // The keyboard on the strip: arrows move the selection (Ctrl: by the
+  // second, Shift: its end), the menu key or Shift+F10 opens its menu.
+  stripLabel_->setFocusPolicy(Qt::StrongFocus);
+  stripLabel_->keyed = [this](QKeyEvent* e) {
+    const bool menuKey = e->key() == Qt::Key_Menu || (e->key() == Qt::Key_F10 && e->modifiers() & Qt::ShiftModifier);
+    if (menuKey) {
+      const auto x = static_cast<int>(editor_.sound.selection.x1);  // strip pixels
+      stripMenu(stripLabel_->mapToGlobal(QPoint(x, stripLabel_->height() / 2)));
+      stripLabel_->setFocus(Qt::PopupFocusReason);  // the keys go on where they were
+      return true;
+    }
+    if (e->key() != Qt::Key_Left && e->key() != Qt::Key_Right) return false;
+    const int step = (e->modifiers() & Qt::ControlModifier) ? 1000 : 100;
+    editor_.StripKeyMove(e->key() == Qt::Key_Left ? -step : step, e->modifiers() & Qt::ShiftModifier);
+    mouseTime_->setText(q(editor_.labelMouse));
+    refresh();
+    return true;
+  };
   stripLabel_->moved = [this](QMouseEvent* e) {
     editor_.StripMouseMove(e->buttons().testFlag(Qt::LeftButton), static_cast<int>(e->position().x()));
     mouseTime_->setText(q(editor_.labelMouse));
@@ -329,11 +354,11 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     const int column = grid_->columnAt(at.x()) + 1;
     if (column < 1) return;
     QMenu menu(this);
-    menu.addAction(QString::fromUtf8("Restaurer le pointeur"), this, [this, column] {
+    menu.addAction(QString::fromUtf8("&Restaurer le pointeur"), this, [this, column] {
       editor_.GridRestore(column);
       refresh();
     });
-    menu.addAction(QString::fromUtf8("Effacer le pointeur"), this, [this, column] {
+    menu.addAction(QString::fromUtf8("&Effacer le pointeur"), this, [this, column] {
       editor_.GridClear(column);
       refresh();
     });
@@ -399,17 +424,17 @@ void EditorPanel::stripMenu(const QPoint& at) {
 
 void EditorPanel::workingMenu(const QPoint& at) {
   QMenu menu(this);
-  menu.addAction(QString::fromUtf8("Marquer la sélection"), this, [this] {
+  menu.addAction(QString::fromUtf8("&Marquer la sélection"), this, [this] {
     editor_.MnuMarkSelectionClick(0);
     if (onMarksChanged) onMarksChanged(editor_.statusMarks);
     refresh();
   });
-  menu.addAction(QString::fromUtf8("Afficher les marques"), this, [this] {
+  menu.addAction(QString::fromUtf8("&Afficher les marques"), this, [this] {
     editor_.MnuMarkSelectionClick(1);
     if (onMarksChanged) onMarksChanged(editor_.statusMarks);
   });
   menu.addSeparator();
-  menu.addAction(QString::fromUtf8("Reconstruire l'enveloppe"), this, [this] {
+  menu.addAction(QString::fromUtf8("Re&construire l'enveloppe"), this, [this] {
     editor_.RebuildEnvelope();
     refresh();
   });

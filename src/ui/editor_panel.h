@@ -35,6 +35,7 @@ class PictureLabel : public QLabel {
   using QLabel::QLabel;
   std::function<void(QMouseEvent*)> pressed, moved, released, doubleClicked;
   std::function<void(QWheelEvent*)> wheeled;
+  std::function<bool(QKeyEvent*)> keyed;  // true: the key was used
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
@@ -42,6 +43,7 @@ class PictureLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
 };
 
 class EditorPanel : public QWidget {

@@ -77,6 +77,7 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   grid_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   tab_.search().grid.sortColumn = -1;
   grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid_->setTabKeyNavigation(false);  // Tab leaves the grid for the editor
   grid_->verticalHeader()->setDefaultSectionSize(22);
   grid_->horizontalHeader()->setStretchLastSection(true);
   split->setStretchFactor(1, 4);
@@ -90,6 +91,12 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   gridHint_->setWordWrap(true);
   (new QVBoxLayout(grid_->viewport()))->addWidget(gridHint_);
   layout->addWidget(split, 1);
+  // The keyboard's path: station, kind, mode, title option, text, then the grid.
+  QWidget::setTabOrder(stations_, kinds_);
+  QWidget::setTabOrder(kinds_, mode_);
+  QWidget::setTabOrder(mode_, titles_);
+  QWidget::setTabOrder(titles_, text_);
+  QWidget::setTabOrder(text_, grid_);
   tabs_->addTab(music, QString::fromUtf8("Musique"));
 
   incidents_ = new QListWidget(tabs_);

@@ -11,25 +11,25 @@ SettingsMenus::SettingsMenus(MainWindow& window, Application& app, data::MusicTa
   QMenu* view = window_.menu(MenuId::View);
   QMenu* filters = view->addMenu(QString::fromUtf8("&Filtres"));
   filters->setObjectName("MnuFiltres");
-  soundFilter_ = checkable(filters, "Filtre des types de son", "MnuFiltreSons");
-  QMenu* types = filters->addMenu(QString::fromUtf8("Types de son"));
+  soundFilter_ = checkable(filters, "&Filtre des types de son", "MnuFiltreSons");
+  QMenu* types = filters->addMenu(QString::fromUtf8("&Types de son"));
   types->setObjectName("MnuTypesSons");
   for (int type = 0; type < 10; ++type) {
     const std::string name = "MnuTypeSon_" + std::to_string(type);
-    soundTypes_[static_cast<size_t>(type)] = checkable(types, ("Type " + std::to_string(type)).c_str(), name.c_str());
+    soundTypes_[static_cast<size_t>(type)] = checkable(types, ("Type &" + std::to_string(type)).c_str(), name.c_str());
   }
   filters->addSeparator();
-  hideStations_ = checkable(filters, "Masquer les morceaux non actifs sur la station",
+  hideStations_ = checkable(filters, "&Masquer les morceaux non actifs sur la station",
                             "MnuMasquerMorceauxStationNonActive");
-  hideCategories_ = checkable(filters, "Masquer les morceaux des catégories non actives sur la station",
+  hideCategories_ = checkable(filters, "Masquer les morceaux des &catégories non actives sur la station",
                               "MnuMasquerMorceauxCategorieNonActiveSurStation");
-  playableOnly_ = checkable(filters, "Masquer les morceaux non diffusables", "MnuFiltreMorceaux");
+  playableOnly_ = checkable(filters, "Masquer les morceaux non &diffusables", "MnuFiltreMorceaux");
   view->addSeparator();
-  editorPanel_ = checkable(view, "Panneau d'édition (pointeurs, fiche morceau)", "MnuES");
-  cartPanel_ = checkable(view, "Cartouchier", "MnuCartouchier");
+  editorPanel_ = checkable(view, "&Panneau d'édition (pointeurs, fiche morceau)", "MnuES");
+  cartPanel_ = checkable(view, "Ca&rtouchier", "MnuCartouchier");
   QMenu* tools = window_.menu(MenuId::Tools);
-  autoStore_ = checkable(tools, "Enregistrement automatique des pointeurs", "MnuMorSavePtx");
-  allStations_ = checkable(tools, "Fiche morceau enregistrée sur toutes les stations", "MnuMorceauStationsAll");
+  autoStore_ = checkable(tools, "&Enregistrement automatique des pointeurs", "MnuMorSavePtx");
+  allStations_ = checkable(tools, "Fiche morceau enregistrée sur &toutes les stations", "MnuMorceauStationsAll");
 
   carts_ = new CartPanel(cartModel_);
   carts_->selectedSong = [this] { return window_.selectedSongCode(); };

@@ -132,6 +132,9 @@ bool Workstation::start(const std::string& commandLine) {
   if (geometry.windowState == 2) window.showMaximized();
   else window.show();
   window.activateWindow();  // the editor's keys work from the first click
+  // The keyboard's path: the search bar, the song grid, then the editor's strip.
+  QWidget::setTabOrder(window.grid(), editorPanel->strip());
+  window.searchText()->setFocus();
   return true;
 }
 

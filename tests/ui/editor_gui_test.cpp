@@ -4,6 +4,8 @@
 // scroll; a song without its sound; a site without its database; a long
 // search stopped from the window.
 #include <QMenu>
+#include <QMenuBar>
+#include <functional>
 #include <csignal>
 #include <QTest>
 #include <QTimer>
@@ -11,6 +13,7 @@
 #include <set>
 
 #include "data/ptx.h"
+#include "data/records.h"
 #include "data/songs.h"
 #include "core/datetime.h"
 #include "core/text.h"
@@ -32,7 +35,7 @@ class EditorGuiTest : public test::WorkstationFixture {
       ASSERT_NE(menu, nullptr) << "no menu opened";
       bool found = false;
       for (QAction* action : menu->actions())
-        if (action->text() == text) {
+        if (QString(action->text()).remove('&') == text) {  // the accelerator's mark aside
           action->trigger();
           found = true;
           break;
@@ -197,6 +200,85 @@ TEST_F(EditorGuiTest, TheEndOfTheSessionAsksOnlyWhenSomethingIsUnsaved) {
   EXPECT_TRUE(ws->endSession(true));
   EXPECT_TRUE(ws->app.ended());
   EXPECT_TRUE(prompt.shown.empty());
+}
+
+// A librarian without a mouse: the search text has the focus at start, the
+// kind and mode boxes are behind it, Enter searches and loads the first row,
+// Tab reaches the grid then the strip; Space plays and stops, the arrows
+// place the selection, the menu key and the intro's accelerator set it and
+// Ctrl+S stores it on the station.
+TEST_F(EditorGuiTest, KeyboardOnlySearchPlaySetAnIntroAndStore) {
+  ASSERT_TRUE(ws->start());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
+  const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+    ASSERT_NE(QApplication::focusWidget(), nullptr) << "no focus for key " << k;
+    QTest::keyClick(QApplication::focusWidget(), k, m);
+  };
+  const auto type = [](const char* text) { QTest::keyClicks(QApplication::focusWidget(), text); };
+  ASSERT_EQ(QApplication::focusWidget(), ws->window.searchText());
+  for (int i = 0; i < 3; ++i) key(Qt::Key_Backtab);
+  ASSERT_EQ(QApplication::focusWidget(), ws->window.kinds());
+  type("Rech");
+  key(Qt::Key_Tab);
+  type("Code");
+  key(Qt::Key_Tab);
+  key(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), ws->window.searchText());
+  type("00000001");
+  key(Qt::Key_Return);
+  ASSERT_EQ(rows(), 1);
+  ASSERT_EQ(ed().sound.code, "00000001");
+
+  key(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), ws->window.grid());
+  key(Qt::Key_Space);
+  EXPECT_TRUE(ws->deck.playing());
+  Run(300);
+  key(Qt::Key_Space);
+  EXPECT_FALSE(ws->deck.playing());
+
+  key(Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), panel().strip());
+  key(Qt::Key_Right, Qt::ControlModifier);
+  key(Qt::Key_Right, Qt::ControlModifier);
+  key(Qt::Key_Right);
+  key(Qt::Key_Left);
+  EXPECT_EQ(ed().sound.selection.startMs, 2000);
+  QTimer menuKeys;  // "t" in the strip's menu once it is open
+  QObject::connect(&menuKeys, &QTimer::timeout, [&menuKeys] {
+    if (QWidget* menu = QApplication::activePopupWidget()) {
+      menuKeys.stop();
+      QTest::keyClick(menu, Qt::Key_T);
+    }
+  });
+  menuKeys.start(10);
+  key(Qt::Key_Menu);
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 2000);
+  // The offscreen platform leaves no window active after a popup; a desktop does.
+  ws->window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
+  ASSERT_EQ(QApplication::focusWidget(), panel().strip());
+  key(Qt::Key_S, Qt::ControlModifier);
+  // A button's shortcut clicks it a moment later.
+  for (int waited = 0; ed().ptx.pointersChanged && waited < 2000; waited += 20) QTest::qWait(20);
+  EXPECT_FALSE(ed().ptx.pointersChanged);
+  std::string code = data::Library::Key("00000001");
+  ASSERT_EQ(ws->layer.BTRieve(0, 5, code, 0, data::kSongs, 1, "Test"), 0);
+  EXPECT_EQ(data::GetRaw(ws->layer.record(data::kSongs), data::song::kIntroSeconds), "002");
+
+  // Every entry of the menu bar has an accelerator of its own within its menu.
+  std::function<void(QMenu*)> check = [&check](QMenu* menu) {
+    std::set<QChar> taken;
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      const QString text = action->text();
+      const qsizetype mark = text.indexOf('&');
+      ASSERT_TRUE(mark >= 0 && mark + 1 < text.size()) << text.toStdString();
+      EXPECT_TRUE(taken.insert(text.at(mark + 1).toLower()).second) << text.toStdString();
+      if (action->menu()) check(action->menu());
+    }
+  };
+  for (QAction* top : ws->window.menuBar()->actions()) check(top->menu());
 }
 
 TEST_F(EditorGuiTest, SpacePlaysAndStopsHomeAndEndMoveThePlayHead) {
