@@ -3,7 +3,9 @@
 // shows the main window, and closes through the quit procedure and the
 // unload sequence.
 //
-//   sonoteka [--home DIR] [--screenshot FILE.png] [command line…]
+//   sonoteka [--home DIR] [--search] [--screenshot FILE.png] [command line…]
+// With --search the window opens on a music search, the first song that has
+// its sound in the editor (how scripts/run shows the demo).
 // With --screenshot the window is drawn after start-up and a music search,
 // saved as a PNG, and the program closes through its unload sequence (for
 // machines without a display, under QT_QPA_PLATFORM=offscreen).
@@ -28,10 +30,12 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   QApplication qapp(argc, argv);
   std::string home, screenshot, commandLine;
+  bool search = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--home" && i + 1 < argc) home = argv[++i];
     else if (arg == "--screenshot" && i + 1 < argc) screenshot = argv[++i];
+    else if (arg == "--search") search = true;
     else commandLine += (commandLine.empty() ? "" : " ") + arg;
   }
   ui::QtPrompt prompt;
@@ -63,19 +67,23 @@ int main(int argc, char** argv) {
   });
   timers.start(20);
 
+  // A music search, and the first song that has its sound goes into the editor.
+  const auto showFirstSoundedSong = [&ws] {
+    ws.window.RechercheDansLaBase();
+    QAbstractItemModel* model = ws.window.grid()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+      const std::string code = model->index(row, 0).data().toString().toStdString();
+      const auto song = editor::SelectionForSong(ws.lib, ws.tab.station, code);
+      if (song && data::HouseFormatDurationMs(song->soundFile)) {
+        ws.window.grid()->selectRow(row);
+        break;
+      }
+    }
+  };
+  if (search && screenshot.empty()) QTimer::singleShot(0, showFirstSoundedSong);
   if (!screenshot.empty()) {
     QTimer::singleShot(0, [&] {
-      ws.window.RechercheDansLaBase();
-      // The first song that has its sound goes into the editor.
-      QAbstractItemModel* model = ws.window.grid()->model();
-      for (int row = 0; row < model->rowCount(); ++row) {
-        const std::string code = model->index(row, 0).data().toString().toStdString();
-        const auto song = editor::SelectionForSong(ws.lib, ws.tab.station, code);
-        if (song && data::HouseFormatDurationMs(song->soundFile)) {
-          ws.window.grid()->selectRow(row);
-          break;
-        }
-      }
+      showFirstSoundedSong();
       qapp.processEvents();
       const bool saved = ws.window.grab().save(QString::fromStdString(screenshot), "PNG");
       std::printf("%s\n", saved ? screenshot.c_str() : "capture impossible");
