@@ -1,5 +1,6 @@
 #include "demo/demo_sounds.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "core/text.h"
 #include "data/ptx.h"
 #include "data/records.h"
+#include "data/search.h"
+#include "data/stats.h"
 #include "data/songs.h"
 
 namespace sono::demo {
@@ -82,18 +85,35 @@ DemoSoundsResult AddDemoSounds(data::Library& lib, int count, uint32_t seed) {
   using namespace data;
   DemoSoundsResult result;
   std::mt19937 rng(seed);
-  // The songs that get a sound: the first music codes and a few jingles.
+  // The songs that get a sound: the first music code, then the music songs
+  // the window lists first (title order), so that a newcomer meets waveforms
+  // at once; a fifth of them jingles.
   std::vector<std::string> codes;
   const int jingles = std::max(1, count / 5);
   BtrieveOptions quiet;
   quiet.silent = true;
   for (const char* prefix : {"000", "JIN"}) {
-    const int wanted = prefix[0] == '0' ? count - jingles : jingles;
+    const int wanted = prefix[0] == '0' ? std::min(1, count - jingles) : jingles;
     std::string key = Library::Key(std::string(prefix) + std::string(5, '\0'));
     int st = lib.db().BTRieve(lib.base(), 9, key, 0, kSongs, 1, "Demo:Sons", quiet);
     for (int n = 0; st == 0 && n < wanted && key.compare(0, 3, prefix) == 0; ++n) {
       codes.push_back(key.substr(0, 8));
       st = lib.db().BTRieve(lib.base(), 6, key, 0, kSongs, 1, "Demo:Sons", quiet);
+    }
+  }
+  if (const size_t music = static_cast<size_t>(std::max(0, count - jingles)); music > 1) {
+    DurationStatistics stats(lib);
+    SongSearch search(lib, stats);
+    search.skipDurationRepair = true;  // the demo writes its durations below
+    SearchRequest musicKind;
+    musicKind.kind = 1;
+    search.RechercheDansLaBase_01_Morceau(musicKind);
+    size_t added = 1;
+    for (size_t row = 0; row < search.grid.size() && added < music; ++row) {
+      const std::string code = Calibre(Utf8ToCp1252(search.grid.cell(row, 0)), 8);
+      if (std::find(codes.begin(), codes.end(), code) != codes.end()) continue;
+      codes.push_back(code);
+      ++added;
     }
   }
   for (const auto& code : codes) {

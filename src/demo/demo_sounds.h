@@ -20,9 +20,10 @@ struct DemoSoundsResult {
   std::string error;  // the first failure, if any
 };
 
-// Gives sounds to the first `count` music songs and the first jingles of the
-// current base (every station's folder), then sets each song's duration and
-// cue points from its sound. Deterministic for a seed.
+// Gives `count` sounds in the current base (every station's folder): a fifth
+// (at least one) to the first jingles, the rest to the first music code and
+// the music songs the window lists first (title order). Then sets each
+// song's duration and cue points from its sound. Deterministic for a seed.
 DemoSoundsResult AddDemoSounds(data::Library& lib, int count, uint32_t seed);
 
 }  // namespace sono::demo
