@@ -1,0 +1,105 @@
+// sonoteka-convert: the library's external converter. Usage in command_line.h.
+// Exit status: 0 converted, 1 failed (the reason in the error file and on
+// standard error), 2 bad command line. The error file is left empty on
+// success and holds one French line on failure.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/codec/house_format.h"
+#include "command_line.h"
+#include "core/files.h"
+#include "house_output.h"
+
+namespace {
+
+enum ExitStatus { kExitDone = 0, kExitFailed = 1, kExitUsage = 2 };
+
+// The writer's temporary file, removed when the converter is told to stop.
+char g_temporary[4096];
+
+extern "C" void OnStopSignal(int signal) {
+  if (g_temporary[0]) ::unlink(g_temporary);
+  ::_exit(128 + signal);
+}
+
+void InstallSignals(const std::string& temporary) {
+  std::snprintf(g_temporary, sizeof g_temporary, "%s", temporary.c_str());
+  // A file-size limit (a full disk) must fail the write, not kill us.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  struct sigaction stop{};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &stop, nullptr);
+}
+
+// The error file named on the command line, even when the rest is wrong.
+std::string ErrorFileOf(const std::vector<std::string>& args) {
+  constexpr std::string_view kKey = "-errorfile=";
+  for (const std::string& a : args)
+    if (a.size() >= kKey.size() && strncasecmp(a.c_str(), kKey.data(), kKey.size()) == 0) {
+      std::string v = a.substr(kKey.size());
+      if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+      return v;
+    }
+  return {};
+}
+
+// The message goes to standard error and into the error file. False when
+// the error file cannot be written.
+bool Report(const std::string& errorFile, const std::string& message) {
+  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+  if (errorFile.empty()) return true;
+  std::string why;
+  if (sono::WriteFileAtomic(errorFile, message, &why)) return true;
+  std::fprintf(stderr, "Impossible d'écrire le fichier d'erreurs: %s\n", errorFile.c_str());
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace sono::convert;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::string errorFile = ErrorFileOf(args);
+  const ParseResult parsed = ParseCommandLine(args);
+  if (!parsed.options) {
+    Report(errorFile, parsed.error);
+    return kExitUsage;
+  }
+  const ConverterOptions& o = *parsed.options;
+  InstallSignals(HouseTemporaryName(o.output));
+
+  std::string refusal;
+  if (o.trim.on || o.normalize.on) refusal = "Les effets ne sont pas pris en charge par ce convertisseur";
+  else if (o.format != OutputFormat::House)
+    refusal = std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
+  else if (!AsksForHouseFormat(o))
+    refusal = "Le format mp2 n'est produit qu'en 48000 Hz, 256 kbit/s, stéréo";
+  if (!refusal.empty()) {
+    Report(errorFile, refusal);
+    return kExitUsage;
+  }
+
+  const auto progress = [&](int percent) {
+    if (!o.progress) return;
+    std::printf("%d\n", percent);
+    std::fflush(stdout);
+  };
+  const OutputResult r = WriteHouseOutput(o, progress);
+  if (!r.ok) {
+    Report(errorFile, r.error);
+    return kExitFailed;
+  }
+  if (!Report(errorFile, "")) return kExitFailed;
+  std::printf("%s: %s (mp2, 48000 Hz, 256 kbit/s, stéréo, %lld trames, %lld ms)\n",
+              r.copied ? "Fichier copié" : "Fichier converti", o.output.c_str(),
+              static_cast<long long>(r.mpegFrames),
+              static_cast<long long>(sono::audio::FramesToMs(r.frames, sono::audio::kHouseRate)));
+  return kExitDone;
+}
