@@ -13,7 +13,9 @@
 #include "audio/codec/house_format.h"
 #include "command_line.h"
 #include "core/files.h"
-#include "house_output.h"
+#include "audio/codec/mpeg_frames.h"
+#include "conversion.h"
+#include "sound_encoder.h"
 
 namespace {
 
@@ -61,6 +63,20 @@ bool Report(const std::string& errorFile, const std::string& message) {
   return false;
 }
 
+// What the target really holds: the house format as its frames say.
+void PrintStored(const sono::convert::ConverterOptions& o, const sono::convert::ConversionResult& r) {
+  using namespace sono::audio;
+  const char* what = r.copied ? "Fichier copié" : "Fichier converti";
+  if (o.format == sono::convert::OutputFormat::House) {
+    const FrameScan scan = ScanMpegFile(o.output);
+    std::printf("%s: %s (mp2, 48000 Hz, 256 kbit/s, stéréo, %lld trames, %lld ms)\n", what, o.output.c_str(),
+                static_cast<long long>(scan.frames), static_cast<long long>(FramesToMs(scan.samples, kHouseRate)));
+    return;
+  }
+  std::printf("%s: %s (%s, %d Hz, %s, %lld ms)\n", what, o.output.c_str(), FormatName(o.format), r.rate,
+              r.channels == 1 ? "mono" : "stéréo", static_cast<long long>(FramesToMs(r.frames, r.rate)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,13 +89,12 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   const ConverterOptions& o = *parsed.options;
-  InstallSignals(HouseTemporaryName(o.output));
+  InstallSignals(TemporaryNameFor(o.output));
 
   std::string refusal;
-  if (o.trim.on || o.normalize.on) refusal = "Les effets ne sont pas pris en charge par ce convertisseur";
-  else if (o.format != OutputFormat::House)
+  if (!MakeEncoder(o))
     refusal = std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
-  else if (!AsksForHouseFormat(o))
+  else if (o.format == OutputFormat::House && !AsksForHouseFormat(o))
     refusal = "Le format mp2 n'est produit qu'en 48000 Hz, 256 kbit/s, stéréo";
   if (!refusal.empty()) {
     Report(errorFile, refusal);
@@ -91,15 +106,12 @@ int main(int argc, char** argv) {
     std::printf("%d\n", percent);
     std::fflush(stdout);
   };
-  const OutputResult r = WriteHouseOutput(o, progress);
+  const ConversionResult r = Convert(o, progress);
   if (!r.ok) {
     Report(errorFile, r.error);
     return kExitFailed;
   }
   if (!Report(errorFile, "")) return kExitFailed;
-  std::printf("%s: %s (mp2, 48000 Hz, 256 kbit/s, stéréo, %lld trames, %lld ms)\n",
-              r.copied ? "Fichier copié" : "Fichier converti", o.output.c_str(),
-              static_cast<long long>(r.mpegFrames),
-              static_cast<long long>(sono::audio::FramesToMs(r.frames, sono::audio::kHouseRate)));
+  PrintStored(o, r);
   return kExitDone;
 }
