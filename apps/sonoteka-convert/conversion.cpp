@@ -50,17 +50,11 @@ bool HasEffects(const ConverterOptions& o) { return o.trim.on || o.normalize.on;
 
 }  // namespace
 
-bool AsksForHouseFormat(const ConverterOptions& o) {
-  return (o.rate == 0 || o.rate == audio::kHouseRate) &&
-         (o.bitrateKbps == 0 || o.bitrateKbps == audio::kHouseBitrateKbps) &&
-         o.channels == audio::kHouseChannels;
-}
-
 ConversionResult Convert(const ConverterOptions& o, const std::function<void(int)>& progress) {
   const bool house = o.format == OutputFormat::House;
   if (house && !HasEffects(o) && IsHouseFormatFile(o.input)) return CopyHouseFile(o);
   ConversionResult r;
-  const int rate = house ? audio::kHouseRate : o.rate;
+  const int rate = OutputRate(o);
   const int channels = house ? audio::kHouseChannels : o.channels;
   const int passes = HasEffects(o) ? 2 : 1;
   int pass = 0;

@@ -19,10 +19,6 @@ struct ConversionResult {
   int64_t frames = 0;        // sample frames stored
 };
 
-// The house parameters a request may ask for: 48000 Hz, 256 kbit/s, two
-// channels (0 and unset count as those). Anything else is refused.
-bool AsksForHouseFormat(const ConverterOptions& options);
-
 // `progress` gets whole percents of the whole work.
 ConversionResult Convert(const ConverterOptions& options, const std::function<void(int)>& progress);
 

@@ -91,11 +91,7 @@ int main(int argc, char** argv) {
   const ConverterOptions& o = *parsed.options;
   InstallSignals(TemporaryNameFor(o.output));
 
-  std::string refusal;
-  if (!MakeEncoder(o))
-    refusal = std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
-  else if (o.format == OutputFormat::House && !AsksForHouseFormat(o))
-    refusal = "Le format mp2 n'est produit qu'en 48000 Hz, 256 kbit/s, stéréo";
+  const std::string refusal = RefusalOf(o);
   if (!refusal.empty()) {
     Report(errorFile, refusal);
     return kExitUsage;

@@ -24,6 +24,16 @@ class SoundEncoder {
 // The encoder of `options.format`, or nothing for a format not written here.
 std::unique_ptr<SoundEncoder> MakeEncoder(const ConverterOptions& options);
 
+// Why the output asked for cannot be written (French), or "" when it can:
+// an unknown format, house parameters other than the house format's, a
+// sample width or a rate the format does not take.
+std::string RefusalOf(const ConverterOptions& options);
+
+// The rate the output is written at: the one asked for, else the format's
+// own (48000 Hz for the house format, 44100 Hz for MP3), else 0 for the
+// source's.
+int OutputRate(const ConverterOptions& options);
+
 // The temporary name the encoders use for `target` in this process, so a
 // termination signal can remove it.
 std::string TemporaryNameFor(const std::string& target);
