@@ -5,6 +5,7 @@
 
 #include "audio/codec/house_format.h"
 #include "audio/codec/house_writer.h"
+#include "mp3_encoder.h"
 #include "sound_encoder.h"
 #include "temporary_target.h"
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr int kDefaultBits = 16;
 constexpr int kMp3DefaultRate = 44100;
+constexpr int kMp3DefaultKbps = 128;
 constexpr int kLowestRate = 8000, kHighestRate = 192000;
 
 // The house format through the library's own writer (libtwolame, energy
@@ -118,6 +120,7 @@ std::string RefusalOf(const ConverterOptions& o) {
     case OutputFormat::Aiff:
       if (!SndfileFormat(o)) return "Résolution non prise en charge: " + std::to_string(o.bits) + " bits";
       break;
+    case OutputFormat::Mp3: return Mp3Refusal(OutputRate(o), o.bitrateKbps ? o.bitrateKbps : kMp3DefaultKbps);
     default: return std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
   }
   if (o.rate && (o.rate < kLowestRate || o.rate > kHighestRate))
@@ -129,6 +132,8 @@ std::unique_ptr<SoundEncoder> MakeEncoder(const ConverterOptions& options) {
   if (!RefusalOf(options).empty()) return nullptr;
   if (options.format == OutputFormat::House) return std::make_unique<HouseEncoder>();
   if (IsPcm(options.format)) return std::make_unique<PcmEncoder>(SndfileFormat(options));
+  if (options.format == OutputFormat::Mp3)
+    return MakeMp3Encoder(options.bitrateKbps ? options.bitrateKbps : kMp3DefaultKbps);
   return nullptr;
 }
 

@@ -20,6 +20,29 @@ int TemporaryTarget::open(const std::string& target) {
   return fd_;
 }
 
+bool TemporaryTarget::write(const void* data, size_t bytes) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (bytes > 0) {
+    const ssize_t n = ::write(fd_, p, bytes);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      noteError(n < 0 ? errno : EIO);
+      return false;
+    }
+    p += n;
+    bytes -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TemporaryTarget::writeAt(int64_t offset, const void* data, size_t bytes) {
+  if (::lseek(fd_, offset, SEEK_SET) != offset) {
+    noteError(errno);
+    return false;
+  }
+  return write(data, bytes);
+}
+
 bool TemporaryTarget::commit() {
   if (fd_ < 0) return false;
   bool ok = errno_ == 0;

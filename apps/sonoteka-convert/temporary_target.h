@@ -2,6 +2,8 @@
 // rename stays on one file system), flushed to disk and renamed over the
 // target by commit(); removed by discard() or when dropped uncommitted.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace sono::convert {
@@ -15,6 +17,9 @@ class TemporaryTarget {
 
   // The descriptor to write to, or -1 with errorNumber() set.
   int open(const std::string& target);
+  // Every byte, retried over short writes; false with errorNumber() set.
+  bool write(const void* data, size_t bytes);
+  bool writeAt(int64_t offset, const void* data, size_t bytes);
   bool commit();   // fsync, close, rename; false with errorNumber() set
   void discard();
   int fd() const { return fd_; }

@@ -127,3 +127,67 @@ TEST(PcmExport, RefusesWidthsAndRatesItCannotWriteAndFullDisks) {
 
 }  // namespace
 }  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+// What ffprobe says of the first audio stream: "codec rate channels kbit/s".
+std::string Probe(const std::string& path) {
+  const ProcessResult r = RunProcess({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                                      "stream=codec_name,sample_rate,channels,bit_rate", "-of", "csv=p=0", path},
+                                     {}, 30000);
+  std::string out = r.out;
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// Decoded back by ffmpeg (which honours the encoder's delay and padding).
+PcmFile DecodeBack(const std::string& path) {
+  const std::string wav = path + ".check.wav";
+  const ProcessResult r = RunProcess({"ffmpeg", "-v", "error", "-y", "-i", path, "-c:a", "pcm_f32le", wav}, {}, 60000);
+  EXPECT_TRUE(r.exited(0)) << r.err;
+  EXPECT_EQ(r.err, "");
+  PcmFile p = ReadPcm(wav);
+  std::filesystem::remove(wav);
+  return p;
+}
+
+TEST(Mp3Export, QueueAndEditorFormatsDecodeToTheSourcesLengthAndLevels) {
+  TempDir dir;
+  const std::string flac = dir / "tone.flac";
+  ASSERT_TRUE(MakeTone(flac, 3000, {"-c:a", "flac"}, 48000));
+  struct Case {
+    std::string target;
+    std::vector<std::string> codec;
+    std::string probe;
+  };
+  const std::vector<Case> cases = {
+      {"a.mp3", {"-convert_to=mp3 (Lame)", "-s=44100", "-b=256", "-c=2", "--managed"}, "mp3,44100,2,256000"},
+      {"b.mp3", {"-convert_to=mp3 (Lame)", "-s=44100", "-b=128", "-c=0", "--managed"}, "mp3,44100,2,128000"},
+      {"c.mp3", {"-convert_to=mp3 (Lame)", "-s=22050", "-b=64", "-c=1", "--managed"}, "mp3,22050,1,64000"},
+      {"d.mp3", {"-convert_to=mp3 (Lame)"}, "mp3,44100,2,128000"},  // the editor's export
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const std::string target = dir / c.target;
+    const ProcessResult r = Export(flac, target, c.codec);
+    ASSERT_TRUE(r.exited(0)) << r.err;
+    EXPECT_EQ(Probe(target), c.probe);
+    const PcmFile p = DecodeBack(target);
+    EXPECT_LE(std::abs(p.ms - 3000), audio::kHouseFrameMs) << p.ms;
+    if (p.channels == 2) {
+      EXPECT_NEAR(p.leftPeak, 0.5, 0.04);
+      EXPECT_NEAR(p.rightPeak, 0.25, 0.03);
+    }
+  }
+  ProcessResult r = Export(flac, dir / "e.mp3", {"-convert_to=mp3 (Lame)", "-s=22050", "-b=256"});
+  EXPECT_TRUE(r.exited(2));
+  EXPECT_EQ(ReadFile(dir / "e_Err_Convert.Log"), "Débit non pris en charge en mp3 à 22050 Hz: 256 kbit/s");
+  r = Export(flac, dir / "e.mp3", {"-convert_to=mp3 (Lame)", "-s=96000", "-b=256"});
+  EXPECT_TRUE(r.exited(2));
+  EXPECT_EQ(ReadFile(dir / "e_Err_Convert.Log"), "Fréquence non prise en charge en mp3: 96000 Hz");
+  EXPECT_FALSE(Exists(dir / "e.mp3"));
+}
+
+}  // namespace
+}  // namespace sono::test
