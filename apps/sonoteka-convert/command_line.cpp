@@ -112,15 +112,7 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
   return false;
 }
 
-// The Ogg Vorbis quality of a bit rate, as the library's driver chooses it.
-double OggQualityOf(int kbps) {
-  static const std::map<int, double> table = {{48, -0.1}, {64, 0.0},  {80, 0.1},  {96, 0.2},
-                                              {112, 0.3}, {128, 0.4}, {160, 0.5}, {192, 0.6},
-                                              {224, 0.7}, {256, 0.8}, {350, 0.9}, {500, 1.0}};
-  auto it = table.lower_bound(kbps);
-  if (it == table.end()) return 1.0;
-  return it->second;
-}
+constexpr double kOggDefaultQuality = 0.6;  // the library's quality for 192 kbit/s
 
 }  // namespace
 
@@ -246,7 +238,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     r.error = "Nombre de canaux non pris en charge: " + std::to_string(o.channels);
     return r;
   }
-  if (o.format == OutputFormat::Ogg && o.oggQuality < -1) o.oggQuality = OggQualityOf(o.bitrateKbps ? o.bitrateKbps : 192);
+  // Ogg Vorbis: -q wins; a bit rate alone is an average bit rate; neither
+  // is the quality of 192 kbit/s.
+  if (o.format == OutputFormat::Ogg && o.oggQuality < -1 && !o.bitrateKbps) o.oggQuality = kOggDefaultQuality;
   r.options = o;
   return r;
 }

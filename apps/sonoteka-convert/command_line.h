@@ -49,7 +49,7 @@ struct ConverterOptions {
   int bitrateKbps = 0;
   int channels = 0;      // 0: two
   int bits = 0;          // WAV/AIFF sample width, 0: 16
-  double oggQuality = -2;  // < -1: from the bit rate
+  double oggQuality = -2;  // < -1: an average bit rate of bitrateKbps
   TrimEffect trim;
   NormalizeEffect normalize;
   bool progress = false;

@@ -86,8 +86,11 @@ ConversionResult Convert(const ConverterOptions& o, const std::function<void(int
     return r;
   }
   if (!encoder->open(o.output, r.rate, channels)) {
-    r.error = "Impossible de créer le fichier: " + o.output + " (" +
-              SystemErrorText(encoder->errorNumber() ? encoder->errorNumber() : EIO) + ")";
+    // No errno: the encoder itself refused the rate or the channels.
+    r.error = encoder->errorNumber()
+                  ? "Impossible de créer le fichier: " + o.output + " (" + SystemErrorText(encoder->errorNumber()) + ")"
+                  : std::string("L'encodeur ") + FormatName(o.format) + " refuse " + std::to_string(r.rate) +
+                        " Hz, " + std::to_string(channels) + " canal(aux)";
     return r;
   }
   std::unique_ptr<EffectApplier> applier;

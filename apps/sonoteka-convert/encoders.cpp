@@ -6,6 +6,7 @@
 #include "audio/codec/house_format.h"
 #include "audio/codec/house_writer.h"
 #include "mp3_encoder.h"
+#include "ogg_encoder.h"
 #include "sound_encoder.h"
 #include "temporary_target.h"
 
@@ -16,6 +17,7 @@ namespace {
 constexpr int kDefaultBits = 16;
 constexpr int kMp3DefaultRate = 44100;
 constexpr int kMp3DefaultKbps = 128;
+constexpr int kOggLowestKbps = 32, kOggHighestKbps = 500;
 constexpr int kLowestRate = 8000, kHighestRate = 192000;
 
 // The house format through the library's own writer (libtwolame, energy
@@ -121,6 +123,11 @@ std::string RefusalOf(const ConverterOptions& o) {
       if (!SndfileFormat(o)) return "Résolution non prise en charge: " + std::to_string(o.bits) + " bits";
       break;
     case OutputFormat::Mp3: return Mp3Refusal(OutputRate(o), o.bitrateKbps ? o.bitrateKbps : kMp3DefaultKbps);
+    case OutputFormat::Ogg:
+      if (o.oggQuality < -1 && (o.bitrateKbps < kOggLowestKbps || o.bitrateKbps > kOggHighestKbps))
+        return "Débit non pris en charge en Ogg Vorbis: " + std::to_string(o.bitrateKbps) + " kbit/s";
+      if (std::string why = OggRefusal(o.rate, o.channels, o.oggQuality, o.bitrateKbps); !why.empty()) return why;
+      break;
     default: return std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
   }
   if (o.rate && (o.rate < kLowestRate || o.rate > kHighestRate))
@@ -132,6 +139,7 @@ std::unique_ptr<SoundEncoder> MakeEncoder(const ConverterOptions& options) {
   if (!RefusalOf(options).empty()) return nullptr;
   if (options.format == OutputFormat::House) return std::make_unique<HouseEncoder>();
   if (IsPcm(options.format)) return std::make_unique<PcmEncoder>(SndfileFormat(options));
+  if (options.format == OutputFormat::Ogg) return MakeOggEncoder(options.oggQuality, options.bitrateKbps);
   if (options.format == OutputFormat::Mp3)
     return MakeMp3Encoder(options.bitrateKbps ? options.bitrateKbps : kMp3DefaultKbps);
   return nullptr;

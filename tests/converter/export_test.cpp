@@ -191,3 +191,43 @@ TEST(Mp3Export, QueueAndEditorFormatsDecodeToTheSourcesLengthAndLevels) {
 
 }  // namespace
 }  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+TEST(OggExport, QualityOrAverageBitRateDecodeToTheSourcesLengthAndLevels) {
+  TempDir dir;
+  const std::string flac = dir / "tone.flac";
+  ASSERT_TRUE(MakeTone(flac, 3000, {"-c:a", "flac"}, 44100));
+  struct Case {
+    std::string target;
+    std::vector<std::string> codec;
+    std::string probe;  // ffprobe's codec, rate, channels and nominal bit rate
+  };
+  const std::vector<Case> cases = {
+      {"a.ogg", {"-convert_to=Ogg Vorbis", "-q=0.4", "--managed"}, "vorbis,44100,2,128000"},
+      {"b.ogg", {"-convert_to=Ogg Vorbis", "-b=320", "--managed"}, "vorbis,44100,2,320000"},
+      {"c.ogg", {"-convert_to=Ogg Vorbis", "-q=0.6"}, "vorbis,44100,2,192000"},  // the editor's export
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const std::string target = dir / c.target;
+    const ProcessResult r = Export(flac, target, c.codec);
+    ASSERT_TRUE(r.exited(0)) << r.err;
+    EXPECT_EQ(Probe(target), c.probe);
+    const PcmFile p = DecodeBack(target);
+    EXPECT_LE(std::abs(p.ms - 3000), audio::kHouseFrameMs) << p.ms;
+    EXPECT_NEAR(p.leftPeak, 0.5, 0.04);
+    EXPECT_NEAR(p.rightPeak, 0.25, 0.03);
+  }
+  ProcessResult r = Export(flac, dir / "d.ogg", {"-convert_to=Ogg Vorbis", "-q=2"});
+  EXPECT_TRUE(r.exited(2));
+  EXPECT_EQ(ReadFile(dir / "d_Err_Convert.Log"), "Valeur incorrecte pour -q: 2");
+  r = Export(flac, dir / "d.ogg", {"-convert_to=Ogg Vorbis", "-b=500", "-s=8000"});
+  EXPECT_TRUE(r.exited(2));
+  EXPECT_EQ(ReadFile(dir / "d_Err_Convert.Log"), "Débit non pris en charge en Ogg Vorbis à 8000 Hz: 500 kbit/s");
+  EXPECT_FALSE(Exists(dir / "d.ogg"));
+}
+
+}  // namespace
+}  // namespace sono::test
