@@ -1,5 +1,6 @@
 #include "conversion.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -80,7 +81,14 @@ ConversionResult Convert(const ConverterOptions& o, const std::function<void(int
   if (!decoder.open(o.input, rate, channels, r.error)) return r;
   r.rate = decoder.outRate();
   r.channels = channels;
-  std::unique_ptr<SoundEncoder> encoder = MakeEncoder(o);
+  // Cue points follow the sound when its start is trimmed away.
+  ConverterOptions encoded = o;
+  if (analysis && o.cues.any()) {
+    const long long cutMs = analysis->keepFirst() * 1000 / std::max(1, r.rate);
+    for (long long* cue : {&encoded.cues.intro, &encoded.cues.startNext, &encoded.cues.fadeOut, &encoded.cues.hook})
+      if (*cue >= 0) *cue = std::max(0LL, *cue - cutMs);
+  }
+  std::unique_ptr<SoundEncoder> encoder = MakeEncoder(encoded);
   if (!encoder) {
     r.error = std::string("Format de sortie non pris en charge: ") + FormatName(o.format);
     return r;

@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "audio/codec/house_format.h"
+#include "broadcast_chunks.h"
 #include "audio/codec/house_writer.h"
 #include "mp3_encoder.h"
 #include "ogg_encoder.h"
@@ -52,7 +53,7 @@ int SndfileFormat(const ConverterOptions& o) {
 
 class PcmEncoder final : public SoundEncoder {
  public:
-  explicit PcmEncoder(int format) : format_(format) {}
+  PcmEncoder(int format, const ConverterOptions& options) : format_(format), options_(options) {}
   ~PcmEncoder() override { abandon(); }
   bool open(const std::string& target, int rate, int channels) override {
     if (file_.open(target) < 0) return false;
@@ -67,6 +68,13 @@ class PcmEncoder final : public SoundEncoder {
       return false;
     }
     sf_command(sound_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // A WAV carrying a title, an artist or cue points gets the broadcast chunks.
+    const bool broadcast = !options_.title.empty() || !options_.artist.empty() || options_.cues.any();
+    if (broadcast && (format_ & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV &&
+        !SetBroadcastChunks(sound_, options_, rate, std::time(nullptr))) {
+      abandon();
+      return false;
+    }
     channels_ = channels;
     return true;
   }
@@ -92,6 +100,7 @@ class PcmEncoder final : public SoundEncoder {
 
  private:
   int format_;
+  ConverterOptions options_;
   int channels_ = 2;
   SNDFILE* sound_ = nullptr;
   TemporaryTarget file_;
@@ -138,7 +147,7 @@ std::string RefusalOf(const ConverterOptions& o) {
 std::unique_ptr<SoundEncoder> MakeEncoder(const ConverterOptions& options) {
   if (!RefusalOf(options).empty()) return nullptr;
   if (options.format == OutputFormat::House) return std::make_unique<HouseEncoder>();
-  if (IsPcm(options.format)) return std::make_unique<PcmEncoder>(SndfileFormat(options));
+  if (IsPcm(options.format)) return std::make_unique<PcmEncoder>(SndfileFormat(options), options);
   if (options.format == OutputFormat::Ogg) return MakeOggEncoder(options.oggQuality, options.bitrateKbps);
   if (options.format == OutputFormat::Mp3)
     return MakeMp3Encoder(options.bitrateKbps ? options.bitrateKbps : kMp3DefaultKbps);
