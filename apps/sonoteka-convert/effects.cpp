@@ -12,6 +12,7 @@ double DbToLinear(double db) { return std::pow(10.0, db / 20.0); }
 double LinearToDb(double v) { return v > 0 ? 20.0 * std::log10(v) : -1e9; }
 constexpr double kReplayGainOffset = 107.0;  // 89 dB ReplayGain = -18 LUFS
 constexpr long kWindowStepMs = 100;
+constexpr double kLoudnessOffset = 0.691;  // LUFS = -0.691 + 10 log10(mean square, K-weighted)
 }  // namespace
 
 EffectAnalysis::EffectAnalysis(const ConverterOptions& options, int rate, int channels)
@@ -19,9 +20,10 @@ EffectAnalysis::EffectAnalysis(const ConverterOptions& options, int rate, int ch
   silence_ = options.trim.digitalSilence ? 0.0f : static_cast<float>(DbToLinear(options.trim.silenceDb));
   if (options.normalize.on && (options.normalize.mode == NormalizeMode::ReplayGain ||
                                options.normalize.mode == NormalizeMode::Adaptive)) {
+    // Integrated loudness, and the momentary loudness the adaptive window is
+    // built from. (ebur128_set_max_window is not used: libebur128 1.2.6
+    // allocates a thousand times the window it is given.)
     loudness_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), EBUR128_MODE_I);
-    if (loudness_ && options.normalize.mode == NormalizeMode::Adaptive)
-      ebur128_set_max_window(loudness_, static_cast<unsigned long>(std::max(100.0, options.normalize.adaptWindowMs)));
   }
 }
 
@@ -39,21 +41,41 @@ void EffectAnalysis::add(const float* frames, long count) {
       lastSound_ = frames_ + i;
     }
   }
-  if (loudness_) {
+  if (loudness_ && options_.normalize.mode != NormalizeMode::Adaptive) {
     ebur128_add_frames_float(loudness_, frames, static_cast<size_t>(count));
-    if (options_.normalize.mode == NormalizeMode::Adaptive) {
-      sinceWindow_ += count;
-      const double window = std::max(100.0, options_.normalize.adaptWindowMs);
-      if (sinceWindow_ >= rate_ * kWindowStepMs / 1000 && (frames_ + count) * 1000.0 / rate_ >= window) {
-        sinceWindow_ = 0;
-        double value = 0;
-        if (ebur128_loudness_window(loudness_, static_cast<unsigned long>(window), &value) == EBUR128_SUCCESS &&
-            std::isfinite(value))
-          loudestWindow_ = std::max(loudestWindow_, value);
+  } else if (loudness_) {
+    // Fed in 100 ms steps: after each, the momentary loudness of the last
+    // 400 ms joins the window.
+    const long step = std::max<long>(1, rate_ * kWindowStepMs / 1000);
+    for (long done = 0; done < count;) {
+      const long n = std::min<long>(count - done, step - sinceStep_);
+      ebur128_add_frames_float(loudness_, frames + done * channels_, static_cast<size_t>(n));
+      sinceStep_ += n;
+      done += n;
+      if (sinceStep_ == step) {
+        sinceStep_ = 0;
+        addWindowStep();
       }
     }
   }
   frames_ += count;
+}
+
+// The loudness of the last -adapt_wnd milliseconds: the mean energy of the
+// momentary readings taken every 100 ms over it.
+void EffectAnalysis::addWindowStep() {
+  double momentary = 0;
+  if (ebur128_loudness_momentary(loudness_, &momentary) != EBUR128_SUCCESS) return;
+  const double energy = std::isfinite(momentary) ? std::pow(10.0, (momentary + kLoudnessOffset) / 10.0) : 0.0;
+  window_.push_back(energy);
+  windowEnergy_ += energy;
+  const size_t steps = static_cast<size_t>(std::max(1.0, options_.normalize.adaptWindowMs / kWindowStepMs));
+  if (window_.size() > steps) {
+    windowEnergy_ -= window_.front();
+    window_.pop_front();
+  }
+  if (window_.size() == steps && windowEnergy_ > 0)
+    loudestWindow_ = std::max(loudestWindow_, -kLoudnessOffset + 10.0 * std::log10(windowEnergy_ / steps));
 }
 
 int64_t EffectAnalysis::keepFirst() const {

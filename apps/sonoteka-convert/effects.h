@@ -13,6 +13,7 @@
 #include <ebur128.h>
 
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "command_line.h"
@@ -34,12 +35,15 @@ class EffectAnalysis {
   int64_t frames() const { return frames_; }
 
  private:
+  void addWindowStep();
   const ConverterOptions& options_;
   int rate_, channels_;
   ebur128_state* loudness_ = nullptr;
   double peak_ = 0;
   double loudestWindow_ = -1e9;
-  int64_t frames_ = 0, firstSound_ = -1, lastSound_ = -1, sinceWindow_ = 0;
+  int64_t frames_ = 0, firstSound_ = -1, lastSound_ = -1, sinceStep_ = 0;
+  std::deque<double> window_;  // energies of the adaptive window's 100 ms steps
+  double windowEnergy_ = 0;
   float silence_ = 0;
 };
 

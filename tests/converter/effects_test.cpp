@@ -82,15 +82,50 @@ TEST(NormalizeEffect, BringsThePeakOrTheLoudnessWhereAsked) {
   ExpectMs(both, 2000);
   expectPeak(both, -1.0);
 
-  // ReplayGain's 89 dB is -18 LUFS, as a loudness meter reads the result.
-  ConvertWith(dir, tone, {Normalize(1, "rg", "0", "89", "0")});
+}
+
+// The integrated loudness ffmpeg's meter reads of a file, in LUFS.
+double IntegratedLufs(const std::string& path) {
   const ProcessResult meter =
-      RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", dir / "out.s48", "-af", "ebur128", "-f", "null", "-"},
-                 {}, 60000);
+      RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-af", "ebur128", "-f", "null", "-"}, {}, 60000);
   std::smatch m;
   const std::string err = meter.err;
-  ASSERT_TRUE(std::regex_search(err, m, std::regex(R"(Integrated loudness:\s+I:\s+(-?[0-9.]+) LUFS)"))) << err;
-  EXPECT_NEAR(std::stod(m[1]), -18.0, 0.5);
+  if (!std::regex_search(err, m, std::regex(R"(Integrated loudness:\s+I:\s+(-?[0-9.]+) LUFS)"))) {
+    ADD_FAILURE() << err;
+    return 0;
+  }
+  return std::stod(m[1]);
+}
+
+// 8 s of a tone at 0.2 then 8 s at 0.4: ReplayGain brings the whole to 89 dB
+// (-18 LUFS), the adaptive mode brings its loudest 6 s (the second half)
+// there, 2 dB lower.
+TEST(NormalizeEffect, LoudnessOfTheWholeOrOfTheLoudestWindow) {
+  TempDir dir;
+  // Stereo sources: the meter reads a mono file 3 dB lower than the same
+  // sound on two channels, as the converter writes it.
+  const auto make = [&](const std::string& name, const std::string& expr, int seconds) {
+    const std::string path = dir / name;
+    EXPECT_TRUE(RunProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                            "aevalsrc=exprs='" + expr + "|" + expr + "':s=48000:d=" + std::to_string(seconds), "-c:a",
+                            "pcm_s16le", path})
+                    .exited(0));
+    return path;
+  };
+  const std::string steps = make("steps.wav", "if(lt(t,8),0.2,0.4)*sin(2*PI*440*t)", 16);
+  const std::string loudHalf = make("loud.wav", "0.4*sin(2*PI*440*t)", 8);
+  const auto expectedPeak = [](double measuredLufs) { return 0.4 * 32767 * std::pow(10.0, (-18 - measuredLufs) / 20); };
+
+  const double whole = expectedPeak(IntegratedLufs(steps));
+  const HouseCheck rg = ConvertWith(dir, steps, {Normalize(1, "rg", "0", "89", "0")});
+  EXPECT_NEAR(rg.leftPeak, whole, whole * 0.03);
+  EXPECT_NEAR(IntegratedLufs(dir / "out.s48"), -18.0, 0.3);
+
+  const double loudest = expectedPeak(IntegratedLufs(loudHalf));
+  const HouseCheck adapt = ConvertWith(dir, steps, {Normalize(1, "adapt", "0", "89", "0")});
+  EXPECT_NEAR(adapt.leftPeak, loudest, loudest * 0.03);
+  EXPECT_NEAR(adapt.rightPeak, loudest, loudest * 0.03);
+  EXPECT_LT(loudest, whole * 0.85);  // the two modes really differ here
 }
 
 TEST(Effects, BadValuesAreRefusedWithStatusTwo) {
