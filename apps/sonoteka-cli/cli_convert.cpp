@@ -56,15 +56,8 @@ struct ConvertSession {
     session.app.log().Flush();
   }
   ConverterPorts ports() { return {session.app.log(), session.clock, session.events, session.prompt}; }
-  // The registry's folder, else beside this program, else the build tree's
-  // apps/sonoteka-convert/ beside apps/sonoteka-cli/.
   static std::string ConverterPath(const SiteConfig& config) {
-    const std::string exe = MachineEnvironment("").exePath;
-    const std::string found = FindConverterPath(config.registry(), exe);
-    if (File_Exist(found)) return found;
-    const std::string built = ParentFolder(ParentFolder(exe).substr(0, ParentFolder(exe).size() - 1)) +
-                              "sonoteka-convert/" + kConverterProgram;
-    return File_Exist(built) ? built : found;
+    return FindConverterPath(config.registry(), MachineEnvironment("").exePath);
   }
   // The song's record on `station`; false (said) when it is not there.
   bool readSong(int station, const std::string& code) {

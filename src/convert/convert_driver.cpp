@@ -68,9 +68,18 @@ std::string FindConverterPath(const Registry& registry, const std::string& exePa
   std::string folder;
   registry.Reg_GetValue(kConverterRegistryRoot, kConverterRegistryKey, "Path", folder);
   folder = Trim(folder);
-  if (folder.empty()) folder = ParentFolder(exePath);
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-  return folder + kConverterProgram;
+  if (!folder.empty()) {
+    if (folder.back() != '/') folder += '/';
+    return folder + kConverterProgram;
+  }
+  const std::string beside = ParentFolder(exePath) + kConverterProgram;
+  if (File_Exist(beside)) return beside;
+  // In the build tree: apps/sonoteka-convert/ beside the program's folder.
+  const std::string programFolder = ParentFolder(exePath);
+  if (programFolder.size() < 2) return beside;
+  const std::string built = ParentFolder(programFolder.substr(0, programFolder.size() - 1)) + kConverterProgram +
+                            "/" + kConverterProgram;
+  return File_Exist(built) ? built : beside;
 }
 
 bool ConverterDriver::ConvertSonDetermineVersion(bool& commandLine, std::string& converterPath,

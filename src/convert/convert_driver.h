@@ -34,7 +34,8 @@ inline constexpr const char* kConverterRegistryKey =
     "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\sonoteka-convert";
 
 // The converter's full path: the registry's "Path" folder, else the folder of
-// the running program (`exePath`), + "sonoteka-convert".
+// the running program (`exePath`), + "sonoteka-convert"; in the build tree,
+// apps/sonoteka-convert/ beside the program's folder.
 std::string FindConverterPath(const Registry& registry, const std::string& exePath);
 
 struct ConverterPorts {
@@ -74,6 +75,11 @@ class ConverterDriver {
   // the player, so the player lets go of it ("Convert: Stop and close sound").
   std::function<void(const std::string& target)> onTargetInUse;
   int64_t waitLimitMs = kConverterWaitMs;
+  // The converter and the effects as the settings say now (read again before a conversion).
+  void reconfigure(std::string converterPath, EffectSettings effects) {
+    converterPath_ = std::move(converterPath);
+    effects_ = std::move(effects);
+  }
   const std::string& lastError() const { return lastError_; }
   const EffectSettings& effects() const { return effects_; }
 

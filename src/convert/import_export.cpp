@@ -105,6 +105,12 @@ ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::stri
   }
   if (!convert && choice == HouseFileChoice::Convert) convert = true;
 
+  if (convert && enqueue) {
+    enqueue(code, file, target);
+    p_.log.TraceLog("Import: Queued |SongId: " + song);
+    result.ok = result.queued = result.converted = true;
+    return result;
+  }
   if (convert) {
     ConversionRequest request = HouseFormatRequest(file, target);
     if (!driver_.ConvertSon(request, false)) return failed(driver_.lastError());

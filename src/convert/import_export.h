@@ -37,6 +37,7 @@ struct ImportResult {
   bool ok = false;
   bool converted = false;  // through the converter (else copied as it is)
   bool cancelled = false;  // the user said no
+  bool queued = false;     // left to the conversion queue (`enqueue`)
   std::string message;     // French, for the user, on failure
 };
 
@@ -48,6 +49,9 @@ class SoundImport {
   // Nothing changes for the song unless the new sound is whole in place.
   ImportResult ImporterUnSon(const std::string& file, const std::string& code, const std::string& targetSound,
                              HouseFileChoice choice = HouseFileChoice::Ask);
+  // When set, a file to convert is handed to the conversion queue (the
+  // desktop) instead of being converted at once (the command line).
+  std::function<void(const std::string& code, const std::string& file, const std::string& target)> enqueue;
   // Told once the new sound is in place (reload the editor, write durations).
   std::function<void(const std::string& code, const std::string& targetSound)> onSoundPlaced;
   // Wait for a copied file to show: every 200 ms, 1000 ms at most.
