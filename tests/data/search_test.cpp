@@ -12,6 +12,7 @@
 #include "data/ptx.h"
 #include "data/search.h"
 #include "data/songs.h"
+#include "../editor/editor_test_support.h"
 #include "library_fixture.h"
 #include "process.h"
 
@@ -347,7 +348,7 @@ TEST_F(SearchTest, AccentedCodeHasOneSoundFileNameEverywhere) {
   add(Song(code, "Jingle accentué", 10));
   const std::string file = SoundFilePath(*lib, 1, code);
   EXPECT_EQ(file, config.current().sounds[0][static_cast<int>(SoundKind::Jin)].folder + "JINÉTÉ01.s48");
-  sono::test::WriteFile(file, std::string(768 * 500, '\0'));  // 12 s
+  sono::test::WriteFile(file, sono::test::MpegFrames(500, 256, [](long long) { return sono::test::LevelWords{}; }));  // 12 s
   search.RechercheDansLaBase_01_Morceau(text("jinété", "Code"));
   ASSERT_EQ(codes(), (std::vector<std::string>{"JINÉTÉ01"}));
   EXPECT_EQ(search.grid.cell(0, kColSoundFile), "JINÉTÉ01.s48");
