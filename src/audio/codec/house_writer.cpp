@@ -1,7 +1,10 @@
 #include "audio/codec/house_writer.h"
 
+#include <fcntl.h>
 #include <twolame.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cmath>
@@ -42,8 +45,10 @@ bool HouseWriter::open(const std::string& path) {
     CloseOptions();
     return false;
   }
-  file_ = std::fopen(temp_.c_str(), "wb");
-  if (!file_) {
+  errno_ = 0;
+  fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    errno_ = errno;
     error_ = "cannot create " + temp_;
     CloseOptions();
     return false;
@@ -56,16 +61,24 @@ bool HouseWriter::flushBuffer(int bytes) {
     error_ = "twolame encoding error";
     return false;
   }
-  if (bytes > 0 && std::fwrite(mp2_.data(), 1, static_cast<size_t>(bytes), file_) !=
-                       static_cast<size_t>(bytes)) {
-    error_ = "write error on " + temp_;
-    return false;
+  const unsigned char* p = mp2_.data();
+  size_t left = static_cast<size_t>(bytes);
+  while (left > 0) {
+    const ssize_t n = ::write(fd_, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      errno_ = n < 0 ? errno : EIO;
+      error_ = "write error on " + temp_;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
   }
   return true;
 }
 
 bool HouseWriter::write(const int16_t* stereo, int frames) {
-  if (!file_) return false;
+  if (fd_ < 0) return false;
   // Worst case from the library's documentation: 1.25 x samples + 7200 bytes.
   mp2_.resize(static_cast<size_t>(frames) * 5 / 4 + 7200);
   const int bytes = twolame_encode_buffer_interleaved(options_, stereo, frames, mp2_.data(),
@@ -84,14 +97,23 @@ bool HouseWriter::writeFloat(const float* stereo, int frames) {
 }
 
 bool HouseWriter::finish() {
-  if (!file_) return false;
+  if (fd_ < 0) return false;
   mp2_.resize(16384);
   bool ok = flushBuffer(twolame_encode_flush(options_, mp2_.data(), static_cast<int>(mp2_.size())));
-  ok = ok && std::fflush(file_) == 0 && ::fsync(fileno(file_)) == 0;
-  ok = (std::fclose(file_) == 0) && ok;
-  file_ = nullptr;
+  if (ok && ::fsync(fd_) != 0) {
+    errno_ = errno;
+    error_ = "fsync error on " + temp_;
+    ok = false;
+  }
+  if (::close(fd_) != 0 && ok) {
+    errno_ = errno;
+    error_ = "close error on " + temp_;
+    ok = false;
+  }
+  fd_ = -1;
   CloseOptions();
   if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    errno_ = errno;
     error_ = "cannot rename " + temp_;
     ok = false;
   }
@@ -100,9 +122,9 @@ bool HouseWriter::finish() {
 }
 
 void HouseWriter::abandon() {
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
     std::remove(temp_.c_str());
   }
   CloseOptions();

@@ -4,7 +4,6 @@
 // abandoned encoding never leaves a half-written sound under the real name.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,13 +28,16 @@ class HouseWriter {
   void abandon();
 
   const std::string& error() const { return error_; }
+  // The errno of the failed system call behind error() (0 for an encoder fault).
+  int errorNumber() const { return errno_; }
   int64_t framesWritten() const { return framesIn_; }
 
  private:
   bool flushBuffer(int bytes);
   void CloseOptions();
   twolame_options_struct* options_ = nullptr;
-  FILE* file_ = nullptr;
+  int fd_ = -1;  // written with write(2): every write is seen, none buffered away
+  int errno_ = 0;
   std::string path_, temp_, error_;
   std::vector<unsigned char> mp2_;
   std::vector<int16_t> pcm_;
