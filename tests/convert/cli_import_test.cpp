@@ -141,3 +141,72 @@ TEST_F(CliImport, BulkFolderAndExport) {
 
 }  // namespace
 }  // namespace sono::test
+
+#include "audio/codec/house_format.h"
+#include "audio/codec/mpeg_frames.h"
+
+namespace sono::test {
+namespace {
+
+// The real converter, end to end: a WAV at 44100 Hz becomes the song's
+// house-format sound of the same length within one frame, with its energy
+// words; exports to wave and mp3; a text named ".mp3" is refused.
+TEST_F(CliImport, RealConverterEndToEnd) {
+  std::filesystem::create_directories(dir / "real");
+  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
+  Registry(home + "/Settings/Vexa_Library/Registry.ini")
+      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  const int64_t frames = 44100 * 3 + 123;
+  ASSERT_TRUE(WritePcmWav(dir / "in/voix d'été.wav", TestSignal(frames, 44100), 44100));
+  int status = -1;
+  std::string out = Run({"import", "00000002", dir / "in/voix d'été.wav"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string target = SoundOf("00000002");
+  const audio::FrameScan scan = audio::ScanMpegFile(target);
+  ASSERT_EQ(scan.status, audio::ScanStatus::Ok);
+  EXPECT_EQ(scan.first.layer, 2);
+  EXPECT_EQ(scan.first.sampleRate, 48000);
+  EXPECT_EQ(scan.first.bitrateKbps, 256);
+  EXPECT_EQ(scan.damagedFrames, 0);
+  const int64_t sourceMs = frames * 1000 / 44100;
+  EXPECT_LE(std::llabs(scan.durationMs - sourceMs), audio::kHouseFrameMs) << scan.durationMs << " vs " << sourceMs;
+  const std::string bytes = ReadFile(target);
+  const auto levels = audio::ReadEnergyLevels(reinterpret_cast<const uint8_t*>(bytes.data()) + 768 * 40, 768);
+  EXPECT_GT(levels.left, 1000);
+  EXPECT_GT(levels.right, 1000);
+  EXPECT_NE(out.find("Enveloppe: " + std::to_string(scan.frames) + " valeurs"), std::string::npos) << out;
+
+  std::filesystem::create_directories(dir / "out");
+  out = Run({"export", "00000002", dir / "out", "--format", "wave", "--name", "titre"}, status);
+  ASSERT_EQ(status, 0) << out;
+  out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
+  ASSERT_EQ(status, 0) << out;
+  int waves = 0, mp3s = 0;
+  for (const auto& f : FolderEntries(dir / "out")) {
+    const std::string ext = EclateRepFicExt(f).extension;
+    if (ext == ".wave") {
+      ++waves;
+      SF_INFO info{};
+      SNDFILE* s = sf_open((dir / "out/" + f).c_str(), SFM_READ, &info);
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+      EXPECT_LE(std::llabs(info.frames * 1000 / info.samplerate - scan.durationMs), audio::kHouseFrameMs);
+      sf_close(s);
+    } else if (ext == ".mp3") {
+      ++mp3s;
+      EXPECT_EQ(audio::ScanMpegFile(dir / "out/" + f).first.layer, 3);
+    }
+  }
+  EXPECT_EQ(waves, 1);
+  EXPECT_EQ(mp3s, 1);
+
+  // A text named ".mp3": refused, the song keeps its sound.
+  const std::string kept = ReadFile(target);
+  WriteFile(dir / "in/faux.mp3", "Ceci n'est pas un son.\n");
+  out = Run({"import", "00000002", dir / "in/faux.mp3"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), kept);
+}
+
+}  // namespace
+}  // namespace sono::test
