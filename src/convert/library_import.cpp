@@ -76,6 +76,13 @@ void LibraryImport::soundPlaced(const std::string& code) {
   if (onEditorReloaded) onEditorReloaded();
 }
 
+int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {
+  if (station < 1 || station > kMaxStations) return 0;
+  const std::string& folder = config_.current().sounds[static_cast<size_t>(station - 1)][kSoundKinds - 1].folder;
+  if (folder.empty()) return 0;
+  return PurgerSonsTemporaires(p_.log, p_.prompt, folder, p_.clock.now(), showMessage, p_.log.closing());
+}
+
 ExportNamePattern LibraryImport::StoredPattern() const {
   const int n = ParseIntClamped(LectureIni(config_.settingsFile(), "Pointeurs", "ExportRadioButtons", "0"), 0, 2, 0);
   return static_cast<ExportNamePattern>(n);

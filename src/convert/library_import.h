@@ -28,6 +28,9 @@ class LibraryImport {
   bool ImportFile(const std::string& file);
   // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
   bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
+  // PurgerSonsTemporaires on the station's temporary sound folder ("Tmp_");
+  // the number of files deleted.
+  int PurgeTemporarySounds(int station, bool showMessage);
   // A conversion runs or waits: the program must not close.
   bool conversionPending() const { return queue_.running() || queue_.pending() > 0; }
 

@@ -102,6 +102,11 @@ void Workstation::addImportMenu(Prompt& prompt) {
   window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
   imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
   imports.onEditorReloaded = [this] { editorPanel->refresh(); };
+  // The audition lets go of a sound about to be replaced.
+  imports.driver().onTargetInUse = [this](const std::string&) {
+    deck.Stop();
+    deck.Close();
+  };
   editorPanel->onFileDropped = [this](const std::string& file) { imports.ImportFile(file); };
   app.hooks.conversionRunning = [this] { return imports.conversionPending(); };
   QMenu* tools = window.menu(MenuId::Tools);
@@ -110,6 +115,9 @@ void Workstation::addImportMenu(Prompt& prompt) {
   QObject::connect(import, &QAction::triggered, &window, [this, &prompt] {
     if (auto file = prompt.pickFile({}, convert::FormatsSonsAutorisesFilter(), {})) imports.ImportFile(*file);
   });
+  QAction* purge = tools->addAction(QString::fromUtf8("Purger les sons &temporaires"));
+  purge->setObjectName("MnuPurgerSonsTemporaires");
+  QObject::connect(purge, &QAction::triggered, &window, [this] { imports.PurgeTemporarySounds(tab.station, true); });
   QAction* exportSound = tools->addAction(QString::fromUtf8("E&xporter le son…"));
   exportSound->setObjectName("MnuExporterSon");
   QObject::connect(exportSound, &QAction::triggered, &window, [this, &prompt] {

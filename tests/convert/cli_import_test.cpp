@@ -206,6 +206,13 @@ TEST_F(CliImport, RealConverterEndToEnd) {
   out = Run({"import", "00000002", dir / "in/faux.mp3"}, status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_EQ(ReadFile(target), kept);
+  // So is an empty file; no temporary or error file stays beside the sound.
+  WriteFile(dir / "in/vide.wav", "");
+  out = Run({"import", "00000002", dir / "in/vide.wav"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), kept);
+  for (const auto& name : FolderEntries(ParentFolder(target)))
+    EXPECT_TRUE(name.find(".part") == std::string::npos && name.find("_Err_Convert") == std::string::npos) << name;
 }
 
 }  // namespace

@@ -104,3 +104,22 @@ TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
 
 }  // namespace
 }  // namespace sono::ui
+
+namespace sono::ui {
+namespace {
+
+TEST_F(ConversionGuiTest, PurgeOfTemporarySoundsFromTheToolsMenu) {
+  const std::string folder = ws->app.config().current().sounds[0][kSoundKinds - 1].folder;
+  ASSERT_FALSE(folder.empty());
+  std::filesystem::create_directories(folder);
+  // The manual clock's day is 2026-03-14: older than ten days goes.
+  sono::test::WriteFile(folder + "2026-03-01-08-00-00.wav", "x");
+  sono::test::WriteFile(folder + "2026-03-13-08-00-00.wav", "x");
+  ws->window.findChild<QAction*>("MnuPurgerSonsTemporaires")->trigger();
+  EXPECT_FALSE(File_Exist(folder + "2026-03-01-08-00-00.wav"));
+  EXPECT_TRUE(File_Exist(folder + "2026-03-13-08-00-00.wav"));
+  EXPECT_EQ(prompt.shown.back().text, "Suppression des sons temporaires terminée.");
+}
+
+}  // namespace
+}  // namespace sono::ui
