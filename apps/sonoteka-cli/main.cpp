@@ -9,6 +9,7 @@
 
 #include "cli_audio.h"
 #include "cli_commands.h"
+#include "cli_convert.h"
 #include "cli_editor.h"
 #include "core/text.h"
 #include "data/catalogue.h"
@@ -50,7 +51,12 @@ void usage() {
       "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n"
       "  edit CODE [--station N] SCRIPT  actions de l'éditeur de pointeurs (fichier ou \"a; b\"):\n"
       "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
-      "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n",
+      "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n"
+      "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"
+      "       (converti au format maison s'il n'y est pas; durées et enveloppe refaites)\n"
+      "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n"
+      "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n"
+      "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
       stderr);
 }
 
@@ -83,8 +89,8 @@ int main(int argc, char** argv) {
     static const std::set<std::string> kValued = {
         "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
         "--titles", "--sounds", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
-        "--from", "--count", "--width", "--height", "--types"};
-    static const std::set<std::string> kFlags = {"--player"};
+        "--from", "--count", "--width", "--height", "--types", "--house", "--format", "--name"};
+    static const std::set<std::string> kFlags = {"--player", "--all"};
     if (kFlags.count(arg)) {
       options.values[arg.substr(2)] = "1";
       continue;
@@ -121,6 +127,8 @@ int main(int argc, char** argv) {
   if (words.empty()) return sono::cli::Usage("commande manquante (voir --help)");
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
+  if (words[0] == "import" || words[0] == "export" || words[0] == "purge-temp")
+    return sono::cli::ConvertCommand(options, words);
   if (words[0] == "gpx" || words[0] == "edit") return sono::cli::EditorCommand(options, words);
   if (words[0] == "settings" || words[0] == "cart") return sono::cli::LibraryCommand(options, words);
   if (words[0] == "search" || (words.size() >= 2 && ((words[0] == "demo" && words[1] == "build") ||

@@ -5,7 +5,10 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -59,6 +62,17 @@ void PictureLabel::mouseDoubleClickEvent(QMouseEvent* e) {
 void PictureLabel::keyPressEvent(QKeyEvent* e) {
   if (keyed && keyed(e)) e->accept();
   else QLabel::keyPressEvent(e);
+}
+void PictureLabel::dragEnterEvent(QDragEnterEvent* e) {
+  if (fileDropped && e->mimeData()->hasUrls() && e->mimeData()->urls().first().isLocalFile())
+    e->acceptProposedAction();
+}
+void PictureLabel::dropEvent(QDropEvent* e) {
+  if (!fileDropped || !e->mimeData()->hasUrls()) return;
+  const QUrl url = e->mimeData()->urls().first();
+  if (!url.isLocalFile()) return;
+  e->acceptProposedAction();
+  fileDropped(url.toLocalFile().toStdString());
 }
 void PictureLabel::wheelEvent(QWheelEvent* e) {
   if (wheeled) wheeled(e);
@@ -187,6 +201,13 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   correctedLabel_ = new PictureLabel(this);
   correctedLabel_->setObjectName("PictureMP2Niveau");
   correctedLabel_->setToolTip(QString::fromUtf8("Enveloppe avec la correction de niveau"));
+  // A sound file dropped on a picture of the sound is imported for the song.
+  for (PictureLabel* picture : {globalLabel_, workingLabel_, stripLabel_, correctedLabel_}) {
+    picture->setAcceptDrops(true);
+    picture->fileDropped = [this](const std::string& file) {
+      if (onFileDropped) onFileDropped(file);
+    };
+  }
   // The times under the mouse and of the selection.
   mouseTime_ = new QLabel(this);
   mouseTime_->setObjectName("LabelTempsSouris");

@@ -36,8 +36,12 @@ class PictureLabel : public QLabel {
   std::function<void(QMouseEvent*)> pressed, moved, released, doubleClicked;
   std::function<void(QWheelEvent*)> wheeled;
   std::function<bool(QKeyEvent*)> keyed;  // true: the key was used
+  // A file dropped on the picture (a local path); set to accept drops.
+  std::function<void(const std::string& file)> fileDropped;
 
  protected:
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
@@ -68,6 +72,8 @@ class EditorPanel : public QWidget {
   void Zoom(int steps);
   // The marks changed (for the status bar).
   std::function<void(const std::string& marks)> onMarksChanged;
+  // A file dropped on one of the sound's pictures (the import).
+  std::function<void(const std::string& file)> onFileDropped;
   // Automatic storing switched from the panel (the Tools menu shows it too).
   std::function<void(bool on)> onAutoStoreChanged;
 

@@ -58,10 +58,12 @@ std::optional<std::string> QtPrompt::pickFolder(const std::string& start, const 
 
 std::optional<std::string> QtPrompt::pickFile(const std::string& folder, const std::string& filter,
                                               const std::string& proposedName) {
-  // "Logs|*.log" -> "Logs (*.log)"
-  QString qtFilter = q(filter);
-  if (const int bar = qtFilter.indexOf('|'); bar >= 0)
-    qtFilter = qtFilter.left(bar) + " (" + qtFilter.mid(bar + 1) + ")";
+  // "Logs|*.log|Sons|*.wav;*.mp3" -> "Logs (*.log);;Sons (*.wav *.mp3)"
+  const QStringList parts = q(filter).split('|');
+  QStringList entries;
+  for (int i = 0; i + 1 < parts.size(); i += 2)
+    entries << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+  const QString qtFilter = entries.isEmpty() ? q(filter) : entries.join(";;");
   const QString file = QFileDialog::getOpenFileName(parent_, QString(), q(folder + proposedName), qtFilter);
   if (file.isEmpty()) return std::nullopt;
   return file.toStdString();

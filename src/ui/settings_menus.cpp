@@ -29,7 +29,7 @@ SettingsMenus::SettingsMenus(MainWindow& window, Application& app, data::MusicTa
   cartPanel_ = checkable(view, "Ca&rtouchier", "MnuCartouchier");
   QMenu* tools = window_.menu(MenuId::Tools);
   autoStore_ = checkable(tools, "&Enregistrement automatique des pointeurs", "MnuMorSavePtx");
-  allStations_ = checkable(tools, "Fiche morceau enregistrée sur &toutes les stations", "MnuMorceauStationsAll");
+  allStations_ = checkable(tools, "Fiche &morceau enregistrée sur toutes les stations", "MnuMorceauStationsAll");
 
   carts_ = new CartPanel(cartModel_);
   carts_->selectedSong = [this] { return window_.selectedSongCode(); };

@@ -27,7 +27,10 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       editorPanel(new EditorPanel(lib, stats, app.log(), app.config(), &deck)),
       songForm(new SongFormPanel(lib, stats)),
       carts(lib, app.settings()),
-      menus(window, app, tab, *editorPanel, *songForm, carts) {
+      menus(window, app, tab, *editorPanel, *songForm, carts),
+      imports({app.log(), clock, events, prompt}, lib, stats, app.config(), editorPanel->editor(),
+              environment.exePath),
+      conversions(new ConversionPanel) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
   songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
@@ -46,6 +49,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   };
   wireUnloadSequence();
   addLogMenu(desktop, prompt);
+  addImportMenu(prompt);
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {
@@ -94,6 +98,43 @@ void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
                    [this, &desktop, &prompt] { app.log().LectureLog("Delete_", prompt, desktop); });
 }
 
+void Workstation::addImportMenu(Prompt& prompt) {
+  window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
+  imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
+  imports.onEditorReloaded = [this] { editorPanel->refresh(); };
+  // The audition lets go of a sound about to be replaced.
+  imports.driver().onTargetInUse = [this](const std::string&) {
+    deck.Stop();
+    deck.Close();
+  };
+  editorPanel->onFileDropped = [this](const std::string& file) { imports.ImportFile(file); };
+  app.hooks.conversionRunning = [this] { return imports.conversionPending(); };
+  QMenu* tools = window.menu(MenuId::Tools);
+  QAction* import = tools->addAction(QString::fromUtf8("&Importer un son…"));
+  import->setObjectName("MnuImporterSon");
+  QObject::connect(import, &QAction::triggered, &window, [this, &prompt] {
+    if (auto file = prompt.pickFile({}, convert::FormatsSonsAutorisesFilter(), {})) imports.ImportFile(*file);
+  });
+  QAction* purge = tools->addAction(QString::fromUtf8("Purger les sons &temporaires"));
+  purge->setObjectName("MnuPurgerSonsTemporaires");
+  QObject::connect(purge, &QAction::triggered, &window, [this] { imports.PurgeTemporarySounds(tab.station, true); });
+  QAction* exportSound = tools->addAction(QString::fromUtf8("E&xporter le son…"));
+  exportSound->setObjectName("MnuExporterSon");
+  QObject::connect(exportSound, &QAction::triggered, &window, [this, &prompt] {
+    const std::vector<std::string> formats(convert::kExportFormatLabels.begin(), convert::kExportFormatLabels.end());
+    const std::vector<std::string> names(convert::kExportPatternLabels.begin(), convert::kExportPatternLabels.end());
+    const auto format = prompt.chooseItem("Choisissez le format du son", formats, 0);
+    if (!format) return;
+    const auto pattern =
+        prompt.chooseItem("Choisissez le format du nom de fichier", names, static_cast<int>(imports.StoredPattern()));
+    if (!pattern) return;
+    const auto folder = prompt.pickFolder({}, "Exporter sous...");
+    if (!folder) return;
+    imports.ExportSound(*folder, static_cast<convert::ExportNamePattern>(*pattern),
+                        static_cast<convert::ExportFormat>(*format));
+  });
+}
+
 void Workstation::closeOnSignal(const std::string& signalName) {
   if (app.ended()) return;
   deck.Stop();
@@ -122,6 +163,7 @@ bool Workstation::start(const std::string& commandLine) {
   // The audition's follow-up (play head, meter, end of play) on the companion
   // timer the start-up created without work.
   scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
+  imports.attach(scheduler);  // TimerConvert
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
   menus.apply();

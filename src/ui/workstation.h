@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/engine/engine.h"
+#include "convert/library_import.h"
 #include "core/app.h"
 #include "core/scheduler.h"
 #include "data/cartridges.h"
@@ -15,6 +16,7 @@
 #include "data/db_tools.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
+#include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
 #include "ui/main_window.h"
 #include "ui/settings_menus.h"
@@ -55,6 +57,8 @@ class Workstation {
   data::Cartouchier carts;
   SettingsMenus menus;       // the settings' menu entries and the cart panel
   data::DatabaseTools tools{layer, app.config(), app.log()};  // Tools menu: check and repair
+  convert::LibraryImport imports;  // import by dialog and drop, export, the conversion queue
+  ConversionPanel* conversions;    // owned by the window
 
  private:
   void wireUnloadSequence();
@@ -63,6 +67,7 @@ class Workstation {
   void recountAverages();
   bool recounting_ = false;
   void addLogMenu(Desktop& desktop, Prompt& prompt);
+  void addImportMenu(Prompt& prompt);
 };
 
 }  // namespace sono::ui

@@ -1,0 +1,228 @@
+#include "cli_convert.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "cli_session.h"
+#include "convert/convert_driver.h"
+#include "convert/import_export.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "data/fields.h"
+#include "data/records.h"
+#include "data/songs.h"
+#include "data/stats.h"
+#include "editor/envelope.h"
+#include "editor/pointer_editor.h"
+#include "editor/raster_canvas.h"
+
+namespace sono::cli {
+
+namespace {
+
+using namespace sono::convert;
+
+// The site, the library and the converter, for one command.
+struct ConvertSession {
+  explicit ConvertSession(const Options& options)
+      : session(options),
+        lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events,
+             session.clock}),
+        stats(lib) {}
+  bool open(int station) {
+    if (!session.loadSite()) return false;
+    session.app.startLogging();
+    const BaseInfo& base = session.app.config().current();
+    if (station < 1 || station > base.stationCount) {
+      std::fprintf(stderr, "N° station hors limite: %d\n", station);
+      return false;
+    }
+    session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
+    opened = base.stationCount;
+    stats.skipRecount = data::VpnWorkstation(session.app.config());
+    session.app.settings().Load();
+    const SiteConfig& config = session.app.config();
+    driver = std::make_unique<ConverterDriver>(ports(), ConverterPath(config),
+                                               LoadEffectSettings(config.settingsFile()));
+    return true;
+  }
+  ~ConvertSession() {
+    if (opened > 0) session.layer.PervasiveFermetureFichiers(lib.base(), 1, opened);
+    session.app.log().Flush();
+  }
+  ConverterPorts ports() { return {session.app.log(), session.clock, session.events, session.prompt}; }
+  static std::string ConverterPath(const SiteConfig& config) {
+    return FindConverterPath(config.registry(), MachineEnvironment("").exePath);
+  }
+  // The song's record on `station`; false (said) when it is not there.
+  bool readSong(int station, const std::string& code) {
+    std::string key = data::Library::Key(code);
+    data::BtrieveOptions quiet;
+    quiet.silent = true;
+    return lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:import", quiet) == 0;
+  }
+
+  Session session;
+  data::Library lib;
+  data::DurationStatistics stats;
+  std::unique_ptr<ConverterDriver> driver;
+  int opened = 0;
+};
+
+// The editor's reload after a new sound: envelope rebuilt, pointers reloaded,
+// durations written on every station (as after a sound edit).
+struct SoundReload {
+  explicit SoundReload(ConvertSession& s)
+      : global(1000, 60), working(1000, 100), strip(1000, 4), corrected(1000, 4), view(global, working, 1000),
+        envelopes(s.session.app.log(), meter, editor::LoadEnvelopeSettings(s.session.app.config())),
+        editor({s.lib, s.stats, meter, envelopes, view, working, strip, corrected, nullptr}) {
+    editor.InitGeneralTableurPointeurs(true, {});
+  }
+  // False when the envelope could not be built or the durations not written.
+  bool run(int station, const std::string& code, const std::string& sound, int& values) {
+    std::vector<uint8_t> envelope;
+    values = 0;
+    const bool built = envelopes.Rebuild(values, sound, 0, envelope, "sonoteka-cli:import");
+    const bool loaded = editor.InitSoundPtx(-1, true, "sonoteka-cli:import", {code, station, 0, sound, {}, {}});
+    return built && loaded;
+  }
+  editor::RasterCanvas global, working, strip, corrected;
+  editor::WaveformView view;
+  editor::MpegScanDurationMeter meter;
+  editor::EnvelopeReader envelopes;
+  editor::PointerEditor editor;
+};
+
+// Imports one file into one song; prints what was stored. 0, or 1 on failure.
+int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
+              const std::string& file, HouseFileChoice choice) {
+  const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
+  if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
+  const std::string target = data::SoundFilePath(s.lib, station, code);
+  SoundImport import(s.ports(), *s.driver);
+  bool reloaded = false;
+  int values = 0;
+  import.onSoundPlaced = [&](const std::string&, const std::string& sound) {
+    reloaded = reload.run(station, code, sound, values);
+  };
+  const ImportResult r = import.ImporterUnSon(file, code, target, choice);
+  if (r.cancelled) return Fail("Import annulé: " + file);
+  if (!r.ok) return Fail(r.message);
+  // What the library now holds.
+  const auto scan = data::HouseFormatDurationMs(target);
+  std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
+  std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
+  std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
+  if (s.readSong(station, code))
+    std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
+                Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+  if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");
+  return 0;
+}
+
+int Import(const Options& options, const std::vector<std::string>& args) {
+  HouseFileChoice choice = HouseFileChoice::AsIs;
+  if (options.value("house") == "convert") choice = HouseFileChoice::Convert;
+  else if (!options.value("house").empty() && options.value("house") != "copy")
+    return Usage("--house demande copy ou convert");
+  if (options.interactive && options.value("house").empty()) choice = HouseFileChoice::Ask;
+  const bool all = options.value("all") == "1";
+  if (all ? args.size() != 1 : args.size() != 2)
+    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert]");
+  if (!all) {
+    if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
+  } else if (!Folder_Exist(args[0])) {
+    return Usage("dossier non trouvé: " + args[0]);
+  }
+  ConvertSession s(options);
+  if (!s.open(options.station)) return 1;
+  SoundReload reload(s);
+  if (!all) return ImportOne(s, reload, options.station, args[0], args[1], choice);
+
+  // Bulk: every file of the folder named by a song code ("0001234.mp3").
+  std::string folder = args[0];
+  if (folder.back() != '/') folder += '/';
+  std::vector<std::string> files;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (File_Exist(folder + e->d_name)) files.push_back(e->d_name);
+    ::closedir(d);
+  }
+  std::sort(files.begin(), files.end());
+  int done = 0, failed = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string code = EclateRepFicExt(files[i]).name;
+    std::fprintf(stderr, "[%zu/%zu] %s\n", i + 1, files.size(), files[i].c_str());
+    std::printf("--- %s\n", files[i].c_str());
+    std::fflush(stdout);
+    const int status = data::CheckSongCode(code).empty()
+                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice)
+                           : Fail("Nom de fichier sans code de morceau: " + files[i]);
+    (status == 0 ? done : failed)++;
+  }
+  std::printf("Importés: %d, erreurs: %d\n", done, failed);
+  if (!s.stats.MAJDureeMoyenneArtistes() || !s.stats.MAJDureeMoyenneCategories())
+    return Fail("durées moyennes non recomptées (voir le journal)");
+  return failed == 0 && !files.empty() ? 0 : 1;
+}
+
+int Export(const Options& options, const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name MOTIF]");
+  static const std::map<std::string, ExportFormat> kFormats = {{"mp3-256", ExportFormat::Mp3At256},
+                                                               {"mp3-128", ExportFormat::Mp3At128},
+                                                               {"mp2", ExportFormat::Mp2},
+                                                               {"wave", ExportFormat::Wave}};
+  static const std::map<std::string, ExportNamePattern> kNames = {{"artiste-titre", ExportNamePattern::ArtistTitle},
+                                                                  {"titre-artiste", ExportNamePattern::TitleArtist},
+                                                                  {"titre", ExportNamePattern::Title}};
+  const auto format = kFormats.find(options.value("format", "mp2"));
+  if (format == kFormats.end()) return Usage("--format demande mp3-256, mp3-128, mp2 ou wave");
+  const auto name = kNames.find(options.value("name", "artiste-titre"));
+  if (name == kNames.end()) return Usage("--name demande artiste-titre, titre-artiste ou titre");
+  if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
+  if (!Folder_Exist(args[1])) return Usage("dossier non trouvé: " + args[1]);
+  ConvertSession s(options);
+  if (!s.open(options.station)) return 1;
+  const std::string code = Calibre(Utf8ToCp1252(args[0]), 8);
+  if (!s.readSong(options.station, code)) return Fail("Morceau non trouvé: " + args[0]);
+  const std::string record = s.lib.db().record(data::kSongs);
+  const std::string title = Trim(data::GetText(record, data::song::kTitle));
+  const std::string artist =
+      Trim(s.lib.LibArtiste(options.station, data::GetRaw(record, data::song::kArtist1)));
+  const ExportResult r = ExporterUnSon(s.ports(), *s.driver, data::SoundFilePath(s.lib, options.station, code),
+                                       args[1], name->second, format->second, artist, title);
+  if (!r.ok) return Fail(r.message);
+  struct stat st{};
+  ::stat(r.file.c_str(), &st);
+  std::printf("Fichier son exporté: %s (%s, %lld octets)\n", r.file.c_str(),
+              kExportFormatLabels[static_cast<size_t>(format->second)], static_cast<long long>(st.st_size));
+  return 0;
+}
+
+int PurgeTemp(const Options& options) {
+  ConvertSession s(options);
+  if (!s.open(options.station)) return 1;
+  const std::string folder =
+      s.session.app.config().current().sounds[static_cast<size_t>(options.station - 1)][kSoundKinds - 1].folder;
+  if (folder.empty() || !Folder_Exist(folder)) return Fail("Dossier des sons temporaires non trouvé: " + folder);
+  const int n = PurgerSonsTemporaires(s.session.app.log(), s.session.prompt, folder, s.session.clock.now(), false);
+  std::printf("Sons temporaires supprimés: %d (%s)\n", n, folder.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int ConvertCommand(const Options& options, const std::vector<std::string>& words) {
+  const std::vector<std::string> args(words.begin() + 1, words.end());
+  if (words[0] == "import") return Import(options, args);
+  if (words[0] == "export") return Export(options, args);
+  if (!args.empty()) return Usage("argument en trop: " + args[0]);
+  return PurgeTemp(options);
+}
+
+}  // namespace sono::cli

@@ -1,0 +1,133 @@
+#include "convert/converter_command.h"
+
+#include <array>
+#include <utility>
+
+#include "core/ini.h"
+#include "core/text.h"
+
+namespace sono::convert {
+
+namespace {
+// The converter reads "{qt}" as a quotation mark inside a quoted effect.
+constexpr const char* kQt = "{qt}";
+
+std::string Quoted(const std::string& value) { return kQt + value + kQt; }
+}  // namespace
+
+ConversionRequest HouseFormatRequest(const std::string& source, const std::string& target) {
+  ConversionRequest r;
+  r.source = source;
+  r.target = target;
+  return r;
+}
+
+EffectSettings LoadEffectSettings(const std::string& file) {
+  EffectSettings s;
+  const auto flag = [&](const char* key, bool fallback) {
+    return LectureIni(file, "Convert", key, fallback ? "1" : "0") == "1";
+  };
+  const auto text = [&](const char* key, const std::string& fallback) {
+    const std::string v = Trim(LectureIni(file, "Convert", key, fallback));
+    return v.empty() ? fallback : v;
+  };
+  s.trimOn = flag("CheckEffectActif0", s.trimOn);
+  s.cutStart = flag("CheckEffetCutDebut", s.cutStart);
+  s.cutEnd = flag("CheckEffetCutFin", s.cutEnd);
+  s.digitalSilence = flag("OptionEffetTrim0", s.digitalSilence);
+  s.silenceLevel = text("TexteEffetCutSeuil0", s.silenceLevel);
+  s.threshold = text("TexteEffetCutSeuil1", s.threshold);
+  s.normaliseOn = flag("CheckEffectActif1", s.normaliseOn);
+  const auto mode = ParseInt(LectureIni(file, "Convert", "OptionEffetNormalise", "0"));
+  if (mode && *mode >= 0 && *mode <= 3) s.mode = static_cast<NormaliseMode>(*mode);
+  s.maxAmp = text("TexteEffetNormalisationMax", s.maxAmp);
+  s.desiredDb = text("SliderEffetNormalisation0", s.desiredDb);
+  s.fixedGain = text("SliderEffetNormalisation1", s.fixedGain);
+  s.showProgress = flag("CheckConvertAfficherProgression", s.showProgress);
+  return s;
+}
+
+std::string ErrorFileFor(const std::string& target) {
+  const PathParts p = EclateRepFicExt(target);
+  return p.folder + p.name + "_Err_Convert" + ".Log";
+}
+
+std::string OggQualityFor(const std::string& bitRate) {
+  static const std::array<std::pair<const char*, const char*>, 12> kTable = {{
+      {"48", "-0.1"}, {"64", "0.0"}, {"80", "0.1"}, {"96", "0.2"}, {"112", "0.3"}, {"128", "0.4"},
+      {"160", "0.5"}, {"192", "0.6"}, {"224", "0.7"}, {"256", "0.8"}, {"350", "0.9"}, {"500", "1.0"}}};
+  const std::string b = Trim(bitRate);
+  for (const auto& [rate, quality] : kTable)
+    if (b == rate) return quality;
+  return {};
+}
+
+std::vector<std::string> EffectArguments(const EffectSettings& e) {
+  std::vector<std::string> out;
+  int n = 0;
+  if (e.trimOn) {
+    std::string effect = "-dspeffect" + std::to_string(++n) + "=Trim Silence=";
+    if (!e.cutStart) effect += " -nobegin";
+    if (!e.cutEnd) effect += " -noend";
+    if (e.digitalSilence) effect += " -digsilence";
+    effect += " -dbsilence=" + Quoted(e.silenceLevel) + " -threshold=" + Quoted(e.threshold);
+    out.push_back(effect);
+  }
+  if (e.normaliseOn) {
+    static const std::array<const char*, 4> kModes = {"peak", "rg", "adapt", "fixed"};
+    std::string effect = "-dspeffect" + std::to_string(++n) + "=Volume Normalize=";
+    effect += std::string(" -mode=") + kQt + kModes[static_cast<size_t>(e.mode)] + kQt;
+    effect += " -maxamp=" + Quoted(e.maxAmp) + " -desiredb=" + Quoted(e.desiredDb) +
+              " -adapt_wnd=" + Quoted("6000") + " -fixed=" + Quoted(e.fixedGain);
+    out.push_back(effect);
+  }
+  return out;
+}
+
+std::vector<std::string> CodecArguments(const ConversionRequest& r) {
+  const std::string channels = Trim(r.channels).empty() || Trim(r.channels) == "0" ? "2" : Trim(r.channels);
+  std::vector<std::string> out;
+  switch (static_cast<FormatCode>(r.formatCode)) {
+    case FormatCode::Mp2:
+    case FormatCode::Mp3:
+      out = {r.formatCode == static_cast<int>(FormatCode::Mp2) ? "-convert_to=mp2" : "-convert_to=mp3 (Lame)",
+             "-s=" + r.frequency, "-b=" + r.bitRate, "-c=" + channels};
+      break;
+    case FormatCode::Wave:
+      out = {"-convert_to=wave", "-compression=PCM", "-bits=" + r.bits, "-freq=" + r.frequency};
+      break;
+    case FormatCode::Aiff:
+      out = {"-convert_to=Aiff", "-bits=" + r.bits, "-freq=" + r.frequency, "-channels=" + channels};
+      break;
+    case FormatCode::OggVorbis: {
+      const std::string q = OggQualityFor(r.bitRate);
+      out = {"-convert_to=Ogg Vorbis", q.empty() ? "-b=" + r.bitRate : "-q=" + q};
+      break;
+    }
+    default:
+      return {};
+  }
+  out.push_back("--managed");
+  return out;
+}
+
+std::vector<std::string> ConverterArguments(const std::string& converter, const ConversionRequest& r,
+                                            const std::string& errorFile, const EffectSettings& effects) {
+  std::vector<std::string> argv = {converter, "-infile=" + r.source, "-outfile=" + r.target,
+                                   "-errorfile=" + errorFile};
+  for (auto& a : EffectArguments(effects)) argv.push_back(std::move(a));
+  for (auto& a : CodecArguments(r)) argv.push_back(std::move(a));
+  return argv;
+}
+
+std::string JoinForLog(const std::vector<std::string>& arguments) {
+  std::string out;
+  for (const auto& a : arguments) {
+    if (!out.empty()) out += ' ';
+    if (a.find_first_of(" \"") != std::string::npos) out += '"' + a + '"';
+    else out += a;
+  }
+  return out;
+}
+
+}  // namespace sono::convert

@@ -1,0 +1,123 @@
+#include "convert/library_import.h"
+
+#include "core/ini.h"
+#include "core/text.h"
+#include "data/fields.h"
+#include "data/records.h"
+#include "data/songs.h"
+#include "editor/song_selection.h"
+
+namespace sono::convert {
+
+namespace {
+constexpr const char* kCaller = "Lib_Library:ImporterUnSon";
+}
+
+LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::DurationStatistics& stats,
+                             const SiteConfig& config, editor::PointerEditor& editor, std::string exePath)
+    : p_(ports),
+      lib_(lib),
+      stats_(stats),
+      config_(config),
+      editor_(editor),
+      exePath_(std::move(exePath)),
+      driver_(ports, ""),
+      queue_(ports, driver_) {
+  queue_.onSongConverted = [this](const std::string& code, const std::string&) { soundPlaced(code); };
+  queue_.recountArtists = [this] { stats_.MAJDureeMoyenneArtistes(); };
+  queue_.recountCategories = [this] { stats_.MAJDureeMoyenneCategories(); };
+}
+
+void LibraryImport::attach(Scheduler& scheduler) {
+  queue_.attach(scheduler);
+}
+
+void LibraryImport::reconfigure() {
+  driver_.reconfigure(FindConverterPath(config_.registry(), exePath_), LoadEffectSettings(config_.settingsFile()));
+}
+
+void LibraryImport::say(const std::string& text, Icon icon) {
+  lastMessage_ = text;
+  p_.prompt.message(text, icon, Buttons::Ok);
+}
+
+bool LibraryImport::ImportFile(const std::string& file) {
+  const std::string code = editor_.sound.code;
+  if (Trim(code).empty()) {
+    say("Aucun morceau sélectionné: choisissez le morceau qui recevra le son.", Icon::Exclamation);
+    return false;
+  }
+  reconfigure();
+  const std::string target = data::SoundFilePath(lib_, editor_.sound.station, code);
+  SoundImport import(p_, driver_);
+  import.enqueue = [this](const std::string& c, const std::string& f, const std::string& t) {
+    queue_.AddToConvertListS48(c, f, t, "", "A:", HouseFormatRequest(f, t));
+  };
+  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
+  const ImportResult r = import.ImporterUnSon(file, code, target);
+  if (r.cancelled) return false;
+  if (!r.ok) {
+    say(r.message, Icon::Critical);
+    return false;
+  }
+  lastMessage_ = r.queued ? "Fichier ajouté aux conversions: " + file : "Son importé: " + target;
+  return true;
+}
+
+void LibraryImport::soundPlaced(const std::string& code) {
+  const int station = editor_.sound.station;
+  const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
+  if (!song) return;
+  // The song in the editor is refreshed; another one is loaded (its own
+  // unsaved changes offered first).
+  const bool current = Trim(editor_.sound.code) == Trim(code);
+  if (!editor_.InitSoundPtx(current ? 0 : -1, true, kCaller, *song)) return;
+  editor_.RebuildEnvelope();
+  if (onEditorReloaded) onEditorReloaded();
+}
+
+int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {
+  if (station < 1 || station > kMaxStations) return 0;
+  const std::string& folder = config_.current().sounds[static_cast<size_t>(station - 1)][kSoundKinds - 1].folder;
+  if (folder.empty()) return 0;
+  return PurgerSonsTemporaires(p_.log, p_.prompt, folder, p_.clock.now(), showMessage, p_.log.closing());
+}
+
+ExportNamePattern LibraryImport::StoredPattern() const {
+  const int n = ParseIntClamped(LectureIni(config_.settingsFile(), "Pointeurs", "ExportRadioButtons", "0"), 0, 2, 0);
+  return static_cast<ExportNamePattern>(n);
+}
+
+bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format) {
+  const std::string code = editor_.sound.code;
+  if (Trim(code).empty() || editor_.sound.soundFile.empty()) {
+    say("Aucun son à exporter.", Icon::Exclamation);
+    return false;
+  }
+  std::string title, artist;
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  std::string key = data::Library::Key(code);
+  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, editor_.sound.station, "Lib_Library:ExporterUnSon",
+                        quiet) == 0) {
+    const std::string record = lib_.db().record(data::kSongs);
+    title = Trim(data::GetText(record, data::song::kTitle));
+    artist = Trim(lib_.LibArtiste(editor_.sound.station, data::GetRaw(record, data::song::kArtist1)));
+  }
+  EcritureIni(config_.settingsFile(), "Pointeurs", "ExportRadioButtons", std::to_string(static_cast<int>(pattern)));
+  reconfigure();
+  if (format == ExportFormat::Mp2) {
+    const ExportResult r = ExporterUnSon(p_, driver_, editor_.sound.soundFile, folder, pattern, format, artist, title);
+    say(r.message, r.ok ? Icon::Information : Icon::Critical);
+    return r.ok;
+  }
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  const std::string target = dir + ExportFileName(pattern, format, artist, title);
+  queue_.AddToConvertListS48(code, editor_.sound.soundFile, target, "", "E:",
+                             ExportRequest(format, editor_.sound.soundFile, target), true);
+  lastMessage_ = "Export ajouté aux conversions: " + target;
+  return true;
+}
+
+}  // namespace sono::convert

@@ -1,0 +1,65 @@
+// The desktop's import and export for the song in the cue-point editor: a
+// file from the dialog or dropped on the sound's pictures becomes the song's
+// sound (house-format files copied at once, the rest through the conversion
+// queue), the editor reloads it with its envelope rebuilt and the durations
+// written; the editor's sound is exported by name pattern and format. The
+// window only forwards its menu entries and drops here.
+#pragma once
+#include <string>
+
+#include "convert/conversion_queue.h"
+#include "convert/import_export.h"
+#include "core/config.h"
+#include "data/library.h"
+#include "data/stats.h"
+#include "editor/pointer_editor.h"
+
+namespace sono::convert {
+
+class LibraryImport {
+ public:
+  LibraryImport(ConverterPorts ports, data::Library& lib, data::DurationStatistics& stats, const SiteConfig& config,
+                editor::PointerEditor& editor, std::string exePath);
+
+  // TimerConvert's work.
+  void attach(Scheduler& scheduler);
+  // A file for the editor's song (dialog or drop). False when nothing was
+  // done (no song, cancelled, failed: said in a box).
+  bool ImportFile(const std::string& file);
+  // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
+  bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
+  // PurgerSonsTemporaires on the station's temporary sound folder ("Tmp_");
+  // the number of files deleted.
+  int PurgeTemporarySounds(int station, bool showMessage);
+  // A conversion runs or waits: the program must not close.
+  bool conversionPending() const { return queue_.running() || queue_.pending() > 0; }
+
+  // The editor shows a reloaded sound.
+  std::function<void()> onEditorReloaded;
+  // The export's name pattern as last chosen ("Pointeurs", "ExportRadioButtons").
+  ExportNamePattern StoredPattern() const;
+
+  ConversionQueue& queue() { return queue_; }
+  ConverterDriver& driver() { return driver_; }
+  const std::string& lastMessage() const { return lastMessage_; }
+
+ private:
+  // The converter and effects as the settings say now.
+  void reconfigure();
+  // The new sound of `code` is in place: the editor reloads it (the
+  // durations written on every station) and its envelope is built again.
+  void soundPlaced(const std::string& code);
+  void say(const std::string& text, Icon icon);
+
+  ConverterPorts p_;
+  data::Library& lib_;
+  data::DurationStatistics& stats_;
+  const SiteConfig& config_;
+  editor::PointerEditor& editor_;
+  std::string exePath_;
+  ConverterDriver driver_;
+  ConversionQueue queue_;
+  std::string lastMessage_;
+};
+
+}  // namespace sono::convert

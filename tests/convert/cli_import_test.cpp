@@ -1,0 +1,219 @@
+// sonoteka-cli import / export on a demo site, with a stand-in converter
+// named in the registry.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "convert/convert_driver.h"
+#include "convert_test_support.h"
+#include "core/files.h"
+#include "core/ini.h"
+#include "core/text.h"
+#include "editor/envelope.h"
+
+namespace sono::test {
+namespace {
+
+class CliImport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int status = -1;
+    ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
+    ASSERT_EQ(status, 0);
+    auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(status, 0) << *out;
+    std::filesystem::create_directories(dir / "fixtures");
+    std::filesystem::create_directories(dir / "in");
+    converted = MakeHouseFile(dir, "fixtures/converted.s48", 7200);
+    UseConverter(CopyingStandIn(dir, converted));
+  }
+  void UseConverter(const std::string& path) {
+    // The program's name in the registry's folder.
+    std::filesystem::remove(dir / "bin/sonoteka-convert");
+    std::filesystem::create_directories(dir / "bin");
+    std::filesystem::create_symlink(path, dir / "bin/sonoteka-convert");
+    Registry(home + "/Settings/Vexa_Library/Registry.ini")
+        .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "bin/");
+  }
+  std::string Run(const std::vector<std::string>& args, int& status) {
+    std::vector<std::string> argv = {SONOTEKA_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back("--home");
+    argv.push_back(home);
+    return RunProgram(argv, &status).value_or("");
+  }
+  std::string SoundOf(const std::string& code) {
+    int status = -1;
+    const std::string out = Run({"song", "show", code}, status);
+    const size_t at = out.find("Fichier son:");
+    return Trim(out.substr(at + 12, out.find('\n', at) - at - 12));
+  }
+  // The song's duration in seconds as "song show" prints it.
+  long long Seconds(const std::string& code) {
+    const std::string out = SongShow(code);
+    const size_t at = out.find("Durée (s):");
+    if (at == std::string::npos) return -1;
+    return std::stoll(out.substr(at + 11, out.find('\n', at) - at - 11));
+  }
+  std::string SongShow(const std::string& code) {
+    int status = -1;
+    return Run({"song", "show", code}, status);
+  }
+
+  TempDir dir;
+  std::string home = dir / "home";
+  std::string converted;
+};
+
+TEST_F(CliImport, ImportWritesSoundEnvelopeAndDurations) {
+  const std::string target = SoundOf("00000002");
+  ASSERT_FALSE(target.empty());
+  WriteFile(dir / "in/Mon titre; $1 \"final\".flac", "any");
+  int status = -1;
+  std::string out = Run({"import", "00000002", dir / "in/Mon titre; $1 \"final\".flac"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Son importé: " + target + " (converti)"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du son: 7200 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Enveloppe: 300 valeurs"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(converted));
+  EXPECT_EQ(ReadFile(editor::GpxPathFor(target)).substr(0, 10), "0000007200");
+  EXPECT_EQ(Seconds("00000002"), 7);
+
+  // A house-format file is copied as it is (no converter needed).
+  const std::string house = MakeHouseFile(dir, "in/maison.s48", 4300);
+  UseConverter(dir / "missing-converter");
+  out = Run({"import", "00000002", house}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("(copié tel quel)"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(house));
+  EXPECT_EQ(Seconds("00000002"), 4);
+  // ... unless conversion is asked for: without a converter, that fails and
+  // the song keeps the sound and durations it has.
+  const std::string before = SongShow("00000002");
+  out = Run({"import", "00000002", house, "--house", "convert"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(house));
+  EXPECT_EQ(SongShow("00000002"), before);
+
+  EXPECT_EQ((Run({"import", "00000002"}, status), status), 2);
+  EXPECT_EQ((Run({"import", "123456789", house}, status), status), 2);
+  EXPECT_EQ((Run({"import", "ZZZ00000", house}, status), status), 1);
+}
+
+TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
+  const std::string target = SoundOf("00000001");
+  int status = -1;
+  const std::string house = MakeHouseFile(dir, "in/maison.s48", 3000);
+  ASSERT_EQ((Run({"import", "00000001", house}, status), status), 0);
+  const std::string oldSound = ReadFile(target), before = SongShow("00000001");
+  ASSERT_EQ(oldSound, ReadFile(house));
+  UseConverter(WriteStandIn(dir, "killed", "head -c 30000 '" + converted + "' > \"$out\"; kill -9 $$"));
+  WriteFile(dir / "in/a.mp3", "x");
+  const std::string out = Run({"import", "00000001", dir / "in/a.mp3"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), oldSound);
+  EXPECT_EQ(SongShow("00000001"), before);
+  for (const auto& name : FolderEntries(ParentFolder(target)))
+    EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+}
+
+TEST_F(CliImport, BulkFolderAndExport) {
+  WriteFile(dir / "bulk/00000002.wav", "x");
+  WriteFile(dir / "bulk/00000003.ogg", "x");
+  WriteFile(dir / "bulk/pas un code.mp3", "x");
+  int status = -1;
+  std::string out = Run({"import", "--all", dir / "bulk"}, status);
+  EXPECT_EQ(status, 1) << out;  // one file named by no song code
+  EXPECT_NE(out.find("Importés: 2, erreurs: 1"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(SoundOf("00000003")), ReadFile(converted));
+
+  std::filesystem::create_directories(dir / "out");
+  out = Run({"export", "00000003", dir / "out", "--format", "mp2", "--name", "titre"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const auto files = FolderEntries(dir / "out");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(EclateRepFicExt(files[0]).extension, ".mp2");
+  EXPECT_EQ(ReadFile(dir / "out/" + files[0]), ReadFile(converted));
+  EXPECT_NE(out.find("Fichier son exporté: " + dir / "out/" + files[0]), std::string::npos) << out;
+  EXPECT_EQ((Run({"export", "00000003", dir / "out", "--format", "flac"}, status), status), 2);
+}
+
+}  // namespace
+}  // namespace sono::test
+
+#include "audio/codec/house_format.h"
+#include "audio/codec/mpeg_frames.h"
+
+namespace sono::test {
+namespace {
+
+// The real converter, end to end: a WAV at 44100 Hz becomes the song's
+// house-format sound of the same length within one frame, with its energy
+// words; exports to wave and mp3; a text named ".mp3" is refused.
+TEST_F(CliImport, RealConverterEndToEnd) {
+  std::filesystem::create_directories(dir / "real");
+  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
+  Registry(home + "/Settings/Vexa_Library/Registry.ini")
+      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  const int64_t frames = 44100 * 3 + 123;
+  ASSERT_TRUE(WritePcmWav(dir / "in/voix d'été.wav", TestSignal(frames, 44100), 44100));
+  int status = -1;
+  std::string out = Run({"import", "00000002", dir / "in/voix d'été.wav"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string target = SoundOf("00000002");
+  const audio::FrameScan scan = audio::ScanMpegFile(target);
+  ASSERT_EQ(scan.status, audio::ScanStatus::Ok);
+  EXPECT_EQ(scan.first.layer, 2);
+  EXPECT_EQ(scan.first.sampleRate, 48000);
+  EXPECT_EQ(scan.first.bitrateKbps, 256);
+  EXPECT_EQ(scan.damagedFrames, 0);
+  const int64_t sourceMs = frames * 1000 / 44100;
+  EXPECT_LE(std::llabs(scan.durationMs - sourceMs), audio::kHouseFrameMs) << scan.durationMs << " vs " << sourceMs;
+  const std::string bytes = ReadFile(target);
+  const auto levels = audio::ReadEnergyLevels(reinterpret_cast<const uint8_t*>(bytes.data()) + 768 * 40, 768);
+  EXPECT_GT(levels.left, 1000);
+  EXPECT_GT(levels.right, 1000);
+  EXPECT_NE(out.find("Enveloppe: " + std::to_string(scan.frames) + " valeurs"), std::string::npos) << out;
+
+  std::filesystem::create_directories(dir / "out");
+  out = Run({"export", "00000002", dir / "out", "--format", "wave", "--name", "titre"}, status);
+  ASSERT_EQ(status, 0) << out;
+  out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
+  ASSERT_EQ(status, 0) << out;
+  int waves = 0, mp3s = 0;
+  for (const auto& f : FolderEntries(dir / "out")) {
+    const std::string ext = EclateRepFicExt(f).extension;
+    if (ext == ".wave") {
+      ++waves;
+      SF_INFO info{};
+      SNDFILE* s = sf_open((dir / "out/" + f).c_str(), SFM_READ, &info);
+      ASSERT_NE(s, nullptr);
+      EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16);
+      EXPECT_LE(std::llabs(info.frames * 1000 / info.samplerate - scan.durationMs), audio::kHouseFrameMs);
+      sf_close(s);
+    } else if (ext == ".mp3") {
+      ++mp3s;
+      EXPECT_EQ(audio::ScanMpegFile(dir / "out/" + f).first.layer, 3);
+    }
+  }
+  EXPECT_EQ(waves, 1);
+  EXPECT_EQ(mp3s, 1);
+
+  // A text named ".mp3": refused, the song keeps its sound.
+  const std::string kept = ReadFile(target);
+  WriteFile(dir / "in/faux.mp3", "Ceci n'est pas un son.\n");
+  out = Run({"import", "00000002", dir / "in/faux.mp3"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), kept);
+  // So is an empty file; no temporary or error file stays beside the sound.
+  WriteFile(dir / "in/vide.wav", "");
+  out = Run({"import", "00000002", dir / "in/vide.wav"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), kept);
+  for (const auto& name : FolderEntries(ParentFolder(target)))
+    EXPECT_TRUE(name.find(".part") == std::string::npos && name.find("_Err_Convert") == std::string::npos) << name;
+}
+
+}  // namespace
+}  // namespace sono::test

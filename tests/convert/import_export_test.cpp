@@ -1,0 +1,175 @@
+#include "convert/import_export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "convert_test_support.h"
+#include "core/files.h"
+#include "core/ini.h"
+#include "core/manual_ports.h"
+#include "core/text.h"
+
+namespace sono::convert {
+namespace {
+
+using test::ReadFile;
+using test::WriteFile;
+
+TEST(ImportFilter, EntriesAndAllowedFormats) {
+  const auto entries = FormatsSonsAutorises();
+  ASSERT_EQ(entries.size(), 14u);
+  EXPECT_EQ(entries[0].description.rfind("Formats autorisés (*.mp3;*.mp2;*.s48;", 0), 0u);
+  EXPECT_NE(entries[0].patterns.find(";*.au;*.aif;*.w64;*.voc;*.sf;*.paf;*.pvf;*.caf;*.svx"), std::string::npos);
+  EXPECT_EQ(entries[3].description, "WAV (*.wav)");
+  EXPECT_EQ(entries[3].patterns, "*.wav;*.wave");
+  EXPECT_EQ(entries.back().patterns, "*.*");
+  EXPECT_EQ(FormatsSonsAutorisesFilter().substr(FormatsSonsAutorisesFilter().size() - 27),
+            "Tous les fichiers (*.*)|*.*");
+  for (const char* f : {"a.MP3", "b.wave", "c.m4a", "d.svx", "e.Flac", "/x y/f.voc"}) EXPECT_TRUE(FormatAutorise(f)) << f;
+  for (const char* f : {"a.txt", "b", "c.mp", "d.wavx", ".mp3x"}) EXPECT_FALSE(FormatAutorise(f)) << f;
+}
+
+TEST(ExportNames, PatternsCleanedAndTitleAlone) {
+  EXPECT_EQ(ExportFileName(ExportNamePattern::ArtistTitle, ExportFormat::Mp3At128, "AC/DC", "Back: in \"Black\"?"),
+            "ACDC - Back in Black.mp3");
+  EXPECT_EQ(ExportFileName(ExportNamePattern::TitleArtist, ExportFormat::Wave, " Zaz ", "Je veux|\n"),
+            "Je veux - Zaz.wave");
+  EXPECT_EQ(ExportFileName(ExportNamePattern::Title, ExportFormat::Mp2, "Ignored", "Été <2026>"), "Été 2026.mp2");
+  const ConversionRequest mp3 = ExportRequest(ExportFormat::Mp3At256, "/s/a.s48", "/o/a.mp3");
+  EXPECT_EQ(mp3.formatCode, 2);
+  EXPECT_EQ(mp3.frequency, "44100");
+  EXPECT_EQ(mp3.bitRate, "256");
+  EXPECT_EQ(ExportRequest(ExportFormat::Mp3At128, "a", "b").bitRate, "128");
+  EXPECT_EQ(ExportRequest(ExportFormat::Wave, "a", "b").formatCode, 3);
+}
+
+TEST(TemporarySounds, OlderThanTenDaysAreDeleted) {
+  test::TempDir dir;
+  ManualClock clock;
+  TraceLogger log(clock);
+  ScriptedPrompt prompt;
+  // Now: 2026-03-14 09:30:00; the limit is 2026-03-04-09-30-00.
+  for (const char* n : {"2026-03-04-09-29-59.wav", "2026-03-04-09-30-00.wav", "2026-03-13-10-00-00.wav",
+                        ".2020-hidden", "zzz.wav"})
+    WriteFile(dir / n, "x");
+  std::filesystem::create_directories(dir / "2000-01-01-sub");
+  const int n = PurgerSonsTemporaires(log, prompt, dir.path(), clock.now(), true);
+  EXPECT_EQ(n, 2);
+  auto left = test::FolderEntries(dir.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"2000-01-01-sub", "2026-03-04-09-30-00.wav", "2026-03-13-10-00-00.wav",
+                                            "zzz.wav"}));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Suppression des sons temporaires terminée.");
+  WriteFile(dir / "2000-01-01.wav", "x");
+  EXPECT_EQ(PurgerSonsTemporaires(log, prompt, dir.path(), clock.now(), false, true), 0);  // stopping
+  EXPECT_TRUE(File_Exist(dir / "2000-01-01.wav"));
+}
+
+class ImportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    log.setSetupLoaded(true);
+    for (const char* d : {"sons", "in", "fixtures"}) std::filesystem::create_directories(dir / d);
+    target = test::MakeHouseFile(dir, "sons/00000007.s48", 480);
+    oldBytes = ReadFile(target);
+    house = test::MakeHouseFile(dir, "in/maison.s48", 1200);
+    converted = test::MakeHouseFile(dir, "fixtures/converted.s48", 2400);
+  }
+  ImportResult Import(const std::string& file, HouseFileChoice choice, const std::string& converter) {
+    ConverterDriver driver({log, clock, events, prompt}, converter);
+    SoundImport import({log, clock, events, prompt}, driver);
+    import.onSoundPlaced = [&](const std::string& code, const std::string& sound) { placed.push_back(code + sound); };
+    return import.ImporterUnSon(file, "00000007", target, choice);
+  }
+  test::TempDir dir;
+  ManualClock clock;
+  ManualEventLoop events;
+  ScriptedPrompt prompt;
+  TraceLogger log{clock};
+  std::string target, oldBytes, house, converted;
+  std::vector<std::string> placed;
+};
+
+TEST_F(ImportTest, HouseFilesAreCopiedOrConvertedAsTheUserChooses) {
+  const std::string converter = test::CopyingStandIn(dir, converted);
+  // Asked: No imports it as it is.
+  prompt.answers = {Answer::No};
+  ImportResult r = Import(house, HouseFileChoice::Ask, converter);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_FALSE(r.converted);
+  EXPECT_EQ(ReadFile(target), ReadFile(house));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_NE(prompt.shown[0].text.find("mp2, 48000 Hz, 256 KBits/s, Stéréo"), std::string::npos);
+  EXPECT_EQ(placed, std::vector<std::string>{"00000007" + target});
+  // Yes converts it all the same.
+  prompt.answers = {Answer::Yes};
+  r = Import(house, HouseFileChoice::Ask, converter);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_TRUE(r.converted);
+  EXPECT_EQ(ReadFile(target), ReadFile(converted));
+  // Cancel changes nothing and tells nobody.
+  prompt.answers = {Answer::Cancel};
+  r = Import(house, HouseFileChoice::Ask, converter);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(ReadFile(target), ReadFile(converted));
+  EXPECT_EQ(placed.size(), 2u);
+  // Other files go to the converter without a question.
+  test::WriteFile(dir / "in/autre.flac", "x");
+  prompt.shown.clear();
+  r = Import(dir / "in/autre.flac", HouseFileChoice::AsIs, converter);
+  EXPECT_TRUE(r.ok && r.converted);
+  EXPECT_TRUE(prompt.shown.empty());
+}
+
+TEST_F(ImportTest, FailuresLeaveTheSongsSoundAndTellNobody) {
+  const std::string failing = test::WriteStandIn(dir, "fails", "echo 'Fichier illisible' > \"$err\"; exit 1");
+  test::WriteFile(dir / "in/texte.mp3", "ceci n'est pas un son");
+  ImportResult r = Import(dir / "in/texte.mp3", HouseFileChoice::AsIs, failing);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "Erreur de conversion: Fichier illisible");
+  r = Import(dir / "in/absent.mp3", HouseFileChoice::AsIs, failing);
+  EXPECT_EQ(r.message, "Impossible de trouver le fichier: " + dir / "in/absent.mp3");
+  r = Import(target, HouseFileChoice::AsIs, failing);  // the song's own sound
+  EXPECT_FALSE(r.ok);
+  // A copy that cannot be written (full disk) keeps the old sound too.
+  {
+    test::FileSizeLimit limit(4096);
+    r = Import(house, HouseFileChoice::AsIs, failing);
+  }
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message.rfind("Impossible de copier le fichier:\r\n", 0), 0u);
+  EXPECT_EQ(ReadFile(target), oldBytes);
+  EXPECT_EQ(test::FolderEntries(dir / "sons"), std::vector<std::string>{"00000007.s48"});
+  EXPECT_TRUE(placed.empty());
+}
+
+TEST_F(ImportTest, ExportCopiesHouseFormatAndConvertsTheRest) {
+  const std::string converter = test::CopyingStandIn(dir, converted);
+  ConverterDriver driver({log, clock, events, prompt}, converter);
+  std::filesystem::create_directories(dir / "out");
+  ExportResult r = ExporterUnSon({log, clock, events, prompt}, driver, target, dir / "out", ExportNamePattern::ArtistTitle,
+                                 ExportFormat::Mp2, "Zaz", "Je veux");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.file, dir / "out/Zaz - Je veux.mp2");
+  EXPECT_EQ(r.message, "Fichier son exporté:\r\n" + r.file);
+  EXPECT_EQ(ReadFile(r.file), oldBytes);
+  r = ExporterUnSon({log, clock, events, prompt}, driver, target, dir / "out", ExportNamePattern::Title,
+                    ExportFormat::Mp3At128, "Zaz", "Je veux");
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.file, dir / "out/Je veux.mp3");
+  const auto argv = test::StandInArguments(converter);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-convert_to=mp3 (Lame)"), argv.end());
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-b=128"), argv.end());
+  // No folder to write in: said, nothing written.
+  r = ExporterUnSon({log, clock, events, prompt}, driver, target, dir / "nowhere", ExportNamePattern::Title,
+                    ExportFormat::Mp2, "", "X");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "Impossible de créer le fichier:\r\n" + dir / "nowhere/X.mp2");
+}
+
+}  // namespace
+}  // namespace sono::convert

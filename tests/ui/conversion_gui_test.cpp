@@ -1,0 +1,125 @@
+// Import by drop and by the dialog, the conversion queue's tab, quitting
+// while a conversion waits, export from the editor: the desktop with a
+// stand-in converter named in the registry.
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+#include <filesystem>
+
+#include "../audio/audio_test_support.h"
+#include "convert/convert_driver.h"
+#include "core/files.h"
+#include "core/ini.h"
+#include "core/text.h"
+#include "workstation_fixture.h"
+
+namespace sono::ui {
+namespace {
+
+class ConversionGuiTest : public test::WorkstationFixture {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir / "conv");
+    std::filesystem::create_directories(dir / "in");
+    converted = sono::test::MakeHouseFile(dir, "conv/converted.s48", 7200);
+    const std::string script = dir / "conv/sonoteka-convert";
+    sono::test::WriteFile(script,
+                          "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in -outfile=*) out=\"${a#-outfile=}\";; esac; done\n"
+                          "cp '" + converted + "' \"$out\"\n");
+    ::chmod(script.c_str(), 0755);
+    ASSERT_TRUE(ws->start());
+    Registry(ws->app.config().settingsFolder() + "Registry.ini")
+        .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "conv/");
+    SearchCode("00000001");
+    ASSERT_EQ(rows(), 1);
+    ws->window.grid()->selectRow(0);
+    ASSERT_EQ(ws->editorPanel->editor().sound.code, "00000001");
+    prompt.shown.clear();
+  }
+  void Drop(QWidget* on, const std::string& file) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(file))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &drop);
+  }
+  void Run(int ms) {
+    for (int t = 0; t < ms; t += 20) {
+      clock.advance(20);
+      ws->tick();
+    }
+  }
+  int SheetRows(convert::QueueSheet s) { return ws->conversions->sheet(s)->rowCount(); }
+  std::string converted;
+};
+
+TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile;
+  ASSERT_NE(ed.soundLength(), 7200);
+  sono::test::WriteFile(dir / "in/nouveau son.flac", "x");
+  Drop(ws->editorPanel->working(), dir / "in/nouveau son.flac");
+  ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
+  EXPECT_EQ(ws->conversions->sheet(convert::QueueSheet::ToConvert)->item(0, 0)->text().toStdString(),
+            dir / "in/nouveau son.flac");
+  // Quitting now is refused.
+  EXPECT_FALSE(ws->app.Quitter());
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown.back().text, "Impossible de quitter maintenant, conversion en cours.");
+
+  Run(600);  // TimerConvert
+  EXPECT_EQ(SheetRows(convert::QueueSheet::ToConvert), 0);
+  EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
+  EXPECT_EQ(sono::test::ReadFile(sound), sono::test::ReadFile(converted));
+  EXPECT_EQ(ed.soundLength(), 7200);
+  EXPECT_EQ(ed.envelopeCount, 300);
+  EXPECT_EQ(prompt.shown.back().text, "Nombre de conversions: 1\nConversion terminée");
+  EXPECT_FALSE(ws->imports.conversionPending());
+}
+
+TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
+  const std::string house = sono::test::MakeHouseFile(dir, "in/maison.s48", 2400);
+  prompt.folders = {house};
+  prompt.answers = {Answer::No};  // "Importer le son tel quel"
+  QAction* import = ws->window.findChild<QAction*>("MnuImporterSon");
+  ASSERT_NE(import, nullptr);
+  import->trigger();
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  EXPECT_EQ(sono::test::ReadFile(ed.sound.soundFile), sono::test::ReadFile(house));
+  EXPECT_EQ(ed.soundLength(), 2400);
+  EXPECT_EQ(SheetRows(convert::QueueSheet::ToConvert), 0);  // copied, not queued
+
+  std::filesystem::create_directories(dir / "out");
+  prompt.choices = {2, 2};  // mp2, "Titre"
+  prompt.folders = {dir / "out/"};
+  ws->window.findChild<QAction*>("MnuExporterSon")->trigger();
+  const auto files = sono::test::FolderEntries(dir / "out");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(EclateRepFicExt(files[0]).extension, ".mp2");
+  EXPECT_EQ(sono::test::ReadFile(dir / "out/" + files[0]), sono::test::ReadFile(house));
+  EXPECT_EQ(prompt.shown.back().text, "Fichier son exporté:\r\n" + dir / "out/" + files[0]);
+}
+
+}  // namespace
+}  // namespace sono::ui
+
+namespace sono::ui {
+namespace {
+
+TEST_F(ConversionGuiTest, PurgeOfTemporarySoundsFromTheToolsMenu) {
+  const std::string folder = ws->app.config().current().sounds[0][kSoundKinds - 1].folder;
+  ASSERT_FALSE(folder.empty());
+  std::filesystem::create_directories(folder);
+  // The manual clock's day is 2026-03-14: older than ten days goes.
+  sono::test::WriteFile(folder + "2026-03-01-08-00-00.wav", "x");
+  sono::test::WriteFile(folder + "2026-03-13-08-00-00.wav", "x");
+  ws->window.findChild<QAction*>("MnuPurgerSonsTemporaires")->trigger();
+  EXPECT_FALSE(File_Exist(folder + "2026-03-01-08-00-00.wav"));
+  EXPECT_TRUE(File_Exist(folder + "2026-03-13-08-00-00.wav"));
+  EXPECT_EQ(prompt.shown.back().text, "Suppression des sons temporaires terminée.");
+}
+
+}  // namespace
+}  // namespace sono::ui
