@@ -11,6 +11,7 @@
 #include "cli_session.h"
 #include "convert/convert_driver.h"
 #include "convert/import_export.h"
+#include "convert/imported_pointers.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "data/fields.h"
@@ -78,19 +79,28 @@ struct ConvertSession {
 // durations written on every station (as after a sound edit).
 struct SoundReload {
   explicit SoundReload(ConvertSession& s)
-      : global(1000, 60), working(1000, 100), strip(1000, 4), corrected(1000, 4), view(global, working, 1000),
+      : lib(s.lib),
+        global(1000, 60), working(1000, 100), strip(1000, 4), corrected(1000, 4), view(global, working, 1000),
         envelopes(s.session.app.log(), meter, editor::LoadEnvelopeSettings(s.session.app.config())),
         editor({s.lib, s.stats, meter, envelopes, view, working, strip, corrected, nullptr}) {
     editor.InitGeneralTableurPointeurs(true, {});
   }
-  // False when the envelope could not be built or the durations not written.
+  // False when the envelope could not be built, the pointers not put within
+  // the sound or the durations not written.
   bool run(int station, const std::string& code, const std::string& sound, int& values) {
     std::vector<uint8_t> envelope;
     values = 0;
     const bool built = envelopes.Rebuild(values, sound, 0, envelope, "sonoteka-cli:import");
+    // The pointers first: the durations written at the load come from them.
+    fitted = {};
+    soundMs = data::HouseFormatDurationMs(sound).value_or(0);
+    if (soundMs > 0) fitted = FitPointersToSound(lib, code, soundMs, "sonoteka-cli:import");
     const bool loaded = editor.InitSoundPtx(-1, true, "sonoteka-cli:import", {code, station, 0, sound, {}, {}});
-    return built && loaded;
+    return built && fitted.ok && loaded;
   }
+  data::Library& lib;
+  PointerFitResult fitted;
+  long long soundMs = 0;
   editor::RasterCanvas global, working, strip, corrected;
   editor::WaveformView view;
   editor::MpegScanDurationMeter meter;
@@ -118,9 +128,13 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
   std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
   std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
+  for (const PointerFit& fit : reload.fitted.changes)
+    std::printf("Pointeur station %d: %s\n", fit.station, DescribeFit(fit, reload.soundMs).c_str());
   if (s.readSong(station, code))
     std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
                 Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+  if (!reload.fitted.ok)
+    return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
   if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "convert/library_import.h"
 
+#include "convert/imported_pointers.h"
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/fields.h"
@@ -68,12 +69,27 @@ void LibraryImport::soundPlaced(const std::string& code) {
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;
+  // The pointers first: the durations written at the reload come from them.
+  const std::string sound = data::SoundFilePath(lib_, station, code);
+  const long long soundMs = data::HouseFormatDurationMs(sound).value_or(0);
+  const PointerFitResult fitted = soundMs > 0 ? FitPointersToSound(lib_, code, soundMs, kCaller) : PointerFitResult{};
   // The song in the editor is refreshed; another one is loaded (its own
   // unsaved changes offered first).
   const bool current = Trim(editor_.sound.code) == Trim(code);
   if (!editor_.InitSoundPtx(current ? 0 : -1, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
   if (onEditorReloaded) onEditorReloaded();
+  if (!fitted.ok) {
+    say("Les pointeurs du morceau " + Cp1252ToUtf8(Trim(code)) +
+            " au-delà de la fin du nouveau son n'ont pas pu être corrigés (voir le journal).",
+        Icon::Critical);
+  } else if (!fitted.changes.empty()) {
+    std::string text = "Le nouveau son du morceau " + Cp1252ToUtf8(Trim(code)) + " est plus court que ses pointeurs:";
+    // Stations share their pointers: one line per pointer, not per station.
+    for (const PointerFit& fit : fitted.changes)
+      if (const std::string line = "\n" + DescribeFit(fit, soundMs); text.find(line) == std::string::npos) text += line;
+    say(text, Icon::Information);
+  }
 }
 
 int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {

@@ -118,6 +118,29 @@ TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
     EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
+// A shorter sound: the pointers past its end go (the song's intro with
+// them), those running past are cut, and the command says so.
+TEST_F(CliImport, PointersPastTheNewEndAreRemovedOrCut) {
+  int status = -1;
+  WriteFile(dir / "in/long.flac", "any");
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/long.flac"}, status), status), 0);  // 7200 ms
+  std::string out = Run({"edit", "00000002", "select 6000 7000; menu intro; select 3000 6000; menu hook; store"}, status);
+  ASSERT_EQ(status, 0) << out;
+  ASSERT_EQ(Seconds("00000002"), 7);
+  ASSERT_NE(SongShow("00000002").find("Intro (s):                 006"), std::string::npos) << SongShow("00000002");
+
+  const std::string house = MakeHouseFile(dir, "in/court.s48", 4000);
+  out = Run({"import", "00000002", house}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Pointeur station 1: Intro (6000 ms) effacé: au-delà de la fin du son (4008 ms)"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("Pointeur station 1: Hook (3000 ms) raccourci de 3000 ms à 1008 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du morceau: 4 s, intro 000 s"), std::string::npos) << out;
+  EXPECT_NE(SongShow("00000002").find("Intro (s):                 000"), std::string::npos) << SongShow("00000002");
+  out = Run({"ptx", "show", "00000002"}, status);
+  EXPECT_NE(out.find("Durée d'intro: 0 ms"), std::string::npos) << out;
+}
+
 TEST_F(CliImport, BulkFolderAndExport) {
   WriteFile(dir / "bulk/00000002.wav", "x");
   WriteFile(dir / "bulk/00000003.ogg", "x");

@@ -79,6 +79,25 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   EXPECT_FALSE(ws->imports.conversionPending());
 }
 
+// A shorter sound: the intro past its end is removed, the user told, and
+// the editor shows the song without it.
+TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  ASSERT_GT(ed.soundLength(), 3100);
+  ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 3000, 0), "");
+  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  const std::string house = sono::test::MakeHouseFile(dir, "in/court.s48", 2400);
+  prompt.folders = {house};
+  prompt.answers = {Answer::No};  // "Importer le son tel quel"
+  ws->window.findChild<QAction*>("MnuImporterSon")->trigger();
+  EXPECT_EQ(ed.soundLength(), 2400);
+  EXPECT_EQ(ed.ptx.position[data::kIntro], 0);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown.back().text.find("Intro (3000 ms) effacé: au-delà de la fin du son (2400 ms)"),
+            std::string::npos)
+      << prompt.shown.back().text;
+}
+
 TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
   const std::string house = sono::test::MakeHouseFile(dir, "in/maison.s48", 2400);
   prompt.folders = {house};
