@@ -110,7 +110,7 @@ struct SoundReload {
 
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
-              const std::string& file, HouseFileChoice choice) {
+              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing) {
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
   const std::string target = data::SoundFilePath(s.lib, station, code);
@@ -120,12 +120,17 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   import.onSoundPlaced = [&](const std::string&, const std::string& sound) {
     reloaded = reload.run(station, code, sound, values);
   };
-  const ImportResult r = import.ImporterUnSon(file, code, target, choice);
+  // Asked only when there is a sound to keep.
+  if (existing == ExistingSoundChoice::Ask && !File_Exist(target)) existing = ExistingSoundChoice::Replace;
+  const ImportResult r = import.ImporterUnSon(file, code, target, choice, existing);
   if (r.cancelled) return Fail("Import annulé: " + file);
   if (!r.ok) return Fail(r.message);
   // What the library now holds.
   const auto scan = data::HouseFormatDurationMs(target);
-  std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
+  if (r.appended)
+    std::printf("Son complété: %s (%s ajouté à la fin)\n", target.c_str(), file.c_str());
+  else
+    std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
   std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
   std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
   for (const PointerFit& fit : reload.fitted.changes)
@@ -145,9 +150,12 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   else if (!options.value("house").empty() && options.value("house") != "copy")
     return Usage("--house demande copy ou convert");
   if (options.interactive && options.value("house").empty()) choice = HouseFileChoice::Ask;
+  const ExistingSoundChoice existing = options.value("append") == "1" ? ExistingSoundChoice::Append
+                                       : options.interactive           ? ExistingSoundChoice::Ask
+                                                                       : ExistingSoundChoice::Replace;
   const bool all = options.value("all") == "1";
   if (all ? args.size() != 1 : args.size() != 2)
-    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert]");
+    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append]");
   if (!all) {
     if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
   } else if (!Folder_Exist(args[0])) {
@@ -156,7 +164,7 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   ConvertSession s(options);
   if (!s.open(options.station)) return 1;
   SoundReload reload(s);
-  if (!all) return ImportOne(s, reload, options.station, args[0], args[1], choice);
+  if (!all) return ImportOne(s, reload, options.station, args[0], args[1], choice, existing);
 
   // Bulk: every file of the folder named by a song code ("0001234.mp3").
   std::string folder = args[0];
@@ -175,7 +183,7 @@ int Import(const Options& options, const std::vector<std::string>& args) {
     std::printf("--- %s\n", files[i].c_str());
     std::fflush(stdout);
     const int status = data::CheckSongCode(code).empty()
-                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice)
+                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing)
                            : Fail("Nom de fichier sans code de morceau: " + files[i]);
     (status == 0 ? done : failed)++;
   }

@@ -1,6 +1,7 @@
 #include "convert/library_import.h"
 
 #include "convert/imported_pointers.h"
+#include "core/files.h"
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/fields.h"
@@ -54,14 +55,23 @@ bool LibraryImport::ImportFile(const std::string& file) {
   import.enqueue = [this](const std::string& c, const std::string& f, const std::string& t) {
     queue_.AddToConvertListS48(c, f, t, "", "A:", HouseFormatRequest(f, t));
   };
+  import.enqueueAppend = [this](const std::string& c, const std::string& f, const std::string& t) {
+    const std::string local = AppendConversionFile(c);
+    queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
+  };
   import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
-  const ImportResult r = import.ImporterUnSon(file, code, target);
+  // The Replace/Append question when the editor holds the song's sound.
+  const bool holdsSound = editor_.lengthMeasured() && File_Exist(editor_.sound.soundFile);
+  const ImportResult r = import.ImporterUnSon(file, code, target, HouseFileChoice::Ask,
+                                              holdsSound ? ExistingSoundChoice::Ask : ExistingSoundChoice::Replace);
   if (r.cancelled) return false;
   if (!r.ok) {
     say(r.message, Icon::Critical);
     return false;
   }
-  lastMessage_ = r.queued ? "Fichier ajouté aux conversions: " + file : "Son importé: " + target;
+  lastMessage_ = r.queued     ? "Fichier ajouté aux conversions: " + file
+                 : r.appended ? "Son complété: " + target
+                              : "Son importé: " + target;
   return true;
 }
 

@@ -141,6 +141,40 @@ TEST_F(CliImport, PointersPastTheNewEndAreRemovedOrCut) {
   EXPECT_NE(out.find("Durée d'intro: 0 ms"), std::string::npos) << out;
 }
 
+// import --append: the file converted and put after the song's sound, the
+// durations and envelope of the whole written; refused without a sound.
+TEST_F(CliImport, AppendAddsTheFileAtTheEndOfTheSound) {
+  int status = -1;
+  const std::string house = MakeHouseFile(dir, "in/debut.s48", 2400);
+  ASSERT_EQ((Run({"import", "00000002", house}, status), status), 0);
+  const std::string target = SoundOf("00000002");
+  WriteFile(dir / "in/suite.flac", "any");
+  std::string out = Run({"import", "00000002", dir / "in/suite.flac", "--append"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Son complété: " + target + " (" + dir / "in/suite.flac" + " ajouté à la fin)"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du son: 9600 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Enveloppe: 400 valeurs"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(house) + ReadFile(converted));
+  EXPECT_EQ(Seconds("00000002"), 10);
+
+  // A converter killed halfway: the sound and the song stay as they were.
+  const std::string before = SongShow("00000002"), sound = ReadFile(target);
+  UseConverter(WriteStandIn(dir, "killed", "head -c 30000 '" + converted + "' > \"$out\"; kill -9 $$"));
+  out = Run({"import", "00000002", dir / "in/suite.flac", "--append"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), sound);
+  EXPECT_EQ(SongShow("00000002"), before);
+  for (const auto& name : FolderEntries(ParentFolder(target))) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+
+  // No sound to add to.
+  const std::string other = SoundOf("00000003");
+  std::filesystem::remove(other);
+  out = Run({"import", "00000003", dir / "in/suite.flac", "--append"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_FALSE(File_Exist(other));
+}
+
 TEST_F(CliImport, BulkFolderAndExport) {
   WriteFile(dir / "bulk/00000002.wav", "x");
   WriteFile(dir / "bulk/00000003.ogg", "x");

@@ -60,6 +60,7 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   const std::string sound = ed.sound.soundFile;
   ASSERT_NE(ed.soundLength(), 7200);
   sono::test::WriteFile(dir / "in/nouveau son.flac", "x");
+  prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
   Drop(ws->editorPanel->working(), dir / "in/nouveau son.flac");
   ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
   EXPECT_EQ(ws->conversions->sheet(convert::QueueSheet::ToConvert)->item(0, 0)->text().toStdString(),
@@ -79,6 +80,26 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   EXPECT_FALSE(ws->imports.conversionPending());
 }
 
+// The editor holds a sound: the drop asks, and "Ajouter le fichier à la fin
+// du son existant" queues an append; the editor then shows the whole.
+TEST_F(ConversionGuiTest, DroppedFileAppendedToTheEditorsSound) {
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile, before = sono::test::ReadFile(sound);
+  const int length = ed.soundLength();
+  ASSERT_GT(length, 0);
+  sono::test::WriteFile(dir / "in/suite.flac", "x");
+  prompt.answers = {Answer::No};
+  Drop(ws->editorPanel->working(), dir / "in/suite.flac");
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown[0].text.find("Oui: Remplacer le son existant\nNon: Ajouter le fichier à la fin du son existant"),
+            std::string::npos);
+  ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
+  Run(600);  // TimerConvert
+  EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
+  EXPECT_EQ(sono::test::ReadFile(sound), before + sono::test::ReadFile(converted));
+  EXPECT_EQ(ed.soundLength(), length + 7200);
+}
+
 // A shorter sound: the intro past its end is removed, the user told, and
 // the editor shows the song without it.
 TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
@@ -88,7 +109,7 @@ TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
   ASSERT_TRUE(ed.MnuFileSavePtxClick());
   const std::string house = sono::test::MakeHouseFile(dir, "in/court.s48", 2400);
   prompt.folders = {house};
-  prompt.answers = {Answer::No};  // "Importer le son tel quel"
+  prompt.answers = {Answer::Yes, Answer::No};  // "Remplacer le son existant", "Importer le son tel quel"
   ws->window.findChild<QAction*>("MnuImporterSon")->trigger();
   EXPECT_EQ(ed.soundLength(), 2400);
   EXPECT_EQ(ed.ptx.position[data::kIntro], 0);
@@ -101,7 +122,7 @@ TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
 TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
   const std::string house = sono::test::MakeHouseFile(dir, "in/maison.s48", 2400);
   prompt.folders = {house};
-  prompt.answers = {Answer::No};  // "Importer le son tel quel"
+  prompt.answers = {Answer::Yes, Answer::No};  // "Remplacer le son existant", "Importer le son tel quel"
   QAction* import = ws->window.findChild<QAction*>("MnuImporterSon");
   ASSERT_NE(import, nullptr);
   import->trigger();
