@@ -216,13 +216,19 @@ int Export(const Options& options, const std::vector<std::string>& args) {
   const std::string title = Trim(data::GetText(record, data::song::kTitle));
   const std::string artist =
       Trim(s.lib.LibArtiste(options.station, data::GetRaw(record, data::song::kArtist1)));
-  const ExportResult r = ExporterUnSon(s.ports(), *s.driver, data::SoundFilePath(s.lib, options.station, code),
-                                       args[1], name->second, format->second, artist, title);
+  const std::string sound = data::SoundFilePath(s.lib, options.station, code);
+  const BroadcastTags cues =
+      SongCuePoints(s.lib, options.station, code, data::HouseFormatDurationMs(sound).value_or(0));
+  const ExportResult r =
+      ExporterUnSon(s.ports(), *s.driver, sound, args[1], name->second, format->second, artist, title, cues);
   if (!r.ok) return Fail(r.message);
   struct stat st{};
   ::stat(r.file.c_str(), &st);
   std::printf("Fichier son exporté: %s (%s, %lld octets)\n", r.file.c_str(),
               kExportFormatLabels[static_cast<size_t>(format->second)], static_cast<long long>(st.st_size));
+  if (format->second == ExportFormat::Wave)
+    std::printf("Marqueurs: intro %lld ms, start next %lld ms, fade out %lld ms, hook %lld ms (-1: aucun)\n",
+                cues.intro, cues.startNext, cues.fadeOut, cues.hook);
   return 0;
 }
 

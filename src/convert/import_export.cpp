@@ -217,8 +217,10 @@ std::string ExportFileName(ExportNamePattern pattern, ExportFormat format, const
   return name + kExportExtensions[static_cast<size_t>(format)];
 }
 
-ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target) {
+ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target,
+                                const BroadcastTags& tags) {
   ConversionRequest r = HouseFormatRequest(sound, target);
+  r.tags = tags;
   switch (format) {
     case ExportFormat::Mp3At256:
     case ExportFormat::Mp3At128:
@@ -238,8 +240,11 @@ ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, c
 
 ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const std::string& soundFile,
                            const std::string& folder, ExportNamePattern pattern, ExportFormat format,
-                           const std::string& artist, const std::string& title) {
+                           const std::string& artist, const std::string& title, const BroadcastTags& cuePoints) {
   ExportResult result;
+  BroadcastTags tags = cuePoints;
+  tags.title = title;
+  tags.artist = artist;
   std::string dir = folder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string name = ExportFileName(pattern, format, artist, title);
@@ -255,7 +260,7 @@ ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const 
     result.message = std::string(result.ok ? "Fichier son exporté:" : "Impossible de créer le fichier:") + kCrLf +
                      result.file;
   } else {
-    ConversionRequest request = ExportRequest(format, soundFile, result.file);
+    ConversionRequest request = ExportRequest(format, soundFile, result.file, tags);
     result.ok = driver.ConvertSon(request, false);
     result.message = result.ok ? "Fichier son exporté:" + std::string(kCrLf) + result.file
                                : "Problème lors de la conversion du son. " + driver.lastError();

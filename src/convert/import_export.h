@@ -90,7 +90,9 @@ std::string NettoieNomDeFichier(const std::string& text);
 std::string ExportFileName(ExportNamePattern pattern, ExportFormat format, const std::string& artist,
                            const std::string& title);
 // The conversion request of an export format (mp2 is copied, not converted).
-ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target);
+// A wave export carries `tags` (title, artist, cue points) in its broadcast chunks.
+ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target,
+                                const BroadcastTags& tags = {});
 
 struct ExportResult {
   bool ok = false;
@@ -100,10 +102,12 @@ struct ExportResult {
 
 // ExporterUnSon: writes the song's `soundFile` into `folder` under the
 // pattern's name in `format`. An existing file of that name is replaced
-// only when whole (atomic copy or conversion).
+// only when whole (atomic copy or conversion). A wave file carries the
+// title, the artist and the song's `cuePoints`.
 ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const std::string& soundFile,
                            const std::string& folder, ExportNamePattern pattern, ExportFormat format,
-                           const std::string& artist, const std::string& title);
+                           const std::string& artist, const std::string& title,
+                           const BroadcastTags& cuePoints = {});
 
 // PurgerSonsTemporaires: deletes the files of `folder` whose name without
 // extension sorts before the date 10 days before `now` ("YYYY-MM-DD-hh-mm-ss").

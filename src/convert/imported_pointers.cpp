@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <array>
 
 #include "core/text.h"
@@ -70,6 +71,19 @@ PointerFitResult FitPointersToSound(data::Library& lib, const std::string& code,
                                    Trim(code), fit.station, label, what, soundMs, done));
   }
   return result;
+}
+
+BroadcastTags SongCuePoints(data::Library& lib, int station, const std::string& code, long long soundMs) {
+  const data::LoadedPointers p = data::MorceauChargerPointeur(lib, station, code, soundMs);
+  BroadcastTags tags;
+  const auto within = [&](long long ms) { return soundMs > 0 ? std::min(ms, soundMs) : ms; };
+  if (p.intro > 0) tags.intro = within(p.intro);
+  if (p.hook > 0) tags.hook = within(p.hook);
+  if (soundMs > 0 || p.fadeOut > 0) {
+    tags.fadeOut = within(p.fadeOut);
+    tags.startNext = within(p.startNext);
+  }
+  return tags;
 }
 
 std::string DescribeFit(const PointerFit& fit, long long soundMs) {

@@ -1,4 +1,4 @@
-// The pointers of a song that gets a new sound: a cue point recorded for the
+// A song's pointers against a sound file. The pointers of a song that gets a new sound: a cue point recorded for the
 // old sound may lie past the new one's end (an intro at 7 s on a 4 s sound).
 // After an import every time pointer must obey the value rules of every other
 // entry path (data::CheckPointerValue against the measured length):
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "convert/converter_command.h"
 #include "data/library.h"
 
 namespace sono::convert {
@@ -37,6 +38,11 @@ struct PointerFitResult {
 // logged ("ImporterUnSon: Pointer past the end of the sound |…").
 PointerFitResult FitPointersToSound(data::Library& lib, const std::string& code, long long soundMs,
                                     const std::string& caller);
+
+// The cue points an exported WAV carries: intro and hook when set, start
+// next and fade-out as playout plays them (their load rules applied), all
+// within `soundMs` (0: not measured, the record's values as they load).
+BroadcastTags SongCuePoints(data::Library& lib, int station, const std::string& code, long long soundMs);
 
 // A change as the user reads it: "Intro (7000 ms) effacé, le son dure 4000 ms".
 std::string DescribeFit(const PointerFit& fit, long long soundMs);

@@ -140,8 +140,13 @@ bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pat
   std::string dir = folder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string target = dir + ExportFileName(pattern, format, artist, title);
+  // A wave file carries the title, the artist and the pointers as stored.
+  BroadcastTags tags = SongCuePoints(lib_, editor_.sound.station, code,
+                                     data::HouseFormatDurationMs(editor_.sound.soundFile).value_or(0));
+  tags.title = title;
+  tags.artist = artist;
   queue_.AddToConvertListS48(code, editor_.sound.soundFile, target, "", "E:",
-                             ExportRequest(format, editor_.sound.soundFile, target), true);
+                             ExportRequest(format, editor_.sound.soundFile, target, tags), true);
   lastMessage_ = "Export ajouté aux conversions: " + target;
   return true;
 }

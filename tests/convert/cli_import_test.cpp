@@ -2,6 +2,7 @@
 // named in the registry.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "convert/convert_driver.h"
@@ -234,8 +235,31 @@ TEST_F(CliImport, RealConverterEndToEnd) {
   EXPECT_NE(out.find("Enveloppe: " + std::to_string(scan.frames) + " valeurs"), std::string::npos) << out;
 
   std::filesystem::create_directories(dir / "out");
+  ASSERT_EQ((Run({"edit", "00000002", "select 1000 2000; menu intro; select 1500 2500; menu hook; store"}, status),
+             status), 0);
   out = Run({"export", "00000002", dir / "out", "--format", "wave", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Marqueurs: intro 1000 ms, start next "), std::string::npos) << out;
+  {
+    // The broadcast chunks carry the title and the cue points (frames at 48000 Hz).
+    const auto files = FolderEntries(dir / "out");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string wave = ReadFile(dir / "out/" + files[0]);
+    EXPECT_NE(wave.find("bext"), std::string::npos);
+    ASSERT_NE(wave.find("cart"), std::string::npos);
+    EXPECT_NE(wave.find(Trim(EclateRepFicExt(files[0]).name)), std::string::npos);
+    const auto timer = [&](const char* usage) -> long long {
+      const size_t at = wave.find(usage);
+      if (at == std::string::npos) return -1;
+      uint32_t v = 0;
+      std::memcpy(&v, wave.data() + at + 4, 4);
+      return v;
+    };
+    EXPECT_EQ(timer("INTe"), 48000);
+    EXPECT_EQ(timer("HOKs"), 72000);
+    EXPECT_GT(timer("SEGe"), 48000 * 2);
+    EXPECT_GT(timer("SEGs"), 48000 * 2);
+  }
   out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;
   int waves = 0, mp3s = 0;

@@ -2,6 +2,7 @@
 // while a conversion waits, export from the editor: the desktop with a
 // stand-in converter named in the registry.
 #include <QMimeData>
+#include <algorithm>
 #include <QTest>
 #include <QUrl>
 #include <filesystem>
@@ -140,6 +141,20 @@ TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
   EXPECT_EQ(EclateRepFicExt(files[0]).extension, ".mp2");
   EXPECT_EQ(sono::test::ReadFile(dir / "out/" + files[0]), sono::test::ReadFile(house));
   EXPECT_EQ(prompt.shown.back().text, "Fichier son exporté:\r\n" + dir / "out/" + files[0]);
+
+  // A wave export is queued with the title and the cue points for its broadcast chunks.
+  ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 1200, 0), "");
+  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  prompt.choices = {3, 2};  // wave, "Titre"
+  prompt.folders = {dir / "out/"};
+  ws->window.findChild<QAction*>("MnuExporterSon")->trigger();
+  const auto& rows = ws->imports.queue().sheet(convert::QueueSheet::ToConvert);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].request.tags.intro, 1200);
+  EXPECT_EQ(rows[0].request.tags.fadeOut, 2400 - 96);
+  EXPECT_FALSE(rows[0].request.tags.title.empty());
+  const auto argv = convert::TagArguments(rows[0].request);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-cue_intro=1200"), argv.end());
 }
 
 }  // namespace
