@@ -10,6 +10,7 @@
 
 #include "cli_session.h"
 #include "convert/convert_driver.h"
+#include "convert/broadcast_markers.h"
 #include "convert/import_export.h"
 #include "convert/imported_pointers.h"
 #include "core/files.h"
@@ -110,7 +111,7 @@ struct SoundReload {
 
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
-              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing) {
+              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers) {
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
   const std::string target = data::SoundFilePath(s.lib, station, code);
@@ -138,9 +139,29 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   if (s.readSong(station, code))
     std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
                 Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+  // The markers of a broadcast WAV, for a replaced sound only (an appended
+  // file's would point into the old sound).
+  bool markersStored = true;
+  if (const auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file)) {
+    const std::string listed = DescribeMarkers(*markers);
+    bool take = takeMarkers;
+    if (!take && askMarkers)
+      take = s.session.prompt.message("Le fichier contient des marqueurs (" + listed +
+                                          ").\nVoulez-vous les reprendre comme pointeurs du morceau ?",
+                                      Icon::Question, Buttons::YesNo) == Answer::Yes;
+    if (!take) {
+      std::printf("Marqueurs du fichier non repris: %s (--markers pour les reprendre)\n", listed.c_str());
+    } else {
+      const MarkersApplied applied = ApplyBroadcastMarkers(reload.editor, *markers);
+      for (const auto& t : applied.taken) std::printf("Marqueur repris: %s\n", t.c_str());
+      for (const auto& t : applied.refused) std::printf("Marqueur refusé: %s\n", t.c_str());
+      markersStored = applied.stored;
+    }
+  }
   if (!reload.fitted.ok)
     return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
   if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");
+  if (!markersStored) return Fail("son importé, mais les marqueurs n'ont pas été enregistrés (voir le journal)");
   return 0;
 }
 
@@ -153,9 +174,10 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   const ExistingSoundChoice existing = options.value("append") == "1" ? ExistingSoundChoice::Append
                                        : options.interactive           ? ExistingSoundChoice::Ask
                                                                        : ExistingSoundChoice::Replace;
+  const bool markers = options.value("markers") == "1";
   const bool all = options.value("all") == "1";
   if (all ? args.size() != 1 : args.size() != 2)
-    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append]");
+    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers]");
   if (!all) {
     if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
   } else if (!Folder_Exist(args[0])) {
@@ -164,7 +186,8 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   ConvertSession s(options);
   if (!s.open(options.station)) return 1;
   SoundReload reload(s);
-  if (!all) return ImportOne(s, reload, options.station, args[0], args[1], choice, existing);
+  if (!all)
+    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive);
 
   // Bulk: every file of the folder named by a song code ("0001234.mp3").
   std::string folder = args[0];
@@ -183,7 +206,8 @@ int Import(const Options& options, const std::vector<std::string>& args) {
     std::printf("--- %s\n", files[i].c_str());
     std::fflush(stdout);
     const int status = data::CheckSongCode(code).empty()
-                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing)
+                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing,
+                                       markers, options.interactive)
                            : Fail("Nom de fichier sans code de morceau: " + files[i]);
     (status == 0 ? done : failed)++;
   }

@@ -1,5 +1,6 @@
 #include "convert/library_import.h"
 
+#include "convert/broadcast_markers.h"
 #include "convert/imported_pointers.h"
 #include "core/files.h"
 #include "core/ini.h"
@@ -60,10 +61,21 @@ bool LibraryImport::ImportFile(const std::string& file) {
     queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
   };
   import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
+  // A broadcast WAV's markers are offered before the sound is placed (a
+  // house-format copy reloads the editor at once).
+  if (const auto markers = ReadBroadcastMarkers(file)) {
+    const std::string question = "Le fichier contient des marqueurs (" + DescribeMarkers(*markers) +
+                                 ").\nVoulez-vous les reprendre comme pointeurs du morceau ?";
+    const bool take = p_.prompt.message(question, Icon::Question, Buttons::YesNo) == Answer::Yes;
+    p_.log.TraceLog(std::string("Question: Marqueurs du fichier |Reponse: ") + (take ? "Oui" : "Non"));
+    if (take) pendingMarkers_[code] = *markers;
+  }
   // The Replace/Append question when the editor holds the song's sound.
   const bool holdsSound = editor_.lengthMeasured() && File_Exist(editor_.sound.soundFile);
   const ImportResult r = import.ImporterUnSon(file, code, target, HouseFileChoice::Ask,
                                               holdsSound ? ExistingSoundChoice::Ask : ExistingSoundChoice::Replace);
+  // An appended file's markers would point into the old sound.
+  if (!r.ok || r.appended) pendingMarkers_.erase(code);
   if (r.cancelled) return false;
   if (!r.ok) {
     say(r.message, Icon::Critical);
@@ -88,6 +100,12 @@ void LibraryImport::soundPlaced(const std::string& code) {
   const bool current = Trim(editor_.sound.code) == Trim(code);
   if (!editor_.InitSoundPtx(current ? 0 : -1, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
+  if (const auto markers = pendingMarkers_.find(code); markers != pendingMarkers_.end()) {
+    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, markers->second);
+    pendingMarkers_.erase(markers);
+    for (const auto& refusal : applied.refused) say(refusal, Icon::Exclamation);
+    if (!applied.stored) say(editor_.lastMessage, Icon::Critical);
+  }
   if (onEditorReloaded) onEditorReloaded();
   if (!fitted.ok) {
     say("Les pointeurs du morceau " + Cp1252ToUtf8(Trim(code)) +

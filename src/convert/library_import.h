@@ -5,6 +5,7 @@
 // written; the editor's sound is exported by name pattern and format. The
 // window only forwards its menu entries and drops here.
 #pragma once
+#include <map>
 #include <string>
 
 #include "convert/conversion_queue.h"
@@ -60,6 +61,9 @@ class LibraryImport {
   ConverterDriver driver_;
   ConversionQueue queue_;
   std::string lastMessage_;
+  // Markers of an imported broadcast WAV the user took, by song code: set
+  // on the stored pointers once the new sound is in place.
+  std::map<std::string, BroadcastTags> pendingMarkers_;
 };
 
 }  // namespace sono::convert

@@ -259,6 +259,20 @@ TEST_F(CliImport, RealConverterEndToEnd) {
     EXPECT_EQ(timer("HOKs"), 72000);
     EXPECT_GT(timer("SEGe"), 48000 * 2);
     EXPECT_GT(timer("SEGs"), 48000 * 2);
+
+    // That file's markers come back as another song's pointers when asked.
+    const std::string wavePath = dir / "out/" + files[0];
+    out = Run({"import", "00000003", wavePath}, status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Marqueurs du fichier non repris: intro 1000 ms, start next "), std::string::npos) << out;
+    EXPECT_NE(Run({"ptx", "show", "00000003"}, status).find("Durée d'intro: 0 ms"), std::string::npos);
+    out = Run({"import", "00000003", wavePath, "--markers"}, status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Marqueur repris: Intro 1000 ms"), std::string::npos) << out;
+    EXPECT_NE(out.find("Marqueur repris: Hook 1500 ms"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Marqueur refusé"), std::string::npos) << out;
+    out = Run({"ptx", "show", "00000003"}, status);
+    EXPECT_NE(out.find("Durée d'intro: 1000 ms"), std::string::npos) << out;
   }
   out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;

@@ -2,6 +2,9 @@
 // while a conversion waits, export from the editor: the desktop with a
 // stand-in converter named in the registry.
 #include <QMimeData>
+#include <sndfile.h>
+
+#include <cstring>
 #include <algorithm>
 #include <QTest>
 #include <QUrl>
@@ -99,6 +102,45 @@ TEST_F(ConversionGuiTest, DroppedFileAppendedToTheEditorsSound) {
   EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
   EXPECT_EQ(sono::test::ReadFile(sound), before + sono::test::ReadFile(converted));
   EXPECT_EQ(ed.soundLength(), length + 7200);
+}
+
+// A broadcast WAV dropped: its markers are offered and, taken, become the
+// song's pointers once the conversion has put the new sound in place.
+TEST_F(ConversionGuiTest, DroppedBroadcastWavOffersItsMarkers) {
+  const std::string wav = dir / "in/diffusion.wav";
+  {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    SF_CART_INFO cart{};
+    std::memcpy(cart.version, "0101", 4);
+    std::memcpy(cart.title, "Titre", 5);
+    std::memcpy(cart.post_timers[0].usage, "INTe", 4);
+    cart.post_timers[0].value = 96000;  // 2 s
+    std::memcpy(cart.post_timers[1].usage, "HOKs", 4);
+    cart.post_timers[1].value = 48000 * 9;  // past the 7.2 s sound: refused
+    ASSERT_EQ(sf_command(f, SFC_SET_CART_INFO, &cart, sizeof cart), SF_TRUE);
+    const std::vector<short> silence(48000 * 2, 0);
+    sf_write_short(f, silence.data(), static_cast<sf_count_t>(silence.size()));
+    sf_close(f);
+  }
+  prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
+  Drop(ws->editorPanel->working(), wav);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text,
+            "Le fichier contient des marqueurs (intro 2000 ms, hook 9000 ms).\n"
+            "Voulez-vous les reprendre comme pointeurs du morceau ?");
+  Run(600);  // TimerConvert
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  EXPECT_EQ(ed.soundLength(), 7200);
+  EXPECT_EQ(ed.ptx.position[data::kIntro], 2000);
+  EXPECT_FALSE(ed.anyMarked());  // stored
+  bool hookRefused = false;
+  for (const auto& shown : prompt.shown) hookRefused = hookRefused || shown.text.find("Hook") == 0;
+  EXPECT_TRUE(hookRefused);
 }
 
 // A shorter sound: the intro past its end is removed, the user told, and
