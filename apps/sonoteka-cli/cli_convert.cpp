@@ -22,6 +22,7 @@
 #include "editor/envelope.h"
 #include "editor/pointer_editor.h"
 #include "editor/raster_canvas.h"
+#include "editor/steps.h"
 
 namespace sono::cli {
 
@@ -118,6 +119,7 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   SoundImport import(s.ports(), *s.driver);
   bool reloaded = false;
   int values = 0;
+  import.deleteSteps = [&](const std::string& c) { return editor::StepsSuppression(s.lib, c, "sonoteka-cli:import"); };
   import.onSoundPlaced = [&](const std::string&, const std::string& sound) {
     reloaded = reload.run(station, code, sound, values);
   };
@@ -158,6 +160,7 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
       markersStored = applied.stored;
     }
   }
+  if (r.stepsKept) return Fail("son importé, mais les steps de l'ancien son n'ont pas pu être supprimés (voir le journal)");
   if (!reload.fitted.ok)
     return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
   if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");

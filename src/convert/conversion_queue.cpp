@@ -195,6 +195,7 @@ void ConversionQueue::ConversionDesSons(bool showMessages) {
     ++done;
     if (ok) {
       if (!row.isExport && row.updateBase && QueueCodeAccepted(row.code)) {
+        if (!row.append && onSoundReplaced) onSoundReplaced(row.code);
         if (onSongConverted) onSongConverted(row.code, row.target);
         const std::string prefix = Prefix(row.code);
         music = music || IsMusic(prefix);

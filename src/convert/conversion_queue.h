@@ -69,6 +69,8 @@ class ConversionQueue {
   std::function<void()> onChanged;
   // A song's new sound is in place: reload it, write its durations.
   std::function<void(const std::string& code, const std::string& target)> onSongConverted;
+  // A song's sound was replaced (not appended to), before onSongConverted.
+  std::function<void(const std::string& code)> onSoundReplaced;
   // After the queue: recount the average durations (artists, then categories).
   std::function<void()> recountArtists, recountCategories;
   // AfficherPopupConvert; by default an information box.

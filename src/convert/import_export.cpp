@@ -150,6 +150,8 @@ ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::stri
   }
   p_.log.TraceLog(std::string("Import: End: ") + (result.converted ? "Converted" : "Copied") + " |SongId: " + song);
   result.ok = true;
+  // The old sound's steps point into music that is gone (an append keeps them).
+  result.stepsKept = deleteSteps && !deleteSteps(code);
   if (onSoundPlaced) onSoundPlaced(code, target);
   return result;
 }

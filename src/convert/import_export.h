@@ -42,6 +42,7 @@ struct ImportResult {
   bool cancelled = false;  // the user said no
   bool queued = false;     // left to the conversion queue (`enqueue`, `enqueueAppend`)
   bool appended = false;   // the file went to the end of the song's sound
+  bool stepsKept = false;  // replaced, but the old sound's steps could not be deleted
   std::string message;     // French, for the user, on failure
 };
 
@@ -59,6 +60,9 @@ class SoundImport {
   std::function<void(const std::string& code, const std::string& file, const std::string& target)> enqueue;
   // The same for an append: the queue converts the file, then appends it.
   std::function<void(const std::string& code, const std::string& file, const std::string& target)> enqueueAppend;
+  // StepsSuppression for a replaced sound, once the new one is in place
+  // (false: the steps could not be deleted).
+  std::function<bool(const std::string& code)> deleteSteps;
   // Told once the new sound is in place (reload the editor, write durations).
   std::function<void(const std::string& code, const std::string& targetSound)> onSoundPlaced;
   // Wait for a copied file to show: every 200 ms, 1000 ms at most.

@@ -9,11 +9,14 @@
 #include "data/records.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
+#include "editor/steps.h"
 
 namespace sono::convert {
 
 namespace {
 constexpr const char* kCaller = "Lib_Library:ImporterUnSon";
+constexpr const char* kStepsKept =
+    "Les steps de l'ancien son n'ont pas pu être supprimés (erreur de la base de données, voir le journal).";
 }
 
 LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::DurationStatistics& stats,
@@ -27,6 +30,9 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       driver_(ports, ""),
       queue_(ports, driver_) {
   queue_.onSongConverted = [this](const std::string& code, const std::string&) { soundPlaced(code); };
+  queue_.onSoundReplaced = [this](const std::string& code) {
+    if (!editor::StepsSuppression(lib_, code, kCaller)) say(kStepsKept, Icon::Exclamation);
+  };
   queue_.recountArtists = [this] { stats_.MAJDureeMoyenneArtistes(); };
   queue_.recountCategories = [this] { stats_.MAJDureeMoyenneCategories(); };
 }
@@ -60,6 +66,7 @@ bool LibraryImport::ImportFile(const std::string& file) {
     const std::string local = AppendConversionFile(c);
     queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
   };
+  import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
   import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
   // A broadcast WAV's markers are offered before the sound is placed (a
   // house-format copy reloads the editor at once).
@@ -81,6 +88,7 @@ bool LibraryImport::ImportFile(const std::string& file) {
     say(r.message, Icon::Critical);
     return false;
   }
+  if (r.stepsKept) say(kStepsKept, Icon::Exclamation);
   lastMessage_ = r.queued     ? "Fichier ajouté aux conversions: " + file
                  : r.appended ? "Son complété: " + target
                               : "Son importé: " + target;

@@ -84,6 +84,10 @@ class ImportTest : public ::testing::Test {
     ConverterDriver driver({log, clock, events, prompt}, converter);
     SoundImport import({log, clock, events, prompt}, driver);
     import.onSoundPlaced = [&](const std::string& code, const std::string& sound) { placed.push_back(code + sound); };
+    import.deleteSteps = [&](const std::string& code) {
+      stepsDeleted.push_back(code);
+      return stepsDeletable;
+    };
     return import.ImporterUnSon(file, "00000007", target, choice, existing);
   }
   bool Logged(const std::string& text) const {
@@ -97,7 +101,8 @@ class ImportTest : public ::testing::Test {
   ScriptedPrompt prompt;
   TraceLogger log{clock};
   std::string target, oldBytes, house, converted;
-  std::vector<std::string> placed;
+  std::vector<std::string> placed, stepsDeleted;
+  bool stepsDeletable = true;
 };
 
 TEST_F(ImportTest, HouseFilesAreCopiedOrConvertedAsTheUserChooses) {
@@ -130,6 +135,12 @@ TEST_F(ImportTest, HouseFilesAreCopiedOrConvertedAsTheUserChooses) {
   r = Import(dir / "in/autre.flac", HouseFileChoice::AsIs, converter);
   EXPECT_TRUE(r.ok && r.converted);
   EXPECT_TRUE(prompt.shown.empty());
+  // Every replaced sound lost its steps, once in place; a cancel none.
+  EXPECT_EQ(stepsDeleted.size(), placed.size());
+  EXPECT_FALSE(r.stepsKept);
+  stepsDeletable = false;
+  r = Import(dir / "in/autre.flac", HouseFileChoice::AsIs, converter);
+  EXPECT_TRUE(r.ok && r.stepsKept);
 }
 
 // Append: the file converted, its frames after the sound's; the question
@@ -155,6 +166,7 @@ TEST_F(ImportTest, AppendPutsTheConvertedFramesAfterTheSound) {
   EXPECT_EQ(placed, std::vector<std::string>{"00000007" + target});
   EXPECT_TRUE(Logged("Question: Que voulez-vous faire ? |Reponse: Ajouter à la fin du son existant"));
   EXPECT_FALSE(File_Exist(AppendConversionFile("00000007")));
+  EXPECT_TRUE(stepsDeleted.empty());  // the old sound is still there, and its steps with it
   const std::string appended = ReadFile(target);
 
   // A failed conversion, an existing sound that is not whole: nothing changes.

@@ -7,6 +7,7 @@
 #include "../data/library_fixture.h"
 #include "convert/imported_pointers.h"
 #include "data/ptx.h"
+#include "editor/steps.h"
 
 namespace sono::convert {
 namespace {
@@ -87,6 +88,31 @@ TEST_F(ImportedPointers, PastTheEndRemovedRunningPastCutTheRestKept) {
   EXPECT_TRUE(again.ok);
   EXPECT_TRUE(again.changes.empty());
   EXPECT_EQ(Get(1, '7'), "4000/0");
+}
+
+// A replaced sound's steps go on every station; the song's other pointers
+// and another song's steps stay.
+TEST_F(ImportedPointers, StepsSuppressionRemovesEveryStepOfTheSongOnly) {
+  for (int station : {1, 2})
+    for (const char* code : {kCode, "00000043"})
+      for (int order : {1, 2}) {
+        data::ptx::Record step;
+        step.code = code;
+        step.type = '3';
+        step.order = order;
+        step.position = 1000 * order;
+        step.duration = 200;
+        ASSERT_EQ(Insert(data::kPointers, station, data::ptx::Encode(step)), 0);
+      }
+  ASSERT_NE(Get(1, '3'), "none");
+  EXPECT_TRUE(editor::StepsSuppression(*lib, kCode, "Test"));
+  for (int station : {1, 2}) {
+    EXPECT_EQ(Get(station, '3'), "none");
+    EXPECT_EQ(Get(station, '2'), "3000/2000");
+    long long pos = 0, sec = 0;
+    EXPECT_TRUE(data::PtxChargerPointeur(*lib, station, "00000043", '3', pos, sec));
+    EXPECT_EQ(pos, 1000);
+  }
 }
 
 }  // namespace

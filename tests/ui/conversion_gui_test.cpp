@@ -64,6 +64,10 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   const std::string sound = ed.sound.soundFile;
   ASSERT_NE(ed.soundLength(), 7200);
   sono::test::WriteFile(dir / "in/nouveau son.flac", "x");
+  // A step of the old sound: it goes with it, once the new one is in place.
+  long long pos = 0, sec = 0;
+  for (int station : {1, 2})
+    ASSERT_EQ(data::PtxSauvegarderPointeur(ws->lib, station, ed.sound.code, '3', 1000, 200, -1, 0, true), 0);
   prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
   Drop(ws->editorPanel->working(), dir / "in/nouveau son.flac");
   ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
@@ -74,7 +78,9 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   ASSERT_FALSE(prompt.shown.empty());
   EXPECT_EQ(prompt.shown.back().text, "Impossible de quitter maintenant, conversion en cours.");
 
+  EXPECT_TRUE(data::PtxChargerPointeur(ws->lib, 1, ed.sound.code, '3', pos, sec));
   Run(600);  // TimerConvert
+  for (int station : {1, 2}) EXPECT_FALSE(data::PtxChargerPointeur(ws->lib, station, ed.sound.code, '3', pos, sec));
   EXPECT_EQ(SheetRows(convert::QueueSheet::ToConvert), 0);
   EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
   EXPECT_EQ(sono::test::ReadFile(sound), sono::test::ReadFile(converted));
