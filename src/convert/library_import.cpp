@@ -1,5 +1,7 @@
 #include "convert/library_import.h"
 
+#include <fmt/format.h>
+
 #include "convert/broadcast_markers.h"
 #include "convert/imported_pointers.h"
 #include "core/files.h"
@@ -15,6 +17,8 @@ namespace sono::convert {
 
 namespace {
 constexpr const char* kCaller = "Lib_Library:ImporterUnSon";
+constexpr const char* kTimerFocus = "TimerFocus";
+constexpr int kTimerFocusMs = 200;
 constexpr const char* kStepsKept =
     "Les steps de l'ancien son n'ont pas pu être supprimés (erreur de la base de données, voir le journal).";
 }
@@ -39,6 +43,17 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
 
 void LibraryImport::attach(Scheduler& scheduler) {
   queue_.attach(scheduler);
+  scheduler.add(kTimerFocus, kTimerFocusMs, true, [this] { DailyPurge(); });
+}
+
+bool LibraryImport::DailyPurge() {
+  const LocalDateTime now = p_.clock.now();
+  const std::string today = fmt::format("{:04}-{:02}-{:02}", now.year, now.month, now.day);
+  if (today == purgedOn_ || p_.log.closing()) return false;
+  purgedOn_ = today;
+  p_.log.TraceLog("TimerFocus: daily purge of the temporary sounds |Day: " + today);
+  for (int station = 1; station <= config_.current().stationCount; ++station) PurgeTemporarySounds(station, false);
+  return true;
 }
 
 void LibraryImport::reconfigure() {

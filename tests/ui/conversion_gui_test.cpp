@@ -224,5 +224,24 @@ TEST_F(ConversionGuiTest, PurgeOfTemporarySoundsFromTheToolsMenu) {
   EXPECT_EQ(prompt.shown.back().text, "Suppression des sons temporaires terminée.");
 }
 
+// TimerFocus purges the temporary sounds once a day, without a word.
+TEST_F(ConversionGuiTest, TimerFocusPurgesTemporarySoundsOnceADay) {
+  const std::string folder = ws->app.config().current().sounds[0][kSoundKinds - 1].folder;
+  std::filesystem::create_directories(folder);
+  sono::test::WriteFile(folder + "2026-03-01-08-00-00.wav", "x");
+  Run(200);
+  EXPECT_FALSE(File_Exist(folder + "2026-03-01-08-00-00.wav"));
+  EXPECT_TRUE(prompt.shown.empty());
+  // Later that day: nothing more.
+  sono::test::WriteFile(folder + "2026-03-02-08-00-00.wav", "x");
+  Run(1000);
+  EXPECT_TRUE(File_Exist(folder + "2026-03-02-08-00-00.wav"));
+  // The next day.
+  clock.advance(24LL * 3600 * 1000);
+  Run(200);
+  EXPECT_FALSE(File_Exist(folder + "2026-03-02-08-00-00.wav"));
+  EXPECT_FALSE(ws->imports.DailyPurge());  // done for today
+}
+
 }  // namespace
 }  // namespace sono::ui
