@@ -10,7 +10,9 @@
 
 #include "cli_session.h"
 #include "convert/convert_driver.h"
+#include "convert/broadcast_markers.h"
 #include "convert/import_export.h"
+#include "convert/imported_pointers.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "data/fields.h"
@@ -20,6 +22,7 @@
 #include "editor/envelope.h"
 #include "editor/pointer_editor.h"
 #include "editor/raster_canvas.h"
+#include "editor/steps.h"
 
 namespace sono::cli {
 
@@ -78,19 +81,28 @@ struct ConvertSession {
 // durations written on every station (as after a sound edit).
 struct SoundReload {
   explicit SoundReload(ConvertSession& s)
-      : global(1000, 60), working(1000, 100), strip(1000, 4), corrected(1000, 4), view(global, working, 1000),
+      : lib(s.lib),
+        global(1000, 60), working(1000, 100), strip(1000, 4), corrected(1000, 4), view(global, working, 1000),
         envelopes(s.session.app.log(), meter, editor::LoadEnvelopeSettings(s.session.app.config())),
         editor({s.lib, s.stats, meter, envelopes, view, working, strip, corrected, nullptr}) {
     editor.InitGeneralTableurPointeurs(true, {});
   }
-  // False when the envelope could not be built or the durations not written.
+  // False when the envelope could not be built, the pointers not put within
+  // the sound or the durations not written.
   bool run(int station, const std::string& code, const std::string& sound, int& values) {
     std::vector<uint8_t> envelope;
     values = 0;
     const bool built = envelopes.Rebuild(values, sound, 0, envelope, "sonoteka-cli:import");
+    // The pointers first: the durations written at the load come from them.
+    fitted = {};
+    soundMs = data::HouseFormatDurationMs(sound).value_or(0);
+    if (soundMs > 0) fitted = FitPointersToSound(lib, code, soundMs, "sonoteka-cli:import");
     const bool loaded = editor.InitSoundPtx(-1, true, "sonoteka-cli:import", {code, station, 0, sound, {}, {}});
-    return built && loaded;
+    return built && fitted.ok && loaded;
   }
+  data::Library& lib;
+  PointerFitResult fitted;
+  long long soundMs = 0;
   editor::RasterCanvas global, working, strip, corrected;
   editor::WaveformView view;
   editor::MpegScanDurationMeter meter;
@@ -100,28 +112,59 @@ struct SoundReload {
 
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
-              const std::string& file, HouseFileChoice choice) {
+              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers) {
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
   const std::string target = data::SoundFilePath(s.lib, station, code);
   SoundImport import(s.ports(), *s.driver);
   bool reloaded = false;
   int values = 0;
+  import.deleteSteps = [&](const std::string& c) { return editor::StepsSuppression(s.lib, c, "sonoteka-cli:import"); };
   import.onSoundPlaced = [&](const std::string&, const std::string& sound) {
     reloaded = reload.run(station, code, sound, values);
   };
-  const ImportResult r = import.ImporterUnSon(file, code, target, choice);
+  // Asked only when there is a sound to keep.
+  if (existing == ExistingSoundChoice::Ask && !File_Exist(target)) existing = ExistingSoundChoice::Replace;
+  const ImportResult r = import.ImporterUnSon(file, code, target, choice, existing);
   if (r.cancelled) return Fail("Import annulé: " + file);
   if (!r.ok) return Fail(r.message);
   // What the library now holds.
   const auto scan = data::HouseFormatDurationMs(target);
-  std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
+  if (r.appended)
+    std::printf("Son complété: %s (%s ajouté à la fin)\n", target.c_str(), file.c_str());
+  else
+    std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
   std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
   std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
+  for (const PointerFit& fit : reload.fitted.changes)
+    std::printf("Pointeur station %d: %s\n", fit.station, DescribeFit(fit, reload.soundMs).c_str());
   if (s.readSong(station, code))
     std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
                 Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+  // The markers of a broadcast WAV, for a replaced sound only (an appended
+  // file's would point into the old sound).
+  bool markersStored = true;
+  if (const auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file)) {
+    const std::string listed = DescribeMarkers(*markers);
+    bool take = takeMarkers;
+    if (!take && askMarkers)
+      take = s.session.prompt.message("Le fichier contient des marqueurs (" + listed +
+                                          ").\nVoulez-vous les reprendre comme pointeurs du morceau ?",
+                                      Icon::Question, Buttons::YesNo) == Answer::Yes;
+    if (!take) {
+      std::printf("Marqueurs du fichier non repris: %s (--markers pour les reprendre)\n", listed.c_str());
+    } else {
+      const MarkersApplied applied = ApplyBroadcastMarkers(reload.editor, *markers);
+      for (const auto& t : applied.taken) std::printf("Marqueur repris: %s\n", t.c_str());
+      for (const auto& t : applied.refused) std::printf("Marqueur refusé: %s\n", t.c_str());
+      markersStored = applied.stored;
+    }
+  }
+  if (r.stepsKept) return Fail("son importé, mais les steps de l'ancien son n'ont pas pu être supprimés (voir le journal)");
+  if (!reload.fitted.ok)
+    return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
   if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");
+  if (!markersStored) return Fail("son importé, mais les marqueurs n'ont pas été enregistrés (voir le journal)");
   return 0;
 }
 
@@ -131,9 +174,13 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   else if (!options.value("house").empty() && options.value("house") != "copy")
     return Usage("--house demande copy ou convert");
   if (options.interactive && options.value("house").empty()) choice = HouseFileChoice::Ask;
+  const ExistingSoundChoice existing = options.value("append") == "1" ? ExistingSoundChoice::Append
+                                       : options.interactive           ? ExistingSoundChoice::Ask
+                                                                       : ExistingSoundChoice::Replace;
+  const bool markers = options.value("markers") == "1";
   const bool all = options.value("all") == "1";
   if (all ? args.size() != 1 : args.size() != 2)
-    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert]");
+    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers]");
   if (!all) {
     if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
   } else if (!Folder_Exist(args[0])) {
@@ -142,7 +189,8 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   ConvertSession s(options);
   if (!s.open(options.station)) return 1;
   SoundReload reload(s);
-  if (!all) return ImportOne(s, reload, options.station, args[0], args[1], choice);
+  if (!all)
+    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive);
 
   // Bulk: every file of the folder named by a song code ("0001234.mp3").
   std::string folder = args[0];
@@ -161,7 +209,8 @@ int Import(const Options& options, const std::vector<std::string>& args) {
     std::printf("--- %s\n", files[i].c_str());
     std::fflush(stdout);
     const int status = data::CheckSongCode(code).empty()
-                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice)
+                           ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing,
+                                       markers, options.interactive)
                            : Fail("Nom de fichier sans code de morceau: " + files[i]);
     (status == 0 ? done : failed)++;
   }
@@ -194,13 +243,19 @@ int Export(const Options& options, const std::vector<std::string>& args) {
   const std::string title = Trim(data::GetText(record, data::song::kTitle));
   const std::string artist =
       Trim(s.lib.LibArtiste(options.station, data::GetRaw(record, data::song::kArtist1)));
-  const ExportResult r = ExporterUnSon(s.ports(), *s.driver, data::SoundFilePath(s.lib, options.station, code),
-                                       args[1], name->second, format->second, artist, title);
+  const std::string sound = data::SoundFilePath(s.lib, options.station, code);
+  const BroadcastTags cues =
+      SongCuePoints(s.lib, options.station, code, data::HouseFormatDurationMs(sound).value_or(0));
+  const ExportResult r =
+      ExporterUnSon(s.ports(), *s.driver, sound, args[1], name->second, format->second, artist, title, cues);
   if (!r.ok) return Fail(r.message);
   struct stat st{};
   ::stat(r.file.c_str(), &st);
   std::printf("Fichier son exporté: %s (%s, %lld octets)\n", r.file.c_str(),
               kExportFormatLabels[static_cast<size_t>(format->second)], static_cast<long long>(st.st_size));
+  if (format->second == ExportFormat::Wave)
+    std::printf("Marqueurs: intro %lld ms, start next %lld ms, fade out %lld ms, hook %lld ms (-1: aucun)\n",
+                cues.intro, cues.startNext, cues.fadeOut, cues.hook);
   return 0;
 }
 

@@ -54,6 +54,8 @@ void usage() {
       "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n"
       "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"
       "       (converti au format maison s'il n'y est pas; durées et enveloppe refaites)\n"
+      "  import CODE FICHIER --append    ajoute le fichier (converti) à la fin du son du morceau\n"
+      "  import CODE FICHIER --markers   reprend les marqueurs d'un WAV (cart) comme pointeurs\n"
       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n"
       "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n"
       "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
         "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
         "--titles", "--sounds", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
         "--from", "--count", "--width", "--height", "--types", "--house", "--format", "--name"};
-    static const std::set<std::string> kFlags = {"--player", "--all"};
+    static const std::set<std::string> kFlags = {"--player", "--all", "--append", "--markers"};
     if (kFlags.count(arg)) {
       options.values[arg.substr(2)] = "1";
       continue;

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "convert/sound_append.h"
 #include "core/files.h"
 #include "core/text.h"
 
@@ -109,7 +110,7 @@ int ConversionQueue::DetermineNoLigConvert(const std::string& source) {
 int ConversionQueue::AddToConvertListS48(const std::string& code, const std::string& source,
                                          const std::string& target, const std::string& localTarget,
                                          const std::string& callerMark, const ConversionRequest& request,
-                                         bool isExport) {
+                                         bool isExport, bool append) {
   p_.log.TraceLogEncadre(-1, -1, -1,
                          "Add to ConvertList: SongId: " + Trim(code) + " |Source: " + source + " |Target: " + target +
                              " |FichierCibleLocalTemporaire: " + localTarget + " |Sub: " + callerMark,
@@ -124,6 +125,7 @@ int ConversionQueue::AddToConvertListS48(const std::string& code, const std::str
   row.request.source = source;
   row.code = code;
   row.isExport = isExport;
+  row.append = append && !localTarget.empty();
   row.updateBase = row.sendUdp = !isExport;
   changed();
   return index;
@@ -147,6 +149,13 @@ bool ConversionQueue::processRow(QueueRow& row, std::string& error) {
   }
   if (row.localTarget.empty()) return true;
   const std::string caller = "Lib_Library:ConversionDesSons";
+  if (row.append) {
+    p_.log.TraceLog("Append: " + row.localTarget + " to " + row.target);
+    error = AppendHouseSound(row.target, row.localTarget);
+    File_Delete(row.localTarget);
+    p_.log.TraceLog(error.empty() ? "Append: Ok |Sub: " + caller : "Err: Append |Sub: " + caller);
+    return error.empty();
+  }
   p_.log.TraceLog("File_Copy: " + row.localTarget + " to " + row.target);
   if (!File_Copy(row.localTarget, row.target)) {
     p_.log.TraceLog("Err: File_Copy |Sub: " + caller);
@@ -186,6 +195,7 @@ void ConversionQueue::ConversionDesSons(bool showMessages) {
     ++done;
     if (ok) {
       if (!row.isExport && row.updateBase && QueueCodeAccepted(row.code)) {
+        if (!row.append && onSoundReplaced) onSoundReplaced(row.code);
         if (onSongConverted) onSongConverted(row.code, row.target);
         const std::string prefix = Prefix(row.code);
         music = music || IsMusic(prefix);

@@ -38,6 +38,7 @@ struct QueueRow {
   bool keepPtx = true;         // "Keep Ptx"
   bool isExport = false;       // "Export"
   std::string localTarget;     // "Fichier cible local": converted there, then copied to the target
+  bool append = false;         // converted into the local target, then appended to the end of the target
   std::array<std::string, kQueueColumns> cells(QueueSheet sheet) const;
 };
 
@@ -52,7 +53,7 @@ class ConversionQueue {
   // (DetermineNoLigConvert) and fills it; returns the row's index.
   int AddToConvertListS48(const std::string& code, const std::string& source, const std::string& target,
                           const std::string& localTarget, const std::string& callerMark,
-                          const ConversionRequest& request, bool isExport = false);
+                          const ConversionRequest& request, bool isExport = false, bool append = false);
   // The row of `source` when it is queued and the user chooses to replace
   // that conversion; a new row otherwise.
   int DetermineNoLigConvert(const std::string& source);
@@ -68,6 +69,8 @@ class ConversionQueue {
   std::function<void()> onChanged;
   // A song's new sound is in place: reload it, write its durations.
   std::function<void(const std::string& code, const std::string& target)> onSongConverted;
+  // A song's sound was replaced (not appended to), before onSongConverted.
+  std::function<void(const std::string& code)> onSoundReplaced;
   // After the queue: recount the average durations (artists, then categories).
   std::function<void()> recountArtists, recountCategories;
   // AfficherPopupConvert; by default an information box.

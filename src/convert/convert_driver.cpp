@@ -12,6 +12,7 @@
 #include "audio/codec/mpeg_frames.h"
 #include "core/files.h"
 #include "core/ini.h"
+#include "convert/sound_append.h"
 #include "core/text.h"
 
 namespace sono::convert {
@@ -101,14 +102,10 @@ bool ConverterDriver::ConvertSonDetermineVersion(bool& commandLine, std::string&
 bool ConverterDriver::FautIlConvertirLeSon(const std::string& file, int& durationMs) {
   durationMs = 0;
   if (!HasExtension(file, {".mp2", ".s48", ".aud"})) return true;
-  const audio::FrameScan scan = audio::ScanMpegFile(file);
-  if (scan.status != audio::ScanStatus::Ok) return true;
-  durationMs = static_cast<int>(scan.durationMs);
-  const audio::MpegHeader& h = scan.first;
-  const bool house = h.version == 1 && h.layer == 2 && h.sampleRate == audio::kHouseRate &&
-                     h.bitrateKbps == audio::kHouseBitrateKbps && h.channels == audio::kHouseChannels &&
-                     scan.uniform;
-  return !(house && scan.damagedFrames == 0 && !scan.truncated && durationMs >= 1);
+  long long ms = 0;
+  const bool house = WholeHouseSound(file, ms);
+  durationMs = static_cast<int>(ms);
+  return !house;
 }
 
 bool ConverterDriver::ConvertSonV13V14(const std::string& converter, ConversionRequest& r) {

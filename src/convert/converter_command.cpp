@@ -111,12 +111,26 @@ std::vector<std::string> CodecArguments(const ConversionRequest& r) {
   return out;
 }
 
+std::vector<std::string> TagArguments(const ConversionRequest& r) {
+  std::vector<std::string> out;
+  if (r.formatCode != static_cast<int>(FormatCode::Wave)) return out;
+  const BroadcastTags& t = r.tags;
+  if (!t.title.empty()) out.push_back("-title=" + t.title);
+  if (!t.artist.empty()) out.push_back("-artist=" + t.artist);
+  const std::pair<const char*, long long> cues[] = {
+      {"-cue_intro=", t.intro}, {"-cue_startnext=", t.startNext}, {"-cue_fadeout=", t.fadeOut}, {"-cue_hook=", t.hook}};
+  for (const auto& [option, ms] : cues)
+    if (ms >= 0) out.push_back(option + std::to_string(ms));
+  return out;
+}
+
 std::vector<std::string> ConverterArguments(const std::string& converter, const ConversionRequest& r,
                                             const std::string& errorFile, const EffectSettings& effects) {
   std::vector<std::string> argv = {converter, "-infile=" + r.source, "-outfile=" + r.target,
                                    "-errorfile=" + errorFile};
   for (auto& a : EffectArguments(effects)) argv.push_back(std::move(a));
   for (auto& a : CodecArguments(r)) argv.push_back(std::move(a));
+  for (auto& a : TagArguments(r)) argv.push_back(std::move(a));
   return argv;
 }
 

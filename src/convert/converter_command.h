@@ -12,6 +12,14 @@ namespace sono::convert {
 enum class FormatCode { None = 0, Mp2 = 1, Mp3 = 2, Wave = 3, Aiff = 4, OggVorbis = 5 };
 inline constexpr int kFirstFormatCode = 1, kLastFormatCode = 5;
 
+// What an exported WAV carries in its "bext" and "cart" chunks: the song's
+// title and artist (UTF-8) and its cue points in ms (-1: none).
+struct BroadcastTags {
+  std::string title, artist;
+  long long intro = -1, startNext = -1, fadeOut = -1, hook = -1;
+  bool any() const { return !title.empty() || !artist.empty() || intro >= 0 || startNext >= 0 || fadeOut >= 0 || hook >= 0; }
+};
+
 struct ConversionRequest {
   std::string source;
   std::string target;
@@ -20,6 +28,7 @@ struct ConversionRequest {
   std::string bitRate = "256";
   std::string channels = "2";  // "0" means 2
   std::string bits = "16";
+  BroadcastTags tags;  // passed for a WAV output only
 };
 
 // The house format's request: MPEG Layer 2, 48000 Hz, 256 kbit/s, stereo.
@@ -56,7 +65,10 @@ std::string OggQualityFor(const std::string& bitRate);
 std::vector<std::string> EffectArguments(const EffectSettings& effects);
 // The codec part; empty for a format code outside 1..5 (no " --managed" then).
 std::vector<std::string> CodecArguments(const ConversionRequest& request);
-// converter, files, effects, codec.
+// The tags of a WAV output ("-title=", "-artist=", "-cue_intro=" …); none
+// for other formats or when there is nothing to carry.
+std::vector<std::string> TagArguments(const ConversionRequest& request);
+// converter, files, effects, codec, tags.
 std::vector<std::string> ConverterArguments(const std::string& converter, const ConversionRequest& request,
                                             const std::string& errorFile, const EffectSettings& effects);
 

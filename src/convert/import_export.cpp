@@ -2,9 +2,13 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fmt/format.h>
 
+#include <cstdlib>
+
+#include "convert/sound_append.h"
 #include "core/files.h"
 #include "core/text.h"
 
@@ -74,7 +78,8 @@ bool FormatAutorise(const std::string& file) {
 }
 
 ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::string& code,
-                                        const std::string& target, HouseFileChoice choice) {
+                                        const std::string& target, HouseFileChoice choice,
+                                        ExistingSoundChoice existing) {
   ImportResult result;
   const std::string song = Trim(code);
   p_.log.TraceLog("Import: Start: " + file + " |SongId: " + song + " |Target: " + target);
@@ -86,6 +91,24 @@ ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::stri
   if (!File_Exist(file)) return failed("Impossible de trouver le fichier: " + file);
   if (Trim(target).empty()) return failed("Pas de nom de fichier cible");
   if (SameFileOnDisk(file, target)) return failed("Le fichier à importer est déjà le son du morceau: " + file);
+
+  if (existing == ExistingSoundChoice::Ask) {
+    const Answer a = p_.prompt.message(
+        "Que voulez-vous faire ?\n\nUn son existe déjà dans l'éditeur des Pointeurs.\n\nOui: Remplacer le son "
+        "existant\nNon: Ajouter le fichier à la fin du son existant",
+        Icon::Question, Buttons::YesNoCancel);
+    if (a == Answer::Cancel) {
+      p_.log.TraceLog("Question: Que voulez-vous faire ? |Reponse: Annuler");
+      result.cancelled = true;
+      return result;
+    }
+    existing = a == Answer::Yes ? ExistingSoundChoice::Replace : ExistingSoundChoice::Append;
+  }
+  if (existing == ExistingSoundChoice::Append) {
+    p_.log.TraceLog("Question: Que voulez-vous faire ? |Reponse: Ajouter à la fin du son existant");
+    return append(file, code, target);
+  }
+  p_.log.TraceLog("Question: Que voulez-vous faire ? |Reponse: Remplacer le son existant");
 
   int durationMs = 0;
   bool convert = driver_.FautIlConvertirLeSon(file, durationMs);
@@ -127,6 +150,49 @@ ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::stri
   }
   p_.log.TraceLog(std::string("Import: End: ") + (result.converted ? "Converted" : "Copied") + " |SongId: " + song);
   result.ok = true;
+  // The old sound's steps point into music that is gone (an append keeps them).
+  result.stepsKept = deleteSteps && !deleteSteps(code);
+  if (onSoundPlaced) onSoundPlaced(code, target);
+  return result;
+}
+
+std::string AppendConversionFile(const std::string& code) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string folder = tmp && *tmp ? tmp : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return folder + "sonoteka-append-" + std::to_string(::getpid()) + "-" + Trim(code) + ".s48";
+}
+
+ImportResult SoundImport::append(const std::string& file, const std::string& code, const std::string& target) {
+  ImportResult result;
+  const std::string song = Trim(code);
+  const auto failed = [&](const std::string& message) {
+    p_.log.TraceLog("Err: Import: " + message + " |SongId: " + song);
+    result.message = message;
+    return result;
+  };
+  // Refused before any conversion: there must be a whole sound to add to.
+  long long existingMs = 0;
+  if (!File_Exist(target)) return failed("Le morceau n'a pas de son auquel ajouter le fichier: " + target);
+  if (!WholeHouseSound(target, existingMs))
+    return failed("Le son existant n'est pas un son entier au format maison: " + target);
+  if (enqueueAppend) {
+    enqueueAppend(code, file, target);
+    p_.log.TraceLog("Import: Queued (append) |SongId: " + song);
+    result.ok = result.queued = result.converted = result.appended = true;
+    return result;
+  }
+  const std::string converted = AppendConversionFile(code);
+  ConversionRequest request = HouseFormatRequest(file, converted);
+  if (!driver_.ConvertSon(request, false)) {
+    File_Delete(converted);
+    return failed(driver_.lastError());
+  }
+  const std::string error = AppendHouseSound(target, converted);
+  File_Delete(converted);
+  if (!error.empty()) return failed(error);
+  p_.log.TraceLog("Import: End: Appended |SongId: " + song + " |Target: " + target);
+  result.ok = result.converted = result.appended = true;
   if (onSoundPlaced) onSoundPlaced(code, target);
   return result;
 }
@@ -153,8 +219,10 @@ std::string ExportFileName(ExportNamePattern pattern, ExportFormat format, const
   return name + kExportExtensions[static_cast<size_t>(format)];
 }
 
-ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target) {
+ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target,
+                                const BroadcastTags& tags) {
   ConversionRequest r = HouseFormatRequest(sound, target);
+  r.tags = tags;
   switch (format) {
     case ExportFormat::Mp3At256:
     case ExportFormat::Mp3At128:
@@ -174,8 +242,11 @@ ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, c
 
 ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const std::string& soundFile,
                            const std::string& folder, ExportNamePattern pattern, ExportFormat format,
-                           const std::string& artist, const std::string& title) {
+                           const std::string& artist, const std::string& title, const BroadcastTags& cuePoints) {
   ExportResult result;
+  BroadcastTags tags = cuePoints;
+  tags.title = title;
+  tags.artist = artist;
   std::string dir = folder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string name = ExportFileName(pattern, format, artist, title);
@@ -191,7 +262,7 @@ ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const 
     result.message = std::string(result.ok ? "Fichier son exporté:" : "Impossible de créer le fichier:") + kCrLf +
                      result.file;
   } else {
-    ConversionRequest request = ExportRequest(format, soundFile, result.file);
+    ConversionRequest request = ExportRequest(format, soundFile, result.file, tags);
     result.ok = driver.ConvertSon(request, false);
     result.message = result.ok ? "Fichier son exporté:" + std::string(kCrLf) + result.file
                                : "Problème lors de la conversion du son. " + driver.lastError();

@@ -32,12 +32,17 @@ bool FormatAutorise(const std::string& file);
 
 // What to do with a file that is already in the house format.
 enum class HouseFileChoice { Ask, Convert, AsIs };
+// What to do with the sound the song already has: Ask when the editor holds
+// it ("Remplacer le son existant" / "Ajouter le fichier à la fin du son existant").
+enum class ExistingSoundChoice { Ask, Replace, Append };
 
 struct ImportResult {
   bool ok = false;
   bool converted = false;  // through the converter (else copied as it is)
   bool cancelled = false;  // the user said no
-  bool queued = false;     // left to the conversion queue (`enqueue`)
+  bool queued = false;     // left to the conversion queue (`enqueue`, `enqueueAppend`)
+  bool appended = false;   // the file went to the end of the song's sound
+  bool stepsKept = false;  // replaced, but the old sound's steps could not be deleted
   std::string message;     // French, for the user, on failure
 };
 
@@ -48,19 +53,31 @@ class SoundImport {
   // ImporterUnSon: puts `file` in place as the song's sound `targetSound`.
   // Nothing changes for the song unless the new sound is whole in place.
   ImportResult ImporterUnSon(const std::string& file, const std::string& code, const std::string& targetSound,
-                             HouseFileChoice choice = HouseFileChoice::Ask);
+                             HouseFileChoice choice = HouseFileChoice::Ask,
+                             ExistingSoundChoice existing = ExistingSoundChoice::Replace);
   // When set, a file to convert is handed to the conversion queue (the
   // desktop) instead of being converted at once (the command line).
   std::function<void(const std::string& code, const std::string& file, const std::string& target)> enqueue;
+  // The same for an append: the queue converts the file, then appends it.
+  std::function<void(const std::string& code, const std::string& file, const std::string& target)> enqueueAppend;
+  // StepsSuppression for a replaced sound, once the new one is in place
+  // (false: the steps could not be deleted).
+  std::function<bool(const std::string& code)> deleteSteps;
   // Told once the new sound is in place (reload the editor, write durations).
   std::function<void(const std::string& code, const std::string& targetSound)> onSoundPlaced;
   // Wait for a copied file to show: every 200 ms, 1000 ms at most.
   static constexpr int kCopyCheckMs = 200, kCopyWaitMs = 1000;
 
  private:
+  // The file converted to the house format in the temporary folder, then
+  // its frames appended to `target` (AppendHouseSound).
+  ImportResult append(const std::string& file, const std::string& code, const std::string& target);
   ConverterPorts p_;
   ConverterDriver& driver_;
 };
+
+// The temporary file an append converts into ($TMPDIR, or /tmp), never beside a sound.
+std::string AppendConversionFile(const std::string& code);
 
 // Export choices.
 enum class ExportNamePattern { ArtistTitle = 0, TitleArtist = 1, Title = 2 };
@@ -77,7 +94,9 @@ std::string NettoieNomDeFichier(const std::string& text);
 std::string ExportFileName(ExportNamePattern pattern, ExportFormat format, const std::string& artist,
                            const std::string& title);
 // The conversion request of an export format (mp2 is copied, not converted).
-ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target);
+// A wave export carries `tags` (title, artist, cue points) in its broadcast chunks.
+ConversionRequest ExportRequest(ExportFormat format, const std::string& sound, const std::string& target,
+                                const BroadcastTags& tags = {});
 
 struct ExportResult {
   bool ok = false;
@@ -87,10 +106,12 @@ struct ExportResult {
 
 // ExporterUnSon: writes the song's `soundFile` into `folder` under the
 // pattern's name in `format`. An existing file of that name is replaced
-// only when whole (atomic copy or conversion).
+// only when whole (atomic copy or conversion). A wave file carries the
+// title, the artist and the song's `cuePoints`.
 ExportResult ExporterUnSon(ConverterPorts ports, ConverterDriver& driver, const std::string& soundFile,
                            const std::string& folder, ExportNamePattern pattern, ExportFormat format,
-                           const std::string& artist, const std::string& title);
+                           const std::string& artist, const std::string& title,
+                           const BroadcastTags& cuePoints = {});
 
 // PurgerSonsTemporaires: deletes the files of `folder` whose name without
 // extension sorts before the date 10 days before `now` ("YYYY-MM-DD-hh-mm-ss").

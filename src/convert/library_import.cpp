@@ -1,16 +1,26 @@
 #include "convert/library_import.h"
 
+#include <fmt/format.h>
+
+#include "convert/broadcast_markers.h"
+#include "convert/imported_pointers.h"
+#include "core/files.h"
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/fields.h"
 #include "data/records.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
+#include "editor/steps.h"
 
 namespace sono::convert {
 
 namespace {
 constexpr const char* kCaller = "Lib_Library:ImporterUnSon";
+constexpr const char* kTimerFocus = "TimerFocus";
+constexpr int kTimerFocusMs = 200;
+constexpr const char* kStepsKept =
+    "Les steps de l'ancien son n'ont pas pu être supprimés (erreur de la base de données, voir le journal).";
 }
 
 LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::DurationStatistics& stats,
@@ -24,12 +34,26 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       driver_(ports, ""),
       queue_(ports, driver_) {
   queue_.onSongConverted = [this](const std::string& code, const std::string&) { soundPlaced(code); };
+  queue_.onSoundReplaced = [this](const std::string& code) {
+    if (!editor::StepsSuppression(lib_, code, kCaller)) say(kStepsKept, Icon::Exclamation);
+  };
   queue_.recountArtists = [this] { stats_.MAJDureeMoyenneArtistes(); };
   queue_.recountCategories = [this] { stats_.MAJDureeMoyenneCategories(); };
 }
 
 void LibraryImport::attach(Scheduler& scheduler) {
   queue_.attach(scheduler);
+  scheduler.add(kTimerFocus, kTimerFocusMs, true, [this] { DailyPurge(); });
+}
+
+bool LibraryImport::DailyPurge() {
+  const LocalDateTime now = p_.clock.now();
+  const std::string today = fmt::format("{:04}-{:02}-{:02}", now.year, now.month, now.day);
+  if (today == purgedOn_ || p_.log.closing()) return false;
+  purgedOn_ = today;
+  p_.log.TraceLog("TimerFocus: daily purge of the temporary sounds |Day: " + today);
+  for (int station = 1; station <= config_.current().stationCount; ++station) PurgeTemporarySounds(station, false);
+  return true;
 }
 
 void LibraryImport::reconfigure() {
@@ -53,14 +77,36 @@ bool LibraryImport::ImportFile(const std::string& file) {
   import.enqueue = [this](const std::string& c, const std::string& f, const std::string& t) {
     queue_.AddToConvertListS48(c, f, t, "", "A:", HouseFormatRequest(f, t));
   };
+  import.enqueueAppend = [this](const std::string& c, const std::string& f, const std::string& t) {
+    const std::string local = AppendConversionFile(c);
+    queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
+  };
+  import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
   import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
-  const ImportResult r = import.ImporterUnSon(file, code, target);
+  // A broadcast WAV's markers are offered before the sound is placed (a
+  // house-format copy reloads the editor at once).
+  if (const auto markers = ReadBroadcastMarkers(file)) {
+    const std::string question = "Le fichier contient des marqueurs (" + DescribeMarkers(*markers) +
+                                 ").\nVoulez-vous les reprendre comme pointeurs du morceau ?";
+    const bool take = p_.prompt.message(question, Icon::Question, Buttons::YesNo) == Answer::Yes;
+    p_.log.TraceLog(std::string("Question: Marqueurs du fichier |Reponse: ") + (take ? "Oui" : "Non"));
+    if (take) pendingMarkers_[code] = *markers;
+  }
+  // The Replace/Append question when the editor holds the song's sound.
+  const bool holdsSound = editor_.lengthMeasured() && File_Exist(editor_.sound.soundFile);
+  const ImportResult r = import.ImporterUnSon(file, code, target, HouseFileChoice::Ask,
+                                              holdsSound ? ExistingSoundChoice::Ask : ExistingSoundChoice::Replace);
+  // An appended file's markers would point into the old sound.
+  if (!r.ok || r.appended) pendingMarkers_.erase(code);
   if (r.cancelled) return false;
   if (!r.ok) {
     say(r.message, Icon::Critical);
     return false;
   }
-  lastMessage_ = r.queued ? "Fichier ajouté aux conversions: " + file : "Son importé: " + target;
+  if (r.stepsKept) say(kStepsKept, Icon::Exclamation);
+  lastMessage_ = r.queued     ? "Fichier ajouté aux conversions: " + file
+                 : r.appended ? "Son complété: " + target
+                              : "Son importé: " + target;
   return true;
 }
 
@@ -68,12 +114,33 @@ void LibraryImport::soundPlaced(const std::string& code) {
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;
+  // The pointers first: the durations written at the reload come from them.
+  const std::string sound = data::SoundFilePath(lib_, station, code);
+  const long long soundMs = data::HouseFormatDurationMs(sound).value_or(0);
+  const PointerFitResult fitted = soundMs > 0 ? FitPointersToSound(lib_, code, soundMs, kCaller) : PointerFitResult{};
   // The song in the editor is refreshed; another one is loaded (its own
   // unsaved changes offered first).
   const bool current = Trim(editor_.sound.code) == Trim(code);
   if (!editor_.InitSoundPtx(current ? 0 : -1, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
+  if (const auto markers = pendingMarkers_.find(code); markers != pendingMarkers_.end()) {
+    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, markers->second);
+    pendingMarkers_.erase(markers);
+    for (const auto& refusal : applied.refused) say(refusal, Icon::Exclamation);
+    if (!applied.stored) say(editor_.lastMessage, Icon::Critical);
+  }
   if (onEditorReloaded) onEditorReloaded();
+  if (!fitted.ok) {
+    say("Les pointeurs du morceau " + Cp1252ToUtf8(Trim(code)) +
+            " au-delà de la fin du nouveau son n'ont pas pu être corrigés (voir le journal).",
+        Icon::Critical);
+  } else if (!fitted.changes.empty()) {
+    std::string text = "Le nouveau son du morceau " + Cp1252ToUtf8(Trim(code)) + " est plus court que ses pointeurs:";
+    // Stations share their pointers: one line per pointer, not per station.
+    for (const PointerFit& fit : fitted.changes)
+      if (const std::string line = "\n" + DescribeFit(fit, soundMs); text.find(line) == std::string::npos) text += line;
+    say(text, Icon::Information);
+  }
 }
 
 int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {
@@ -114,8 +181,13 @@ bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pat
   std::string dir = folder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string target = dir + ExportFileName(pattern, format, artist, title);
+  // A wave file carries the title, the artist and the pointers as stored.
+  BroadcastTags tags = SongCuePoints(lib_, editor_.sound.station, code,
+                                     data::HouseFormatDurationMs(editor_.sound.soundFile).value_or(0));
+  tags.title = title;
+  tags.artist = artist;
   queue_.AddToConvertListS48(code, editor_.sound.soundFile, target, "", "E:",
-                             ExportRequest(format, editor_.sound.soundFile, target), true);
+                             ExportRequest(format, editor_.sound.soundFile, target, tags), true);
   lastMessage_ = "Export ajouté aux conversions: " + target;
   return true;
 }

@@ -5,6 +5,7 @@
 // written; the editor's sound is exported by name pattern and format. The
 // window only forwards its menu entries and drops here.
 #pragma once
+#include <map>
 #include <string>
 
 #include "convert/conversion_queue.h"
@@ -21,8 +22,13 @@ class LibraryImport {
   LibraryImport(ConverterPorts ports, data::Library& lib, data::DurationStatistics& stats, const SiteConfig& config,
                 editor::PointerEditor& editor, std::string exePath);
 
-  // TimerConvert's work.
+  // TimerConvert's work, and TimerFocus's daily purge of temporary sounds
+  // (TimerFocus is turned on: its check runs every 200 ms).
   void attach(Scheduler& scheduler);
+  // The first call of each day (by the Clock) purges every station's
+  // temporary sounds silently; later calls that day do nothing. True when
+  // it purged.
+  bool DailyPurge();
   // A file for the editor's song (dialog or drop). False when nothing was
   // done (no song, cancelled, failed: said in a box).
   bool ImportFile(const std::string& file);
@@ -60,6 +66,10 @@ class LibraryImport {
   ConverterDriver driver_;
   ConversionQueue queue_;
   std::string lastMessage_;
+  // Markers of an imported broadcast WAV the user took, by song code: set
+  // on the stored pointers once the new sound is in place.
+  std::map<std::string, BroadcastTags> pendingMarkers_;
+  std::string purgedOn_;  // "YYYY-MM-DD" of the last daily purge, in this run
 };
 
 }  // namespace sono::convert

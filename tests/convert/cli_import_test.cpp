@@ -2,6 +2,7 @@
 // named in the registry.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "convert/convert_driver.h"
@@ -118,6 +119,63 @@ TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
     EXPECT_EQ(name.find(".part"), std::string::npos) << name;
 }
 
+// A shorter sound: the pointers past its end go (the song's intro with
+// them), those running past are cut, and the command says so.
+TEST_F(CliImport, PointersPastTheNewEndAreRemovedOrCut) {
+  int status = -1;
+  WriteFile(dir / "in/long.flac", "any");
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/long.flac"}, status), status), 0);  // 7200 ms
+  std::string out = Run({"edit", "00000002", "select 6000 7000; menu intro; select 3000 6000; menu hook; store"}, status);
+  ASSERT_EQ(status, 0) << out;
+  ASSERT_EQ(Seconds("00000002"), 7);
+  ASSERT_NE(SongShow("00000002").find("Intro (s):                 006"), std::string::npos) << SongShow("00000002");
+
+  const std::string house = MakeHouseFile(dir, "in/court.s48", 4000);
+  out = Run({"import", "00000002", house}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Pointeur station 1: Intro (6000 ms) effacé: au-delà de la fin du son (4008 ms)"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("Pointeur station 1: Hook (3000 ms) raccourci de 3000 ms à 1008 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du morceau: 4 s, intro 000 s"), std::string::npos) << out;
+  EXPECT_NE(SongShow("00000002").find("Intro (s):                 000"), std::string::npos) << SongShow("00000002");
+  out = Run({"ptx", "show", "00000002"}, status);
+  EXPECT_NE(out.find("Durée d'intro: 0 ms"), std::string::npos) << out;
+}
+
+// import --append: the file converted and put after the song's sound, the
+// durations and envelope of the whole written; refused without a sound.
+TEST_F(CliImport, AppendAddsTheFileAtTheEndOfTheSound) {
+  int status = -1;
+  const std::string house = MakeHouseFile(dir, "in/debut.s48", 2400);
+  ASSERT_EQ((Run({"import", "00000002", house}, status), status), 0);
+  const std::string target = SoundOf("00000002");
+  WriteFile(dir / "in/suite.flac", "any");
+  std::string out = Run({"import", "00000002", dir / "in/suite.flac", "--append"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Son complété: " + target + " (" + dir / "in/suite.flac" + " ajouté à la fin)"),
+            std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du son: 9600 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Enveloppe: 400 valeurs"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(house) + ReadFile(converted));
+  EXPECT_EQ(Seconds("00000002"), 10);
+
+  // A converter killed halfway: the sound and the song stay as they were.
+  const std::string before = SongShow("00000002"), sound = ReadFile(target);
+  UseConverter(WriteStandIn(dir, "killed", "head -c 30000 '" + converted + "' > \"$out\"; kill -9 $$"));
+  out = Run({"import", "00000002", dir / "in/suite.flac", "--append"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(target), sound);
+  EXPECT_EQ(SongShow("00000002"), before);
+  for (const auto& name : FolderEntries(ParentFolder(target))) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+
+  // No sound to add to.
+  const std::string other = SoundOf("00000003");
+  std::filesystem::remove(other);
+  out = Run({"import", "00000003", dir / "in/suite.flac", "--append"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_FALSE(File_Exist(other));
+}
+
 TEST_F(CliImport, BulkFolderAndExport) {
   WriteFile(dir / "bulk/00000002.wav", "x");
   WriteFile(dir / "bulk/00000003.ogg", "x");
@@ -177,8 +235,45 @@ TEST_F(CliImport, RealConverterEndToEnd) {
   EXPECT_NE(out.find("Enveloppe: " + std::to_string(scan.frames) + " valeurs"), std::string::npos) << out;
 
   std::filesystem::create_directories(dir / "out");
+  ASSERT_EQ((Run({"edit", "00000002", "select 1000 2000; menu intro; select 1500 2500; menu hook; store"}, status),
+             status), 0);
   out = Run({"export", "00000002", dir / "out", "--format", "wave", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Marqueurs: intro 1000 ms, start next "), std::string::npos) << out;
+  {
+    // The broadcast chunks carry the title and the cue points (frames at 48000 Hz).
+    const auto files = FolderEntries(dir / "out");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string wave = ReadFile(dir / "out/" + files[0]);
+    EXPECT_NE(wave.find("bext"), std::string::npos);
+    ASSERT_NE(wave.find("cart"), std::string::npos);
+    EXPECT_NE(wave.find(Trim(EclateRepFicExt(files[0]).name)), std::string::npos);
+    const auto timer = [&](const char* usage) -> long long {
+      const size_t at = wave.find(usage);
+      if (at == std::string::npos) return -1;
+      uint32_t v = 0;
+      std::memcpy(&v, wave.data() + at + 4, 4);
+      return v;
+    };
+    EXPECT_EQ(timer("INTe"), 48000);
+    EXPECT_EQ(timer("HOKs"), 72000);
+    EXPECT_GT(timer("SEGe"), 48000 * 2);
+    EXPECT_GT(timer("SEGs"), 48000 * 2);
+
+    // That file's markers come back as another song's pointers when asked.
+    const std::string wavePath = dir / "out/" + files[0];
+    out = Run({"import", "00000003", wavePath}, status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Marqueurs du fichier non repris: intro 1000 ms, start next "), std::string::npos) << out;
+    EXPECT_NE(Run({"ptx", "show", "00000003"}, status).find("Durée d'intro: 0 ms"), std::string::npos);
+    out = Run({"import", "00000003", wavePath, "--markers"}, status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("Marqueur repris: Intro 1000 ms"), std::string::npos) << out;
+    EXPECT_NE(out.find("Marqueur repris: Hook 1500 ms"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Marqueur refusé"), std::string::npos) << out;
+    out = Run({"ptx", "show", "00000003"}, status);
+    EXPECT_NE(out.find("Durée d'intro: 1000 ms"), std::string::npos) << out;
+  }
   out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;
   int waves = 0, mp3s = 0;

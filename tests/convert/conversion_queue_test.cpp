@@ -41,6 +41,7 @@ class QueueTest : public ::testing::Test {
     queue.onSongConverted = [&](const std::string& code, const std::string& target) {
       songs.push_back(code + "|" + target);
     };
+    queue.onSoundReplaced = [&](const std::string& code) { replaced.push_back(code); };
     queue.recountArtists = [&] { ++artistRecounts; };
     queue.recountCategories = [&] { ++categoryRecounts; };
     queue.onPopup = [&](const std::string& text) { popups.push_back(text); };
@@ -61,7 +62,7 @@ class QueueTest : public ::testing::Test {
   std::string converted, converter = "unset";
   ConverterDriver driver{{log, clock, events, prompt}, dir / "conv"};
   ConversionQueue queue{{log, clock, events, prompt}, driver};
-  std::vector<std::string> songs, popups;
+  std::vector<std::string> songs, popups, replaced;
   int artistRecounts = 0, categoryRecounts = 0;
 };
 
@@ -96,6 +97,7 @@ TEST_F(QueueTest, TimerConvertsEveryRowOnceAndSortsThemIntoSheets) {
   EXPECT_FALSE(File_Exist(dir / "local/J.mp2"));  // copied to its target, then removed
   EXPECT_EQ(songs, (std::vector<std::string>{"00000009|" + dir / "sons/00000009.s48",
                                               "JIN00001|" + dir / "sons/JIN00001.s48"}));
+  EXPECT_EQ(replaced, (std::vector<std::string>{"00000009", "JIN00001"}));
   EXPECT_EQ(artistRecounts, 1);
   EXPECT_EQ(categoryRecounts, 1);
   EXPECT_EQ(popups, std::vector<std::string>{"Nombre de conversion: 3, avec 1 erreur(s)\nConversion terminée"});
@@ -123,6 +125,28 @@ TEST_F(QueueTest, BadNamesFailedConversionsAndExports) {
   EXPECT_EQ(artistRecounts + categoryRecounts, 0);
   EXPECT_EQ(queue.sheet(QueueSheet::Converted)[0].cells(QueueSheet::Converted)[20], "O");
   EXPECT_FALSE(File_Exist(dir / "sons/00000008.s48"));
+}
+
+// An append row converts into its local file, adds it after the target's
+// frames and removes it; the song is reloaded but its sound not "replaced".
+TEST_F(QueueTest, AppendRowsAddToTheEndOfTheirTarget) {
+  const std::string sound = test::MakeHouseFile(dir, "sons/00000007.s48", 480), before = ReadFile(sound);
+  queue.AddToConvertListS48("00000007", dir / "in/a.mp3", sound, dir / "local/a.s48", "A:Append", Request(), false,
+                            true);
+  // A target that is no whole sound: the row fails, the target as it was.
+  test::WriteFile(dir / "sons/00000008.s48", "pas un son");
+  queue.AddToConvertListS48("00000008", dir / "in/b.wav", dir / "sons/00000008.s48", dir / "local/b.s48", "A:Append",
+                            Request(), false, true);
+  queue.ConversionDesSons(false);
+  EXPECT_EQ(ReadFile(sound), before + ReadFile(converted));
+  EXPECT_EQ(ReadFile(dir / "sons/00000008.s48"), "pas un son");
+  EXPECT_FALSE(File_Exist(dir / "local/a.s48"));
+  EXPECT_FALSE(File_Exist(dir / "local/b.s48"));
+  ASSERT_EQ(queue.sheet(QueueSheet::Errors).size(), 1u);
+  EXPECT_EQ(queue.sheet(QueueSheet::Errors)[0].explanation,
+            "Le son existant n'est pas un son entier au format maison: " + dir / "sons/00000008.s48");
+  EXPECT_EQ(songs, std::vector<std::string>{"00000007|" + sound});
+  EXPECT_TRUE(replaced.empty());
 }
 
 }  // namespace

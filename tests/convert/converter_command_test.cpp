@@ -80,6 +80,27 @@ TEST(ConverterCommand, FullVectorAndErrorFile) {
   EXPECT_EQ(JoinForLog({"-a", "b c", "d\"e"}), "-a \"b c\" \"d\"e\"");
 }
 
+// A wave export carries the song's title, artist and cue points; other
+// formats and an empty set carry nothing.
+TEST(ConverterCommand, TagsGoToWaveOutputsOnly) {
+  ConversionRequest r = HouseFormatRequest("/s/a.s48", "/o/a.wave");
+  r.formatCode = static_cast<int>(FormatCode::Wave);
+  EXPECT_TRUE(TagArguments(r).empty());
+  r.tags.title = "L'été; \"$1\"";
+  r.tags.intro = 0;  // a cue at the very start is one
+  r.tags.fadeOut = 183904;
+  EXPECT_EQ(TagArguments(r), (std::vector<std::string>{"-title=L'été; \"$1\"", "-cue_intro=0", "-cue_fadeout=183904"}));
+  r.tags.artist = "Zaz";
+  r.tags.startNext = 180000;
+  r.tags.hook = 61000;
+  const auto argv = ConverterArguments("conv", r, "/o/a_Err_Convert.Log", {});
+  const std::vector<std::string> tail(argv.end() - 6, argv.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"-title=L'été; \"$1\"", "-artist=Zaz", "-cue_intro=0",
+                                            "-cue_startnext=180000", "-cue_fadeout=183904", "-cue_hook=61000"}));
+  r.formatCode = static_cast<int>(FormatCode::Mp3);
+  EXPECT_TRUE(TagArguments(r).empty());
+}
+
 TEST(ConverterCommand, EffectSettingsFromTheSettingsFile) {
   test::TempDir dir;
   const std::string ini = dir / "Vexa_Library.Ini";

@@ -1,4 +1,5 @@
 #include "convert/import_export.h"
+#include "convert/sound_append.h"
 
 #include <gtest/gtest.h>
 
@@ -78,11 +79,21 @@ class ImportTest : public ::testing::Test {
     house = test::MakeHouseFile(dir, "in/maison.s48", 1200);
     converted = test::MakeHouseFile(dir, "fixtures/converted.s48", 2400);
   }
-  ImportResult Import(const std::string& file, HouseFileChoice choice, const std::string& converter) {
+  ImportResult Import(const std::string& file, HouseFileChoice choice, const std::string& converter,
+                      ExistingSoundChoice existing = ExistingSoundChoice::Replace) {
     ConverterDriver driver({log, clock, events, prompt}, converter);
     SoundImport import({log, clock, events, prompt}, driver);
     import.onSoundPlaced = [&](const std::string& code, const std::string& sound) { placed.push_back(code + sound); };
-    return import.ImporterUnSon(file, "00000007", target, choice);
+    import.deleteSteps = [&](const std::string& code) {
+      stepsDeleted.push_back(code);
+      return stepsDeletable;
+    };
+    return import.ImporterUnSon(file, "00000007", target, choice, existing);
+  }
+  bool Logged(const std::string& text) const {
+    for (const auto& l : log.fileBuffer())
+      if (l.find(text) != std::string::npos) return true;
+    return false;
   }
   test::TempDir dir;
   ManualClock clock;
@@ -90,7 +101,8 @@ class ImportTest : public ::testing::Test {
   ScriptedPrompt prompt;
   TraceLogger log{clock};
   std::string target, oldBytes, house, converted;
-  std::vector<std::string> placed;
+  std::vector<std::string> placed, stepsDeleted;
+  bool stepsDeletable = true;
 };
 
 TEST_F(ImportTest, HouseFilesAreCopiedOrConvertedAsTheUserChooses) {
@@ -123,6 +135,70 @@ TEST_F(ImportTest, HouseFilesAreCopiedOrConvertedAsTheUserChooses) {
   r = Import(dir / "in/autre.flac", HouseFileChoice::AsIs, converter);
   EXPECT_TRUE(r.ok && r.converted);
   EXPECT_TRUE(prompt.shown.empty());
+  // Every replaced sound lost its steps, once in place; a cancel none.
+  EXPECT_EQ(stepsDeleted.size(), placed.size());
+  EXPECT_FALSE(r.stepsKept);
+  stepsDeletable = false;
+  r = Import(dir / "in/autre.flac", HouseFileChoice::AsIs, converter);
+  EXPECT_TRUE(r.ok && r.stepsKept);
+}
+
+// Append: the file converted, its frames after the sound's; the question
+// when the editor holds the sound; any failure leaves the sound as it was.
+TEST_F(ImportTest, AppendPutsTheConvertedFramesAfterTheSound) {
+  const std::string converter = test::CopyingStandIn(dir, converted);
+  WriteFile(dir / "in/suite.flac", "x");
+  prompt.answers = {Answer::Cancel};
+  ImportResult r = Import(dir / "in/suite.flac", HouseFileChoice::AsIs, converter, ExistingSoundChoice::Ask);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(ReadFile(target), oldBytes);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_NE(prompt.shown[0].text.find("Un son existe déjà dans l'éditeur des Pointeurs."), std::string::npos);
+
+  prompt.answers = {Answer::No};  // "Ajouter le fichier à la fin du son existant"
+  r = Import(dir / "in/suite.flac", HouseFileChoice::AsIs, converter, ExistingSoundChoice::Ask);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_TRUE(r.appended);
+  EXPECT_EQ(ReadFile(target), oldBytes + ReadFile(converted));
+  long long ms = 0;
+  EXPECT_TRUE(WholeHouseSound(target, ms));
+  EXPECT_EQ(ms, 480 + 2400);
+  EXPECT_EQ(placed, std::vector<std::string>{"00000007" + target});
+  EXPECT_TRUE(Logged("Question: Que voulez-vous faire ? |Reponse: Ajouter à la fin du son existant"));
+  EXPECT_FALSE(File_Exist(AppendConversionFile("00000007")));
+  EXPECT_TRUE(stepsDeleted.empty());  // the old sound is still there, and its steps with it
+  const std::string appended = ReadFile(target);
+
+  // A failed conversion, an existing sound that is not whole: nothing changes.
+  const std::string failing = test::WriteStandIn(dir, "fails", "echo 'Fichier illisible' > \"$err\"; exit 1");
+  r = Import(dir / "in/suite.flac", HouseFileChoice::AsIs, failing, ExistingSoundChoice::Append);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(ReadFile(target), appended);
+  EXPECT_FALSE(File_Exist(AppendConversionFile("00000007")));
+  WriteFile(target, appended.substr(0, appended.size() - 100));  // cut last frame
+  r = Import(dir / "in/suite.flac", HouseFileChoice::AsIs, converter, ExistingSoundChoice::Append);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "Le son existant n'est pas un son entier au format maison: " + target);
+  EXPECT_EQ(ReadFile(target), appended.substr(0, appended.size() - 100));
+  File_Delete(target);
+  r = Import(dir / "in/suite.flac", HouseFileChoice::AsIs, converter, ExistingSoundChoice::Append);
+  EXPECT_EQ(r.message, "Le morceau n'a pas de son auquel ajouter le fichier: " + target);
+  EXPECT_EQ(placed.size(), 1u);
+}
+
+TEST_F(ImportTest, AppendOnAFullDiskLeavesTheSoundWhole) {
+  {
+    test::FileSizeLimit limit(oldBytes.size() + 10000);
+    const std::string error = AppendHouseSound(target, converted);
+    EXPECT_EQ(error, "Impossible d'écrire le son: " + target + " (disque plein)");
+  }
+  EXPECT_EQ(ReadFile(target), oldBytes);
+  EXPECT_EQ(test::FolderEntries(dir / "sons"), std::vector<std::string>{"00000007.s48"});
+  // A tag before the added frames is left out.
+  WriteFile(dir / "in/tagged.s48", std::string("ID3\x03\x00\x00\x00\x00\x00\x0a", 10) + std::string(10, '\0') +
+                                      ReadFile(converted));
+  EXPECT_EQ(AppendHouseSound(target, dir / "in/tagged.s48"), "");
+  EXPECT_EQ(ReadFile(target), oldBytes + ReadFile(converted));
 }
 
 TEST_F(ImportTest, FailuresLeaveTheSongsSoundAndTellNobody) {

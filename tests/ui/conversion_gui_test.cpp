@@ -2,6 +2,10 @@
 // while a conversion waits, export from the editor: the desktop with a
 // stand-in converter named in the registry.
 #include <QMimeData>
+#include <sndfile.h>
+
+#include <cstring>
+#include <algorithm>
 #include <QTest>
 #include <QUrl>
 #include <filesystem>
@@ -60,6 +64,11 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   const std::string sound = ed.sound.soundFile;
   ASSERT_NE(ed.soundLength(), 7200);
   sono::test::WriteFile(dir / "in/nouveau son.flac", "x");
+  // A step of the old sound: it goes with it, once the new one is in place.
+  long long pos = 0, sec = 0;
+  for (int station : {1, 2})
+    ASSERT_EQ(data::PtxSauvegarderPointeur(ws->lib, station, ed.sound.code, '3', 1000, 200, -1, 0, true), 0);
+  prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
   Drop(ws->editorPanel->working(), dir / "in/nouveau son.flac");
   ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
   EXPECT_EQ(ws->conversions->sheet(convert::QueueSheet::ToConvert)->item(0, 0)->text().toStdString(),
@@ -69,7 +78,9 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   ASSERT_FALSE(prompt.shown.empty());
   EXPECT_EQ(prompt.shown.back().text, "Impossible de quitter maintenant, conversion en cours.");
 
+  EXPECT_TRUE(data::PtxChargerPointeur(ws->lib, 1, ed.sound.code, '3', pos, sec));
   Run(600);  // TimerConvert
+  for (int station : {1, 2}) EXPECT_FALSE(data::PtxChargerPointeur(ws->lib, station, ed.sound.code, '3', pos, sec));
   EXPECT_EQ(SheetRows(convert::QueueSheet::ToConvert), 0);
   EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
   EXPECT_EQ(sono::test::ReadFile(sound), sono::test::ReadFile(converted));
@@ -79,10 +90,88 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   EXPECT_FALSE(ws->imports.conversionPending());
 }
 
+// The editor holds a sound: the drop asks, and "Ajouter le fichier à la fin
+// du son existant" queues an append; the editor then shows the whole.
+TEST_F(ConversionGuiTest, DroppedFileAppendedToTheEditorsSound) {
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile, before = sono::test::ReadFile(sound);
+  const int length = ed.soundLength();
+  ASSERT_GT(length, 0);
+  sono::test::WriteFile(dir / "in/suite.flac", "x");
+  prompt.answers = {Answer::No};
+  Drop(ws->editorPanel->working(), dir / "in/suite.flac");
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown[0].text.find("Oui: Remplacer le son existant\nNon: Ajouter le fichier à la fin du son existant"),
+            std::string::npos);
+  ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
+  Run(600);  // TimerConvert
+  EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
+  EXPECT_EQ(sono::test::ReadFile(sound), before + sono::test::ReadFile(converted));
+  EXPECT_EQ(ed.soundLength(), length + 7200);
+}
+
+// A broadcast WAV dropped: its markers are offered and, taken, become the
+// song's pointers once the conversion has put the new sound in place.
+TEST_F(ConversionGuiTest, DroppedBroadcastWavOffersItsMarkers) {
+  const std::string wav = dir / "in/diffusion.wav";
+  {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    SF_CART_INFO cart{};
+    std::memcpy(cart.version, "0101", 4);
+    std::memcpy(cart.title, "Titre", 5);
+    std::memcpy(cart.post_timers[0].usage, "INTe", 4);
+    cart.post_timers[0].value = 96000;  // 2 s
+    std::memcpy(cart.post_timers[1].usage, "HOKs", 4);
+    cart.post_timers[1].value = 48000 * 9;  // past the 7.2 s sound: refused
+    ASSERT_EQ(sf_command(f, SFC_SET_CART_INFO, &cart, sizeof cart), SF_TRUE);
+    const std::vector<short> silence(48000 * 2, 0);
+    sf_write_short(f, silence.data(), static_cast<sf_count_t>(silence.size()));
+    sf_close(f);
+  }
+  prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
+  Drop(ws->editorPanel->working(), wav);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text,
+            "Le fichier contient des marqueurs (intro 2000 ms, hook 9000 ms).\n"
+            "Voulez-vous les reprendre comme pointeurs du morceau ?");
+  Run(600);  // TimerConvert
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  EXPECT_EQ(ed.soundLength(), 7200);
+  EXPECT_EQ(ed.ptx.position[data::kIntro], 2000);
+  EXPECT_FALSE(ed.anyMarked());  // stored
+  bool hookRefused = false;
+  for (const auto& shown : prompt.shown) hookRefused = hookRefused || shown.text.find("Hook") == 0;
+  EXPECT_TRUE(hookRefused);
+}
+
+// A shorter sound: the intro past its end is removed, the user told, and
+// the editor shows the song without it.
+TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  ASSERT_GT(ed.soundLength(), 3100);
+  ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 3000, 0), "");
+  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  const std::string house = sono::test::MakeHouseFile(dir, "in/court.s48", 2400);
+  prompt.folders = {house};
+  prompt.answers = {Answer::Yes, Answer::No};  // "Remplacer le son existant", "Importer le son tel quel"
+  ws->window.findChild<QAction*>("MnuImporterSon")->trigger();
+  EXPECT_EQ(ed.soundLength(), 2400);
+  EXPECT_EQ(ed.ptx.position[data::kIntro], 0);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown.back().text.find("Intro (3000 ms) effacé: au-delà de la fin du son (2400 ms)"),
+            std::string::npos)
+      << prompt.shown.back().text;
+}
+
 TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
   const std::string house = sono::test::MakeHouseFile(dir, "in/maison.s48", 2400);
   prompt.folders = {house};
-  prompt.answers = {Answer::No};  // "Importer le son tel quel"
+  prompt.answers = {Answer::Yes, Answer::No};  // "Remplacer le son existant", "Importer le son tel quel"
   QAction* import = ws->window.findChild<QAction*>("MnuImporterSon");
   ASSERT_NE(import, nullptr);
   import->trigger();
@@ -100,6 +189,20 @@ TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
   EXPECT_EQ(EclateRepFicExt(files[0]).extension, ".mp2");
   EXPECT_EQ(sono::test::ReadFile(dir / "out/" + files[0]), sono::test::ReadFile(house));
   EXPECT_EQ(prompt.shown.back().text, "Fichier son exporté:\r\n" + dir / "out/" + files[0]);
+
+  // A wave export is queued with the title and the cue points for its broadcast chunks.
+  ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 1200, 0), "");
+  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  prompt.choices = {3, 2};  // wave, "Titre"
+  prompt.folders = {dir / "out/"};
+  ws->window.findChild<QAction*>("MnuExporterSon")->trigger();
+  const auto& rows = ws->imports.queue().sheet(convert::QueueSheet::ToConvert);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].request.tags.intro, 1200);
+  EXPECT_EQ(rows[0].request.tags.fadeOut, 2400 - 96);
+  EXPECT_FALSE(rows[0].request.tags.title.empty());
+  const auto argv = convert::TagArguments(rows[0].request);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-cue_intro=1200"), argv.end());
 }
 
 }  // namespace
@@ -119,6 +222,25 @@ TEST_F(ConversionGuiTest, PurgeOfTemporarySoundsFromTheToolsMenu) {
   EXPECT_FALSE(File_Exist(folder + "2026-03-01-08-00-00.wav"));
   EXPECT_TRUE(File_Exist(folder + "2026-03-13-08-00-00.wav"));
   EXPECT_EQ(prompt.shown.back().text, "Suppression des sons temporaires terminée.");
+}
+
+// TimerFocus purges the temporary sounds once a day, without a word.
+TEST_F(ConversionGuiTest, TimerFocusPurgesTemporarySoundsOnceADay) {
+  const std::string folder = ws->app.config().current().sounds[0][kSoundKinds - 1].folder;
+  std::filesystem::create_directories(folder);
+  sono::test::WriteFile(folder + "2026-03-01-08-00-00.wav", "x");
+  Run(200);
+  EXPECT_FALSE(File_Exist(folder + "2026-03-01-08-00-00.wav"));
+  EXPECT_TRUE(prompt.shown.empty());
+  // Later that day: nothing more.
+  sono::test::WriteFile(folder + "2026-03-02-08-00-00.wav", "x");
+  Run(1000);
+  EXPECT_TRUE(File_Exist(folder + "2026-03-02-08-00-00.wav"));
+  // The next day.
+  clock.advance(24LL * 3600 * 1000);
+  Run(200);
+  EXPECT_FALSE(File_Exist(folder + "2026-03-02-08-00-00.wav"));
+  EXPECT_FALSE(ws->imports.DailyPurge());  // done for today
 }
 
 }  // namespace
