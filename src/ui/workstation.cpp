@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include "data/songs.h"
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
 #include "ui/qt_ports.h"
@@ -199,6 +200,24 @@ bool Workstation::tick() {
   scheduler.runDue();
   window.refreshIncidents();
   return app.pollInstance();
+}
+
+bool Workstation::showFirstSoundedSong() {
+  window.RechercheDansLaBase();
+  QAbstractItemModel* model = window.grid()->model();
+  for (int row = 0; row < model->rowCount(); ++row) {
+    const std::string code = model->index(row, data::kColCode).data().toString().toStdString();
+    const auto song = editor::SelectionForSong(lib, tab.station, code);
+    if (song && data::HouseFormatDurationMs(song->soundFile)) {
+      window.grid()->selectRow(row);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Workstation::saveScreenshot(const std::string& pngFile) {
+  return window.grab().save(QString::fromStdString(pngFile), "PNG");
 }
 
 }  // namespace sono::ui

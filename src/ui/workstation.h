@@ -43,6 +43,11 @@ class Workstation {
   // The desktop session ends (the session manager's quit); false when the
   // user chose to stay (the logout is cancelled).
   bool endSession(bool interactionAllowed);
+  // A music search, and the first song of the grid that has its sound is
+  // selected (it goes into the editor); false when none has one.
+  bool showFirstSoundedSong();
+  // The main window drawn into a PNG file; false when it could not be written.
+  bool saveScreenshot(const std::string& pngFile);
 
   ClockScheduler scheduler;
   Application app;

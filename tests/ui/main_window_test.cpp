@@ -4,6 +4,7 @@
 
 #include <QHeaderView>
 #include <QScreen>
+#include <cstdio>
 
 #include "core/ini.h"
 #include "core/text.h"
@@ -11,6 +12,8 @@
 #include "data/records.h"
 #include "data/ptx.h"
 #include "data/songs.h"
+#include "editor/song_selection.h"
+#include "ui/desktop_program.h"
 #include "ui/elided_label.h"
 #include "workstation_fixture.h"
 
@@ -78,6 +81,46 @@ TEST_F(MainWindowTest, SelectingASongLoadsItsWaveformAndPointers) {
   prompt.answers = {Answer::Cancel};
   EXPECT_FALSE(ws->window.close());
   EXPECT_NE(prompt.shown.back().text.find("Pointeurs"), std::string::npos);
+}
+
+// --search and --screenshot: the grid's first song with a sound goes into the
+// editor (songs without one are passed over), the window is saved as a PNG.
+TEST_F(MainWindowTest, TheDemonstrationShowsTheFirstSoundedSongAndSavesTheWindow) {
+  ASSERT_TRUE(ws->start());
+  ASSERT_TRUE(ws->showFirstSoundedSong());
+  const QModelIndexList selected = ws->window.grid()->selectionModel()->selectedRows();
+  ASSERT_EQ(selected.size(), 1);
+  const int row = selected[0].row();
+  const std::string code = cell(row, data::kColCode).toStdString();
+  EXPECT_EQ(ws->editorPanel->editor().sound.code, code);
+  for (int r = 0; r < row; ++r) {
+    const auto song = editor::SelectionForSong(ws->lib, 1, cell(r, data::kColCode).toStdString());
+    ASSERT_TRUE(song);
+    EXPECT_FALSE(data::HouseFormatDurationMs(song->soundFile)) << r;
+  }
+
+  const std::string png = dir / "ecran.png";
+  ASSERT_TRUE(ws->saveScreenshot(png));
+  const QImage image(QString::fromStdString(png));
+  EXPECT_EQ(image.size(), ws->window.size());
+  EXPECT_FALSE(ws->saveScreenshot(dir / "absent/ecran.png"));
+
+  // Without its sound the song is passed over: no song of the grid has one now.
+  const auto song = editor::SelectionForSong(ws->lib, 1, code);
+  ASSERT_TRUE(song);
+  ASSERT_EQ(std::remove(song->soundFile.c_str()), 0);
+  EXPECT_FALSE(ws->showFirstSoundedSong());
+}
+
+TEST(DesktopArgumentsTest, TheProgramsOwnOptionsAreTakenOutOfTheCommandLine) {
+  const char* argv[] = {"sonoteka", "/Station=2", "--home", "/srv/sono", "--search", "-q",
+                        "--screenshot", "e.png", "--home"};
+  const DesktopArguments parsed = DesktopArguments::Parse(9, argv);
+  EXPECT_EQ(parsed.home, "/srv/sono");
+  EXPECT_EQ(parsed.screenshot, "e.png");
+  EXPECT_TRUE(parsed.search);
+  EXPECT_EQ(parsed.commandLine, "/Station=2 -q --home");  // a --home without its folder stays
+  EXPECT_FALSE(DesktopArguments::Parse(1, argv).search);
 }
 
 TEST_F(MainWindowTest, ClosingAsksAndNoKeepsTheWindowOpen) {
