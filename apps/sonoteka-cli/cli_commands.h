@@ -10,6 +10,7 @@ struct Options {
   std::string home;  // empty: $SONOTEKA_HOME or ~/.local/share/sonoteka
   bool interactive = false;
   int station = 1;   // --station
+  bool stationGiven = false;  // --station was typed (db check and repair: one station's file)
   int key = 0;       // --key
   std::map<std::string, std::string> values;  // other --name value options
   std::string value(const std::string& name, const std::string& fallback = {}) const {
