@@ -210,8 +210,8 @@ std::vector<ArtistChoice> ListeArtistes(Library& lib, int station) {
   return artists;
 }
 
-bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-              bool allStations) {
+bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
+                  bool allStations) {
   Prompt& prompt = lib.prompt();
   const auto refuse = [&](const char* text) {
     prompt.message(text, Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");

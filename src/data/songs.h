@@ -80,7 +80,7 @@ struct ArtistChoice {
 std::vector<ArtistChoice> ListeArtistes(Library& lib, int station);
 
 // The save of the song form: true when saved.
-bool CommandButton_01_Sauvegarder_01_Action(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-              bool allStations);
+bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
+                  bool allStations);
 
 }  // namespace sono::data

@@ -198,7 +198,7 @@ bool SongFormPanel::modified() const { return loaded_ && !(shown() == *loaded_);
 bool SongFormPanel::save() {
   if (!loaded_) return false;
   const data::SongForm f = shown();
-  if (!data::CommandButton_01_Sauvegarder_01_Action(lib_, stats_, station_, f, allStations_->isChecked()))
+  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked()))
     return false;
   loaded_ = f;
   if (onSaved) onSaved(Cp1252ToUtf8(Trim(f.code)));

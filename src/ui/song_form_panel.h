@@ -1,7 +1,7 @@
 // The song detail form under the song grid: title, short title, the two
 // artists, the category, the duration, the forced duration and the playable
 // flag of the selected song, with its save button. The save and its four
-// refusals belong to the core (CommandButton_01_Sauvegarder_01_Action); the
+// refusals belong to the core (saveSongForm); the
 // form only reads and fills its widgets.
 //
 // The combos hold codes as UTF-8 (what a QString carries); the record's

@@ -33,7 +33,7 @@ class SongFormTest : public test::LibraryFixture {
     const auto form = LectureFicheMorceau(*lib, 1, code);
     EXPECT_TRUE(form.has_value());
     if (!form) return {};
-    EXPECT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+    EXPECT_TRUE(saveSongForm(*lib, *stats, 1, *form, false));
     return Differences(before, Read(kSongs, 1, code));
   }
 };
@@ -64,7 +64,7 @@ TEST_F(SongFormTest, ReadsTheRecordAndSavesItBackUnchanged) {
   EXPECT_EQ(form->soundType, 3);
 
   const std::string before = Read(kSongs, 1, "00000042");
-  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  ASSERT_TRUE(saveSongForm(*lib, *stats, 1, *form, false));
   EXPECT_EQ(Read(kSongs, 1, "00000042"), before);
   EXPECT_EQ(Read(kSongs, 2, "00000042"), before);  // the other station was not touched
 
@@ -134,7 +134,7 @@ TEST_F(SongFormTest, SixDigitDurationsAreReadFromBothFieldsAndWrittenBackSplit) 
   auto form = LectureFicheMorceau(*lib, 1, "00000100");
   ASSERT_TRUE(form.has_value());
   form->durationSeconds = 10001;
-  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  ASSERT_TRUE(saveSongForm(*lib, *stats, 1, *form, false));
   const std::string saved = Read(kSongs, 1, "00000100");
   EXPECT_EQ(GetRaw(saved, song::kDurationHigh), "01");
   EXPECT_EQ(GetRaw(saved, song::kDurationLow), "0001");
@@ -154,7 +154,7 @@ TEST_F(SongFormTest, FullLengthAccentedTitlesAreNeitherCutNorAltered) {
   ASSERT_TRUE(form.has_value());
   form->title = title + "€ de trop";
   form->shortTitle = shortTitle;
-  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  ASSERT_TRUE(saveSongForm(*lib, *stats, 1, *form, false));
   const std::string saved = Read(kSongs, 1, "00000042");
   EXPECT_EQ(GetRaw(saved, song::kTitle), Utf8ToCp1252(title));  // cut at 40 characters, not 40 UTF-8 bytes
   const auto back = LectureFicheMorceau(*lib, 1, "00000042");
@@ -198,7 +198,7 @@ TEST_F(SongFormTest, ASavedSongShowsItsNewTitleInItsGridRow) {
   ASSERT_TRUE(form.has_value());
   form->title = "Bêta révisé";
   form->artist1 = "A0002";
-  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, *form, false));
+  ASSERT_TRUE(saveSongForm(*lib, *stats, 1, *form, false));
   ASSERT_TRUE(search.RafraichirLigne(1, 1));
   ASSERT_EQ(search.grid.size(), 2u);
   EXPECT_EQ(search.grid.cell(1, 0), "00000002");

@@ -103,7 +103,7 @@ TEST_F(StatsTest, SaveRefusesIncompleteSongsAndWritesCompleteOnes) {
                             "Vous devez sélectionner au moins un artiste.",
                             "Vous devez sélectionner une catégorie."};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_FALSE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, form, false));
+    EXPECT_FALSE(saveSongForm(*lib, *stats, 1, form, false));
     EXPECT_EQ(prompt.shown.back().text, refusals[i]);
     if (i == 0) form.title = "Nouvelle chanson d'été";
     if (i == 1) form.shortTitle = "Nouvelle chanson";
@@ -113,7 +113,7 @@ TEST_F(StatsTest, SaveRefusesIncompleteSongsAndWritesCompleteOnes) {
   form.category = "POP";
   form.durationSeconds = 215;
   prompt.stepLabels.clear();
-  ASSERT_TRUE(CommandButton_01_Sauvegarder_01_Action(*lib, *stats, 1, form, true));
+  ASSERT_TRUE(saveSongForm(*lib, *stats, 1, form, true));
   EXPECT_EQ(prompt.stepLabels.front(), "Sauvegarde du morceau 00000077: 01/10");
   EXPECT_EQ(prompt.stepLabels.back(), "Sauvegarde du morceau 00000077: 10/10");
   for (int station : {1, 2}) {
