@@ -168,18 +168,20 @@ int search(const Options& options, const std::vector<std::string>& words) {
   data::SearchRequest request;
   request.station = options.station;
   const std::string kind = options.value("kind");
-  static const std::map<std::string, int> kKinds = {
-      {"music", 1}, {"jingles", 2}, {"liners", 3}, {"rubriques", 4}, {"infos", 5}};
+  using data::SearchKind;
+  static const std::map<std::string, SearchKind> kKinds = {
+      {"music", SearchKind::Music}, {"jingles", SearchKind::Jingles}, {"liners", SearchKind::Liners},
+      {"rubriques", SearchKind::Rubriques}, {"infos", SearchKind::Infos}};
   if (!kind.empty()) {
     auto it = kKinds.find(kind);
     if (it == kKinds.end() || words.size() != 1) return Usage("search --kind music|jingles|liners|rubriques|infos");
     request.kind = it->second;
   } else {
     if (words.size() < 2) return Usage("search demande --kind ou --mode MODE TEXTE");
-    request.mode = options.value("mode", "Libellé");
-    if (request.mode != "Libellé" && request.mode != "Code" && request.mode != "Commence" &&
-        request.mode != "Contient")
-      return Usage("mode inconnu: " + request.mode + " (Libellé, Code, Commence, Contient)");
+    const std::string mode = options.value("mode", data::SearchModeName(data::SearchMode::Libelle));
+    const auto named = data::SearchModeNamed(mode);
+    if (!named) return Usage("mode inconnu: " + mode + " (Libellé, Code, Commence, Contient)");
+    request.mode = *named;
     for (size_t i = 1; i < words.size(); ++i) request.text += (i > 1 ? " " : "") + words[i];
   }
   // --types: the sound-type filter of this search, instead of the settings' one.
@@ -212,7 +214,7 @@ int search(const Options& options, const std::vector<std::string>& words) {
     for (size_t c = 0; c < data::kSongGridColumns.size(); ++c) line += (c ? "\t" : "") + search.grid.cell(r, c);
     std::printf("%s\n", line.c_str());
   }
-  if (search.grid.size() == 0 && request.kind == 0) std::fprintf(stderr, "Aucun morceau trouvé.\n");
+  if (search.grid.size() == 0 && request.kind == SearchKind::Text) std::fprintf(stderr, "Aucun morceau trouvé.\n");
   // Durations the search repaired: their averages are recounted now.
   const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
   const bool averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;

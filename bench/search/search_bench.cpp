@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
 
   SongSearch search(lib, stats);
   SearchRequest browse;
-  browse.kind = 1;
+  browse.kind = SearchKind::Music;
   double best = 1e9;
   for (int i = 0; i < 3; ++i) {
     t = std::chrono::steady_clock::now();
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
 
   SearchRequest contains;
   contains.text = "amour";
-  contains.mode = "Contient";
+  contains.mode = SearchMode::Contient;
   best = 1e9;
   for (int i = 0; i < 3; ++i) {
     t = std::chrono::steady_clock::now();

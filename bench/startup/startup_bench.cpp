@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
   report("startup.search_longest_event_gap", events.longestMs, "ms", 100, "<=");
 
   // The song with its sound, found by code, then clicked.
-  ws.tab.kind = 0;
-  ws.tab.mode = "Code";
+  ws.tab.kind = data::SearchKind::Text;
+  ws.tab.mode = data::SearchMode::Code;
   ws.tab.text = "00000001";
   ws.window.searchMode()->setCurrentText("Code");
   ws.window.searchText()->setText("00000001");

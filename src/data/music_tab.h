@@ -24,12 +24,12 @@ class MusicTab {
  public:
   MusicTab(Library& lib, DurationStatistics& stats) : lib_(lib), search_(lib, stats) {}
 
-  // The kinds the browser offers (index + 1 is the search's kind).
+  // The kinds the browser offers after "Recherche" (index + 1 is the SearchKind).
   static const std::vector<std::string>& Kinds();
 
   int station = 1;
-  int kind = 1;                 // 0: search by text
-  std::string mode = "Libellé";
+  SearchKind kind = SearchKind::Music;
+  SearchMode mode = SearchMode::Libelle;
   std::string text;
   std::string category;         // set by a click in the category tree
   TitleOption titles = TitleOption::Title;

@@ -160,10 +160,15 @@ void SongSearch::pumpNow(const std::function<std::string()>& label) {
   lib_.events().processEvents();
 }
 
-bool SongSearch::passesKind(const std::string& code, int kind) const {
-  if (kind <= 0) return !versionPrefix(code);  // versions of a song are listed apart
-  const int k = KindOfCode(code);
-  return kind == 1 ? k == 0 : k == kind - 1;
+std::optional<SearchMode> SearchModeNamed(const std::string& name) {
+  for (size_t i = 0; i < kSearchModeNames.size(); ++i)
+    if (name == kSearchModeNames[i]) return static_cast<SearchMode>(i);
+  return std::nullopt;
+}
+
+bool SongSearch::passesKind(const std::string& code, SearchKind kind) const {
+  if (kind == SearchKind::Text) return !versionPrefix(code);  // versions of a song are listed apart
+  return KindOfCode(code) == static_cast<int>(kind) - 1;
 }
 
 bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
@@ -240,8 +245,8 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
           collected_.insert(code).second)
         workList_.push_back(GetRaw(lib_.db().record(kSongs), song::kTitle) + code);
     }
-  } else if (request.kind >= 1 && request.kind <= 5) {
-    const KindRange& k = kKinds[request.kind - 1];
+  } else if (request.kind >= SearchKind::Music && request.kind <= SearchKind::Infos) {
+    const KindRange& k = kKinds[static_cast<int>(request.kind) - static_cast<int>(SearchKind::Music)];
     collectRange(0, std::string(k.low) + std::string(5, '\0'), k.high, request, {});
   } else {
     // An empty text is the whole range of its mode: every song.
@@ -253,7 +258,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       return out;
     };
     const std::string upper = FoldCase(text);
-    if (request.mode == "Code") {
+    if (request.mode == SearchMode::Code) {
       if (text.size() > static_cast<size_t>(song::kCode.length)) {
         refusal = "Le code d'un morceau a 8 caractères au plus.";
         lib_.prompt().message(refusal, Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
@@ -263,9 +268,9 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       // The code key tells case apart: each way of writing the text is a range.
       for (const std::string& variant : caseVariants(text))
         collectRange(0, variant + std::string(8, '\0'), variant, request, {});
-    } else if (request.mode == "Commence" || request.mode == "Contient") {
+    } else if (request.mode == SearchMode::Commence || request.mode == SearchMode::Contient) {
       const std::string folded = Fold(text);
-      const bool anywhere = request.mode == "Contient";
+      const bool anywhere = request.mode == SearchMode::Contient;
       std::string f;  // reused: this runs for every song of the station
       const auto found = [&](const std::string& r, Field field) {
         FoldForSearch(std::string_view(r).substr(static_cast<size_t>(field.position - 1),
@@ -279,7 +284,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
         return (request.titles != TitleOption::ShortTitle && found(r, song::kTitle)) ||
                (request.titles != TitleOption::Title && found(r, song::kShortTitle));
       });
-    } else {  // "Libellé": titles beginning with the text
+    } else {  // SearchMode::Libelle: titles beginning with the text
       const auto beginsWith = [&](const std::string& r) {
         for (const auto& t : titlesOf(r))
           if (FoldCase(t).rfind(upper, 0) == 0) return true;

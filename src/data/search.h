@@ -123,6 +123,19 @@ class SongGrid {
 
 enum class TitleOption { Title, ShortTitle, Both };
 
+// What a search lists: the songs whose titles or codes match a text, or
+// every song of one kind. The values follow the kind browser's entries
+// ("Recherche", then MusicTab::Kinds()) and, from Music on, the sound kinds
+// of KindOfCode plus one.
+enum class SearchKind : int { Text = 0, Music, Jingles, Liners, Rubriques, Infos };
+// How a text search reads its text (see above); kSearchModeNames holds the
+// names the mode box and the command line show, in this order.
+enum class SearchMode : int { Libelle, Code, Commence, Contient };
+inline constexpr std::array<const char*, 4> kSearchModeNames = {"Libellé", "Code", "Commence", "Contient"};
+inline const char* SearchModeName(SearchMode mode) { return kSearchModeNames[static_cast<size_t>(mode)]; }
+// The mode a name shows; nothing for another name.
+std::optional<SearchMode> SearchModeNamed(const std::string& name);
+
 // What the search hides.
 struct SearchFilters {
   std::string soundTypes = kAllSoundTypes;  // the sound-type filter (FiltresSon)
@@ -134,9 +147,9 @@ struct SearchFilters {
 
 struct SearchRequest {
   int station = 1;
-  int kind = 0;             // 1 music, 2 jingles, 3 liners, 4 rubriques, 5 infos; 0: text
+  SearchKind kind = SearchKind::Text;
   std::string text;         // UTF-8
-  std::string mode = "Libellé";
+  SearchMode mode = SearchMode::Libelle;
   TitleOption titles = TitleOption::Title;
   std::string category;     // restricts to one category when set (the tree)
   bool multiCriteria = false;
@@ -169,7 +182,7 @@ class SongSearch {
   void collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
                     const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   void collectAll(const SearchRequest& request, const std::function<bool(const std::string&)>& match);
-  bool passesKind(const std::string& code, int kind) const;
+  bool passesKind(const std::string& code, SearchKind kind) const;
   bool FiltresSon(const std::string& record, const std::string& filter) const;
   void collectCodes(const std::string& text, const SearchRequest& request);
   void AfficherDataDansGrille(const std::string& record, int station, TitleOption titles,

@@ -106,7 +106,7 @@ DemoSoundsResult AddDemoSounds(data::Library& lib, int count, uint32_t seed) {
     SongSearch search(lib, stats);
     search.skipDurationRepair = true;  // the demo writes its durations below
     SearchRequest musicKind;
-    musicKind.kind = 1;
+    musicKind.kind = data::SearchKind::Music;
     search.RechercheDansLaBase_01_Morceau(musicKind);
     size_t added = 1;
     for (size_t row = 0; row < search.grid.size() && added < music; ++row) {

@@ -197,8 +197,8 @@ void MainWindow::InitGeneralTVCategories() {
 
 void MainWindow::readControls() {
   tab_.station = app_.window().currentStation + 1;
-  tab_.kind = kinds_->currentIndex();
-  tab_.mode = mode_->currentText().toStdString();
+  tab_.kind = static_cast<data::SearchKind>(kinds_->currentIndex());
+  tab_.mode = data::SearchModeNamed(mode_->currentText().toStdString()).value_or(data::SearchMode::Libelle);
   tab_.text = text_->text().toStdString();
   static constexpr data::TitleOption kTitleOptions[] = {data::TitleOption::Title, data::TitleOption::ShortTitle,
                                                         data::TitleOption::Both};

@@ -54,7 +54,7 @@ class SearchTest : public test::LibraryFixture {
     SearchRequest r;
     r.station = station;
     r.text = t;
-    r.mode = mode;
+    r.mode = SearchModeNamed(mode).value();
     return r;
   }
   SongSearch search;
@@ -62,11 +62,11 @@ class SearchTest : public test::LibraryFixture {
 
 TEST_F(SearchTest, BrowsingAKindListsOnlyItsCodesInTitleOrder) {
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001",
                                                "00000005", "00000003"}));
-  r.kind = 2;
+  r.kind = SearchKind::Jingles;
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
   const auto lines = Logged();
@@ -208,7 +208,7 @@ TEST_F(SearchTest, EmptyTextListsEverySongInEveryMode) {
 
 TEST_F(SearchTest, FiltersOfSoundTypeStationAndCategory) {
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.filters.soundTypes = "7";
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000006"}));
@@ -236,7 +236,7 @@ TEST_F(SearchTest, SettingsFiltersHideWhatTheirKeysSay) {
   ASSERT_EQ(layer->BTRieve(0, 3, key, 0, kSongs, 1, "Test"), 0);
 
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   StartupSettings settings;  // a fresh settings file
   const auto run = [&] {
     search.filters = SearchFilters::From(settings);
@@ -263,7 +263,7 @@ TEST_F(SearchTest, MissingDurationIsRepairedFromTheSoundFile) {
   const std::string file = SoundFilePath(*lib, 1, "00000004");
   sono::test::WriteFile(file, std::string(768 * 5000, '\0'));  // 5000 frames: 120 s
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
   const std::string rec1 = Read(kSongs, 1, "00000004"), rec2 = Read(kSongs, 2, "00000004");
   // No pointers: the play end is the fade-out 96 ms before the end.
@@ -280,7 +280,7 @@ TEST_F(SearchTest, MissingRecorderRecordIsCreatedAndLogged) {
   ASSERT_EQ(layer->BTRieve(0, 5, key, 0, kRecorderSongs, 1, "T"), 0);
   ASSERT_EQ(layer->BTRieve(0, 4, key, 0, kRecorderSongs, 1, "T"), 0);
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
   const auto lines = Logged();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -297,14 +297,14 @@ TEST_F(SearchTest, StopRequestEndsBothPassesEarly) {
   for (int i = 0; i < 600; ++i) add(Song(fmt::format("1{:07}", i), fmt::format("Chanson {:04}", i), 100));
   events.onPump.push_back([&] { search.stopRequested = true; });
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
   EXPECT_LT(search.grid.size(), 600u);
 }
 
 TEST_F(SearchTest, GridSortsByDurationAndText) {
   SearchRequest r;
-  r.kind = 1;
+  r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
   search.grid.sortBy(kColDuration);
   EXPECT_EQ(search.grid.cell(0, 0), "00000004");  // no duration and no sound file: 0 comes first
@@ -323,7 +323,7 @@ TEST_F(SearchTest, TextColumnsSortInFrenchOrderAndKeepTheirDirection) {
   add(Song("00000032", "Œuvre", 100));
   add(Song("00000033", "été indien", 100));
   MusicTab tab(*lib, *stats);
-  tab.kind = 1;
+  tab.kind = SearchKind::Music;
   tab.RechercheDansLaBase();
   tab.search().grid.sortBy(kColTitle, false);
   const auto titles = [&] {

@@ -190,7 +190,7 @@ TEST_F(SongFormTest, ASavedSongShowsItsNewTitleInItsGridRow) {
   SongSearch search(*lib, *stats);
   SearchRequest request;
   request.station = 1;
-  request.kind = 1;
+  request.kind = SearchKind::Music;
   ASSERT_EQ(search.RechercheDansLaBase_01_Morceau(request), 2u);
   ASSERT_EQ(search.grid.cell(1, 1), "Beta");
 

@@ -27,7 +27,9 @@ TEST_F(MainWindowTest, StartsBrowsesSearchesAndFiltersByCategory) {
   ASSERT_TRUE(ws->start());
   EXPECT_TRUE(ws->window.isVisible());
   EXPECT_EQ(ws->window.windowTitle(), "Ondavia: Sonoteka");
-  EXPECT_EQ(ws->window.searchMode()->count(), 4);
+  ASSERT_EQ(ws->window.searchMode()->count(), 4);
+  for (int i = 0; i < 4; ++i)  // each mode the box offers is the search's mode of that rank
+    EXPECT_EQ(data::SearchModeNamed(ws->window.searchMode()->itemText(i).toStdString()), data::SearchMode(i)) << i;
   EXPECT_GT(ws->window.categories()->topLevelItem(0)->childCount(), 5);
 
   QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);  // music is the kind shown
