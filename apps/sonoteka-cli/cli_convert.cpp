@@ -97,7 +97,7 @@ struct SoundReload {
     fitted = {};
     soundMs = data::HouseFormatDurationMs(sound).value_or(0);
     if (soundMs > 0) fitted = FitPointersToSound(lib, code, soundMs, "sonoteka-cli:import");
-    const bool loaded = editor.InitSoundPtx(-1, true, "sonoteka-cli:import", {code, station, 0, sound, {}, {}});
+    const bool loaded = editor.InitSoundPtx(editor::SoundLoad::NewSelection, true, "sonoteka-cli:import", {code, station, 0, sound, {}, {}});
     return built && fitted.ok && loaded;
   }
   data::Library& lib;

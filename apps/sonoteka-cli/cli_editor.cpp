@@ -129,17 +129,18 @@ int Png(const Options& options, const std::string& file, const std::string& out)
 
 // The pointer grid as the editor shows it: headers, then rows 1 to 4.
 void PrintGrid(const data::PointerGrid& grid) {
-  for (int row = 0; row <= 4; ++row) {
-    std::string line = row == 0 ? "     " : fmt::format("{:<5}", row);
+  for (int row = data::kGridHeaderRow; row <= data::kGridStoredRow; ++row) {
+    std::string line = row == data::kGridHeaderRow ? "     " : fmt::format("{:<5}", row);
     for (int c = 1; c <= data::kGridColumns; ++c) line += "|" + grid.cell(row, c);
     std::printf("%s|\n", line.c_str());
   }
 }
 
-const std::map<std::string, int>& MenuEntries() {
-  static const std::map<std::string, int> entries = {
-      {"fadein", 0}, {"intro", 1}, {"startnext", 3}, {"fadeout", 4},
-      {"hook", 6},   {"loop", 7},  {"send", 8},      {"startequi", 9}};
+const std::map<std::string, editor::StripMenuEntry>& MenuEntries() {
+  using enum editor::StripMenuEntry;
+  static const std::map<std::string, editor::StripMenuEntry> entries = {
+      {"fadein", FadeIn}, {"intro", Intro}, {"startnext", StartNext}, {"fadeout", FadeOut},
+      {"hook", Hook},     {"loop", Loop},   {"send", Send},           {"startequi", StartEqui}};
   return entries;
 }
 
@@ -221,7 +222,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   session.app.settings().Load();
   editor.autoStore = session.app.startup().ptxSave;
   editor.InitGeneralTableurPointeurs(true, {});
-  if (!editor.InitSoundPtx(-1, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
+  if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   if (editor.lengthMeasured())
     std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.soundLength());
   else
@@ -261,20 +262,20 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     } else if (verb == "level" && n1) {
       if (!editor.SetLevel(v1 * 100.0)) return refused();
     } else if (verb == "endtype" && n1 && v1 >= 0 && v1 <= 3) {
-      editor.ComboTypeDeFinClick(static_cast<int>(v1));
-    } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && v1 >= 1 && v1 <= 15) {
+      editor.SetEndType(static_cast<int>(v1));
+    } else if ((verb == "click" || verb == "restore" || verb == "clear") && n1 && v1 >= 1 && v1 <= data::kGridColumns) {
       const int column = static_cast<int>(v1);
       if (verb == "click") editor.GridClick(column, 1);
       else if (verb == "restore") editor.GridRestore(column);
       else editor.GridClear(column);
     } else if (verb == "device" && n1) {
       if (const std::string refusal = data::CheckSendDevice(v1); !refusal.empty()) return Usage(refusal);
-      if (!editor.GridComboCloseUp(static_cast<int>(v1))) return refused();
+      if (!editor.SetSendDevice(static_cast<int>(v1))) return refused();
     } else if (verb == "auto" && w.size() == 1) {
-      editor.MnuMorSavePtxClick();
+      editor.ToggleAutoStore();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
     } else if (verb == "store" && w.size() == 1) {
-      if (!editor.MnuFileSavePtxClick()) {
+      if (!editor.StorePointers()) {
         PrintGrid(editor.ptx.grid);
         return Fail("Pointeurs non enregistrés sur toutes les stations (voir le journal)");
       }

@@ -128,10 +128,10 @@ int main() {
   // Each run selects the song after another (blank) selection, as a click
   // on a new row does.
   auto select = [&] {
-    if (!editor.InitSoundPtx(-1, false, "bench", selection) || editor.envelopeCount <= 0)
+    if (!editor.InitSoundPtx(SoundLoad::NewSelection, false, "bench", selection) || editor.envelopeCount <= 0)
       std::fprintf(stderr, "bench_editor: load failed\n");
   };
-  auto unload = [&] { editor.InitSoundPtx(-1, false, "bench", none); };
+  auto unload = [&] { editor.InitSoundPtx(SoundLoad::NewSelection, false, "bench", none); };
   const double firstMs = Median(7, [&] { unload(); fs::remove(gpx); }, select);
   Report("editor.select_build_envelope_5min", firstMs, "ms", "<= 60", firstMs / 60.0);
   const double cachedMs = Median(15, unload, select);
@@ -141,7 +141,9 @@ int main() {
   select();
   editor.StripMouseDown(MouseButton::Left, 10, {});
   editor.StripMouseMove(true, 30);
-  for (int entry : {0, 1, 3, 6, 7, 8, 9}) editor.StripMenu(entry);
+  for (StripMenuEntry entry : {StripMenuEntry::FadeIn, StripMenuEntry::Intro, StripMenuEntry::StartNext,
+                               StripMenuEntry::Hook, StripMenuEntry::Loop, StripMenuEntry::Send, StripMenuEntry::StartEqui})
+    editor.StripMenu(entry);
   editor.SetPitchSlider(1020);
   editor.SetLevel(-250);
   const double storeMs = Median(

@@ -74,7 +74,7 @@ MarkersApplied ApplyBroadcastMarkers(editor::PointerEditor& editor, const Broadc
     else
       result.refused.push_back(refusal);
   }
-  result.stored = result.taken.empty() || editor.MnuFileSavePtxClick();
+  result.stored = result.taken.empty() || editor.StorePointers();
   return result;
 }
 

@@ -121,7 +121,7 @@ void LibraryImport::soundPlaced(const std::string& code) {
   // The song in the editor is refreshed; another one is loaded (its own
   // unsaved changes offered first).
   const bool current = Trim(editor_.sound.code) == Trim(code);
-  if (!editor_.InitSoundPtx(current ? 0 : -1, true, kCaller, *song)) return;
+  if (!editor_.InitSoundPtx(current ? editor::SoundLoad::Refresh : editor::SoundLoad::NewSelection, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
   if (const auto markers = pendingMarkers_.find(code); markers != pendingMarkers_.end()) {
     const MarkersApplied applied = ApplyBroadcastMarkers(editor_, markers->second);

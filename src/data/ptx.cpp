@@ -13,16 +13,16 @@ namespace {
 constexpr const char* kModule = "Lib_Public";
 
 constexpr std::array<SlotInfo, kSlots> kSlotInfo = {{
-    {"Fade In", 1, 2, '0'},
-    {"Fade Out", 5, 6, '1'},
-    {"Intro", 3, 0, '4'},
-    {"Start Next", 4, 0, '5'},
-    {"Loop", 9, 10, '9'},
-    {"Hook", 7, 8, '2'},
-    {"Send", 14, 0, '6'},
-    {"Pitch", 12, 0, 'D'},
-    {"Level", 11, 0, '8'},
-    {"Start Equi", 13, 0, '7'},
+    {"Fade In", kGridFadeIn, kGridFadeInLength, '0'},
+    {"Fade Out", kGridFadeOut, kGridFadeOutLength, '1'},
+    {"Intro", kGridIntro, 0, '4'},
+    {"Start Next", kGridStartNext, 0, '5'},
+    {"Loop", kGridLoop, kGridLoopLength, '9'},
+    {"Hook", kGridHook, kGridHookLength, '2'},
+    {"Send", kGridSend, 0, '6'},
+    {"Pitch", kGridPitch, 0, 'D'},
+    {"Level", kGridLevel, 0, '8'},
+    {"Start Equi", kGridStartEqui, 0, '7'},
 }};
 
 std::string caller(const char* procedure) { return std::string(kModule) + ":" + procedure; }
@@ -99,7 +99,7 @@ bool DurationFar(long long newMs, long long storedMs) {
 }
 
 std::string CheckSendDevice(double device) {
-  if (!std::isfinite(device) || device != std::floor(device) || device < -1 || device > kSendDeviceMax)
+  if (!std::isfinite(device) || device != std::floor(device) || device < kNoSendDevice || device > kSendDeviceMax)
     return fmt::format("Périphérique : {} hors limites (de 0 à {}, ou -1 pour aucun).", Typed(device),
                        kSendDeviceMax);
   return {};
@@ -221,7 +221,7 @@ bool PtxChargerPointeurLevel(Library& lib, int station, const std::string& code,
 
 bool PtxChargerPointeurSend(Library& lib, int station, const std::string& code, int& device,
                             long long& position) {
-  device = -1;
+  device = kNoSendDevice;
   position = 0;
   ptx::Record rec;
   if (!findFirst(lib, station, code, '6', rec, "PtxChargerPointeurSend")) return false;
@@ -335,14 +335,15 @@ PointerGrid::PointerGrid() { InitGeneralTableurPointeurs(false, {}); }
 
 void PointerGrid::InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices) {
   for (auto& row : cells_) row.fill("");
-  for (int c = 1; c <= kGridColumns; ++c) cells_[0][static_cast<size_t>(c)] = kGridHeaders[static_cast<size_t>(c)];
+  for (int c = 1; c <= kGridColumns; ++c)
+    cells_[kGridHeaderRow][static_cast<size_t>(c)] = kGridHeaders[static_cast<size_t>(c)];
   widths_.fill(0);
   if (wide) {
-    for (int c = 1; c <= 14; ++c) widths_[static_cast<size_t>(c)] = 7;
-    widths_[15] = 18;
+    for (int c = 1; c < kGridSendDevice; ++c) widths_[static_cast<size_t>(c)] = 7;
+    widths_[kGridSendDevice] = 18;
   }
   deviceItems = std::move(devices);
-  sendDevice = -1;
+  sendDevice = kNoSendDevice;
 }
 
 const std::string& PointerGrid::cell(int row, int column) const {
@@ -354,19 +355,19 @@ void PointerGrid::setCell(int row, int column, const std::string& text) {
 }
 
 long long PointerGrid::raw(int column) const {
-  const std::string t = Trim(cell(2, column));
+  const std::string t = Trim(cell(kGridRawRow, column));
   return ParseInt(t).value_or(0);
 }
 
 std::string PointerGrid::Display(int column, long long value) {
-  if (column == 12) return FormatGrouped(static_cast<double>(value) / 1000000.0, 3);
-  if (column == 11) return FormatGrouped(static_cast<double>(value) / 100.0, 2) + " dB";
+  if (column == kGridPitch) return FormatGrouped(static_cast<double>(value) / 1000000.0, 3);
+  if (column == kGridLevel) return FormatGrouped(static_cast<double>(value) / 100.0, 2) + " dB";
   return Tps2MinSecMil(static_cast<double>(value));
 }
 
 void PointerGrid::setRaw(int column, long long value) {
-  setCell(2, column, std::to_string(value));
-  setCell(1, column, Display(column, value));
+  setCell(kGridRawRow, column, std::to_string(value));
+  setCell(kGridShownRow, column, Display(column, value));
 }
 
 char DetermineTypeDeFin(int selectedItem) {
@@ -423,24 +424,24 @@ void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long 
   position[slot] = pos;
   second[slot] = sec;
   if (slot == kLevel) level = static_cast<float>(pos) / 100.0f;
-  if (slot == kSend && device >= -1) grid.sendDevice = device;
+  if (slot == kSend && device >= kNoSendDevice) grid.sendDevice = device;
   grid.setRaw(info.firstColumn, pos);
   if (info.secondColumn) {
     grid.setRaw(info.secondColumn, sec);
     // A zero second value shows empty.
-    if (sec == 0) grid.setCell(1, info.secondColumn, "");
+    if (sec == 0) grid.setCell(kGridShownRow, info.secondColumn, "");
   }
   if (slot == kSend) {
     const int d = grid.sendDevice;
-    grid.setCell(1, 15, d >= 0 && d < static_cast<int>(grid.deviceItems.size())
-                            ? grid.deviceItems[static_cast<size_t>(d)]
-                            : (d >= 0 ? std::to_string(d) : ""));
+    grid.setCell(kGridShownRow, kGridSendDevice,
+                 d >= 0 && d < static_cast<int>(grid.deviceItems.size()) ? grid.deviceItems[static_cast<size_t>(d)]
+                                                                          : (d >= 0 ? std::to_string(d) : ""));
   }
   if (fromStorage) {
     grid.markChanged(info.firstColumn, false);
-    grid.setCell(4, info.firstColumn, std::to_string(pos));
-    if (info.secondColumn) grid.setCell(4, info.secondColumn, std::to_string(sec));
-    if (slot == kSend) grid.setCell(4, 15, std::to_string(grid.sendDevice));
+    grid.setCell(kGridStoredRow, info.firstColumn, std::to_string(pos));
+    if (info.secondColumn) grid.setCell(kGridStoredRow, info.secondColumn, std::to_string(sec));
+    if (slot == kSend) grid.setCell(kGridStoredRow, kGridSendDevice, std::to_string(grid.sendDevice));
   } else {
     grid.markChanged(info.firstColumn, true);
   }
@@ -448,7 +449,7 @@ void PointerSet::PointeurMemoriseDansTableur(int slot, long long pos, long long 
 
 std::string PointerSet::MemoriseUserValue(int slot, double pos, double sec, int device) {
   std::string refusal = CheckPointerValue(slot, pos, sec, length());
-  if (refusal.empty() && slot == kSend && device != -2) refusal = CheckSendDevice(device);
+  if (refusal.empty() && slot == kSend && device != kSendDeviceKept) refusal = CheckSendDevice(device);
   if (!refusal.empty()) return refusal;
   if (SlotDescription(slot).secondColumn == 0) sec = 0;
   PointeurMemoriseDansTableur(slot, std::llround(pos), std::llround(sec), false, device);
@@ -461,22 +462,22 @@ std::optional<long long> PointerSet::PlayDurationToStore() const {
 }
 
 long long PointerSet::DeterminePlayDuration() const {
-  return DeterminePlayDurationCheckPtx(soundDuration, grid.raw(4), grid.raw(5), grid.raw(1),
-                                       grid.raw(2));
+  return DeterminePlayDurationCheckPtx(soundDuration, grid.raw(kGridStartNext), grid.raw(kGridFadeOut),
+                                       grid.raw(kGridFadeIn), grid.raw(kGridFadeInLength));
 }
 
 long long PointerSet::DetermineDureeIntro() const {
-  return std::max(0LL, grid.raw(3) - grid.raw(1));
+  return std::max(0LL, grid.raw(kGridIntro) - grid.raw(kGridFadeIn));
 }
 
 bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::string&, int slot,
                                           bool refreshGrid, bool force) {
   if (Trim(code).empty()) return true;
   // Start next never lies after the end of the fade-out.
-  const long long fadeOutPos = grid.raw(5), fadeOutDur = grid.raw(6);
-  if (fadeOutPos > 0 && grid.raw(4) > fadeOutPos + fadeOutDur) {
-    grid.setCell(3, 4, "O");
-    grid.setRaw(4, fadeOutPos);
+  const long long fadeOutPos = grid.raw(kGridFadeOut), fadeOutDur = grid.raw(kGridFadeOutLength);
+  if (fadeOutPos > 0 && grid.raw(kGridStartNext) > fadeOutPos + fadeOutDur) {
+    grid.markChanged(kGridStartNext, true);
+    grid.setRaw(kGridStartNext, fadeOutPos);
   }
   struct Pending {
     int slot;
@@ -561,7 +562,7 @@ bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
   if (refreshGrid && allStored)
     for (const Pending& p : pending) PointeurMemoriseDansTableur(p.slot, p.pos, p.sec, true);
   if (allStored && slot < 0) pointersChanged = false;
-  pitchSlider = static_cast<int>(grid.raw(12) / 1000);
+  pitchSlider = static_cast<int>(grid.raw(kGridPitch) / 1000);
   return allStored;
 }
 

@@ -62,6 +62,9 @@ inline constexpr long long kPitchMin = 800000;
 inline constexpr long long kPitchMax = 1200000;
 inline constexpr long long kLevelLimit = 3000;
 inline constexpr int kSendDeviceMax = 99;
+inline constexpr int kNoSendDevice = -1;    // the send pointer names no device
+inline constexpr int kSendDeviceKept = -2;  // a change that leaves the send device as it is
+inline constexpr int kAllSlots = -1;        // PointeurMemoriseDataBase: every slot (any slot below 0)
 inline constexpr long long kLongestSoundMs = 999'999'000;
 
 // The length the rules measure times against: the sound's own when it was
@@ -142,7 +145,7 @@ struct LoadedPointers {
   long long fadeIn = 0, fadeInDuration = 0, intro = 0, fadeOut = 0, fadeOutDuration = 0;
   long long startNext = 0, startEqui = 0, loop = 0, loopEnd = 0, hook = 0, hookEnd = 0;
   float level = 0;
-  int sendDevice = -1;
+  int sendDevice = kNoSendDevice;
   long long send = 0;
   long long pitch = kPitchNeutral;
   long long playEnd = 0;
@@ -150,10 +153,19 @@ struct LoadedPointers {
 LoadedPointers MorceauChargerPointeur(Library& lib, int station, const std::string& code,
                                       long long soundDuration);
 
-// The pointer grid fpSpreadPointeurs: row 0 the headers, rows 1 (display),
+// The pointer grid: row 0 the headers, rows 1 (display),
 // 2 (raw value), 3 (changed mark "O"), 4 (raw values as last loaded or
 // stored); columns 1 to 15; column 15 is the send device's combo.
 inline constexpr int kGridColumns = 15;
+// The grid's columns as kGridHeaders names them; a slot with a length has
+// it in the column after its position.
+enum GridColumn : int {
+  kGridFadeIn = 1, kGridFadeInLength, kGridIntro, kGridStartNext, kGridFadeOut, kGridFadeOutLength,
+  kGridHook, kGridHookLength, kGridLoop, kGridLoopLength, kGridLevel, kGridPitch, kGridStartEqui,
+  kGridSend, kGridSendDevice
+};
+static_assert(kGridSendDevice == kGridColumns);
+enum GridRow : int { kGridHeaderRow = 0, kGridShownRow, kGridRawRow, kGridChangedRow, kGridStoredRow };
 inline constexpr std::array<const char*, kGridColumns + 1> kGridHeaders = {
     "",     "Fade In", "Fade In", "Intro", "Start Next", "Fade Out",   "Fade Out", "Hook",
     "Hook", "Loop",    "Loop",    "Level", "Pitch",      "Start Equi", "Send",     "Périphérique"};
@@ -173,9 +185,9 @@ class PointerGrid {
   void setCell(int row, int column, const std::string& text);
   long long raw(int column) const;  // row 2, lenient
   void setRaw(int column, long long value);  // row 2 and the display of row 1
-  bool changed(int column) const { return cell(3, column) == "O"; }
-  void markChanged(int column, bool changed) { setCell(3, column, changed ? "O" : ""); }
-  int sendDevice = -1;  // the combo's selected item in column 15
+  bool changed(int column) const { return cell(kGridChangedRow, column) == "O"; }
+  void markChanged(int column, bool changed) { setCell(kGridChangedRow, column, changed ? "O" : ""); }
+  int sendDevice = kNoSendDevice;  // the combo's selected item in column 15
   static std::string Display(int column, long long value);
 
  private:
@@ -214,15 +226,15 @@ class PointerSet {
   // Applies the value rules, then writes the slot to the grid and clears its mark.
   // fromStorage true: the values were just loaded or stored (row 4 takes
   // them, row 3 is emptied); false: a user change (row 3 "O", the
-  // pointers-changed flag set). device >= -1 replaces the send device.
+  // pointers-changed flag set). A device from kNoSendDevice up replaces the send device.
   void PointeurMemoriseDansTableur(int slot, long long pos, long long sec, bool fromStorage = true,
-                                   int device = -2);
+                                   int device = kSendDeviceKept);
   // A user's entry: checked against the ranges, then memorised as a user
   // change. "" when memorised (the grid shows what the rules made of it),
   // else the refusal, and nothing changed.
-  std::string MemoriseUserValue(int slot, double pos, double sec, int device = -2);
+  std::string MemoriseUserValue(int slot, double pos, double sec, int device = kSendDeviceKept);
   bool pointersChanged = false;
-  // Stores grid values into FRAD031 for every station (slot -1: all ten).
+  // Stores grid values into FRAD031 for every station (kAllSlots: all ten).
   // False when a station could not be written (reported by the layer and
   // logged; that slot keeps its changed mark).
   bool PointeurMemoriseDataBase(const std::string& code, const std::string& fileName, int slot,

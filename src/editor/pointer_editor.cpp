@@ -60,7 +60,7 @@ PointerEditor::PointerEditor(Ports ports)
   view_.drawStripSelection = [this](float, float) { mirrorCaptureZone(); };
   for (auto& table : markerTables) table.fill(-1);
   ptx.RAZValeursPtx();
-  SliderPitchScroll();
+  ShowPitch();
 }
 
 void PointerEditor::InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices) {
@@ -76,13 +76,13 @@ void PointerEditor::SoundEdited(bool written) {
 
 // ------------------------------------------------------------------ loading
 
-bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::string& caller,
+bool PointerEditor::InitSoundPtx(SoundLoad load, bool updateDuration, const std::string& caller,
                                  const SongSelection& song) {
   TraceLogger& log = lib_.log();
   log.TraceLog("========================:");
   log.TraceLog("InitSoundPtx: Start |Sub: " + caller + " |SoundFile: " + song.soundFile);
   const int rememberedOption = playModeOption;
-  if (mode == -1) {
+  if (load == SoundLoad::NewSelection) {
     if (OfferToStoreChanges(caller, Buttons::YesNoCancel) == Answer::Cancel) {
       log.TraceLog("InitSoundPtx: Cancelled |Sub: " + caller + " |Code: " + Trim(sound.code));
       return false;
@@ -112,7 +112,7 @@ bool PointerEditor::InitSoundPtx(int mode, bool updateDuration, const std::strin
   ptx.keepDuration = sound.damagedFrames > 0;
   ptx.pointersChanged = false;
   checkStoredDuration(updateDuration);
-  SliderPitchScroll();
+  ShowPitch();
   option6Enabled = sound.code.rfind("LIN", 0) != 0;
   clearSelection();
   InitSoundFile();
@@ -139,7 +139,7 @@ Answer PointerEditor::OfferToStoreChanges(const std::string& caller, Buttons but
   if (answer == Answer::Yes && ptx.pointersChanged) {
     while (saving) lib_.events().processEvents();
     const std::string values = changedSlotsText();
-    if (!ptx.PointeurMemoriseDataBase(current, sound.soundFile, -1, false, false)) {
+    if (!ptx.PointeurMemoriseDataBase(current, sound.soundFile, data::kAllSlots, false, false)) {
       const bool canKeep = buttons == Buttons::YesNoCancel;
       lastMessage = "Les pointeurs du morceau " + Cp1252ToUtf8(Trim(current)) +
                     " n'ont pas été enregistrés (erreur de la base de données, voir le journal) : " + values +
@@ -158,8 +158,8 @@ std::string PointerEditor::changedSlotsText() const {
   for (int slot = 0; slot < data::kSlots; ++slot) {
     const data::SlotInfo& info = data::SlotDescription(slot);
     if (!ptx.grid.changed(info.firstColumn)) continue;
-    text += (text.empty() ? "" : ", ") + std::string(info.label) + " " + ptx.grid.cell(2, info.firstColumn);
-    if (info.secondColumn) text += "/" + ptx.grid.cell(2, info.secondColumn);
+    text += (text.empty() ? "" : ", ") + std::string(info.label) + " " + ptx.grid.cell(data::kGridRawRow, info.firstColumn);
+    if (info.secondColumn) text += "/" + ptx.grid.cell(data::kGridRawRow, info.secondColumn);
   }
   return text;
 }
@@ -419,12 +419,12 @@ void PointerEditor::StripKeyMove(int stepMs, bool extend) {
   HandleRelease();
 }
 
-void PointerEditor::HandleMove(int handle, int centreX) {
+void PointerEditor::HandleMove(SelectionHandle handle, int centreX) {
   StripSelection& s = sound.selection;
   const int x = std::clamp(centreX, 0, strip_.width());
   const int t = std::clamp(view_.PosToTiming(static_cast<double>(x) * strip_.twipsPerPixel()), 0,
                            std::max(0, soundLength()));
-  (handle == 0 ? s.startMs : s.endMs) = t;
+  (handle == SelectionHandle::Start ? s.startMs : s.endMs) = t;
   s.marked = true;
   s.x1 = view_.TimingToPos(s.startMs);
   s.x2 = view_.TimingToPos(s.endMs);
@@ -467,17 +467,18 @@ bool PointerEditor::anyMarked() const {
   return false;
 }
 
-bool PointerEditor::StripMenu(int entry) {
+bool PointerEditor::StripMenu(StripMenuEntry entry) {
   const StripSelection s = sound.selection;
   const long long start = std::min(s.startMs, s.endMs);
   const long long length = std::abs(s.endMs - s.startMs);
   int slot = -1;
   bool done = true;
   switch (entry) {
-    case 0: slot = data::kFadeIn; done = memoriseUserChange(slot, start, length); break;
-    case 1: slot = data::kIntro; done = memoriseUserChange(slot, start, 0); break;
-    case 3: slot = data::kStartNext; done = memoriseUserChange(slot, start, 0); break;
-    case 4: {
+    using enum StripMenuEntry;
+    case FadeIn: slot = data::kFadeIn; done = memoriseUserChange(slot, start, length); break;
+    case Intro: slot = data::kIntro; done = memoriseUserChange(slot, start, 0); break;
+    case StartNext: slot = data::kStartNext; done = memoriseUserChange(slot, start, 0); break;
+    case FadeOut: {
       slot = data::kFadeOut;
       done = memoriseUserChange(slot, start, length);
       const long long next = ptx.position[data::kStartNext];
@@ -485,10 +486,10 @@ bool PointerEditor::StripMenu(int entry) {
         done = memoriseUserChange(data::kStartNext, start, 0);
       break;
     }
-    case 6: slot = data::kHook; done = memoriseUserChange(slot, start, length); break;
-    case 7: slot = data::kLoop; done = memoriseUserChange(slot, start, length); break;
-    case 8: slot = data::kSend; done = memoriseUserChange(slot, start, 0); break;
-    case 9: slot = data::kStartEqui; done = memoriseUserChange(slot, start, 0); break;
+    case Hook: slot = data::kHook; done = memoriseUserChange(slot, start, length); break;
+    case Loop: slot = data::kLoop; done = memoriseUserChange(slot, start, length); break;
+    case Send: slot = data::kSend; done = memoriseUserChange(slot, start, 0); break;
+    case StartEqui: slot = data::kStartEqui; done = memoriseUserChange(slot, start, 0); break;
     default: return false;
   }
   DrawStrip();
@@ -499,16 +500,17 @@ bool PointerEditor::StripMenu(int entry) {
 // ------------------------------------------------------------------ the grid
 
 int PointerEditor::SlotOfColumn(int column) {
+  using namespace data;
   switch (column) {
-    case 1: case 2: return data::kFadeIn;
-    case 3: return data::kIntro;
-    case 4: return data::kStartNext;
-    case 5: case 6: return data::kFadeOut;
-    case 7: case 8: return data::kHook;
-    case 9: case 10: return data::kLoop;
-    case 13: return data::kStartEqui;
-    case 14: return data::kSend;
-    default: return -1;
+    case kGridFadeIn: case kGridFadeInLength: return kFadeIn;
+    case kGridIntro: return kIntro;
+    case kGridStartNext: return kStartNext;
+    case kGridFadeOut: case kGridFadeOutLength: return kFadeOut;
+    case kGridHook: case kGridHookLength: return kHook;
+    case kGridLoop: case kGridLoopLength: return kLoop;
+    case kGridStartEqui: return kStartEqui;
+    case kGridSend: return kSend;
+    default: return -1;  // level, pitch and the device are not selected on the strip
   }
 }
 
@@ -545,39 +547,42 @@ void PointerEditor::GridClick(int column, int row) {
     if (audition_ && (pos != 0 || sec != 0))
       audition_->PlayRange(sound.soundFile, static_cast<int>(pos), sec > 0 ? static_cast<int>(pos + sec) : 0);
   }
-  if (column != 15) stripFocused = true;
+  if (column != data::kGridSendDevice) stripFocused = true;
 }
 
 void PointerEditor::GridRestore(int column) {
   const int slot = SlotOfColumn(column) >= 0 ? SlotOfColumn(column)
-                   : column == 11         ? data::kLevel
-                   : column == 12         ? data::kPitch
-                                          : -1;
+                   : column == data::kGridLevel ? data::kLevel
+                   : column == data::kGridPitch ? data::kPitch
+                                                : -1;
   if (slot < 0) return;
   const data::SlotInfo& info = data::SlotDescription(slot);
-  const long long pos = ParseInt(Trim(ptx.grid.cell(4, info.firstColumn))).value_or(0);
-  const long long sec = info.secondColumn ? ParseInt(Trim(ptx.grid.cell(4, info.secondColumn))).value_or(0) : 0;
-  const int device = slot == data::kSend ? static_cast<int>(ParseInt(Trim(ptx.grid.cell(4, 15))).value_or(-1)) : -2;
+  const auto stored = [&](int column) { return ParseInt(Trim(ptx.grid.cell(data::kGridStoredRow, column))); };
+  const long long pos = stored(info.firstColumn).value_or(0);
+  const long long sec = info.secondColumn ? stored(info.secondColumn).value_or(0) : 0;
+  const int device = slot == data::kSend
+                         ? static_cast<int>(stored(data::kGridSendDevice).value_or(data::kNoSendDevice))
+                         : data::kSendDeviceKept;
   ptx.PointeurMemoriseDansTableur(slot, pos, sec, true, device);
   ptx.pointersChanged = ptx.pointersChanged && anyMarked();
-  if (slot == data::kPitch) SliderPitchScroll();
+  if (slot == data::kPitch) ShowPitch();
   DrawStrip();
   SelectionPointeur(slot, true);
 }
 
 void PointerEditor::GridClear(int column) {
   const int slot = SlotOfColumn(column) >= 0 ? SlotOfColumn(column)
-                   : column == 11         ? data::kLevel
-                   : column == 12         ? data::kPitch
-                                          : -1;
+                   : column == data::kGridLevel ? data::kLevel
+                   : column == data::kGridPitch ? data::kPitch
+                                                : -1;
   if (slot < 0) return;
   memoriseUserChange(slot, slot == data::kPitch ? data::kPitchNeutral : 0, 0);
-  if (slot == data::kPitch) SliderPitchScroll();
+  if (slot == data::kPitch) ShowPitch();
   DrawStrip();
   SelectionPointeur(slot, true);
 }
 
-bool PointerEditor::GridComboCloseUp(int device) {
+bool PointerEditor::SetSendDevice(int device) {
   return memoriseUserChange(data::kSend, static_cast<double>(ptx.position[data::kSend]), 0, device);
 }
 
@@ -587,11 +592,11 @@ bool PointerEditor::SetPitchSlider(int value) { return SetPitch(static_cast<doub
 
 bool PointerEditor::SetPitch(double millionths) {
   const bool done = memoriseUserChange(data::kPitch, millionths, 0);
-  SliderPitchScroll();
+  ShowPitch();
   return done;
 }
 
-void PointerEditor::SliderPitchScroll() {
+void PointerEditor::ShowPitch() {
   const long long pitch = ptx.position[data::kPitch] == 0 ? data::kPitchNeutral : ptx.position[data::kPitch];
   ptx.pitchSlider = static_cast<int>(pitch / 1000);
   pitchLabel = pitch == data::kPitchNeutral
@@ -605,7 +610,7 @@ bool PointerEditor::SetLevel(double hundredthsDb) {
   return done;
 }
 
-void PointerEditor::ComboTypeDeFinClick(int item) {
+void PointerEditor::SetEndType(int item) {
   ptx.endType = std::clamp(item, 0, 3);
   if (suppressEndTypeClick || Trim(sound.code).empty()) return;
   const std::string code(1, data::DetermineTypeDeFin(ptx.endType));
@@ -635,8 +640,8 @@ void PointerEditor::ComboTypeDeFinClick(int item) {
   }
 }
 
-void PointerEditor::MnuMarkSelectionClick(int entry) {
-  if (entry == 0) {
+void PointerEditor::MarksMenu(MarksMenuEntry entry) {
+  if (entry == MarksMenuEntry::MarkSelection) {
     const Zone& capture = view_.zone(kCaptureZone);
     marks = {static_cast<int>(capture.t1), static_cast<int>(capture.t2)};
     if (marks[0] > marks[1]) std::swap(marks[0], marks[1]);
@@ -651,16 +656,16 @@ void PointerEditor::MnuMarkSelectionClick(int entry) {
       DrawStrip();
     }
   }
-  if ((entry == 0 || entry == 1) && marks[0] <= marks[1])
+  if (marks[0] <= marks[1])
     statusMarks = Tps2MinSecMil(marks[0]) + " / " + Tps2MinSecMil(marks[1]);
 }
 
-bool PointerEditor::MnuFileSavePtxClick() {
+bool PointerEditor::StorePointers() {
   saving = true;
-  const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, -1, true, false);
+  const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, data::kAllSlots, true, false);
   saving = false;
   if (!stored) lastMessage = kNotStored;
-  SliderPitchScroll();
+  ShowPitch();
   DrawStrip();
   return stored;
 }

@@ -28,7 +28,7 @@ class Audition {
   virtual void Stop() = 0;
 };
 
-// The selection on the pointer strip (PictureMP2).
+// The selection on the pointer strip.
 struct StripSelection {
   int startMs = 0, endMs = 0;
   float x1 = 0, x2 = 0;  // strip pixels
@@ -37,6 +37,22 @@ struct StripSelection {
   int selectedSlot = -1;    // the pointer slot last selected
   int singleMarkMs = 0;     // the Ctrl-click mark
 };
+
+// The pointer strip's context menu; the values are the menu's item numbers
+// (items 2 and 5 are its separators).
+enum class StripMenuEntry : int {
+  FadeIn = 0, Intro = 1, StartNext = 3, FadeOut = 4, Hook = 6, Loop = 7, Send = 8, StartEqui = 9
+};
+
+// The working view's menu of marks.
+enum class MarksMenuEntry { MarkSelection, ShowMarks };
+
+// How InitSoundPtx takes a sound: a newly selected one (unsaved changes of
+// the current one offered for storing first), or the current one read again.
+enum class SoundLoad { NewSelection, Refresh };
+
+// The two handles of the strip's selection.
+enum class SelectionHandle { Start, End };
 
 struct CurrentSound {
   std::string code;  // 8 characters, blank-padded; blank when none
@@ -77,17 +93,17 @@ class PointerEditor {
     EnvelopeReader& envelopes;
     WaveformView& view;
     Canvas& working;         // the working view's surface (pointer marks)
-    Canvas& strip;           // PictureMP2: the envelope as stored
+    Canvas& strip;           // the pointer strip: the envelope as stored
     Canvas& stripCorrected;  // the envelope with the level correction applied
     Audition* audition = nullptr;
   };
   explicit PointerEditor(Ports ports);
 
   // --- state the window shows
-  data::PointerSet ptx;  // slots and the grid fpSpreadPointeurs
+  data::PointerSet ptx;  // slots and the pointer grid
   CurrentSound sound;
   ChangeFlags flags;
-  bool autoStore = false;          // MnuMorSavePtx checked; starts as the base's [Ptx] Save
+  bool autoStore = false;          // automatic storing (Outils menu); starts as the base's [Ptx] Save
   bool saving = false;             // a store runs
   bool suppressEndTypeClick = false;
   bool option6Enabled = true;      // disabled for liner codes ("LIN")
@@ -121,9 +137,8 @@ class PointerEditor {
   void InitGeneralTableurPointeurs(bool wide, std::vector<std::string> devices);
 
   // --- loading
-  // mode -1: a newly selected sound (save prompt); else a refresh of the
-  // current one. False when the user cancelled the save prompt.
-  bool InitSoundPtx(int mode, bool updateDuration, const std::string& caller, const SongSelection& song);
+  // False when the user cancelled the save prompt of a new selection.
+  bool InitSoundPtx(SoundLoad load, bool updateDuration, const std::string& caller, const SongSelection& song);
   void InitSoundFile();
   // Builds the sound's envelope again from the sound ("Reconstruire
   // l'enveloppe") and shows it; false, said, when the sound cannot be read.
@@ -154,11 +169,10 @@ class PointerEditor {
   // (its end when `extend`, the selection growing from its start), then it
   // is the strip's selection as after a click.
   void StripKeyMove(int stepMs, bool extend);
-  void HandleMove(int handle, int centreX);  // ImageMarqueur 0 start, 1 end
+  void HandleMove(SelectionHandle handle, int centreX);
   void HandleRelease();
-  // The strip's context menu: 0 Fade In, 1 Intro, 3 Start Next, 4 Fade Out,
-  // 6 Hook, 7 Loop, 8 Send, 9 Start Equi. False when the value was refused.
-  bool StripMenu(int entry);
+  // An entry of the strip's context menu. False when the value was refused.
+  bool StripMenu(StripMenuEntry entry);
   // A click on the overview strip at `x` (pixels) moves the working view to
   // the time under the mouse.
   void OverviewStripClick(int x);
@@ -170,7 +184,7 @@ class PointerEditor {
   void GridClick(int column, int row);
   void GridRestore(int column);
   void GridClear(int column);
-  bool GridComboCloseUp(int device);
+  bool SetSendDevice(int device);  // the device combo of the grid's send column
   static int SlotOfColumn(int column);
   void SelectionPointeur(int slot, bool select = true);
 
@@ -179,12 +193,14 @@ class PointerEditor {
   // when refused (an exclamation box and lastMessage say why, nothing changed).
   bool SetPitchSlider(int value);  // slider value: pitch / 1000
   bool SetPitch(double millionths);
-  void SliderPitchScroll();
+  void ShowPitch();  // the pitch label and slider from the pitch slot
   bool SetLevel(double hundredthsDb);
-  void ComboTypeDeFinClick(int item);
-  void MnuMarkSelectionClick(int entry);
-  void MnuMorSavePtxClick() { autoStore = !autoStore; }
-  bool MnuFileSavePtxClick();
+  // The end-type combo's item, written to the song on every station at once
+  // (logged under the combo's name, "Frm_Main:ComboTypeDeFin_Click").
+  void SetEndType(int item);
+  void MarksMenu(MarksMenuEntry entry);
+  void ToggleAutoStore() { autoStore = !autoStore; }
+  bool StorePointers();  // "Enregistrer les pointeurs": the changed pointers, every station
 
   // --- drawing
   void DrawStrip();
@@ -192,7 +208,7 @@ class PointerEditor {
   static Colour MarkColour(int slot);
 
  private:
-  bool memoriseUserChange(int slot, double pos, double sec, int device = -2);
+  bool memoriseUserChange(int slot, double pos, double sec, int device = data::kSendDeviceKept);
   void readSongRecord(const std::string& code);
   void measureSound();
   void checkStoredDuration(bool updateDuration);

@@ -34,13 +34,15 @@ editor::MouseButton buttonOf(const QMouseEvent* e) {
 
 // The strip's context menu: the entries that turn the selection into a pointer.
 struct MenuEntry {
-  int entry;
+  editor::StripMenuEntry entry;
   const char* label;
 };
-constexpr MenuEntry kStripMenu[] = {{0, "Fade &In"}, {1, "In&tro"}, {3, "&Start Next"}, {4, "Fade &Out"},
-                                    {6, "&Hook"},    {7, "&Loop"},  {8, "S&end"},       {9, "Start E&qui"}};
+using Entry = editor::StripMenuEntry;
+constexpr MenuEntry kStripMenu[] = {{Entry::FadeIn, "Fade &In"},   {Entry::Intro, "In&tro"},
+                                    {Entry::StartNext, "&Start Next"}, {Entry::FadeOut, "Fade &Out"},
+                                    {Entry::Hook, "&Hook"},         {Entry::Loop, "&Loop"},
+                                    {Entry::Send, "S&end"},         {Entry::StartEqui, "Start E&qui"}};
 
-constexpr int kSendColumn = 15;  // the grid's device column (1-based)
 constexpr int kHandleHalf = 5;   // half width of a selection handle, pixels
 constexpr int kMeterFloorDb = -60;
 const editor::Colour kPanelGrey{0xEFEFEF};
@@ -262,8 +264,8 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   sendDevice_->setObjectName("ComboPeripherique");
   const std::vector<std::string> devices = deck_ ? deck_->devices() : std::vector<std::string>{};
   for (const auto& d : devices) sendDevice_->addItem(q(d));
-  grid_->setCellWidget(0, kSendColumn - 1, sendDevice_);
-  grid_->setColumnWidth(kSendColumn - 1, 150);
+  grid_->setCellWidget(0, data::kGridSendDevice - 1, sendDevice_);  // the table counts columns from 0
+  grid_->setColumnWidth(data::kGridSendDevice - 1, 150);
   layout->addWidget(grid_);
 
   editor_.InitGeneralTableurPointeurs(true, devices);
@@ -342,13 +344,13 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   };
   handlesLabel_->pressed = [this](QMouseEvent* e) { handlePressed(e); };
   handlesLabel_->moved = [this](QMouseEvent* e) {
-    if (draggedHandle_ < 0) return;
-    editor_.HandleMove(draggedHandle_, static_cast<int>(e->position().x()));
+    if (!draggedHandle_) return;
+    editor_.HandleMove(*draggedHandle_, static_cast<int>(e->position().x()));
     refresh();
   };
   handlesLabel_->released = [this](QMouseEvent*) {
-    if (draggedHandle_ < 0) return;
-    draggedHandle_ = -1;
+    if (!draggedHandle_) return;
+    draggedHandle_.reset();
     editor_.HandleRelease();
     view_.EnergieAfficheLocal();
     refresh();
@@ -390,13 +392,13 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
     refresh();
   });
   connect(sendDevice_, qOverload<int>(&QComboBox::activated), this, [this](int device) {
-    editor_.GridComboCloseUp(device);
+    editor_.SetSendDevice(device);
     refresh();
   });
 
   // --- other controls
   connect(endType_, qOverload<int>(&QComboBox::activated), this, [this](int item) {
-    editor_.ComboTypeDeFinClick(item);
+    editor_.SetEndType(item);
     refresh();
   });
   connect(pitch_, &QSlider::valueChanged, this, [this](int value) {
@@ -415,7 +417,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   });
   connect(play_, &QPushButton::clicked, this, [this] { PlayStop(); });
   connect(save_, &QPushButton::clicked, this, [this] {
-    editor_.MnuFileSavePtxClick();
+    editor_.StorePointers();
     refresh();
   });
 
@@ -446,12 +448,12 @@ void EditorPanel::stripMenu(const QPoint& at) {
 void EditorPanel::workingMenu(const QPoint& at) {
   QMenu menu(this);
   menu.addAction(QString::fromUtf8("&Marquer la sélection"), this, [this] {
-    editor_.MnuMarkSelectionClick(0);
+    editor_.MarksMenu(editor::MarksMenuEntry::MarkSelection);
     if (onMarksChanged) onMarksChanged(editor_.statusMarks);
     refresh();
   });
   menu.addAction(QString::fromUtf8("&Afficher les marques"), this, [this] {
-    editor_.MnuMarkSelectionClick(1);
+    editor_.MarksMenu(editor::MarksMenuEntry::ShowMarks);
     if (onMarksChanged) onMarksChanged(editor_.statusMarks);
   });
   menu.addSeparator();
@@ -464,12 +466,12 @@ void EditorPanel::workingMenu(const QPoint& at) {
 
 void EditorPanel::handlePressed(QMouseEvent* e) {
   const editor::StripSelection& s = editor_.sound.selection;
-  draggedHandle_ = -1;
+  draggedHandle_.reset();
   if (!s.marked || e->button() != Qt::LeftButton) return;
   const double x = e->position().x();
   const double toStart = std::fabs(x - s.x1), toEnd = std::fabs(x - s.x2);
   if (std::min(toStart, toEnd) > kHandleHalf + 2) return;
-  draggedHandle_ = toStart < toEnd ? 0 : 1;
+  draggedHandle_ = toStart < toEnd ? editor::SelectionHandle::Start : editor::SelectionHandle::End;
 }
 
 void EditorPanel::drawHandles() {
@@ -489,7 +491,7 @@ void EditorPanel::drawHandles() {
 }
 
 bool EditorPanel::load(const editor::SongSelection& song) {
-  const bool loaded = editor_.InitSoundPtx(-1, false, "Frm_Main:SelectLigneMusMaster", song);
+  const bool loaded = editor_.InitSoundPtx(editor::SoundLoad::NewSelection, false, "Frm_Main:SelectLigneMusMaster", song);
   refresh();
   return loaded;
 }
@@ -565,11 +567,11 @@ void EditorPanel::refresh() {
 
   const data::PointerGrid& g = editor_.ptx.grid;
   QStringList headers;
-  for (int c = 1; c <= data::kGridColumns; ++c) headers << q(g.cell(0, c));
+  for (int c = 1; c <= data::kGridColumns; ++c) headers << q(g.cell(data::kGridHeaderRow, c));
   grid_->setHorizontalHeaderLabels(headers);
   for (int c = 1; c <= data::kGridColumns; ++c) {
-    if (c != kSendColumn) grid_->item(0, c - 1)->setText(q(g.cell(1, c)));
-    grid_->item(1, c - 1)->setText(q(g.cell(3, c)));
+    if (c != data::kGridSendDevice) grid_->item(0, c - 1)->setText(q(g.cell(data::kGridShownRow, c)));
+    grid_->item(1, c - 1)->setText(q(g.cell(data::kGridChangedRow, c)));
   }
   // The song's own device, or none: never the one the previous song had.
   sendDevice_->setCurrentIndex(g.sendDevice >= 0 && g.sendDevice < sendDevice_->count() ? g.sendDevice : -1);

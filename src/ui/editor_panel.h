@@ -19,6 +19,7 @@
 #include <QSlider>
 #include <QTableWidget>
 #include <QWidget>
+#include <optional>
 #include <functional>
 
 #include "editor/audition_deck.h"
@@ -133,7 +134,7 @@ class EditorPanel : public QWidget {
   QTableWidget* grid_;
   QComboBox* sendDevice_;
   QPushButton* save_;
-  int draggedHandle_ = -1;
+  std::optional<editor::SelectionHandle> draggedHandle_;  // none: no handle dragged
   bool updating_ = false;  // refresh() sets widgets: their signals are not user actions
 };
 

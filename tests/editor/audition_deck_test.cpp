@@ -43,7 +43,7 @@ class AuditionDeckTest : public data::test::LibraryFixture {
         PointerEditor::Ports{*lib, *stats, meter, envelopes, *view, working, *strip, *corrected, &deck});
     deck.attach(*editor, *view);
     deck.engine().virtualDevice().setRecording(true);
-    EXPECT_TRUE(editor->InitSoundPtx(-1, false, "Test", {kCode, 1, duration, soundFile, {}, {}}));
+    EXPECT_TRUE(editor->InitSoundPtx(SoundLoad::NewSelection, false, "Test", {kCode, 1, duration, soundFile, {}, {}}));
   }
   void Select(int fromMs, int toMs) {
     editor->StripMouseDown(MouseButton::Left, fromMs, {});

@@ -115,7 +115,7 @@ TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
   EXPECT_EQ(data::FormatGrouped(-3.5, 2), "-3.50");
   EXPECT_EQ(data::FormatGrouped(0.98, 3), "0.980");
 
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   ed().SetLevel(-350);
   EXPECT_EQ(g.cell(1, 11), "-3.50 dB");
   EXPECT_EQ(g.cell(2, 11), "-350");
@@ -124,8 +124,8 @@ TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
   EXPECT_EQ(g.cell(1, 12), "0.980");
   EXPECT_EQ(ed().pitchLabel, "-2.0 %");
   Select(4000, 4000);
-  ed().StripMenu(8);  // Send
-  ed().GridComboCloseUp(1);
+  ed().StripMenu(StripMenuEntry::Send);  // Send
+  ed().SetSendDevice(1);
   EXPECT_EQ(g.cell(1, 15), "Carte 1 (3/4)");
   EXPECT_EQ(g.sendDevice, 1);
   EXPECT_EQ(g.cell(3, 14), "O");
@@ -136,7 +136,7 @@ TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
 // its durations and end type.
 TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
   ASSERT_GT(duration, 19000);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   EXPECT_GT(ed().envelopeCount, 0);
   EXPECT_TRUE(ed().lastMessage.empty()) << ed().lastMessage;
   // No records: the fade-out sits 96 ms before the end, start next there.
@@ -146,13 +146,13 @@ TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
   Select(1000, 3000);
   EXPECT_EQ(ed().sound.selection.startMs, 1000);
   EXPECT_EQ(ed().sound.selection.endMs, 3000);
-  ed().StripMenu(1);  // Intro
+  ed().StripMenu(StripMenuEntry::Intro);  // Intro
   EXPECT_EQ(ed().ptx.position[data::kIntro], 1000);
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
   EXPECT_TRUE(ed().ptx.pointersChanged);
 
   Select(15000, 17000);
-  ed().StripMenu(4);  // Fade Out: start next pulled back to its start
+  ed().StripMenu(StripMenuEntry::FadeOut);  // Fade Out: start next pulled back to its start
   EXPECT_EQ(ed().ptx.position[data::kFadeOut], 15000);
   EXPECT_EQ(ed().ptx.second[data::kFadeOut], 2000);
   EXPECT_EQ(ed().ptx.position[data::kStartNext], 15000);
@@ -163,18 +163,18 @@ TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
   ASSERT_EQ(window->audition.plays.size(), 1u);
   EXPECT_EQ(window->audition.plays[0].start, 15000);
   EXPECT_EQ(window->audition.plays[0].end, 17000);
-  ed().HandleMove(0, 14000);
+  ed().HandleMove(SelectionHandle::Start, 14000);
   ed().HandleRelease();
   EXPECT_FLOAT_EQ(window->view.zone(kCaptureZone).t1, 14000.f);
-  ed().StripMenu(4);
+  ed().StripMenu(StripMenuEntry::FadeOut);
   EXPECT_EQ(ed().ptx.position[data::kFadeOut], 14000);
   EXPECT_EQ(ed().ptx.second[data::kFadeOut], 3000);
   EXPECT_EQ(ed().ptx.position[data::kStartNext], 15000);  // inside the fade: stays
 
   ed().SetPitchSlider(1020);
   EXPECT_EQ(ed().ptx.grid.cell(1, 12), "1.020");
-  ed().ComboTypeDeFinClick(1);
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ed().SetEndType(1);
+  ASSERT_TRUE(ed().StorePointers());
   EXPECT_FALSE(ed().ptx.pointersChanged);
   for (int c = 1; c <= 15; ++c) EXPECT_EQ(ed().ptx.grid.cell(3, c), "") << c;
 
@@ -188,7 +188,7 @@ TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
   }
 
   EditorWindow fresh(*lib, *stats, duration);
-  ASSERT_TRUE(fresh.editor.InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(fresh.editor.InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   for (int row = 1; row <= 2; ++row)
     for (int c = 1; c <= 15; ++c)
       EXPECT_EQ(fresh.editor.ptx.grid.cell(row, c), ed().ptx.grid.cell(row, c)) << row << "," << c;
@@ -198,12 +198,12 @@ TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
 }
 
 TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   Select(2000, 2000);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
 
   prompt.answers = {Answer::Cancel};
-  EXPECT_FALSE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_FALSE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur les pointeurs ?");
   EXPECT_EQ(prompt.shown[0].icon, Icon::Question);
@@ -211,17 +211,17 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
 
   prompt.answers = {Answer::No};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(Trim(ed().sound.code), kOther);
   EXPECT_EQ(PtxRecord(1, '4'), "");  // discarded
 
   // Back to the first, change again, leave with Yes: stored everywhere.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(ed().ptx.position[data::kIntro], 0);
   Select(2500, 2500);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
   EXPECT_FALSE(ed().ptx.pointersChanged);
 
@@ -234,12 +234,12 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
     EXPECT_EQ(Trim(code), kOther);
   };
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur le son ?");
   EXPECT_EQ(notices, 1);  // once per load
   prompt.shown.clear();
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_TRUE(prompt.shown.empty());
 }
 
@@ -272,10 +272,10 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   // before the end). Selecting it, again and again, changes nothing.
   const std::string before1 = SongRecord(1), before2 = SongRecord(2);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   }
-  ed().ComboTypeDeFinClick(ed().ptx.endType);  // the end type it has
+  ed().SetEndType(ed().ptx.endType);  // the end type it has
   EXPECT_EQ(writes, 0);
   EXPECT_EQ(corrections(), 0);
   EXPECT_EQ(SongRecord(1), before1);
@@ -285,22 +285,22 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   setSeconds(999);
   writes = 0;
   prompt.answers = {Answer::No};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text,
             "La durée de passage du son 00000101 (00:20) est très différente de celle du morceau (16:39).\n\n"
             "Voulez-vous enregistrer 00:20 sur toutes les stations ?");
   Select(3000, 3000);
-  ed().StripMenu(1);
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ed().StripMenu(StripMenuEntry::Intro);
+  ASSERT_TRUE(ed().StorePointers());
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 999);
   EXPECT_EQ(writes, 2 + 2);  // each station's intro record, and its song's intro
   // Yes corrects it once, on every station.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   for (int station : {1, 2}) data::PtxDetruirePointeur(*lib, station, kCode, 4);
   writes = 0;
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(writes, 2);
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 20);
   EXPECT_EQ(ed().sound.checkedDuration, duration);
@@ -313,21 +313,21 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
 
   // A fade-in shortens the play duration once; later selections leave it.
   for (int station : {1, 2}) data::PtxSauvegarderPointeur(*lib, station, kCode, '0', 1000, 2500, -1, 0, true);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   const long long seconds = (duration - 96 - 3500 + 500) / 1000;
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), seconds);
   writes = 0;
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   }
   EXPECT_EQ(writes, 0);
   EXPECT_EQ(song::DurationSeconds(SongRecord(1)), seconds);
 
   // updateDuration (after a sound edit) writes whatever the record holds.
   setSeconds(999);
-  ASSERT_TRUE(ed().InitSoundPtx(0, true, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, true, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(song::DurationSeconds(SongRecord(2)), seconds);
   layer->call = original;
 }
@@ -340,7 +340,7 @@ TEST_F(PointerEditorTest, ADamagedSoundNeverShortensTheSongsDuration) {
   std::fill(bytes.begin() + 768 * 300, bytes.begin() + 768 * 500, '\0');  // 200 frames, 4.8 s
   sono::test::WriteFile(otherFile, bytes);
   const std::string before = SongRecord(1, kOther);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().soundLength(), duration);
   EXPECT_EQ(ed().sound.damagedFrames, 200);
   EXPECT_GT(ed().envelopeCount, 0);
@@ -351,10 +351,10 @@ TEST_F(PointerEditorTest, ADamagedSoundNeverShortensTheSongsDuration) {
                       "20000 ms"),
             lines.end());
   Select(3000, 3000);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
   Select(9000, 9000);
-  ed().StripMenu(3);  // start next at 9 s: the play duration would be 9 s
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ed().StripMenu(StripMenuEntry::StartNext);  // start next at 9 s: the play duration would be 9 s
+  ASSERT_TRUE(ed().StorePointers());
   for (int station : {1, 2}) {
     EXPECT_EQ(song::DurationSeconds(SongRecord(station, kOther)), 20) << station;
     EXPECT_EQ(GetNumber(SongRecord(station, kOther), song::kIntroSeconds), 3) << station;
@@ -381,15 +381,15 @@ TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
   const std::string before = SongRecord(1, kOther);
   for (int round = 1; round <= 3; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
     EXPECT_FALSE(ed().lengthMeasured());
     EXPECT_EQ(ed().soundLength(), 243000);  // the record's duration stands in for the scale
     EXPECT_TRUE(ed().SetLevel(-100.0 * round));
-    ed().ComboTypeDeFinClick(round % 2 ? 2 : 1);
-    ASSERT_TRUE(ed().MnuFileSavePtxClick());
+    ed().SetEndType(round % 2 ? 2 : 1);
+    ASSERT_TRUE(ed().StorePointers());
     // The fade-out past the stand-in is neither pulled back nor rewritten.
     EXPECT_EQ(PtxRecord(2, '1', kOther).substr(11, 10), "0000240000");
-    ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   }
   for (int station : {1, 2}) {
     const std::string r = SongRecord(station, kOther);
@@ -409,7 +409,7 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
     data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 60000, 1000, -1, 0, true);
   }
   std::filesystem::remove(otherFile);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Fichier son non trouvé: " + otherFile);
   EXPECT_TRUE(prompt.shown.empty());  // shown in the pane, no box per row
@@ -420,13 +420,13 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   EXPECT_EQ(ed().sound.checkedDuration, 0);
 
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
   EXPECT_EQ(ed().ptx.grid.cell(2, 3), "5000");
   // A readable sound clears the message.
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(ed().lastMessage, "");
 }
 
@@ -435,13 +435,13 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
 // request, and with envelopes turned off a good sound opens without a box.
 TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
   const std::string gpx = GpxPathFor(soundFile);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   const int frames = ed().envelopeCount;
   ASSERT_GT(frames, 0);
   const std::string built = sono::test::ReadFile(gpx);
   sono::test::WriteFile(gpx, std::string(built.size(), '#'));
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(ed().envelopeCount, frames);
   EXPECT_EQ(ed().lastMessage, "");
   EXPECT_TRUE(prompt.shown.empty());
@@ -450,7 +450,7 @@ TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
   // On request, whatever the file holds (here one that looks whole but holds other values).
   std::vector<uint8_t> flat(static_cast<size_t>(frames), 7);
   sono::test::WriteFile(gpx, BuildGpx(duration, flat));
-  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kCode, soundFile)));
   EXPECT_EQ(ed().envelope[1], 7);
   EXPECT_TRUE(ed().RebuildEnvelope());
   EXPECT_EQ(sono::test::ReadFile(gpx), built);
@@ -459,12 +459,12 @@ TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
 
   // Envelopes off: no envelope, no box for a good sound; a bad one is still said.
   window->envelopes.settings().envelopesOff = true;
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "");
   EXPECT_TRUE(prompt.shown.empty());
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(0, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kOther, otherFile)));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_FALSE(ed().RebuildEnvelope());
@@ -474,7 +474,7 @@ TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
 // selection, in time order, with its time labels; the strip's menu then
 // turns it into a pointer.
 TEST_F(PointerEditorTest, AWorkingViewSelectionIsTheStripSelection) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   WaveformView& view = window->view;
   view.WorkingMouseDown(MouseButton::Left, 300, {});
   view.WorkingMouseMove(true, 120);
@@ -490,17 +490,17 @@ TEST_F(PointerEditorTest, AWorkingViewSelectionIsTheStripSelection) {
   EXPECT_EQ(ed().labelStart, Trim(Tps2MinSecMil(s.startMs)));
   EXPECT_EQ(ed().labelEnd, Trim(Tps2MinSecMil(s.endMs)));
   EXPECT_EQ(view.labelMouse, Trim(Tps2MinSecMil(view.Pos2Tps(120))));
-  ed().StripMenu(6);  // Hook
+  ed().StripMenu(StripMenuEntry::Hook);  // Hook
   EXPECT_EQ(ed().ptx.position[data::kHook], s.startMs);
   EXPECT_EQ(ed().ptx.second[data::kHook], view.Pos2Tps(300) - view.Pos2Tps(120));
 }
 
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   // A hook selected up to the end is pulled back to end the 48 ms margin early.
   Select(duration - 1000, duration + 5000);
   EXPECT_EQ(ed().sound.selection.endMs, duration);  // clamped to the sound
-  ed().StripMenu(6);
+  ed().StripMenu(StripMenuEntry::Hook);
   EXPECT_EQ(ed().ptx.position[data::kHook], duration - 1000 - 48);
   EXPECT_EQ(ed().ptx.second[data::kHook], 1000);
 
@@ -524,15 +524,15 @@ TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
 
   // A fade-in running into the fade-out moves left.
   Select(10000, 12500);
-  ed().StripMenu(4);
+  ed().StripMenu(StripMenuEntry::FadeOut);
   Select(9000, 11000);
-  ed().StripMenu(0);
+  ed().StripMenu(StripMenuEntry::FadeIn);
   EXPECT_EQ(ed().ptx.position[data::kFadeIn], 8000);
   EXPECT_EQ(ed().ptx.second[data::kFadeIn], 2000);
 
   // Marks drawn on the strip at the intro.
   Select(6000, 6000);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
   EXPECT_EQ(window->strip.pixel(6000, 10), Colour{0x3060FF});  // the selection, on top
   EXPECT_EQ(window->strip.pixel(8000, 10), PointerEditor::MarkColour(data::kFadeIn));
   // Fade-out and start next share 10000 ms: start next is drawn over it.
@@ -541,7 +541,7 @@ TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
 }
 
 TEST_F(PointerEditorTest, OverviewStripClickAndPlayCursor) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   WaveformView& view = window->view;
   ASSERT_GT(view.NombreValeurs, 0);
   ed().OverviewStripClick(0);
@@ -555,12 +555,12 @@ TEST_F(PointerEditorTest, OverviewStripClickAndPlayCursor) {
 }
 
 TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   Select(3000, 3000);
-  ed().StripMenu(1);
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ed().StripMenu(StripMenuEntry::Intro);
+  ASSERT_TRUE(ed().StorePointers());
   Select(4000, 4000);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
   ed().GridRestore(3);  // back to the stored value, mark gone, database untouched
   EXPECT_EQ(ed().ptx.position[data::kIntro], 3000);
@@ -581,37 +581,37 @@ TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
   EXPECT_EQ(window->audition.plays[0].end, 0);
 
   // Automatic storing: each change goes to every station at once.
-  ed().MnuMorSavePtxClick();
+  ed().ToggleAutoStore();
   ASSERT_TRUE(ed().autoStore);
   ed().GridClear(3);
   EXPECT_FALSE(ed().ptx.pointersChanged);
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4'), "");
   Select(7000, 9000);
-  ed().StripMenu(7);  // Loop
+  ed().StripMenu(StripMenuEntry::Loop);  // Loop
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '9').substr(11, 20), "00000070000000002000");
 
   // Marks from the working view's capture zone, in time order.
   auto& capture = window->view.zone(kCaptureZone);
   capture.t1 = 8000;
   capture.t2 = 5000;
-  ed().MnuMarkSelectionClick(0);
+  ed().MarksMenu(MarksMenuEntry::MarkSelection);
   EXPECT_EQ(ed().marks[0], 5000);
   EXPECT_EQ(ed().marks[1], 8000);
   EXPECT_EQ(ed().statusMarks, "00:05.000 / 00:08.000");
   EXPECT_EQ(ed().sound.selection.startMs, 5000);
 
   // The end-type combo writes the song of every station at once.
-  ed().ComboTypeDeFinClick(3);
+  ed().SetEndType(3);
   for (int station : {1, 2}) EXPECT_EQ(GetRaw(SongRecord(station), song::kEndType), "D");
-  ed().ComboTypeDeFinClick(0);
+  ed().SetEndType(0);
   for (int station : {1, 2}) EXPECT_EQ(GetRaw(SongRecord(station), song::kEndType), " ");
 }
 
 TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"LIN00001", 1, 5000, soundFile, {}, {}}));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", {"LIN00001", 1, 5000, soundFile, {}, {}}));
   EXPECT_FALSE(ed().option6Enabled);
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", {"lin00001", 1, 5000, soundFile, {}, {}}));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", {"lin00001", 1, 5000, soundFile, {}, {}}));
   EXPECT_TRUE(ed().option6Enabled);
 
   ed().AfficherTitreSelectionneDansPointeur("Titre", {{0, "Artiste"}, {1, "Autre"}, {2, "Trio"}}, true,
@@ -627,10 +627,10 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
   ed().undoEnabled = true;
   const std::string work = soundFile + "_20260101_120000.Tmp";
   sono::test::WriteFile(work, "w");
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   ed().sound.temporaryFiles[0] = work;
   ed().undoLevels = 2;
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   EXPECT_FALSE(std::filesystem::exists(u1));
   EXPECT_FALSE(std::filesystem::exists(u2));
   EXPECT_FALSE(std::filesystem::exists(work));
@@ -644,16 +644,16 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
 // the values), the edits kept and marked, the song change called off; the
 // next answer stores them.
 TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   Select(2500, 2500);
-  ed().StripMenu(1);
+  ed().StripMenu(StripMenuEntry::Intro);
   const auto original = layer->call;
   layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
     if (op == 2) return 18;  // disk full
     return original(op, pb, data, len, key, keyLen, keyNumber);
   };
   prompt.answers = {Answer::Yes};
-  EXPECT_FALSE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_FALSE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   layer->call = original;
   EXPECT_EQ(Trim(ed().sound.code), kCode);
   EXPECT_EQ(ed().ptx.grid.cell(2, 3), "2500");
@@ -681,28 +681,28 @@ TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
   EXPECT_EQ(prompt.shown.back().text.find("Les modifications sont conservées"), std::string::npos);
   // Once the disk has room again, Yes stores and the change goes ahead.
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
 }
 
 // A record-manager error anywhere in a store: every station keeps its old
 // records (one transaction for all), the slot stays marked.
 TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
-  ASSERT_TRUE(ed().InitSoundPtx(-1, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
   for (int failingInsert : {1, 2}) {
     SCOPED_TRACE(failingInsert);
     Select(3000, 3000);
-    ed().StripMenu(1);
-    ASSERT_TRUE(ed().MnuFileSavePtxClick());
+    ed().StripMenu(StripMenuEntry::Intro);
+    ASSERT_TRUE(ed().StorePointers());
     Select(4000, 4000);
-    ed().StripMenu(1);
+    ed().StripMenu(StripMenuEntry::Intro);
     auto original = layer->call;
     int inserts = 0;
     layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
       if (op == 2 && ++inserts == failingInsert) return 18;  // disk full
       return original(op, pb, data, len, key, keyLen, keyNumber);
     };
-    EXPECT_FALSE(ed().MnuFileSavePtxClick());
+    EXPECT_FALSE(ed().StorePointers());
     layer->call = original;
     const std::string old = "0000003000";
     EXPECT_EQ(PtxRecord(1, '4').substr(11, 10), old);
@@ -715,7 +715,7 @@ TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
     }));
   }
   // A clean store afterwards brings every station to the new value.
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ASSERT_TRUE(ed().StorePointers());
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000004000");
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "");
 }
@@ -804,13 +804,15 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
         case 0: {  // select a song, answering the save question any way
           const std::string& code = codes[static_cast<size_t>(pick(4))];
           prompt.answers = {std::array{Answer::Yes, Answer::No, Answer::Cancel}[static_cast<size_t>(pick(3))]};
-          ed().InitSoundPtx(-1, false, "Test", Selection(code, fileOf(code), 20000));
+          ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(code, fileOf(code), 20000));
           break;
         }
         case 1: {  // a pointer from a strip selection
           const int a = pick(duration + 1), b = pick(duration + 1);
           Select(std::min(a, b), std::max(a, b));
-          ed().StripMenu(std::array{0, 1, 3, 4, 6, 7, 8, 9}[static_cast<size_t>(pick(8))]);
+          ed().StripMenu(std::array{StripMenuEntry::FadeIn, StripMenuEntry::Intro, StripMenuEntry::StartNext,
+                                    StripMenuEntry::FadeOut, StripMenuEntry::Hook, StripMenuEntry::Loop,
+                                    StripMenuEntry::Send, StripMenuEntry::StartEqui}[static_cast<size_t>(pick(8))]);
           break;
         }
         case 2: ed().SetLevel(pick(10001) - 5000); break;  // some refused
@@ -819,7 +821,7 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
           if (pick(2)) ed().GridClear(1 + pick(14));
           else ed().GridRestore(1 + pick(14));
           break;
-        case 5: ed().ComboTypeDeFinClick(pick(4)); break;
+        case 5: ed().SetEndType(pick(4)); break;
         case 6: {  // store, the disk failing at some write now and then
           const auto original = layer->call;
           const int failAt = pick(3) == 0 ? 1 + pick(6) : 0;
@@ -828,12 +830,12 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
             if ((op == 2 || op == 3 || op == 4) && ++writes == failAt) return 18;
             return original(op, pb, data, len, key, keyLen, keyNumber);
           };
-          ed().MnuFileSavePtxClick();
+          ed().StorePointers();
           layer->call = original;
           break;
         }
-        case 7: ed().MnuMorSavePtxClick(); break;
-        case 8: ed().InitSoundPtx(0, pick(4) == 0, "Test", Selection(ed().sound.code, ed().sound.soundFile)); break;
+        case 7: ed().ToggleAutoStore(); break;
+        case 8: ed().InitSoundPtx(SoundLoad::Refresh, pick(4) == 0, "Test", Selection(ed().sound.code, ed().sound.soundFile)); break;
         case 9:  // the first song's share goes away, or comes back
           if (std::filesystem::exists(soundFile)) std::filesystem::rename(soundFile, hiddenFile);
           else std::filesystem::rename(hiddenFile, soundFile);

@@ -155,7 +155,7 @@ TEST_F(ConversionGuiTest, ShorterSoundTakesAwayTheIntroPastItsEnd) {
   editor::PointerEditor& ed = ws->editorPanel->editor();
   ASSERT_GT(ed.soundLength(), 3100);
   ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 3000, 0), "");
-  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  ASSERT_TRUE(ed.StorePointers());
   const std::string house = sono::test::MakeHouseFile(dir, "in/court.s48", 2400);
   prompt.folders = {house};
   prompt.answers = {Answer::Yes, Answer::No};  // "Remplacer le son existant", "Importer le son tel quel"
@@ -192,7 +192,7 @@ TEST_F(ConversionGuiTest, DialogImportOfAHouseFileAndExport) {
 
   // A wave export is queued with the title and the cue points for its broadcast chunks.
   ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 1200, 0), "");
-  ASSERT_TRUE(ed.MnuFileSavePtxClick());
+  ASSERT_TRUE(ed.StorePointers());
   prompt.choices = {3, 2};  // wave, "Titre"
   prompt.folders = {dir / "out/"};
   ws->window.findChild<QAction*>("MnuExporterSon")->trigger();

@@ -139,7 +139,7 @@ TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
   // Nothing was lost: the change is still there and can be stored.
   EXPECT_TRUE(ed().anyMarked());
   EXPECT_EQ(ed().ptx.position[data::kFadeIn], fadeIn);
-  EXPECT_TRUE(ed().MnuFileSavePtxClick());
+  EXPECT_TRUE(ed().StorePointers());
   prompt.answers = {Answer::Yes};
   EXPECT_TRUE(ws->window.close());
   EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
@@ -195,7 +195,7 @@ TEST_F(EditorGuiTest, TheEndOfTheSessionAsksOnlyWhenSomethingIsUnsaved) {
   EXPECT_FALSE(ws->endSession(true));  // the logout is cancelled
   EXPECT_FALSE(ws->app.ended());
   EXPECT_EQ(prompt.shown.back().buttons, Buttons::YesNoCancel);
-  ASSERT_TRUE(ed().MnuFileSavePtxClick());
+  ASSERT_TRUE(ed().StorePointers());
   prompt.shown.clear();
   EXPECT_TRUE(ws->endSession(true));
   EXPECT_TRUE(ws->app.ended());

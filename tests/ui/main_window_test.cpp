@@ -79,7 +79,7 @@ TEST_F(MainWindowTest, SelectingASongLoadsItsWaveformAndPointers) {
   // A pointer changed on the strip makes the quit question list the pointers.
   ws->editorPanel->editor().StripMouseDown(editor::MouseButton::Left, 100, {});
   ws->editorPanel->editor().StripMouseUp();
-  ws->editorPanel->editor().StripMenu(1);
+  ws->editorPanel->editor().StripMenu(editor::StripMenuEntry::Intro);
   prompt.answers = {Answer::Cancel};
   EXPECT_FALSE(ws->window.close());
   EXPECT_NE(prompt.shown.back().text.find("Pointeurs"), std::string::npos);
