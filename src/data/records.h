@@ -25,17 +25,17 @@ namespace song {  // FRAD022, 900 bytes
 inline constexpr Field kCode{1, 8};
 inline constexpr Field kArtist1{9, 5};
 inline constexpr Field kArtist2{14, 5};
-inline constexpr Field kCode19{19, 5};
+inline constexpr Field kCode19{19, 5};  // a code of 5 characters, key 2; meaning unknown
 inline constexpr Field kTitle{24, 40};
-inline constexpr Field kCode64{64, 5};
+inline constexpr Field kCode64{64, 5};  // a code of 5 characters, key 3; meaning unknown
 inline constexpr Field kCategory{69, 5};
 inline constexpr Field kDurationLow{104, 4};
-inline constexpr Field kFlag108{108, 1};
+inline constexpr Field kFlag108{108, 1};  // "O", "1", "N" or "-"; "1" when the old flag at 857 was "O" (Normalise)
 inline constexpr Field kIntroSeconds{193, 3};
-inline constexpr Field kField206{206, 1};
+inline constexpr Field kField206{206, 1};  // "N" on a new record; meaning unknown
 inline constexpr Field kEndState{208, 1};
-inline constexpr Field kField209{209, 10};
-inline constexpr Field kFlag230{230, 1};
+inline constexpr Field kField209{209, 10};  // "0000000000" on a new record; meaning unknown
+inline constexpr Field kFlag230{230, 1};  // "O" or "N"; the three two-digit fields after it are "00" when it is reset
 inline constexpr Field kTwoDigits231{231, 2};
 inline constexpr Field kTwoDigits233{233, 2};
 inline constexpr Field kTwoDigits235{235, 2};
@@ -43,22 +43,22 @@ inline constexpr Field kForcedFlag{412, 1};
 inline constexpr Field kForcedDuration{413, 4};
 inline constexpr Field kPlayable{434, 1};
 inline constexpr Field kSound{435, 1};
-inline constexpr Field kFlag436{436, 1};
-inline constexpr Field kField446{446, 8};
+inline constexpr Field kFlag436{436, 1};  // shown in the grid as "Drapeau 436"; meaning unknown
+inline constexpr Field kField446{446, 8};  // blank on a new record; meaning unknown (no date: see search.h)
 inline constexpr Field kStations{454, 5};
-inline constexpr Field kField460{460, 6};
+inline constexpr Field kField460{460, 6};  // blank on a new record; meaning unknown
 inline constexpr Field kDurationHigh{466, 2};
 inline constexpr Field kDurationChanged{470, 1};
-inline constexpr Field kField471{471, 8};
-inline constexpr Field kField529{529, 8};
-inline constexpr Field kChar537{537, 1};
+inline constexpr Field kField471{471, 8};  // blank on a new record; meaning unknown
+inline constexpr Field kField529{529, 8};  // blank on a new record; meaning unknown
+inline constexpr Field kChar537{537, 1};  // 537 to 539 reading ".S4" become "N", "0", "0" (Normalise)
 inline constexpr Field kChar538{538, 1};
 inline constexpr Field kChar539{539, 1};
-inline constexpr Field kFlag548{548, 1};
+inline constexpr Field kFlag548{548, 1};  // "O" or "N", shown in the grid as "Drapeau 548"
 inline constexpr Field kEndType{573, 1};
 inline constexpr Field kShortTitle{806, 20};
-inline constexpr Field kField826{826, 1};
-inline constexpr Field kOldFlag857{857, 1};
+inline constexpr Field kField826{826, 1};  // "0" on a new record; meaning unknown
+inline constexpr Field kOldFlag857{857, 1};  // read once into the flag at 108, then blanked
 inline constexpr Field kSoundType{900, 1};
 inline constexpr int kOtherEntries = 5;
 inline constexpr Field OtherEntry(int i) { return {646 + 8 * i, 8}; }
@@ -79,13 +79,13 @@ void PrepareNew(std::string& r, const std::string& code, long long durationSecon
 
 namespace artist {  // FRAD020, 300 bytes
 inline constexpr Field kCode{1, 5};
-inline constexpr Field kCode10{6, 10};
+inline constexpr Field kCode10{6, 10};  // a code of 10 characters, key 1; meaning unknown
 inline constexpr Field kName{16, 30};
 inline constexpr Field kCounted{46, 1};
 inline constexpr Field kCount{47, 4};
 inline constexpr Field kTotal{51, 8};
-inline constexpr Field kOldFlag146{146, 1};
-inline constexpr Field kFlag265{265, 1};
+inline constexpr Field kOldFlag146{146, 1};  // read once into the flag at 265, then blanked
+inline constexpr Field kFlag265{265, 1};  // "1" or "O" from the old flag at 146; meaning unknown
 inline constexpr int kLength = 300;
 void Normalise(std::string& r);
 }  // namespace artist
