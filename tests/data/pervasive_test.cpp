@@ -7,7 +7,7 @@
 #include "core/ini.h"
 #include "core/manual_ports.h"
 #include "data/pervasive.h"
-#include "../core/test_support.h"
+#include "test_support.h"
 
 namespace sono::data {
 using test::Exists;

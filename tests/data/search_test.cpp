@@ -12,7 +12,7 @@
 #include "data/ptx.h"
 #include "data/search.h"
 #include "data/songs.h"
-#include "../editor/editor_test_support.h"
+#include "editor_test_support.h"
 #include "library_fixture.h"
 #include "process.h"
 
