@@ -14,7 +14,6 @@
 #include "data/songs.h"
 #include "editor_test_support.h"
 #include "library_fixture.h"
-#include "process.h"
 
 namespace sono::data {
 
@@ -341,8 +340,8 @@ TEST_F(SearchTest, TextColumnsSortInFrenchOrderAndKeepTheirDirection) {
   EXPECT_EQ(titles(), std::vector<std::string>(descending.rbegin(), descending.rend()));
 }
 
-// A code with accented letters has one sound file name for the search, the
-// record helpers and the command line: the code in UTF-8.
+// A code with accented letters has one sound file name for the search and
+// the record helpers: the code in UTF-8 (the command line: cli_search_test).
 TEST_F(SearchTest, AccentedCodeHasOneSoundFileNameEverywhere) {
   const std::string code = Utf8ToCp1252("JINÉTÉ01");
   add(Song(code, "Jingle accentué", 10));
@@ -353,26 +352,6 @@ TEST_F(SearchTest, AccentedCodeHasOneSoundFileNameEverywhere) {
   ASSERT_EQ(codes(), (std::vector<std::string>{"JINÉTÉ01"}));
   EXPECT_EQ(search.grid.cell(0, kColSoundFile), "JINÉTÉ01.s48");
   EXPECT_EQ(search.grid.cell(0, kColSoundLength), "00.12");
-
-  const auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.push_back("--home");
-    args.push_back(dir.path());
-    return sono::test::RunProcess(args);
-  };
-  auto r = cli({"song", "show", "JINÉTÉ01"});
-  ASSERT_TRUE(r.exited(0)) << r.err;
-  EXPECT_NE(r.out.find(" " + file + "\n"), std::string::npos) << r.out;
-  r = cli({"ptx", "show", "JINÉTÉ01"});
-  ASSERT_TRUE(r.exited(0)) << r.err;
-  EXPECT_EQ(r.out.rfind("Durée du son: 12000 ms\n", 0), 0u) << r.out;
-  r = cli({"search", "--mode", "Code", "jinété"});
-  ASSERT_TRUE(r.exited(0)) << r.err;
-  EXPECT_NE(r.out.find("\tJINÉTÉ01.s48\t"), std::string::npos) << r.out;
-  r = cli({"search", "--mode", "Code", "000000010"});
-  EXPECT_TRUE(r.exited(1));
-  EXPECT_NE(r.err.find("Le code d'un morceau a 8 caractères au plus."), std::string::npos) << r.err;
-  EXPECT_TRUE(cli({"search", "--mode", "Libellé", "x", "--titles", "court"}).exited(2));
 }
 
 // Search folding and sort order share the record keys' case rule.
