@@ -292,13 +292,34 @@ TEST_F(SearchTest, MissingRecorderRecordIsCreatedAndLogged) {
   EXPECT_TRUE(prompt.shown.empty());
 }
 
+// A stop asked while the songs are read ends the reading at once (no title
+// shown after it, no row drawn); one asked while the rows are drawn ends the
+// drawing (no count shown after it, the rows so far stay).
 TEST_F(SearchTest, StopRequestEndsBothPassesEarly) {
-  for (int i = 0; i < 600; ++i) add(Song(fmt::format("1{:07}", i), fmt::format("Chanson {:04}", i), 100));
-  events.onPump.push_back([&] { search.stopRequested = true; });
+  for (int i = 0; i < 800; ++i) add(Song(fmt::format("1{:07}", i), fmt::format("Chanson {:04}", i), 100));
   SearchRequest r;
   r.kind = 1;
+  const size_t all = search.RechercheDansLaBase_01_Morceau(r);
+  ASSERT_GT(all, 800u);
+  const auto isRowCount = [](const std::string& label) {
+    return label.rfind("Recherche: ", 0) == 0 && label != "Recherche: tri";
+  };
+  const auto count = [&](auto&& pred) { return std::count_if(prompt.stepLabels.begin(), prompt.stepLabels.end(), pred); };
+
+  events.onPump = {[&] { search.stopRequested = true; }};
+  prompt.stepLabels.clear();
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_LT(search.grid.size(), 600u);
+  EXPECT_EQ(count([](const std::string& l) { return l.rfind("Recherche", 0) != 0; }), 1);
+  EXPECT_EQ(search.grid.size(), 0u);
+
+  events.onPump = {[&] {
+    if (isRowCount(prompt.stepLabels.back())) search.stopRequested = true;
+  }};
+  prompt.stepLabels.clear();
+  search.RechercheDansLaBase_01_Morceau(r);
+  EXPECT_EQ(count(isRowCount), 1);
+  EXPECT_GT(search.grid.size(), 0u);
+  EXPECT_LT(search.grid.size(), all);
 }
 
 TEST_F(SearchTest, GridSortsByDurationAndText) {
