@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 
 namespace sono::convert {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "../data/library_fixture.h"
+#include "library_fixture.h"
 #include "convert/imported_pointers.h"
 #include "data/ptx.h"
 #include "editor/steps.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "../data/library_fixture.h"
+#include "library_fixture.h"
 #include "audio/codec/mpeg_frames.h"
 #include "core/text.h"
 #include "data/ptx.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "../data/library_fixture.h"
+#include "library_fixture.h"
 #include "audio/engine/engine.h"
 #include "core/ini.h"
 #include "data/songs.h"

@@ -10,7 +10,7 @@
 #include <random>
 #include <set>
 
-#include "../data/library_fixture.h"
+#include "library_fixture.h"
 #include "core/datetime.h"
 #include "core/text.h"
 #include "data/fields.h"

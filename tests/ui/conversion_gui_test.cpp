@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "../audio/audio_test_support.h"
+#include "audio_test_support.h"
 #include "convert/convert_driver.h"
 #include "core/files.h"
 #include "core/ini.h"

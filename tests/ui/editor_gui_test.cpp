@@ -5,6 +5,7 @@
 // search stopped from the window.
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 #include <functional>
 #include <csignal>
 #include <QTest>
@@ -424,17 +425,27 @@ TEST_F(LongSearchTest, TheWindowAnswersDuringASearchAndStopperStopsIt) {
   // "Stopper", and pressing it asks before stopping.
   QString captionDuringSearch;
   int timerRuns = 0;
+  size_t labelsAtStop = 0;
+  prompt.stepLabels.clear();
   QTimer::singleShot(0, [&] {
     ++timerRuns;
     captionDuringSearch = ws->window.searchButton()->text();
     prompt.answers = {Answer::Yes};
     QTest::mouseClick(ws->window.searchButton(), Qt::LeftButton);
+    labelsAtStop = prompt.stepLabels.size();
   });
   ws->window.RechercheDansLaBase();
   EXPECT_EQ(timerRuns, 1);
   EXPECT_EQ(captionDuringSearch, "Stopper");
   EXPECT_EQ(prompt.shown.back().text, "Voulez-vous stopper la recherche ?");
   EXPECT_LT(rows(), all);  // stopped early; the rows found so far stay
+  // The stop came while the songs were read: the reading ends there, no
+  // further title shows in the step window.
+  ASSERT_GT(labelsAtStop, 0u);
+  EXPECT_EQ(std::count_if(prompt.stepLabels.begin() + static_cast<std::ptrdiff_t>(labelsAtStop),
+                          prompt.stepLabels.end(),
+                          [](const std::string& label) { return label.rfind("Recherche", 0) != 0; }),
+            0);
   EXPECT_EQ(ws->window.searchButton()->text(), "Afficher");
 
   // Answering No lets the search run to its end.

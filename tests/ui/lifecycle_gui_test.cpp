@@ -8,7 +8,7 @@
 #include <QTest>
 #include <csignal>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "core/demo_site.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"

@@ -6,7 +6,7 @@
 #include <QTest>
 #include <vector>
 
-#include "../data/library_fixture.h"
+#include "library_fixture.h"
 #include "core/text.h"
 #include "ui/song_form_panel.h"
 

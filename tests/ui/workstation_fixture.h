@@ -8,7 +8,7 @@
 #include "gui_application.h"
 #include <memory>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "core/demo_site.h"
 #include "core/manual_ports.h"
 #include "data/demo_library.h"

@@ -11,7 +11,7 @@ namespace sono::btr {
 namespace {
 
 using testing::pad;
-using testing::readAll;
+using sono::test::ReadFile;
 using testing::TempDir;
 
 int openStatus(const std::string& path, int mode = 0) {
@@ -58,19 +58,19 @@ TEST(BadFiles, ForeignFilesAreNotRecordManagerFilesAndStayUntouched) {
       {"pages.bt6", pages},
   };
   for (const Case& c : cases) {
-    const std::string path = dir.file(c.name);
+    const std::string path = dir / c.name;
     writeFile(path, c.bytes);
     EXPECT_EQ(openStatus(path), status::kNotRecordManagerFile) << c.name;
-    EXPECT_EQ(readAll(path), c.bytes) << c.name;
-    EXPECT_FALSE(testing::exists(path + "-lock")) << c.name;
+    EXPECT_EQ(ReadFile(path), c.bytes) << c.name;
+    EXPECT_FALSE(sono::test::Exists(path + "-lock")) << c.name;
   }
-  EXPECT_EQ(openStatus(dir.file("missing.bt6")), status::kFileNotFound);
+  EXPECT_EQ(openStatus(dir / "missing.bt6"), status::kFileNotFound);
   EXPECT_EQ(openStatus(dir.path()), status::kInvalidFileName);
 }
 
 TEST(BadFiles, AnLmdbFileOfAnotherProgramIsRefused) {
   TempDir dir;
-  const std::string path = dir.file("other.bt6");
+  const std::string path = dir / "other.bt6";
   MDB_env* env = nullptr;
   ASSERT_EQ(mdb_env_create(&env), 0);
   ASSERT_EQ(mdb_env_open(env, path.c_str(), MDB_NOSUBDIR, 0664), 0);
@@ -82,31 +82,31 @@ TEST(BadFiles, AnLmdbFileOfAnotherProgramIsRefused) {
   ASSERT_EQ(mdb_put(txn, dbi, &k, &v, 0), 0);
   ASSERT_EQ(mdb_txn_commit(txn), 0);
   mdb_env_close(env);
-  const std::string before = readAll(path);
+  const std::string before = ReadFile(path);
   EXPECT_EQ(openStatus(path), status::kNotRecordManagerFile);
-  EXPECT_EQ(readAll(path), before);
+  EXPECT_EQ(ReadFile(path), before);
 }
 
 TEST(BadFiles, TruncatedFileIsRefusedAndLeftAsItWas) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 400);
-  const std::string whole = readAll(path);
+  const std::string whole = ReadFile(path);
   ASSERT_GT(whole.size(), 100000u);
   ASSERT_EQ(truncate(path.c_str(), whole.size() / 2), 0);
-  const std::string cut = readAll(path);
+  const std::string cut = ReadFile(path);
   EXPECT_EQ(openStatus(path), status::kIoError);
-  EXPECT_EQ(readAll(path), cut);
+  EXPECT_EQ(ReadFile(path), cut);
   // Cut inside the header pages: not recognisable at all.
   ASSERT_EQ(truncate(path.c_str(), 10), 0);
   EXPECT_EQ(openStatus(path), status::kNotRecordManagerFile);
-  EXPECT_EQ(readAll(path).size(), 10u);
+  EXPECT_EQ(ReadFile(path).size(), 10u);
 }
 
 TEST(BadFiles, DamagedDefinitionIsRefused) {
   // The creation block is validated again when the file is opened.
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 3);
   {
     MDB_env* env = nullptr;
@@ -145,7 +145,7 @@ int asUnprivileged(Body body) {
 // not create one there), every write refused, and not a byte changed.
 TEST(BadFiles, ReadOnlyFolderIsBrowsableAndUnchanged) {
   TempDir dir;
-  const std::string folder = dir.file("base");
+  const std::string folder = dir / "base";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   const std::string path = folder + "/FRADA22.bt6";
   makeSongFile(path, 5);
@@ -154,7 +154,7 @@ TEST(BadFiles, ReadOnlyFolderIsBrowsableAndUnchanged) {
   ASSERT_EQ(chmod(path.c_str(), 0666), 0);
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-  const std::string before = readAll(path);
+  const std::string before = ReadFile(path);
 
   auto browse = [&](int mode) {
     File f;
@@ -173,16 +173,16 @@ TEST(BadFiles, ReadOnlyFolderIsBrowsableAndUnchanged) {
   EXPECT_EQ(asUnprivileged([&] { return browse(kModeReadOnly); }), 0);
   EXPECT_EQ(asUnprivileged([&] { return createFile(folder + "/FRADA46.bt6", testing::songFileDef()); }),
             status::kAccessDenied);
-  EXPECT_EQ(readAll(path), before);
-  EXPECT_FALSE(testing::exists(path + "-lock"));
-  EXPECT_FALSE(testing::exists(folder + "/FRADA46.bt6"));
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_FALSE(sono::test::Exists(path + "-lock"));
+  EXPECT_FALSE(sono::test::Exists(folder + "/FRADA46.bt6"));
   chmod(folder.c_str(), 0755);
   EXPECT_TRUE(checkIntegrity(path).ok());
 }
 
 TEST(BadFiles, ReadOnlyOpenRefusesWrites) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 2);
   File f;
   ASSERT_EQ(f.open(path, kModeReadOnly), 0);

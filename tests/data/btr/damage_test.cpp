@@ -167,7 +167,7 @@ bool readInChild(const std::string& path, bool whileOpen, std::size_t page, std:
 
 TEST(DamagedPages, NoCrashNoHangNoForeignRecordAndAtRestNothingSilentlyShort) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
   {
     File f;
@@ -182,7 +182,7 @@ TEST(DamagedPages, NoCrashNoHangNoForeignRecordAndAtRestNothingSilentlyShort) {
       ASSERT_EQ(f.update(rec), 0);
     }
   }
-  const std::string intact = testing::readAll(path);
+  const std::string intact = sono::test::ReadFile(path);
   const std::size_t pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t pages = intact.size() / pageSize;
   ASSERT_GE(pages, 20u);
@@ -267,7 +267,7 @@ namespace {
 // keeps the damaged file beside the new one, and leaves a whole file.
 TEST(DamagedPages, CheckSeesEveryDamagedPageAndRepairGivesBackEveryRecordOfTheOthers) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   const FileDef def = testing::songFileDef();
   ASSERT_EQ(createFile(path, def), 0);
   {
@@ -277,7 +277,7 @@ TEST(DamagedPages, CheckSeesEveryDamagedPageAndRepairGivesBackEveryRecordOfTheOt
     for (int i = 0; i < kSongs; ++i) ASSERT_EQ(f.insert(songRecord(i)), 0);
     ASSERT_EQ(f.endTransaction(), 0);
   }
-  const std::string intact = testing::readAll(path);
+  const std::string intact = sono::test::ReadFile(path);
   const std::size_t pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   std::vector<std::size_t> used;
   {
@@ -313,7 +313,7 @@ TEST(DamagedPages, CheckSeesEveryDamagedPageAndRepairGivesBackEveryRecordOfTheOt
     const RepairReport repair = repairFile(path, &def);
     ASSERT_EQ(repair.status, 0) << label;
     ASSERT_FALSE(repair.keptAs.empty()) << label;
-    EXPECT_EQ(testing::readAll(repair.keptAs), damaged) << label;
+    EXPECT_EQ(sono::test::ReadFile(repair.keptAs), damaged) << label;
     EXPECT_TRUE(checkIntegrity(path).ok()) << label;
     std::set<int> found;
     {
@@ -342,19 +342,19 @@ TEST(DamagedPages, CheckSeesEveryDamagedPageAndRepairGivesBackEveryRecordOfTheOt
 
 TEST(DamagedPages, RepairRefusesAFileInUseAndLeavesAWholeOneAlone) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
   File f;
   ASSERT_EQ(f.open(path), 0);
   ASSERT_EQ(f.insert(songRecord(1)), 0);
   EXPECT_EQ(repairFile(path).status, status::kFileLocked);
   f.close();
-  const std::string before = testing::readAll(path);
+  const std::string before = sono::test::ReadFile(path);
   const RepairReport whole = repairFile(path);
   EXPECT_EQ(whole.status, 0);
   EXPECT_TRUE(whole.keptAs.empty());
   EXPECT_EQ(whole.recovered, 1u);
-  EXPECT_EQ(testing::readAll(path), before);
+  EXPECT_EQ(sono::test::ReadFile(path), before);
 }
 
 }  // namespace

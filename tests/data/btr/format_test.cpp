@@ -66,7 +66,7 @@ void writeFormatOne(const std::string& path, int count) {
 
 TEST(FormatOne, FilesOfExistingSitesWorkAsBeforeAndARepairMakesThemFormatTwo) {
   TempDir dir;
-  const std::string old = dir.file("FRADA31.bt6"), fresh = dir.file("FRADB31.bt6");
+  const std::string old = dir / "FRADA31.bt6", fresh = dir / "FRADB31.bt6";
   writeFormatOne(old, 30);
   ASSERT_TRUE(checkIntegrity(old).ok());
   FileDef def;
@@ -93,7 +93,7 @@ TEST(FormatOne, FilesOfExistingSitesWorkAsBeforeAndARepairMakesThemFormatTwo) {
     EXPECT_EQ(rec.substr(100, 4), "ABCD");
   }
   EXPECT_TRUE(checkIntegrity(old).ok());
-  const std::string before = testing::readAll(old);
+  const std::string before = sono::test::ReadFile(old);
   EXPECT_NE(before.find("sonoteka-btr 1"), std::string::npos);  // still format 1
 
   // A damaged key page: the repair gives every record back, in format 2.
@@ -117,7 +117,7 @@ TEST(FormatOne, FilesOfExistingSitesWorkAsBeforeAndARepairMakesThemFormatTwo) {
   ASSERT_EQ(repair.status, 0);
   EXPECT_EQ(repair.recovered, 31u);
   EXPECT_TRUE(checkIntegrity(old).ok());
-  EXPECT_NE(testing::readAll(old).find("sonoteka-btr 2"), std::string::npos);
+  EXPECT_NE(sono::test::ReadFile(old).find("sonoteka-btr 2"), std::string::npos);
   File a;
   ASSERT_EQ(a.open(old), 0);
   std::string key = "OLD00007", rec;

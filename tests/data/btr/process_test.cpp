@@ -157,7 +157,7 @@ struct Msg {
 
 TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   constexpr std::uint32_t kInitial = 40;
   makeFile(path, kInitial);
   std::map<std::uint32_t, std::uint32_t> committed;
@@ -257,7 +257,7 @@ TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
 
 TEST(CrashSafety, WriterKilledInsideATransactionReleasesTheFile) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 3);
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -330,7 +330,7 @@ struct Counts {
 
 TEST(Concurrency, TwoProcessesFollowingTheRetryRulesLoseNoUpdate) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 8);
   constexpr int kIncrements = 150;
   int fds[2];
@@ -375,7 +375,7 @@ TEST(Concurrency, TwoProcessesFollowingTheRetryRulesLoseNoUpdate) {
 
 TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
   int go[2], done[2];
   ASSERT_EQ(pipe(go), 0);
@@ -414,7 +414,7 @@ TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
 
 TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);

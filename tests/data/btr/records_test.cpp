@@ -71,7 +71,7 @@ class Block {
 class SongFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = dir_.file("FRADA22.bt6");
+    path_ = dir_ / "FRADA22.bt6";
     ASSERT_EQ(createFile(path_, testing::songFileDef()), 0);
     ASSERT_EQ(b_.open(path_), 0);
   }
@@ -222,7 +222,7 @@ TEST(Fold1252, UpperCaseOfEveryLetterAndNothingElse) {
 
 TEST(SegmentedKeys, CaseInsensitiveSegmentsCombine) {
   TempDir dir;
-  const std::string path = dir.file("FRADA21.bt6");
+  const std::string path = dir / "FRADA21.bt6";
   ASSERT_EQ(createFile(path, testing::typeFileDef()), 0);
   Block b(980);
   ASSERT_EQ(b.open(path), 0);
@@ -258,7 +258,7 @@ TEST(SegmentedKeys, CaseSensitiveSegmentBeforeInsensitiveOne) {
   def.recordLength = 300;
   def.pageSize = 1024;
   def.keys = {testing::key({{1, 5, 2}}), testing::key({{46, 1, 19}, {16, 20, 1027}})};
-  const std::string path = dir.file("FRADA20.bt6");
+  const std::string path = dir / "FRADA20.bt6";
   ASSERT_EQ(createFile(path, def), 0);
   Block b(300);
   ASSERT_EQ(b.open(path), 0);
@@ -328,7 +328,7 @@ TEST(KeyFlags, KeyWithoutModifiableFlagCannotChange) {
   def.recordLength = 50;
   def.pageSize = 512;
   def.keys = {testing::key({{1, 5, 0}}), testing::key({{6, 5, 1}}), testing::key({{11, 5, 3}})};
-  const std::string path = dir.file("FRAD031.bt6");
+  const std::string path = dir / "FRAD031.bt6";
   ASSERT_EQ(createFile(path, def), 0);
   Block b(50);
   ASSERT_EQ(b.open(path), 0);
@@ -357,7 +357,7 @@ TEST(KeyFlags, RefusedInsertOnASecondUniqueKeyLeavesNoEntryBehind) {
   def.recordLength = 30;
   def.pageSize = 512;
   def.keys = {testing::key({{1, 5, 2}}), testing::key({{6, 5, 3}}), testing::key({{11, 5, 2}})};
-  const std::string path = dir.file("FRAD046.bt6");
+  const std::string path = dir / "FRAD046.bt6";
   ASSERT_EQ(createFile(path, def), 0);
   Block b(30);
   ASSERT_EQ(b.open(path), 0);
@@ -518,14 +518,14 @@ TEST_F(SongFile, ShortBuffersGiveStatusesAndChangeNothing) {
   data.assign(900, '\0');
   EXPECT_EQ(BTRCALL(kGetEqual, b_.pb(), data.data(), len, keyBuf.data(), 7, 0), status::kKeyBufferTooShort);
   // Writes with a short record.
-  const std::string before = testing::readAll(path_);
+  const std::string before = sono::test::ReadFile(path_);
   std::string shortRec = song("B0000002", "ART01", "Title").bytes().substr(0, 899);
   len = 899;
   EXPECT_EQ(BTRCALL(kInsert, b_.pb(), shortRec.data(), len, keyBuf.data(), 255, 0), status::kDataBufferTooShort);
   ASSERT_EQ(b_.get(kGetEqual, 0, "B0000001"), 0);
   len = 899;
   EXPECT_EQ(BTRCALL(kUpdate, b_.pb(), shortRec.data(), len, keyBuf.data(), 255, 0), status::kDataBufferTooShort);
-  EXPECT_EQ(testing::readAll(path_), before);
+  EXPECT_EQ(sono::test::ReadFile(path_), before);
   EXPECT_EQ(walk(0, kGetFirst), (Codes{"B0000001"}));
 }
 
@@ -540,9 +540,9 @@ TEST(PositionBlock, BlankOrForeignBlocksAreNotOpenFiles) {
   EXPECT_EQ(BTRCALL(kInsert, pb, nullptr, len, key, 255, 0), status::kNotOpen);
   // A closed block stays refused even if a copy of it was kept.
   TempDir dir;
-  ASSERT_EQ(createFile(dir.file("F.bt6"), testing::songFileDef()), 0);
+  ASSERT_EQ(createFile(dir / "F.bt6", testing::songFileDef()), 0);
   Block b;
-  ASSERT_EQ(b.open(dir.file("F.bt6")), 0);
+  ASSERT_EQ(b.open(dir / "F.bt6"), 0);
   char copy[128];
   std::memcpy(copy, b.pb(), 128);
   ASSERT_EQ(b.close(), 0);
@@ -603,15 +603,15 @@ TEST(FileDefinition, InvalidBlocksAreRefusedWithTheirStatus) {
   EXPECT_EQ(decodeFileDef(b.data(), b.size(), out), status::kBadNumberOfKeys);
   // A refused block creates nothing.
   TempDir dir;
-  std::string key = pad(dir.file("FRADA22.bt6"), 255);
+  std::string key = pad(dir / "FRADA22.bt6", 255);
   std::uint32_t len = static_cast<std::uint32_t>(b.size());
   EXPECT_EQ(BTRCALL(kCreate, nullptr, b.data(), len, key.data(), 255, 0), status::kBadNumberOfKeys);
-  EXPECT_FALSE(testing::exists(dir.file("FRADA22.bt6")));
+  EXPECT_FALSE(sono::test::Exists(dir / "FRADA22.bt6"));
 }
 
 TEST(FileDefinition, StoredInTheFileAndReportedByStat) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
   {
     File f;
@@ -644,7 +644,7 @@ TEST(FileDefinition, StoredInTheFileAndReportedByStat) {
 
 TEST(MapGrowth, FillsPastTheInitialMapInsideAndOutsideTransactions) {
   TempDir dir;
-  const std::string path = dir.file("FRADA22.bt6");
+  const std::string path = dir / "FRADA22.bt6";
   setInitialMapSize(256 * 1024);
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
   {

@@ -65,7 +65,7 @@ TEST(Sharing, TwoAccountsOfOneGroupUseOneDataFolder) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch accounts";
   TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  const std::string folder = dir.file("QZ_Data");
+  const std::string folder = dir / "QZ_Data";
   ASSERT_EQ(mkdir(folder.c_str(), 0775), 0);
   ASSERT_EQ(chown(folder.c_str(), 0, kGroup), 0);
   ASSERT_EQ(chmod(folder.c_str(), 02775), 0);  // the station's shared folder
@@ -91,15 +91,15 @@ TEST(Sharing, TwoAccountsOfOneGroupUseOneDataFolder) {
 TEST(Sharing, AFullDiskWhenTheLockFileMustBeCreatedIsStatus18NotABusError) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
   TempDir dir;
-  const std::string source = dir.file("FRADA31.bt6");
+  const std::string source = dir / "FRADA31.bt6";
   ASSERT_EQ(createFile(source, testing::songFileDef()), 0);
   {
     File f;
     ASSERT_EQ(f.open(source), 0);
     ASSERT_EQ(f.insert(record("S0000001")), 0);
   }
-  const std::string bytes = testing::readAll(source);
-  const std::string disk = dir.file("disk");
+  const std::string bytes = sono::test::ReadFile(source);
+  const std::string disk = dir / "disk";
   ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
   const std::string size = "size=" + std::to_string(bytes.size() + 8192);
   if (mount("tmpfs", disk.c_str(), "tmpfs", 0, size.c_str()) != 0) GTEST_SKIP() << "cannot mount tmpfs";
@@ -136,15 +136,15 @@ TEST(Sharing, AFullDiskWhenTheLockFileMustBeCreatedIsStatus18NotABusError) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : 200 + WTERMSIG(st);
   };
   EXPECT_EQ(openInChild(), status::kDiskFull);
-  EXPECT_EQ(testing::readAll(path), bytes);
+  EXPECT_EQ(sono::test::ReadFile(path), bytes);
   ASSERT_EQ(unlink((disk + "/filler").c_str()), 0);
   EXPECT_EQ(openInChild(), 0);
-  EXPECT_TRUE(testing::exists(path + "-lock"));
+  EXPECT_TRUE(sono::test::Exists(path + "-lock"));
 }
 
 TEST(Sharing, AnOldLockFileOfItsOwnerTakesTheFolderGroupPermissions) {
   TempDir dir;
-  const std::string folder = dir.file("QZ_Data");
+  const std::string folder = dir / "QZ_Data";
   ASSERT_EQ(mkdir(folder.c_str(), 0775), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0775), 0);
   const std::string path = folder + "/FRADA22.bt6";

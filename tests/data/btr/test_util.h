@@ -1,57 +1,17 @@
-// Shared helpers of the record-manager tests: temporary folders, the station
-// song file (FRAD022 keys) and records built field by field.
+// Shared helpers of the record-manager tests: the station song file
+// (FRAD022 keys) and records built field by field.
 #pragma once
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "btr.h"
+#include "test_support.h"
 
 namespace sono::btr::testing {
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/btr-test-XXXXXX";
-    const char* p = mkdtemp(tmpl);
-    path_ = p ? p : "";
-  }
-  ~TempDir() { removeTree(path_); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  static void removeTree(const std::string& p) {
-    if (p.empty()) return;
-    chmod(p.c_str(), 0700);
-    if (DIR* d = opendir(p.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        std::string full = p + "/" + n;
-        struct stat st;
-        if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-          removeTree(full);
-        else
-          unlink(full.c_str());
-      }
-      closedir(d);
-    }
-    rmdir(p.c_str());
-  }
-
- private:
-  std::string path_;
-};
+using sono::test::TempDir;
 
 inline KeyDef key(std::initializer_list<KeySegment> segs) { return KeyDef{segs}; }
 
@@ -103,18 +63,6 @@ inline std::string pad(std::string_view s, std::size_t n) {
   std::string out(s);
   out.resize(n, ' ');
   return out;
-}
-
-inline std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline bool exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
 }
 
 // Raw call helpers.

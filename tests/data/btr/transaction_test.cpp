@@ -56,9 +56,9 @@ TEST(Transactions, SpanEveryFileOfTheFolderAndAbortLeavesNoTrace) {
   TempDir dir;
   makeFiles(dir.path());
   File a, b, c;
-  ASSERT_EQ(a.open(dir.file(kNames[0])), 0);
-  ASSERT_EQ(b.open(dir.file(kNames[1])), 0);
-  ASSERT_EQ(c.open(dir.file(kNames[2])), 0);
+  ASSERT_EQ(a.open(dir / kNames[0]), 0);
+  ASSERT_EQ(b.open(dir / kNames[1]), 0);
+  ASSERT_EQ(c.open(dir / kNames[2]), 0);
   ASSERT_EQ(b.beginTransaction(), 0);
   EXPECT_EQ(c.beginTransaction(), status::kTransactionActive);  // one per folder
   ASSERT_EQ(a.insert(record(100, 7)), 0);
@@ -79,13 +79,13 @@ TEST(Transactions, SpanEveryFileOfTheFolderAndAbortLeavesNoTrace) {
     ASSERT_EQ(f->get(kGetEqual, 0, k, rec), 0);
     EXPECT_EQ(rec.substr(100, 8), "00000005");
   }
-  EXPECT_TRUE(testing::readAll(dir.file("sonoteka-btr.journal")).empty());
+  EXPECT_TRUE(sono::test::ReadFile(dir / "sonoteka-btr.journal").empty());
 }
 
 TEST(Transactions, KilledOrFailingAtEveryWriteAndSyncLeavesEveryFileOldOrNewAlike) {
   TempDir dir;
   makeFiles(dir.path());
-  const std::string counts = dir.file("counts");
+  const std::string counts = dir / "counts";
   int current = 0;
   // The commit's writes and syncs, counted on a clean run.
   auto run = [&](const std::string& rules, int version) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 
 namespace sono::test {
 

@@ -7,7 +7,7 @@
 
 #include <map>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "process.h"
 
 namespace sono::test {

@@ -7,7 +7,7 @@
 
 #include <random>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "process.h"
 
 namespace sono::test {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "core/demo_site.h"
 #include "core/manual_ports.h"
 #include "data/library.h"

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "../audio/audio_test_support.h"
+#include "audio_test_support.h"
 #include "core/ini.h"
 #include "editor_test_support.h"
 #include "process.h"

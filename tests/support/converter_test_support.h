@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
 #include "process.h"

@@ -10,7 +10,7 @@
 #include <functional>
 #include <map>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "btr.h"
 #include "process.h"
 

@@ -1,13 +1,8 @@
 // Test signals, house-format test files and decoding helpers for the audio tests.
 #pragma once
 #include <sndfile.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -16,66 +11,27 @@
 #include <string>
 #include <vector>
 
-#include "../core/test_support.h"
+#include "test_support.h"
 #include "audio/codec/house_writer.h"
 #include "audio/codec/sound_reader.h"
-
-extern char** environ;
+#include "process.h"
 
 namespace sono::test {
 
 // Runs a program with an argument vector (no shell); its standard output, or
-// nothing when it cannot be started or fails. `status` gets the exit status.
-// With `dataLimit` the program may hold no more than that many bytes of data
-// (heap and private mappings: RLIMIT_DATA), as a memory budget.
+// nothing when it cannot be started or fails. `status` gets the exit status
+// (-1 when it did not exit). With `dataLimit` the program may hold no more
+// than that many bytes of data (heap and private mappings), as a memory budget.
 inline std::optional<std::string> RunProgram(const std::vector<std::string>& args,
                                              int* status = nullptr, rlim_t dataLimit = 0) {
-  int fds[2];
-  if (::pipe(fds) != 0) return std::nullopt;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  int rc = 0;
-  if (dataLimit == 0) {
-    rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  } else {
-    // The limit applies to the new program only: set between fork and exec.
-    pid = ::fork();
-    if (pid == 0) {
-      ::dup2(fds[1], 1);
-      ::close(fds[0]);
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 2);
-      const rlimit lim{dataLimit, dataLimit};
-      ::setrlimit(RLIMIT_DATA, &lim);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-    rc = pid < 0 ? errno : 0;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (rc != 0) {
-    ::close(fds[0]);
-    return std::nullopt;
-  }
-  std::string out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  const int code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  if (status) *status = code;
-  if (!status && code != 0) return std::nullopt;
-  return out;
+  std::vector<std::string> argv = args;
+  if (dataLimit != 0)
+    argv.insert(argv.begin(), {"sh", "-c", "ulimit -d " + std::to_string(dataLimit / 1024) + " && exec \"$0\" \"$@\""});
+  const ProcessResult r = RunProcess(argv);
+  if (status) *status = r.status;
+  if (r.status == -1 && r.signal == 0 && !r.timedOut) return std::nullopt;  // not started
+  if (!status && !r.exited(0)) return std::nullopt;
+  return r.out;
 }
 
 // A stereo signal with different content on each side, so that an offset of

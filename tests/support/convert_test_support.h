@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "../audio/audio_test_support.h"
-#include "../core/test_support.h"
+#include "audio_test_support.h"
+#include "test_support.h"
 
 namespace sono::test {
 
