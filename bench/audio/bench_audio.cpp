@@ -19,35 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_report.h"
 #include "audio/codec/house_format.h"
 #include "audio/codec/house_writer.h"
 #include "audio/codec/sound_reader.h"
 #include "audio/engine/engine.h"
 
 using namespace sono::audio;
-
-extern char** environ;
+using namespace sono::bench;
 
 namespace {
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-void Report(const char* name, double value, const char* unit, const char* target = nullptr,
-            double ratio = 0, const char* ratioTo = nullptr) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
-  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
-  std::printf("}\n");
-  std::fflush(stdout);
-}
 
 // One second of a stereo music-like signal, repeated: encoding cost does not
 // depend on the content much, and generating it must not dominate.
@@ -61,30 +42,6 @@ std::vector<int16_t> OneSecond() {
   return s;
 }
 
-// Runs sonoteka-cli with `args` (its output thrown away); false when it fails.
-bool RunCli(const std::vector<std::string>& args, double& seconds, long& peakKb) {
-  std::vector<std::string> all{SONOTEKA_CLI};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const double t0 = Now();
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  int status = 0;
-  rusage usage{};
-  if (wait4(pid, &status, 0, &usage) != pid) return false;
-  seconds = Now() - t0;
-  peakKb = usage.ru_maxrss;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 }  // namespace
 
 int main() {
@@ -95,26 +52,29 @@ int main() {
   const auto second = OneSecond();
 
   // --- encode one hour through the house writer
-  double t0 = Now();
+  double t0 = NowSeconds();
   {
     HouseWriter w;
     if (!w.open(hour)) return 1;
     for (int s = 0; s < kSeconds; ++s) w.write(second.data(), 48000);
     if (!w.finish()) return 1;
   }
-  const double encodeOurs = Now() - t0;
+  const double encodeOurs = NowSeconds() - t0;
 
   // --- the hour played to the virtual device's WAV file by sonoteka-cli
   {
     double seconds = 0;
     long peakKb = 0;
-    if (!RunCli({"play", hour, "--device", "virtual:" + dir + "/heard.wav"}, seconds, peakKb)) return 1;
+    const ChildRun play = RunChild({SONOTEKA_CLI, "play", hour, "--device", "virtual:" + dir + "/heard.wav"});
+    if (!play.ok) return 1;
+    seconds = play.wallSeconds;
+    peakKb = play.peakKb;
     std::filesystem::remove(dir + "/heard.wav");
     Report("audio.virtual_play_hour", kSeconds / seconds, "x realtime");
     Report("audio.virtual_play_hour_peak_memory", peakKb / 1024.0, "MB", "<= 100");
   }
   // --- libtwolame alone, same settings, output thrown away
-  t0 = Now();
+  t0 = NowSeconds();
   {
     twolame_options* o = twolame_init();
     twolame_set_num_channels(o, 2);
@@ -130,12 +90,12 @@ int main() {
     twolame_encode_flush(o, out.data(), static_cast<int>(out.size()));
     twolame_close(&o);
   }
-  const double encodeFloor = Now() - t0;
+  const double encodeFloor = NowSeconds() - t0;
   Report("audio.encode_hour", kSeconds / encodeOurs, "x realtime", nullptr, encodeOurs / encodeFloor,
          "libtwolame encode alone");
 
   // --- libmpg123 decoding the hour alone
-  t0 = Now();
+  t0 = NowSeconds();
   {
     mpg123_handle* h = mpg123_new(nullptr, nullptr);
     mpg123_param(h, MPG123_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0.0);
@@ -151,12 +111,12 @@ int main() {
     mpg123_close(h);
     mpg123_delete(h);
   }
-  const double decodeFloor = Now() - t0;
+  const double decodeFloor = NowSeconds() - t0;
 
   // --- the engine: the hour on one stream of the virtual device
   EngineOptions opts;
   opts.useAlsaCards = false;
-  t0 = Now();
+  t0 = NowSeconds();
   {
     Engine engine(opts);
     int streams = 24, pipe = -1;
@@ -171,7 +131,7 @@ int main() {
       engine.streamInfo(pipe, 0, info);
     } while (info.state != StreamState::Idle);
   }
-  const double mix = Now() - t0;
+  const double mix = NowSeconds() - t0;
   Report("audio.decode_mix", kSeconds / mix, "x realtime", ">= 400", mix / decodeFloor,
          "libmpg123 decode alone");
 

@@ -14,42 +14,20 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "../common/bench_report.h"
+
+using namespace sono::bench;
 
 namespace {
 
+// The child's CPU seconds, or -1 when it could not run or failed.
+double ChildCpuSeconds(const std::vector<std::string>& args) {
+  const ChildRun c = RunChild(args);
+  return c.ok ? c.cpuSeconds : -1;
+}
+
 constexpr int kRuns = 3;
 constexpr int kSourceSeconds = 240;
-
-void Report(const char* name, double value, const char* unit, const char* target = nullptr,
-            double ratio = 0, const char* ratioTo = nullptr) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
-  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
-  std::printf("}\n");
-  std::fflush(stdout);
-}
-
-// Runs `args` with its output thrown away; the child's CPU seconds, or -1
-// when it could not run or failed.
-double ChildCpuSeconds(const std::vector<std::string>& args) {
-  std::vector<std::string> all = args;
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  rusage u{};
-  if (::wait4(pid, &status, 0, &u) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 double Best(const std::vector<std::string>& args) {
   double best = -1;

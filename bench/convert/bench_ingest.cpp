@@ -17,65 +17,15 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "../common/bench_report.h"
+
+using namespace sono::bench;
 
 namespace {
 
 constexpr int kTracks = 100;
 constexpr int kTrackSeconds = 210;
 constexpr double kPeersTracksPerHour = 350;
-
-void Report(const char* name, double value, const char* unit, const char* target = nullptr, double ratio = 0,
-            const char* ratioTo = nullptr) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
-  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
-  std::printf("}\n");
-  std::fflush(stdout);
-}
-
-struct Child {
-  bool ok = false;
-  double cpuSeconds = 0;
-  std::string out;
-};
-
-// Runs `args`; its standard output (kept when `capture`), its CPU seconds
-// with its waited-for children, and whether it ended with status 0.
-Child Run(const std::vector<std::string>& args, bool capture = false) {
-  Child c;
-  std::vector<std::string> all = args;
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int fds[2] = {-1, -1};
-  if (capture && ::pipe(fds) != 0) return c;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (capture) {
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (capture) {
-    ::close(fds[1]);
-    char buf[4096];
-    for (ssize_t n; rc == 0 && (n = ::read(fds[0], buf, sizeof buf)) > 0;) c.out.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-  }
-  if (rc != 0) return c;
-  int status = 0;
-  rusage u{};
-  if (::wait4(pid, &status, 0, &u) != pid) return c;
-  c.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  c.cpuSeconds = u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-  return c;
-}
 
 bool Ffmpeg(const std::string& out, const std::vector<std::string>& codec, int rate = 44100, int channels = 2) {
   const std::string expr =
@@ -86,7 +36,7 @@ bool Ffmpeg(const std::string& out, const std::vector<std::string>& codec, int r
                                    std::to_string(channels)};
   args.insert(args.end(), codec.begin(), codec.end());
   args.push_back(out);
-  return Run(args).ok;
+  return RunChild(args).ok;
 }
 
 }  // namespace
@@ -102,11 +52,11 @@ int main() {
     std::filesystem::remove_all(dir);
     return 1;
   };
-  if (!Run({SONOTEKA_CLI, "site", "init-demo", "--home", home}).ok ||
-      !Run({SONOTEKA_CLI, "demo", "build", "--songs", "160", "--home", home}).ok)
+  if (!RunChild({SONOTEKA_CLI, "site", "init-demo", "--home", home}).ok ||
+      !RunChild({SONOTEKA_CLI, "demo", "build", "--songs", "160", "--home", home}).ok)
     return fail("demo site not built");
   // The music songs' codes, in the grid's order.
-  const Child search = Run({SONOTEKA_CLI, "search", "--kind", "music", "--types", "all", "--home", home}, true);
+  const ChildRun search = RunChild({SONOTEKA_CLI, "search", "--kind", "music", "--types", "all", "--home", home}, true);
   std::vector<std::string> codes;
   std::istringstream lines(search.out);
   std::string line;
@@ -136,7 +86,7 @@ int main() {
   for (const auto& f : families)
     if (!Ffmpeg(sources + f.file, f.codec, f.rate, f.channels)) return fail("ffmpeg cannot make the sources");
   // The tenth family is turned into house-format files, which are copied.
-  if (!Run({SONOTEKA_CONVERT, "-infile=" + sources + "j.wav", "-outfile=" + sources + "j.s48",
+  if (!RunChild({SONOTEKA_CONVERT, "-infile=" + sources + "j.wav", "-outfile=" + sources + "j.s48",
             "-errorfile=" + sources + "j.Log", "-convert_to=mp2", "-s=48000", "-b=256", "-c=2"})
            .ok)
     return fail("no house-format source");
@@ -149,7 +99,7 @@ int main() {
   }
 
   const auto start = std::chrono::steady_clock::now();
-  const Child ingest = Run({SONOTEKA_CLI, "import", "--all", bulk, "--home", home}, true);
+  const ChildRun ingest = RunChild({SONOTEKA_CLI, "import", "--all", bulk, "--home", home}, true);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const bool allImported = ingest.out.find("Importés: 100, erreurs: 0") != std::string::npos;
   std::filesystem::remove_all(dir);

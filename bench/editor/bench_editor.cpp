@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_report.h"
 #include "core/config.h"
 #include "core/demo_site.h"
 #include "core/ini.h"
@@ -29,30 +30,20 @@
 
 using namespace sono;
 using namespace sono::editor;
+using namespace sono::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void Report(const char* name, double value, const char* unit, const char* target, double ratio) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\",\"target\":\"%s\",\"ratio\":%.3f}\n", name,
-              value, unit, target, ratio);
-  std::fflush(stdout);
-}
-
-double Median(int runs, const std::function<void()>& before, const std::function<void()>& work) {
+double MedianMs(int runs, const std::function<void()>& before, const std::function<void()>& work) {
   std::vector<double> t;
   for (int i = 0; i < runs; ++i) {
     before();
-    const double start = Now();
+    const double start = NowMs();
     work();
-    t.push_back(Now() - start);
+    t.push_back(NowMs() - start);
   }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
+  return Median(t);
 }
 
 }  // namespace
@@ -132,10 +123,10 @@ int main() {
       std::fprintf(stderr, "bench_editor: load failed\n");
   };
   auto unload = [&] { editor.InitSoundPtx(SoundLoad::NewSelection, false, "bench", none); };
-  const double firstMs = Median(7, [&] { unload(); fs::remove(gpx); }, select);
-  Report("editor.select_build_envelope_5min", firstMs, "ms", "<= 60", firstMs / 60.0);
-  const double cachedMs = Median(15, unload, select);
-  Report("editor.select_cached_5min", cachedMs, "ms", "<= 30", cachedMs / 30.0);
+  const double firstMs = MedianMs(7, [&] { unload(); fs::remove(gpx); }, select);
+  Report("editor.select_build_envelope_5min", firstMs, "ms", "<= 60", firstMs / 60.0, "target");
+  const double cachedMs = MedianMs(15, unload, select);
+  Report("editor.select_cached_5min", cachedMs, "ms", "<= 30", cachedMs / 30.0, "target");
 
   // All ten slots with values, stored for every station.
   select();
@@ -146,12 +137,12 @@ int main() {
     editor.StripMenu(entry);
   editor.SetPitchSlider(1020);
   editor.SetLevel(-250);
-  const double storeMs = Median(
+  const double storeMs = MedianMs(
       15, [] {}, [&] { editor.ptx.PointeurMemoriseDataBase(editor.sound.code, sound, -1, true, true); });
-  Report("editor.store_10_slots_10_stations", storeMs, "ms", "<= 50", storeMs / 50.0);
+  Report("editor.store_10_slots_10_stations", storeMs, "ms", "<= 50", storeMs / 50.0, "target");
   auto hook = editor.ptx.onDurationsStored;
   editor.ptx.onDurationsStored = nullptr;
-  const double ptxOnlyMs = Median(
+  const double ptxOnlyMs = MedianMs(
       15, [] {}, [&] { editor.ptx.PointeurMemoriseDataBase(editor.sound.code, sound, -1, true, true); });
   std::printf("{\"name\":\"editor.store_pointers_only\",\"value\":%.4g,\"unit\":\"ms\"}\n", ptxOnlyMs);
   editor.ptx.onDurationsStored = hook;

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_report.h"
 #include "audio/codec/house_writer.h"
 #include "core/files.h"
 #include "core/manual_ports.h"
@@ -27,33 +28,20 @@
 
 using namespace sono;
 using namespace sono::editor;
+using namespace sono::bench;
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void Report(const char* name, double value, const char* unit, const char* target = nullptr, double ratio = 0,
-            const char* ratioTo = nullptr) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
-  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
-  std::printf("}\n");
-  std::fflush(stdout);
-}
-
 // Median of `runs` timings of `work` (ms), after one warm-up run.
-double Median(int runs, const std::function<void()>& work) {
+double MedianMs(int runs, const std::function<void()>& work) {
   work();
   std::vector<double> t;
   for (int i = 0; i < runs; ++i) {
-    const double start = Now();
+    const double start = NowMs();
     work();
-    t.push_back(Now() - start);
+    t.push_back(NowMs() - start);
   }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
+  return Median(t);
 }
 
 // Ten seconds of real encoder output (levels rising and falling), repeated
@@ -124,7 +112,7 @@ int main() {
   // The floor: the whole file into a buffer from the page cache.
   std::vector<char> buf(static_cast<size_t>(size));
   std::fill(buf.begin(), buf.end(), 1);
-  const double readMs = Median(7, [&] { ReadWhole(sound, buf); });
+  const double readMs = MedianMs(7, [&] { ReadWhole(sound, buf); });
   Report("envelope.read_whole_file", readMs, "ms");
 
   ManualClock clock;
@@ -135,22 +123,22 @@ int main() {
   int count = 0;
   std::vector<uint8_t> values;
   bool written = false;
-  const double buildMs = Median(7, [&] {
+  const double buildMs = MedianMs(7, [&] {
     reader.CreationGpx(sound, gpx, 3600000, count, values, written, "bench");
   });
   if (count != 150000 || !written) std::fprintf(stderr, "bench_envelope: unexpected count %d\n", count);
   Report("envelope.build_hour", buildMs, "ms", "<= 40", buildMs / readMs, "read() of the whole file (aim <= 2)");
   Report("envelope.build_realtime", 3600000.0 / buildMs, "x real time", ">= 90000");
 
-  const double decodeStart = Now();
+  const double decodeStart = NowMs();
   const double decoded = DecodeWhole(sound);
-  const double decodeMs = Now() - decodeStart;
+  const double decodeMs = NowMs() - decodeStart;
   if (decoded <= 0) std::fprintf(stderr, "bench_envelope: decoding failed\n");
   Report("envelope.decode_hour_libmpg123", decodeMs, "ms");
   Report("envelope.build_vs_decode", decodeMs / buildMs, "x faster", ">= 50", decodeMs / buildMs,
          "libmpg123 decode of the whole file");
 
-  const double readGpxMs = Median(21, [&] { reader.EnergieLit(count, sound, 3600000, values, "bench"); });
+  const double readGpxMs = MedianMs(21, [&] { reader.EnergieLit(count, sound, 3600000, values, "bench"); });
   Report("envelope.read_gpx_hour", readGpxMs, "ms", "<= 2");
 
   RasterCanvas global(1920, 60), working(1920, 200);
@@ -162,7 +150,7 @@ int main() {
   for (int zoom : {1, 4, 17}) {  // 17 = round(32767 / 1920), the largest step allowed
     view.SetZoom(zoom);
     int scroll = 1;
-    const double ms = Median(21, [&] {
+    const double ms = MedianMs(21, [&] {
       scroll = scroll * 7 % view.HScrollESLateral.max + 1;
       view.VueOccupee = true;
       view.SetScroll(scroll);

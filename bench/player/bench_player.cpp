@@ -14,31 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_report.h"
 #include "audio/codec/house_writer.h"
 #include "audio/codec/mpeg_frames.h"
 #include "audio/player/player_control.h"
 
 using namespace sono::audio;
+using namespace sono::bench;
 
 namespace {
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-void Report(const char* name, double value, const char* unit, const char* target = nullptr,
-            double ratio = 0, const char* ratioTo = nullptr) {
-  std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
-  if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
-  std::printf("}\n");
-  std::fflush(stdout);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 // Three seconds of a tone whose first frame already sounds.
 bool WriteTone(const std::string& path, int64_t ms) {
@@ -72,14 +56,14 @@ double PlayLatency(const std::string& file, double tempo, double& deviceMs) {
   VirtualDevice& dev = engine.virtualDevice();
   dev.setRecording(true);
   constexpr int kPeriod = 480;  // 10 ms
-  const double t0 = Now();
+  const double t0 = NowSeconds();
   control.PlaySound(0);
   for (int period = 0; period < 100; ++period) {
     dev.renderFrames(kPeriod);
     const auto& r = dev.recorded(0);
     for (size_t i = static_cast<size_t>(period) * kPeriod; i < r.size() / 2; ++i)
       if (std::fabs(r[2 * i]) > 1e-4f) {
-        const double t = Now() - t0;
+        const double t = NowSeconds() - t0;
         // Time on the device from the start to the file's first sound, less
         // the time that sound lies in the file at this speed.
         const double inFile = static_cast<double>(FileOnset(file)) / (1.0 + tempo / 100.0);
@@ -130,23 +114,23 @@ int main() {
   }
   std::vector<double> dur, size;
   for (int i = 0; i < 200; ++i) {
-    double t = Now();
+    double t = NowSeconds();
     volatile int64_t d = PlayerControl::GetSoundFileDuration(hour);
-    dur.push_back(Now() - t);
-    t = Now();
+    dur.push_back(NowSeconds() - t);
+    t = NowSeconds();
     struct stat st {};
     ::stat(hour.c_str(), &st);
     volatile off_t s = st.st_size;
-    size.push_back(Now() - t);
+    size.push_back(NowSeconds() - t);
     (void)d;
     (void)s;
   }
   const double durMs = Median(dur) * 1000, sizeMs = Median(size) * 1000;
   Report("player.file_duration_1h", durMs, "ms", "<= 5", durMs / sizeMs, "reading the file's size");
-  const double t = Now();
+  const double t = NowSeconds();
   const FrameScan scan = ScanMpegFile(hour);
-  Report("player.file_duration_1h_full_scan", (Now() - t) * 1000, "ms", nullptr,
-         scan.durationMs == expected ? (Now() - t) * 1000 / durMs : 0, "size-based measure");
+  Report("player.file_duration_1h_full_scan", (NowSeconds() - t) * 1000, "ms", nullptr,
+         scan.durationMs == expected ? (NowSeconds() - t) * 1000 / durMs : 0, "size-based measure");
   std::filesystem::remove_all(dir);
   return 0;
 }
