@@ -1,7 +1,6 @@
 #include "audio/engine/engine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -17,7 +16,7 @@ float DbToGain(double db) {
   return static_cast<float>(std::pow(10.0, db / 20.0));
 }
 
-Engine::Engine(const EngineOptions& options) {
+Engine::Engine(const EngineOptions& options) : virtualFedByThread_(options.virtualFedByThread) {
   int nextOut = 1, nextIn = 1;
   auto addAlsaPair = [&](BoardDesc& b, const std::string& pcm) {
     devices_.push_back(std::make_unique<AlsaDevice>(pcm, b.rate));
@@ -67,10 +66,11 @@ Engine::Engine(const EngineOptions& options) {
   // The virtual board is always there, after the machine's cards.
   auto dev = std::make_unique<VirtualDevice>(options.virtualOutputPairs);
   virtual_ = dev.get();
-  virtual_->setFeeder([this] {
-    collect();
-    feedAll();
-  });
+  if (!virtualFedByThread_)
+    virtual_->setFeeder([this] {
+      collect();
+      feeder_.feedCallerSide();
+    });
   BoardDesc v;
   v.model = "VIRTUAL";
   v.firstOutput = nextOut;
@@ -87,12 +87,7 @@ Engine::~Engine() { shutdown(); }
 void Engine::shutdown() {
   for (int p = 0; p < kMaxPipes; ++p)
     if (pipes_[p].used) releasePipe(p);
-  {
-    std::lock_guard lock(sourcesMutex_);
-    feederQuit_ = true;
-  }
-  feederWake_.notify_all();
-  if (feeder_.joinable()) feeder_.join();
+  feeder_.stopThread();
   for (auto& d : devices_) d->stop();
   collect();
 }
@@ -170,7 +165,10 @@ int Engine::allocatePipe(int dir, int firstMono, int channels, int& maxStreams, 
       std::string error;
       bool busy = false;
       if (!device->start(error, busy)) return busy ? err::kDeviceBusy : err::kDeviceOpen;
-      if (!device->isVirtual()) startFeeder();
+      // Decoding never runs on a render thread, and the logic thread cannot
+      // promise to come back in time: a device rendering on its own is fed
+      // by the feeder thread.
+      if (!device->isVirtual() || virtualFedByThread_) feeder_.startThread();
     }
     p.device = device;
     p.mixerPipe = mixerPipe;
@@ -379,16 +377,12 @@ int Engine::loadStreamReader(int pipe, int stream, std::unique_ptr<SoundReader> 
   auto source = std::make_unique<StreamSource>(std::move(reader), plan, kRingFrames);
   if (source->failed()) return err::kFileInvalid;
   source->feed();  // primed here, so the start needs no decoding
-  StreamSource* raw = source.get();
-  {
-    std::lock_guard lock(sourcesMutex_);
-    sources_.push_back(std::move(source));
-  }
+  const bool byThread = !p.device->isVirtual() || virtualFedByThread_;
+  StreamSource* raw = feeder_.add(std::move(source), byThread ? FeedSide::Thread : FeedSide::Caller);
   MixerCommand c{MixerCommand::Attach};
   c.source = raw;
   if (!postStream(p, stream, c, StreamState::Loaded)) {
-    std::lock_guard lock(sourcesMutex_);
-    sources_.pop_back();
+    feeder_.remove(raw);
     return err::kDeviceOpen;
   }
   StreamSlot& s = p.streams[stream];
@@ -481,36 +475,7 @@ int Engine::streamInfo(int pipe, int stream, StreamInfo& info) {
 
 void Engine::collect() {
   checkDevices();
-  for (auto& d : devices_) {
-    d->mixer().collectReleased([this](StreamSource* s) {
-      std::lock_guard lock(sourcesMutex_);
-      auto it = std::find_if(sources_.begin(), sources_.end(),
-                             [s](const auto& u) { return u.get() == s; });
-      if (it != sources_.end()) sources_.erase(it);
-    });
-  }
-}
-
-void Engine::feedAll() {
-  std::lock_guard lock(sourcesMutex_);
-  for (auto& s : sources_) s->feed();
-}
-
-void Engine::startFeeder() {
-  if (feeder_.joinable()) return;
-  {
-    std::lock_guard lock(sourcesMutex_);
-    feederQuit_ = false;
-  }
-  // The one thread besides the render threads: decoding must never run on a
-  // render thread, and the logic thread cannot promise to come back in time.
-  feeder_ = std::thread([this] {
-    std::unique_lock lock(sourcesMutex_);
-    while (!feederQuit_) {
-      for (auto& s : sources_) s->feed();
-      feederWake_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-  });
+  for (auto& d : devices_) d->mixer().collectReleased([this](StreamSource* s) { feeder_.remove(s); });
 }
 
 }  // namespace sono::audio

@@ -5,15 +5,13 @@
 // codes (0 = done).
 #pragma once
 #include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/engine/device.h"
+#include "audio/engine/feeder.h"
 #include "audio/engine/stream_source.h"
 #include "audio/engine/virtual_device.h"
 
@@ -63,6 +61,9 @@ struct EngineOptions {
   std::vector<std::string> extraPcms;  // further ALSA PCMs shown as boards ("null")
   int virtualOutputPairs = 5;
   int virtualInputPairs = 2;
+  // The virtual device's streams fed by the feeder thread, as a card's are,
+  // instead of before each rendered block (the feeder's tests).
+  bool virtualFedByThread = false;
 };
 
 struct LoadRequest {
@@ -180,8 +181,6 @@ class Engine {
   int checkStream(int pipe, int stream) const;
   bool postStream(PipeSlot& p, int stream, MixerCommand c, StreamState expected);
   void postGains(PipeSlot& p);
-  void feedAll();
-  void startFeeder();
   void checkDevices();
 
   std::vector<BoardDesc> boards_;
@@ -189,13 +188,9 @@ class Engine {
   VirtualDevice* virtual_ = nullptr;
   int alsaCards_ = 0;
   std::array<PipeSlot, kMaxPipes> pipes_{};
-
-  // Sources being decoded; shared with the feeder thread.
-  std::mutex sourcesMutex_;
-  std::vector<std::unique_ptr<StreamSource>> sources_;
-  std::thread feeder_;
-  std::condition_variable feederWake_;
-  bool feederQuit_ = false;
+  bool virtualFedByThread_ = false;
+  // Owns the loaded sources; declared last, so that its thread stops first.
+  Feeder feeder_;
 };
 
 // Decibels to a gain factor; -220 dB and below is silence.
