@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "audio/codec/house_format.h"
-#include "audio/engine/alsa_device.h"
 #include "audio/engine/error_codes.h"
 
 namespace sono::audio {
@@ -16,70 +15,30 @@ float DbToGain(double db) {
   return static_cast<float>(std::pow(10.0, db / 20.0));
 }
 
-Engine::Engine(const EngineOptions& options) : virtualFedByThread_(options.virtualFedByThread) {
+Engine::Engine(const EngineOptions& options) : Engine(StandardDeviceProviders(options), options) {}
+
+Engine::Engine(DeviceProviders providers, const EngineOptions& options)
+    : virtualFedByThread_(options.virtualFedByThread) {
   int nextOut = 1, nextIn = 1;
-  auto addAlsaPair = [&](BoardDesc& b, const std::string& pcm) {
-    devices_.push_back(std::make_unique<AlsaDevice>(pcm, b.rate));
-    b.outputPairs.emplace_back(devices_.back().get(), 0);
-    b.outputs += 2;
-  };
-  std::vector<AlsaCard> cards;
-  if (options.useAlsaCards) cards = ListAlsaCards();
-  auto addNamedPcm = [&](const std::string& pcm, const std::string& model) {
-    BoardDesc b;
-    b.model = model;
-    b.type = kBoardTypeAlsa;
-    b.isVirtual = false;
-    b.alsaName = pcm;
-    b.firstOutput = nextOut;
-    b.firstInput = nextIn;
-    addAlsaPair(b, pcm);
-    nextOut += b.outputs;
-    boards_.push_back(std::move(b));
-  };
-  if (options.defaultPcm == DefaultPcm::Always ||
-      (options.defaultPcm == DefaultPcm::WhenCardsFound && !cards.empty()))
-    addNamedPcm("default", "default");
-  for (const AlsaCard& card : cards) {
-    BoardDesc b;
-    b.model = card.name.empty() ? card.id : card.name;
-    b.type = kBoardTypeAlsa;
-    b.bus = kBusPci;
-    b.isVirtual = false;
-    b.alsaName = card.id;
-    b.firstOutput = nextOut;
-    b.firstInput = nextIn;
-    // Named by the card's id, which stays when cards are added or removed.
-    const std::string cardName = card.id.empty() ? std::to_string(card.index) : "CARD=" + card.id;
-    for (const AlsaPcm& pcm : card.pcms) {
-      if (pcm.playback)
-        addAlsaPair(b, card.id.empty() ? "plughw:" + cardName + "," + std::to_string(pcm.device)
-                                       : "plughw:" + cardName + ",DEV=" + std::to_string(pcm.device));
-      if (pcm.capture) b.inputs += 2;
+  for (const auto& provider : providers)
+    for (ProvidedBoard& board : provider->boards()) {
+      BoardDesc b = std::move(board.desc);
+      b.firstOutput = nextOut;
+      b.firstInput = nextIn;
+      nextOut += b.outputs;
+      nextIn += b.inputs;
+      if (board.isCard) ++alsaCards_;
+      for (auto& device : board.devices) {
+        if (!virtual_ && device->isVirtual()) virtual_ = dynamic_cast<VirtualDevice*>(device.get());
+        devices_.push_back(std::move(device));
+      }
+      boards_.push_back(std::move(b));
     }
-    nextOut += b.outputs;
-    nextIn += b.inputs;
-    boards_.push_back(std::move(b));
-    ++alsaCards_;
-  }
-  for (const std::string& pcm : options.extraPcms) addNamedPcm(pcm, "ALSA " + pcm);
-  // The virtual board is always there, after the machine's cards.
-  auto dev = std::make_unique<VirtualDevice>(options.virtualOutputPairs);
-  virtual_ = dev.get();
-  if (!virtualFedByThread_)
+  if (virtual_ && !virtualFedByThread_)
     virtual_->setFeeder([this] {
       collect();
       feeder_.feedCallerSide();
     });
-  BoardDesc v;
-  v.model = "VIRTUAL";
-  v.firstOutput = nextOut;
-  v.outputs = options.virtualOutputPairs * 2;
-  v.firstInput = nextIn;
-  v.inputs = options.virtualInputPairs * 2;
-  for (int k = 0; k < options.virtualOutputPairs; ++k) v.outputPairs.emplace_back(virtual_, k);
-  boards_.push_back(std::move(v));
-  devices_.push_back(std::move(dev));
 }
 
 Engine::~Engine() { shutdown(); }
