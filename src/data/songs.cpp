@@ -1,7 +1,6 @@
 #include "data/songs.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include "core/text.h"
 #include "data/records.h"
@@ -65,13 +64,6 @@ std::string CheckSongCode(const std::string& codeUtf8) {
     return fmt::format("Code de morceau trop long : « {} » ({} caractères, {} au plus).", codeUtf8, code.size(),
                        song::kCode.length);
   return {};
-}
-
-std::optional<long long> HouseFormatDurationMs(const std::string& path) {
-  struct stat st{};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (st.st_size == 0 || st.st_size % 768 != 0) return std::nullopt;
-  return static_cast<long long>(st.st_size / 768) * 24;
 }
 
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,

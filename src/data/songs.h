@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "core/house_format.h"
 #include "data/library.h"
 #include "data/stats.h"
 
@@ -37,9 +38,8 @@ std::string SoundFilePath(Library& lib, int station, const std::string& code);
 // A song code as typed (UTF-8): "" when it fits the record's 8 characters,
 // else the French refusal (a longer code, cut to 8, would name another song).
 std::string CheckSongCode(const std::string& codeUtf8);
-// Exact duration of a house-format file from its size (768-byte frames of
-// 24 ms); nothing when the file is missing or not whole frames.
-std::optional<long long> HouseFormatDurationMs(const std::string& path);
+// The size rule of house-format files lives with the format (core).
+using sono::HouseFormatDurationMs;
 
 // Writes durations and end type to the song of every station, in one
 // transaction; false when the song was found nowhere or nothing could be

@@ -1,6 +1,5 @@
-// How envelope creation measures a sound: load it in a player, ask its
-// duration, close it. The player control implements this interface; until it
-// does, the house-format frame scanner stands behind it.
+// How envelope creation measures a sound: load it, ask its duration, close
+// it. The house-format frame scanner stands behind it.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "core/house_format.h"
 #include "core/text.h"
 #include "editor/rounding.h"
 
@@ -17,10 +18,10 @@ int ChooseFrameBytes(long long durationMs, long long fileBytes) {
   if (fileBytes > 0) {
     const double d = static_cast<double>(durationMs);
     const double s = static_cast<double>(fileBytes);
-    if (std::abs(d - s / 32.0) < 10) return 768;
+    if (std::abs(d - s / 32.0) < 10) return kHouseFrameBytes;
     if (std::abs(d - s / 24.0) < 10) return 576;
   }
-  return 768;
+  return kHouseFrameBytes;
 }
 
 long long FrameCount(long long fileBytes, int frameBytes) {

@@ -18,8 +18,7 @@
 
 namespace sono::editor {
 
-// What the audition side offers the editor; the player control fills it
-// until the audition module does (PlayerAudition).
+// What the audition side offers the editor (the desktop's `AuditionDeck`).
 class Audition {
  public:
   virtual ~Audition() = default;

@@ -293,6 +293,77 @@ TEST(EngineAllocation, ChannelsPipesAndReleases) {
   EXPECT_EQ(engine.allocatePipe(1, 1, 2, streams, 64, last), 0);
 }
 
+// A card as a provider of another kind gives it: a device that renders when
+// the test asks, but is no virtual device to the engine.
+class BenchCard : public VirtualDevice {
+ public:
+  BenchCard() : VirtualDevice(2) {}
+  bool isVirtual() const override { return false; }
+};
+
+// The engine lets go of its providers once it has their boards: the card
+// made is told through `card`.
+class BenchCardProvider : public DeviceProvider {
+ public:
+  explicit BenchCardProvider(BenchCard*& card) : card_(card) {}
+  std::vector<ProvidedBoard> boards() override {
+    ProvidedBoard b;
+    auto device = std::make_unique<BenchCard>();
+    BenchCard* card = card_ = device.get();
+    b.desc.model = "BENCH";
+    b.desc.type = kBoardTypeAlsa;
+    b.desc.isVirtual = false;
+    b.desc.outputs = 4;
+    b.desc.inputs = 2;
+    for (int k = 0; k < 2; ++k) b.desc.outputPairs.emplace_back(card, k);
+    b.devices.push_back(std::move(device));
+    b.isCard = true;
+    std::vector<ProvidedBoard> boards;
+    boards.push_back(std::move(b));
+    return boards;
+  }
+
+ private:
+  BenchCard*& card_;
+};
+
+TEST(EngineProviders, BoardsComeFromTheProvidersInTheirOrder) {
+  TempDir dir;
+  const std::string file = test::MakeHouseFile(dir, "a.s48", 500);
+  BenchCard* card = nullptr;
+  DeviceProviders providers;
+  providers.push_back(std::make_unique<BenchCardProvider>(card));
+  providers.push_back(std::make_unique<VirtualDeviceProvider>(1, 1));
+  Engine engine(std::move(providers), EngineOptions{});
+  ASSERT_EQ(engine.boards().size(), 2u);
+  EXPECT_EQ(engine.boards()[0].model, "BENCH");
+  EXPECT_EQ(engine.boards()[1].model, "VIRTUAL");
+  EXPECT_EQ(engine.boards()[1].firstOutput, 5);
+  EXPECT_EQ(engine.boards()[1].firstInput, 3);
+  EXPECT_EQ(engine.monoOutputs(), 6);
+  EXPECT_EQ(engine.monoInputs(), 4);
+  EXPECT_EQ(engine.boardOfOutput(4), 0);
+  EXPECT_EQ(engine.boardOfOutput(5), 1);
+  EXPECT_TRUE(engine.alsaCardsFound());
+  EXPECT_EQ(&engine.virtualDevice().mixer(), &engine.boards()[1].outputPairs[0].first->mixer());
+
+  // Mono 3 is the card's second pair; the card is opened by the pipe and
+  // let go of with it.
+  int streams = 2, pipe = -1;
+  ASSERT_EQ(engine.allocatePipe(0, 3, 2, streams, kFormatMpegL2, pipe), 0);
+  EXPECT_TRUE(card->running());
+  card->setRecording(true);
+  LoadRequest r;
+  r.file = file;
+  ASSERT_EQ(engine.loadStream(pipe, 0, r), 0);
+  ASSERT_EQ(engine.startStream(pipe, 0), 0);
+  card->renderMs(200);
+  EXPECT_GT(test::PeakOf(card->recorded(1), 0, 9600, 0), 0.1f);
+  EXPECT_EQ(test::PeakOf(card->recorded(0), 0, 9600, 0), 0.0f);
+  EXPECT_EQ(engine.releasePipe(pipe), 0);
+  EXPECT_FALSE(card->running());
+}
+
 TEST(EngineClock, VirtualBoardTakesEveryClock) {
   EngineOptions o;
   o.useAlsaCards = false;

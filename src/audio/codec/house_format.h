@@ -1,21 +1,22 @@
-// The house sound format: MPEG-1 Layer II, 48000 Hz, 256 kbit/s, stereo, in
-// fixed 768-byte frames of 1152 samples (24 ms). The last five bytes of every
-// frame carry the frame's peak levels (BWF "energy levels") as libtwolame
+// The house sound format's frames (its constants are in core/house_format.h).
+// The last five bytes of every frame carry the frame's peak levels (BWF "energy levels") as libtwolame
 // writes them: the right peak as a big-endian 16-bit word, one ignored byte,
 // then the left peak, each 0..32767.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
+#include "core/house_format.h"
+
 namespace sono::audio {
 
-inline constexpr int kHouseRate = 48000;
-inline constexpr int kHouseBitrateKbps = 256;
-inline constexpr int kHouseChannels = 2;
-inline constexpr int kHouseFrameBytes = 768;
-inline constexpr int kHouseFrameSamples = 1152;
-inline constexpr int kHouseFrameMs = 24;
-inline constexpr const char* kHouseExtension = ".s48";
+using sono::kHouseBitrateKbps;
+using sono::kHouseChannels;
+using sono::kHouseExtension;
+using sono::kHouseFrameBytes;
+using sono::kHouseFrameMs;
+using sono::kHouseFrameSamples;
+using sono::kHouseRate;
 
 struct EnergyLevels {
   int left = 0;   // 0..32767

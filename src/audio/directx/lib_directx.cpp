@@ -8,7 +8,6 @@
 
 #include "audio/player/player_errors.h"
 #include "audio/player/sound_duration.h"
-#include "audio/trigger/lib_trigger.h"
 #include "core/files.h"
 #include "core/ini.h"
 

@@ -16,14 +16,13 @@
 
 #include "audio/pcx/pcx_qz.h"
 #include "audio/player/player_control.h"
+#include "audio/trigger/lib_trigger.h"
 #include "core/ports.h"
 #include "core/tracelog.h"
 
 namespace sono::audio {
 
-class Triggers;
-
-class LibDirectX {
+class LibDirectX : public DirectXSlots {
  public:
   LibDirectX(TraceLogger& log, Prompt& prompt, Clock& clock, Scheduler& scheduler, Engine& engine,
              PcxQz& qz, std::string settingsFile);
@@ -31,7 +30,7 @@ class LibDirectX {
 
   void setTriggers(Triggers* triggers) { triggers_ = triggers; }
   // The slot's control once `InitDirectXOut` has made it; null before.
-  PlayerControl* control(int slot);
+  PlayerControl* control(int slot) override;
 
   // --- output
   void InitDirectXOut(int slot);
@@ -44,7 +43,7 @@ class LibDirectX {
   bool DirectXOutPitch(int slot, int player, double percent);
   bool DirectXPipeSetLevelOut(int slot, double level);
   bool VerificationDureeSon(const std::string& file, int64_t& duration);
-  void AfficherErreurDJStudio(int code, const std::string& method, const std::string& procedure);
+  void AfficherErreurDJStudio(int code, const std::string& method, const std::string& procedure) override;
   static double SpeedFactor(double percent) { return (100.0 + percent) / 100.0; }
 
   // --- audition of the current sound

@@ -141,4 +141,46 @@ int AlsaDevice::renderLoop() {
   return 0;
 }
 
+std::vector<ProvidedBoard> AlsaDeviceProvider::boards() {
+  std::vector<ProvidedBoard> boards;
+  auto addPair = [](ProvidedBoard& b, const std::string& pcm) {
+    b.devices.push_back(std::make_unique<AlsaDevice>(pcm, b.desc.rate));
+    b.desc.outputPairs.emplace_back(b.devices.back().get(), 0);
+    b.desc.outputs += 2;
+  };
+  auto addNamedPcm = [&](const std::string& pcm, const std::string& model) {
+    ProvidedBoard b;
+    b.desc.model = model;
+    b.desc.type = kBoardTypeAlsa;
+    b.desc.isVirtual = false;
+    b.desc.alsaName = pcm;
+    addPair(b, pcm);
+    boards.push_back(std::move(b));
+  };
+  std::vector<AlsaCard> cards;
+  if (listCards_) cards = ListAlsaCards();
+  if (defaultPcm_ == DefaultPcm::Always || (defaultPcm_ == DefaultPcm::WhenCardsFound && !cards.empty()))
+    addNamedPcm("default", "default");
+  for (const AlsaCard& card : cards) {
+    ProvidedBoard b;
+    b.isCard = true;
+    b.desc.model = card.name.empty() ? card.id : card.name;
+    b.desc.type = kBoardTypeAlsa;
+    b.desc.bus = kBusPci;
+    b.desc.isVirtual = false;
+    b.desc.alsaName = card.id;
+    // Named by the card's id, which stays when cards are added or removed.
+    const std::string cardName = card.id.empty() ? std::to_string(card.index) : "CARD=" + card.id;
+    for (const AlsaPcm& pcm : card.pcms) {
+      if (pcm.playback)
+        addPair(b, card.id.empty() ? "plughw:" + cardName + "," + std::to_string(pcm.device)
+                                   : "plughw:" + cardName + ",DEV=" + std::to_string(pcm.device));
+      if (pcm.capture) b.desc.inputs += 2;
+    }
+    boards.push_back(std::move(b));
+  }
+  for (const std::string& pcm : extraPcms_) addNamedPcm(pcm, "ALSA " + pcm);
+  return boards;
+}
+
 }  // namespace sono::audio

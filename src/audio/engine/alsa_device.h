@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/engine/device.h"
+#include "audio/engine/device_provider.h"
 
 namespace sono::audio {
 
@@ -55,6 +56,21 @@ class AlsaDevice : public Device {
   std::atomic<bool> quit_{false};
   std::atomic<int64_t> written_{0};
   std::vector<float> buffer_;
+};
+
+// The machine's ALSA boards: ALSA's `default` PCM (as `defaultPcm` says),
+// every card (one output pair per playback PCM device, opened as
+// "plughw:CARD=<id>,DEV=<n>"), then the named PCMs of `extraPcms`.
+class AlsaDeviceProvider : public DeviceProvider {
+ public:
+  AlsaDeviceProvider(bool listCards, DefaultPcm defaultPcm, std::vector<std::string> extraPcms)
+      : listCards_(listCards), defaultPcm_(defaultPcm), extraPcms_(std::move(extraPcms)) {}
+  std::vector<ProvidedBoard> boards() override;
+
+ private:
+  bool listCards_;
+  DefaultPcm defaultPcm_;
+  std::vector<std::string> extraPcms_;
 };
 
 }  // namespace sono::audio

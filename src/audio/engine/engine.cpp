@@ -1,13 +1,11 @@
 #include "audio/engine/engine.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
 
 #include "audio/codec/house_format.h"
-#include "audio/engine/alsa_device.h"
 #include "audio/engine/error_codes.h"
 
 namespace sono::audio {
@@ -17,69 +15,30 @@ float DbToGain(double db) {
   return static_cast<float>(std::pow(10.0, db / 20.0));
 }
 
-Engine::Engine(const EngineOptions& options) {
+Engine::Engine(const EngineOptions& options) : Engine(StandardDeviceProviders(options), options) {}
+
+Engine::Engine(DeviceProviders providers, const EngineOptions& options)
+    : virtualFedByThread_(options.virtualFedByThread) {
   int nextOut = 1, nextIn = 1;
-  auto addAlsaPair = [&](BoardDesc& b, const std::string& pcm) {
-    devices_.push_back(std::make_unique<AlsaDevice>(pcm, b.rate));
-    b.outputPairs.emplace_back(devices_.back().get(), 0);
-    b.outputs += 2;
-  };
-  std::vector<AlsaCard> cards;
-  if (options.useAlsaCards) cards = ListAlsaCards();
-  auto addNamedPcm = [&](const std::string& pcm, const std::string& model) {
-    BoardDesc b;
-    b.model = model;
-    b.type = kBoardTypeAlsa;
-    b.isVirtual = false;
-    b.alsaName = pcm;
-    b.firstOutput = nextOut;
-    b.firstInput = nextIn;
-    addAlsaPair(b, pcm);
-    nextOut += b.outputs;
-    boards_.push_back(std::move(b));
-  };
-  if (options.defaultPcm == DefaultPcm::Always ||
-      (options.defaultPcm == DefaultPcm::WhenCardsFound && !cards.empty()))
-    addNamedPcm("default", "default");
-  for (const AlsaCard& card : cards) {
-    BoardDesc b;
-    b.model = card.name.empty() ? card.id : card.name;
-    b.type = kBoardTypeAlsa;
-    b.bus = kBusPci;
-    b.isVirtual = false;
-    b.alsaName = card.id;
-    b.firstOutput = nextOut;
-    b.firstInput = nextIn;
-    // Named by the card's id, which stays when cards are added or removed.
-    const std::string cardName = card.id.empty() ? std::to_string(card.index) : "CARD=" + card.id;
-    for (const AlsaPcm& pcm : card.pcms) {
-      if (pcm.playback)
-        addAlsaPair(b, card.id.empty() ? "plughw:" + cardName + "," + std::to_string(pcm.device)
-                                       : "plughw:" + cardName + ",DEV=" + std::to_string(pcm.device));
-      if (pcm.capture) b.inputs += 2;
+  for (const auto& provider : providers)
+    for (ProvidedBoard& board : provider->boards()) {
+      BoardDesc b = std::move(board.desc);
+      b.firstOutput = nextOut;
+      b.firstInput = nextIn;
+      nextOut += b.outputs;
+      nextIn += b.inputs;
+      if (board.isCard) ++alsaCards_;
+      for (auto& device : board.devices) {
+        if (!virtual_ && device->isVirtual()) virtual_ = dynamic_cast<VirtualDevice*>(device.get());
+        devices_.push_back(std::move(device));
+      }
+      boards_.push_back(std::move(b));
     }
-    nextOut += b.outputs;
-    nextIn += b.inputs;
-    boards_.push_back(std::move(b));
-    ++alsaCards_;
-  }
-  for (const std::string& pcm : options.extraPcms) addNamedPcm(pcm, "ALSA " + pcm);
-  // The virtual board is always there, after the machine's cards.
-  auto dev = std::make_unique<VirtualDevice>(options.virtualOutputPairs);
-  virtual_ = dev.get();
-  virtual_->setFeeder([this] {
-    collect();
-    feedAll();
-  });
-  BoardDesc v;
-  v.model = "VIRTUAL";
-  v.firstOutput = nextOut;
-  v.outputs = options.virtualOutputPairs * 2;
-  v.firstInput = nextIn;
-  v.inputs = options.virtualInputPairs * 2;
-  for (int k = 0; k < options.virtualOutputPairs; ++k) v.outputPairs.emplace_back(virtual_, k);
-  boards_.push_back(std::move(v));
-  devices_.push_back(std::move(dev));
+  if (virtual_ && !virtualFedByThread_)
+    virtual_->setFeeder([this] {
+      collect();
+      feeder_.feedCallerSide();
+    });
 }
 
 Engine::~Engine() { shutdown(); }
@@ -87,12 +46,7 @@ Engine::~Engine() { shutdown(); }
 void Engine::shutdown() {
   for (int p = 0; p < kMaxPipes; ++p)
     if (pipes_[p].used) releasePipe(p);
-  {
-    std::lock_guard lock(sourcesMutex_);
-    feederQuit_ = true;
-  }
-  feederWake_.notify_all();
-  if (feeder_.joinable()) feeder_.join();
+  feeder_.stopThread();
   for (auto& d : devices_) d->stop();
   collect();
 }
@@ -170,7 +124,10 @@ int Engine::allocatePipe(int dir, int firstMono, int channels, int& maxStreams, 
       std::string error;
       bool busy = false;
       if (!device->start(error, busy)) return busy ? err::kDeviceBusy : err::kDeviceOpen;
-      if (!device->isVirtual()) startFeeder();
+      // Decoding never runs on a render thread, and the logic thread cannot
+      // promise to come back in time: a device rendering on its own is fed
+      // by the feeder thread.
+      if (!device->isVirtual() || virtualFedByThread_) feeder_.startThread();
     }
     p.device = device;
     p.mixerPipe = mixerPipe;
@@ -379,16 +336,12 @@ int Engine::loadStreamReader(int pipe, int stream, std::unique_ptr<SoundReader> 
   auto source = std::make_unique<StreamSource>(std::move(reader), plan, kRingFrames);
   if (source->failed()) return err::kFileInvalid;
   source->feed();  // primed here, so the start needs no decoding
-  StreamSource* raw = source.get();
-  {
-    std::lock_guard lock(sourcesMutex_);
-    sources_.push_back(std::move(source));
-  }
+  const bool byThread = !p.device->isVirtual() || virtualFedByThread_;
+  StreamSource* raw = feeder_.add(std::move(source), byThread ? FeedSide::Thread : FeedSide::Caller);
   MixerCommand c{MixerCommand::Attach};
   c.source = raw;
   if (!postStream(p, stream, c, StreamState::Loaded)) {
-    std::lock_guard lock(sourcesMutex_);
-    sources_.pop_back();
+    feeder_.remove(raw);
     return err::kDeviceOpen;
   }
   StreamSlot& s = p.streams[stream];
@@ -481,36 +434,7 @@ int Engine::streamInfo(int pipe, int stream, StreamInfo& info) {
 
 void Engine::collect() {
   checkDevices();
-  for (auto& d : devices_) {
-    d->mixer().collectReleased([this](StreamSource* s) {
-      std::lock_guard lock(sourcesMutex_);
-      auto it = std::find_if(sources_.begin(), sources_.end(),
-                             [s](const auto& u) { return u.get() == s; });
-      if (it != sources_.end()) sources_.erase(it);
-    });
-  }
-}
-
-void Engine::feedAll() {
-  std::lock_guard lock(sourcesMutex_);
-  for (auto& s : sources_) s->feed();
-}
-
-void Engine::startFeeder() {
-  if (feeder_.joinable()) return;
-  {
-    std::lock_guard lock(sourcesMutex_);
-    feederQuit_ = false;
-  }
-  // The one thread besides the render threads: decoding must never run on a
-  // render thread, and the logic thread cannot promise to come back in time.
-  feeder_ = std::thread([this] {
-    std::unique_lock lock(sourcesMutex_);
-    while (!feederQuit_) {
-      for (auto& s : sources_) s->feed();
-      feederWake_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-  });
+  for (auto& d : devices_) d->mixer().collectReleased([this](StreamSource* s) { feeder_.remove(s); });
 }
 
 }  // namespace sono::audio

@@ -5,15 +5,14 @@
 // codes (0 = done).
 #pragma once
 #include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/engine/device.h"
+#include "audio/engine/device_provider.h"
+#include "audio/engine/feeder.h"
 #include "audio/engine/stream_source.h"
 #include "audio/engine/virtual_device.h"
 
@@ -30,32 +29,9 @@ enum ClockType : int {
   kClockAudioOverIp = 10,
 };
 
-// Board type codes of our own boards (outside the board maker's model list).
-inline constexpr int kBoardTypeVirtual = 300;
-inline constexpr int kBoardTypeAlsa = 301;
-inline constexpr int kBusVirtual = 0;
-inline constexpr int kBusPci = 2;
-
 // Format flags of a pipe.
 inline constexpr int kFormatMpegL1 = 32, kFormatMpegL2 = 64, kFormatMpegL3 = 2048;
 inline constexpr int kFormatPcm8 = 128, kFormatPcm16 = 256, kFormatPcm24 = 512;
-
-struct BoardDesc {
-  std::string model;
-  int type = kBoardTypeVirtual;
-  int bus = kBusVirtual;
-  int firstOutput = 0, outputs = 0;  // mono, numbered across boards from 1
-  int firstInput = 0, inputs = 0;
-  int rate = 48000;
-  bool isVirtual = true;
-  std::string alsaName;  // card id, or the PCM name of a named board
-  // One entry per stereo output pair: the device and its pair number.
-  std::vector<std::pair<Device*, int>> outputPairs;
-};
-
-// ALSA's `default` PCM (the desktop's mixer: shared, never exclusive) as the
-// first board.
-enum class DefaultPcm { WhenCardsFound, Always, Never };
 
 struct EngineOptions {
   bool useAlsaCards = true;            // list the machine's cards
@@ -63,6 +39,9 @@ struct EngineOptions {
   std::vector<std::string> extraPcms;  // further ALSA PCMs shown as boards ("null")
   int virtualOutputPairs = 5;
   int virtualInputPairs = 2;
+  // The virtual device's streams fed by the feeder thread, as a card's are,
+  // instead of before each rendered block (the feeder's tests).
+  bool virtualFedByThread = false;
 };
 
 struct LoadRequest {
@@ -88,9 +67,16 @@ struct PipeClock {
   int frequency = 48000;
 };
 
+// The providers of the options: ALSA's boards (`AlsaDeviceProvider`), then
+// the virtual board, which is always there.
+DeviceProviders StandardDeviceProviders(const EngineOptions& options);
+
 class Engine {
  public:
   explicit Engine(const EngineOptions& options = {});
+  // The boards of `providers`, numbered in their order; one of them must give
+  // the virtual device.
+  Engine(DeviceProviders providers, const EngineOptions& options);
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -180,8 +166,6 @@ class Engine {
   int checkStream(int pipe, int stream) const;
   bool postStream(PipeSlot& p, int stream, MixerCommand c, StreamState expected);
   void postGains(PipeSlot& p);
-  void feedAll();
-  void startFeeder();
   void checkDevices();
 
   std::vector<BoardDesc> boards_;
@@ -189,13 +173,9 @@ class Engine {
   VirtualDevice* virtual_ = nullptr;
   int alsaCards_ = 0;
   std::array<PipeSlot, kMaxPipes> pipes_{};
-
-  // Sources being decoded; shared with the feeder thread.
-  std::mutex sourcesMutex_;
-  std::vector<std::unique_ptr<StreamSource>> sources_;
-  std::thread feeder_;
-  std::condition_variable feederWake_;
-  bool feederQuit_ = false;
+  bool virtualFedByThread_ = false;
+  // Owns the loaded sources; declared last, so that its thread stops first.
+  Feeder feeder_;
 };
 
 // Decibels to a gain factor; -220 dB and below is silence.

@@ -48,6 +48,9 @@ StreamSource::StreamSource(std::unique_ptr<SoundReader> reader, const PlayPlan& 
 }
 
 void StreamSource::feed() {
+  // Cleared before the ring is looked at: what the render side takes from
+  // here on asks again.
+  asked_.store(false, std::memory_order_seq_cst);
   if (done_.load(std::memory_order_relaxed)) return;
   while (true) {
     const size_t w = written_.load(std::memory_order_relaxed);
@@ -90,6 +93,9 @@ size_t StreamSource::read(float* dst, size_t frames) {
   std::memcpy(dst, ring_.get() + at * 2, first * 2 * sizeof(float));
   if (n > first) std::memcpy(dst + first * 2, ring_.get(), (n - first) * 2 * sizeof(float));
   read_.store(r + n, std::memory_order_release);
+  if (signal_ && avail - n + capacity_ / 4 <= capacity_ && !done_.load(std::memory_order_acquire) &&
+      !asked_.exchange(true, std::memory_order_seq_cst))
+    signal_->raise();
   return n;
 }
 

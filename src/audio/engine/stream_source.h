@@ -2,6 +2,8 @@
 // decoded frames. The feeder (the decoding side) fills the ring ahead of the
 // real-time thread, following the range and the loop, so the render callback
 // only copies floats: it never decodes, allocates, blocks or takes a lock.
+// Once a quarter of the ring is free the render side asks the feeder for
+// data through its `FeedSignal`, once until the next feed.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -32,6 +34,22 @@ struct PlayPlan {
   int64_t remainingAfter(int64_t consumed) const;
 };
 
+// How a render thread wakes the feeder without a lock: a counter raised and
+// notified (no system call while nobody waits), which the feeder waits on
+// to change from the value it read before it last looked at the rings.
+class FeedSignal {
+ public:
+  void raise() noexcept {
+    count_.fetch_add(1, std::memory_order_release);
+    count_.notify_one();
+  }
+  uint32_t value() const noexcept { return count_.load(std::memory_order_acquire); }
+  void waitForRaise(uint32_t seen) const noexcept { count_.wait(seen, std::memory_order_acquire); }
+
+ private:
+  std::atomic<uint32_t> count_{0};
+};
+
 // Gain of a fade at step `i` of `n` (0 = silent end, n = full level).
 float FadeGain(FadeCurve curve, int64_t i, int64_t n);
 
@@ -43,6 +61,9 @@ class StreamSource {
 
   // --- feeder side: decodes until the ring is full or the range is done.
   void feed();
+  // From now on the render side raises `signal` when the ring wants data
+  // (set before the source reaches the render side).
+  void askDataFrom(FeedSignal* signal) { signal_ = signal; }
   // --- real-time side
   size_t readable() const {
     return written_.load(std::memory_order_acquire) - read_.load(std::memory_order_relaxed);
@@ -65,6 +86,8 @@ class StreamSource {
   alignas(64) std::atomic<size_t> read_{0};
   std::atomic<bool> done_{false};
   std::atomic<bool> failed_{false};
+  FeedSignal* signal_ = nullptr;
+  std::atomic<bool> asked_{false};  // a request is pending since the last feed
 };
 
 }  // namespace sono::audio

@@ -105,4 +105,17 @@ void VirtualDevice::capture(float* stereo, long frames) {
   capturePos_ += frames;
 }
 
+std::vector<ProvidedBoard> VirtualDeviceProvider::boards() {
+  ProvidedBoard b;
+  auto device = std::make_unique<VirtualDevice>(outputPairs_);
+  b.desc.model = "VIRTUAL";
+  b.desc.outputs = outputPairs_ * 2;
+  b.desc.inputs = inputPairs_ * 2;
+  for (int k = 0; k < outputPairs_; ++k) b.desc.outputPairs.emplace_back(device.get(), k);
+  b.devices.push_back(std::move(device));
+  std::vector<ProvidedBoard> boards;
+  boards.push_back(std::move(b));
+  return boards;
+}
+
 }  // namespace sono::audio

@@ -14,6 +14,7 @@
 #include "audio/codec/sound_reader.h"
 #include "audio/codec/wav_writer.h"
 #include "audio/engine/device.h"
+#include "audio/engine/device_provider.h"
 #include "core/manual_ports.h"
 
 namespace sono::audio {
@@ -82,6 +83,17 @@ class VirtualDevice : public Device {
   double sineHz_ = 0, sineGain_ = 0;
   int64_t capturePos_ = 0;
   std::unique_ptr<SoundReader> captureFile_;
+};
+
+// The virtual board: one VirtualDevice with `outputPairs` stereo output
+// pairs and `inputPairs` stereo inputs, model "VIRTUAL".
+class VirtualDeviceProvider : public DeviceProvider {
+ public:
+  VirtualDeviceProvider(int outputPairs, int inputPairs) : outputPairs_(outputPairs), inputPairs_(inputPairs) {}
+  std::vector<ProvidedBoard> boards() override;
+
+ private:
+  int outputPairs_, inputPairs_;
 };
 
 }  // namespace sono::audio

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <vector>
 
-#include "audio/directx/lib_directx.h"
 #include "audio/pcx/pcx_tools.h"
+#include "audio/player/player_control.h"
 #include "audio/player/player_errors.h"
 
 namespace sono::audio {

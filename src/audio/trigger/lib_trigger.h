@@ -17,8 +17,18 @@
 
 namespace sono::audio {
 
-class LibDirectX;
 class PcxStreams;
+class PlayerControl;
+
+// What the trigger tables need of the DirectX side (`LibDirectX`): the player
+// control of a slot, and the report of its errors. Lib_DirectX includes this
+// module, never the other way round.
+class DirectXSlots {
+ public:
+  virtual ~DirectXSlots() = default;
+  virtual PlayerControl* control(int slot) = 0;
+  virtual void AfficherErreurDJStudio(int code, const std::string& method, const std::string& procedure) = 0;
+};
 
 inline constexpr int kTriggerKinds = 9;
 inline constexpr int kTriggerIntro = 0, kTriggerStartNext = 1, kTriggerFadeOut = 2,
@@ -31,7 +41,7 @@ class Triggers {
   Triggers(TraceLogger& log, Clock& clock, PcxQz& qz) : log_(log), clock_(clock), qz_(qz) {}
 
   // The DirectX side, for the slots whose nature is DirectX.
-  void setDirectX(LibDirectX* directX) { directX_ = directX; }
+  void setDirectX(DirectXSlots* directX) { directX_ = directX; }
   // Loading a PCX stream removes its triggers of kinds 0 to 8.
   void attach(PcxStreams& streams);
 
@@ -69,7 +79,7 @@ class Triggers {
   TraceLogger& log_;
   Clock& clock_;
   PcxQz& qz_;
-  LibDirectX* directX_ = nullptr;
+  DirectXSlots* directX_ = nullptr;
   std::array<int32_t, kTableSize> placed_{};  // the position placed, kept or not
 };
 
