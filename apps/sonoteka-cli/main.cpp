@@ -58,6 +58,9 @@ void usage() {
       "  import CODE FICHIER --markers   reprend les marqueurs d'un WAV (cart) comme pointeurs\n"
       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n"
       "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n"
+      "  save-as CODE FICHIER [--replace]   copie du son au format de l'extension\n"
+      "       (.mp2, .mp3, .wav, .wave, .ogg; --replace remplace un fichier existant)\n"
+      "  reconvert CODE [--interactive]  reconvertit le son du morceau (effets du réglage audio)\n"
       "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
       stderr);
 }
@@ -92,7 +95,7 @@ int main(int argc, char** argv) {
         "--home", "--station", "--key", "--songs", "--stations", "--kind", "--mode", "--seed",
         "--titles", "--sounds", "--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo",
         "--from", "--count", "--width", "--height", "--types", "--house", "--format", "--name"};
-    static const std::set<std::string> kFlags = {"--player", "--all", "--append", "--markers"};
+    static const std::set<std::string> kFlags = {"--player", "--all", "--append", "--markers", "--replace"};
     if (kFlags.count(arg)) {
       options.values[arg.substr(2)] = "1";
       continue;
@@ -129,7 +132,8 @@ int main(int argc, char** argv) {
   if (words.empty()) return sono::cli::Usage("commande manquante (voir --help)");
   if (words[0] == "devices" || words[0] == "info" || words[0] == "encode" || words[0] == "play")
     return sono::cli::AudioCommand(options, words);
-  if (words[0] == "import" || words[0] == "export" || words[0] == "purge-temp")
+  if (words[0] == "import" || words[0] == "export" || words[0] == "purge-temp" ||
+      words[0] == "save-as" || words[0] == "reconvert")
     return sono::cli::ConvertCommand(options, words);
   if (words[0] == "gpx" || words[0] == "edit") return sono::cli::EditorCommand(options, words);
   if (words[0] == "settings" || words[0] == "cart") return sono::cli::LibraryCommand(options, words);
