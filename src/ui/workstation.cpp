@@ -120,7 +120,7 @@ void Workstation::addImportMenu(Prompt& prompt) {
   QAction* purge = tools->addAction(QString::fromUtf8("Purger les sons &temporaires"));
   purge->setObjectName("MnuPurgerSonsTemporaires");
   QObject::connect(purge, &QAction::triggered, &window, [this] { imports.PurgeTemporarySounds(tab.station, true); });
-  QAction* saveAs = tools->addAction(QString::fromUtf8("Enregistrer le son &sous…"));
+  QAction* saveAs = tools->addAction(QString::fromUtf8("Enregistrer le son s&ous…"));
   saveAs->setObjectName("MnuSaveFileAs");
   saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
   QObject::connect(saveAs, &QAction::triggered, &window, [this, &prompt] {
@@ -129,7 +129,7 @@ void Workstation::addImportMenu(Prompt& prompt) {
     if (auto file = prompt.pickSaveFile(parts.folder, convert::SaveAsFilter(), parts.name + ".mp3"))
       imports.SaveSoundAs(*file);
   });
-  QAction* reconvert = tools->addAction(QString::fromUtf8("&Reconvertir le son"));
+  QAction* reconvert = tools->addAction(QString::fromUtf8("Re&convertir le son"));
   reconvert->setObjectName("MnuReconvertir");
   reconvert->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
   QObject::connect(reconvert, &QAction::triggered, &window, [this] { imports.ReconvertSound(); });
