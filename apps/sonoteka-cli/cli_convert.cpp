@@ -13,6 +13,8 @@
 #include "convert/broadcast_markers.h"
 #include "convert/import_export.h"
 #include "convert/imported_pointers.h"
+#include "convert/reconversion.h"
+#include "convert/save_as.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "data/fields.h"
@@ -110,6 +112,19 @@ struct SoundReload {
   editor::PointerEditor editor;
 };
 
+// What the library holds after a new sound: its length, its envelope, the
+// pointers changed to fit it, the song's durations as the record now says.
+void PrintReloaded(ConvertSession& s, const SoundReload& reload, int station, const std::string& code,
+                   const std::string& target, std::optional<long long> scan, int values) {
+  std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
+  std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
+  for (const PointerFit& fit : reload.fitted.changes)
+    std::printf("Pointeur station %d: %s\n", fit.station, DescribeFit(fit, reload.soundMs).c_str());
+  if (s.readSong(station, code))
+    std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
+                Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+}
+
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
               const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers) {
@@ -134,13 +149,7 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
     std::printf("Son complété: %s (%s ajouté à la fin)\n", target.c_str(), file.c_str());
   else
     std::printf("Son importé: %s (%s)\n", target.c_str(), r.converted ? "converti" : "copié tel quel");
-  std::printf("Durée du son: %lld ms\n", scan ? *scan : 0LL);
-  std::printf("Enveloppe: %d valeurs (%s)\n", values, editor::GpxPathFor(target).c_str());
-  for (const PointerFit& fit : reload.fitted.changes)
-    std::printf("Pointeur station %d: %s\n", fit.station, DescribeFit(fit, reload.soundMs).c_str());
-  if (s.readSong(station, code))
-    std::printf("Durée du morceau: %lld s, intro %s s\n", data::song::DurationSeconds(s.lib.db().record(data::kSongs)),
-                Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
+  PrintReloaded(s, reload, station, code, target, scan, values);
   // The markers of a broadcast WAV, for a replaced sound only (an appended
   // file's would point into the old sound).
   bool markersStored = true;
@@ -259,6 +268,57 @@ int Export(const Options& options, const std::vector<std::string>& args) {
   return 0;
 }
 
+// save-as CODE FILE: the song's sound in the format of FILE's extension.
+int SaveAs(const Options& options, const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("save-as CODE FICHIER.(mp2|mp3|wav|wave|ogg) [--replace]");
+  if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
+  ConvertSession s(options);
+  if (!s.open(options.station)) return 1;
+  const std::string code = Calibre(Utf8ToCp1252(args[0]), 8);
+  if (!s.readSong(options.station, code)) return Fail("Morceau non trouvé: " + args[0]);
+  const std::string record = s.lib.db().record(data::kSongs);
+  const std::string sound = data::SoundFilePath(s.lib, options.station, code);
+  BroadcastTags tags =
+      SongCuePoints(s.lib, options.station, code, data::HouseFormatDurationMs(sound).value_or(0));
+  tags.title = Trim(data::GetText(record, data::song::kTitle));
+  tags.artist = Trim(s.lib.LibArtiste(options.station, data::GetRaw(record, data::song::kArtist1)));
+  // --replace answers the replace question; --interactive asks it.
+  const SaveAsResult r = SaveFileAs(s.ports(), *s.driver, sound, args[1], tags,
+                                    options.value("replace") == "1" ? ExistingTarget::Replace : ExistingTarget::Ask);
+  if (r.cancelled) return Fail("Fichier existant non remplacé: " + args[1] + " (--replace pour le remplacer)");
+  if (!r.ok) return Fail(r.message);
+  struct stat st{};
+  ::stat(args[1].c_str(), &st);
+  std::printf("%s (%lld octets)\n", r.message.c_str(), static_cast<long long>(st.st_size));
+  if (r.wave)
+    std::printf("Marqueurs: intro %lld ms, start next %lld ms, fade out %lld ms, hook %lld ms (-1: aucun)\n",
+                tags.intro, tags.startNext, tags.fadeOut, tags.hook);
+  return 0;
+}
+
+// reconvert CODE: the song's sound through the converter again, in place.
+int Reconvert(const Options& options, const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("reconvert CODE");
+  if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
+  ConvertSession s(options);
+  if (!s.open(options.station)) return 1;
+  const std::string code = Calibre(Utf8ToCp1252(args[0]), 8);
+  if (!s.readSong(options.station, code)) return Fail("Morceau non trouvé: " + args[0]);
+  const std::string sound = data::SoundFilePath(s.lib, options.station, code);
+  const ReconversionResult r = ReconvertirSon(s.ports(), *s.driver, sound,
+                                              s.session.app.config().current().localFolder, options.interactive);
+  if (r.cancelled) return Fail("Reconversion annulée: " + sound);
+  if (!r.ok) return Fail(r.message);
+  SoundReload reload(s);
+  int values = 0;
+  const bool reloaded = reload.run(options.station, code, sound, values);
+  std::printf("Son reconverti: %s\n", sound.c_str());
+  PrintReloaded(s, reload, options.station, code, sound, data::HouseFormatDurationMs(sound), values);
+  if (!r.message.empty()) return Fail(r.message);
+  if (!reloaded) return Fail("son reconverti, mais durées, pointeurs ou enveloppe non enregistrés (voir le journal)");
+  return 0;
+}
+
 int PurgeTemp(const Options& options) {
   ConvertSession s(options);
   if (!s.open(options.station)) return 1;
@@ -276,6 +336,8 @@ int ConvertCommand(const Options& options, const std::vector<std::string>& words
   const std::vector<std::string> args(words.begin() + 1, words.end());
   if (words[0] == "import") return Import(options, args);
   if (words[0] == "export") return Export(options, args);
+  if (words[0] == "save-as") return SaveAs(options, args);
+  if (words[0] == "reconvert") return Reconvert(options, args);
   if (!args.empty()) return Usage("argument en trop: " + args[0]);
   return PurgeTemp(options);
 }

@@ -154,6 +154,13 @@ const std::vector<CommandEntry>& CommandTable() {
       {"export", FirstWord, {"--format", "--name"}, {},
        "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n",
        ConvertCommand},
+      {"save-as", FirstWord, {}, {"--replace"},
+       "  save-as CODE FICHIER [--replace]   copie du son au format de l'extension\n"
+       "       (.mp2, .mp3, .wav, .wave, .ogg; --replace remplace un fichier existant)\n",
+       ConvertCommand},
+      {"reconvert", FirstWord, {}, {},
+       "  reconvert CODE [--interactive]  reconvertit le son du morceau (effets du réglage audio)\n",
+       ConvertCommand},
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},

@@ -4,6 +4,8 @@
 
 #include "convert/broadcast_markers.h"
 #include "convert/imported_pointers.h"
+#include "convert/reconversion.h"
+#include "convert/save_as.h"
 #include "core/files.h"
 #include "core/ini.h"
 #include "core/text.h"
@@ -155,22 +157,61 @@ ExportNamePattern LibraryImport::StoredPattern() const {
   return static_cast<ExportNamePattern>(n);
 }
 
+BroadcastTags LibraryImport::songTags(const std::string& caller) {
+  const std::string& code = editor_.sound.code;
+  BroadcastTags tags = SongCuePoints(lib_, editor_.sound.station, code,
+                                     data::HouseFormatDurationMs(editor_.sound.soundFile).value_or(0));
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  std::string key = data::Library::Key(code);
+  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, editor_.sound.station, caller, quiet) == 0) {
+    const std::string record = lib_.db().record(data::kSongs);
+    tags.title = Trim(data::GetText(record, data::song::kTitle));
+    tags.artist = Trim(lib_.LibArtiste(editor_.sound.station, data::GetRaw(record, data::song::kArtist1)));
+  }
+  return tags;
+}
+
+bool LibraryImport::SaveSoundAs(const std::string& target) {
+  if (Trim(editor_.sound.code).empty() || editor_.sound.soundFile.empty()) {
+    say("Aucun son à enregistrer.", Icon::Exclamation);
+    return false;
+  }
+  reconfigure();
+  const SaveAsResult r = SaveFileAs(p_, driver_, editor_.sound.soundFile, target, songTags("Lib_Pointeurs:SaveFileAs"));
+  if (r.cancelled) return false;
+  say(r.message, r.ok ? Icon::Information : Icon::Critical);
+  return r.ok;
+}
+
+bool LibraryImport::ReconvertSound() {
+  const std::string code = editor_.sound.code;
+  if (Trim(code).empty()) {
+    say("Aucun son à reconvertir.", Icon::Exclamation);
+    return false;
+  }
+  reconfigure();
+  const std::string sound = data::SoundFilePath(lib_, editor_.sound.station, code);
+  const ReconversionResult r = ReconvertirSon(p_, driver_, sound, config_.current().localFolder);
+  if (r.cancelled) return false;
+  if (!r.ok) {
+    say(r.message, Icon::Critical);
+    return false;
+  }
+  soundPlaced(code);
+  if (!r.message.empty()) say(r.message, Icon::Exclamation);  // the work file stayed
+  lastMessage_ = r.message.empty() ? "Son reconverti: " + sound : r.message;
+  return true;
+}
+
 bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format) {
   const std::string code = editor_.sound.code;
   if (Trim(code).empty() || editor_.sound.soundFile.empty()) {
     say("Aucun son à exporter.", Icon::Exclamation);
     return false;
   }
-  std::string title, artist;
-  data::BtrieveOptions quiet;
-  quiet.silent = true;
-  std::string key = data::Library::Key(code);
-  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, editor_.sound.station, "Lib_Library:ExporterUnSon",
-                        quiet) == 0) {
-    const std::string record = lib_.db().record(data::kSongs);
-    title = Trim(data::GetText(record, data::song::kTitle));
-    artist = Trim(lib_.LibArtiste(editor_.sound.station, data::GetRaw(record, data::song::kArtist1)));
-  }
+  const BroadcastTags tags = songTags("Lib_Library:ExporterUnSon");
+  const std::string &title = tags.title, &artist = tags.artist;
   EcritureIni(config_.settingsFile(), "Pointeurs", "ExportRadioButtons", std::to_string(static_cast<int>(pattern)));
   reconfigure();
   if (format == ExportFormat::Mp2) {
@@ -182,10 +223,6 @@ bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pat
   if (!dir.empty() && dir.back() != '/') dir += '/';
   const std::string target = dir + ExportFileName(pattern, format, artist, title);
   // A wave file carries the title, the artist and the pointers as stored.
-  BroadcastTags tags = SongCuePoints(lib_, editor_.sound.station, code,
-                                     data::HouseFormatDurationMs(editor_.sound.soundFile).value_or(0));
-  tags.title = title;
-  tags.artist = artist;
   queue_.AddToConvertListS48(code, editor_.sound.soundFile, target, "", "E:",
                              ExportRequest(format, editor_.sound.soundFile, target, tags), true);
   lastMessage_ = "Export ajouté aux conversions: " + target;

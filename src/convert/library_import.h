@@ -34,6 +34,15 @@ class LibraryImport {
   bool ImportFile(const std::string& file);
   // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
   bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
+  // SaveFileAs for the editor's sound (a WAV carries the song's title,
+  // artist and cue points); the outcome said in a box. False when nothing
+  // was written.
+  bool SaveSoundAs(const std::string& target);
+  // The editor's sound converted again through the local folder's work
+  // file and put in place, then reloaded like an imported sound (pointers
+  // held to its length, durations on every station, envelope). False when
+  // nothing changed (no song, No, failed: said in a box).
+  bool ReconvertSound();
   // PurgerSonsTemporaires on the station's temporary sound folder ("Tmp_");
   // the number of files deleted.
   int PurgeTemporarySounds(int station, bool showMessage);
@@ -56,6 +65,9 @@ class LibraryImport {
   // durations written on every station) and its envelope is built again.
   void soundPlaced(const std::string& code);
   void say(const std::string& text, Icon icon);
+  // The title and first artist of the editor's song, and its cue points
+  // as playout plays them, for a WAV's broadcast chunks.
+  BroadcastTags songTags(const std::string& caller);
 
   ConverterPorts p_;
   data::Library& lib_;

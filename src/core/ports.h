@@ -29,6 +29,13 @@ class Prompt {
   // Open-file dialog on `folder` with a filter such as "Logs|*.log".
   virtual std::optional<std::string> pickFile(const std::string& folder, const std::string& filter,
                                               const std::string& proposedName) = 0;
+  // Save-file dialog on `folder` proposing `proposedName`; replacing an
+  // existing file is the caller's question. Scripted and console prompts
+  // answer it like the open-file dialog.
+  virtual std::optional<std::string> pickSaveFile(const std::string& folder, const std::string& filter,
+                                                  const std::string& proposedName) {
+    return pickFile(folder, filter, proposedName);
+  }
   // A choice in a list (the base-selection window); nothing when the user gives up.
   virtual std::optional<int> chooseItem(const std::string& title,
                                         const std::vector<std::string>& items, int current) = 0;

@@ -56,15 +56,26 @@ std::optional<std::string> QtPrompt::pickFolder(const std::string& start, const 
   return folder.toStdString();
 }
 
-std::optional<std::string> QtPrompt::pickFile(const std::string& folder, const std::string& filter,
-                                              const std::string& proposedName) {
-  // "Logs|*.log|Sons|*.wav;*.mp3" -> "Logs (*.log);;Sons (*.wav *.mp3)"
+// "Logs|*.log|Sons|*.wav;*.mp3" -> "Logs (*.log);;Sons (*.wav *.mp3)"
+static QString QtFilter(const std::string& filter) {
   const QStringList parts = q(filter).split('|');
   QStringList entries;
   for (int i = 0; i + 1 < parts.size(); i += 2)
     entries << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
-  const QString qtFilter = entries.isEmpty() ? q(filter) : entries.join(";;");
-  const QString file = QFileDialog::getOpenFileName(parent_, QString(), q(folder + proposedName), qtFilter);
+  return entries.isEmpty() ? q(filter) : entries.join(";;");
+}
+
+std::optional<std::string> QtPrompt::pickFile(const std::string& folder, const std::string& filter,
+                                              const std::string& proposedName) {
+  const QString file = QFileDialog::getOpenFileName(parent_, QString(), q(folder + proposedName), QtFilter(filter));
+  if (file.isEmpty()) return std::nullopt;
+  return file.toStdString();
+}
+
+std::optional<std::string> QtPrompt::pickSaveFile(const std::string& folder, const std::string& filter,
+                                                  const std::string& proposedName) {
+  const QString file = QFileDialog::getSaveFileName(parent_, QString(), q(folder + proposedName), QtFilter(filter),
+                                                    nullptr, QFileDialog::DontConfirmOverwrite);
   if (file.isEmpty()) return std::nullopt;
   return file.toStdString();
 }

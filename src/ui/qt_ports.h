@@ -18,6 +18,8 @@ class QtPrompt : public Prompt {
   std::optional<std::string> pickFolder(const std::string& start, const std::string& title = {}) override;
   std::optional<std::string> pickFile(const std::string& folder, const std::string& filter,
                                       const std::string& proposedName) override;
+  std::optional<std::string> pickSaveFile(const std::string& folder, const std::string& filter,
+                                          const std::string& proposedName) override;
   std::optional<int> chooseItem(const std::string& title, const std::vector<std::string>& items,
                                 int current) override;
   void showStepWindow(bool show) override;

@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QThread>
 
+#include "convert/save_as.h"
+#include "core/text.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
@@ -119,6 +121,19 @@ void Workstation::addImportMenu(Prompt& prompt) {
   QAction* purge = tools->addAction(QString::fromUtf8("Purger les sons &temporaires"));
   purge->setObjectName("MnuPurgerSonsTemporaires");
   QObject::connect(purge, &QAction::triggered, &window, [this] { imports.PurgeTemporarySounds(tab.station, true); });
+  QAction* saveAs = tools->addAction(QString::fromUtf8("Enregistrer le son s&ous…"));
+  saveAs->setObjectName("MnuSaveFileAs");
+  saveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  QObject::connect(saveAs, &QAction::triggered, &window, [this, &prompt] {
+    const std::string sound = editorPanel->editor().sound.soundFile;
+    const PathParts parts = EclateRepFicExt(sound);
+    if (auto file = prompt.pickSaveFile(parts.folder, convert::SaveAsFilter(), parts.name + ".mp3"))
+      imports.SaveSoundAs(*file);
+  });
+  QAction* reconvert = tools->addAction(QString::fromUtf8("Re&convertir le son"));
+  reconvert->setObjectName("MnuReconvertir");
+  reconvert->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  QObject::connect(reconvert, &QAction::triggered, &window, [this] { imports.ReconvertSound(); });
   QAction* exportSound = tools->addAction(QString::fromUtf8("E&xporter le son…"));
   exportSound->setObjectName("MnuExporterSon");
   QObject::connect(exportSound, &QAction::triggered, &window, [this, &prompt] {

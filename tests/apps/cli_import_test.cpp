@@ -11,6 +11,7 @@
 #include "core/ini.h"
 #include "core/text.h"
 #include "editor/envelope.h"
+#include "process.h"
 
 namespace sono::test {
 namespace {
@@ -197,6 +198,64 @@ TEST_F(CliImport, BulkFolderAndExport) {
   EXPECT_EQ((Run({"export", "00000003", dir / "out", "--format", "flac"}, status), status), 2);
 }
 
+
+// save-as: the sound copied by the converter in the extension's format; an
+// existing file is kept unless --replace.
+TEST_F(CliImport, SaveAsWritesTheCopyAndKeepsAnExistingFile) {
+  int status = -1;
+  const std::string copy = dir / "copie.ogg";
+  ASSERT_EQ((Run({"import", "00000001", MakeHouseFile(dir, "in/maison.s48", 1200)}, status), status), 0);
+  std::string out = Run({"save-as", "00000001", copy}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Fichier '" + copy + "' créé."), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(copy), ReadFile(converted));
+  WriteFile(copy, "ancien");
+  out = Run({"save-as", "00000001", copy}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(ReadFile(copy), "ancien");
+  ASSERT_EQ((Run({"save-as", "00000001", copy, "--replace"}, status), status), 0);
+  EXPECT_EQ(ReadFile(copy), ReadFile(converted));
+  out = Run({"save-as", "00000001", dir / "copie.wma"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_FALSE(File_Exist(dir / "copie.wma"));
+  EXPECT_EQ((Run({"save-as", "00000001"}, status), status), 2);
+}
+
+
+// reconvert: the sound replaced by the converter's output, the pointers
+// past its new end removed and the durations written; a work file that
+// cannot be removed is said and the command exits 1.
+TEST_F(CliImport, ReconvertReplacesTheSoundAndFollowsWithPointersAndDurations) {
+  int status = -1;
+  WriteFile(dir / "in/long.flac", "any");
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/long.flac"}, status), status), 0);  // 7200 ms
+  ASSERT_EQ((Run({"edit", "00000002", "select 6000 7000; menu intro; store"}, status), status), 0);
+  const std::string target = SoundOf("00000002");
+  const std::string shorter = MakeHouseFile(dir, "fixtures/court.s48", 4000);
+  UseConverter(CopyingStandIn(dir, shorter, "convert-short"));
+  std::string out = Run({"reconvert", "00000002"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Son reconverti: " + target), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du son: 4008 ms"), std::string::npos) << out;
+  EXPECT_NE(out.find("Enveloppe: 167 valeurs"), std::string::npos) << out;
+  EXPECT_NE(out.find("Pointeur station 1: Intro (6000 ms) effacé"), std::string::npos) << out;
+  EXPECT_NE(out.find("Durée du morceau: 4 s, intro 000 s"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(target), ReadFile(shorter));
+  EXPECT_EQ(Seconds("00000002"), 4);
+
+  // The work file "Convert.mp2" cannot be removed: said, the new sound stays.
+  UseConverter(CopyingStandIn(dir, converted, "convert-long"));
+  const ProcessResult r =
+      RunProcess({SONOTEKA_CLI, "reconvert", "00000002", "--home", home}, FaultEnvironment("unlink:1+:fail:EACCES", "Convert.mp2", dir / "counts"));
+  EXPECT_TRUE(r.exited(1)) << r.out << r.err;
+  const std::string counts = ReadFile(dir / "counts");
+  EXPECT_TRUE(counts.find("unlink ") != std::string::npos && counts.find("unlink 0") == std::string::npos) << counts;
+  EXPECT_NE(r.err.find("Impossible de supprimer le fichier temporaire: "), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(target), ReadFile(converted));
+  EXPECT_EQ((Run({"reconvert", "ZZZ00000"}, status), status), 1);
+  EXPECT_EQ((Run({"reconvert"}, status), status), 2);
+}
+
 }  // namespace
 }  // namespace sono::test
 
@@ -273,6 +332,18 @@ TEST_F(CliImport, RealConverterEndToEnd) {
     EXPECT_EQ(out.find("Marqueur refusé"), std::string::npos) << out;
     out = Run({"ptx", "show", "00000003"}, status);
     EXPECT_NE(out.find("Durée d'intro: 1000 ms"), std::string::npos) << out;
+  }
+  // save-as to a WAV carries the same cue points.
+  out = Run({"save-as", "00000002", dir / "copie.wav"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Marqueurs: intro 1000 ms"), std::string::npos) << out;
+  {
+    const std::string wave = ReadFile(dir / "copie.wav");
+    const size_t at = wave.find("INTe");
+    ASSERT_NE(at, std::string::npos);
+    uint32_t v = 0;
+    std::memcpy(&v, wave.data() + at + 4, 4);
+    EXPECT_EQ(v, 48000u);
   }
   out = Run({"export", "00000002", dir / "out", "--format", "mp3-128", "--name", "titre"}, status);
   ASSERT_EQ(status, 0) << out;

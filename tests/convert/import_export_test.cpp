@@ -1,4 +1,6 @@
 #include "convert/import_export.h"
+#include "convert/reconversion.h"
+#include "convert/save_as.h"
 #include "convert/sound_append.h"
 
 #include <gtest/gtest.h>
@@ -245,6 +247,113 @@ TEST_F(ImportTest, ExportCopiesHouseFormatAndConvertsTheRest) {
                     ExportFormat::Mp2, "", "X");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.message, "Impossible de créer le fichier:\r\n" + dir / "nowhere/X.mp2");
+}
+
+
+// Save as: the format from the extension, an existing file replaced only
+// when the user says so and only by a whole new one, .wma refused.
+TEST_F(ImportTest, SaveFileAsConvertsByExtensionAndKeepsAnExistingFileOnFailure) {
+  const std::string converter = test::CopyingStandIn(dir, converted);
+  ConverterDriver driver({log, clock, events, prompt}, converter);
+  std::filesystem::create_directories(dir / "out");
+  BroadcastTags tags;
+  tags.title = "Je veux";
+  tags.intro = 1200;
+  SaveAsResult r = SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.WAV", tags);
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.message, "Fichier '" + dir / "out/copie.WAV" + "' créé.");
+  auto argv = test::StandInArguments(converter);
+  for (const char* arg : {"-convert_to=wave", "-bits=16", "-freq=48000", "-cue_intro=1200", "-title=Je veux"})
+    EXPECT_NE(std::find(argv.begin(), argv.end(), arg), argv.end()) << arg;
+  ASSERT_TRUE(SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.ogg", tags).ok);
+  argv = test::StandInArguments(converter);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-q=0.6"), argv.end());
+  EXPECT_EQ(std::find(argv.begin(), argv.end(), "-cue_intro=1200"), argv.end());  // only a WAV carries them
+  ASSERT_TRUE(SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.mp3", tags).ok);
+  argv = test::StandInArguments(converter);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "-b=256"), argv.end());
+  EXPECT_TRUE(prompt.shown.empty());  // no file was there yet
+
+  // An existing file: No keeps it, a failing conversion after Yes too.
+  const std::string existing = ReadFile(dir / "out/copie.mp3");
+  prompt.answers = {Answer::No};
+  r = SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.mp3", tags);
+  EXPECT_TRUE(r.cancelled);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous remplacer le fichier existant ?");
+  ConverterDriver failing({log, clock, events, prompt},
+                          test::WriteStandIn(dir, "killed", "head -c 1000 '" + converted + "' > \"$out\"; kill -9 $$"));
+  prompt.answers = {Answer::Yes};
+  r = SaveFileAs({log, clock, events, prompt}, failing, target, dir / "out/copie.mp3", tags);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message.rfind("Problème lors de la conversion du son.", 0), 0u) << r.message;
+  EXPECT_EQ(ReadFile(dir / "out/copie.mp3"), existing);
+  auto left = test::FolderEntries(dir / "out");
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"copie.WAV", "copie.mp3", "copie.ogg"}));
+
+  // Refused before any conversion: .wma, an unknown extension, the sound itself.
+  std::filesystem::remove(converter + ".args");
+  r = SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.wma", tags);
+  EXPECT_NE(r.message.find("Windows Media"), std::string::npos) << r.message;
+  EXPECT_FALSE(SaveFileAs({log, clock, events, prompt}, driver, target, dir / "out/copie.flac", tags).ok);
+  EXPECT_FALSE(SaveFileAs({log, clock, events, prompt}, driver, dir / "sons/absent.s48", dir / "out/a.mp2", tags).ok);
+  const std::string mp2Sound = dir / "sons/son.mp2";
+  std::filesystem::copy_file(target, mp2Sound);
+  r = SaveFileAs({log, clock, events, prompt}, driver, mp2Sound, dir / "sons/./son.mp2", tags);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(ReadFile(mp2Sound), oldBytes);
+  EXPECT_FALSE(File_Exist(converter + ".args"));  // the converter never ran
+  EXPECT_FALSE(File_Exist(dir / "out/copie.wma"));
+}
+
+
+// Reconversion: the sound converted through "Convert.mp2" of the local
+// folder and put in place; a No, a missing sound, a converter killed
+// halfway or a full disk leave the old sound byte for byte and nothing
+// beside it nor in the local folder.
+TEST_F(ImportTest, ReconversionReplacesTheSoundOnlyWhenWhole) {
+  const std::string local = dir / "local/";
+  const auto reconvert = [&](const std::string& converter, bool ask = false) {
+    ConverterDriver driver({log, clock, events, prompt}, converter);
+    return ReconvertirSon({log, clock, events, prompt}, driver, target, local, ask);
+  };
+  const auto untouched = [&] {
+    EXPECT_EQ(ReadFile(target), oldBytes);
+    EXPECT_EQ(test::FolderEntries(dir / "sons"), std::vector<std::string>{"00000007.s48"});
+    if (Folder_Exist(local)) {
+      EXPECT_TRUE(test::FolderEntries(local).empty());
+    }
+  };
+  prompt.answers = {Answer::No};
+  ReconversionResult r = reconvert(test::CopyingStandIn(dir, converted), true);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(prompt.shown.at(0).text, "Voulez-vous reconvertir le fichier son ?");
+  untouched();
+
+  r = reconvert(test::WriteStandIn(dir, "killed", "head -c 1000 '" + converted + "' > \"$out\"; kill -9 $$"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message.rfind("Problème lors de la conversion du son.", 0), 0u) << r.message;
+  untouched();
+  {
+    // The converter writes its output, then the disk is full for the
+    // sound's replacement (the source's 15 kB fit, the new 77 kB do not).
+    test::FileSizeLimit limit(20000);
+    r = reconvert(test::WriteStandIn(dir, "unlimited", "ulimit -f unlimited; cp '" + converted + "' \"$out\""));
+  }
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.message, "Impossible de remplacer le fichier son: " + target + " (disque plein)");
+  untouched();
+
+  r = reconvert(test::CopyingStandIn(dir, converted));
+  ASSERT_TRUE(r.ok) << r.message;
+  EXPECT_EQ(r.message, "");
+  EXPECT_EQ(ReadFile(target), ReadFile(converted));
+  EXPECT_EQ(test::FolderEntries(dir / "sons"), std::vector<std::string>{"00000007.s48"});
+  EXPECT_TRUE(test::FolderEntries(local).empty());
+  std::filesystem::remove(target);
+  r = reconvert(test::CopyingStandIn(dir, converted));
+  EXPECT_EQ(r.message, "Fichier son non trouvé: " + target);
 }
 
 }  // namespace

@@ -243,5 +243,51 @@ TEST_F(ConversionGuiTest, TimerFocusPurgesTemporarySoundsOnceADay) {
   EXPECT_FALSE(ws->imports.DailyPurge());  // done for today
 }
 
+
+// Outils > "Enregistrer le son sous…" (Ctrl+Shift+S): the converter writes
+// the copy; an existing file is replaced only on Yes.
+TEST_F(ConversionGuiTest, SaveAsFromTheToolsMenu) {
+  QAction* saveAs = ws->window.findChild<QAction*>("MnuSaveFileAs");
+  ASSERT_NE(saveAs, nullptr);
+  EXPECT_EQ(saveAs->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+  std::filesystem::create_directories(dir / "out");
+  const std::string copy = dir / "out/copie.mp3";
+  prompt.folders = {copy};
+  saveAs->trigger();
+  EXPECT_EQ(sono::test::ReadFile(copy), sono::test::ReadFile(converted));
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown.back().text, "Fichier '" + copy + "' créé.");
+  sono::test::WriteFile(copy, "ancien");
+  prompt.folders = {copy};
+  prompt.answers = {Answer::No};
+  saveAs->trigger();
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous remplacer le fichier existant ?");
+  EXPECT_EQ(sono::test::ReadFile(copy), "ancien");
+}
+
+
+// Outils > "Reconvertir le son" (Ctrl+Shift+R): asked, converted, and the
+// editor shows the new sound with its envelope.
+TEST_F(ConversionGuiTest, ReconversionFromTheToolsMenuReloadsTheEditor) {
+  QAction* reconvert = ws->window.findChild<QAction*>("MnuReconvertir");
+  ASSERT_NE(reconvert, nullptr);
+  EXPECT_EQ(reconvert->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile, before = sono::test::ReadFile(sound);
+  ASSERT_NE(ed.soundLength(), 7200);
+  prompt.answers = {Answer::No};
+  reconvert->trigger();
+  EXPECT_EQ(sono::test::ReadFile(sound), before);
+  prompt.shown.clear();
+  prompt.answers = {Answer::Yes};
+  reconvert->trigger();
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous reconvertir le fichier son ?");
+  EXPECT_EQ(sono::test::ReadFile(sound), sono::test::ReadFile(converted));
+  EXPECT_EQ(ed.soundLength(), 7200);
+  EXPECT_EQ(ed.envelopeCount, 300);
+  EXPECT_FALSE(File_Exist(ws->app.config().current().localFolder + "Convert.mp2"));
+}
+
 }  // namespace
 }  // namespace sono::ui
