@@ -165,7 +165,7 @@ bool LibraryImport::ExportSound(const std::string& folder, ExportNamePattern pat
   data::BtrieveOptions quiet;
   quiet.silent = true;
   std::string key = data::Library::Key(code);
-  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, editor_.sound.station, "Lib_Library:ExporterUnSon",
+  if (lib_.db().GetEqual(lib_.base(), data::kSongs, editor_.sound.station, data::kSongByCode, key, "Lib_Library:ExporterUnSon",
                         quiet) == 0) {
     const std::string record = lib_.db().record(data::kSongs);
     title = Trim(data::GetText(record, data::song::kTitle));
