@@ -69,7 +69,7 @@ struct ConvertSession {
     std::string key = data::Library::Key(code);
     data::BtrieveOptions quiet;
     quiet.silent = true;
-    return lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:import", quiet) == 0;
+    return lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "sonoteka-cli:import", quiet) == 0;
   }
 
   Session session;

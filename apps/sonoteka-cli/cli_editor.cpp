@@ -200,7 +200,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   std::string key = data::Library::Key(code);
   data::BtrieveOptions quiet;
   quiet.silent = true;
-  if (lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:edit", quiet) != 0)
+  if (lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "sonoteka-cli:edit", quiet) != 0)
     return Fail("Morceau non trouvé: " + codeText);
   const int known = static_cast<int>(data::song::DurationSeconds(lib.db().record(data::kSongs)) * 1000);
   const std::string soundFile = data::SoundFilePath(lib, station, code);

@@ -56,7 +56,7 @@ bool readSong(data::Library& lib, int station, const std::string& code) {
   std::string key = data::Library::Key(Calibre(Utf8ToCp1252(code), 8));
   data::BtrieveOptions quiet;
   quiet.silent = true;
-  const int st = lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "sonoteka-cli:song", quiet);
+  const int st = lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "sonoteka-cli:song", quiet);
   if (st == 0) return true;
   if (st == 4) std::fprintf(stderr, "Morceau non trouvé: %s\n", code.c_str());
   else
@@ -144,16 +144,16 @@ int demoBuild(const Options& options) {
   std::string key = data::Library::Key(std::string(5, '\0'));
   data::BtrieveOptions quiet;
   quiet.silent = true;
-  int st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kArtists, 1, "demo", quiet);
+  int st = ls.lib.db().GetGreaterOrEqual(ls.lib.base(), data::kArtists, 1, data::kArtistByCode, key, "demo", quiet);
   while (st == 0) {
     ls.stats.queueArtist(key.substr(0, 5));
-    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kArtists, 1, "demo", quiet);
+    st = ls.lib.db().GetNext(ls.lib.base(), data::kArtists, 1, data::kArtistByCode, key, "demo", quiet);
   }
   key = data::Library::Key("CATEG");
-  st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kCodeTables, 1, "demo", quiet);
+  st = ls.lib.db().GetGreaterOrEqual(ls.lib.base(), data::kCodeTables, 1, data::kCodeTableByTypeAndCode, key, "demo", quiet);
   while (st == 0 && key.substr(0, 5) == "CATEG") {
     ls.stats.queueCategory(key.substr(5, 5));
-    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "demo", quiet);
+    st = ls.lib.db().GetNext(ls.lib.base(), data::kCodeTables, 1, data::kCodeTableByTypeAndCode, key, "demo", quiet);
   }
   const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
   const bool averages = ls.stats.MAJDureeMoyenneCategories() && artistsDone;
@@ -353,19 +353,19 @@ int statsRecount(const Options& options) {
   data::BtrieveOptions quiet;
   quiet.silent = true;
   std::string key = data::Library::Key(std::string(5, '\0'));
-  int st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kArtists, 1, "stats", quiet);
+  int st = ls.lib.db().GetGreaterOrEqual(ls.lib.base(), data::kArtists, 1, data::kArtistByCode, key, "stats", quiet);
   int artists = 0, categories = 0;
   while (st == 0) {
     ls.stats.queueArtist(key.substr(0, 5));
     ++artists;
-    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kArtists, 1, "stats", quiet);
+    st = ls.lib.db().GetNext(ls.lib.base(), data::kArtists, 1, data::kArtistByCode, key, "stats", quiet);
   }
   key = data::Library::Key("CATEG");
-  st = ls.lib.db().BTRieve(ls.lib.base(), 9, key, 0, data::kCodeTables, 1, "stats", quiet);
+  st = ls.lib.db().GetGreaterOrEqual(ls.lib.base(), data::kCodeTables, 1, data::kCodeTableByTypeAndCode, key, "stats", quiet);
   while (st == 0 && key.substr(0, 5) == "CATEG") {
     ls.stats.queueCategory(key.substr(5, 5));
     ++categories;
-    st = ls.lib.db().BTRieve(ls.lib.base(), 6, key, 0, data::kCodeTables, 1, "stats", quiet);
+    st = ls.lib.db().GetNext(ls.lib.base(), data::kCodeTables, 1, data::kCodeTableByTypeAndCode, key, "stats", quiet);
   }
   const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
   const bool categoriesDone = ls.stats.MAJDureeMoyenneCategories();

@@ -164,7 +164,7 @@ BroadcastTags LibraryImport::songTags(const std::string& caller) {
   data::BtrieveOptions quiet;
   quiet.silent = true;
   std::string key = data::Library::Key(code);
-  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, editor_.sound.station, caller, quiet) == 0) {
+  if (lib_.db().GetEqual(lib_.base(), data::kSongs, editor_.sound.station, data::kSongByCode, key, caller, quiet) == 0) {
     const std::string record = lib_.db().record(data::kSongs);
     tags.title = Trim(data::GetText(record, data::song::kTitle));
     tags.artist = Trim(lib_.LibArtiste(editor_.sound.station, data::GetRaw(record, data::song::kArtist1)));

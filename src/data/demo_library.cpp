@@ -52,12 +52,12 @@ constexpr std::array<Category, 10> kCategories = {{{"POP", "Pop française"},
 constexpr size_t kSongsPerTransaction = 250;
 
 // Inserts a record; one already there (5) is kept. False on an error.
-bool insert(Library& lib, int station, int file, const std::string& record, int keyLength) {
+bool insert(Library& lib, int station, FileNumber file, const std::string& record, int keyLength) {
   lib.db().record(file) = record;
   std::string key = Library::Key(record.substr(0, static_cast<size_t>(keyLength)));
   BtrieveOptions quiet;
   quiet.silent = true;
-  const int st = lib.db().BTRieve(lib.base(), 2, key, 0, file, station, kCaller, quiet);
+  const int st = lib.db().Insert(lib.base(), file, station, kPrimaryKey, key, kCaller, quiet);
   return st == 0 || st == 5;
 }
 

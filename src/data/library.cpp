@@ -38,7 +38,7 @@ std::string Library::LibArtiste(int station, const std::string& code) {
   BtrieveOptions quiet;
   quiet.silent = true;
   std::string name;
-  if (db().BTRieve(base(), 5, key, 0, kArtists, station, std::string(kCaller) + ":LibArtiste", quiet) == 0)
+  if (db().GetEqual(base(), kArtists, station, kArtistByCode, key, std::string(kCaller) + ":LibArtiste", quiet) == 0)
     name = GetText(db().record(kArtists), artist::kName);
   artistNames_[cacheKey] = name;
   return name;
@@ -48,7 +48,7 @@ bool Library::readCodeEntry(int station, const std::string& type, const std::str
   std::string key = Key(Calibre(type, 5) + Calibre(code, 5));
   BtrieveOptions quiet;
   quiet.silent = true;
-  return db().BTRieve(base(), 5, key, 0, kCodeTables, station,
+  return db().GetEqual(base(), kCodeTables, station, kCodeTableByTypeAndCode, key,
                       std::string(kCaller) + ":LectureCode", quiet) == 0;
 }
 

@@ -13,8 +13,17 @@
 
 namespace sono::data {
 
-inline constexpr int kSongs = 22, kArtists = 20, kCodeTables = 21, kRecorderSongs = 26,
-                     kComplementKeys = 29, kPointers = 31, kTitles = 48;
+inline constexpr FileNumber kSongs{22}, kArtists{20}, kCodeTables{21}, kRecorderSongs{26},
+    kComplementKeys{29}, kPointers{31}, kTitles{48};
+
+// Their keys the program reads by (catalogue.cpp holds the segments).
+inline constexpr KeyNumber kSongByCode{0}, kSongByArtist{1}, kSongByCategory{4}, kSongByTitle{5};
+inline constexpr KeyNumber kArtistByCode{0};
+inline constexpr KeyNumber kCodeTableByTypeAndCode{0};  // "CATEG" and the category's code…
+inline constexpr KeyNumber kRecorderSongByCode{0};
+inline constexpr KeyNumber kComplementBySongCode{2};    // key 0 begins with artist and category
+inline constexpr KeyNumber kPointerByCodeAndType{0};    // code, pointer type, number
+inline constexpr KeyNumber kTitleByCode{0};
 
 struct LibraryPorts {
   PervasiveLayer& db;

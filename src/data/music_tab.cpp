@@ -11,12 +11,14 @@ std::vector<CategoryNode> InitGeneralTVCategories(Library& lib, int station) {
   std::string key = Library::Key("CATEG");
   BtrieveOptions quiet;
   quiet.silent = true;
-  int st = lib.db().BTRieve(lib.base(), 9, key, 0, kCodeTables, station, "Frm_Main:InitGeneralTVCategories", quiet);
+  int st = lib.db().GetGreaterOrEqual(lib.base(), kCodeTables, station, kCodeTableByTypeAndCode, key,
+                                      "Frm_Main:InitGeneralTVCategories", quiet);
   while (st == 0 && key.compare(0, 5, "CATEG") == 0) {
     const std::string& r = lib.db().record(kCodeTables);
     nodes.push_back({Cp1252ToUtf8(Trim(GetRaw(r, codes::kCode))), GetText(r, codes::kLabel),
                      codes::CategoryActive(r), codes::CategoryActiveOnStation(r, station)});
-    st = lib.db().BTRieve(lib.base(), 6, key, 0, kCodeTables, station, "Frm_Main:InitGeneralTVCategories", quiet);
+    st = lib.db().GetNext(lib.base(), kCodeTables, station, kCodeTableByTypeAndCode, key,
+                                      "Frm_Main:InitGeneralTVCategories", quiet);
   }
   std::stable_sort(nodes.begin(), nodes.end(), [](const CategoryNode& a, const CategoryNode& b) {
     return CollatesBefore(Utf8ToCp1252(a.label), Utf8ToCp1252(b.label));

@@ -17,8 +17,17 @@ namespace {
 constexpr const char* kModule = "Lib_Data_Pervasive";
 constexpr int kSongFile = 22;
 
-bool isTransaction(int op) { return op == 19 || op == 20 || op == 21 || op == 1019; }
-bool isRead(int op) { return (op >= 5 && op <= 13) || op == 23 || op == 24 || (op >= 33 && op <= 35); }
+bool isTransaction(Operation op) {
+  return op == Operation::BeginTransaction || op == Operation::EndTransaction ||
+         op == Operation::AbortTransaction || op == Operation::BeginConcurrentTransaction;
+}
+// The operations that bring a record into the buffer: the keyed gets, get
+// direct and the steps.
+bool isRead(Operation op) {
+  const int code = OperationCode(op);
+  return (code >= btr::kGetEqual && code <= btr::kGetLast) || op == Operation::GetDirect ||
+         op == Operation::StepNext || (code >= btr::kStepFirst && code <= btr::kStepPrevious);
+}
 bool isNetworkStatus(int status) { return status >= 3000 && status <= 3132; }
 
 std::string withoutControls(const std::string& key) {
@@ -84,7 +93,7 @@ int PervasiveLayer::openPhysical(Slot& s, const std::string& path) {
   char data[1] = {0};
   std::vector<char> keyBuffer(std::max<size_t>(path.size() + 1, btr::kMaxKeyLength + 1), 0);
   std::memcpy(keyBuffer.data(), key.data(), key.size());
-  const int st = call(0, s.block.data(), data, length, keyBuffer.data(),
+  const int st = call(OperationCode(Operation::Open), s.block.data(), data, length, keyBuffer.data(),
                       static_cast<int>(keyBuffer.size()), 0);
   s.path = path;
   s.open = st == 0;
@@ -98,7 +107,7 @@ void PervasiveLayer::closePhysical(Slot& s) {
   std::uint32_t length = 0;
   char data[1] = {0};
   char key[btr::kMaxKeyLength] = {};
-  const int st = call(1, s.block.data(), data, length, key, sizeof key, 0);
+  const int st = call(OperationCode(Operation::Close), s.block.data(), data, length, key, sizeof key, 0);
   if (st != 0) log_.TraceLog("Unable to close: " + s.path);
   blankBlock(s.block);
   s.open = false;
@@ -119,7 +128,7 @@ int PervasiveLayer::CreationStructureVide(const std::string& path, int file) {
   keyBuffer[path.size()] = '\0';
   std::array<char, 128> block{};
   blankBlock(block);
-  const int st = call(14, block.data(), spec.data(), length, keyBuffer.data(),
+  const int st = call(OperationCode(Operation::Create), block.data(), spec.data(), length, keyBuffer.data(),
                       static_cast<int>(keyBuffer.size()), 0);
   if (st != 0) log_.TraceLog("Err: Create empty structure: " + path + ": status " + std::to_string(st));
   return st;
@@ -153,7 +162,8 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
     if (st == btr::status::kIoError)
       reportDamage(base, file, station, std::string(kModule) + ":FichierPervasiveOuvrir", btr::btrLastDamage());
     else if (st != 0)
-      ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station, 0);
+      ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station,
+                    OperationCode(Operation::Open));
   }
 }
 
@@ -199,11 +209,11 @@ void PervasiveLayer::PervasiveFermetureFichiers(int base, int firstStation, int 
       std::uint32_t length = 0;
       char data[1] = {0};
       char key[btr::kMaxKeyLength] = {};
-      const int st = call(1, s.block.data(), data, length, key, sizeof key, 0);
+      const int st = call(OperationCode(Operation::Close), s.block.data(), data, length, key, sizeof key, 0);
       if (st != 0) {
         log_.TraceLog(base, station, -1, "Unable to close: " + s.path);
         ErreurBTrieve(base, file, st, std::string(kModule) + ":PervasiveFermetureFichiers", false,
-                      station, 1);
+                      station, OperationCode(Operation::Close));
       }
       blankBlock(s.block);
       s.open = false;
@@ -240,8 +250,9 @@ std::vector<std::string> PervasiveLayer::history() const {
 
 bool PervasiveLayer::keyCheck(int file, int operation, int keyNumber, const std::string& key,
                               const std::string& caller) {
-  if (isTransaction(operation) || operation == 0 || operation == 1 || operation == 14 ||
-      operation == 15)
+  const Operation op = static_cast<Operation>(operation);
+  if (isTransaction(op) || op == Operation::Open || op == Operation::Close || op == Operation::Create ||
+      op == Operation::Stat)
     return true;
   const int needed = KeyLength(file, keyNumber);
   if (static_cast<int>(key.size()) >= needed) return true;
@@ -264,7 +275,7 @@ int PervasiveLayer::rawCall(Slot& s, int operation, std::string& key, int keyNum
   const int st = call(operation, s.block.data(), rec.data(), length, keyBuffer,
                       static_cast<int>(sizeof keyBuffer), keyNumber);
   const int keyLength = KeyLength(file, keyNumber);
-  if (st == 0 && keyLength > 0 && !isTransaction(operation))
+  if (st == 0 && keyLength > 0 && !isTransaction(static_cast<Operation>(operation)))
     key.assign(keyBuffer, static_cast<size_t>(keyLength));
   return st;
 }
@@ -280,18 +291,19 @@ void PervasiveLayer::writeDeletionLog(int station) {
 int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNumber, int file,
                             int station, const std::string& caller, const BtrieveOptions& options) {
   conflict_ = false;
+  const Operation op = static_cast<Operation>(operation);
   if (base < 0 || base >= kMaxBases || file < 0 || file >= kCatalogueSize) {
     status_ = btr::status::kNotOpen;
     return status_;
   }
-  if (operation == 4 && file == kSongFile) writeDeletionLog(station);
+  if (op == Operation::Delete && file == kSongFile) writeDeletionLog(station);
   if (station < 1) station = 1;
   Slot& s = slot(base, file, station);
-  if ((operation == 20 || operation == 21) && !s.inTransaction) {
+  if ((op == Operation::EndTransaction || op == Operation::AbortTransaction) && !s.inTransaction) {
     status_ = 0;
     return status_;
   }
-  if (operation == 10 || operation == 11)
+  if (op == Operation::GetLess || op == Operation::GetLessOrEqual)
     for (char& c : key)
       if (static_cast<unsigned char>(c) == 255) c = 'z';
   if (!caller.empty()) remember(file, station, operation, keyNumber, key);
@@ -342,7 +354,7 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
   for (int attempt = 0; st == btr::status::kConflict && attempt < kRetries; ++attempt) {
     std::string mine = records_[file];
     std::string key0 = mine.substr(0, static_cast<size_t>(KeyLength(file, 0)));
-    const int reread = rawCall(s, 5, key0, 0, file);
+    const int reread = rawCall(s, OperationCode(Operation::GetEqual), key0, 0, file);
     if (reread != 0) {
       records_[file] = mine;
       st = reread;
@@ -363,17 +375,20 @@ int PervasiveLayer::BTRieve(int base, int operation, std::string& key, int keyNu
     st = rawCall(s, operation, key, keyNumber, file);
 
   if (st == 0) {
-    if (operation == 19 || operation == 1019) s.inTransaction = true;
-    if (operation == 20 || operation == 21) s.inTransaction = false;
-    if (isRead(operation) && normalise) normalise(file, records_[file]);
+    if (op == Operation::BeginTransaction || op == Operation::BeginConcurrentTransaction)
+      s.inTransaction = true;
+    if (op == Operation::EndTransaction || op == Operation::AbortTransaction) s.inTransaction = false;
+    if (isRead(op) && normalise) normalise(file, records_[file]);
   }
   status_ = st;
   if (st == 0) return st;
 
   bool report = true;
-  const bool write = operation == 2 || operation == 3;
-  if (st == 7) report = !(operation == 6 || operation == 7 || (operation == 3 && file == 35));
-  else if (st == 54) report = !(operation == 3 && file == 35);
+  const bool write = op == Operation::Insert || op == Operation::Update;
+  if (st == 7)
+    report = !(op == Operation::GetNext || op == Operation::GetPrevious ||
+               (op == Operation::Update && file == 35));
+  else if (st == 54) report = !(op == Operation::Update && file == 35);
   else if (write) report = st != 5;
   else report = st != 4 && st != 5 && st != 9;
   if (report) ++errors_;
@@ -421,7 +436,7 @@ int PervasiveLayer::BeginBaseTransaction(int base, int file, const std::string& 
     return 0;
   }
   std::string none;
-  const int st = BTRieve(base, 19, none, 0, file, 1, caller);
+  const int st = BTRieve(base, Operation::BeginTransaction, FileNumber{file}, 1, kPrimaryKey, none, caller);
   if (st != 0) return st;
   t.depth = 1;
   t.file = file;
@@ -435,10 +450,10 @@ int PervasiveLayer::EndBaseTransaction(int base, const std::string& caller) {
   if (--t.depth > 0) return t.failed ? btr::status::kTransactionError : 0;
   std::string none;
   if (t.failed) {
-    BTRieve(base, 21, none, 0, t.file, 1, caller);
+    BTRieve(base, Operation::AbortTransaction, FileNumber{t.file}, 1, kPrimaryKey, none, caller);
     return btr::status::kTransactionError;
   }
-  return BTRieve(base, 20, none, 0, t.file, 1, caller);
+  return BTRieve(base, Operation::EndTransaction, FileNumber{t.file}, 1, kPrimaryKey, none, caller);
 }
 
 void PervasiveLayer::AbortBaseTransaction(int base, const std::string& caller) {
@@ -449,7 +464,7 @@ void PervasiveLayer::AbortBaseTransaction(int base, const std::string& caller) {
     return;
   }
   std::string none;
-  BTRieve(base, 21, none, 0, t.file, 1, caller);
+  BTRieve(base, Operation::AbortTransaction, FileNumber{t.file}, 1, kPrimaryKey, none, caller);
 }
 
 BaseTransaction::BaseTransaction(PervasiveLayer& db, int base, int file, std::string caller)
@@ -515,7 +530,7 @@ void PervasiveLayer::ErreurBTrieve(int base, int file, int status, const std::st
   text += "S:" + N2S(station, 5) + "\n";
   for (const auto& h : history()) text += ">" + h + "\n";
   if (file == 0 || file == 12 || file == 13 || file == 17 || file == 28 ||
-      (file == 2 && operation == 4))
+      (file == 2 && operation == OperationCode(Operation::Delete)))
     text += "Faîtes une restauration de ce fichier\n";
   if (!caller.empty()) text += "Sub: " + caller + "\n";
 

@@ -27,6 +27,12 @@
 //     report, silent calls included): a command exits 1 when it is not 0.
 //   - Transactions (19, 20, 21) cover every file of the base this program
 //     has open: a save for several stations is one transaction.
+//   - Callers name their calls: the operation (`Operation`, or one member
+//     per operation such as GetEqual), the file (`FileNumber`) and the key
+//     (`KeyNumber`) are distinct types, so that a call cannot take a file for
+//     a key or a number for either. The numeric BTRieve stays underneath,
+//     with the record manager's codes, which the call history and the log
+//     lines show.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -43,6 +49,64 @@
 namespace sono::data {
 
 inline constexpr int kStatusTimeout3111 = 3111;
+
+// The record manager's operations, named as it names them; the values are
+// its operation codes (btr.h).
+enum class Operation : int {
+  Open = btr::kOpen,
+  Close = btr::kClose,
+  Insert = btr::kInsert,
+  Update = btr::kUpdate,
+  Delete = btr::kDelete,
+  GetEqual = btr::kGetEqual,
+  GetNext = btr::kGetNext,
+  GetPrevious = btr::kGetPrevious,
+  GetGreater = btr::kGetGreater,
+  GetGreaterOrEqual = btr::kGetGreaterOrEqual,
+  GetLess = btr::kGetLess,
+  GetLessOrEqual = btr::kGetLessOrEqual,
+  GetFirst = btr::kGetFirst,
+  GetLast = btr::kGetLast,
+  Create = btr::kCreate,
+  Stat = btr::kStat,
+  BeginTransaction = btr::kBeginTransaction,
+  EndTransaction = btr::kEndTransaction,
+  AbortTransaction = btr::kAbortTransaction,
+  GetPosition = btr::kGetPosition,
+  GetDirect = btr::kGetDirect,
+  StepNext = btr::kStepNext,
+  StepFirst = btr::kStepFirst,
+  StepLast = btr::kStepLast,
+  StepPrevious = btr::kStepPrevious,
+  BeginConcurrentTransaction = btr::kBeginConcurrentTransaction,
+};
+constexpr int OperationCode(Operation operation) { return static_cast<int>(operation); }
+
+// A file of the catalogue by its number: FRAD022 is FileNumber{22}. A bare
+// number is not taken for a file; a file reads as its number where one is
+// wanted (record buffers, catalogue rows, transactions).
+class FileNumber {
+ public:
+  explicit constexpr FileNumber(int number) : number_(number) {}
+  constexpr operator int() const { return number_; }
+
+ private:
+  int number_;
+};
+
+// A key of a file (one of its index paths, 0 the first). Neither a number nor
+// a file is taken for a key.
+class KeyNumber {
+ public:
+  explicit constexpr KeyNumber(int number) : number_(number) {}
+  constexpr int value() const { return number_; }
+
+ private:
+  int number_;
+};
+
+// Key 0, which every file has; the files' own keys are named in library.h.
+inline constexpr KeyNumber kPrimaryKey{0};
 
 struct BtrieveOptions {
   bool silent = false;  // the caller reads the status itself: no report
@@ -67,6 +131,49 @@ class PervasiveLayer {
   // status is returned and kept in status().
   int BTRieve(int base, int operation, std::string& key, int keyNumber, int file, int station,
               const std::string& caller, const BtrieveOptions& options = {});
+
+  // The same call named: the operation on `file` of `station`, by key
+  // `keyNumber`, with the key value in `key`.
+  int BTRieve(int base, Operation operation, FileNumber file, int station, KeyNumber keyNumber,
+              std::string& key, const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, OperationCode(operation), key, keyNumber.value(), file, station, caller, options);
+  }
+  // One member per operation the program uses.
+  int GetEqual(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+               const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::GetEqual, file, station, keyNumber, key, caller, options);
+  }
+  int GetNext(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+              const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::GetNext, file, station, keyNumber, key, caller, options);
+  }
+  int GetGreaterOrEqual(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+                        const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::GetGreaterOrEqual, file, station, keyNumber, key, caller, options);
+  }
+  // Physical order: the key number only says which key value comes back.
+  int StepFirst(int base, FileNumber file, int station, std::string& key, const std::string& caller,
+                const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::StepFirst, file, station, kPrimaryKey, key, caller, options);
+  }
+  int StepNext(int base, FileNumber file, int station, std::string& key, const std::string& caller,
+               const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::StepNext, file, station, kPrimaryKey, key, caller, options);
+  }
+  // Writes: the record is the one in record(file).
+  int Insert(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+             const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::Insert, file, station, keyNumber, key, caller, options);
+  }
+  int Update(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+             const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::Update, file, station, keyNumber, key, caller, options);
+  }
+  // Deletes the record the last read stood on, through key `keyNumber`.
+  int Delete(int base, FileNumber file, int station, KeyNumber keyNumber, std::string& key,
+             const std::string& caller, const BtrieveOptions& options = {}) {
+    return BTRieve(base, Operation::Delete, file, station, keyNumber, key, caller, options);
+  }
 
   // The base's transaction (19, 20, 21 on `file` of the first station). A
   // begin while one is open joins it: the inner end leaves the commit to the

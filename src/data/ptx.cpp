@@ -34,7 +34,8 @@ bool findFirst(Library& lib, int station, const std::string& code, char type, pt
   std::string key = Library::Key(ptx::Key(code, type, "00"));
   // Errors other than the end of the file are reported by the layer; nothing
   // is loaded from a failed read (the shared buffer holds another record).
-  if (lib.db().BTRieve(lib.base(), 9, key, 0, kPointers, station, caller(procedure)) != 0) return false;
+  if (lib.db().GetGreaterOrEqual(lib.base(), kPointers, station, kPointerByCodeAndType, key, caller(procedure)) != 0)
+    return false;
   if (key.substr(0, 11) > ptx::Key(code, type, "99")) return false;
   rec = ptx::Decode(lib.db().record(kPointers));
   return true;
@@ -43,7 +44,7 @@ bool findFirst(Library& lib, int station, const std::string& code, char type, pt
 int insert(Library& lib, int station, const ptx::Record& rec, const char* procedure) {
   lib.db().record(kPointers) = ptx::Encode(rec);
   std::string key = Library::Key(std::string(11, ' '));
-  return lib.db().BTRieve(lib.base(), 2, key, 0, kPointers, station, caller(procedure));
+  return lib.db().Insert(lib.base(), kPointers, station, kPointerByCodeAndType, key, caller(procedure));
 }
 }  // namespace
 
@@ -170,12 +171,13 @@ int PtxDetruirePointeur(Library& lib, int station, const std::string& code, int 
   const char typeChar = type < 0 ? 'D' : (type <= 9 ? static_cast<char>('0' + type) : static_cast<char>(type));
   for (int guard = 0; guard < 1000; ++guard) {
     std::string key = Library::Key(ptx::Key(code, typeChar, "00"));
-    const int st = lib.db().BTRieve(lib.base(), 9, key, 0, kPointers, station,
+    const int st = lib.db().GetGreaterOrEqual(lib.base(), kPointers, station, kPointerByCodeAndType, key,
                                     caller("PtxDetruirePointeur"));
     if (st == 9) return 0;
     if (st != 0) return st;
     if (key.substr(0, 11) > ptx::Key(code, typeChar, "99")) return 0;
-    const int del = lib.db().BTRieve(lib.base(), 4, key, 0, kPointers, station, caller("PtxDetruirePointeur"));
+    const int del = lib.db().Delete(lib.base(), kPointers, station, kPointerByCodeAndType, key,
+                                    caller("PtxDetruirePointeur"));
     if (del != 0) return del;
   }
   return 0;

@@ -188,7 +188,7 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
   const std::string high = keyNumber == 5 ? FoldCase(highPrefix.substr(0, keyLength))
                                           : highPrefix.substr(0, keyLength);
   std::string key = Library::Key(low);
-  int st = db.BTRieve(lib_.base(), 9, key, keyNumber, kSongs, request.station, kCaller);
+  int st = db.GetGreaterOrEqual(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, kCaller);
   while (st == 0 && !stopRequested) {
     const std::string found = key.substr(0, high.size());
     if ((keyNumber == 5 ? FoldCase(found) : found) > high) break;
@@ -198,7 +198,7 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
         (!match || match(r)) && collected_.insert(code).second)
       workList_.push_back(GetRaw(r, song::kTitle) + code);
     pump([&r] { return GetText(r, song::kTitle); });
-    st = db.BTRieve(lib_.base(), 6, key, keyNumber, kSongs, request.station, kCaller);
+    st = db.GetNext(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, kCaller);
   }
 }
 
@@ -208,7 +208,7 @@ void SongSearch::collectAll(const SearchRequest& request,
   // list is sorted by title afterwards anyway.
   PervasiveLayer& db = lib_.db();
   std::string key = Library::Key("");
-  int st = db.BTRieve(lib_.base(), 33, key, 0, kSongs, request.station, kCaller);
+  int st = db.StepFirst(lib_.base(), kSongs, request.station, key, kCaller);
   while (st == 0 && !stopRequested) {
     const std::string& r = db.record(kSongs);
     if (match(r)) {
@@ -218,7 +218,7 @@ void SongSearch::collectAll(const SearchRequest& request,
         workList_.push_back(GetRaw(r, song::kTitle) + code);
     }
     pump([&r] { return GetText(r, song::kTitle); });
-    st = db.BTRieve(lib_.base(), 24, key, 0, kSongs, request.station, kCaller);
+    st = db.StepNext(lib_.base(), kSongs, request.station, key, kCaller);
   }
 }
 
@@ -241,7 +241,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       std::string key = Library::Key(code);
       BtrieveOptions quiet;
       quiet.silent = true;
-      if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller, quiet) == 0 &&
+      if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) == 0 &&
           collected_.insert(code).second)
         workList_.push_back(GetRaw(lib_.db().record(kSongs), song::kTitle) + code);
     }
@@ -302,11 +302,11 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   std::unordered_set<std::string> excluded;
   if (filters.hideInactiveCategories) {
     std::string key = Library::Key("CAT_2" + std::string(10, '\0'));
-    int st = lib_.db().BTRieve(lib_.base(), 9, key, 0, kCodeTables, station, kCaller);
+    int st = lib_.db().GetGreaterOrEqual(lib_.base(), kCodeTables, station, kCodeTableByTypeAndCode, key, kCaller);
     while (st == 0 && key.substr(0, 5) == "CAT_2") {
       const std::string& r = lib_.db().record(kCodeTables);
       if (!codes::CategoryActiveOnStation(r, station)) excluded.insert(GetRaw(r, codes::kCode));
-      st = lib_.db().BTRieve(lib_.base(), 6, key, 0, kCodeTables, station, kCaller);
+      st = lib_.db().GetNext(lib_.base(), kCodeTables, station, kCodeTableByTypeAndCode, key, kCaller);
     }
   }
   log.TraceLog("RechercheDansLaBase_01_Morceau: Middle:B");
@@ -337,11 +337,11 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     std::string key = Library::Key(std::string(8, '\0'));
     BtrieveOptions quiet;
     quiet.silent = true;
-    int st = lib_.db().BTRieve(lib_.base(), 9, key, 0, kRecorderSongs, station, kCaller, quiet);
+    int st = lib_.db().GetGreaterOrEqual(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
     while (st == 0) {
       recorderCodes.insert(key.substr(0, 8));
       pump(sortingLabel);
-      st = lib_.db().BTRieve(lib_.base(), 6, key, 0, kRecorderSongs, station, kCaller, quiet);
+      st = lib_.db().GetNext(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
     }
   }
 
@@ -352,7 +352,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   for (size_t i = 0; i < workList_.size() && !stopRequested; ++i) {
     const std::string code = workList_[i].substr(40, 8);
     std::string key = Library::Key(code);
-    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller) != 0) continue;
+    if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller) != 0) continue;
     std::string r = lib_.db().record(kSongs);
     pump([&] { return fmt::format("Recherche: {} / {}", i + 1, workList_.size()); });
     const std::string category = GetRaw(r, song::kCategory);
@@ -370,9 +370,9 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
           const long long seconds = (p.playEnd + 500) / 1000;
           for (int s = 1; s <= lib_.stationCount(); ++s) {
             std::string k = Library::Key(code);
-            if (lib_.db().BTRieve(lib_.base(), 5, k, 0, kSongs, s, kCaller) != 0) continue;
+            if (lib_.db().GetEqual(lib_.base(), kSongs, s, kSongByCode, k, kCaller) != 0) continue;
             song::SetDurationSeconds(lib_.db().record(kSongs), seconds);
-            lib_.db().BTRieve(lib_.base(), 3, k, 0, kSongs, s, kCaller);
+            lib_.db().Update(lib_.base(), kSongs, s, kSongByCode, k, kCaller);
             if (s == station) r = lib_.db().record(kSongs);
           }
           stats_.MAJDureesEtDureeMoyenne(r);
@@ -415,7 +415,7 @@ bool SongSearch::RafraichirLigne(size_t index, int station, TitleOption titles) 
   std::string key = Library::Key(Calibre(Utf8ToCp1252(grid.cell(index, 0)), 8));
   BtrieveOptions quiet;
   quiet.silent = true;
-  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, kSongs, station, kCaller, quiet) != 0) return false;
+  if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) != 0) return false;
   const std::string r = lib_.db().record(kSongs);
   lib_.clearCache();  // a renamed artist or category shows its new label
   AfficherDataDansGrille(r, station, titles);  // its sound is read again when shown

@@ -16,21 +16,21 @@ bool readSong(Library& lib, int station, const std::string& code, bool quiet = t
   std::string key = Library::Key(Calibre(code, 8));
   BtrieveOptions options;
   options.silent = quiet;
-  return lib.db().BTRieve(lib.base(), 5, key, 0, kSongs, station, caller("LectureMorceau"), options) == 0;
+  return lib.db().GetEqual(lib.base(), kSongs, station, kSongByCode, key, caller("LectureMorceau"), options) == 0;
 }
 
 // Inserts `record` into `file` unless a record with the same key 0 exists;
 // false on a database error.
-bool insertIfMissing(Library& lib, int station, int file, const std::string& record, int key0Length) {
+bool insertIfMissing(Library& lib, int station, FileNumber file, const std::string& record, int key0Length) {
   std::string key = Library::Key(record.substr(0, static_cast<size_t>(key0Length)));
   BtrieveOptions quiet;
   quiet.silent = true;
-  const int found = lib.db().BTRieve(lib.base(), 5, key, 0, file, station, caller("Compagnon"), quiet);
+  const int found = lib.db().GetEqual(lib.base(), file, station, kPrimaryKey, key, caller("Compagnon"), quiet);
   if (found == 0) return true;
   if (found != 4) return false;
   lib.db().record(file) = record;
   key = Library::Key(record.substr(0, static_cast<size_t>(key0Length)));
-  const int st = lib.db().BTRieve(lib.base(), 2, key, 0, file, station, caller("Compagnon"));
+  const int st = lib.db().Insert(lib.base(), file, station, kPrimaryKey, key, caller("Compagnon"));
   return st == 0 || st == 5;
 }
 }  // namespace
@@ -93,7 +93,7 @@ bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::str
     SetRaw(r, song::kEndState, endType == 'E' ? "E" : "N");
     if (r == before) continue;  // nothing to change: nothing written
     std::string key = Library::Key(Calibre(code, 8));
-    if (lib.db().BTRieve(lib.base(), 3, key, 0, kSongs, station, caller("SoundUpdateDuration")) != 0) {
+    if (lib.db().Update(lib.base(), kSongs, station, kSongByCode, key, caller("SoundUpdateDuration")) != 0) {
       error = true;
       break;
     }
@@ -118,7 +118,7 @@ bool HasRecorderRecord(Library& lib, int station, const std::string& code) {
   std::string key = Library::Key(Calibre(code, 8));
   BtrieveOptions quiet;
   quiet.silent = true;
-  return lib.db().BTRieve(lib.base(), 5, key, 0, kRecorderSongs, station, caller("FRAD026"), quiet) == 0;
+  return lib.db().GetEqual(lib.base(), kRecorderSongs, station, kRecorderSongByCode, key, caller("FRAD026"), quiet) == 0;
 }
 
 bool CreateCompanionRecords(Library& lib, int station, const std::string& songRecord) {
@@ -143,21 +143,21 @@ static bool refreshCompanions(Library& lib, int station, const std::string& song
     return st == 0;
   };
   std::string key = Library::Key(code);
-  if (found(lib.db().BTRieve(lib.base(), 5, key, 0, kRecorderSongs, station, caller("FRAD026"), quiet))) {
+  if (found(lib.db().GetEqual(lib.base(), kRecorderSongs, station, kRecorderSongByCode, key, caller("FRAD026"), quiet))) {
     FillRecorderRecord(lib.db().record(kRecorderSongs), songRecord,
                        lib.LibArtiste(station, GetRaw(songRecord, song::kArtist1)));
-    ok = lib.db().BTRieve(lib.base(), 3, key, 0, kRecorderSongs, station, caller("FRAD026")) == 0 && ok;
+    ok = lib.db().Update(lib.base(), kRecorderSongs, station, kRecorderSongByCode, key, caller("FRAD026")) == 0 && ok;
   }
   key = Library::Key(code);
-  if (found(lib.db().BTRieve(lib.base(), 5, key, 0, kTitles, station, caller("FRAD048"), quiet))) {
+  if (found(lib.db().GetEqual(lib.base(), kTitles, station, kTitleByCode, key, caller("FRAD048"), quiet))) {
     FillTitleRecord(lib.db().record(kTitles), songRecord);
-    ok = lib.db().BTRieve(lib.base(), 3, key, 0, kTitles, station, caller("FRAD048")) == 0 && ok;
+    ok = lib.db().Update(lib.base(), kTitles, station, kTitleByCode, key, caller("FRAD048")) == 0 && ok;
   }
   // FRAD029's key 0 holds the artist and category: the old record is found
   // by the song code (key 2) and replaced.
   key = Library::Key(code);
-  if (found(lib.db().BTRieve(lib.base(), 5, key, 2, kComplementKeys, station, caller("FRAD029"), quiet)))
-    ok = lib.db().BTRieve(lib.base(), 4, key, 2, kComplementKeys, station, caller("FRAD029")) == 0 && ok;
+  if (found(lib.db().GetEqual(lib.base(), kComplementKeys, station, kComplementBySongCode, key, caller("FRAD029"), quiet)))
+    ok = lib.db().Delete(lib.base(), kComplementKeys, station, kComplementBySongCode, key, caller("FRAD029")) == 0 && ok;
   return CreateCompanionRecords(lib, station, songRecord) && ok;
 }
 
@@ -186,11 +186,11 @@ std::vector<ArtistChoice> ListeArtistes(Library& lib, int station) {
   std::string key = Library::Key(std::string(5, '\0'));
   BtrieveOptions quiet;
   quiet.silent = true;
-  int st = lib.db().BTRieve(lib.base(), 9, key, 0, kArtists, station, caller("ListeArtistes"), quiet);
+  int st = lib.db().GetGreaterOrEqual(lib.base(), kArtists, station, kArtistByCode, key, caller("ListeArtistes"), quiet);
   while (st == 0) {
     const std::string& r = lib.db().record(kArtists);
     artists.push_back({Trim(GetRaw(r, artist::kCode)), Trim(GetText(r, artist::kName))});
-    st = lib.db().BTRieve(lib.base(), 6, key, 0, kArtists, station, caller("ListeArtistes"), quiet);
+    st = lib.db().GetNext(lib.base(), kArtists, station, kArtistByCode, key, caller("ListeArtistes"), quiet);
   }
   // By name as a librarian reads it: "Émilie" among the E's.
   std::vector<std::pair<std::string, size_t>> order;
@@ -253,7 +253,8 @@ bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const So
     SetRaw(r, song::kSoundType, std::to_string(std::clamp(form.soundType, 0, 9)));
     step(5);
     std::string key = Library::Key(code);
-    const int status = lib.db().BTRieve(lib.base(), exists ? 3 : 2, key, 0, kSongs, st, caller("Sauvegarder"));
+    const int status = lib.db().BTRieve(lib.base(), exists ? Operation::Update : Operation::Insert, kSongs,
+                                             st, kSongByCode, key, caller("Sauvegarder"));
     if (status != 0) {
       ok = false;
       break;

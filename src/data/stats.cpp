@@ -71,17 +71,17 @@ void DurationStatistics::MAJDureesEtDureeMoyenne(const std::string& songRecord) 
   queueCategory(GetRaw(songRecord, song::kCategory));
 }
 
-bool DurationStatistics::count(int station, int keyNumber, const std::string& code, long long& n,
+bool DurationStatistics::count(int station, KeyNumber keyNumber, const std::string& code, long long& n,
                                long long& total) {
   n = 0;
   total = 0;
   const std::string caller = std::string(kModule) + ":Comptage";
   std::string key = Library::Key(code);
-  int st = lib_.db().BTRieve(lib_.base(), 9, key, keyNumber, kSongs, station, caller);
+  int st = lib_.db().GetGreaterOrEqual(lib_.base(), kSongs, station, keyNumber, key, caller);
   while (st == 0 && key.substr(0, 5) <= code) {
     ++n;
     total += song::StatisticsSeconds(lib_.db().record(kSongs));
-    st = lib_.db().BTRieve(lib_.base(), 6, key, keyNumber, kSongs, station, caller);
+    st = lib_.db().GetNext(lib_.base(), kSongs, station, keyNumber, key, caller);
   }
   // Ended by the next code or the end of the file; anything else leaves the
   // count short, and a short count must not be written.
@@ -131,7 +131,7 @@ bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& ta
       std::string key = Library::Key(target.keyPrefix + code);
       BtrieveOptions quiet;
       quiet.silent = true;
-      const int read = lib_.db().BTRieve(lib_.base(), 5, key, 0, target.file, station, caller, quiet);
+      const int read = lib_.db().GetEqual(lib_.base(), target.file, station, kPrimaryKey, key, caller, quiet);
       if (read == 4) continue;  // no record of that code on this station
       if (read != 0) {
         codeOk = false;
@@ -141,7 +141,7 @@ bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& ta
       if (target.counted.length) SetRaw(r, target.counted, n > 0 ? "O" : "N");
       writeNumber(r, target.count, n, target.what + " " + Trim(code) + ": count");
       writeNumber(r, target.total, total, target.what + " " + Trim(code) + ": total");
-      if (lib_.db().BTRieve(lib_.base(), 3, key, 0, target.file, station, caller) != 0) codeOk = false;
+      if (lib_.db().Update(lib_.base(), target.file, station, kPrimaryKey, key, caller) != 0) codeOk = false;
       ++writes;
     }
     inBatch.push_back(code);
@@ -161,12 +161,12 @@ bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& ta
 }
 
 bool DurationStatistics::MAJDureeMoyenneArtistes() {
-  return drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, 1, "",
+  return drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, kSongByArtist, "",
                                             artist::kCounted, artist::kCount, artist::kTotal});
 }
 
 bool DurationStatistics::MAJDureeMoyenneCategories() {
-  return drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, 4,
+  return drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, kSongByCategory,
                                               "CATEG", {0, 0}, codes::kCategCount, codes::kCategTotal});
 }
 
@@ -180,10 +180,10 @@ bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::s
   std::string key = Library::Key(code);
   BtrieveOptions quiet;
   quiet.silent = true;
-  int st = lib_.db().BTRieve(lib_.base(), 9, key, 4, kSongs, station, caller, quiet);
+  int st = lib_.db().GetGreaterOrEqual(lib_.base(), kSongs, station, kSongByCategory, key, caller, quiet);
   while (st == 0 || st == 7) {
     if (st == 7) {  // the key path changed: read the saved key again and go on
-      st = lib_.db().BTRieve(lib_.base(), 5, key, 4, kSongs, station, caller, quiet);
+      st = lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCategory, key, caller, quiet);
       if (st != 0) break;
     }
     if (key.substr(0, 5) > code) return true;
@@ -194,10 +194,11 @@ bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::s
       ++n;
       total += song::StatisticsSeconds(r);
     }
-    st = lib_.db().BTRieve(lib_.base(), 6, key, 4, kSongs, station, caller, quiet);
+    st = lib_.db().GetNext(lib_.base(), kSongs, station, kSongByCategory, key, caller, quiet);
   }
   if (st == 9 || st == 4) return true;
-  lib_.db().ErreurBTrieve(lib_.base(), kSongs, st, caller, false, station, 6);
+  lib_.db().ErreurBTrieve(lib_.base(), kSongs, st, caller, false, station,
+                          OperationCode(Operation::GetNext));
   return false;
 }
 

@@ -43,8 +43,8 @@ class DurationStatistics {
   struct Target {
     const char* procedure;
     std::string what;
-    int file;
-    int songKey;
+    FileNumber file;
+    KeyNumber songKey;  // the songs' key holding the code
     std::string keyPrefix;
     Field counted;  // length 0 when the record has no such flag
     Field count, total;
@@ -52,7 +52,7 @@ class DurationStatistics {
   bool drain(std::vector<std::string>& queue, const Target& target);
   // Count and total of the songs whose key `keyNumber` equals `code`; false
   // when the songs could not all be read.
-  bool count(int station, int keyNumber, const std::string& code, long long& count, long long& total);
+  bool count(int station, KeyNumber keyNumber, const std::string& code, long long& count, long long& total);
   void writeNumber(std::string& record, Field f, long long value, const std::string& what);
   Library& lib_;
   std::vector<std::string> ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;

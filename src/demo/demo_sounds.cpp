@@ -95,10 +95,10 @@ DemoSoundsResult AddDemoSounds(data::Library& lib, int count, uint32_t seed) {
   for (const char* prefix : {"000", "JIN"}) {
     const int wanted = prefix[0] == '0' ? std::min(1, count - jingles) : jingles;
     std::string key = Library::Key(std::string(prefix) + std::string(5, '\0'));
-    int st = lib.db().BTRieve(lib.base(), 9, key, 0, kSongs, 1, "Demo:Sons", quiet);
+    int st = lib.db().GetGreaterOrEqual(lib.base(), kSongs, 1, kSongByCode, key, "Demo:Sons", quiet);
     for (int n = 0; st == 0 && n < wanted && key.compare(0, 3, prefix) == 0; ++n) {
       codes.push_back(key.substr(0, 8));
-      st = lib.db().BTRieve(lib.base(), 6, key, 0, kSongs, 1, "Demo:Sons", quiet);
+      st = lib.db().GetNext(lib.base(), kSongs, 1, kSongByCode, key, "Demo:Sons", quiet);
     }
   }
   if (const size_t music = static_cast<size_t>(std::max(0, count - jingles)); music > 1) {
@@ -143,9 +143,9 @@ DemoSoundsResult AddDemoSounds(data::Library& lib, int count, uint32_t seed) {
         PtxSauvegarderPointeur(lib, station, code, '5', ms * 92 / 100, 0, -1, 0, true);
       }
       std::string key = Library::Key(code);
-      if (lib.db().BTRieve(lib.base(), 5, key, 0, kSongs, station, "Demo:Sons", quiet) != 0) continue;
+      if (lib.db().GetEqual(lib.base(), kSongs, station, kSongByCode, key, "Demo:Sons", quiet) != 0) continue;
       song::SetDurationSeconds(lib.db().record(kSongs), (ms + 500) / 1000);
-      lib.db().BTRieve(lib.base(), 3, key, 0, kSongs, station, "Demo:Sons");
+      lib.db().Update(lib.base(), kSongs, station, kSongByCode, key, "Demo:Sons");
     }
     ++result.written;
   }

@@ -169,7 +169,7 @@ void PointerEditor::readSongRecord(const std::string& code) {
   data::BtrieveOptions quiet;
   quiet.silent = true;
   ptx.endType = 0;
-  if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, sound.station,
+  if (lib_.db().GetEqual(lib_.base(), data::kSongs, sound.station, data::kSongByCode, key,
                         std::string(kModule) + ":InitSoundPtx", quiet) != 0)
     return;  // not found: the duration handed in with the row stays
   const std::string& r = lib_.db().record(data::kSongs);
@@ -622,7 +622,7 @@ void PointerEditor::SetEndType(int item) {
     std::string key = data::Library::Key(sound.code);
     data::BtrieveOptions quiet;
     quiet.silent = true;
-    if (lib_.db().BTRieve(lib_.base(), 5, key, 0, data::kSongs, station, me, quiet) != 0) {
+    if (lib_.db().GetEqual(lib_.base(), data::kSongs, station, data::kSongByCode, key, me, quiet) != 0) {
       ok = lib_.db().status() == btr::status::kKeyNotFound;
       continue;
     }
@@ -630,7 +630,7 @@ void PointerEditor::SetEndType(int item) {
     if (data::GetRaw(r, data::song::kEndType) == code) continue;
     data::SetRaw(r, data::song::kEndType, code);
     key = data::Library::Key(sound.code);
-    ok = lib_.db().BTRieve(lib_.base(), 3, key, 0, data::kSongs, station, me) == 0;
+    ok = lib_.db().Update(lib_.base(), data::kSongs, station, data::kSongByCode, key, me) == 0;
   }
   if (ok && txn.commit() != 0) ok = false;
   if (!ok) {

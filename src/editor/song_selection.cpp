@@ -13,7 +13,7 @@ std::optional<SongSelection> SelectionForSong(data::Library& lib, int station,
   std::string key = data::Library::Key(code);
   data::BtrieveOptions quiet;
   quiet.silent = true;
-  if (lib.db().BTRieve(lib.base(), 5, key, 0, data::kSongs, station, "Frm_Main:SelectLigneMusMaster",
+  if (lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "Frm_Main:SelectLigneMusMaster",
                        quiet) != 0)
     return std::nullopt;
   const std::string record = lib.db().record(data::kSongs);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
+#include <fmt/format.h>
 
 #include "core/demo_site.h"
 #include "core/ini.h"
@@ -333,6 +335,50 @@ TEST_F(PervasiveTest, StationsTransactionsAndTheLessThanKey) {
   key = "0000\xFF\xFF\xFF\xFF";
   layer->BTRieve(0, 11, key, 0, 22, 1, "T:LessEq");
   EXPECT_EQ(f.keys.back().substr(0, 8), "0000zzzz");
+}
+
+// The named calls: neither a number nor a file passes for a key, nor a number
+// for a file; each reaches the record manager with its own code and key
+// number, as the call history and the log lines show them.
+static_assert(!std::is_convertible_v<int, FileNumber> && !std::is_convertible_v<int, KeyNumber>);
+static_assert(!std::is_convertible_v<FileNumber, KeyNumber> && !std::is_convertible_v<int, Operation>);
+TEST_F(PervasiveTest, NamedCallsReachTheRecordManagerWithItsCodes) {
+  openWithSongs();
+  FakeManager& f = fake();
+  std::vector<int> keyNumbers;
+  layer->call = [&f, &keyNumbers](int op, void* p, void* d, std::uint32_t& l, void* k, int kl, int kn) {
+    keyNumbers.push_back(kn);
+    return f(op, p, d, l, k, kl, kn);
+  };
+  const FileNumber songs{22};
+  const KeyNumber byCode{0}, byTitle{5};
+  std::string key;
+  // A successful call leaves the key it found: 8 bytes of key 0, too short for key 5.
+  auto fresh = [&key]() -> std::string& {
+    key.assign(255, ' ');
+    return key;
+  };
+  EXPECT_EQ(layer->Insert(0, songs, 2, byCode, fresh(), "T:Ins"), 0);
+  EXPECT_EQ(layer->Update(0, songs, 2, byCode, fresh(), "T:Upd"), 0);
+  EXPECT_EQ(layer->GetEqual(0, songs, 2, byCode, fresh(), "T:Get"), 0);
+  EXPECT_EQ(layer->Delete(0, songs, 2, byCode, fresh(), "T:Del"), 0);
+  EXPECT_EQ(layer->GetGreaterOrEqual(0, songs, 2, byTitle, fresh(), "T:Ge"), 0);
+  EXPECT_EQ(layer->GetNext(0, songs, 2, byTitle, fresh(), "T:Next"), 0);
+  EXPECT_EQ(layer->StepFirst(0, songs, 2, fresh(), "T:First"), 0);
+  EXPECT_EQ(layer->StepNext(0, songs, 2, fresh(), "T:Step"), 0);
+  EXPECT_EQ(layer->BTRieve(0, Operation::GetLessOrEqual, songs, 2, byTitle, fresh(), "T:Le"), 0);
+  {
+    BaseTransaction txn(*layer, 0, songs, "T:Txn");
+    EXPECT_EQ(txn.commit(), 0);
+  }
+  EXPECT_EQ(f.operations, (std::vector<int>{2, 3, 5, 4, 9, 6, 33, 24, 11, 19, 20}));
+  EXPECT_EQ(keyNumbers, (std::vector<int>{0, 0, 0, 0, 5, 5, 0, 0, 5, 0, 0}));
+  // The history shows the same file, station, operation and key numbers.
+  const auto history = layer->history();
+  ASSERT_EQ(history.size(), 5u);
+  EXPECT_EQ(history[0].substr(0, 30), "File:22 Station:2 OP:33 K:00 [");
+  EXPECT_EQ(history[2].substr(0, 30), "File:22 Station:2 OP:11 K:05 [");
+  EXPECT_EQ(history[4].substr(0, 30), "File:22 Station:1 OP:20 K:00 [");
 }
 
 TEST_F(PervasiveTest, TransactionAbortLeavesNoTrace) {

@@ -16,6 +16,9 @@
 // re-seek of get next/previous and step next/previous must move forward. A
 // file that was not closed cleanly is checked page by page when it is first
 // opened (pages.h).
+//
+// The state these operations share, and which lock guards each part of it,
+// is engine_state.h; the locks on the files, locks.h.
 #include <fcntl.h>
 #include <lmdb.h>
 #include <pthread.h>
@@ -38,9 +41,11 @@
 
 #include "btr.h"
 #include "engine_internal.h"
+#include "engine_state.h"
 #include "guard.h"
 #include "journal.h"
 #include "layout.h"
+#include "locks.h"
 #include "pages.h"
 
 namespace sono::btr {
@@ -49,9 +54,6 @@ namespace {
 
 constexpr char kBlockMagic[8] = {'S', 'N', 'T', 'K', 'B', 'T', 'R', '1'};
 constexpr std::uint32_t kMaxHandles = 4096;
-constexpr auto kBusyLimit = std::chrono::milliseconds(200);
-// A first opener checking a file holds it alone meanwhile: others wait longer.
-constexpr auto kOpenLimit = std::chrono::milliseconds(10000);
 // The clean-close stamp: the file's size, modification time and inode when
 // its last user closed it (or checked it). A later write, or any change from
 // outside, changes the modification time.
@@ -159,122 +161,6 @@ void noteDamage(const std::string& path, const std::string& what) {
     t_damage += std::string(" (") + guard::lastFault() + ")";
 }
 
-enum class Mut { Insert, Update, Delete };
-
-// Changes made inside an explicit transaction, kept to rebuild it after the
-// map had to grow. Record bytes are packed into large chunks.
-class Journal {
- public:
-  struct Entry {
-    Mut kind;
-    std::uint64_t pos;
-    const std::uint8_t* data;
-  };
-  void add(Mut kind, std::uint64_t pos, const std::uint8_t* data, std::size_t length) {
-    const std::uint8_t* copy = nullptr;
-    if (data) {
-      if (chunks_.empty() || used_ + length > kChunk) {
-        chunks_.push_back(std::unique_ptr<std::uint8_t[]>(new std::uint8_t[std::max(kChunk, length)]));
-        used_ = 0;
-      }
-      std::memcpy(chunks_.back().get() + used_, data, length);
-      copy = chunks_.back().get() + used_;
-      used_ += length;
-    }
-    entries_.push_back(Entry{kind, pos, copy});
-  }
-  const std::vector<Entry>& entries() const { return entries_; }
-  void clear() {
-    std::vector<Entry>().swap(entries_);
-    chunks_.clear();
-    used_ = 0;
-  }
-
- private:
-  static constexpr std::size_t kChunk = std::size_t(4) << 20;
-  std::vector<Entry> entries_;
-  std::vector<std::unique_ptr<std::uint8_t[]>> chunks_;
-  std::size_t used_ = 0;
-};
-
-struct Base;
-
-struct Env {
-  std::string path;
-  Base* base = nullptr;  // the folder this file belongs to
-  dev_t dev = 0;
-  ino_t ino = 0;
-  pid_t pid = 0;
-  int fd = -1;
-  MDB_env* env = nullptr;
-  MDB_dbi meta = 0;
-  MDB_dbi rec = 0;
-  FileDef def;
-  std::vector<KeyInfo> keys;
-  std::size_t recLen = 0;
-  std::size_t hdrLen = 0;
-  bool checked = false;   // format 2: records carry a check value
-  bool readOnly = false;
-  bool noLock = false;    // opened without a lock file (a folder we cannot write)
-  bool exclusive = false;
-  bool damageSeen = false;  // status 2 was given: no clean stamp at close
-  timespec knownMtime{};    // the file's time after our open or our last commit
-  bool broken = false;      // a fault left LMDB's state unknown: every call gives 2
-  int refs = 0;
-  std::mutex callMutex;
-  std::size_t mapSize = 0;
-  // Read side: one read transaction per environment. Its snapshot is kept
-  // between calls while it is the latest commit, and let go when a commit
-  // came (at the next call) or the file has not been read for a while.
-  MDB_txn* rtxn = nullptr;
-  bool rtxnLive = false;
-  std::int64_t lastReadMs = 0;
-  std::vector<MDB_cursor*> rcur;  // per key, then the records table
-  std::vector<std::uint64_t> rcurStamp;
-  std::uint64_t stamp = 0;
-  // Write side.
-  MDB_txn* wtxn = nullptr;
-  bool gate = false;
-  bool explicitTxn = false;
-  bool txnBroken = false;
-  bool replaying = false;
-  std::uint64_t next = 0;
-  std::uint64_t nextAtBegin = 0;
-  Journal journal;
-  std::uint64_t abortGeneration = 0;
-};
-
-struct Handle {
-  Env* env = nullptr;
-  std::uint32_t slot = 0;
-  std::uint32_t gen = 0;
-  bool readOnly = false;
-  int path = -1;  // key path of the last keyed get, -1 when none
-  std::uint8_t entry[kMaxEntry];
-  std::size_t entryLen = 0;
-  bool hasPos = false;
-  std::uint64_t pos = 0;
-  bool hasRecord = false;
-  std::uint64_t version = 0;
-  std::uint64_t versionGen = 0;
-};
-
-// A base: the data folder of a set of files, whose transaction is one. The
-// journal file's byte 0 is the base's gate, held by a transaction from begin
-// to end, by a recovery, and checked by every single write.
-struct Base {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  std::string folder;
-  std::string journalPath;
-  int jfd = -1;
-  bool gate = false;
-  bool active = false;  // a transaction is open (19 without 20 or 21 yet)
-  bool broken = false;  // a file of the transaction was closed meanwhile
-  std::vector<Env*> joined;  // files written in the transaction
-  int envs = 0;              // environments of this process in the folder
-};
-
 // Returned by an operation that found a transaction of another process left
 // in the journal: BTRCALL finishes it, then runs the operation again.
 constexpr int kNeedsRecovery = -1001;
@@ -308,67 +194,6 @@ int damaged(Env& e, const std::string& what) {
   e.damageSeen = true;
   noteDamage(e.path, what);
   return status::kIoError;
-}
-
-// ---------------------------------------------------------------------------
-// Locks on the data file (open file description locks, independent of the
-// descriptors LMDB holds): byte 0 shared while the file is open (exclusive
-// while it is being replaced, opened exclusively, or checked by its first
-// opener), byte 1 exclusive while a process writes.
-
-bool tryLock(int fd, short type, off_t byte) {
-  struct flock fl {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = byte;
-  fl.l_len = 1;
-  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
-}
-
-void unlock(int fd, off_t byte) {
-  struct flock fl {};
-  fl.l_type = F_UNLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = byte;
-  fl.l_len = 1;
-  fcntl(fd, F_OFD_SETLK, &fl);
-}
-
-// Polls a lock for at most `limit`; false when still held by someone else.
-bool lockWithin(int fd, short type, off_t byte, std::chrono::milliseconds limit = kBusyLimit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  long pauseNs = 20000;
-  for (;;) {
-    if (tryLock(fd, type, byte)) return true;
-    if (errno != EAGAIN && errno != EACCES && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    timespec ts{0, pauseNs};
-    nanosleep(&ts, nullptr);
-    pauseNs = std::min(pauseNs * 2, 2000000L);
-  }
-}
-
-// True when another opener holds a lock on byte 0 (has the file open).
-bool othersHaveItOpen(int fd) {
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = 0;
-  fl.l_len = 1;
-  return fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
-}
-
-int acquireGate(Env& e) {
-  if (e.gate) return status::kOk;
-  if (!lockWithin(e.fd, F_WRLCK, 1)) return status::kFileLocked;
-  e.gate = true;
-  return status::kOk;
-}
-
-void releaseGate(Env& e) {
-  if (!e.gate) return;
-  unlock(e.fd, 1);
-  e.gate = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -2200,8 +2025,6 @@ bool FileInUseHere(const std::string& path) {
     if (e->pid == pid && e->dev == st.st_dev && e->ino == st.st_ino) return true;
   return false;
 }
-
-int LockFileAlone(int fd) { return tryLock(fd, F_WRLCK, 0) ? status::kOk : status::kFileLocked; }
 
 int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
             int keyLength, int keyNumber) {
