@@ -192,10 +192,7 @@ void Engine::postGains(PipeSlot& p) {
   if (!p.device) return;
   MixerCommand c{MixerCommand::PipeGains};
   c.pipe = static_cast<uint8_t>(p.mixerPipe);
-  c.a = DbToGain(p.digital[0]);
-  c.b = DbToGain(p.digital[1]);
-  c.c = DbToGain(p.analog[0]);
-  c.d = DbToGain(p.analog[1]);
+  c.gains = {DbToGain(p.digital[0]), DbToGain(p.digital[1]), DbToGain(p.analog[0]), DbToGain(p.analog[1])};
   p.device->mixer().post(c);
 }
 
@@ -380,7 +377,7 @@ int Engine::pauseStream(int pipe, int stream, bool on) {
   const bool playing = info.state == StreamState::Playing || info.state == StreamState::Underrun;
   if (on ? !playing : info.state != StreamState::Paused) return err::kStreamNotReady;
   MixerCommand c{MixerCommand::Pause};
-  c.a = on ? 1.0f : 0.0f;
+  c.paused = on;
   return postStream(p, stream, c, on ? StreamState::Paused : StreamState::Playing)
              ? err::kNone : err::kDeviceOpen;
 }
@@ -393,10 +390,10 @@ int Engine::stopStream(int pipe, int stream, int64_t fadeMs) {
   streamInfo(pipe, stream, info);
   const bool sounding = info.state == StreamState::Playing || info.state == StreamState::Underrun;
   MixerCommand c{MixerCommand::Stop};
-  c.frames = MsToFrames(fadeMs, p.device->mixer().rate());
+  c.fadeFrames = MsToFrames(fadeMs, p.device->mixer().rate());
   p.streams[stream].loaded = false;
   return postStream(p, stream, c,
-                    sounding && c.frames > 0 ? StreamState::Playing : StreamState::Idle)
+                    sounding && c.fadeFrames > 0 ? StreamState::Playing : StreamState::Idle)
              ? err::kNone : err::kDeviceOpen;
 }
 
@@ -404,7 +401,7 @@ int Engine::setStreamLevel(int pipe, int stream, double levelDb) {
   if (int e = checkStream(pipe, stream)) return e;
   if (!std::isfinite(levelDb) || levelDb > 18.0) return err::kBadLevel;
   MixerCommand c{MixerCommand::StreamGain};
-  c.a = DbToGain(levelDb);
+  c.gain = DbToGain(levelDb);
   PipeSlot& p = pipes_[pipe];
   return postStream(p, stream, c, p.streams[stream].expected) ? err::kNone : err::kDeviceOpen;
 }

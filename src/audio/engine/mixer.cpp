@@ -85,22 +85,22 @@ void Mixer::apply(const MixerCommand& c) {
       if (s.source && s.state == StreamState::Loaded) s.state = StreamState::Playing;
       break;
     case MixerCommand::Pause:
-      if (c.a != 0 && (s.state == StreamState::Playing || s.state == StreamState::Underrun))
+      if (c.paused && (s.state == StreamState::Playing || s.state == StreamState::Underrun))
         s.state = StreamState::Paused;
-      else if (c.a == 0 && s.state == StreamState::Paused)
+      else if (!c.paused && s.state == StreamState::Paused)
         s.state = StreamState::Playing;
       break;
     case MixerCommand::Stop:
-      if (c.frames > 0 && (s.state == StreamState::Playing || s.state == StreamState::Underrun)) {
+      if (c.fadeFrames > 0 && (s.state == StreamState::Playing || s.state == StreamState::Underrun)) {
         s.stopping = true;
-        s.stopTotal = c.frames;
+        s.stopTotal = c.fadeFrames;
         s.stopDone = 0;
       } else {
         release(s);
       }
       break;
     case MixerCommand::StreamGain:
-      s.gain = c.a;
+      s.gain = c.gain;
       break;
     case MixerCommand::PipeOpen:
       streamCommand = false;
@@ -110,10 +110,10 @@ void Mixer::apply(const MixerCommand& c) {
       break;
     case MixerCommand::PipeGains:
       streamCommand = false;
-      pipe.digitalLeft = c.a;
-      pipe.digitalRight = c.b;
-      pipe.analogLeft = c.c;
-      pipe.analogRight = c.d;
+      pipe.digitalLeft = c.gains.digitalLeft;
+      pipe.digitalRight = c.gains.digitalRight;
+      pipe.analogLeft = c.gains.analogLeft;
+      pipe.analogRight = c.gains.analogRight;
       break;
     case MixerCommand::PipeClose:
       streamCommand = false;

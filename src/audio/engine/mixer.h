@@ -22,23 +22,37 @@ inline constexpr int kRenderBlock = 512;  // frames rendered per inner step
 // Stream states as the board tools report them.
 enum class StreamState : int { Idle = 0, Loaded = 1, Playing = 2, Paused = 3, Underrun = 4 };
 
+// A pipe's four gains as factors (1 = 0 dB).
+struct PipeGainFactors {
+  float digitalLeft = 1, digitalRight = 1, analogLeft = 1, analogRight = 1;
+};
+
+// One command through the lock-free queue to the render side. It stays a
+// plain struct (no allocation, no variant) because the real-time callback
+// copies it; each type reads only the fields named beside it.
 struct MixerCommand {
   enum Type : uint8_t {
     Attach,      // source: queued, waits for Start
     Start,
-    Pause,       // a = 1 pause, 0 resume
-    Stop,        // frames = fade-out length (0 = at once)
-    StreamGain,  // a = factor
-    PipeOpen,    // output = stereo pair
-    PipeGains,   // a, b = digital left, right; c, d = analog left, right (factors)
+    Pause,       // paused: true pauses, false resumes
+    Stop,        // fadeFrames: fade-out length (0 = at once)
+    StreamGain,  // gain: factor
+    PipeOpen,    // output: stereo pair
+    PipeGains,   // gains
     PipeClose,   // drops every stream of the pipe
-  } type;
+  };
+  MixerCommand() = default;
+  explicit MixerCommand(Type t) : type(t) {}
+
+  Type type = Start;
   uint8_t pipe = 0;
   uint8_t stream = 0;
   int output = 0;
   StreamSource* source = nullptr;
-  int64_t frames = 0;
-  float a = 0, b = 0, c = 0, d = 0;
+  int64_t fadeFrames = 0;
+  bool paused = false;
+  float gain = 1;
+  PipeGainFactors gains;
 };
 
 struct StreamReport {
