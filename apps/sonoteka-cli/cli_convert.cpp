@@ -32,33 +32,15 @@ namespace {
 
 using namespace sono::convert;
 
-// The site, the library and the converter, for one command.
-struct ConvertSession {
-  explicit ConvertSession(const Options& options)
-      : session(options),
-        lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events,
-             session.clock}),
-        stats(lib) {}
+// The library session with the converter, for one command.
+struct ConvertSession : LibrarySession {
+  using LibrarySession::LibrarySession;
   bool open(int station) {
-    if (!session.loadSite()) return false;
-    session.app.startLogging();
-    const BaseInfo& base = session.app.config().current();
-    if (station < 1 || station > base.stationCount) {
-      std::fprintf(stderr, "N° station hors limite: %d\n", station);
-      return false;
-    }
-    session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
-    opened = base.stationCount;
-    stats.skipRecount = data::VpnWorkstation(session.app.config());
-    session.app.settings().Load();
+    if (!LibrarySession::open(station)) return false;
     const SiteConfig& config = session.app.config();
     driver = std::make_unique<ConverterDriver>(ports(), ConverterPath(config),
                                                LoadEffectSettings(config.settingsFile()));
     return true;
-  }
-  ~ConvertSession() {
-    if (opened > 0) session.layer.PervasiveFermetureFichiers(lib.base(), 1, opened);
-    session.app.log().Flush();
   }
   ConverterPorts ports() { return {session.app.log(), session.clock, session.events, session.prompt}; }
   static std::string ConverterPath(const SiteConfig& config) {
@@ -72,11 +54,7 @@ struct ConvertSession {
     return lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "sonoteka-cli:import", quiet) == 0;
   }
 
-  Session session;
-  data::Library lib;
-  data::DurationStatistics stats;
   std::unique_ptr<ConverterDriver> driver;
-  int opened = 0;
 };
 
 // The editor's reload after a new sound: envelope rebuilt, pointers reloaded,

@@ -22,35 +22,6 @@ namespace sono::cli {
 
 namespace {
 
-// The session with the database of the current base open.
-struct LibrarySession {
-  explicit LibrarySession(const Options& options)
-      : session(options),  // messages go to the terminal
-        lib({session.layer, session.app.config(), session.app.log(), session.prompt,
-             session.events, session.clock}),
-        stats(lib) {}
-  bool open(int station) {
-    if (!session.loadSite()) return false;
-    session.app.startLogging();
-    const BaseInfo& base = session.app.config().current();
-    if (station < 1 || station > base.stationCount) {
-      std::fprintf(stderr, "N° station hors limite: %d\n", station);
-      return false;
-    }
-    session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
-    stats.skipRecount = data::VpnWorkstation(session.app.config());
-    session.app.settings().Load();
-    return true;
-  }
-  ~LibrarySession() {
-    session.layer.PervasiveFermetureFichiers(lib.base(), 1, kMaxStations);
-    session.app.log().Flush();
-  }
-  Session session;
-  data::Library lib;
-  data::DurationStatistics stats;
-};
-
 // Reads a song; false with the reason printed (not found, or the database's status).
 bool readSong(data::Library& lib, int station, const std::string& code) {
   std::string key = data::Library::Key(Calibre(Utf8ToCp1252(code), 8));

@@ -76,4 +76,29 @@ bool Session::createMissingFiles() {
   return ok;
 }
 
+LibrarySession::LibrarySession(const Options& options)
+    : session(options),  // messages go to the terminal
+      lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events, session.clock}),
+      stats(lib) {}
+
+bool LibrarySession::open(int station) {
+  if (!session.loadSite()) return false;
+  session.app.startLogging();
+  const BaseInfo& base = session.app.config().current();
+  if (station < 1 || station > base.stationCount) {
+    std::fprintf(stderr, "N° station hors limite: %d\n", station);
+    return false;
+  }
+  session.layer.PervasiveOuvertureFichiers(lib.base(), 1, base.stationCount);
+  stats.skipRecount = data::VpnWorkstation(session.app.config());
+  session.app.settings().Load();
+  return true;
+}
+
+// Files never opened are skipped by the close.
+LibrarySession::~LibrarySession() {
+  session.layer.PervasiveFermetureFichiers(lib.base(), 1, kMaxStations);
+  session.app.log().Flush();
+}
+
 }  // namespace sono::cli

@@ -8,7 +8,9 @@
 #include "core/app.h"
 #include "core/scheduler.h"
 #include "core/system_ports.h"
+#include "data/library.h"
 #include "data/pervasive.h"
+#include "data/stats.h"
 
 namespace sono::cli {
 
@@ -32,6 +34,19 @@ class Session {
   SystemDesktop desktop;
   Application app;
   data::PervasiveLayer layer;
+};
+
+// A session with the database of the current base open on every station,
+// its library lookups and the duration statistics.
+struct LibrarySession {
+  explicit LibrarySession(const Options& options);
+  // Loads the site, starts the log, checks `station` and opens the files;
+  // false (said) when one of them fails.
+  bool open(int station);
+  ~LibrarySession();
+  Session session;
+  data::Library lib;
+  data::DurationStatistics stats;
 };
 
 }  // namespace sono::cli

@@ -160,10 +160,10 @@ class SongSearch {
  public:
   SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {}
 
-  // Fills the grid; returns the rows written.
   // Row `index` shown again from its song record (after the song form was
   // saved); false when the song is no longer there.
   bool RafraichirLigne(size_t index, int station, TitleOption titles = TitleOption::Title);
+  // Fills the grid; returns the rows written.
   size_t RechercheDansLaBase_01_Morceau(const SearchRequest& request);
   SongGrid grid;
   bool stopRequested = false;
