@@ -153,7 +153,15 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   // The markers of a broadcast WAV, for a replaced sound only (an appended
   // file's would point into the old sound).
   bool markersStored = true;
-  if (const auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file)) {
+  auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file);
+  if (markers && r.converted) {
+    // The trim removed the file's leading silence: its markers follow the sound.
+    std::vector<std::string> dropped;
+    markers = ShiftMarkersForTrim(*markers, s.driver->lastInfo().trimmedStartMs, dropped);
+    for (const auto& d : dropped) std::printf("%s\n", MarkerDroppedByTrim(d).c_str());
+    if (DescribeMarkers(*markers).empty()) markers.reset();
+  }
+  if (markers) {
     const std::string listed = DescribeMarkers(*markers);
     bool take = takeMarkers;
     if (!take && askMarkers)

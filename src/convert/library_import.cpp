@@ -35,7 +35,10 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       exePath_(std::move(exePath)),
       driver_(ports, ""),
       queue_(ports, driver_) {
-  queue_.onSongConverted = [this](const std::string& code, const std::string&) { soundPlaced(code); };
+  // Called right after the row's conversion: the driver still holds what the converter said.
+  queue_.onSongConverted = [this](const std::string& code, const std::string&) {
+    soundPlaced(code, &driver_.lastInfo());
+  };
   queue_.onSoundReplaced = [this](const std::string& code) {
     if (!editor::StepsSuppression(lib_, code, kCaller)) say(kStepsKept, Icon::Exclamation);
   };
@@ -77,14 +80,16 @@ bool LibraryImport::ImportFile(const std::string& file) {
   const std::string target = data::SoundFilePath(lib_, editor_.sound.station, code);
   SoundImport import(p_, driver_);
   import.enqueue = [this](const std::string& c, const std::string& f, const std::string& t) {
-    queue_.AddToConvertListS48(c, f, t, "", "A:", HouseFormatRequest(f, t));
+    ConversionRequest request = HouseFormatRequest(f, t);
+    request.wantInfo = true;
+    queue_.AddToConvertListS48(c, f, t, "", "A:", request);
   };
   import.enqueueAppend = [this](const std::string& c, const std::string& f, const std::string& t) {
     const std::string local = AppendConversionFile(c);
     queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
   };
   import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
-  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
+  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c, nullptr); };
   // A broadcast WAV's markers are offered before the sound is placed (a
   // house-format copy reloads the editor at once).
   if (const auto markers = ReadBroadcastMarkers(file)) {
@@ -112,7 +117,7 @@ bool LibraryImport::ImportFile(const std::string& file) {
   return true;
 }
 
-void LibraryImport::soundPlaced(const std::string& code) {
+void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;
@@ -126,8 +131,12 @@ void LibraryImport::soundPlaced(const std::string& code) {
   if (!editor_.InitSoundPtx(current ? editor::SoundLoad::Refresh : editor::SoundLoad::NewSelection, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
   if (const auto markers = pendingMarkers_.find(code); markers != pendingMarkers_.end()) {
-    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, markers->second);
+    std::vector<std::string> dropped;
+    const BroadcastTags shifted =
+        ShiftMarkersForTrim(markers->second, converted ? converted->trimmedStartMs : 0, dropped);
     pendingMarkers_.erase(markers);
+    for (const auto& d : dropped) say(MarkerDroppedByTrim(d), Icon::Exclamation);
+    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, shifted);
     for (const auto& refusal : applied.refused) say(refusal, Icon::Exclamation);
     if (!applied.stored) say(editor_.lastMessage, Icon::Critical);
   }
@@ -198,7 +207,7 @@ bool LibraryImport::ReconvertSound() {
     say(r.message, Icon::Critical);
     return false;
   }
-  soundPlaced(code);
+  soundPlaced(code, nullptr);
   if (!r.message.empty()) say(r.message, Icon::Exclamation);  // the work file stayed
   lastMessage_ = r.message.empty() ? "Son reconverti: " + sound : r.message;
   return true;

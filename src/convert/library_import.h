@@ -63,7 +63,9 @@ class LibraryImport {
   void reconfigure();
   // The new sound of `code` is in place: the editor reloads it (the
   // durations written on every station) and its envelope is built again.
-  void soundPlaced(const std::string& code);
+  // `converted`: what the converter said when the sound was converted
+  // (markers taken then follow its trim); null for a copy or a reconversion.
+  void soundPlaced(const std::string& code, const ConverterInfo* converted);
   void say(const std::string& text, Icon icon);
   // The title and first artist of the editor's song, and its cue points
   // as playout plays them, for a WAV's broadcast chunks.
