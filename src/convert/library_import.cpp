@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "convert/broadcast_markers.h"
+#include "convert/file_tags.h"
 #include "convert/imported_pointers.h"
 #include "convert/reconversion.h"
 #include "convert/save_as.h"
@@ -141,6 +142,7 @@ void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* co
     if (!applied.stored) say(editor_.lastMessage, Icon::Critical);
   }
   if (onEditorReloaded) onEditorReloaded();
+  if (converted && converted->read) offerFileTags(station, code, *converted);
   if (!fitted.ok) {
     say("Les pointeurs du morceau " + Cp1252ToUtf8(Trim(code)) +
             " au-delà de la fin du nouveau son n'ont pas pu être corrigés (voir le journal).",
@@ -152,6 +154,21 @@ void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* co
       if (const std::string line = "\n" + DescribeFit(fit, soundMs); text.find(line) == std::string::npos) text += line;
     say(text, Icon::Information);
   }
+}
+
+void LibraryImport::offerFileTags(int station, const std::string& code, const ConverterInfo& info) {
+  const auto song = data::LectureFicheMorceau(lib_, station, code);
+  if (!song || !onFileTags) return;
+  const FileTagsOffer offer = OfferFileTags(*song, info.title, info.artist, data::ListeArtistes(lib_, station));
+  for (const auto& why : offer.refused) p_.log.TraceLog("ImporterUnSon: " + why);
+  if (!offer.changes()) return;
+  std::string question = "Reprendre le titre et l'artiste du fichier ?";
+  if (!offer.title.empty()) question += "\nTitre: " + offer.title;
+  if (!offer.artistName.empty()) question += "\nArtiste: " + offer.artistName;
+  for (const auto& why : offer.refused) question += "\n" + why;
+  const bool take = p_.prompt.message(question, Icon::Question, Buttons::YesNo) == Answer::Yes;
+  p_.log.TraceLog(std::string("Question: Titre et artiste du fichier |Reponse: ") + (take ? "Oui" : "Non"));
+  if (take) onFileTags(station, offer.form);
 }
 
 int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {
