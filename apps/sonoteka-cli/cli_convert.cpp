@@ -10,6 +10,7 @@
 
 #include "cli_session.h"
 #include "convert/convert_driver.h"
+#include "convert/file_tags.h"
 #include "convert/broadcast_markers.h"
 #include "convert/import_export.h"
 #include "convert/imported_pointers.h"
@@ -103,9 +104,37 @@ void PrintReloaded(ConvertSession& s, const SoundReload& reload, int station, co
                 Trim(data::GetRaw(s.lib.db().record(data::kSongs), data::song::kIntroSeconds)).c_str());
 }
 
+// The file's title and artist written through the song form's save (every
+// station, one transaction); prints what the record now holds. False when
+// the save failed.
+bool TakeFileTags(ConvertSession& s, int station, const std::string& code, const ConverterInfo* info) {
+  if (!info || !info->read) {
+    std::printf("Titre et artiste du fichier non lus (son copié tel quel)\n");
+    return true;
+  }
+  const auto song = data::LectureFicheMorceau(s.lib, station, code);
+  if (!song) return false;
+  const FileTagsOffer offer = OfferFileTags(*song, info->title, info->artist, data::ListeArtistes(s.lib, station));
+  for (const auto& why : offer.refused) std::printf("%s\n", why.c_str());
+  if (!offer.changes()) {
+    std::printf("Titre et artiste du morceau inchangés\n");
+    return true;
+  }
+  if (!data::saveSongForm(s.lib, s.stats, station, offer.form, true)) return false;
+  const auto stored = data::LectureFicheMorceau(s.lib, station, code);
+  if (!stored) return false;
+  std::printf("Titre enregistré: %s\n", Trim(stored->title).c_str());
+  std::string name;
+  for (const auto& a : data::ListeArtistes(s.lib, station))
+    if (a.code == Trim(stored->artist1)) name = a.name;
+  std::printf("Artiste enregistré: %s (%s)\n", Trim(stored->artist1).c_str(), name.c_str());
+  return true;
+}
+
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
-              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers) {
+              const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers,
+              bool takeTags) {
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
   const std::string target = data::SoundFilePath(s.lib, station, code);
@@ -131,7 +160,15 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   // The markers of a broadcast WAV, for a replaced sound only (an appended
   // file's would point into the old sound).
   bool markersStored = true;
-  if (const auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file)) {
+  auto markers = r.appended || !reloaded ? std::nullopt : ReadBroadcastMarkers(file);
+  if (markers && r.converted) {
+    // The trim removed the file's leading silence: its markers follow the sound.
+    std::vector<std::string> dropped;
+    markers = ShiftMarkersForTrim(*markers, s.driver->lastInfo().trimmedStartMs, dropped);
+    for (const auto& d : dropped) std::printf("%s\n", MarkerDroppedByTrim(d).c_str());
+    if (DescribeMarkers(*markers).empty()) markers.reset();
+  }
+  if (markers) {
     const std::string listed = DescribeMarkers(*markers);
     bool take = takeMarkers;
     if (!take && askMarkers)
@@ -147,11 +184,14 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
       markersStored = applied.stored;
     }
   }
+  bool tagsStored = true;
+  if (takeTags && !r.appended) tagsStored = TakeFileTags(s, station, code, r.converted ? &s.driver->lastInfo() : nullptr);
   if (r.stepsKept) return Fail("son importé, mais les steps de l'ancien son n'ont pas pu être supprimés (voir le journal)");
   if (!reload.fitted.ok)
     return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
   if (!reloaded) return Fail("son importé, mais durées ou enveloppe non enregistrées (voir le journal)");
   if (!markersStored) return Fail("son importé, mais les marqueurs n'ont pas été enregistrés (voir le journal)");
+  if (!tagsStored) return Fail("son importé, mais le titre et l'artiste du fichier n'ont pas été enregistrés (voir le journal)");
   return 0;
 }
 
@@ -165,9 +205,10 @@ int Import(const Options& options, const std::vector<std::string>& args) {
                                        : options.interactive           ? ExistingSoundChoice::Ask
                                                                        : ExistingSoundChoice::Replace;
   const bool markers = options.value("markers") == "1";
+  const bool tags = options.value("tags") == "1";
   const bool all = options.value("all") == "1";
   if (all ? args.size() != 1 : args.size() != 2)
-    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers]");
+    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers] [--tags]");
   if (!all) {
     if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
   } else if (!Folder_Exist(args[0])) {
@@ -177,7 +218,7 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   if (!s.open(options.station)) return 1;
   SoundReload reload(s);
   if (!all)
-    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive);
+    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive, tags);
 
   // Bulk: every file of the folder named by a song code ("0001234.mp3").
   std::string folder = args[0];
@@ -197,7 +238,7 @@ int Import(const Options& options, const std::vector<std::string>& args) {
     std::fflush(stdout);
     const int status = data::CheckSongCode(code).empty()
                            ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing,
-                                       markers, options.interactive)
+                                       markers, options.interactive, tags)
                            : Fail("Nom de fichier sans code de morceau: " + files[i]);
     (status == 0 ? done : failed)++;
   }

@@ -144,11 +144,12 @@ const std::vector<CommandEntry>& CommandTable() {
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n",
        EditorCommand},
-      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers"},
+      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"
        "       (converti au format maison s'il n'y est pas; durées et enveloppe refaites)\n"
        "  import CODE FICHIER --append    ajoute le fichier (converti) à la fin du son du morceau\n"
        "  import CODE FICHIER --markers   reprend les marqueurs d'un WAV (cart) comme pointeurs\n"
+       "  import CODE FICHIER --tags      reprend le titre et l'artiste du fichier dans la fiche du morceau\n"
        "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n",
        ConvertCommand},
       {"export", FirstWord, {"--format", "--name"}, {},

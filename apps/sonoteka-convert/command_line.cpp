@@ -178,6 +178,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args) {
     if (key == "infile") o.input = value;
     else if (key == "outfile") o.output = value;
     else if (key == "errorfile") o.errorFile = value;
+    else if (key == "infofile") o.infoFile = value;
     else if (key == "convert_to") convertTo = Lower(value);
     else if (key == "s" || key == "freq") ok = whole(o.rate);
     else if (key == "b") {

@@ -8,7 +8,8 @@
 // quotation mark. Options of this converter beyond that line: -progress
 // (percent lines on standard output), -title=, -artist= and the cue points
 // -cue_intro=, -cue_startnext=, -cue_fadeout=, -cue_hook= (ms) written in a
-// WAV's "bext" and "cart" chunks.
+// WAV's "bext" and "cart" chunks, and -infofile= (what the source's tags
+// and the trim say, written for the driver after a conversion).
 #pragma once
 #include <optional>
 #include <string>
@@ -44,6 +45,7 @@ struct CuePoints {
 
 struct ConverterOptions {
   std::string input, output, errorFile;
+  std::string infoFile;  // empty: none written
   OutputFormat format = OutputFormat::Unknown;  // Unknown: from the output's extension
   int rate = 0;          // 0: the format's default (the source's for WAV/AIFF/Ogg)
   int bitrateKbps = 0;

@@ -81,6 +81,9 @@ ConversionResult Convert(const ConverterOptions& o, const std::function<void(int
   if (!decoder.open(o.input, rate, channels, r.error)) return r;
   r.rate = decoder.outRate();
   r.channels = channels;
+  r.title = decoder.info().title;
+  r.artist = decoder.info().artist;
+  if (analysis) r.trimmedFrames = analysis->keepFirst();
   // Cue points follow the sound when its start is trimmed away.
   ConverterOptions encoded = o;
   if (analysis && o.cues.any()) {

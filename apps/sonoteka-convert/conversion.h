@@ -17,6 +17,8 @@ struct ConversionResult {
   bool copied = false;       // the source was already in the house format
   int rate = 0, channels = 0;
   int64_t frames = 0;        // sample frames stored
+  std::string title, artist; // the source's tags (UTF-8), empty when none or copied
+  int64_t trimmedFrames = 0; // frames the trim removed before the sound, at `rate`
 };
 
 // `progress` gets whole percents of the whole work.

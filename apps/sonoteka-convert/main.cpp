@@ -77,6 +77,24 @@ void PrintStored(const sono::convert::ConverterOptions& o, const sono::convert::
               r.channels == 1 ? "mono" : "stéréo", static_cast<long long>(FramesToMs(r.frames, r.rate)));
 }
 
+// One tag on one line: a line break inside it would start another key.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+// The info file: the source's title and artist (UTF-8) and the milliseconds
+// the trim removed before the sound, for the driver to read back. False
+// when it cannot be written (the conversion then fails: the driver would
+// otherwise place markers without knowing the trim).
+bool WriteInfoFile(const std::string& infoFile, const sono::convert::ConversionResult& r) {
+  const long long trimmedMs = r.rate > 0 ? (r.trimmedFrames * 1000 + r.rate / 2) / r.rate : 0;
+  const std::string text = "title=" + OneLine(r.title) + "\nartist=" + OneLine(r.artist) +
+                           "\ntrimmed_start_ms=" + std::to_string(trimmedMs) + "\n";
+  return sono::WriteFileAtomic(infoFile, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +123,10 @@ int main(int argc, char** argv) {
   const ConversionResult r = Convert(o, progress);
   if (!r.ok) {
     Report(errorFile, r.error);
+    return kExitFailed;
+  }
+  if (!o.infoFile.empty() && !WriteInfoFile(o.infoFile, r)) {
+    Report(errorFile, "Impossible d'écrire le fichier d'informations: " + o.infoFile);
     return kExitFailed;
   }
   if (!Report(errorFile, "")) return kExitFailed;

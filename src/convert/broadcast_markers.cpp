@@ -62,6 +62,28 @@ std::string DescribeMarkers(const BroadcastTags& markers) {
   return out;
 }
 
+BroadcastTags ShiftMarkersForTrim(const BroadcastTags& markers, long long trimmedMs,
+                                  std::vector<std::string>& dropped) {
+  BroadcastTags shifted = markers;
+  if (trimmedMs <= 0) return shifted;
+  for (const MarkerSlot& m : kMarkers) {
+    long long& ms = shifted.*m.ms;
+    if (ms < 0) continue;
+    if (ms < trimmedMs) {
+      // The cue pointed into silence that is gone.
+      dropped.push_back(fmt::format("{} {} ms", m.words, ms));
+      ms = -1;
+    } else {
+      ms -= trimmedMs;
+    }
+  }
+  return shifted;
+}
+
+std::string MarkerDroppedByTrim(const std::string& marker) {
+  return "Marqueur du fichier non repris (dans le silence coupé au début): " + marker;
+}
+
 MarkersApplied ApplyBroadcastMarkers(editor::PointerEditor& editor, const BroadcastTags& markers) {
   MarkersApplied result;
   for (const MarkerSlot& m : kMarkers) {

@@ -23,6 +23,15 @@ std::optional<BroadcastTags> ReadBroadcastMarkers(const std::string& file);
 // "intro 1,000 s, fade out 3,904 s" (the markers set), for the question.
 std::string DescribeMarkers(const BroadcastTags& markers);
 
+// The markers of a file whose start the import's trim removed: each moves
+// back by `trimmedMs`; one inside the removed part is dropped and named in
+// `dropped` ("intro 500 ms").
+BroadcastTags ShiftMarkersForTrim(const BroadcastTags& markers, long long trimmedMs,
+                                  std::vector<std::string>& dropped);
+
+// The message for one marker dropped by the trim.
+std::string MarkerDroppedByTrim(const std::string& marker);
+
 struct MarkersApplied {
   std::vector<std::string> taken;    // "Intro 1000 ms"
   std::vector<std::string> refused;  // the value rules' messages

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,26 @@ void FlushFolder(const std::string& folder) {
 }
 
 }  // namespace
+
+ConverterInfo ParseConverterInfo(const std::string& text) {
+  ConverterInfo info;
+  info.read = true;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "title") info.title = Trim(value);
+    else if (key == "artist") info.artist = Trim(value);
+    else if (key == "trimmed_start_ms") info.trimmedStartMs = std::max(0LL, std::atoll(value.c_str()));
+  }
+  return info;
+}
 
 std::string FindConverterPath(const Registry& registry, const std::string& exePath) {
   std::string folder;
@@ -131,7 +152,12 @@ bool ConverterDriver::ConvertSonV13V14(const std::string& converter, ConversionR
   }
   const std::string errorFile = ErrorFileFor(r.target);
   File_Delete(errorFile);
-  const auto argv = ConverterArguments(converter, run, errorFile, effects_);
+  auto argv = ConverterArguments(converter, run, errorFile, effects_);
+  const std::string infoFile = r.wantInfo ? InfoFileFor(r.target) : std::string();
+  if (!infoFile.empty()) {
+    File_Delete(infoFile);
+    argv.push_back("-infofile=" + infoFile);
+  }
   const auto effects = EffectArguments(effects_);
   const auto codec = CodecArguments(run);
   if (!effects.empty()) p_.log.TraceLogEncadre(-1, -1, -1, "Convert: " + JoinForLog(effects), '=');
@@ -167,9 +193,21 @@ bool ConverterDriver::ConvertSonV13V14(const std::string& converter, ConversionR
     } else {
       ok = true;
     }
+    if (ok && !infoFile.empty()) {
+      // A converter that does not know the option writes none: then
+      // nothing is known of the tags or of a trim (markers stay as given).
+      if (const auto info = ReadWholeFile(infoFile, &readError)) {
+        lastInfo_ = ParseConverterInfo(*info);
+        p_.log.TraceLog("Convert: Info: Title: " + lastInfo_.title + " |Artist: " + lastInfo_.artist +
+                        " |Trimmed start: " + std::to_string(lastInfo_.trimmedStartMs) + " ms");
+      } else {
+        p_.log.TraceLog("Convert: Info: no info file: " + infoFile);
+      }
+    }
   }
   // The error file's text is in the log: it is not left in the sound folder.
   File_Delete(errorFile);
+  if (!infoFile.empty()) File_Delete(infoFile);
   if (!mp2Copy.empty()) File_Delete(mp2Copy);
   p_.log.TraceLog("Convert: End:");
   p_.log.TraceLog("/////////////");
@@ -209,6 +247,7 @@ bool ConverterDriver::checkOutput(const std::string& temp, const ConversionReque
 
 bool ConverterDriver::ConvertSon(ConversionRequest& r, bool show) {
   lastError_.clear();
+  lastInfo_ = {};
   p_.log.TraceLog("Convert: " + r.source + " to " + r.target + " |Start");
   if (Trim(r.target).empty()) return fail("Pas de nom de fichier cible", r, show);
   if (!File_Exist(r.source)) return fail("Impossible de trouver le fichier: " + r.source, r, show);

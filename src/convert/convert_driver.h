@@ -38,6 +38,18 @@ inline constexpr const char* kConverterRegistryKey =
 // apps/sonoteka-convert/ beside the program's folder.
 std::string FindConverterPath(const Registry& registry, const std::string& exePath);
 
+// What the converter said of the source after an import's conversion: its
+// title and artist tags (UTF-8, as the file holds them) and the
+// milliseconds the trim effect removed before the sound.
+struct ConverterInfo {
+  bool read = false;  // the converter wrote its info file
+  std::string title, artist;
+  long long trimmedStartMs = 0;
+};
+
+// The info file's "key=value" lines; unknown keys are ignored.
+ConverterInfo ParseConverterInfo(const std::string& text);
+
 struct ConverterPorts {
   TraceLogger& log;
   Clock& clock;
@@ -81,6 +93,8 @@ class ConverterDriver {
     effects_ = std::move(effects);
   }
   const std::string& lastError() const { return lastError_; }
+  // The last ConvertSon's info (read only when its request wanted it).
+  const ConverterInfo& lastInfo() const { return lastInfo_; }
   const EffectSettings& effects() const { return effects_; }
 
  private:
@@ -91,6 +105,7 @@ class ConverterDriver {
   std::string converterPath_;
   EffectSettings effects_;
   std::string lastError_;
+  ConverterInfo lastInfo_;
 };
 
 }  // namespace sono::convert

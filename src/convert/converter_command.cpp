@@ -52,6 +52,11 @@ std::string ErrorFileFor(const std::string& target) {
   return p.folder + p.name + "_Err_Convert" + ".Log";
 }
 
+std::string InfoFileFor(const std::string& target) {
+  const PathParts p = EclateRepFicExt(target);
+  return p.folder + p.name + "_Info_Convert" + ".txt";
+}
+
 std::string OggQualityFor(const std::string& bitRate) {
   static const std::array<std::pair<const char*, const char*>, 12> kTable = {{
       {"48", "-0.1"}, {"64", "0.0"}, {"80", "0.1"}, {"96", "0.2"}, {"112", "0.3"}, {"128", "0.4"},

@@ -29,6 +29,9 @@ struct ConversionRequest {
   std::string channels = "2";  // "0" means 2
   std::string bits = "16";
   BroadcastTags tags;  // passed for a WAV output only
+  // An import asks the converter what the file's tags and the trim said
+  // ("-infofile=", read back into ConverterDriver::lastInfo()).
+  bool wantInfo = false;
 };
 
 // The house format's request: MPEG Layer 2, 48000 Hz, 256 kbit/s, stereo.
@@ -57,6 +60,10 @@ EffectSettings LoadEffectSettings(const std::string& settingsFile);
 // The error file of a conversion into `target`: its path without extension +
 // "_Err_Convert" + ".Log".
 std::string ErrorFileFor(const std::string& target);
+
+// The info file of a conversion into `target`: its path without extension +
+// "_Info_Convert" + ".txt" (read back and deleted like the error file).
+std::string InfoFileFor(const std::string& target);
 
 // The Ogg Vorbis quality for a bit rate ("" when the table has none).
 std::string OggQualityFor(const std::string& bitRate);

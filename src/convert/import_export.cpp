@@ -136,6 +136,7 @@ ImportResult SoundImport::ImporterUnSon(const std::string& file, const std::stri
   }
   if (convert) {
     ConversionRequest request = HouseFormatRequest(file, target);
+    request.wantInfo = true;
     if (!driver_.ConvertSon(request, false)) return failed(driver_.lastError());
     result.converted = true;
   } else {

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "convert/broadcast_markers.h"
+#include "convert/file_tags.h"
 #include "convert/imported_pointers.h"
 #include "convert/reconversion.h"
 #include "convert/save_as.h"
@@ -35,7 +36,10 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       exePath_(std::move(exePath)),
       driver_(ports, ""),
       queue_(ports, driver_) {
-  queue_.onSongConverted = [this](const std::string& code, const std::string&) { soundPlaced(code); };
+  // Called right after the row's conversion: the driver still holds what the converter said.
+  queue_.onSongConverted = [this](const std::string& code, const std::string&) {
+    soundPlaced(code, &driver_.lastInfo());
+  };
   queue_.onSoundReplaced = [this](const std::string& code) {
     if (!editor::StepsSuppression(lib_, code, kCaller)) say(kStepsKept, Icon::Exclamation);
   };
@@ -77,14 +81,16 @@ bool LibraryImport::ImportFile(const std::string& file) {
   const std::string target = data::SoundFilePath(lib_, editor_.sound.station, code);
   SoundImport import(p_, driver_);
   import.enqueue = [this](const std::string& c, const std::string& f, const std::string& t) {
-    queue_.AddToConvertListS48(c, f, t, "", "A:", HouseFormatRequest(f, t));
+    ConversionRequest request = HouseFormatRequest(f, t);
+    request.wantInfo = true;
+    queue_.AddToConvertListS48(c, f, t, "", "A:", request);
   };
   import.enqueueAppend = [this](const std::string& c, const std::string& f, const std::string& t) {
     const std::string local = AppendConversionFile(c);
     queue_.AddToConvertListS48(c, f, t, local, "A:Append", HouseFormatRequest(f, local), false, true);
   };
   import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
-  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c); };
+  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c, nullptr); };
   // A broadcast WAV's markers are offered before the sound is placed (a
   // house-format copy reloads the editor at once).
   if (const auto markers = ReadBroadcastMarkers(file)) {
@@ -112,7 +118,7 @@ bool LibraryImport::ImportFile(const std::string& file) {
   return true;
 }
 
-void LibraryImport::soundPlaced(const std::string& code) {
+void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;
@@ -126,12 +132,17 @@ void LibraryImport::soundPlaced(const std::string& code) {
   if (!editor_.InitSoundPtx(current ? editor::SoundLoad::Refresh : editor::SoundLoad::NewSelection, true, kCaller, *song)) return;
   editor_.RebuildEnvelope();
   if (const auto markers = pendingMarkers_.find(code); markers != pendingMarkers_.end()) {
-    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, markers->second);
+    std::vector<std::string> dropped;
+    const BroadcastTags shifted =
+        ShiftMarkersForTrim(markers->second, converted ? converted->trimmedStartMs : 0, dropped);
     pendingMarkers_.erase(markers);
+    for (const auto& d : dropped) say(MarkerDroppedByTrim(d), Icon::Exclamation);
+    const MarkersApplied applied = ApplyBroadcastMarkers(editor_, shifted);
     for (const auto& refusal : applied.refused) say(refusal, Icon::Exclamation);
     if (!applied.stored) say(editor_.lastMessage, Icon::Critical);
   }
   if (onEditorReloaded) onEditorReloaded();
+  if (converted && converted->read) offerFileTags(station, code, *converted);
   if (!fitted.ok) {
     say("Les pointeurs du morceau " + Cp1252ToUtf8(Trim(code)) +
             " au-delà de la fin du nouveau son n'ont pas pu être corrigés (voir le journal).",
@@ -143,6 +154,21 @@ void LibraryImport::soundPlaced(const std::string& code) {
       if (const std::string line = "\n" + DescribeFit(fit, soundMs); text.find(line) == std::string::npos) text += line;
     say(text, Icon::Information);
   }
+}
+
+void LibraryImport::offerFileTags(int station, const std::string& code, const ConverterInfo& info) {
+  const auto song = data::LectureFicheMorceau(lib_, station, code);
+  if (!song || !onFileTags) return;
+  const FileTagsOffer offer = OfferFileTags(*song, info.title, info.artist, data::ListeArtistes(lib_, station));
+  for (const auto& why : offer.refused) p_.log.TraceLog("ImporterUnSon: " + why);
+  if (!offer.changes()) return;
+  std::string question = "Reprendre le titre et l'artiste du fichier ?";
+  if (!offer.title.empty()) question += "\nTitre: " + offer.title;
+  if (!offer.artistName.empty()) question += "\nArtiste: " + offer.artistName;
+  for (const auto& why : offer.refused) question += "\n" + why;
+  const bool take = p_.prompt.message(question, Icon::Question, Buttons::YesNo) == Answer::Yes;
+  p_.log.TraceLog(std::string("Question: Titre et artiste du fichier |Reponse: ") + (take ? "Oui" : "Non"));
+  if (take) onFileTags(station, offer.form);
 }
 
 int LibraryImport::PurgeTemporarySounds(int station, bool showMessage) {
@@ -198,7 +224,7 @@ bool LibraryImport::ReconvertSound() {
     say(r.message, Icon::Critical);
     return false;
   }
-  soundPlaced(code);
+  soundPlaced(code, nullptr);
   if (!r.message.empty()) say(r.message, Icon::Exclamation);  // the work file stayed
   lastMessage_ = r.message.empty() ? "Son reconverti: " + sound : r.message;
   return true;

@@ -12,6 +12,7 @@
 #include "convert/import_export.h"
 #include "core/config.h"
 #include "data/library.h"
+#include "data/songs.h"
 #include "data/stats.h"
 #include "editor/pointer_editor.h"
 
@@ -51,6 +52,10 @@ class LibraryImport {
 
   // The editor shows a reloaded sound.
   std::function<void()> onEditorReloaded;
+  // After a converted import whose file's title or artist differ from the
+  // song's, the user said Yes to "Reprendre le titre et l'artiste du
+  // fichier ?": the song form shows `offered` (the user still saves it).
+  std::function<void(int station, const data::SongForm& offered)> onFileTags;
   // The export's name pattern as last chosen ("Pointeurs", "ExportRadioButtons").
   ExportNamePattern StoredPattern() const;
 
@@ -63,8 +68,12 @@ class LibraryImport {
   void reconfigure();
   // The new sound of `code` is in place: the editor reloads it (the
   // durations written on every station) and its envelope is built again.
-  void soundPlaced(const std::string& code);
+  // `converted`: what the converter said when the sound was converted
+  // (markers taken then follow its trim); null for a copy or a reconversion.
+  void soundPlaced(const std::string& code, const ConverterInfo* converted);
   void say(const std::string& text, Icon icon);
+  // The file's title and artist offered for the song form (a question).
+  void offerFileTags(int station, const std::string& code, const ConverterInfo& info);
   // The title and first artist of the editor's song, and its cue points
   // as playout plays them, for a WAV's broadcast chunks.
   BroadcastTags songTags(const std::string& caller);

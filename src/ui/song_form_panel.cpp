@@ -177,6 +177,14 @@ void SongFormPanel::load(int station, const std::string& code) {
   setEnabled(true);
 }
 
+void SongFormPanel::showOffered(int station, const data::SongForm& offered) {
+  if (!loaded_ || station_ != station || Trim(loaded_->code) != Trim(offered.code))
+    load(station, Cp1252ToUtf8(Trim(offered.code)));
+  if (!loaded_) return;
+  title_->setText(q(offered.title));
+  selectCode(artist1_, artistChoices_, offered.artist1);
+}
+
 data::SongForm SongFormPanel::shown() const {
   data::SongForm f = *loaded_;
   f.title = title_->text().toStdString();

@@ -33,6 +33,9 @@ class SongFormPanel : public QWidget {
   // The artists and categories are read again at the next load (after a
   // search: another workstation may have added some).
   void invalidateChoices() { choicesStation_ = 0; }
+  // Shows the title and first artist of `offered` in the form of its song
+  // (loaded first when another song is shown), not saved: the user saves.
+  void showOffered(int station, const data::SongForm& offered);
   // Saves what the form shows: false when refused or failed.
   bool save();
   // Edits not saved yet are offered for saving (Yes saves, No keeps them unsaved).

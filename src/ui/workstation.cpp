@@ -105,6 +105,9 @@ void Workstation::addImportMenu(Prompt& prompt) {
   window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
   imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
   imports.onEditorReloaded = [this] { editorPanel->refresh(); };
+  imports.onFileTags = [this](int station, const data::SongForm& offered) {
+    songForm->showOffered(station, offered);
+  };
   // The audition lets go of a sound about to be replaced.
   imports.driver().onTargetInUse = [this](const std::string&) {
     deck.Stop();

@@ -378,7 +378,81 @@ TEST_F(CliImport, RealConverterEndToEnd) {
   EXPECT_EQ(status, 1) << out;
   EXPECT_EQ(ReadFile(target), kept);
   for (const auto& name : FolderEntries(ParentFolder(target)))
-    EXPECT_TRUE(name.find(".part") == std::string::npos && name.find("_Err_Convert") == std::string::npos) << name;
+    EXPECT_TRUE(name.find(".part") == std::string::npos && name.find("_Convert") == std::string::npos) << name;
+}
+
+TEST_F(CliImport, FileMarkersFollowTheTrimOfItsLeadingSilence) {
+  std::filesystem::create_directories(dir / "real");
+  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
+  Registry(home + "/Settings/Vexa_Library/Registry.ini")
+      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  // 1 s of silence then 4 s of tone, with an intro marker at 3 s and a hook
+  // inside the silence, in its cart chunk (our own wave export writes them).
+  const std::string raw = dir / "in/raw.wav", cart = dir / "in/cart.wav";
+  ASSERT_TRUE(RunProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                          "aevalsrc=exprs='if(gte(t,1),0.25*sin(2*PI*440*t),0)':s=48000:d=5", "-c:a", "pcm_s16le", raw},
+                         {}, 60000)
+                  .exited(0));
+  ASSERT_TRUE(RunProcess({SONOTEKA_CONVERT, "-infile=" + raw, "-outfile=" + cart, "-errorfile=" + dir / "in/err.log",
+                          "-convert_to=wave", "-bits=16", "-cue_intro=3000", "-cue_hook=500"},
+                         {}, 60000)
+                  .exited(0));
+  const std::string settings = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif0", "1"));
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffetCutFin", "0"));
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "TexteEffetCutSeuil0", "-60"));
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "TexteEffetCutSeuil1", "0"));
+  int status = -1;
+  const std::string out = Run({"import", "00000003", cart, "--markers"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Marqueur du fichier non repris (dans le silence coupé au début): hook 500 ms"),
+            std::string::npos) << out;
+  EXPECT_EQ(out.find("Marqueur repris: Hook"), std::string::npos) << out;
+  const size_t at = out.find("Marqueur repris: Intro ");
+  ASSERT_NE(at, std::string::npos) << out;
+  const long long intro = std::stoll(out.substr(at + 23));
+  EXPECT_LE(std::llabs(intro - 2000), audio::kHouseFrameMs) << out;
+  EXPECT_NE(Run({"ptx", "show", "00000003"}, status).find("Durée d'intro: " + std::to_string(intro) + " ms"),
+            std::string::npos);
+}
+
+TEST_F(CliImport, TagsOfTheFileGoToTheSongFormOnEveryStation) {
+  std::filesystem::create_directories(dir / "real");
+  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
+  Registry(home + "/Settings/Vexa_Library/Registry.ini")
+      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  // Another song's artist, as the base names it ("A0019 Blue Harbour").
+  const std::string other = SongShow("00000002");
+  const size_t at = other.find("Artiste 1:");
+  const std::string line = Trim(other.substr(at + 10, other.find('\n', at) - at - 10));
+  const std::string artistCode = line.substr(0, 5), artistName = Trim(line.substr(5));
+  ASSERT_FALSE(artistName.empty()) << other;
+  const auto tagged = [&](const std::string& name, const std::string& title, const std::string& artist) {
+    const std::string path = dir / ("in/" + name);
+    EXPECT_TRUE(RunProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=2", "-metadata",
+                            "title=" + title, "-metadata", "artist=" + artist, path},
+                           {}, 60000)
+                    .exited(0));
+    return path;
+  };
+  int status = -1;
+  std::string out = Run({"import", "00000003", tagged("a.mp3", "Café d'été à Noël", artistName), "--tags"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Titre enregistré: Café d'été à Noël"), std::string::npos) << out;
+  EXPECT_NE(out.find("Artiste enregistré: " + artistCode + " (" + artistName + ")"), std::string::npos) << out;
+  for (const char* station : {"1", "2"}) {
+    const std::string shown = Run({"song", "show", "00000003", "--station", station}, status);
+    EXPECT_NE(shown.find("Café d'été à Noël"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Artiste 1:                 " + artistCode), std::string::npos) << shown;
+  }
+  // A letter Windows-1252 cannot hold, an artist the base does not know:
+  // neither is taken, the record stays as it was.
+  const std::string before = SongShow("00000003");
+  out = Run({"import", "00000003", tagged("b.ogg", "Łódź", "Inconnu du Fichier"), "--tags"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Titre du fichier non repris: « Łódź »"), std::string::npos) << out;
+  EXPECT_NE(out.find("Artiste du fichier non repris: « Inconnu du Fichier »"), std::string::npos) << out;
+  EXPECT_EQ(SongShow("00000003").substr(0, before.find("Durée")), before.substr(0, before.find("Durée")));
 }
 
 }  // namespace

@@ -128,6 +128,42 @@ TEST(NormalizeEffect, LoudnessOfTheWholeOrOfTheLoudestWindow) {
   EXPECT_LT(loudest, whole * 0.85);  // the two modes really differ here
 }
 
+TEST(InfoFile, SaysTheTagsAndWhatTheTrimRemoved) {
+  TempDir dir;
+  const std::string plain = MakeToneBetweenSilences(dir, "plain.wav", "0");
+  // The tags as a producer's file carries them: accents, and a letter
+  // Windows-1252 cannot hold.
+  const std::string tagged = dir / "tagged.flac";
+  ASSERT_TRUE(RunProcess({"ffmpeg", "-v", "error", "-y", "-i", plain, "-metadata", "title=Été à Noël",
+                          "-metadata", "artist=Łukasz & Chœur", tagged},
+                         {}, 60000)
+                  .exited(0));
+  const std::string target = dir / "out.s48", info = dir / "out.info";
+  const auto convert = [&](const std::vector<std::string>& effects) {
+    std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + tagged, "-outfile=" + target,
+                                     "-errorfile=" + ErrorFileFor(target), "-infofile=" + info};
+    args.insert(args.end(), effects.begin(), effects.end());
+    args.insert(args.end(), {"-convert_to=mp2", "-s=48000", "-b=256", "-c=2"});
+    return RunProcess(args, {}, 60000);
+  };
+  ASSERT_TRUE(convert({Trim(" -noend -dbsilence={qt}-60{qt} -threshold={qt}0{qt}")}).exited(0));
+  const std::string text = ReadFile(info);
+  EXPECT_NE(text.find("title=Été à Noël\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("artist=Łukasz & Chœur\n"), std::string::npos) << text;
+  const std::smatch cut = [&] {
+    std::smatch m;
+    std::regex_search(text, m, std::regex("trimmed_start_ms=(\\d+)\n"));
+    return m;
+  }();
+  ASSERT_FALSE(cut.empty()) << text;
+  EXPECT_NEAR(std::stoll(cut[1]), 1000, 1);  // the tone starts at 1 s (its first sample is 0)
+  // Kept silence is not removed; no trim, nothing removed.
+  ASSERT_TRUE(convert({Trim(" -noend -dbsilence={qt}-60{qt} -threshold={qt}250{qt}")}).exited(0));
+  EXPECT_NE(ReadFile(info).find("trimmed_start_ms=750\n"), std::string::npos) << ReadFile(info);
+  ASSERT_TRUE(convert({}).exited(0));
+  EXPECT_NE(ReadFile(info).find("trimmed_start_ms=0\n"), std::string::npos) << ReadFile(info);
+}
+
 TEST(Effects, BadValuesAreRefusedWithStatusTwo) {
   TempDir dir;
   const std::string tone = MakeToneBetweenSilences(dir, "tone.wav", "0");

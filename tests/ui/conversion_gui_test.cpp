@@ -15,6 +15,7 @@
 #include "core/files.h"
 #include "core/ini.h"
 #include "core/text.h"
+#include "data/songs.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -88,6 +89,41 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   EXPECT_EQ(ed.envelopeCount, 300);
   EXPECT_EQ(prompt.shown.back().text, "Nombre de conversions: 1\nConversion terminée");
   EXPECT_FALSE(ws->imports.conversionPending());
+}
+
+// The converter says the file's title and artist: after the import the
+// desktop asks, and Yes shows them in the song form, not saved.
+TEST_F(ConversionGuiTest, FileTitleAndArtistOfferedInTheSongForm) {
+  const int station = ws->tab.station;
+  const auto song = data::LectureFicheMorceau(ws->lib, station, "00000001");
+  ASSERT_TRUE(song);
+  std::string artistCode, artistName;
+  for (const auto& a : data::ListeArtistes(ws->lib, station))
+    if (a.code != Trim(song->artist1) && artistCode.empty()) artistCode = a.code, artistName = a.name;
+  ASSERT_FALSE(artistCode.empty());
+  // A stand-in that also writes the info file, as the real converter does.
+  const std::string script = dir / "conv/sonoteka-convert";
+  sono::test::WriteFile(script,
+                        "#!/bin/sh\nfor a in \"$@\"; do case \"$a\" in -outfile=*) out=\"${a#-outfile=}\";; "
+                        "-infofile=*) info=\"${a#-infofile=}\";; esac; done\n"
+                        "cp '" + converted + "' \"$out\"\n"
+                        "printf 'title=Noël à Ségur\\nartist=" + artistName + "\\ntrimmed_start_ms=0\\n' > \"$info\"\n");
+  sono::test::WriteFile(dir / "in/nouveau.flac", "x");
+  prompt.answers = {Answer::Yes, Answer::Yes};  // replace the sound, take the tags
+  Drop(ws->editorPanel->working(), dir / "in/nouveau.flac");
+  Run(600);  // TimerConvert
+  const auto asked = std::find_if(prompt.shown.begin(), prompt.shown.end(), [](const auto& p) {
+    return p.text.rfind("Reprendre le titre et l'artiste du fichier ?", 0) == 0;
+  });
+  ASSERT_NE(asked, prompt.shown.end());
+  EXPECT_EQ(asked->text, "Reprendre le titre et l'artiste du fichier ?\nTitre: Noël à Ségur\nArtiste: " + artistName);
+  EXPECT_EQ(ws->songForm->title()->text().toStdString(), "Noël à Ségur");
+  EXPECT_EQ(ws->songForm->artist1()->currentData().toString().toStdString(), Cp1252ToUtf8(artistCode));
+  EXPECT_TRUE(ws->songForm->modified());
+  // Nothing stored until the user saves.
+  EXPECT_EQ(data::LectureFicheMorceau(ws->lib, station, "00000001")->title, song->title);
+  ws->songForm->saveButton()->click();
+  EXPECT_EQ(Trim(data::LectureFicheMorceau(ws->lib, station, "00000001")->title), "Noël à Ségur");
 }
 
 // The editor holds a sound: the drop asks, and "Ajouter le fichier à la fin
