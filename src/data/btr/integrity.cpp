@@ -54,10 +54,7 @@ IntegrityReport checkIntegrity(const std::string& path) {
     rep.status = statusOfErrno(errno);
     return rep;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const integrity::FdCloser closer{fd};
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     rep.status = S_ISDIR(st.st_mode) ? status::kInvalidFileName : status::kIoError;

@@ -7,10 +7,18 @@
 #include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include "btr.h"
 #include "layout.h"
 
 namespace sono::btr::integrity {
+
+// Closes the file the check or the repair opened, on every way out.
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
 
 inline int statusOfErrno(int err) {
   switch (err) {

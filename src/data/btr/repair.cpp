@@ -50,10 +50,7 @@ RepairReport repairFile(const std::string& path, const FileDef* fallback) {
     rep.status = statusOfErrno(errno);
     return rep;
   }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+  const integrity::FdCloser closer{fd};
   if (LockFileAlone(fd) != status::kOk) {
     rep.status = status::kFileLocked;
     return rep;
