@@ -36,13 +36,18 @@ inline double CpuSeconds() {
   return UsageSeconds(u);
 }
 
-// One measurement. `ratio` is our cost over the reference's (`ratioTo` names
-// the reference: another program, a raw library, or "target").
+// One measurement, one JSON line. `target` and `ratioTarget` read "<= N" or
+// ">= N" (a note may follow the number) so that `scripts/bench --table` can
+// give a verdict. `ratio` is always a cost over a cost: our time, CPU or bytes
+// divided by the reference's (`ratioTo` names it: another program, a raw
+// library, or "target") for the same work, so 1.0 is parity and 2.0 is twice
+// as slow, whatever the unit of `value`.
 inline void Report(const char* name, double value, const char* unit, const char* target = nullptr,
-                   double ratio = 0, const char* ratioTo = nullptr) {
+                   double ratio = 0, const char* ratioTo = nullptr, const char* ratioTarget = nullptr) {
   std::printf("{\"name\":\"%s\",\"value\":%.4g,\"unit\":\"%s\"", name, value, unit);
-  if (target) std::printf(",\"target\":\"%s\"", target);
+  if (target && *target) std::printf(",\"target\":\"%s\"", target);
   if (ratioTo) std::printf(",\"ratio\":%.3f,\"ratio_to\":\"%s\"", ratio, ratioTo);
+  if (ratioTo && ratioTarget) std::printf(",\"ratio_target\":\"%s\"", ratioTarget);
   std::printf("}\n");
   std::fflush(stdout);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/bench_report.h"
 #include "core/system_ports.h"
 #include "core/text.h"
 #include "core/tracelog.h"
@@ -66,11 +67,7 @@ int main() {
   fs::remove_all(dir);
   const double rate = kLines / best;
   const double ratio = best / bestRaw;
-  std::printf(
-      "{\"name\":\"log.tracelog\",\"value\":%.0f,\"unit\":\"lines/s\",\"target\":\"ratio <= 3\","
-      "\"ratio\":%.2f,\"ratio_to\":\"one fwrite per preformatted line\"}\n",
-      rate, ratio);
-  std::printf("{\"name\":\"log.raw_fwrite\",\"value\":%.0f,\"unit\":\"lines/s\"}\n",
-              kLines / bestRaw);
+  sono::bench::Report("log.tracelog", rate, "lines/s", nullptr, ratio, "one fwrite per preformatted line", "<= 2");
+  sono::bench::Report("log.raw_fwrite", kLines / bestRaw, "lines/s");
   return 0;
 }
