@@ -77,10 +77,18 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
     error = "Paramètre d'effet incorrect: " + bad;
     return false;
   }
-  auto number = [&](const char* key, double& out) {
+  // Each setting within what it can mean: a level at or below full scale
+  // (144 dB is the range of 24-bit audio), a time that is not negative and
+  // at most an hour. Beyond that a value would cut into the sound (a negative
+  // margin) or overflow the sample counts.
+  struct Range {
+    double low, high;
+  };
+  constexpr Range kLevelDb{-144, 0}, kGainDb{-144, 144}, kTimeMs{0, 3'600'000}, kWindowMs{1, 3'600'000};
+  auto number = [&](const char* key, double& out, Range range) {
     if (!words.count(key)) return true;
     const auto v = Number(words[key]);
-    if (!v) {
+    if (!v || *v < range.low || *v > range.high) {
       error = std::string("Valeur incorrecte pour -") + key + ": " + words[key];
       return false;
     }
@@ -92,7 +100,7 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
     o.trim.cutBegin = !words.count("nobegin");
     o.trim.cutEnd = !words.count("noend");
     o.trim.digitalSilence = words.count("digsilence") > 0;
-    return number("dbsilence", o.trim.silenceDb) && number("threshold", o.trim.thresholdMs);
+    return number("dbsilence", o.trim.silenceDb, kLevelDb) && number("threshold", o.trim.thresholdMs, kTimeMs);
   }
   if (name == "volume normalize") {
     o.normalize.on = true;
@@ -105,8 +113,8 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
       error = "Mode de normalisation inconnu: " + mode;
       return false;
     }
-    return number("maxamp", o.normalize.maxAmpDb) && number("desiredb", o.normalize.desiredDb) &&
-           number("adapt_wnd", o.normalize.adaptWindowMs) && number("fixed", o.normalize.fixedDb);
+    return number("maxamp", o.normalize.maxAmpDb, kLevelDb) && number("desiredb", o.normalize.desiredDb, kGainDb) &&
+           number("adapt_wnd", o.normalize.adaptWindowMs, kWindowMs) && number("fixed", o.normalize.fixedDb, kGainDb);
   }
   error = "Effet inconnu: " + value.substr(0, eq);
   return false;

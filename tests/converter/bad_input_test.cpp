@@ -71,6 +71,12 @@ TEST(ConverterRefuses, BadCommandLinesWithStatusTwo) {
                                          "-errorfile=" + errors, "-convert_to=mp2", "-c=1"});
   EXPECT_TRUE(mono.exited(2));
   EXPECT_NE(ReadFile(errors).find("48000 Hz, 256 kbit/s, stéréo"), std::string::npos);
+  // A negative margin around the sound would cut into it: refused, not taken.
+  const ProcessResult margin = RunProcess({SONOTEKA_CONVERT, "-infile=a.mp3", "-outfile=" + (dir / "b.s48"),
+                                           "-errorfile=" + errors,
+                                           "-dspeffect1=\"Trim Silence= -dBSilence={qt}-60{qt} -Threshold={qt}-200{qt}\""});
+  EXPECT_TRUE(margin.exited(2));
+  EXPECT_EQ(ReadFile(errors), "Valeur incorrecte pour -threshold: -200");
   EXPECT_FALSE(Exists(dir / "b.s48"));
 }
 
