@@ -121,6 +121,10 @@ IniDocument IniDocument::parse(std::string_view content) {
     doc.encoding_ = bigEndian ? Encoding::Utf16BE : Encoding::Utf16LE;
   }
   content.remove_prefix(doc.bom_.size());
+  if (utf16 && content.size() % 2 == 1) {
+    doc.strayByte_ = content.substr(content.size() - 1);
+    content.remove_suffix(1);
+  }
   raws = utf16 ? splitUtf16(content, bigEndian) : splitBytes(content);
 
   int utf8Lines = 0, cp1252Lines = 0;  // lines holding non-ASCII text
@@ -246,7 +250,7 @@ std::string IniDocument::serialize() const {
     // A last line without an end gets one only when lines now follow it.
     out += !l.eol.empty() || i + 1 == lines_.size() ? l.eol : eol_;
   }
-  return out;
+  return out + strayByte_;
 }
 
 bool IniDocument::holdsBinary() const {

@@ -63,6 +63,9 @@ class IniDocument {
 
   std::vector<Line> lines_;
   std::string bom_;         // byte-order mark found at the start, written back
+  // The lone last byte of a UTF-16 file cut short, kept at the very end so
+  // that lines written after the last one stay on whole code units.
+  std::string strayByte_;
   std::string eol_ = "\n";  // line end of new lines, in the file's encoding
   Encoding encoding_ = Encoding::Utf8;
 };
