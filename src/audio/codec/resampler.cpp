@@ -12,7 +12,7 @@ extern "C" {
 
 namespace sono::audio {
 
-Resampler::Resampler(int inRate, int outRate) : inRate_(inRate), outRate_(outRate) {
+Resampler::Resampler(int inRate, int outRate) {
   if (inRate == outRate || inRate <= 0) return;
   AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
   if (swr_alloc_set_opts2(&swr_, &stereo, AV_SAMPLE_FMT_FLT, outRate, &stereo, AV_SAMPLE_FMT_FLT,

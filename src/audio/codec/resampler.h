@@ -19,7 +19,6 @@ class Resampler {
 
  private:
   SwrContext* swr_ = nullptr;
-  int inRate_, outRate_;
 };
 
 // Speakers, numbered as the bits of the WAVE channel mask.

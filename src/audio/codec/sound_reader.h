@@ -31,8 +31,11 @@ class SoundReader {
   const SoundFormat& format() const { return format_; }
   // Positions the next read at sample frame `frame` (0 .. lengthFrames).
   virtual bool seekFrame(int64_t frame) = 0;
-  // Reads up to `frames` stereo frames, interleaved, in [-1, 1]. Returns the
-  // frames read: 0 at the end of the file, -1 on a decoding error.
+  // Reads up to `frames` stereo frames, interleaved, full scale at ±1. A loud
+  // or damaged MPEG stream decodes beyond ±1 (libmpg123's float output is not
+  // clipped): whoever turns samples into integers clamps, and a peak meter
+  // sees the overs. Returns the frames read: 0 at the end of the file, -1 on
+  // a decoding error.
   virtual long readStereo(float* out, long frames) = 0;
 
  protected:
