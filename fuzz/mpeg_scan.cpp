@@ -7,6 +7,8 @@
 
 #include "audio/codec/mpeg_frames.h"
 #include "audio/codec/sound_reader.h"
+#include "audio/player/sound_duration.h"
+#include "core/house_format.h"
 #include "fuzz_target.h"
 
 using namespace sono::audio;
@@ -37,6 +39,17 @@ void CheckScan(const FrameScan& scan, int64_t size) {
   FUZZ_CHECK(DescribeDamage(scan).empty() == scan.damage.empty());
 }
 
+// A file of whole house frames, nothing else: the size-based measures give
+// what the scan counted.
+void CheckDurationsAgree(const FrameScan& scan, const std::string& path) {
+  const bool houseFrames = scan.status == ScanStatus::Ok && scan.first.layer == 2 &&
+                           scan.first.sampleRate == sono::kHouseRate && scan.first.frameBytes == sono::kHouseFrameBytes &&
+                           scan.frames * sono::kHouseFrameBytes == scan.fileBytes && !scan.infoFrame;
+  if (!houseFrames) return;
+  FUZZ_CHECK(sono::HouseFormatDurationMs(path) == scan.durationMs);
+  FUZZ_CHECK(SoundFileDuration(path).ms == scan.durationMs);
+}
+
 void CheckDecode(const std::string& path) {
   OpenedSound opened = OpenSound(path);
   if (!opened.reader) return;
@@ -63,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = (InitDecoders(), true);
   (void)ready;
   const sono::fuzz::MemoryFile file(sono::fuzz::Bytes(data, size));
-  CheckScan(ScanMpegFile(file.path()), static_cast<int64_t>(size));
+  const FrameScan scan = ScanMpegFile(file.path());
+  CheckScan(scan, static_cast<int64_t>(size));
+  CheckDurationsAgree(scan, file.path());
   CheckDecode(file.path());
   return 0;
 }
