@@ -40,6 +40,10 @@ bool hasNonAscii(std::string_view bytes) {
   return false;
 }
 
+// A line end that really ends the line: it holds the line feed ("\n", "\r\n"
+// or their UTF-16 code units), not a carriage return alone.
+bool breaksLine(std::string_view eol) { return eol.find('\n') != std::string_view::npos; }
+
 struct RawLine {
   std::string raw, eol;
 };
@@ -157,7 +161,9 @@ IniDocument IniDocument::parse(std::string_view content) {
   }
   if (!utf16 && doc.bom_.empty() && cp1252Lines > 0 && utf8Lines == 0)
     doc.encoding_ = Encoding::Cp1252;
-  if (!doc.lines_.empty() && !doc.lines_.front().eol.empty())
+  // A carriage return alone ends only a last line: it is no line break to
+  // give the lines written after it.
+  if (!doc.lines_.empty() && breaksLine(doc.lines_.front().eol))
     doc.eol_ = doc.lines_.front().eol;
   else if (utf16)
     doc.eol_ = Utf8ToUtf16("\r\n", bigEndian);
@@ -247,8 +253,9 @@ std::string IniDocument::serialize() const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];
     out += l.rewritten ? encode(l.text) : l.raw;
-    // A last line without an end gets one only when lines now follow it.
-    out += !l.eol.empty() || i + 1 == lines_.size() ? l.eol : eol_;
+    // A last line without an end (or ended by a carriage return alone) gets
+    // one only when lines now follow it.
+    out += breaksLine(l.eol) || i + 1 == lines_.size() ? l.eol : eol_;
   }
   return out + strayByte_;
 }

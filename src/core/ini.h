@@ -13,7 +13,8 @@
 //     byte order, mark kept) in a UTF-16 file; Windows-1252 in a file whose
 //     non-ASCII lines are all Windows-1252, when the value has a Windows-1252
 //     form (UTF-8 when it has not); UTF-8 in every other file (new, pure ASCII,
-//     UTF-8 or mixed). New lines take the line end of the file's first line.
+//     UTF-8 or mixed). New lines take the line end of the file's first line
+//     (a carriage return alone is no line end: the default is taken then).
 //   - A write that changes nothing does not touch the file.
 //   - The whole file is read before a write: when it exists but cannot be read
 //     (I/O error, no permission, a folder), the write is refused and the file
