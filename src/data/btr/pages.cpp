@@ -200,7 +200,8 @@ bool PageWalker::readMeta() {
       problem(fmt::format("meta pages hold transactions {} and {}", t0, t1));
   }
   const std::uint64_t pagesInFile = size_ / psize_;
-  if (lastPage_ + 1 > pagesInFile) {
+  // Compared without adding 1: a damaged number near 2^64 would wrap to 0.
+  if (lastPage_ >= pagesInFile) {
     problem(fmt::format("the file holds {} pages, its last used page is {} (file cut short)", pagesInFile, lastPage_));
     lastPage_ = pagesInFile ? pagesInFile - 1 : 0;
   }
