@@ -253,9 +253,11 @@ std::string IniDocument::serialize() const {
   for (size_t i = 0; i < lines_.size(); ++i) {
     const Line& l = lines_[i];
     out += l.rewritten ? encode(l.text) : l.raw;
-    // A last line without an end (or ended by a carriage return alone) gets
-    // one only when lines now follow it.
-    out += breaksLine(l.eol) || i + 1 == lines_.size() ? l.eol : eol_;
+    // A last line without an end gets one only when lines now follow it; one
+    // ended by a carriage return alone gets its line feed (its bytes stay).
+    if (breaksLine(l.eol) || i + 1 == lines_.size()) out += l.eol;
+    else if (l.eol.empty()) out += eol_;
+    else out += l.eol + encode("\n");
   }
   return out + strayByte_;
 }
