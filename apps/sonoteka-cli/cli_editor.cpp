@@ -7,6 +7,7 @@
 #include <sstream>
 #include <fmt/format.h>
 
+#include "cli_notify.h"
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
@@ -221,6 +222,9 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   // Automatic storing starts as the base's "Ptx" "Save" sets it; "auto" toggles it.
   session.app.settings().Load();
   editor.autoStore = session.app.startup().ptxSave;
+  editor.onSoundChangedNotice = [&](int, const std::string& changed, const std::string& caller) {
+    QueueSongChange(session, lib, changed, true, caller);
+  };
   editor.InitGeneralTableurPointeurs(true, {});
   if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   if (editor.lengthMeasured())
@@ -279,6 +283,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
         PrintGrid(editor.ptx.grid);
         return Fail("Pointeurs non enregistrés sur toutes les stations (voir le journal)");
       }
+      QueueSongChange(session, lib, code, false, "sonoteka-cli:edit store");
     } else {
       return Usage("action inconnue: " + shown +
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
