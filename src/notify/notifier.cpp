@@ -213,23 +213,25 @@ void Notifier::TimerUDP_Timer() {
   step();
 }
 
+bool Notifier::seekPort() {
+  Job& job = *job_;
+  for (; job.rowIndex < job.rows.size(); job.position = 0, ++job.rowIndex)
+    for (; job.position < kPortsPerRow; ++job.position)
+      if (job.targets.rows[static_cast<size_t>(job.rows[job.rowIndex])].port(job.position)) return true;
+  return false;
+}
+
 void Notifier::step() {
   while (job_) {
-    Job& job = *job_;
-    if (job.rowIndex < job.rows.size()) {
-      SendMessageUDP(job.rows[job.rowIndex], job.group, job.groupEnd());
-      if (++job.position == kPortsPerRow) {
-        job.position = 0;
-        ++job.rowIndex;
+    if (seekPort()) {
+      SendMessageUDP(job_->rows[job_->rowIndex], job_->group, job_->groupEnd());
+      ++job_->position;
+      // The pause before the next port that receives something.
+      if (seekPort() && attached_) {
+        ports_.scheduler.setEnabled(kTimerUdpPause, true);
+        return;
       }
-      if (job.rowIndex < job.rows.size()) {
-        // The pause after this port position.
-        if (attached_) {
-          ports_.scheduler.setEnabled(kTimerUdpPause, true);
-          return;
-        }
-        continue;
-      }
+      if (job_->rowIndex < job_->rows.size()) continue;
     }
     finishGroup();
     if (job_ && attached_) {

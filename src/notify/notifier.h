@@ -4,9 +4,12 @@
 // port of a target row.
 //
 // Decisions:
-//   - The 24 ms pause after each port position is a step of the scheduler
+//   - The 24 ms pause between two ports is a step of the scheduler
 //     ("TimerUDPPause"), never a sleep: a send runs as a job of steps, one
-//     port position per step, and the window thread stays free between them.
+//     port per step, and the window thread stays free between them. A port
+//     position left empty sends nothing and takes no pause (the pause only
+//     spaces datagrams): with one or two ports per target the quit's 150 ms
+//     wait sees the queue drained.
 //   - A tick sends every entry due at that tick, not only the first: a bulk
 //     job (5,000 songs normalised or imported) drains in seconds instead of
 //     one song per second. The job sends its entries in groups of
@@ -124,6 +127,8 @@ class Notifier {
   struct Job;
   void logProblems();
   void prefetchNames();
+  // Moves the job to the next port position that receives something; false at the end.
+  bool seekPort();
   void step();
   void finishGroup();
   void SendMessageUDP(int row, size_t first, size_t last);

@@ -190,27 +190,32 @@ TEST_F(NotifierTest, NothingIsQueuedWithoutATarget) {
 }
 
 TEST_F(NotifierTest, ABulkQueueDrainsInOneTickByGroupsWithPauses) {
-  Listener a;
-  Target(0, "127.0.0.1", {std::to_string(a.port()), "", "", ""});
+  Listener a, c;
+  Target(0, "127.0.0.1", {std::to_string(a.port()), "", std::to_string(c.port()), ""});
   constexpr int kSongs = 300;
   for (int i = 0; i < kSongs; ++i) {
     const std::string code = std::to_string(10000000 + i);
     notifier->UDPAddSonEtMAJTimingSurVersion("", code, "", "Bulk");
   }
   Run(10000, 1000);
-  std::set<std::string> got;
+  std::set<std::string> atA, atC;
   auto collect = [&] {
-    for (auto& d : a.Take()) got.insert(d);
+    for (auto& d : a.Take()) atA.insert(d);
+    for (auto& d : c.Take()) atC.insert(d);
   };
   collect();
-  EXPECT_EQ(got.size(), kDatagramsPerPause) << "the first group leaves at the tick";
-  // Five groups of four port positions, 24 ms each: under half a second.
-  for (int i = 0; i < 25 && notifier->sending(); ++i) {
+  EXPECT_EQ(atA.size(), kDatagramsPerPause) << "the first group leaves at the tick";
+  EXPECT_TRUE(atC.empty()) << "Port C after the pause";
+  // Five groups, two ports each, a 24 ms pause between sends: a quarter of a second.
+  int pauses = 0;
+  for (; pauses < 30 && notifier->sending(); ++pauses) {
     Run(24, 24);
     collect();
   }
+  EXPECT_EQ(pauses, 9);
   EXPECT_FALSE(notifier->sending());
-  EXPECT_EQ(got.size(), size_t(kSongs));
+  EXPECT_EQ(atA.size(), size_t(kSongs));
+  EXPECT_EQ(atC, atA);
   EXPECT_TRUE(notifier->queue().empty());
 }
 
