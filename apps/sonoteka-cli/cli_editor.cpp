@@ -225,6 +225,10 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   editor.onSoundChangedNotice = [&](int, const std::string& changed, const std::string& caller) {
     QueueSongChange(session, lib, changed, true, caller);
   };
+  // Every store (the "store" action and automatic storing) is announced.
+  editor.onPointersStored = [&](const std::string& stored, const std::string& caller) {
+    QueueSongChange(session, lib, stored, false, caller);
+  };
   editor.InitGeneralTableurPointeurs(true, {});
   if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   if (editor.lengthMeasured())
@@ -283,7 +287,6 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
         PrintGrid(editor.ptx.grid);
         return Fail("Pointeurs non enregistrés sur toutes les stations (voir le journal)");
       }
-      QueueSongChange(session, lib, code, false, "sonoteka-cli:edit store");
     } else {
       return Usage("action inconnue: " + shown +
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"

@@ -12,6 +12,8 @@ namespace sono::cli {
 
 namespace {
 
+constexpr const char* kSendCaller = "sonoteka-cli:notify send";
+
 std::unique_ptr<notify::Notifier> MakeNotifier(Session& s) {
   auto n = std::make_unique<notify::Notifier>(notify::NotifierPorts{s.clock, s.scheduler, s.app.log()},
                                               s.app.config().settingsFile(), s.app.config().settingsFolder(),
@@ -37,9 +39,9 @@ int Send(const Options& options, const std::string& codeText) {
   data::BtrieveOptions quiet;
   quiet.silent = true;
   if (ls.lib.db().GetEqual(ls.lib.base(), data::kSongs, options.station, data::kSongByCode, key,
-                           "sonoteka-cli:notify send", quiet) != 0)
+                           kSendCaller, quiet) != 0)
     return Fail("Morceau non trouvé: " + codeText);
-  return QueueSongChange(ls, code, true, "sonoteka-cli:notify send") ? 0 : 1;
+  return QueueSongChange(ls, code, true, kSendCaller) ? 0 : 1;
 }
 
 int Pending(const Options& options) {
@@ -89,7 +91,10 @@ bool QueueSongChange(Session& session, data::Library& lib, const std::string& co
     if (e.code == padded)
       std::printf("Notification UDP en attente: %s (envoi après %s:%s:%s)\n", Cp1252ToUtf8(Trim(padded)).c_str(),
                   e.due.substr(8, 2).c_str(), e.due.substr(10, 2).c_str(), e.due.substr(12, 2).c_str());
-  if (!n->UdpActive()) std::printf("Aucune adresse réseau (UDP) configurée : pas de notification.\n");
+  // Said to `notify send` only: the commands that change songs stay quiet
+  // on a workstation without targets.
+  if (!n->UdpActive() && caller == kSendCaller)
+    std::printf("Aucune adresse réseau (UDP) configurée : pas de notification.\n");
   session.app.log().Flush();
   // With no target nothing is queued, which is no failure.
   return ok || !n->UdpActive();
