@@ -244,10 +244,10 @@ void Notifier::step() {
 
 void Notifier::finishGroup() {
   Job& job = *job_;
-  for (size_t i = job.group; i < job.groupEnd(); ++i) {
+  for (size_t i = job.group; i < job.groupEnd(); ++i)
     ports_.log.TraceLog(job.entries[i].code + ": Update After Send UDP");
-    queue_.Remove(job.entries[i].code, job.entries[i].due);
-  }
+  queue_.RemoveSent({job.entries.begin() + static_cast<std::ptrdiff_t>(job.group),
+                     job.entries.begin() + static_cast<std::ptrdiff_t>(job.groupEnd())});
   logProblems();
   job.group = job.groupEnd();
   job.rowIndex = 0;

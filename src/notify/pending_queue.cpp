@@ -137,14 +137,15 @@ void PendingQueue::readNewLines() {
   offset_ += start;
 }
 
-void PendingQueue::append(const std::string& line) {
-  if (journal_.empty()) return;
+void PendingQueue::append(const std::vector<std::string>& lines) {
+  if (journal_.empty() || lines.empty()) return;
   if (writeFailed_) {
     // A line is missing from the journal: write it whole again.
     compactIfLong();
     if (!writeFailed_) return;
   }
-  std::string text = line + "\n";
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
   struct stat st{};
   if (::stat(journal_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) > offset_)
     text.insert(text.begin(), '\n');  // ends a line cut by a crash
@@ -180,7 +181,7 @@ void PendingQueue::append(const std::string& line) {
     return;
   }
   offset_ += text.size();
-  ++journalLines_;
+  journalLines_ += lines.size();
   compactIfLong();
 }
 
@@ -215,15 +216,25 @@ void PendingQueue::Add(const std::string& due, const std::string& code) {
   Lock lock(*this);
   readNewLines();
   addInMemory(due, code);
-  append(kAdded + due + code);
+  append({kAdded + due + code});
 }
 
 bool PendingQueue::Remove(const std::string& code, const std::string& due) {
   Lock lock(*this);
   readNewLines();
   if (!removeInMemory(code, due)) return false;
-  append(std::string(1, kRemoved) + code);
+  append({std::string(1, kRemoved) + code});
   return true;
+}
+
+size_t PendingQueue::RemoveSent(const std::vector<PendingEntry>& sent) {
+  Lock lock(*this);
+  readNewLines();
+  std::vector<std::string> lines;
+  for (const auto& e : sent)
+    if (removeInMemory(e.code, e.due)) lines.push_back(std::string(1, kRemoved) + e.code);
+  append(lines);
+  return lines.size();
 }
 
 std::vector<std::string> PendingQueue::TakeProblems() {

@@ -49,6 +49,9 @@ class PendingQueue {
   // Removes the entry of `code` (only when it is still due at `due`, when
   // given: a newer change queued meanwhile stays); false when none was removed.
   bool Remove(const std::string& code, const std::string& due = {});
+  // The same for several entries, with one write of the journal (a sent group);
+  // returns how many were removed.
+  size_t RemoveSent(const std::vector<PendingEntry>& sent);
 
   const std::vector<PendingEntry>& entries() const { return entries_; }
   bool empty() const { return entries_.empty(); }
@@ -65,7 +68,7 @@ class PendingQueue {
   class Lock;
   void apply(const std::string& line);
   void readNewLines();
-  void append(const std::string& line);
+  void append(const std::vector<std::string>& lines);
   void compactIfLong();
   void addInMemory(const std::string& due, const std::string& code);
   bool removeInMemory(const std::string& code, const std::string& due = {});

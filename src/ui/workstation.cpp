@@ -57,7 +57,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   wireUnloadSequence();
   addLogMenu(desktop, prompt);
   addImportMenu(prompt);
-  QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("Adresses &réseau…"));
+  QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("&Adresses réseau…"));
   network->setObjectName("MnuSetupReseau");
   QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
   layer.announce = [this](const std::string& text) { app.announceStep(text); };

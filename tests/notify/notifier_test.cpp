@@ -217,6 +217,7 @@ TEST_F(NotifierTest, ABulkQueueDrainsInOneTickByGroupsWithPauses) {
   EXPECT_EQ(atA.size(), size_t(kSongs));
   EXPECT_EQ(atC, atA);
   EXPECT_TRUE(notifier->queue().empty());
+  EXPECT_EQ(PendingQueue(dir.path()).size(), 0u) << "every sent group left the journal";
 }
 
 TEST_F(NotifierTest, AKilledProcessesPendingChangeIsSentOnceAfterTheRestart) {

@@ -34,6 +34,11 @@ TEST(PendingQueueTest, ANewerChangeReplacesTheWaitingOneAndSurvivesARestart) {
   EXPECT_TRUE(again.Remove("JIN00007"));
   PendingQueue third(dir.path());
   EXPECT_EQ(Texts(third), (std::vector<std::string>{"2026031409301500001234"}));
+  // A group sent while a newer change of one of its songs was queued: that one stays.
+  third.Add("20260314093020", "JIN00008");
+  third.Add("20260314093030", "00001234");
+  EXPECT_EQ(third.RemoveSent({{"20260314093015", "00001234"}, {"20260314093020", "JIN00008"}}), 1u);
+  EXPECT_EQ(Texts(PendingQueue(dir.path())), (std::vector<std::string>{"2026031409303000001234"}));
 }
 
 TEST(PendingQueueTest, TwoProcessesShareTheJournal) {

@@ -29,6 +29,7 @@ class UdpListener {
   UdpListener(const UdpListener&) = delete;
   UdpListener& operator=(const UdpListener&) = delete;
   int port() const { return port_; }
+  int fd() const { return fd_; }
   // Every datagram received since the last call.
   std::vector<std::string> Take() {
     std::vector<std::string> got;
