@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "cli_notify.h"
 #include "cli_session.h"
 #include "convert/convert_driver.h"
 #include "convert/file_tags.h"
@@ -186,6 +187,8 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   }
   bool tagsStored = true;
   if (takeTags && !r.appended) tagsStored = TakeFileTags(s, station, code, r.converted ? &s.driver->lastInfo() : nullptr);
+  // The sound changed: the suite reloads it, whatever else failed below.
+  QueueSongChange(s, code, true, "sonoteka-cli:import");
   if (r.stepsKept) return Fail("son importé, mais les steps de l'ancien son n'ont pas pu être supprimés (voir le journal)");
   if (!reload.fitted.ok)
     return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
@@ -332,6 +335,7 @@ int Reconvert(const Options& options, const std::vector<std::string>& args) {
   int values = 0;
   const bool reloaded = reload.run(options.station, code, sound, values);
   std::printf("Son reconverti: %s\n", sound.c_str());
+  QueueSongChange(s, code, true, "sonoteka-cli:reconvert");
   PrintReloaded(s, reload, options.station, code, sound, data::HouseFormatDurationMs(sound), values);
   if (!r.message.empty()) return Fail(r.message);
   if (!reloaded) return Fail("son reconverti, mais durées, pointeurs ou enveloppe non enregistrés (voir le journal)");

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <fmt/format.h>
 
+#include "cli_notify.h"
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
@@ -221,6 +222,13 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   // Automatic storing starts as the base's "Ptx" "Save" sets it; "auto" toggles it.
   session.app.settings().Load();
   editor.autoStore = session.app.startup().ptxSave;
+  editor.onSoundChangedNotice = [&](int, const std::string& changed, const std::string& caller) {
+    QueueSongChange(session, lib, changed, true, caller);
+  };
+  // Every store (the "store" action and automatic storing) is announced.
+  editor.onPointersStored = [&](const std::string& stored, const std::string& caller) {
+    QueueSongChange(session, lib, stored, false, caller);
+  };
   editor.InitGeneralTableurPointeurs(true, {});
   if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   if (editor.lengthMeasured())

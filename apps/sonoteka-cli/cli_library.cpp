@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cli_commands.h"
+#include "cli_notify.h"
 #include "cli_session.h"
 #include "core/ini.h"
 #include "core/text.h"
@@ -314,6 +315,7 @@ int ptxSet(const Options& options, const std::vector<std::string>& words) {
     return 1;
   }
   std::printf("Enregistré: %s %s = %s\n", code.c_str(), info.label, held.c_str());
+  QueueSongChange(ls, cpCode, false, "sonoteka-cli:ptx set");
   if (!averages) std::fprintf(stderr, "Durées moyennes non recomptées (voir le journal).\n");
   return databaseVerdict(ls.lib, averages ? 0 : 1);
 }

@@ -3,6 +3,7 @@
 #include "cli_audio.h"
 #include "cli_convert.h"
 #include "cli_editor.h"
+#include "cli_notify.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -162,6 +163,15 @@ const std::vector<CommandEntry>& CommandTable() {
       {"reconvert", FirstWord, {}, {},
        "  reconvert CODE [--interactive]  reconvertit le son du morceau (effets du réglage audio)\n",
        ConvertCommand},
+      {"notify", FirstWordOfTwo, {}, {},
+       "  notify send CODE [--station N]  met en attente la notification UDP d'un morceau changé\n"
+       "  notify pending                  notifications en attente (heure d'envoi et code)\n"
+       "  notify run                      envoie les notifications à leur heure, jusqu'à la dernière\n",
+       NotifyCommand},
+      {"setup", FirstWordOfTwo, {}, {},
+       "  setup show                      adresses réseau des notifications (section UDP)\n"
+       "  setup set UDP CLÉ VALEUR        change une adresse ou un port (IP_00, PortA_00 … PortD_07)\n",
+       SetupCommand},
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},

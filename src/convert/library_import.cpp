@@ -119,6 +119,8 @@ bool LibraryImport::ImportFile(const std::string& file) {
 }
 
 void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
+  // The sound changed whatever follows: the suite is told.
+  if (onSoundReplaced) onSoundReplaced(code);
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;

@@ -52,6 +52,8 @@ class LibraryImport {
 
   // The editor shows a reloaded sound.
   std::function<void()> onEditorReloaded;
+  // A song's sound was replaced (import, conversion, reconversion).
+  std::function<void(const std::string& code)> onSoundReplaced;
   // After a converted import whose file's title or artist differ from the
   // song's, the user said Yes to "Reprendre le titre et l'artiste du
   // fichier ?": the song form shows `offered` (the user still saves it).

@@ -149,6 +149,7 @@ Answer PointerEditor::OfferToStoreChanges(const std::string& caller, Buttons but
       lib_.prompt().message(lastMessage, Icon::Critical, Buttons::Ok);
       return Answer::Cancel;
     }
+    if (onPointersStored) onPointersStored(current, caller);
   }
   return answer;
 }
@@ -454,6 +455,8 @@ bool PointerEditor::memoriseUserChange(int slot, double pos, double sec, int dev
     while (saving) lib_.events().processEvents();
     if (!ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, slot, true, false))
       lastMessage = kNotStored;
+    else if (onPointersStored)
+      onPointersStored(sound.code, "Lib_Pointeurs:PointeurMemoriseDataBase");
     ptx.pointersChanged = before && anyMarked();
   }
   return true;
@@ -665,6 +668,7 @@ bool PointerEditor::StorePointers() {
   const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, data::kAllSlots, true, false);
   saving = false;
   if (!stored) lastMessage = kNotStored;
+  if (stored && onPointersStored) onPointersStored(sound.code, "Lib_Pointeurs:PointeurMemoriseDataBase");
   ShowPitch();
   DrawStrip();
   return stored;

@@ -122,6 +122,8 @@ class PointerEditor {
 
   // Sent for a sound changed by an edit (UDPAddSonEtMAJTimingSurVersion).
   std::function<void(int base, const std::string& code, const std::string& caller)> onSoundChangedNotice;
+  // Told after pointers were stored to the database (their change is announced too).
+  std::function<void(const std::string& code, const std::string& caller)> onPointersStored;
   // Reports an edit made on the sound (sound edit operations).
   void SoundEdited(bool written);
 

@@ -33,10 +33,14 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       menus(window, app, tab, *editorPanel, *songForm, carts),
       imports({app.log(), clock, events, prompt}, lib, stats, app.config(), editorPanel->editor(),
               environment.exePath),
-      conversions(new ConversionPanel) {
+      conversions(new ConversionPanel),
+      prompt_(prompt) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
-  songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
+  songForm->onSaved = [this](const std::string& code) {
+    window.songSaved(code);
+    songChanged(code, true, "FrmDetailDonnees:Sauvegarder");
+  };
   window.onSearched = [this] { songForm->invalidateChoices(); };
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
@@ -53,6 +57,9 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   wireUnloadSequence();
   addLogMenu(desktop, prompt);
   addImportMenu(prompt);
+  QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("&Adresses réseau…"));
+  network->setObjectName("MnuSetupReseau");
+  QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {
@@ -75,7 +82,10 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
 void Workstation::wireUnloadSequence() {
   editor::PointerEditor& editor = editorPanel->editor();
   app.hooks.deleteTemporaryFiles = [&editor] { editor.DeleteTemporaryFiles(); };
-  app.hooks.stopPlayers = [this] { deck.Stop(); };
+  app.hooks.stopPlayers = [this] {
+    if (notifier) notifier->closing = true;  // Closing: the sender stops
+    deck.Stop();
+  };
   // Unsaved pointers and song-form edits are offered for saving where a
   // person is there to answer; after a signal they were named in the log.
   app.hooks.handleSoundChanged = [this, &editor] {
@@ -105,6 +115,7 @@ void Workstation::addImportMenu(Prompt& prompt) {
   window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
   imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
   imports.onEditorReloaded = [this] { editorPanel->refresh(); };
+  imports.onSoundReplaced = [this](const std::string& code) { songChanged(code, true, "Lib_Convert:SoundPlaced"); };
   imports.onFileTags = [this](int station, const data::SongForm& offered) {
     songForm->showOffered(station, offered);
   };
@@ -154,6 +165,46 @@ void Workstation::addImportMenu(Prompt& prompt) {
   });
 }
 
+void Workstation::startNotifier(Prompt& prompt) {
+  const SiteConfig& config = app.config();
+  notifier = std::make_unique<notify::Notifier>(notify::NotifierPorts{lib.clock(), scheduler, app.log()},
+                                                config.settingsFile(), config.settingsFolder(),
+                                                app.log().headerInfo().computerName);
+  notifier->setLibrary(&lib);
+  notifier->accesVpn = data::VpnWorkstation(config);
+  notifier->InitSettingsUDP();
+  notifier->attach();
+  networkSetup = std::make_unique<notify::NetworkSetup>(*notifier, prompt);
+  pendingNotifications = new PendingNotificationsDock(*notifier, &window);
+  window.addDockWidget(Qt::BottomDockWidgetArea, pendingNotifications);
+  notifier->onQueueChanged = [this] { pendingNotifications->refresh(); };
+  pendingNotifications->refresh();  // what a previous run left
+  editor::PointerEditor& editor = editorPanel->editor();
+  editor.onSoundChangedNotice = [this](int, const std::string& code, const std::string& caller) {
+    songChanged(code, true, caller);
+  };
+  editor.onPointersStored = [this](const std::string& code, const std::string& caller) {
+    songChanged(code, false, caller);
+  };
+  app.hooks.pendingNotifications = [this] { return notifier->pendingCount(); };
+  app.hooks.makeFirstNotificationDue = [this] { notifier->MakeFirstDue(); };
+  app.hooks.markQuitRequested = [this] { notifier->MarkQuitRequested(); };
+}
+
+void Workstation::songChanged(const std::string& code, bool gate, const std::string& caller) {
+  if (!notifier) return;
+  const std::string stored = Calibre(Utf8ToCp1252(code), 8);
+  notifier->UDPAddSonEtMAJTimingSurVersion(stored, stored, gate ? stored : std::string(), caller);
+}
+
+void Workstation::openNetworkWindow() {
+  if (!networkSetup) return;
+  NetworkWindow dialog(*networkSetup, &window);
+  networkWindow_ = &dialog;
+  dialog.exec();
+  networkWindow_ = nullptr;
+}
+
 void Workstation::closeOnSignal(const std::string& signalName) {
   if (app.ended()) return;
   deck.Stop();
@@ -183,6 +234,7 @@ bool Workstation::start(const std::string& commandLine) {
   // timer the start-up created without work.
   scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   imports.attach(scheduler);  // TimerConvert
+  startNotifier(prompt_);  // TimerUDP
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
   menus.apply();

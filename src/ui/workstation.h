@@ -16,9 +16,11 @@
 #include "data/db_tools.h"
 #include "data/pervasive.h"
 #include "data/stats.h"
+#include "notify/network_setup.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
 #include "ui/main_window.h"
+#include "ui/network_window.h"
 #include "ui/settings_menus.h"
 #include "ui/song_form_panel.h"
 
@@ -64,6 +66,15 @@ class Workstation {
   data::DatabaseTools tools{layer, app.config(), app.log()};  // Tools menu: check and repair
   convert::LibraryImport imports;  // import by dialog and drop, export, the conversion queue
   ConversionPanel* conversions;    // owned by the window
+  // Change notifications over UDP: built by start(), once the site is read
+  // (their queue is kept in the settings folder).
+  std::unique_ptr<notify::Notifier> notifier;
+  std::unique_ptr<notify::NetworkSetup> networkSetup;
+  PendingNotificationsDock* pendingNotifications = nullptr;  // owned by the window
+  // The network window ("Outils" > "Adresses réseau…"), modal.
+  void openNetworkWindow();
+  // The window while it is open (GUI tests drive it), else null.
+  NetworkWindow* networkWindow() const { return networkWindow_; }
 
  private:
   void wireUnloadSequence();
@@ -73,6 +84,11 @@ class Workstation {
   bool recounting_ = false;
   void addLogMenu(Desktop& desktop, Prompt& prompt);
   void addImportMenu(Prompt& prompt);
+  void startNotifier(Prompt& prompt);
+  // A song changed: its notification is queued (versions refreshed when `gate`).
+  void songChanged(const std::string& code, bool gate, const std::string& caller);
+  Prompt& prompt_;
+  NetworkWindow* networkWindow_ = nullptr;
 };
 
 }  // namespace sono::ui

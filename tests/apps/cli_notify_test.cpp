@@ -1,0 +1,102 @@
+// sonoteka-cli's notification commands on a demo site: the targets set and
+// refused as the network window does, a change queued by one process and
+// sent by another (once), with real listeners on loopback.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "process.h"
+#include "test_support.h"
+#include "udp_listener.h"
+
+namespace sono::test {
+namespace {
+
+ProcessResult Cli(const std::string& home, std::vector<std::string> args) {
+  args.insert(args.begin(), SONOTEKA_CLI);
+  args.push_back("--home");
+  args.push_back(home);
+  return RunProcess(args);
+}
+
+// The first code of a kind in a search's output.
+std::string FirstCode(const std::string& out, const std::string& prefix) {
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(prefix, 0) == 0) return line.substr(0, line.find('\t'));
+  return {};
+}
+
+TEST(CliNotify, TargetsAreCheckedAndAChangeIsSentOnceByTheNextRun) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"demo", "build", "--songs", "60"}).exited(0));
+  const std::string code = FirstCode(Cli(home, {"search", "--kind", "jingles"}).out, "JIN");
+  ASSERT_EQ(code.size(), 8u);
+
+  // No target: nothing is queued.
+  auto r = Cli(home, {"notify", "send", code});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("Aucune adresse réseau (UDP) configurée"), std::string::npos) << r.out;
+  EXPECT_NE(Cli(home, {"notify", "pending"}).out.find("0 notification(s) en attente"), std::string::npos);
+
+  UdpListener a, b;
+  r = Cli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_EQ(r.out, "Enregistré: UDP/IP_00=127.0.0.1\n");
+  ASSERT_TRUE(Cli(home, {"setup", "set", "udp", "porta_00", std::to_string(a.port())}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortD_00", std::to_string(ClosedUdpPort())}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_01", "localhost"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_01", std::to_string(b.port())}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_02", "nohost.invalid"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_02", std::to_string(b.port())}).exited(0));
+  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "PortB_00", "65536"}).exited(2));
+  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_00", "a b"}).exited(2));
+  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_08", "x"}).exited(2));
+  EXPECT_TRUE(Cli(home, {"setup", "set", "Audio", "IP_00", "x"}).exited(2));
+  r = Cli(home, {"setup", "show"});
+  ASSERT_TRUE(r.exited(0));
+  EXPECT_NE(r.out.find("\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(a.port()) + "\nPortB_00=\n"),
+            std::string::npos)
+      << "refused values kept the old ones: " << r.out;
+
+  // Two commands change the song: one entry waits.
+  r = Cli(home, {"notify", "send", code});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("Notification UDP en attente: " + code), std::string::npos) << r.out;
+  r = Cli(home, {"ptx", "set", code, "0", "1000"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("Notification UDP en attente: " + code), std::string::npos) << r.out;
+  EXPECT_TRUE(Cli(home, {"notify", "send", "NOPE0000"}).exited(1));
+  r = Cli(home, {"notify", "pending"});
+  EXPECT_NE(r.out.find("1 notification(s) en attente"), std::string::npos) << r.out;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("^\\d{14}  \\d\\d:\\d\\d:\\d\\d  " + code + "\n")));
+
+  // The processes that queued are gone; the run that follows sends at the
+  // due time. Brought due now so that the test does not wait ten seconds.
+  const std::string journal = home + "/Settings/Vexa_Library/UDP_Pending.journal";
+  std::string lines = ReadFile(journal);
+  ASSERT_FALSE(lines.empty());
+  lines = std::regex_replace(lines, std::regex("^A\\d{14}", std::regex::multiline), "A20000101000000");
+  WriteFile(journal, lines);
+  r = Cli(home, {"notify", "run"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("Envoyé: " + code + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;
+  const std::regex text("<Info:Changed><Song:" + code + "><Rnd:\\d+><Computer:[^>]+>");
+  const auto atA = a.Take();
+  ASSERT_EQ(atA.size(), 1u);
+  EXPECT_TRUE(std::regex_match(atA[0], text)) << atA[0];
+  EXPECT_EQ(b.Take(), atA) << "localhost resolved; nohost.invalid sent nothing";
+  r = Cli(home, {"notify", "run"});
+  ASSERT_TRUE(r.exited(0));
+  EXPECT_NE(r.out.find("0 notification(s) envoyée(s)"), std::string::npos);
+  EXPECT_TRUE(a.Take().empty()) << "sent once";
+  r = Cli(home, {"log", "show"});
+  EXPECT_NE(r.out.find("Warning: UDP: SocketWrenchUDP.Resolve: "), std::string::npos);
+  EXPECT_NE(r.out.find(code + ": Update After Send UDP"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sono::test
