@@ -13,13 +13,13 @@
 namespace {
 
 // A name or value the windows could write: printable ASCII and a few French
-// letters, no blanks or quotes at either end, no line break. `forbidden`
-// holds the characters the kind of text may not carry.
-std::string Clean(std::string_view raw, std::string_view forbidden, size_t maxBytes) {
+// letters, no blanks or quotes at either end, no line break, at most
+// `maxCharacters`. `forbidden` holds the characters the kind of text may not carry.
+std::string Clean(std::string_view raw, std::string_view forbidden, size_t maxCharacters) {
   static const char* const kAccented[] = {"é", "è", "à", "ç", "ê", "ô", "ù"};
   std::string out;
   for (unsigned char c : raw) {
-    if (out.size() >= maxBytes) break;
+    if (sono::Utf8Length(out) >= maxCharacters) break;
     if (c >= 0x80) out += kAccented[c % 7];
     else if (c >= 0x20 && c < 0x7F && forbidden.find(static_cast<char>(c)) == std::string_view::npos)
       out += static_cast<char>(c);

@@ -44,6 +44,21 @@ bool hasNonAscii(std::string_view bytes) {
 // or their UTF-16 code units), not a carriage return alone.
 bool breaksLine(std::string_view eol) { return eol.find('\n') != std::string_view::npos; }
 
+// The first `max` characters of UTF-8 text: the suite's programs count
+// Windows-1252 characters, and a cut inside a UTF-8 sequence would leave a
+// broken character.
+std::string cutToCharacters(std::string text, size_t max) {
+  size_t characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (characters++ == max) {
+      text.resize(i);
+      break;
+    }
+  }
+  return text;
+}
+
 struct RawLine {
   std::string raw, eol;
 };
@@ -191,9 +206,7 @@ std::string IniDocument::encode(const std::string& text) const {
 std::optional<std::string> IniDocument::get(std::string_view section, std::string_view key) const {
   for (const auto& l : lines_) {
     if (l.key.empty() || !EqualsNoCase(l.section, section) || !EqualsNoCase(l.key, key)) continue;
-    std::string value = lineValue(l.text);
-    if (value.size() > kIniValueMax) value.resize(kIniValueMax);
-    return value;
+    return cutToCharacters(lineValue(l.text), kIniValueMax);
   }
   return std::nullopt;
 }

@@ -29,7 +29,7 @@
 
 namespace sono {
 
-inline constexpr size_t kIniValueMax = 255;
+inline constexpr size_t kIniValueMax = 255;  // characters, not bytes
 
 class IniDocument {
  public:
