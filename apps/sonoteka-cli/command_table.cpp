@@ -3,6 +3,7 @@
 #include "cli_audio.h"
 #include "cli_convert.h"
 #include "cli_editor.h"
+#include "cli_record.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -162,6 +163,11 @@ const std::vector<CommandEntry>& CommandTable() {
       {"reconvert", FirstWord, {}, {},
        "  reconvert CODE [--interactive]  reconvertit le son du morceau (effets du réglage audio)\n",
        ConvertCommand},
+      {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append"},
+       "  record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms]\n"
+       "       [--stop silence:-50dB:2000ms|after:MS] [--append] [--preroll MS] [--tail MS]\n"
+       "                                  enregistre une prise et la donne au morceau\n",
+       RecordCommand},
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},

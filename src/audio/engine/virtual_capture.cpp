@@ -73,7 +73,7 @@ long VirtualCapture::read(float* stereo, long frames) {
   if (frames <= 0) return 0;
   if (clock_) {
     // Not before the moment the last of these frames would have been heard.
-    const uint64_t due = openTick_ + static_cast<uint64_t>((position_ + frames) * 1000 / kRate);
+    const uint64_t due = openTick_ + static_cast<uint64_t>(static_cast<double>(position_ + frames) * 1000 / (kRate * speed_));
     while (clock_->tickMs() < due) clock_->sleepMs(static_cast<int>(due - clock_->tickMs()));
   }
   long got = frames;

@@ -24,8 +24,11 @@ class VirtualCapture : public CaptureSource {
   static std::unique_ptr<VirtualCapture> FromGenerator(Generator generator);
 
   // Real-time pace: frame n is not given before the clock's tick reached
-  // open + n / 48000 s. Without a clock, as fast as it is read.
-  void setPace(Clock* clock) { clock_ = clock; }
+  // open + n / (48000 x speed) s. Without a clock, as fast as it is read.
+  void setPace(Clock* clock, double speed = 1.0) {
+    clock_ = clock;
+    speed_ = speed > 0 ? speed : 1.0;
+  }
   // The input ends with the file (else silence follows, for ever).
   void setEndAtFileEnd(bool on) { endAtFileEnd_ = on; }
   // The input ends after this many frames (0: never), files and generators alike.
@@ -48,6 +51,7 @@ class VirtualCapture : public CaptureSource {
   std::vector<float> in_, converted_;
   size_t convertedPos_ = 0;
   Clock* clock_ = nullptr;
+  double speed_ = 1.0;
   uint64_t openTick_ = 0;
   bool endAtFileEnd_ = false;
   int64_t lengthFrames_ = 0;
