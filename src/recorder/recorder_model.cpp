@@ -163,17 +163,6 @@ bool RecorderModel::BtnsRecord(int button, const RecordTarget& target) {
       p_.log.TraceLog(":Start: Stop Record");
       stop();
       return true;
-    case kRecordNewTake: {
-      if (target.code.empty()) {
-        p_.prompt.message(kNoSong, Icon::Exclamation, Buttons::Ok);
-        return false;
-      }
-      const bool reset = p_.prompt.message("Voulez-vous remettre à 0 tous les pointeurs ?", Icon::Question,
-                                           Buttons::YesNo) == Answer::Yes;
-      stop();
-      if (reset && resetPointers) resetPointers(target);
-      return true;
-    }
     case kRecordPauseOff:
       if (!take_) return false;
       take_->resume();

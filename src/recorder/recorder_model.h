@@ -29,8 +29,9 @@ struct RecordTarget {
   std::string soundFile;
 };
 
-// The editor's record buttons (`BtnsRecord`).
-enum RecordButton { kRecordStop = 0, kRecordStart = 10, kRecordNewTake = 11, kRecordPauseOff = 12 };
+// The editor's record buttons (`BtnsRecord`). The new-take button (11,
+// which resets the song's pointers) is not built yet.
+enum RecordButton { kRecordStop = 0, kRecordStart = 10, kRecordPauseOff = 12 };
 
 class RecorderModel {
  public:
@@ -67,8 +68,6 @@ class RecorderModel {
   // Hands a finished take to the song: `take` becomes its sound (replaced,
   // or appended). True when the song now has it (the take file may go).
   std::function<bool(const RecordTarget& target, const std::string& take, bool append)> handOver;
-  // The new-take button's "Voulez-vous remettre à 0 tous les pointeurs ?" said yes.
-  std::function<void(const RecordTarget& target)> resetPointers;
   // Anything shown changed (status, position, level).
   std::function<void()> onChanged;
 

@@ -33,7 +33,8 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       menus(window, app, tab, *editorPanel, *songForm, carts),
       imports({app.log(), clock, events, prompt}, lib, stats, app.config(), editorPanel->editor(),
               environment.exePath),
-      conversions(new ConversionPanel) {
+      conversions(new ConversionPanel),
+      recorder({prompt, app.log(), clock}, app.config()) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
   songForm->onSaved = [this](const std::string& code) { window.songSaved(code); };
@@ -53,6 +54,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   wireUnloadSequence();
   addLogMenu(desktop, prompt);
   addImportMenu(prompt);
+  addRecorder();
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {
@@ -152,6 +154,47 @@ void Workstation::addImportMenu(Prompt& prompt) {
     imports.ExportSound(*folder, static_cast<convert::ExportNamePattern>(*pattern),
                         static_cast<convert::ExportFormat>(*format));
   });
+}
+
+void Workstation::addRecorder() {
+  auto target = [this] {
+    const editor::CurrentSound& s = editorPanel->editor().sound;
+    return recorder::RecordTarget{Trim(s.code), s.soundFile};
+  };
+  recordBar = new RecordBar(recorder, [this] { return showRecorder(); }, target, editorPanel);
+  editorPanel->addCaptionWidget(recordBar);
+  recorder.handOver = [this](const recorder::RecordTarget& t, const std::string& take, bool append) {
+    // The audition lets go of the sound about to be replaced.
+    deck.Stop();
+    deck.Close();
+    return imports.ImportTake(t.code, take, append);
+  };
+  recorder.onChanged = [this] {
+    recordBar->refresh();
+    if (recorderWindow) recorderWindow->refresh();
+  };
+  QMenu* tools = window.menu(MenuId::Tools);
+  QAction* open = tools->addAction(QString::fromUtf8("Enre&gistreur…"));
+  open->setObjectName("MnuRecorder");
+  QObject::connect(open, &QAction::triggered, &window, [this] { showRecorder(); });
+  // The program does not close while a take runs (the quit check says so).
+  app.hooks.recordingRunning = [this] { return recorder.recording(); };
+}
+
+bool Workstation::showRecorder() {
+  if (!recorder.TesterRecorderCharge(true, "Frm_Main:BtnsRecord")) return false;
+  if (!recorderWindow) {
+    auto target = [this] {
+      const editor::CurrentSound& s = editorPanel->editor().sound;
+      return recorder::RecordTarget{Trim(s.code), s.soundFile};
+    };
+    recorderWindow = new RecorderWindow(recorder, app.config(), target, &window);
+    // TimerRecorderStatus: the take's events, display and hand-over.
+    scheduler.add("TimerRecorderStatus", 100, true, [this] { recorder.TimerRecorderStatus(); });
+  }
+  recorderWindow->show();
+  recorderWindow->refresh();
+  return true;
 }
 
 void Workstation::closeOnSignal(const std::string& signalName) {

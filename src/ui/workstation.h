@@ -18,8 +18,10 @@
 #include "data/stats.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
+#include "recorder/recorder_model.h"
 #include "ui/main_window.h"
 #include "ui/settings_menus.h"
+#include "ui/recorder_window.h"
 #include "ui/song_form_panel.h"
 
 namespace sono::ui {
@@ -64,6 +66,9 @@ class Workstation {
   data::DatabaseTools tools{layer, app.config(), app.log()};  // Tools menu: check and repair
   convert::LibraryImport imports;  // import by dialog and drop, export, the conversion queue
   ConversionPanel* conversions;    // owned by the window
+  recorder::RecorderModel recorder;          // the recorder window's model (TimerRecorderStatus)
+  RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
+  RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
 
  private:
   void wireUnloadSequence();
@@ -73,6 +78,10 @@ class Workstation {
   bool recounting_ = false;
   void addLogMenu(Desktop& desktop, Prompt& prompt);
   void addImportMenu(Prompt& prompt);
+  // The recorder window (Outils), the editor's record buttons, the hand-over of a take.
+  void addRecorder();
+  // TesterRecorderCharge(true): the window loaded and shown; false when it cannot be.
+  bool showRecorder();
 };
 
 }  // namespace sono::ui
