@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <optional>
 
 #include "audio/codec/house_format.h"
 #include "recorder/level_detector.h"
@@ -236,7 +235,8 @@ void TakeRecorder::writerLoop() {
   StopReason endReason = StopReason::Manual;
   int64_t overrunReported = 0;
   bool paused = false;
-  std::optional<PauseMark> mark;
+  PauseMark mark{0, false};
+  bool marked = false;  // `mark` is a pause change not applied yet
   auto lastSync = std::chrono::steady_clock::now();
   result_.startFrame = takeStart;
   post(onLevel ? TakeEvent::Kind::Armed : TakeEvent::Kind::Started, 0, -1);
@@ -273,13 +273,10 @@ void TakeRecorder::writerLoop() {
     const float peak = StereoPeak(block.data(), got);
     peak_.store(peak);
 
-    if (!mark) {
-      PauseMark m;
-      if (pauseMarks_.pop(m)) mark = m;
-    }
-    if (mark && mark->frame < frame + got) {
-      paused = mark->paused;
-      mark.reset();
+    if (!marked) marked = pauseMarks_.pop(mark);
+    if (marked && mark.frame < frame + got) {
+      paused = mark.paused;
+      marked = false;
       post(paused ? TakeEvent::Kind::Paused : TakeEvent::Kind::Resumed, frame);
       if (takeStart >= 0) state_.store(paused ? TakeState::Paused : TakeState::Recording);
       silence.reset();
