@@ -161,6 +161,33 @@ TEST_F(CliRecord, AppendAddsTheTakeAfterTheSongsSound) {
   EXPECT_EQ(audio::ScanMpegFile(sound).frames, 84 + 42);
 }
 
+TEST_F(CliRecord, AFullDiskDuringATakeIsSaidAndLeavesTheSongAsItWasAndTheTakeWhole) {
+  const std::string tone = Input("tone.wav", {{5000, true}});
+  const std::string sound = Field(SongShow("00000002"), "Fichier son:");
+  WriteHouse(sound, TestSignal(48000));
+  const std::string before = ReadFile(sound);
+  // The 40th write of the take stores half a frame, the next one finds the disk full.
+  const std::string counts = dir / "counts";
+  const ProcessResult r =
+      RunProcess(Argv({"record", "00000002", "--device", "virtual:" + tone, "--speed", "50"}),
+                 FaultEnvironment("write:40:short;write:41:fail:ENOSPC", "_Prise_", counts), 60000);
+  EXPECT_GE(FaultCount(counts, "write"), 41);
+  EXPECT_TRUE(r.exited(1)) << r.out << r.err;
+  EXPECT_NE(r.err.find("Enregistrement interrompu: écriture de la prise impossible"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("le son du morceau est inchangé"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(sound), before);
+  const std::string kept = "Prise gardée: ";
+  const size_t at = r.out.find(kept);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string take = r.out.substr(at + kept.size(), r.out.find(" (", at) - at - kept.size());
+  ASSERT_TRUE(Exists(take)) << r.out << r.err;
+  EXPECT_EQ(std::filesystem::file_size(take) % 768, 0u);
+  EXPECT_GE(std::filesystem::file_size(take), 39u * 768);
+  EXPECT_EQ(audio::ScanMpegFile(take).damagedFrames, 0);
+  int status = -1;
+  EXPECT_NE(Run({"log", "show"}, status).find("Err: Recorder: écriture de la prise impossible"), std::string::npos);
+}
+
 // Starts the command, waits for the take to start, kills it `afterMs` later.
 struct Killed {
   std::string out, take;
