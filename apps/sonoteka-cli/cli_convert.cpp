@@ -355,6 +355,21 @@ int PurgeTemp(const Options& options) {
 
 }  // namespace
 
+int HandOverTake(const Options& options, int station, const std::string& codeText, const std::string& take,
+                 bool append) {
+  ConvertSession s(options);
+  if (!s.open(station)) return 1;
+  TraceLogger& log = s.session.app.log();
+  const std::string code = Trim(Calibre(Utf8ToCp1252(codeText), 8));
+  log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + code + " |SoundDuration: " +
+               std::to_string(data::HouseFormatDurationMs(take).value_or(0)) + " ms");
+  SoundReload reload(s);
+  const int status = ImportOne(s, reload, station, codeText, take, HouseFileChoice::AsIs,
+                               append ? ExistingSoundChoice::Append : ExistingSoundChoice::Replace, false, false, false);
+  log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + code);
+  return status;
+}
+
 int ConvertCommand(const Options& options, const std::vector<std::string>& words) {
   const std::vector<std::string> args(words.begin() + 1, words.end());
   if (words[0] == "import") return Import(options, args);

@@ -4,6 +4,7 @@
 #include "cli_convert.h"
 #include "cli_editor.h"
 #include "cli_notify.h"
+#include "cli_record.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -172,6 +173,11 @@ const std::vector<CommandEntry>& CommandTable() {
        "  setup show                      adresses réseau des notifications (section UDP)\n"
        "  setup set UDP CLÉ VALEUR        change une adresse ou un port (IP_00, PortA_00 … PortD_07)\n",
        SetupCommand},
+      {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append"},
+       "  record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms]\n"
+       "       [--stop silence:-50dB:2000ms|after:MS] [--append] [--preroll MS] [--tail MS]\n"
+       "                                  enregistre une prise et la donne au morceau\n",
+       RecordCommand},
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},

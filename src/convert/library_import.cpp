@@ -118,6 +118,26 @@ bool LibraryImport::ImportFile(const std::string& file) {
   return true;
 }
 
+bool LibraryImport::ImportTake(const std::string& code, const std::string& take, bool append) {
+  const int station = editor_.sound.station;
+  const std::string target = data::SoundFilePath(lib_, station, code);
+  p_.log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + Trim(code) +
+                  " |SoundDuration: " + std::to_string(data::HouseFormatDurationMs(take).value_or(0)) + " ms");
+  SoundImport import(p_, driver_);
+  import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
+  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c, nullptr); };
+  const ImportResult r = import.ImporterUnSon(take, code, target, HouseFileChoice::AsIs,
+                                              append ? ExistingSoundChoice::Append : ExistingSoundChoice::Replace);
+  p_.log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + Trim(code));
+  if (!r.ok) {
+    say(r.message, Icon::Critical);
+    return false;
+  }
+  if (r.stepsKept) say(kStepsKept, Icon::Exclamation);
+  lastMessage_ = (r.appended ? "Son complété: " : "Son enregistré: ") + target;
+  return true;
+}
+
 void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
   // The sound changed whatever follows: the suite is told.
   if (onSoundReplaced) onSoundReplaced(code);

@@ -33,6 +33,12 @@ class LibraryImport {
   // A file for the editor's song (dialog or drop). False when nothing was
   // done (no song, cancelled, failed: said in a box).
   bool ImportFile(const std::string& file);
+  // The closing update after a take (MAJDataFinRecordOuConvert, a
+  // recording): the house-format `take` becomes the sound of the song
+  // `code` as it is, over its sound (copied under a temporary name and
+  // renamed) or after it; the song is reloaded like an imported sound. False
+  // (said) when the song's sound is unchanged.
+  bool ImportTake(const std::string& code, const std::string& take, bool append);
   // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
   bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
   // SaveFileAs for the editor's sound (a WAV carries the song's title,

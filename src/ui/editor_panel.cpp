@@ -165,10 +165,10 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   autoStore_->setObjectName("CheckEnregistrementAuto");
   autoStore_->setToolTip(QString::fromUtf8("Enregistrement automatique des pointeurs"));
   // The caption has its own row: the controls' row leaves no room for a title.
-  auto* caption = new QHBoxLayout();
-  caption->addWidget(title_, 3);
-  caption->addWidget(message_, 2);
-  layout->addLayout(caption);
+  caption_ = new QHBoxLayout();
+  caption_->addWidget(title_, 3);
+  caption_->addWidget(message_, 2);
+  layout->addLayout(caption_);
   top->addStretch(1);
   top->addWidget(endType_);
   top->addWidget(pitch_);
@@ -525,6 +525,8 @@ void EditorPanel::Zoom(int steps) {
 void EditorPanel::TimerPtx() {
   if (deck_ && deck_->TimerPtx()) refresh();
 }
+
+void EditorPanel::addCaptionWidget(QWidget* widget) { caption_->addWidget(widget); }
 
 void EditorPanel::refresh() {
   updating_ = true;

@@ -14,6 +14,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -63,6 +64,8 @@ class EditorPanel : public QWidget {
   bool load(const editor::SongSelection& song);
   // Shows what the model holds now.
   void refresh();
+  // A widget of another module beside the caption (the record buttons).
+  void addCaptionWidget(QWidget* widget);
   // The 100 ms follow-up of the audition: the play head and the meter.
   void TimerPtx();
   // Keys: Space plays or stops, Home and End go to the start and the end.
@@ -118,6 +121,7 @@ class EditorPanel : public QWidget {
   QProgressBar* levelRight_;
   QComboBox* output_;  // the audition's output
   QPushButton* play_;
+  QHBoxLayout* caption_;
   PictureLabel* globalLabel_;
   PictureLabel* workingLabel_;
   QLabel* noSongHint_;  // shown on the working view while no song is loaded

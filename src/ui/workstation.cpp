@@ -34,6 +34,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       imports({app.log(), clock, events, prompt}, lib, stats, app.config(), editorPanel->editor(),
               environment.exePath),
       conversions(new ConversionPanel),
+      recorder({prompt, app.log(), clock}, app.config()),
       prompt_(prompt) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
@@ -60,6 +61,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("&Adresses réseau…"));
   network->setObjectName("MnuSetupReseau");
   QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
+  addRecorder();
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {
@@ -203,6 +205,47 @@ void Workstation::openNetworkWindow() {
   networkWindow_ = &dialog;
   dialog.exec();
   networkWindow_ = nullptr;
+}
+
+void Workstation::addRecorder() {
+  auto target = [this] {
+    const editor::CurrentSound& s = editorPanel->editor().sound;
+    return recorder::RecordTarget{Trim(s.code), s.soundFile};
+  };
+  recordBar = new RecordBar(recorder, [this] { return showRecorder(); }, target, editorPanel);
+  editorPanel->addCaptionWidget(recordBar);
+  recorder.handOver = [this](const recorder::RecordTarget& t, const std::string& take, bool append) {
+    // The audition lets go of the sound about to be replaced.
+    deck.Stop();
+    deck.Close();
+    return imports.ImportTake(t.code, take, append);
+  };
+  recorder.onChanged = [this] {
+    recordBar->refresh();
+    if (recorderWindow) recorderWindow->refresh();
+  };
+  QMenu* tools = window.menu(MenuId::Tools);
+  QAction* open = tools->addAction(QString::fromUtf8("Enre&gistreur…"));
+  open->setObjectName("MnuRecorder");
+  QObject::connect(open, &QAction::triggered, &window, [this] { showRecorder(); });
+  // The program does not close while a take runs (the quit check says so).
+  app.hooks.recordingRunning = [this] { return recorder.recording(); };
+}
+
+bool Workstation::showRecorder() {
+  if (!recorder.TesterRecorderCharge(true, "Frm_Main:BtnsRecord")) return false;
+  if (!recorderWindow) {
+    auto target = [this] {
+      const editor::CurrentSound& s = editorPanel->editor().sound;
+      return recorder::RecordTarget{Trim(s.code), s.soundFile};
+    };
+    recorderWindow = new RecorderWindow(recorder, app.config(), target, &window);
+    // TimerRecorderStatus: the take's events, display and hand-over.
+    scheduler.add("TimerRecorderStatus", 100, true, [this] { recorder.TimerRecorderStatus(); });
+  }
+  recorderWindow->show();
+  recorderWindow->refresh();
+  return true;
 }
 
 void Workstation::closeOnSignal(const std::string& signalName) {

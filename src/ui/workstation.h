@@ -19,9 +19,11 @@
 #include "notify/network_setup.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
+#include "recorder/recorder_model.h"
 #include "ui/main_window.h"
 #include "ui/network_window.h"
 #include "ui/settings_menus.h"
+#include "ui/recorder_window.h"
 #include "ui/song_form_panel.h"
 
 namespace sono::ui {
@@ -75,6 +77,9 @@ class Workstation {
   void openNetworkWindow();
   // The window while it is open (GUI tests drive it), else null.
   NetworkWindow* networkWindow() const { return networkWindow_; }
+  recorder::RecorderModel recorder;          // the recorder window's model (TimerRecorderStatus)
+  RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
+  RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
 
  private:
   void wireUnloadSequence();
@@ -89,6 +94,10 @@ class Workstation {
   void songChanged(const std::string& code, bool gate, const std::string& caller);
   Prompt& prompt_;
   NetworkWindow* networkWindow_ = nullptr;
+  // The recorder window (Outils), the editor's record buttons, the hand-over of a take.
+  void addRecorder();
+  // TesterRecorderCharge(true): the window loaded and shown; false when it cannot be.
+  bool showRecorder();
 };
 
 }  // namespace sono::ui

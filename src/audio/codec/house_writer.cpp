@@ -23,10 +23,25 @@ void HouseWriter::CloseOptions() {
   options_ = nullptr;  // the library does not always clear it
 }
 
-bool HouseWriter::open(const std::string& path) {
+bool HouseWriter::open(const std::string& path) { return openFile(path, false); }
+
+bool HouseWriter::openInPlace(const std::string& path) { return openFile(path, true); }
+
+bool HouseWriter::sync() {
+  if (fd_ < 0) return false;
+  if (::fdatasync(fd_) == 0) return true;
+  errno_ = errno;
+  error_ = "fsync error on " + temp_;
+  return false;
+}
+
+bool HouseWriter::openFile(const std::string& path, bool inPlace) {
   abandon();
   path_ = path;
-  temp_ = path + ".part" + std::to_string(::getpid());
+  inPlace_ = inPlace;
+  bytesOut_ = 0;
+  framesIn_ = 0;
+  temp_ = inPlace ? path : path + ".part" + std::to_string(::getpid());
   options_ = twolame_init();
   if (!options_) {
     error_ = "twolame_init";
@@ -73,6 +88,7 @@ bool HouseWriter::flushBuffer(int bytes) {
     }
     p += n;
     left -= static_cast<size_t>(n);
+    bytesOut_ += n;
   }
   return true;
 }
@@ -112,6 +128,7 @@ bool HouseWriter::finish() {
   }
   fd_ = -1;
   CloseOptions();
+  if (inPlace_) return ok;  // a take keeps what was written, even after a failure
   if (ok && std::rename(temp_.c_str(), path_.c_str()) != 0) {
     errno_ = errno;
     error_ = "cannot rename " + temp_;
@@ -125,7 +142,7 @@ void HouseWriter::abandon() {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
-    std::remove(temp_.c_str());
+    if (!inPlace_) std::remove(temp_.c_str());
   }
   CloseOptions();
 }

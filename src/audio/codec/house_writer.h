@@ -19,20 +19,31 @@ class HouseWriter {
   HouseWriter& operator=(const HouseWriter&) = delete;
 
   bool open(const std::string& path);
+  // Writes straight into `path` (a take being recorded): every encoded frame
+  // goes out whole in one write(2), so the file is a valid sound after each
+  // one; finish() flushes and syncs without renaming, abandon() keeps what
+  // was written.
+  bool openInPlace(const std::string& path);
+  // Pushes what was written to the disk (fdatasync).
+  bool sync();
   // Interleaved stereo frames at 48000 Hz.
   bool write(const int16_t* stereo, int frames);
   bool writeFloat(const float* stereo, int frames);
   // Flushes the encoder (the last frame is padded with silence) and renames.
   bool finish();
-  // Removes the temporary file; the target is left as it was.
+  // Removes the temporary file; the target is left as it was (in place: the
+  // file is closed with what it holds).
   void abandon();
 
   const std::string& error() const { return error_; }
   // The errno of the failed system call behind error() (0 for an encoder fault).
   int errorNumber() const { return errno_; }
   int64_t framesWritten() const { return framesIn_; }
+  // Bytes of encoded frames written to the file so far.
+  int64_t bytesWritten() const { return bytesOut_; }
 
  private:
+  bool openFile(const std::string& path, bool inPlace);
   bool flushBuffer(int bytes);
   void CloseOptions();
   twolame_options_struct* options_ = nullptr;
@@ -42,6 +53,8 @@ class HouseWriter {
   std::vector<unsigned char> mp2_;
   std::vector<int16_t> pcm_;
   int64_t framesIn_ = 0;
+  int64_t bytesOut_ = 0;
+  bool inPlace_ = false;
 };
 
 struct EncodeResult {

@@ -1,0 +1,123 @@
+// The recorder on the desktop: the Tools menu's window and the editor's
+// record buttons, a spoken sentence from the virtual input handed to the
+// editor's song.
+#include <QPushButton>
+#include <QLabel>
+#include <QTest>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "audio_test_support.h"
+#include "core/text.h"
+#include "recorder/recorder_settings.h"
+#include "workstation_fixture.h"
+
+namespace sono::ui {
+namespace {
+
+class RecorderGuiTest : public test::WorkstationFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ws->start());
+    SearchCode("00000001");
+    ASSERT_EQ(rows(), 1);
+    ws->window.grid()->selectRow(0);
+    ASSERT_EQ(ws->editorPanel->editor().sound.code, "00000001");
+    prompt.shown.clear();
+  }
+  void UseVirtualInput(const std::string& file) {
+    recorder::RecorderSettings s = recorder::LoadRecorderSettings(ws->app.config());
+    s.inputDeviceIndex = static_cast<int>(recorder::CaptureInputs().size()) - 1;
+    s.virtualInputFile = file;
+    s.startCondition = 1;  // "Déclenchement automatique"
+    s.startThresholdIndex = 1;  // -50 dB
+    s.startThresholdDurationMs = 100;
+    s.stopThresholdDurationMs = 1000;
+    s.tailMs = 300;
+    ASSERT_TRUE(recorder::SaveRecorderSettings(ws->app.config(), s));
+  }
+  bool LoggedLine(const std::string& text) {
+    for (const auto& line : ws->app.log().fileBuffer())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(RecorderGuiTest, ASentenceRecordedFromTheVirtualInputIsSeenInTheEditor) {
+  const std::string spoken = dir / "spoken.wav";
+  int status = -1;
+  sono::test::RunProgram({"espeak-ng", "-v", "fr", "-w", spoken, "Ceci est un essai d'enregistrement."}, &status);
+  ASSERT_EQ(status, 0) << "espeak-ng is missing";
+  std::vector<float> speech = sono::test::DecodeAll(spoken);
+  std::vector<float> input(22050 * 2, 0.0f);  // one second of silence first
+  input.insert(input.end(), speech.begin(), speech.end());
+  const std::string in = dir / "in.wav";
+  ASSERT_TRUE(sono::test::WritePcmWav(in, input, 22050));
+  // The sentence from its first to its last sample above -50 dB.
+  const float threshold = std::pow(10.0f, -50 / 20.0f);
+  size_t first = speech.size(), last = 0;
+  for (size_t i = 0; i < speech.size(); ++i)
+    if (std::fabs(speech[i]) >= threshold) {
+      first = std::min(first, i / 2);
+      last = i / 2 + 1;
+    }
+  const double sentenceMs = static_cast<double>(last - first) * 1000 / 22050;
+  UseVirtualInput(in);
+
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile;
+  const int before = ed.sound.checkedDuration;
+  prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
+  auto* record = ws->editorPanel->findChild<QPushButton*>("BtnRecord");
+  ASSERT_NE(record, nullptr);
+  record->click();
+  // The first take loads the recorder window.
+  auto* window = ws->window.findChild<QDialog*>("Frm_Main_Recorder");
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text.substr(0, 24), "Que voulez-vous faire ?\n");
+  EXPECT_TRUE(ws->recorder.recording());
+  EXPECT_FALSE(record->isEnabled());
+  // TimerRecorderStatus follows the take to its end and hands it over.
+  for (int i = 0; i < 3000 && ws->recorder.recording(); ++i) {
+    clock.advance(100);
+    ws->tick();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_FALSE(ws->recorder.recording());
+  EXPECT_EQ(ws->recorder.lastResult().reason, recorder::StopReason::Silence);
+  // The editor shows the new sound: pre-roll, the sentence, the tail.
+  EXPECT_EQ(ed.sound.code, "00000001");
+  EXPECT_NE(ed.sound.checkedDuration, before);
+  EXPECT_NEAR(ed.sound.checkedDuration, 500 + sentenceMs + 300, 30);
+  EXPECT_EQ(ed.sound.checkedDuration, data::HouseFormatDurationMs(sound).value_or(-1));
+  EXPECT_EQ(window->findChild<QLabel*>("LabelStatusRecorder")->text(), "Repos");
+  EXPECT_TRUE(record->isEnabled());
+  EXPECT_TRUE(LoggedLine("Record started"));
+  EXPECT_TRUE(LoggedLine("MAJDataFinRecordOuConvert: End: SongId: 00000001"));
+  // The take file went once handed over.
+  EXPECT_TRUE(sono::test::FolderEntries(recorder::LoadRecorderSettings(ws->app.config()).folder).empty());
+}
+
+TEST_F(RecorderGuiTest, TheToolsMenuOpensTheRecorderOnlyWithAnInput) {
+  UseVirtualInput("");
+  ws->window.findChild<QAction*>("MnuRecorder")->trigger();
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text,
+            "Pour utiliser le Recorder il faut paramétrer les entrées\n\nAllez dans Options / Son / Entrée.");
+  EXPECT_EQ(ws->window.findChild<QDialog*>("Frm_Main_Recorder"), nullptr);
+  UseVirtualInput(dir / "in.wav");
+  sono::test::WritePcmWav(dir / "in.wav", sono::test::TestSignal(4800), 48000);
+  ws->window.findChild<QAction*>("MnuRecorder")->trigger();
+  auto* window = ws->window.findChild<QDialog*>("Frm_Main_Recorder");
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->findChild<QLabel*>("LabelStatusRecorder")->text(), "Repos");
+  EXPECT_EQ(window->findChild<QLabel*>("LabelPositionRecorder")->text(), "00:00.00");
+}
+
+}  // namespace
+}  // namespace sono::ui
