@@ -27,6 +27,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kStars = "****************************************";
+// The sound is in place but the database refused its pointers and durations:
+// the journal beside the sound stores them at the next load.
+constexpr const char* kPointersPending =
+    "Le son a été modifié, mais ses pointeurs et ses durées n'ont pas pu être enregistrés (voir le journal) : "
+    "ils le seront au prochain chargement du son.";
 
 const char* ModeName(CopyCutPasteMode mode) {
   switch (mode) {
@@ -445,6 +450,7 @@ bool SoundEdits::Undo(const std::string& caller) {
   if (stored) File_Delete(JournalFileName(sound));
   editor_.SoundEdited(true);
   reload(caller);
+  if (!stored) fail(kPointersPending);
   return stored;
 }
 
@@ -531,6 +537,7 @@ bool SoundEdits::replaceSound(const std::string& result, const std::function<lon
   if (done) File_Delete(JournalFileName(sound));
   editor_.SoundEdited(true);
   reload(caller);
+  if (!done) fail(kPointersPending);
   return done;
 }
 
@@ -578,7 +585,8 @@ bool SoundEdits::applyPointers(const PointerSnapshot& target, long long lengthMs
   data::PointerSet& ptx = editor_.ptx;
   ptx.soundDuration = lengthMs;
   ptx.lengthMeasured = lengthMs > 0;
-  ptx.keepDuration = false;
+  // A damaged sound never changes the song's duration (see ptx.h).
+  ptx.keepDuration = editor_.sound.damagedFrames > 0;
   // The whole set first, so that the value rules compare each slot with the new others.
   ptx.position = target.position;
   ptx.second = target.second;

@@ -161,7 +161,12 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   editProgress_ = new QLabel(this);
   editProgress_->setObjectName("LabelProgression");
   editProgress_->setMinimumWidth(40);
-  edits_.onProgress = [this] { editProgress_->setText(q(edits_.progressLabel)); };
+  // Painted at once: no events run while frames are copied (no other
+  // command may start on a sound being replaced).
+  edits_.onProgress = [this] {
+    editProgress_->setText(q(edits_.progressLabel));
+    editProgress_->repaint();
+  };
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
   save_->setShortcut(QKeySequence::Save);
