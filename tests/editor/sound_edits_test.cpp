@@ -12,6 +12,7 @@
 #include <random>
 
 #include "library_fixture.h"
+#include "test_support.h"
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/house_format.h"
@@ -254,6 +255,36 @@ TEST_F(SoundEditsTest, SoundChangedOnDiskIsNotEditedWithoutAQuestion) {
   prompt.answers = {Answer::Yes};
   EXPECT_TRUE(edits().MnuCopyCutPaste(CopyCutPasteMode::Cut, "Test"));
   EXPECT_EQ(Origins(soundFile), Frames(kSoundMark, 1, 41) + Frames(kSoundMark, 84, 300));
+}
+
+// A disk that fills while the result is written: the sound, its pointers
+// and the undo levels stay as they were, nothing is left beside the sound,
+// and the message says why.
+TEST_F(SoundEditsTest, AFullDiskLeavesTheSoundItsPointersAndNoUndoLevel) {
+  Select(5000, 5000);
+  ASSERT_TRUE(ed().StripMenu(StripMenuEntry::Intro));
+  ASSERT_TRUE(ed().StorePointers());
+  const std::string original = ReadWholeFile(soundFile).value();
+  const auto entries = [this] {
+    auto names = test::FolderEntries(fs::path(soundFile).parent_path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto folder = entries();
+  Select(1000, 2000);
+  ASSERT_TRUE(edits().MnuCopyCutPaste(CopyCutPasteMode::Copy, "Test"));  // 42 frames: written before the limit
+  for (const CopyCutPasteMode mode : {CopyCutPasteMode::Cut, CopyCutPasteMode::PasteAtEnd}) {
+    {
+      test::FileSizeLimit full(100 * 1024);
+      EXPECT_FALSE(edits().MnuCopyCutPaste(mode, "Test"));
+    }
+    EXPECT_NE(edits().lastMessage.find("disque plein"), std::string::npos) << edits().lastMessage;
+    EXPECT_EQ(ReadWholeFile(soundFile).value(), original);
+    EXPECT_EQ(entries(), folder);
+    EXPECT_EQ(edits().UndoMenuText(), "Undo: 0");
+    EXPECT_EQ(StoredPointers().position[data::kIntro], 5000);
+    EXPECT_FALSE(edits().busy());
+  }
 }
 
 TEST_F(SoundEditsTest, DeleteKeepsTheSoundAsAnUndoLevel) {
