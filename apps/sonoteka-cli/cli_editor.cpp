@@ -10,6 +10,7 @@
 #include "cli_notify.h"
 #include "core/datetime.h"
 #include "core/files.h"
+#include "core/house_format.h"
 #include "core/system_ports.h"
 #include "core/text.h"
 #include "editor/envelope.h"
@@ -17,6 +18,10 @@
 #include "editor/gpx_format.h"
 #include "editor/pointer_editor.h"
 #include "editor/raster_canvas.h"
+#include "editor/sound_edits.h"
+#include "convert/convert_driver.h"
+#include "convert/imported_pointers.h"
+#include "convert/save_as.h"
 #include "cli_session.h"
 #include "data/fields.h"
 #include "data/records.h"
@@ -174,6 +179,78 @@ std::optional<double> Number(const std::string& text) {
   }
 }
 
+// ------------------------------------------------------------ sound edits
+
+struct SoundEditStep {
+  std::optional<CopyCutPasteMode> mode;  // none: trim, undo or delete
+  std::optional<int> playAt;             // "paste at MS"
+  std::optional<std::string> refusal;    // bad usage
+};
+
+// The sound edit a script step names: copy, cut, paste [begin|end|at MS],
+// trim, undo, delete; nothing for any other step.
+std::optional<SoundEditStep> SoundEditOf(const std::vector<std::string>& w, int soundLengthMs) {
+  const std::string& verb = w[0];
+  SoundEditStep step;
+  if ((verb == "trim" || verb == "undo" || verb == "delete") && w.size() == 1) return step;
+  if (verb == "copy" && w.size() == 1) step.mode = CopyCutPasteMode::Copy;
+  else if (verb == "cut" && w.size() == 1) step.mode = CopyCutPasteMode::Cut;
+  else if (verb == "paste" && w.size() == 1) step.mode = CopyCutPasteMode::Paste;
+  else if (verb == "paste" && w.size() == 2 && w[1] == "begin") step.mode = CopyCutPasteMode::PasteAtBegin;
+  else if (verb == "paste" && w.size() == 2 && w[1] == "end") step.mode = CopyCutPasteMode::PasteAtEnd;
+  else if (verb == "paste" && w.size() == 3 && w[1] == "at") {
+    step.mode = CopyCutPasteMode::Paste;
+    const auto ms = ParseInt(w[2]);
+    if (!ms || *ms < 0 || *ms > soundLengthMs)
+      step.refusal = "paste at: un temps de 0 à " + std::to_string(soundLengthMs) + " ms est attendu";
+    else
+      step.playAt = static_cast<int>(*ms);
+  } else if (verb == "paste") {
+    step.refusal = "paste [begin|end|at MS]";
+  } else {
+    return std::nullopt;
+  }
+  return step;
+}
+
+// What an edit left: the sound on disk, the undo levels, the song's duration.
+void PrintSound(const PointerEditor& editor, const SoundEdits& edits) {
+  const std::string& file = editor.sound.soundFile;
+  const long long frames = HouseFrameCount(file);
+  if (frames > 0)
+    std::printf("Son: %s (%lld trames, %lld ms)\n", file.c_str(), frames, frames * kHouseFrameMs);
+  else
+    std::printf("Son: %s (absent)\n", file.c_str());
+  if (edits.extractFrames() > 0)
+    std::printf("Extrait: %lld trames (%lld ms)\n", edits.extractFrames(), edits.extractFrames() * kHouseFrameMs);
+  std::printf("%s | durée du morceau: %d ms\n", edits.UndoMenuText().c_str(), editor.sound.duration);
+}
+
+// saveas FILE: the editor's sound in the format of FILE's extension, by the converter.
+int SaveSoundAs(Session& session, data::Library& lib, int station, const std::string& code, const std::string& sound,
+                const std::string& target, const Options& options) {
+  using namespace sono::convert;
+  const SiteConfig& config = session.app.config();
+  const ConverterPorts ports{session.app.log(), session.clock, session.events, session.prompt};
+  ConverterDriver driver(ports, FindConverterPath(config.registry(), MachineEnvironment("").exePath),
+                         LoadEffectSettings(config.settingsFile()));
+  BroadcastTags tags = SongCuePoints(lib, station, code, data::HouseFormatDurationMs(sound).value_or(0));
+  std::string key = data::Library::Key(code);
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  if (lib.db().GetEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, "sonoteka-cli:edit", quiet) == 0) {
+    const std::string record = lib.db().record(data::kSongs);
+    tags.title = Trim(data::GetText(record, data::song::kTitle));
+    tags.artist = Trim(lib.LibArtiste(station, data::GetRaw(record, data::song::kArtist1)));
+  }
+  const SaveAsResult r = SaveFileAs(ports, driver, sound, target, tags,
+                                    options.value("replace") == "1" ? ExistingTarget::Replace : ExistingTarget::Ask);
+  if (r.cancelled) return Fail("Fichier existant non remplacé: " + target + " (--replace pour le remplacer)");
+  if (!r.ok) return Fail(r.message);
+  std::printf("%s\n", r.message.c_str());
+  return 0;
+}
+
 int Edit(const Options& options, const std::string& codeText, const std::string& script) {
   Session session(options);
   data::Library lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events,
@@ -219,6 +296,17 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   MpegScanDurationMeter meter;
   EnvelopeReader envelopes(session.app.log(), meter, LoadEnvelopeSettings(session.app.config()));
   PointerEditor editor({lib, stats, meter, envelopes, view, working, strip, corrected, nullptr});
+  SoundEdits edits(editor, lib, stats);
+  // Trim and delete are asked for by name here: their questions are asked
+  // only with --interactive.
+  edits.confirm = options.interactive;
+  // The undo levels belong to this edit session: gone with it, as at an unload.
+  struct UndoLevels {
+    PointerEditor& e;
+    ~UndoLevels() {
+      if (!e.sound.soundFile.empty()) e.RAZUndoFichierSonQZ(e.sound.soundFile);
+    }
+  } undoLevels{editor};
   // Automatic storing starts as the base's "Ptx" "Save" sets it; "auto" toggles it.
   session.app.settings().Load();
   editor.autoStore = session.app.startup().ptxSave;
@@ -262,6 +350,9 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
       editor.StripMouseDown(MouseButton::Left, static_cast<int>(v1), {});
       editor.StripMouseMove(true, static_cast<int>(v2));
       editor.StripMouseUp();
+      // Exact times whatever the strip's scale (an edit changes the sound's length, not the strip).
+      editor.sound.selection.startMs = static_cast<int>(std::min(v1, v2));
+      editor.sound.selection.endMs = static_cast<int>(std::max(v1, v2));
     } else if (verb == "menu" && w.size() == 2 && MenuEntries().count(w[1])) {
       if (!editor.StripMenu(MenuEntries().at(w[1]))) return refused();
     } else if (verb == "pitch" && n1) {
@@ -279,6 +370,22 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     } else if (verb == "device" && n1) {
       if (const std::string refusal = data::CheckSendDevice(v1); !refusal.empty()) return Usage(refusal);
       if (!editor.SetSendDevice(static_cast<int>(v1))) return refused();
+    } else if (const auto edit = SoundEditOf(w, editor.soundLength())) {
+      if (edit->refusal) return Usage(*edit->refusal);
+      if (edit->playAt) editor.playPosition = *edit->playAt;
+      bool done = false;
+      if (edit->mode) done = edits.MnuCopyCutPaste(*edit->mode, "sonoteka-cli:edit");
+      else if (verb == "trim") done = edits.SoundTrim("sonoteka-cli:edit");
+      else if (verb == "undo") done = edits.Undo("sonoteka-cli:edit");
+      else done = edits.SoundDelete("sonoteka-cli:edit");
+      if (!done) {
+        PrintGrid(editor.ptx.grid);
+        return Fail(edits.lastMessage.empty() ? "Edition du son non faite: " + shown : edits.lastMessage);
+      }
+      PrintSound(editor, edits);
+    } else if (verb == "saveas" && w.size() == 2) {
+      if (const int status = SaveSoundAs(session, lib, station, code, editor.sound.soundFile, w[1], options); status != 0)
+        return status;
     } else if (verb == "auto" && w.size() == 1) {
       editor.ToggleAutoStore();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
@@ -290,7 +397,8 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     } else {
       return Usage("action inconnue: " + shown +
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
-                   " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store)");
+                   " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut,"
+                   " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER)");
     }
     PrintGrid(editor.ptx.grid);
   }

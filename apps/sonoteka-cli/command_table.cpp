@@ -141,10 +141,12 @@ const std::vector<CommandEntry>& CommandTable() {
        "  gpx show FICHIER [--from I] [--count K]   valeurs de l'enveloppe d'un son ou d'un .gpx\n"
        "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n",
        EditorCommand},
-      {"edit", FirstWord, {}, {},
+      {"edit", FirstWord, {}, {"--replace"},
        "  edit CODE [--station N] SCRIPT  actions de l'éditeur de pointeurs (fichier ou \"a; b\"):\n"
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
-       "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store\n",
+       "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
+       "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
+       "       saveas FICHIER [--replace] (copie du son au format de l'extension)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

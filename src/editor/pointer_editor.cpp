@@ -99,6 +99,7 @@ bool PointerEditor::InitSoundPtx(SoundLoad load, bool updateDuration, const std:
     sound.envelopeFile = envelopeNameOf(song.soundFile);
     codeLabel = Trim(song.code);
     AfficherTitreSelectionneDansPointeur(song.title, song.artists);
+    if (onSoundSelected) onSoundSelected();
   }
   // The song's end type and duration as its record holds them now: the
   // duration check compares with it, the write-back carries the end type.

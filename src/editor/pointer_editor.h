@@ -126,6 +126,10 @@ class PointerEditor {
   std::function<void(const std::string& code, const std::string& caller)> onPointersStored;
   // Reports an edit made on the sound (sound edit operations).
   void SoundEdited(bool written);
+  // Told when a newly selected sound becomes current, before its length,
+  // pointers and durations are read (the sound edits finish an edit a crash
+  // interrupted there).
+  std::function<void()> onSoundSelected;
 
   // The sound's length as measured; without one, the record's duration
   // stands in for the scale of the views (and nothing derived from it is written).

@@ -92,7 +92,8 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
       view_(global_, working_, kWidth),
       envelopes_(log, meter_, editor::LoadEnvelopeSettings(config)),
       deck_(deck),
-      editor_({lib, stats, meter_, envelopes_, view_, working_, strip_, corrected_, deck}) {
+      editor_({lib, stats, meter_, envelopes_, view_, working_, strip_, corrected_, deck}),
+      edits_(editor_, lib, stats) {
   setObjectName("PanneauEditeur");
   meter_.setLog(&log);  // a damaged sound is logged where it is measured
   setFocusPolicy(Qt::StrongFocus);
@@ -157,6 +158,15 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   }
   play_ = new QPushButton(QString::fromUtf8("Lecture"), this);
   play_->setObjectName("BtnPlay");
+  editProgress_ = new QLabel(this);
+  editProgress_->setObjectName("LabelProgression");
+  editProgress_->setMinimumWidth(40);
+  // Painted at once: no events run while frames are copied (no other
+  // command may start on a sound being replaced).
+  edits_.onProgress = [this] {
+    editProgress_->setText(q(edits_.progressLabel));
+    editProgress_->repaint();
+  };
   save_ = new QPushButton(QString::fromUtf8("Enregistrer les pointeurs"), this);
   save_->setObjectName("SftButtonSavePTX");
   save_->setShortcut(QKeySequence::Save);
@@ -176,6 +186,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   top->addWidget(level_);
   top->addLayout(levels);
   top->addWidget(output_);
+  top->addWidget(editProgress_);
   top->addWidget(play_);
   top->addWidget(autoStore_);
   top->addWidget(save_);
@@ -442,7 +453,31 @@ void EditorPanel::stripMenu(const QPoint& at) {
       refresh();
     });
   }
+  // The sound edits on the same menu.
+  using Mode = editor::CopyCutPasteMode;
+  menu.addSeparator();
+  for (const auto& [label, mode] : {std::pair{"&Copier", Mode::Copy}, std::pair{"Co&uper", Mode::Cut},
+                                    std::pair{"Colle&r", Mode::Paste}, std::pair{"Coller au &début", Mode::PasteAtBegin},
+                                    std::pair{"Coller à la &fin", Mode::PasteAtEnd}}) {
+    QAction* action = menu.addAction(QString::fromUtf8(label));
+    const bool paste = mode != Mode::Copy && mode != Mode::Cut;
+    action->setEnabled(paste ? edits_.canPaste() : editor_.sound.selection.marked);
+    connect(action, &QAction::triggered, this, [this, mode] {
+      soundEdit([mode](editor::SoundEdits& e) { return e.MnuCopyCutPaste(mode, "PictureMP2:MnuCopyCutPaste"); });
+    });
+  }
+  menu.addAction(QString::fromUtf8("Supprimer le so&n"), this,
+                 [this] { soundEdit([](editor::SoundEdits& e) { return e.SoundDelete("PictureMP2:SoundDelete"); }); });
   menu.exec(at);
+}
+
+bool EditorPanel::soundEdit(const std::function<bool(editor::SoundEdits&)>& edit) {
+  if (!editor_.songLoaded() || edits_.busy()) return false;
+  if (deck_) deck_->Stop();
+  const bool done = edit(edits_);
+  editProgress_->clear();
+  refresh();
+  return done;
 }
 
 void EditorPanel::workingMenu(const QPoint& at) {

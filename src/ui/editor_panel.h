@@ -27,6 +27,7 @@
 #include "editor/duration_meter.h"
 #include "editor/envelope.h"
 #include "editor/pointer_editor.h"
+#include "editor/sound_edits.h"
 #include "ui/image_canvas.h"
 
 namespace sono::ui {
@@ -82,6 +83,11 @@ class EditorPanel : public QWidget {
   std::function<void(bool on)> onAutoStoreChanged;
 
   editor::PointerEditor& editor() { return editor_; }
+  editor::SoundEdits& soundEdits() { return edits_; }
+  // A sound edit (copy, cut, paste, trim, undo, delete) run on the loaded
+  // sound, the audition stopped first; the views and the grid show the result.
+  bool soundEdit(const std::function<bool(editor::SoundEdits&)>& edit);
+  QLabel* editProgress() const { return editProgress_; }
   editor::WaveformView& view() { return view_; }
   QTableWidget* pointerGrid() const { return grid_; }
   PictureLabel* strip() const { return stripLabel_; }
@@ -112,6 +118,8 @@ class EditorPanel : public QWidget {
   editor::EnvelopeReader envelopes_;
   editor::AuditionDeck* deck_;
   editor::PointerEditor editor_;
+  editor::SoundEdits edits_;
+  QLabel* editProgress_;  // PtxSoundCut's progress label
   QLabel* title_;
   QLabel* message_;
   QComboBox* endType_;

@@ -12,6 +12,7 @@
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
 #include "ui/qt_ports.h"
+#include "ui/sound_edit_menu.h"
 #include <cstdlib>
 
 namespace sono::ui {
@@ -102,6 +103,7 @@ void Workstation::wireUnloadSequence() {
 }
 
 void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
+  AddSoundEditMenu(window, *editorPanel);
   QMenu* tools = window.menu(MenuId::Tools);
   QAction* day = tools->addAction(QString::fromUtf8("&Journal du jour…"));
   day->setObjectName("MnuLectureLog");

@@ -120,6 +120,37 @@ TEST_F(EditorGuiTest, PointerDraggedOnTheStripIsStoredAndFoundAfterARestart) {
   EXPECT_FALSE(ed().anyMarked());
 }
 
+// A stretch selected on the strip and cut with Ctrl+X: the views and the
+// pointer grid show the shorter sound, "Undo: 1" in the Edition menu;
+// Ctrl+Z brings the sound, the views and the grid back.
+TEST_F(EditorGuiTest, CutWithTheKeysChangesTheViewsAndTheGridAndUndoBringsThemBack) {
+  LoadFirstSong();
+  const std::string file = ed().sound.soundFile;
+  const std::string sound = sono::test::ReadFile(file);
+  const auto views = [this] {
+    return std::vector<QImage>{panel().global()->pixmap().toImage(), panel().strip()->pixmap().toImage()};
+  };
+  const auto fadeOut = [this] { return panel().pointerGrid()->item(0, 4)->text(); };
+  const std::vector<QImage> before = views();
+  const QString fadeOutBefore = fadeOut(), titleBefore = panel().title()->text();
+  DragOnStrip(100, 400);
+  ASSERT_TRUE(ed().sound.selection.marked);
+  QTest::keyClick(&ws->window, Qt::Key_X, Qt::ControlModifier);
+  EXPECT_LT(sono::test::ReadFile(file).size(), sound.size());
+  EXPECT_NE(views(), before);
+  EXPECT_NE(fadeOut(), fadeOutBefore);  // the fade-out moved back with the cut
+  EXPECT_NE(panel().title()->text(), titleBefore);  // the duration shown
+  QAction* undo = ws->window.findChild<QAction*>("MnuUndo");
+  ASSERT_NE(undo, nullptr);
+  EXPECT_EQ(QString(undo->text()).remove('&'), "Undo: 1");
+  EXPECT_EQ(panel().editProgress()->text(), "");
+  QTest::keyClick(&ws->window, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(sono::test::ReadFile(file), sound);
+  EXPECT_EQ(fadeOut(), fadeOutBefore);
+  EXPECT_EQ(views(), before);
+  EXPECT_EQ(QString(undo->text()).remove('&'), "Undo: 0");
+}
+
 TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
   LoadFirstSong();
   DragOnStrip(100, 300);
