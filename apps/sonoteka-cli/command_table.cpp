@@ -3,6 +3,7 @@
 #include "cli_audio.h"
 #include "cli_convert.h"
 #include "cli_editor.h"
+#include "cli_levels.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -165,6 +166,10 @@ const std::vector<CommandEntry>& CommandTable() {
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},
+      {"loudness", FirstWord, {}, {"--measure"},
+       "  loudness CODE|FICHIER [--station N] [--measure]   sonie intégrée, plage, crête et crête vraie\n"
+       "       (mesurées et enregistrées à côté de l'enveloppe quand elles manquent; --measure: les refait)\n",
+       LevelsCommand},
   };
   return table;
 }
