@@ -82,6 +82,10 @@ LevelMeasureResult MeasureLevels(const std::string& soundFile) {
   // The oversampled peak is never under the sample peak it contains.
   l.truePeakDbtp = PeakToDb(std::max(truePeak, samplePeak));
   if (!IsMeasured(l.integratedLufs)) l.rangeLu = kNotMeasured;  // no loudness, no range
+  // Kept to the thousandth, as the file stores them: a value measured now and
+  // the same value read back give the same proposals.
+  for (double* v : {&l.integratedLufs, &l.rangeLu, &l.samplePeakDbfs, &l.truePeakDbtp})
+    if (IsMeasured(*v)) *v = std::round(*v * 1000) / 1000;
   l.soundBytes = static_cast<int64_t>(st.st_size);
   result.ok = true;
   return result;

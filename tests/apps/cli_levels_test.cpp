@@ -3,6 +3,7 @@
 // them back or measures a sound given by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 
 #include "audio_test_support.h"
@@ -73,6 +74,50 @@ TEST_F(CliLevels, UnknownSongOrUnreadableSoundFails) {
   EXPECT_FALSE(File_Exist(editor::LevelPathFor(dir / "junk.s48")));
   Run({"loudness"}, status);
   EXPECT_EQ(status, 2);
+}
+
+TEST_F(CliLevels, NormalisePrintsBothProposalsAndApplyWritesTheLevelPointer) {
+  // A loud tone: the station target (-23 LUFS) asks for a cut.
+  const std::string house = MakeHouseFile(dir, "tone.s48", 6000, 0.8f);
+  int status = -1;
+  ASSERT_EQ((Run({"import", "00000002", house, "--house", "copy"}, status), status), 0);
+  std::string out = Run({"normalise", "00000002"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string proposal = Line(out, "Proposition  :");
+  const std::string target = Line(out, "Cible        :");
+  ASSERT_FALSE(proposal.empty()) << out;
+  EXPECT_NE(target.find("(-23.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
+  EXPECT_EQ(target[0], '-') << out;  // a cut
+  // Nothing written without --apply.
+  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("0.00 dB"), std::string::npos);
+
+  out = Run({"normalise", "00000002", "--apply-target"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const double db = std::stod(target);
+  EXPECT_NE(out.find("Enregistré: 00000002 Level = " + std::to_string(std::lround(db * 100))), std::string::npos)
+      << out;
+  out = Run({"normalise", "00000002", "--apply", "--apply-target"}, status);
+  EXPECT_EQ(status, 2);
+
+  // Another station target: the proposal follows it.
+  out = Run({"normalise", "target", "-18", "-1"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Cible de sonie: -18.0 LUFS"), std::string::npos) << out;
+  Run({"normalise", "target", "5", "-1"}, status);
+  EXPECT_EQ(status, 2);
+  out = Run({"normalise", "00000002"}, status);
+  EXPECT_NE(Line(out, "Cible        :").find("(-18.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
+}
+
+TEST_F(CliLevels, SilentSoundHasNoProposalToApply) {
+  const std::string house = dir / "silence.s48";
+  ASSERT_TRUE(WriteHouse(house, std::vector<float>(2 * 48000 * 3, 0.0f)));
+  int status = -1;
+  ASSERT_EQ((Run({"import", "00000003", house, "--house", "copy"}, status), status), 0);
+  std::string out = Run({"normalise", "00000003", "--apply"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("Proposition  : aucune"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Enregistré:"), std::string::npos) << out;
 }
 
 }  // namespace
