@@ -5,10 +5,13 @@
 #include <optional>
 
 #include "cli_session.h"
+#include "convert/mass_normalisation.h"
+#include "core/config.h"
 #include "core/files.h"
 #include "core/text.h"
 #include "data/songs.h"
 #include "data/ptx.h"
+#include "editor/duration_meter.h"
 #include "editor/loudness_meter.h"
 #include "editor/normalisation.h"
 
@@ -139,6 +142,48 @@ int StationTarget(const Options& options, const std::vector<std::string>& args) 
   return 0;
 }
 
+// normalise --mass CODE…: each song's sound through the converter with the
+// audio set-up's effects, one after the other; progress on the error output.
+int MassNormalise(const Options& options, const std::vector<std::string>& codes) {
+  for (const std::string& code : codes)
+    if (const std::string refusal = data::CheckSongCode(code); !refusal.empty()) return Usage(refusal);
+  LibrarySession s(options);
+  if (!s.open(options.station)) return 1;
+  if (options.interactive &&
+      s.session.prompt.message(convert::kMassNormalisationQuestion, Icon::Question, Buttons::YesNo) != Answer::Yes)
+    return Fail("Normalisation annulée.");
+  const SiteConfig& config = s.session.app.config();
+  TraceLogger& log = s.session.app.log();
+  const convert::ConverterPorts ports{log, s.session.clock, s.session.events, s.session.prompt};
+  convert::ConverterDriver driver(ports, convert::FindConverterPath(config.registry(), MachineEnvironment("").exePath),
+                                  convert::LoadEffectSettings(config.settingsFile()));
+  editor::MpegScanDurationMeter meter;
+  editor::EnvelopeReader envelopes(log, meter, editor::LoadEnvelopeSettings(config));
+  const auto result = convert::NormalisationEnMasse(
+      {ports, driver, s.lib, envelopes}, options.station, codes,
+      [](int done, int total, const convert::NormalisedSound& sound) {
+        if (sound.ok && sound.after)
+          std::printf("%s: normalisé: %s, crête vraie %s%s\n", sound.code.c_str(),
+                      FormatLevel(sound.after->integratedLufs, "LUFS").c_str(),
+                      FormatLevel(sound.after->truePeakDbtp, "dBTP").c_str(),
+                      sound.heldByCeiling ? " (arrêté au plafond de crête vraie, sous la cible)" : "");
+        else if (sound.ok)
+          std::printf("%s: normalisé (mesures non enregistrées)\n", sound.code.c_str());
+        else
+          std::printf("%s: échec: %s\n", sound.code.c_str(), sound.message.c_str());
+        if (sound.ok && !sound.message.empty()) std::fprintf(stderr, "%s\n", sound.message.c_str());
+        std::fprintf(stderr, "Normalisation: %d/%d\n", done, total);
+        std::fflush(stdout);
+        return true;
+      },
+      false);
+  log.Flush();
+  std::printf("Sons normalisés: %d, échecs: %d\n", result.normalised, result.failed);
+  bool partial = false;
+  for (const auto& sound : result.sounds) partial = partial || (sound.ok && !sound.message.empty());
+  return result.failed > 0 || partial ? 1 : 0;
+}
+
 }  // namespace
 
 int LevelsCommand(const Options& options, const std::vector<std::string>& words) {
@@ -148,6 +193,10 @@ int LevelsCommand(const Options& options, const std::vector<std::string>& words)
   }
   if (words[0] == "normalise" && words.size() >= 2 && words[1] == "target")
     return StationTarget(options, std::vector<std::string>(words.begin() + 2, words.end()));
+  if (words[0] == "normalise" && options.value("mass") == "1") {
+    if (words.size() < 2) return Usage("normalise --mass CODE…");
+    return MassNormalise(options, std::vector<std::string>(words.begin() + 1, words.end()));
+  }
   if (words[0] == "normalise") {
     if (words.size() != 2) return Usage("normalise CODE [--station N] [--apply | --apply-target]");
     return Normalise(options, words[1]);

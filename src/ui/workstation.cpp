@@ -11,6 +11,7 @@
 #include "data/songs.h"
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
+#include "ui/mass_normalisation_menu.h"
 #include "ui/normalisation_dialog.h"
 #include "ui/qt_ports.h"
 #include <cstdlib>
@@ -55,6 +56,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   addLogMenu(desktop, prompt);
   addImportMenu(prompt);
   AddNormalisationMenu(*this, prompt);
+  AddMassNormalisationMenu(*this, prompt, events, clock, environment.exePath);
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {

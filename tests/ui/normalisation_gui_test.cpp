@@ -7,7 +7,11 @@
 #include <QSlider>
 #include <QTest>
 
+#include "convert/convert_driver.h"
 #include "core/files.h"
+#include "core/ini.h"
+#include "core/text.h"
+#include "test_support.h"
 #include "editor/level_measurements.h"
 #include "ui/normalisation_dialog.h"
 #include "workstation_fixture.h"
@@ -67,6 +71,56 @@ TEST_F(NormalisationGuiTest, WithoutASoundTheWindowIsNotOpened) {
   EXPECT_EQ(Dialog(), nullptr);
   ASSERT_FALSE(prompt.shown.empty());
   EXPECT_EQ(prompt.shown.back().text, "Pas de son à normaliser dans l'éditeur.");
+}
+
+// The song grid's two entries: the list's asks its question first, the
+// selection's does not; the sound is rewritten at the station's loudness
+// and the editor shows it again without its old correction.
+TEST_F(NormalisationGuiTest, GridEntriesNormaliseTheListAfterTheQuestionAndTheSelectionAtOnce) {
+  const std::string settings = ws->app.config().settingsFile();
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "1"));
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "OptionEffetNormalise", "4"));
+  Registry(ws->app.config().settingsFolder() + "Registry.ini")
+      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path",
+                    EclateRepFicExt(SONOTEKA_CONVERT).folder);
+  SearchCode("00000001");
+  ASSERT_EQ(rows(), 1);
+  ws->window.grid()->selectRow(0);
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  ASSERT_TRUE(ed.SetLevel(-450));
+  ASSERT_TRUE(ed.StorePointers());
+  const std::string sound = ed.sound.soundFile, before = sono::test::ReadFile(sound);
+
+  auto* list = ws->window.findChild<QAction*>("Mnu17Normaliser");
+  auto* selected = ws->window.findChild<QAction*>("Mnu39Normaliser");
+  ASSERT_NE(list, nullptr);
+  ASSERT_NE(selected, nullptr);
+  EXPECT_TRUE(ws->window.grid()->actions().contains(list));  // the grid's context menu
+  prompt.shown.clear();
+  prompt.answers = {Answer::No};
+  list->trigger();
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous normaliser les sons de la liste ?");
+  EXPECT_EQ(sono::test::ReadFile(sound), before);
+
+  prompt.shown.clear();
+  prompt.answers = {Answer::Yes};
+  list->trigger();
+  EXPECT_NE(sono::test::ReadFile(sound), before);
+  EXPECT_EQ(prompt.shown.back().text, "Normalisation terminée.");
+  const auto levels = editor::ReadLevelFile(sound);
+  ASSERT_TRUE(levels);
+  EXPECT_NEAR(levels->integratedLufs, -23.0, 0.5);
+  EXPECT_FLOAT_EQ(ed.ptx.level, 0.0f);  // the old correction is gone, the editor reloaded
+  EXPECT_EQ(ed.ptx.grid.cell(1, 11), "0.00 dB");
+
+  // The selection: no question, the sound normalised again.
+  const std::string once = sono::test::ReadFile(sound);
+  prompt.shown.clear();
+  selected->trigger();
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Normalisation terminée.");
+  EXPECT_NE(sono::test::ReadFile(sound), once);
 }
 
 }  // namespace
