@@ -5,6 +5,7 @@
 #include "cli_editor.h"
 #include "cli_notify.h"
 #include "cli_record.h"
+#include "cli_levels.h"
 #include "core/text.h"
 #include "data/catalogue.h"
 
@@ -183,6 +184,16 @@ const std::vector<CommandEntry>& CommandTable() {
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},
+      {"loudness", FirstWord, {}, {"--measure"},
+       "  loudness CODE|FICHIER [--station N] [--measure]   sonie intégrée, plage, crête et crête vraie\n"
+       "       (mesurées et enregistrées à côté de l'enveloppe quand elles manquent; --measure: les refait)\n",
+       LevelsCommand},
+      {"normalise", FirstWord, {}, {"--apply", "--apply-target", "--mass"},
+       "  normalise CODE [--station N] [--apply | --apply-target]   propositions de correction de niveau\n"
+       "       (--apply: celle des mesures, --apply-target: la cible de la station, dans le pointeur Level)\n"
+       "  normalise target [LUFS DBTP]    cible de sonie de la station et plafond de crête vraie (-23 -1)\n"
+       "  normalise --mass CODE…          réécrit les sons par le convertisseur (effets du réglage audio)\n",
+       LevelsCommand},
   };
   return table;
 }

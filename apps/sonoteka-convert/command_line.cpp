@@ -109,6 +109,7 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
     else if (mode == "rg") o.normalize.mode = NormalizeMode::ReplayGain;
     else if (mode == "adapt") o.normalize.mode = NormalizeMode::Adaptive;
     else if (mode == "fixed") o.normalize.mode = NormalizeMode::Fixed;
+    else if (mode == "lufs") o.normalize.mode = NormalizeMode::Loudness;
     else {
       error = "Mode de normalisation inconnu: " + mode;
       return false;

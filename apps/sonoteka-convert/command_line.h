@@ -27,7 +27,7 @@ struct TrimEffect {
   double thresholdMs = 0.0;     // silence kept before and after the sound
 };
 
-enum class NormalizeMode { Peak, ReplayGain, Adaptive, Fixed };
+enum class NormalizeMode { Peak, ReplayGain, Adaptive, Fixed, Loudness };
 
 struct NormalizeEffect {
   bool on = false;

@@ -24,6 +24,9 @@ EffectAnalysis::EffectAnalysis(const ConverterOptions& options, int rate, int ch
     // built from. (ebur128_set_max_window is not used: libebur128 1.2.6
     // allocates a thousand times the window it is given.)
     loudness_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), EBUR128_MODE_I);
+  } else if (options.normalize.on && options.normalize.mode == NormalizeMode::Loudness) {
+    loudness_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+                             EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
   }
 }
 
@@ -105,6 +108,17 @@ double EffectAnalysis::gain() const {
         return 1.0;
       gainDb = (n.desiredDb - kReplayGainOffset) - lufs;
       break;
+    }
+    case NormalizeMode::Loudness: {
+      double lufs = 0, truePeak = 0;
+      if (!loudness_ || ebur128_loudness_global(loudness_, &lufs) != EBUR128_SUCCESS || !std::isfinite(lufs))
+        return 1.0;
+      for (int c = 0; c < channels_; ++c) {
+        double t = 0;
+        if (ebur128_true_peak(loudness_, static_cast<unsigned>(c), &t) == EBUR128_SUCCESS) truePeak = std::max(truePeak, t);
+      }
+      const double truePeakDb = LinearToDb(std::max(truePeak, peak_));
+      return DbToLinear(std::min(n.desiredDb - lufs, n.maxAmpDb - truePeakDb));
     }
     case NormalizeMode::Adaptive: {
       double level = loudestWindow_;

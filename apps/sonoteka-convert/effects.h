@@ -9,6 +9,9 @@
 //   (EBU R128) to the ReplayGain level -desiredb (89 dB is -18 LUFS); "adapt"
 //   brings the loudest -adapt_wnd window (ms) to that level; "fixed" applies
 //   -fixed dB. Every mode but "peak" is held so that no sample passes -maxamp.
+//   "lufs" brings the integrated loudness to -desiredb LUFS, held so that
+//   the true peak (4x oversampled) stays at or under -maxamp dBTP: a linear
+//   gain, never a limiter.
 #pragma once
 #include <ebur128.h>
 

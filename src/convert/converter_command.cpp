@@ -1,9 +1,12 @@
 #include "convert/converter_command.h"
 
+#include <fmt/format.h>
+
 #include <array>
 #include <utility>
 
 #include "core/ini.h"
+#include "editor/normalisation.h"
 #include "core/text.h"
 
 namespace sono::convert {
@@ -39,9 +42,15 @@ EffectSettings LoadEffectSettings(const std::string& file) {
   s.threshold = text("TexteEffetCutSeuil1", s.threshold);
   s.normaliseOn = flag("CheckEffectActif1", s.normaliseOn);
   const auto mode = ParseInt(LectureIni(file, "Convert", "OptionEffetNormalise", "0"));
-  if (mode && *mode >= 0 && *mode <= 3) s.mode = static_cast<NormaliseMode>(*mode);
+  if (mode && *mode >= 0 && *mode <= static_cast<int>(NormaliseMode::Loudness)) s.mode = static_cast<NormaliseMode>(*mode);
   s.maxAmp = text("TexteEffetNormalisationMax", s.maxAmp);
   s.desiredDb = text("SliderEffetNormalisation0", s.desiredDb);
+  if (s.mode == NormaliseMode::Loudness) {
+    // One target for the station: the editor's window and the converter agree.
+    const editor::LoudnessTarget target = editor::LoadLoudnessTarget(file);
+    s.desiredDb = fmt::format("{:.1f}", target.targetLufs);
+    s.maxAmp = fmt::format("{:.1f}", target.ceilingDbtp - kEncodingHeadroomDb);
+  }
   s.fixedGain = text("SliderEffetNormalisation1", s.fixedGain);
   s.showProgress = flag("CheckConvertAfficherProgression", s.showProgress);
   return s;
@@ -79,7 +88,7 @@ std::vector<std::string> EffectArguments(const EffectSettings& e) {
     out.push_back(effect);
   }
   if (e.normaliseOn) {
-    static const std::array<const char*, 4> kModes = {"peak", "rg", "adapt", "fixed"};
+    static const std::array<const char*, 5> kModes = {"peak", "rg", "adapt", "fixed", "lufs"};
     std::string effect = "-dspeffect" + std::to_string(++n) + "=Volume Normalize=";
     effect += std::string(" -mode=") + kQt + kModes[static_cast<size_t>(e.mode)] + kQt;
     effect += " -maxamp=" + Quoted(e.maxAmp) + " -desiredb=" + Quoted(e.desiredDb) +

@@ -37,7 +37,9 @@ struct ConversionRequest {
 // The house format's request: MPEG Layer 2, 48000 Hz, 256 kbit/s, stereo.
 ConversionRequest HouseFormatRequest(const std::string& source, const std::string& target);
 
-enum class NormaliseMode { Peak = 0, ReplayGain = 1, Adapt = 2, Fixed = 3 };
+// Loudness (4): EBU R 128 integrated loudness to the station's target with
+// the true peak held under its ceiling (the "Normalisation" section).
+enum class NormaliseMode { Peak = 0, ReplayGain = 1, Adapt = 2, Fixed = 3, Loudness = 4 };
 
 // The effect settings of the audio set-up (FrmSetup), read at each conversion.
 struct EffectSettings {
@@ -55,7 +57,12 @@ struct EffectSettings {
 
 // Reads them from the program's settings file, section "Convert" (keys named
 // after the set-up window's controls); absent keys keep the defaults above.
+// In loudness mode the desired level and the maximum are the station's
+// loudness target and its true-peak ceiling less kEncodingHeadroomDb.
 EffectSettings LoadEffectSettings(const std::string& settingsFile);
+// Room left under the true-peak ceiling for the house format's encoding,
+// which moves peaks by a few hundredths of a dB.
+inline constexpr double kEncodingHeadroomDb = 0.3;
 
 // The error file of a conversion into `target`: its path without extension +
 // "_Err_Convert" + ".Log".

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "editor/energy_picker.h"
 #include "editor/gpx_format.h"
+#include "editor/loudness_meter.h"
 
 namespace sono::editor {
 
@@ -166,7 +167,12 @@ bool EnvelopeReader::Rebuild(int& count, const std::string& soundFile, int durat
   if (soundFile.empty()) return false;
   const std::string gpx = gpxPathFor(soundFile, caller);
   log_.TraceLog("Gpx rebuilt on request |File: " + gpx + " |Sub: " + caller);
-  return build(count, soundFile, gpx, duration, values, caller);
+  if (!build(count, soundFile, gpx, duration, values, caller)) return false;
+  // A new or changed sound gets its level measurements with its envelope
+  // (import, reconversion, edits, the editor's rebuild). A measurement that
+  // fails is logged and leaves no stale file; the envelope stands.
+  MeasureAndStoreLevels(soundFile, log_, caller);
+  return true;
 }
 
 bool EnvelopeReader::CreationGpx(const std::string& soundFile, const std::string& gpxPath, int duration,

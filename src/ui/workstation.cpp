@@ -11,6 +11,8 @@
 #include "data/songs.h"
 #include "editor/song_selection.h"
 #include "ui/database_menu.h"
+#include "ui/mass_normalisation_menu.h"
+#include "ui/normalisation_dialog.h"
 #include "ui/qt_ports.h"
 #include "ui/sound_edit_menu.h"
 #include <cstdlib>
@@ -63,6 +65,8 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   network->setObjectName("MnuSetupReseau");
   QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
   addRecorder();
+  AddNormalisationMenu(*this, prompt);
+  AddMassNormalisationMenu(*this, prompt, events, clock, environment.exePath);
   layer.announce = [this](const std::string& text) { app.announceStep(text); };
   // "Abort" in a database error report ends the program after its unload sequence.
   layer.onAbort = [this] {

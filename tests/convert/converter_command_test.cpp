@@ -119,6 +119,16 @@ TEST(ConverterCommand, EffectSettingsFromTheSettingsFile) {
   EXPECT_EQ(s.fixedGain, "0");  // a blank value keeps the default
   test::WriteFile(ini, "[Convert]\nOptionEffetNormalise=9\n");
   EXPECT_EQ(LoadEffectSettings(ini).mode, NormaliseMode::Peak);
+  // Loudness mode: the station's target and ceiling, less the encoding's room.
+  test::WriteFile(ini,
+                  "[Convert]\nCheckEffectActif1=1\nOptionEffetNormalise=4\nSliderEffetNormalisation0=-16\n"
+                  "[Normalisation]\nCibleLUFS=-18\nPlafondCreteVraie=-2\n");
+  const EffectSettings loud = LoadEffectSettings(ini);
+  EXPECT_EQ(loud.mode, NormaliseMode::Loudness);
+  EXPECT_EQ(loud.desiredDb, "-18.0");
+  EXPECT_EQ(loud.maxAmp, "-2.3");
+  EXPECT_EQ(EffectArguments(loud)[0].rfind("-dspeffect1=Volume Normalize= -mode={qt}lufs{qt} -maxamp={qt}-2.3{qt}"
+                                           " -desiredb={qt}-18.0{qt}", 0), 0u) << EffectArguments(loud)[0];
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+#include "convert/mass_normalisation.h"
+
+#include "core/files.h"
+#include "core/text.h"
+#include "data/pervasive.h"
+#include "data/ptx.h"
+#include "data/songs.h"
+#include "editor/normalisation.h"
+
+namespace sono::convert {
+
+namespace {
+
+constexpr const char* kCaller = "NormalisationEnMasse_01_Action";
+// What the loudness mode promises: the target within half a LU (EBU R 128
+// allows one LU in production).
+constexpr double kTargetToleranceLu = 0.5;
+
+// The song's level correction, gone on every station at once.
+bool DeleteLevelPointers(data::Library& lib, const std::string& code) {
+  data::BaseTransaction txn(lib.db(), lib.base(), data::kPointers, kCaller);
+  if (!txn.begun()) return false;
+  for (int station = 1; station <= lib.stationCount(); ++station) {
+    if (data::PtxDetruirePointeur(lib, station, code, data::kLevel) != 0) {
+      txn.abort();
+      return false;
+    }
+  }
+  return txn.commit() == 0;
+}
+
+}  // namespace
+
+bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int station, const std::string& codeText,
+                                    NormalisedSound& out) {
+  TraceLogger& log = p.converter.log;
+  out = {};
+  out.code = codeText;
+  const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
+  if (!data::LectureFicheMorceau(p.lib, station, code)) {
+    out.message = "Morceau non trouvé: " + codeText;
+    log.TraceLog("Err: Normalization: " + out.message + " |Index: " + std::to_string(index));
+    return false;
+  }
+  out.sound = data::SoundFilePath(p.lib, station, code);
+  if (!File_Exist(out.sound)) {
+    out.message = "Fichier son non trouvé: " + out.sound;
+    log.TraceLog("Err: Normalization: " + out.message + " |Index: " + std::to_string(index));
+    return false;
+  }
+  out.before = editor::ReadLevelFile(out.sound);
+  log.TraceLog("Normalization: Start |Index: " + std::to_string(index) + " |File: " + out.sound);
+  // The house format, so that the driver checks the whole stream before it
+  // takes the sound's place.
+  ConversionRequest request = HouseFormatRequest(out.sound, out.sound);
+  if (!p.driver.ConvertSon(request, false)) {
+    out.message = "Normalisation impossible: " + p.driver.lastError();
+    log.TraceLog("Normalization: Unable to convert " + out.sound + " to " + out.sound);
+    return false;
+  }
+  out.ok = true;
+  if (!DeleteLevelPointers(p.lib, code)) {
+    out.message = "Son normalisé, mais la correction de niveau du morceau n'a pas pu être effacée (voir le journal).";
+    log.TraceLog("Err: Normalization: level pointer not deleted |Code: " + codeText);
+  }
+  int values = 0;
+  std::vector<uint8_t> envelope;
+  if (!p.envelopes.Rebuild(values, out.sound, 0, envelope, kCaller)) {
+    out.message += (out.message.empty() ? "" : "\n") + std::string("Enveloppe non reconstruite: ") + out.sound;
+  }
+  out.after = editor::ReadLevelFile(out.sound);
+  if (p.driver.effects().normaliseOn && p.driver.effects().mode == NormaliseMode::Loudness && out.after &&
+      editor::IsMeasured(out.after->integratedLufs)) {
+    // The gain is linear and held by the ceiling: a sound whose peaks are
+    // high for its loudness stays under the target, and is said so.
+    const editor::LoudnessTarget target = editor::LoadLoudnessTarget(p.lib.config().settingsFile());
+    out.heldByCeiling = out.after->integratedLufs < target.targetLufs - kTargetToleranceLu;
+    if (out.heldByCeiling)
+      log.TraceLog("Normalization: Held by the true-peak ceiling |File: " + out.sound + " |Integrated: " +
+                   editor::FormatLevel(out.after->integratedLufs, "LUFS"));
+  }
+  log.TraceLog("Normalization: End |File: " + out.sound);
+  return true;
+}
+
+MassNormalisationResult NormalisationEnMasse(
+    MassNormalisationPorts p, int station, const std::vector<std::string>& codes,
+    const std::function<bool(int, int, const NormalisedSound&)>& progress, bool showEnd) {
+  MassNormalisationResult result;
+  const int total = static_cast<int>(codes.size());
+  p.converter.log.TraceLog("NormalisationEnMasse: Start |Sounds: " + std::to_string(total));
+  for (int i = 0; i < total; ++i) {
+    NormalisedSound sound;
+    if (NormalisationEnMasse_01_Action(p, i, station, codes[static_cast<size_t>(i)], sound)) ++result.normalised;
+    else ++result.failed;
+    result.sounds.push_back(sound);
+    p.converter.events.processEvents();
+    if (progress && !progress(i + 1, total, result.sounds.back()) && i + 1 < total) {
+      result.stopped = true;
+      p.converter.log.TraceLog("NormalisationEnMasse: Stopped |Done: " + std::to_string(i + 1));
+      break;
+    }
+  }
+  p.converter.log.TraceLog("NormalisationEnMasse: End |Normalised: " + std::to_string(result.normalised) +
+                           " |Failed: " + std::to_string(result.failed));
+  if (showEnd) p.converter.prompt.message(kMassNormalisationDone, Icon::Information, Buttons::Ok);
+  return result;
+}
+
+}  // namespace sono::convert

@@ -1,0 +1,68 @@
+// Mass normalisation (`NormalisationEnMasse`, `NormalisationEnMasse_01_Action`):
+// the sounds of a list of songs rewritten through the converter with the
+// trim and volume-normalisation effects of the audio set-up.
+//
+// The old program renamed the sound to ".mp2" and converted it back into
+// its name: a crash between the two left the song without its sound. Here
+// the sound is never moved away: the converter writes "<sound>.part<pid>"
+// beside it, the driver checks it is a whole house-format stream and renames
+// it over the sound in one step (`ConverterDriver::ConvertSon`). A kill at
+// any moment leaves the old sound or the new one, whole. Then the song's
+// level pointer is deleted on every station (one transaction: the old
+// correction was for the old level) and the envelope and level
+// measurements are rebuilt from the new sound. A kill after the rename
+// leaves an envelope and measurements older than the sound, which are
+// rebuilt or ignored when next read (their date and size do not fit).
+#pragma once
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "convert/convert_driver.h"
+#include "data/library.h"
+#include "editor/envelope.h"
+#include "editor/level_measurements.h"
+
+namespace sono::convert {
+
+// The question of the list's menu entry (`Mnu17Normaliser_Click`).
+inline constexpr const char* kMassNormalisationQuestion = "Voulez-vous normaliser les sons de la liste ?";
+inline constexpr const char* kMassNormalisationDone = "Normalisation terminée.";
+
+struct MassNormalisationPorts {
+  ConverterPorts converter;
+  ConverterDriver& driver;
+  data::Library& lib;
+  editor::EnvelopeReader& envelopes;
+};
+
+struct NormalisedSound {
+  std::string code;   // as given (UTF-8)
+  std::string sound;  // the song's sound file
+  bool ok = false;
+  std::string message;  // French: why not
+  std::optional<editor::LevelMeasurements> before, after;
+  // Loudness mode: the sound stopped under the target, at the true-peak ceiling.
+  bool heldByCeiling = false;
+};
+
+// One sound: false (said in `out.message`, logged) when the sound is missing
+// or the conversion failed; the sound is then as it was.
+bool NormalisationEnMasse_01_Action(MassNormalisationPorts ports, int index, int station, const std::string& code,
+                                    NormalisedSound& out);
+
+struct MassNormalisationResult {
+  std::vector<NormalisedSound> sounds;
+  int normalised = 0, failed = 0;
+  bool stopped = false;  // the progress callback asked to stop
+};
+
+// Every song of the list in turn (a failure goes on with the next). After
+// each, `progress(done, total, sound)` is told; returning false stops
+// before the next. "Normalisation terminée." is shown when `showEnd`.
+MassNormalisationResult NormalisationEnMasse(
+    MassNormalisationPorts ports, int station, const std::vector<std::string>& codes,
+    const std::function<bool(int done, int total, const NormalisedSound& sound)>& progress, bool showEnd);
+
+}  // namespace sono::convert

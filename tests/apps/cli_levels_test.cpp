@@ -1,0 +1,263 @@
+// sonoteka-cli loudness on a demo site: the import measures the new sound
+// (its measurements are stored beside the envelope), and the command reads
+// them back or measures a sound given by name.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cmath>
+#include <filesystem>
+#include <regex>
+
+#include "audio/codec/mpeg_frames.h"
+#include "audio_test_support.h"
+#include "core/ini.h"
+#include "core/files.h"
+#include "core/text.h"
+#include "editor/envelope.h"
+#include "editor/level_measurements.h"
+#include "process.h"
+
+namespace sono::test {
+namespace {
+
+class CliLevels : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int status = -1;
+    ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
+    ASSERT_EQ(status, 0);
+    auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(status, 0) << *out;
+  }
+  std::string Run(const std::vector<std::string>& args, int& status) {
+    std::vector<std::string> argv = {SONOTEKA_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back("--home");
+    argv.push_back(home);
+    return RunProgram(argv, &status).value_or("");
+  }
+  // The value printed after `label`.
+  static std::string Line(const std::string& out, const std::string& label) {
+    const size_t at = out.find(label);
+    if (at == std::string::npos) return {};
+    return Trim(out.substr(at + label.size(), out.find('\n', at) - at - label.size()));
+  }
+
+  TempDir dir;
+  std::string home = dir / "home";
+};
+
+TEST_F(CliLevels, ImportMeasuresTheNewSoundAndLoudnessReadsItBack) {
+  const std::string house = MakeHouseFile(dir, "tone.s48", 6000, 0.25f);
+  int status = -1;
+  std::string out = Run({"import", "00000002", house, "--house", "copy"}, status);
+  ASSERT_EQ(status, 0) << out;
+  out = Run({"loudness", "00000002"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("(enregistrées)"), std::string::npos) << "the import did not measure: " << out;
+  const std::string sound = Line(out, "Fichier son  :");
+  ASSERT_TRUE(File_Exist(editor::LevelPathFor(sound))) << out;
+
+  // Measured again by name: the same values as the import stored.
+  const std::string again = Run({"loudness", sound, "--measure"}, status);
+  ASSERT_EQ(status, 0) << again;
+  EXPECT_NE(again.find("(mesurées maintenant)"), std::string::npos) << again;
+  for (const char* label : {"Intégré      :", "Plage        :", "Crête        :", "Crête vraie  :"}) {
+    EXPECT_EQ(Line(out, label), Line(again, label)) << label;
+    EXPECT_NE(Line(out, label), "non mesuré") << label;
+  }
+}
+
+TEST_F(CliLevels, UnknownSongOrUnreadableSoundFails) {
+  int status = -1;
+  Run({"loudness", "09999999"}, status);
+  EXPECT_EQ(status, 1);
+  WriteFile(dir / "junk.s48", std::string(3000, 'j'));
+  Run({"loudness", dir / "junk.s48"}, status);
+  EXPECT_EQ(status, 1);
+  EXPECT_FALSE(File_Exist(editor::LevelPathFor(dir / "junk.s48")));
+  Run({"loudness"}, status);
+  EXPECT_EQ(status, 2);
+}
+
+TEST_F(CliLevels, NormalisePrintsBothProposalsAndApplyWritesTheLevelPointer) {
+  // A loud tone: the station target (-23 LUFS) asks for a cut.
+  const std::string house = MakeHouseFile(dir, "tone.s48", 6000, 0.8f);
+  int status = -1;
+  ASSERT_EQ((Run({"import", "00000002", house, "--house", "copy"}, status), status), 0);
+  std::string out = Run({"normalise", "00000002"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string proposal = Line(out, "Proposition  :");
+  const std::string target = Line(out, "Cible        :");
+  ASSERT_FALSE(proposal.empty()) << out;
+  EXPECT_NE(target.find("(-23.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
+  EXPECT_EQ(target[0], '-') << out;  // a cut
+  // Nothing written without --apply.
+  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("0.00 dB"), std::string::npos);
+
+  out = Run({"normalise", "00000002", "--apply-target"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const double db = std::stod(target);
+  EXPECT_NE(out.find("Enregistré: 00000002 Level = " + std::to_string(std::lround(db * 100))), std::string::npos)
+      << out;
+  out = Run({"normalise", "00000002", "--apply", "--apply-target"}, status);
+  EXPECT_EQ(status, 2);
+
+  // Another station target: the proposal follows it.
+  out = Run({"normalise", "target", "-18", "-1"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Cible de sonie: -18.0 LUFS"), std::string::npos) << out;
+  Run({"normalise", "target", "5", "-1"}, status);
+  EXPECT_EQ(status, 2);
+  out = Run({"normalise", "00000002"}, status);
+  EXPECT_NE(Line(out, "Cible        :").find("(-18.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
+}
+
+TEST_F(CliLevels, SilentSoundHasNoProposalToApply) {
+  const std::string house = dir / "silence.s48";
+  ASSERT_TRUE(WriteHouse(house, std::vector<float>(2 * 48000 * 3, 0.0f)));
+  int status = -1;
+  ASSERT_EQ((Run({"import", "00000003", house, "--house", "copy"}, status), status), 0);
+  std::string out = Run({"normalise", "00000003", "--apply"}, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("Proposition  : aucune"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Enregistré:"), std::string::npos) << out;
+}
+
+// The stored sound as FFmpeg's meter reads it (its own decoder): integrated
+// loudness and true peak of the summary.
+struct FfmpegLevels {
+  double integrated = 0, truePeak = 0;
+};
+FfmpegLevels FfmpegMeasure(const std::string& sound) {
+  const auto r = RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-f", "mp3", "-i", sound, "-af",
+                             "ebur128=peak=true", "-f", "null", "-"});
+  EXPECT_TRUE(r.exited(0)) << r.err;
+  FfmpegLevels l;
+  std::smatch m;
+  const std::string summary = r.err.substr(r.err.rfind("Summary:"));
+  if (std::regex_search(summary, m, std::regex(R"(I:\s+(-?[0-9.]+) LUFS)"))) l.integrated = std::stod(m[1]);
+  if (std::regex_search(summary, m, std::regex(R"(True peak:\s+Peak:\s+(-?[0-9.]+) dBFS)"))) l.truePeak = std::stod(m[1]);
+  return l;
+}
+
+// A quiet sine with loud clicks: reaching the target would push the peaks
+// far over the ceiling.
+std::vector<float> QuietWithClicks(int seconds) {
+  std::vector<float> s = TestSignal(48000LL * seconds, 48000, 0.004f);
+  for (int k = 0; k < seconds; ++k)
+    for (int i = 0; i < 48; ++i) s[2 * (48000 * k + 24000 + i)] = s[2 * (48000 * k + 24000 + i) + 1] = 0.7f;
+  return s;
+}
+
+class CliMassNormalisation : public CliLevels {
+ protected:
+  void SetUp() override {
+    CliLevels::SetUp();
+    const std::string settings = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
+    ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "1"));
+    ASSERT_TRUE(EcritureIni(settings, "Convert", "OptionEffetNormalise", "4"));  // loudness
+    int status = -1;
+    ASSERT_EQ((Run({"import", "00000002", MakeHouseFile(dir, "loud.s48", 8000, 0.8f), "--house", "copy"}, status),
+               status), 0);
+    ASSERT_TRUE(WriteHouse(dir / "clicks.s48", QuietWithClicks(8)));
+    ASSERT_EQ((Run({"import", "00000003", dir / "clicks.s48", "--house", "copy"}, status), status), 0);
+    for (const char* code : {"00000002", "00000003"}) {
+      ASSERT_EQ((Run({"ptx", "set", code, "8", "-450"}, status), status), 0);
+      int ignored = 0;
+      sounds.push_back(Line(Run({"loudness", code}, ignored), "Fichier son  :"));
+      originalMs.push_back(audio::ScanMpegFile(sounds.back()).durationMs);
+    }
+  }
+  // Every sound whole: a complete house-format stream of its length.
+  void ExpectWholeSounds(const std::string& when) {
+    for (size_t i = 0; i < sounds.size(); ++i) {
+      const audio::FrameScan scan = audio::ScanMpegFile(sounds[i]);
+      ASSERT_EQ(scan.status, audio::ScanStatus::Ok) << when << " " << sounds[i];
+      EXPECT_FALSE(scan.truncated) << when;
+      EXPECT_EQ(scan.damagedFrames, 0) << when;
+      EXPECT_NEAR(static_cast<double>(scan.durationMs), static_cast<double>(originalMs[i]), 24) << when;
+    }
+  }
+  std::vector<std::string> sounds;
+  std::vector<int64_t> originalMs;
+};
+
+TEST_F(CliMassNormalisation, LoudnessModeReachesTheTargetOrStopsAtTheCeiling) {
+  int status = -1;
+  const std::string out = Run({"normalise", "--mass", "00000002", "00000003"}, status);
+  ASSERT_EQ(status, 0) << out;
+  ExpectWholeSounds("after");
+  // The loud tone lands on -23 LUFS; the clicks stop at the -1 dBTP ceiling, and it is said.
+  const FfmpegLevels loud = FfmpegMeasure(sounds[0]);
+  EXPECT_NEAR(loud.integrated, -23.0, 0.5) << out;
+  EXPECT_LE(loud.truePeak, -1.0 + 0.05);
+  const FfmpegLevels clicks = FfmpegMeasure(sounds[1]);
+  EXPECT_LE(clicks.truePeak, -1.0 + 0.05) << out;
+  EXPECT_GT(clicks.truePeak, -2.0) << out;  // brought up to the ceiling, not left alone
+  EXPECT_LT(clicks.integrated, -23.5);
+  EXPECT_NE(out.find("00000003: normalisé:"), std::string::npos) << out;
+  EXPECT_NE(out.find("(arrêté au plafond de crête vraie, sous la cible)"), std::string::npos) << out;
+  EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << out;
+  // The old level corrections are gone; the stored measurements are the new sound's.
+  for (const char* code : {"00000002", "00000003"})
+    EXPECT_NE(Run({"ptx", "show", code}, status).find("0.00 dB"), std::string::npos) << code;
+  EXPECT_NE(Run({"loudness", "00000002"}, status).find("(enregistrées)"), std::string::npos);
+}
+
+TEST_F(CliMassNormalisation, FullDiskKeepsEverySoundAndItsCorrection) {
+  const std::string before = ReadFile(sounds[0]);
+  const std::string envelope = ReadFile(editor::GpxPathFor(sounds[0]));
+  const std::string levels = ReadFile(editor::LevelPathFor(sounds[0]));
+  std::string out;
+  int status = -1;
+  {
+    FileSizeLimit full(40 * 1024);  // the converter's output cannot grow past 40 KB
+    out = Run({"normalise", "--mass", "00000002"}, status);
+  }
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("00000002: échec: Normalisation impossible"), std::string::npos) << out;
+  // A failed conversion keeps the sound, its envelope, its measurements and its correction.
+  EXPECT_EQ(ReadFile(sounds[0]), before);
+  EXPECT_EQ(ReadFile(editor::GpxPathFor(sounds[0])), envelope);
+  EXPECT_EQ(ReadFile(editor::LevelPathFor(sounds[0])), levels);
+  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("-4.50 dB"), std::string::npos);
+}
+
+// Killed at every rename and at write calls spread over a whole run (the
+// command's and the converter's, in the sound folder): every sound stays a
+// whole sound, old or new.
+TEST_F(CliMassNormalisation, KillAtAnyMomentLeavesEverySoundWhole) {
+  const std::string folder = EclateRepFicExt(sounds[0]).folder;
+  const std::string counts = dir / "counts.txt";
+  std::vector<std::string> argv = {SONOTEKA_CLI, "normalise", "--mass", "00000002", "00000003", "--home", home};
+  // A clean run first, for the totals of the command itself.
+  auto r = RunProcess(argv, FaultEnvironment("", folder, counts));
+  ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+  const long renames = FaultCount(counts, "rename"), writes = FaultCount(counts, "write");
+  ASSERT_GE(renames, 4);  // two sounds, each with its envelope and measurements
+  int killed = 0, converterKilled = 0;
+  std::vector<std::string> rules;
+  for (long n = 1; n <= renames; ++n) rules.push_back("rename:" + std::to_string(n) + ":kill");
+  for (long n = 1; n <= 12; ++n) rules.push_back("write:" + std::to_string(1 + (writes - 1) * n / 12) + ":kill");
+  for (long n = 1; n <= 6; ++n) rules.push_back("write:" + std::to_string(n * 7) + ":kill");  // the converter's output
+  for (const std::string& rule : rules) {
+    r = RunProcess(argv, FaultEnvironment(rule, folder));
+    if (r.signal == SIGKILL) ++killed;
+    else if (r.out.find("arrêté avant la fin (signal 9)") != std::string::npos) ++converterKilled;
+    ExpectWholeSounds(rule);
+  }
+  // The faults were hit: the command or the converter died each time.
+  EXPECT_GE(killed + converterKilled, 20);
+  EXPECT_GT(killed, 0);
+  EXPECT_GT(converterKilled, 0);
+  // The library still works: the next run finishes both.
+  r = RunProcess(argv);
+  EXPECT_TRUE(r.exited(0)) << r.out << r.err;
+  EXPECT_NEAR(FfmpegMeasure(sounds[0]).integrated, -23.0, 0.5);
+}
+
+}  // namespace
+}  // namespace sono::test
