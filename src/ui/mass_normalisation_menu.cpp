@@ -88,7 +88,7 @@ void AddMassNormalisationMenu(Workstation& ws, Prompt& prompt, EventLoop& events
   QTableView* grid = ws.window.grid();
   auto* list = new QAction(QString::fromUtf8("Normaliser les sons de la &liste"), &ws.window);
   list->setObjectName("Mnu17Normaliser");
-  auto* selected = new QAction(QString::fromUtf8("Norm&aliser les sons sélectionnés"), &ws.window);
+  auto* selected = new QAction(QString::fromUtf8("Normaliser les sons s&électionnés"), &ws.window);
   selected->setObjectName("Mnu39Normaliser");
   QObject::connect(list, &QAction::triggered, &ws.window, [m, grid] {
     const bool yes =
