@@ -1,6 +1,7 @@
 // The notification targets from the settings file, as any file holds them:
-// a row is used only with a host and a port in range; what the window would
-// accept and save reads back the same after the file is written again.
+// a row is used only with a host, a port is sent to only when in range; what
+// the window would accept and save reads back the same after the file is
+// written again.
 #include <unistd.h>
 
 #include <filesystem>
@@ -36,7 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     anyHost = anyHost || !row.host().empty();
     for (int p = 0; p < kPortsPerRow; ++p)
       if (const auto port = row.port(p)) FUZZ_CHECK(*port >= 1 && *port <= kMaxPort);
-    if (row.used()) FUZZ_CHECK(!row.host().empty() && row.port(0).has_value());
+    // A row with a host and a Port A other than 0 is used, even when that
+    // port is out of range (the sender then skips it and sends B to D).
+    if (row.used()) FUZZ_CHECK(!row.host().empty());
+    if (row.port(0)) FUZZ_CHECK(row.used() == !row.host().empty());
   }
   FUZZ_CHECK(loaded.UdpActive() == anyHost);
 
