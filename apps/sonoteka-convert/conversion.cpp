@@ -8,7 +8,7 @@
 #include "audio/codec/mpeg_frames.h"
 #include "core/files.h"
 #include "effects.h"
-#include "io_messages.h"
+#include "core/system_error_text.h"
 #include "sound_encoder.h"
 #include "source_decoder.h"
 

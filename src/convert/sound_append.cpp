@@ -10,25 +10,11 @@
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
 #include "core/files.h"
+#include "core/system_error_text.h"
 
 namespace sono::convert {
 
 namespace {
-
-std::string SystemWords(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return "disque plein";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return "accès refusé";
-    default:
-      return std::strerror(error);
-  }
-}
 
 // The frames [from, to) of `source` written to `out`; 0 or the errno.
 int CopyRange(const std::string& source, int64_t from, int64_t to, int out) {
@@ -77,7 +63,7 @@ std::string AppendHouseSound(const std::string& sound, const std::string& additi
 
   const std::string temporary = sound + ".part" + std::to_string(::getpid());
   const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) return "Impossible de créer le fichier: " + temporary + " (" + SystemWords(errno) + ")";
+  if (out < 0) return "Impossible de créer le fichier: " + temporary + " (" + SystemErrorText(errno) + ")";
   int error = CopyRange(sound, 0, old.dataEnd, out);
   if (error == 0) error = CopyRange(addition, added.dataOffset, added.dataEnd, out);
   if (error == 0 && ::fsync(out) != 0) error = errno;
@@ -85,7 +71,7 @@ std::string AppendHouseSound(const std::string& sound, const std::string& additi
   if (error == 0 && !File_Rename(temporary, sound)) error = errno ? errno : EIO;
   if (error != 0) {
     File_Delete(temporary);
-    return "Impossible d'écrire le son: " + sound + " (" + SystemWords(error) + ")";
+    return "Impossible d'écrire le son: " + sound + " (" + SystemErrorText(error) + ")";
   }
   // The rename itself lasts once the folder is on disk.
   if (const int folder = ::open(ParentFolder(sound).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "core/files.h"
+#include "core/system_error_text.h"
 #include "core/text.h"
 
 namespace sono {
@@ -30,7 +31,7 @@ struct SiteDamage {
 std::optional<SiteDamage> diagnoseSiteFile(const std::optional<std::string>& content,
                                            int readError) {
   if (!content)
-    return SiteDamage{std::string("ne peut pas être lu (") + std::strerror(readError) + ")",
+    return SiteDamage{"ne peut pas être lu (" + SystemErrorText(readError) + ")",
                       std::string("unreadable: ") + std::strerror(readError)};
   const IniDocument doc = IniDocument::parse(*content);
   if (doc.isBlank()) return SiteDamage{"est vide", "empty"};

@@ -10,6 +10,7 @@
 
 #include "core/files.h"
 #include "core/house_format.h"
+#include "core/system_error_text.h"
 #include "editor/rounding.h"
 
 namespace sono::editor {
@@ -18,21 +19,6 @@ namespace {
 
 // Frames copied per read: 1024 frames (768 KiB, about 25 s of sound).
 constexpr long long kBlockFrames = 1024;
-
-std::string SystemWords(int error) {
-  switch (error) {
-    case ENOSPC:
-    case EFBIG:
-    case EDQUOT:
-      return "disque plein";
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return "accès refusé";
-    default:
-      return std::strerror(error);
-  }
-}
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -90,7 +76,7 @@ std::string WriteFramePieces(const std::string& target, const std::vector<FrameP
   long long total = 0;
   for (const FramePiece& p : pieces) total += p.frames.count();
   const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) return "Impossible de créer le fichier: " + target + " (" + SystemWords(errno) + ")";
+  if (out < 0) return "Impossible de créer le fichier: " + target + " (" + SystemErrorText(errno) + ")";
   std::vector<char> block(static_cast<size_t>(kBlockFrames * kHouseFrameBytes));
   std::string failure;
   long long done = 0;
@@ -114,9 +100,9 @@ std::string WriteFramePieces(const std::string& target, const std::vector<FrameP
       }
       if (got < want) {
         // The file is shorter than it was counted: changed meanwhile, or unreadable.
-        failure = "Impossible de lire le fichier: " + piece.file + " (" + SystemWords(errno ? errno : EIO) + ")";
+        failure = "Impossible de lire le fichier: " + piece.file + " (" + SystemErrorText(errno ? errno : EIO) + ")";
       } else if (!WriteAll(out, block.data(), want)) {
-        failure = "Impossible d'écrire le fichier: " + target + " (" + SystemWords(errno) + ")";
+        failure = "Impossible d'écrire le fichier: " + target + " (" + SystemErrorText(errno) + ")";
       }
       frame += frames;
       done += frames;
@@ -126,9 +112,9 @@ std::string WriteFramePieces(const std::string& target, const std::vector<FrameP
     if (!failure.empty()) break;
   }
   if (failure.empty() && ::fsync(out) != 0)
-    failure = "Impossible d'écrire le fichier: " + target + " (" + SystemWords(errno) + ")";
+    failure = "Impossible d'écrire le fichier: " + target + " (" + SystemErrorText(errno) + ")";
   if (::close(out) != 0 && failure.empty())
-    failure = "Impossible d'écrire le fichier: " + target + " (" + SystemWords(errno) + ")";
+    failure = "Impossible d'écrire le fichier: " + target + " (" + SystemErrorText(errno) + ")";
   if (!failure.empty()) File_Delete(target);
   return failure;
 }

@@ -5,6 +5,7 @@
 
 #include "core/files.h"
 #include "core/ini.h"
+#include "core/system_error_text.h"
 #include "core/text.h"
 
 namespace sono::notify {
@@ -101,7 +102,7 @@ bool UdpTargets::SaveSettingsUDP(const std::string& settingsFile, std::string* e
   const auto content = ReadWholeFile(settingsFile, &readError);
   if (!content && readError != ENOENT) {
     // Never replace a file we could not read with one holding only our keys.
-    if (error) *error = "lecture impossible de " + settingsFile + " : " + std::strerror(readError);
+    if (error) *error = "lecture impossible de " + settingsFile + " : " + SystemErrorText(readError);
     return false;
   }
   IniDocument doc = IniDocument::parse(content.value_or(""));

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "audio/codec/house_format.h"
+#include "core/system_error_text.h"
 #include "recorder/level_detector.h"
 
 namespace sono::recorder {
@@ -93,7 +94,7 @@ bool TakeRecorder::start(std::unique_ptr<audio::CaptureSource> source, const std
   path_ = takePath;
   if (!source_->open(error)) return false;
   if (!writer_.openInPlace(takePath)) {
-    error = "impossible de créer la prise " + takePath + " (" + std::strerror(writer_.errorNumber()) + ")";
+    error = "impossible de créer la prise " + takePath + " (" + SystemErrorText(writer_.errorNumber()) + ")";
     source_->close();
     return false;
   }
@@ -192,7 +193,7 @@ void TakeRecorder::fail(const std::string& error) {
 void TakeRecorder::finish(StopReason reason, int64_t keepFrames) {
   result_.reason = reason;
   if (!writer_.finish()) {
-    fail("écriture de la prise impossible: " + writer_.error() + " (" + std::strerror(writer_.errorNumber()) + ")");
+    fail("écriture de la prise impossible: " + writer_.error() + " (" + SystemErrorText(writer_.errorNumber()) + ")");
     return;
   }
   int64_t mpegFrames = writer_.bytesWritten() / audio::kHouseFrameBytes;
@@ -202,7 +203,7 @@ void TakeRecorder::finish(StopReason reason, int64_t keepFrames) {
     const int64_t keep = (keepFrames + audio::kHouseFrameSamples / 2) / audio::kHouseFrameSamples;
     if (keep < mpegFrames) {
       if (::truncate(path_.c_str(), keep * audio::kHouseFrameBytes) != 0) {
-        fail(std::string("raccourcissement de la prise impossible: ") + std::strerror(errno));
+        fail(std::string("raccourcissement de la prise impossible: ") + SystemErrorText(errno));
         return;
       }
       mpegFrames = keep;
@@ -260,7 +261,7 @@ void TakeRecorder::writerLoop() {
       // The capture is over: stopped by the user, at the input's end, or failed.
       const int err = captureError_.load();
       if (err != 0) {
-        fail(std::string("l'entrée son a cessé de fonctionner (") + std::strerror(err) + ")");
+        fail(std::string("l'entrée son a cessé de fonctionner (") + SystemErrorText(err) + ")");
         break;
       }
       if (takeStart < 0) {
@@ -298,7 +299,7 @@ void TakeRecorder::writerLoop() {
       state_.store(TakeState::Recording);
       post(TakeEvent::Kind::Started, takeStart, onset);
       if (!encode(held.data(), static_cast<int64_t>(held.size() / 2))) {
-        fail("écriture de la prise impossible: " + writer_.error() + " (" + std::strerror(writer_.errorNumber()) + ")");
+        fail("écriture de la prise impossible: " + writer_.error() + " (" + SystemErrorText(writer_.errorNumber()) + ")");
         break;
       }
       prerollBuffer.clear();
@@ -306,7 +307,7 @@ void TakeRecorder::writerLoop() {
       int64_t n = got;
       if (endFed >= 0) n = std::min(n, endFed - fed_.load());
       if (!encode(block.data(), n)) {
-        fail("écriture de la prise impossible: " + writer_.error() + " (" + std::strerror(writer_.errorNumber()) + ")");
+        fail("écriture de la prise impossible: " + writer_.error() + " (" + SystemErrorText(writer_.errorNumber()) + ")");
         break;
       }
       if (endFed < 0 && silence.feed(frame, static_cast<long>(got), peak) == SilenceDetector::Change::Due) {
@@ -334,7 +335,7 @@ void TakeRecorder::writerLoop() {
       // loses at most that much of the take.
       lastSync = now;
       if (!writer_.sync()) {
-        fail("écriture de la prise impossible: " + writer_.error() + " (" + std::strerror(writer_.errorNumber()) + ")");
+        fail("écriture de la prise impossible: " + writer_.error() + " (" + SystemErrorText(writer_.errorNumber()) + ")");
         break;
       }
     }

@@ -1,8 +1,9 @@
-#include "io_messages.h"
+#include "core/system_error_text.h"
 
 #include <cerrno>
+#include <cstring>
 
-namespace sono::convert {
+namespace sono {
 
 std::string SystemErrorText(int errorNumber) {
   switch (errorNumber) {
@@ -16,8 +17,12 @@ std::string SystemErrorText(int errorNumber) {
     case ENOTDIR: return "chemin incorrect";
     case ENAMETOOLONG: return "nom trop long";
     case EIO: return "erreur d'entrée/sortie";
-    default: return "erreur système " + std::to_string(errorNumber);
+    case ENODEV:
+    case ENXIO: return "périphérique introuvable";
+    case EBUSY: return "périphérique occupé";
+    default:
+      return "erreur système " + std::to_string(errorNumber) + " (" + std::strerror(errorNumber) + ")";
   }
 }
 
-}  // namespace sono::convert
+}  // namespace sono
