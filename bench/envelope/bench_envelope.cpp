@@ -4,7 +4,6 @@
 // .gpx; drawing the working view of a 1920-pixel canvas at several zooms.
 // One JSON object per line.
 #include <fcntl.h>
-#include <mpg123.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "../common/bench_report.h"
+#include "../common/mpg123_decode.h"
 #include "audio/codec/house_writer.h"
 #include "core/files.h"
 #include "core/manual_ports.h"
@@ -76,28 +76,10 @@ double ReadWhole(const std::string& path, std::vector<char>& buf) {
   return static_cast<double>(done);
 }
 
-double DecodeWhole(const std::string& path) {
-  mpg123_handle* h = mpg123_new(nullptr, nullptr);
-  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  if (mpg123_open(h, path.c_str()) != MPG123_OK) return 0;
-  std::vector<unsigned char> out(1 << 16);
-  size_t done = 0, total = 0;
-  while (true) {
-    const int rc = mpg123_read(h, out.data(), out.size(), &done);
-    total += done;
-    if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) break;  // MPG123_DONE at the end
-  }
-  mpg123_close(h);
-  mpg123_delete(h);
-  return static_cast<double>(total);
-}
 
 }  // namespace
 
 int main() {
-#if MPG123_API_VERSION < 46
-  mpg123_init();
-#endif
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("sonoteka-bench-envelope-" + std::to_string(getpid()))).string() + "/";
   std::filesystem::create_directories(dir);

@@ -4,7 +4,6 @@
 // same file cost in the same run; and the mass normalisation's throughput
 // (the converter in loudness mode, then the new sound measured), in sounds
 // per hour of one core. One JSON object per line.
-#include <mpg123.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "../common/bench_report.h"
+#include "../common/mpg123_decode.h"
 #include "audio/codec/house_writer.h"
 #include "core/files.h"
 #include "core/manual_ports.h"
@@ -61,28 +61,10 @@ bool MakeSong(const std::string& path) {
   return w.open(path) && w.writeFloat(pcm.data(), static_cast<int>(pcm.size() / 2)) && w.finish();
 }
 
-size_t DecodeWhole(const std::string& path) {
-  mpg123_handle* h = mpg123_new(nullptr, nullptr);
-  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-  if (mpg123_open(h, path.c_str()) != MPG123_OK) return 0;
-  std::vector<unsigned char> out(1 << 16);
-  size_t done = 0, total = 0;
-  while (true) {
-    const int rc = mpg123_read(h, out.data(), out.size(), &done);
-    total += done;
-    if (rc != MPG123_OK && rc != MPG123_NEW_FORMAT) break;
-  }
-  mpg123_close(h);
-  mpg123_delete(h);
-  return total;
-}
 
 }  // namespace
 
 int main() {
-#if MPG123_API_VERSION < 46
-  mpg123_init();
-#endif
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("sonoteka-bench-loudness-" + std::to_string(getpid()))).string() + "/";
   std::filesystem::create_directories(dir);
