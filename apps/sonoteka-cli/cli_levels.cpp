@@ -162,7 +162,12 @@ int MassNormalise(const Options& options, const std::vector<std::string>& codes)
   const auto result = convert::NormalisationEnMasse(
       {ports, driver, s.lib, envelopes}, options.station, codes,
       [](int done, int total, const convert::NormalisedSound& sound) {
-        if (sound.ok && sound.after)
+        if (sound.ok && sound.after && sound.withoutReencoding)
+          std::printf("%s: normalisé sans réencodage: %s, crête vraie %s, correction de niveau %+.2f dB%s\n",
+                      sound.code.c_str(), FormatLevel(sound.after->integratedLufs, "LUFS").c_str(),
+                      FormatLevel(sound.after->truePeakDbtp, "dBTP").c_str(), sound.levelCorrectionDb,
+                      sound.heldByCeiling ? " (arrêté au plafond de crête vraie, sous la cible)" : "");
+        else if (sound.ok && sound.after)
           std::printf("%s: normalisé: %s, crête vraie %s%s\n", sound.code.c_str(),
                       FormatLevel(sound.after->integratedLufs, "LUFS").c_str(),
                       FormatLevel(sound.after->truePeakDbtp, "dBTP").c_str(),

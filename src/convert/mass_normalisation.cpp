@@ -5,7 +5,9 @@
 #include "data/pervasive.h"
 #include "data/ptx.h"
 #include "data/songs.h"
+#include "editor/loudness_meter.h"
 #include "editor/normalisation.h"
+#include "convert/scale_factor_normalisation.h"
 
 namespace sono::convert {
 
@@ -50,27 +52,44 @@ bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int sta
   }
   out.before = editor::ReadLevelFile(out.sound);
   log.TraceLog("Normalization: Start |Index: " + std::to_string(index) + " |File: " + out.sound);
-  // The house format, so that the driver checks the whole stream before it
-  // takes the sound's place.
-  ConversionRequest request = HouseFormatRequest(out.sound, out.sound);
-  if (!p.driver.ConvertSon(request, false)) {
-    out.message = "Normalisation impossible: " + p.driver.lastError();
-    log.TraceLog("Normalization: Unable to convert " + out.sound + " to " + out.sound);
-    return false;
+  const EffectSettings& effects = p.driver.effects();
+  const bool loudness = effects.normaliseOn && effects.mode == NormaliseMode::Loudness;
+  int houseMs = 0;
+  ScaleFactorOutcome direct = ScaleFactorOutcome::Unsuited;
+  // A house-format sound whose only effect is the loudness gain keeps its
+  // frames: the gain goes into their scale factors, nothing is re-encoded.
+  if (loudness && !effects.trimOn && editor::LoadLoudnessTarget(p.lib.config().settingsFile()).withoutReencoding &&
+      !p.driver.FautIlConvertirLeSon(out.sound, houseMs)) {
+    std::optional<editor::LevelMeasurements> measured = out.before;
+    if (!measured) {
+      const editor::LevelMeasureResult now = editor::MeasureLevels(out.sound);
+      if (now.ok) measured = now.levels;
+    }
+    if (measured) direct = NormaliseByScaleFactors(p, code, *measured, out);
+    if (direct == ScaleFactorOutcome::Failed) return false;
+  }
+  if (direct == ScaleFactorOutcome::Unsuited) {
+    // The house format, so that the driver checks the whole stream before it
+    // takes the sound's place.
+    ConversionRequest request = HouseFormatRequest(out.sound, out.sound);
+    if (!p.driver.ConvertSon(request, false)) {
+      out.message = "Normalisation impossible: " + p.driver.lastError();
+      log.TraceLog("Normalization: Unable to convert " + out.sound + " to " + out.sound);
+      return false;
+    }
+    if (!DeleteLevelPointers(p.lib, code)) {
+      out.message = "Son normalisé, mais la correction de niveau du morceau n'a pas pu être effacée (voir le journal).";
+      log.TraceLog("Err: Normalization: level pointer not deleted |Code: " + codeText);
+    }
   }
   out.ok = true;
-  if (!DeleteLevelPointers(p.lib, code)) {
-    out.message = "Son normalisé, mais la correction de niveau du morceau n'a pas pu être effacée (voir le journal).";
-    log.TraceLog("Err: Normalization: level pointer not deleted |Code: " + codeText);
-  }
   int values = 0;
   std::vector<uint8_t> envelope;
   if (!p.envelopes.Rebuild(values, out.sound, 0, envelope, kCaller)) {
     out.message += (out.message.empty() ? "" : "\n") + std::string("Enveloppe non reconstruite: ") + out.sound;
   }
   out.after = editor::ReadLevelFile(out.sound);
-  if (p.driver.effects().normaliseOn && p.driver.effects().mode == NormaliseMode::Loudness && out.after &&
-      editor::IsMeasured(out.after->integratedLufs)) {
+  if (direct == ScaleFactorOutcome::Unsuited && loudness && out.after && editor::IsMeasured(out.after->integratedLufs)) {
     // The gain is linear and held by the ceiling: a sound whose peaks are
     // high for its loudness stays under the target, and is said so.
     const editor::LoudnessTarget target = editor::LoadLoudnessTarget(p.lib.config().settingsFile());

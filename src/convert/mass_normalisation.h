@@ -13,6 +13,12 @@
 // measurements are rebuilt from the new sound. A kill after the rename
 // leaves an envelope and measurements older than the sound, which are
 // rebuilt or ignored when next read (their date and size do not fit).
+//
+// In loudness mode, a house-format sound with no other effect to apply is not
+// re-encoded at all: the gain goes into its frames' scale factors in whole
+// 2.007 dB steps and the rest becomes its Level correction
+// (scale_factor_normalisation.h); a sound whose frames cannot take the gain
+// goes through the converter as above.
 #pragma once
 #include <functional>
 #include <optional>
@@ -45,6 +51,10 @@ struct NormalisedSound {
   std::optional<editor::LevelMeasurements> before, after;
   // Loudness mode: the sound stopped under the target, at the true-peak ceiling.
   bool heldByCeiling = false;
+  // The gain went into the frames' scale factors (no re-encoding) and the
+  // rest, in dB, into the song's Level correction on every station.
+  bool withoutReencoding = false;
+  double levelCorrectionDb = 0;
 };
 
 // One sound: false (said in `out.message`, logged) when the sound is missing

@@ -34,6 +34,7 @@ LoudnessTarget LoadLoudnessTarget(const std::string& settingsFile) {
   t.targetLufs = SettingOr(settingsFile, kTargetKey, LoudnessTarget::kDefaultTargetLufs, kTargetLow, kTargetHigh);
   t.ceilingDbtp =
       SettingOr(settingsFile, kCeilingKey, LoudnessTarget::kDefaultCeilingDbtp, kCeilingLow, kCeilingHigh);
+  t.withoutReencoding = Trim(LectureIni(settingsFile, kNormalisationSection, kWithoutReencodingKey, "")) != "0";
   return t;
 }
 

@@ -35,10 +35,14 @@ struct LoudnessTarget {
   static constexpr double kDefaultCeilingDbtp = -1.0;
   double targetLufs = kDefaultTargetLufs;
   double ceilingDbtp = kDefaultCeilingDbtp;
+  // Mass normalisation in loudness mode writes the gain of a house-format
+  // sound into its scale factors instead of re-encoding it ("0" turns it off).
+  bool withoutReencoding = true;
 };
 inline constexpr const char* kNormalisationSection = "Normalisation";
 inline constexpr const char* kTargetKey = "CibleLUFS";
 inline constexpr const char* kCeilingKey = "PlafondCreteVraie";
+inline constexpr const char* kWithoutReencodingKey = "SansReencodage";
 LoudnessTarget LoadLoudnessTarget(const std::string& settingsFile);
 // "" when the target is within reason, else the French refusal.
 std::string CheckLoudnessTarget(const LoudnessTarget& target);

@@ -159,6 +159,8 @@ class CliMassNormalisation : public CliLevels {
     const std::string settings = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
     ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "1"));
     ASSERT_TRUE(EcritureIni(settings, "Convert", "OptionEffetNormalise", "4"));  // loudness
+    // Through the converter; the scale-factor path has its own test below.
+    ASSERT_TRUE(EcritureIni(settings, "Normalisation", "SansReencodage", "0"));
     int status = -1;
     ASSERT_EQ((Run({"import", "00000002", MakeHouseFile(dir, "loud.s48", 8000, 0.8f), "--house", "copy"}, status),
                status), 0);
@@ -205,6 +207,48 @@ TEST_F(CliMassNormalisation, LoudnessModeReachesTheTargetOrStopsAtTheCeiling) {
   for (const char* code : {"00000002", "00000003"})
     EXPECT_NE(Run({"ptx", "show", code}, status).find("0.00 dB"), std::string::npos) << code;
   EXPECT_NE(Run({"loudness", "00000002"}, status).find("(enregistrées)"), std::string::npos);
+}
+
+TEST_F(CliMassNormalisation, WithoutReencodingTheFramesTakeWholeStepsAndTheLevelCorrectionTheRest) {
+  ASSERT_TRUE(EcritureIni(home + "/Settings/Vexa_Library/Vexa_Library.Ini", "Normalisation", "SansReencodage", "1"));
+  std::vector<audio::FrameScan> before;
+  std::vector<std::string> beforeBytes;
+  for (const std::string& sound : sounds) before.push_back(audio::ScanMpegFile(sound)), beforeBytes.push_back(ReadFile(sound));
+  int status = -1;
+  const std::string out = Run({"normalise", "--mass", "00000002", "00000003"}, status);
+  ASSERT_EQ(status, 0) << out;
+  ExpectWholeSounds("after");
+  for (size_t i = 0; i < sounds.size(); ++i) {
+    // The same frames, headers and allocations: only scale factors moved.
+    const std::string after = ReadFile(sounds[i]);
+    ASSERT_EQ(after.size(), beforeBytes[i].size());
+    for (size_t f = 0; f < after.size(); f += 768) EXPECT_EQ(after.compare(f, 4, beforeBytes[i], f, 4), 0);
+    // The tone moves by whole steps; the clicks' boost, under one step, is
+    // all in the Level correction and leaves the frames as they were.
+    EXPECT_EQ(after != beforeBytes[i], i == 0) << sounds[i];
+  }
+  // What airs is the stored sound with its Level correction: the tone on
+  // the target, the clicks at the ceiling; both said without re-encoding.
+  auto correction = [&](const char* code) {
+    const std::string line = out.substr(out.find(std::string(code) + ": normalisé sans réencodage:"));
+    return std::stod(line.substr(line.find("correction de niveau ") + 21));
+  };
+  const double toneLevel = correction("00000002"), clicksLevel = correction("00000003");
+  EXPECT_LT(std::fabs(toneLevel), 2.007);
+  EXPECT_GT(clicksLevel, 0);  // the rest of a boost up to the ceiling
+  const FfmpegLevels tone = FfmpegMeasure(sounds[0]), clicks = FfmpegMeasure(sounds[1]);
+  EXPECT_NEAR(tone.integrated + toneLevel, -23.0, 0.2) << out;
+  EXPECT_LE(clicks.truePeak + clicksLevel, -1.0 + 0.1) << out;
+  EXPECT_GT(clicks.truePeak + clicksLevel, -1.3) << out;
+  EXPECT_NE(out.find("00000003: normalisé sans réencodage:"), std::string::npos) << out;
+  EXPECT_NE(out.find("(arrêté au plafond de crête vraie, sous la cible)"), std::string::npos) << out;
+  // The correction is stored as printed, on every station.
+  char expected[32];
+  for (const auto& [code, level] : {std::pair{"00000002", toneLevel}, std::pair{"00000003", clicksLevel}}) {
+    std::snprintf(expected, sizeof expected, "%.2f dB", level);
+    EXPECT_NE(Run({"ptx", "show", code}, status).find(expected), std::string::npos) << code << " " << expected;
+    EXPECT_NE(Run({"ptx", "show", code, "--station", "2"}, status).find(expected), std::string::npos) << code;
+  }
 }
 
 TEST_F(CliMassNormalisation, FullDiskKeepsEverySoundAndItsCorrection) {

@@ -80,6 +80,7 @@ TEST_F(NormalisationGuiTest, GridEntriesNormaliseTheListAfterTheQuestionAndTheSe
   const std::string settings = ws->app.config().settingsFile();
   ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "1"));
   ASSERT_TRUE(EcritureIni(settings, "Convert", "OptionEffetNormalise", "4"));
+  ASSERT_TRUE(EcritureIni(settings, "Normalisation", "SansReencodage", "0"));  // through the converter
   Registry(ws->app.config().settingsFolder() + "Registry.ini")
       .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path",
                     EclateRepFicExt(SONOTEKA_CONVERT).folder);
