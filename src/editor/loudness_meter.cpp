@@ -1,6 +1,5 @@
 #include "editor/loudness_meter.h"
 
-#include <ebur128.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "audio/codec/sound_reader.h"
+#include "editor/loudness_analyser.h"
 
 namespace sono::editor {
 
@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kChannels = 2;           // the readers always give stereo
 constexpr long kBlockFrames = 48000;   // one second per read
-
-struct StateDeleter {
-  void operator()(ebur128_state* s) const { ebur128_destroy(&s); }
-};
 
 double PeakToDb(double linear) { return linear > 0 ? 20.0 * std::log10(linear) : kNotMeasured; }
 double LoudnessOrMissing(double lufs) { return std::isfinite(lufs) ? lufs : kNotMeasured; }
@@ -48,13 +44,11 @@ LevelMeasureResult MeasureLevels(const std::string& soundFile) {
   }
   audio::SoundReader& reader = *opened.reader;
   const int rate = reader.format().sampleRate;
-  std::unique_ptr<ebur128_state, StateDeleter> state(ebur128_init(
-      kChannels, static_cast<unsigned long>(rate),
-      EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK));
-  if (!state) {
+  if (rate <= 0) {
     result.error = "Mesure impossible (fréquence " + std::to_string(rate) + " Hz): " + soundFile;
     return result;
   }
+  LoudnessAnalyser analyser(rate);
   std::vector<float> block(static_cast<size_t>(kBlockFrames) * kChannels);
   for (;;) {
     const long got = reader.readStereo(block.data(), kBlockFrames);
@@ -63,21 +57,12 @@ LevelMeasureResult MeasureLevels(const std::string& soundFile) {
       return result;
     }
     if (got == 0) break;
-    if (ebur128_add_frames_float(state.get(), block.data(), static_cast<size_t>(got)) != EBUR128_SUCCESS) {
-      result.error = "Mesure impossible (mémoire): " + soundFile;
-      return result;
-    }
+    analyser.add(block.data(), got);
   }
   LevelMeasurements& l = result.levels;
-  double lufs = -HUGE_VAL, range = 0;
-  if (ebur128_loudness_global(state.get(), &lufs) == EBUR128_SUCCESS) l.integratedLufs = LoudnessOrMissing(lufs);
-  if (ebur128_loudness_range(state.get(), &range) == EBUR128_SUCCESS && std::isfinite(range)) l.rangeLu = range;
-  double samplePeak = 0, truePeak = 0;
-  for (unsigned c = 0; c < kChannels; ++c) {
-    double s = 0, t = 0;
-    if (ebur128_sample_peak(state.get(), c, &s) == EBUR128_SUCCESS) samplePeak = std::max(samplePeak, s);
-    if (ebur128_true_peak(state.get(), c, &t) == EBUR128_SUCCESS) truePeak = std::max(truePeak, t);
-  }
+  l.integratedLufs = LoudnessOrMissing(analyser.integratedLufs());
+  l.rangeLu = analyser.rangeLu();
+  const double samplePeak = analyser.samplePeak(), truePeak = analyser.truePeak();
   l.samplePeakDbfs = PeakToDb(samplePeak);
   // The oversampled peak is never under the sample peak it contains.
   l.truePeakDbtp = PeakToDb(std::max(truePeak, samplePeak));

@@ -1,5 +1,5 @@
-// Measures a sound's levels as broadcasters do (EBU R 128 through
-// libebur128): integrated loudness, loudness range, sample peak and true
+// Measures a sound's levels as broadcasters do (EBU R 128, through
+// `LoudnessAnalyser`): integrated loudness, loudness range, sample peak and true
 // peak, in one decode of the sound. The envelope (".gpx") is read from the
 // house format's level bytes without decoding, so this decode is the only
 // one a rebuild costs. `MeasureAndStoreLevels` is what the import, the
