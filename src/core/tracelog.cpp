@@ -211,6 +211,9 @@ void TraceLogger::TraceLogForce(std::vector<std::string>& list, std::string_view
   struct stat st{};
   const bool headerNeeded = headerDue && !(::stat(file.c_str(), &st) == 0 && st.st_size > 0);
   std::string block;
+  size_t bytes = 0;
+  for (const auto& line : list) bytes += line.size() + 1;
+  block.reserve(bytes + (headerNeeded ? 1024 : 0));
   if (headerNeeded) writeHeader(block, day);
   for (const auto& line : list) {
     block += line;
