@@ -36,6 +36,7 @@ int LogWrite(const Options& options, const std::vector<std::string>& words);
 int LogShow(const Options& options, const std::string& which);
 int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
+int DbCleanSounds(const Options& options);
 int DbStat(const Options& options, int file);
 int DbDump(const Options& options, int file);
 // db check [FILE], db repair FILE: FILE is a catalogue number (with --station

@@ -8,6 +8,7 @@
 #include "cli_session.h"
 #include "data/btr/btr.h"
 #include "data/db_tools.h"
+#include "editor/sound_leftovers.h"
 
 namespace sono::cli {
 
@@ -53,6 +54,20 @@ int DbCreateMissing(const Options& options) {
   Session session(options, true);
   if (!session.loadSite()) return 1;
   return session.createMissingFiles() ? 0 : 1;
+}
+
+int DbCleanSounds(const Options& options) {
+  Session session(options, true);
+  if (!session.loadSite()) return 1;
+  const std::vector<std::string> removed =
+      editor::RemoveSoundLeftovers(editor::SoundFoldersOf(session.app.config().current()));
+  for (const std::string& path : removed) {
+    session.app.log().TraceLog("Temporary file removed: " + path);
+    std::printf("Retiré: %s\n", path.c_str());
+  }
+  session.app.log().Flush();
+  std::printf("Fichiers laissés retirés: %zu\n", removed.size());
+  return 0;
 }
 
 int DbStat(const Options& options, int file) {

@@ -86,6 +86,10 @@ const std::vector<CommandEntry>& CommandTable() {
       {"db create-missing", TwoWords, {}, {},
        "  db create-missing               crée les fichiers manquants de la base\n",
        [](const Options& o, const Words& w) { return withoutArguments(w, DbCreateMissing, o); }},
+      {"db clean-sounds", TwoWords, {}, {},
+       "  db clean-sounds                 retire ce qu'un programme arrêté net a laissé près des sons\n"
+       "                                  (fichiers .part, undo, de plus d'une heure)\n",
+       [](const Options& o, const Words& w) { return withoutArguments(w, DbCleanSounds, o); }},
       {"db stat", TwoWords, {}, {},
        "  db stat NNN [--station N]       nombre d'enregistrements et clés du fichier NNN\n",
        [](const Options& o, const Words& w) { return dbFile(o, w, DbStat); }},

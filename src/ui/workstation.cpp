@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
+#include "editor/sound_leftovers.h"
 #include "ui/database_menu.h"
 #include "ui/mass_normalisation_menu.h"
 #include "ui/normalisation_dialog.h"
@@ -279,6 +280,9 @@ bool Workstation::start(const std::string& commandLine) {
     model.screenHeight = free.height();
   }
   if (!app.Form_Initialize() || !app.Form_Load(commandLine)) return false;
+  // What a killed edit or conversion left beside the sounds.
+  for (const std::string& path : editor::RemoveSoundLeftovers(editor::SoundFoldersOf(app.config().current())))
+    app.log().TraceLog("Temporary file removed: " + path);
   // The audition's follow-up (play head, meter, end of play) on the companion
   // timer the start-up created without work.
   scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
