@@ -147,7 +147,10 @@ const std::vector<CommandEntry>& CommandTable() {
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
        "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
-       "       saveas FICHIER [--replace] (copie du son au format de l'extension)\n",
+       "       saveas FICHIER [--replace] (copie du son au format de l'extension),\n"
+       "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...\n"
+       "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
+       "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

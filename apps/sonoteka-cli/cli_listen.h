@@ -1,0 +1,31 @@
+// The audition of `edit`'s script: `listen BUTTON [FROM TO]` plays what the
+// editor's tape-recorder bar would on the virtual device, as fast as it
+// renders, and prints the range, its fades, the level and speed, and what
+// was heard; `listen list FROM TO ...` plays a range list; `rolls PRE POST`
+// keeps the pre-roll and post-roll (seconds) in the settings.
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/manual_ports.h"
+#include "editor/audition_deck.h"
+
+namespace sono::cli {
+
+class ScriptAudition {
+ public:
+  ScriptAudition(TraceLogger& log, std::string settingsFile, editor::PointerEditor& editor,
+                 editor::WaveformView& view);
+  // The action's words; 0 done, 1 nothing could be played, 2 bad usage.
+  int Run(const std::vector<std::string>& words);
+
+ private:
+  int playAndReport(editor::PlayButton button, int start, int end, bool rangeList);
+  ManualClock clock_;
+  std::string settingsFile_;
+  editor::PointerEditor& editor_;
+  editor::AuditionDeck deck_;
+};
+
+}  // namespace sono::cli
