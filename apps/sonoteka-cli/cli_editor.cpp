@@ -390,7 +390,12 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
         return status;
     } else if (verb == "listen" || verb == "rolls") {
       if (!audition)
+      {
         audition = std::make_unique<ScriptAudition>(session.app.log(), session.app.config().settingsFile(), editor, view);
+        audition->findMixSong = [&lib, station](const std::string& other) {
+          return editor::ReadMixSong(lib, station, Utf8ToCp1252(other));
+        };
+      }
       if (const int status = audition->Run(w); status != 0) return status;
     } else if (verb == "auto" && w.size() == 1) {
       editor.ToggleAutoStore();
@@ -405,7 +410,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
                    " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut,"
                    " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
-                   " listen list DE A ..., rolls PRE POST)");
+                   " listen list DE A ..., listen mix start|end CODE, rolls PRE POST)");
     }
     PrintGrid(editor.ptx.grid);
   }

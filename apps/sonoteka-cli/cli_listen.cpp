@@ -48,6 +48,10 @@ int ScriptAudition::Run(const std::vector<std::string>& w) {
     std::printf("Pré-roll: %g s, post-roll: %g s\n", deck_.preRollS, deck_.postRollS);
     return 0;
   }
+  if (w.size() >= 2 && w[1] == "mix") {
+    if (w.size() != 4 || (w[2] != "start" && w[2] != "end")) return Usage("listen mix start|end CODE");
+    return mixAndReport(w[2] == "start", w[3]);
+  }
   // listen list FROM TO [FROM TO ...]
   if (w.size() >= 2 && w[1] == "list") {
     if (w.size() < 4 || w.size() % 2 != 0) return Usage("listen list demande des paires DE A (ms)");
@@ -64,8 +68,29 @@ int ScriptAudition::Run(const std::vector<std::string>& w) {
                      *button != PlayButton::GotoBegin && *button != PlayButton::GotoEnd;
   int start = -1, end = -1;
   if (!plays || (w.size() != 2 && w.size() != 4) || (w.size() == 4 && (!Int(w[2], start) || !Int(w[3], end))))
-    return Usage("listen play|playin|playout|playfadein|playfadeout|playfrom [DE A] | listen list DE A ...");
+    return Usage("listen play|playin|playout|playfadein|playfadeout|playfrom [DE A] | listen list DE A ... |"
+                 " listen mix start|end CODE");
   return playAndReport(*button, start, end, false);
+}
+
+int ScriptAudition::mixAndReport(bool startOfSound, const std::string& code) {
+  std::string told;
+  deck_.onMessage = [&told](const std::string& text) { told = text; };
+  const auto other = findMixSong ? findMixSong(code) : std::nullopt;
+  if (!deck_.EcouteMixage(startOfSound, other)) return Fail(told.empty() ? "écoute de mixage impossible" : told);
+  const editor::MixPlan& plan = deck_.mixPlan();
+  const std::string current = editor_.sound.code, second = other->code;
+  std::printf("Mixage de %s: %s %d-%d ms, puis %s %d-%d ms à %d ms\n", startOfSound ? "début" : "fin",
+              (plan.currentFirst ? current : second).c_str(), plan.first.startMs, plan.first.endMs,
+              (plan.currentFirst ? second : current).c_str(), plan.second.startMs, plan.second.endMs, plan.joinMs);
+  int heardMs = 0;
+  while (deck_.playing()) {
+    clock_.advance(editor::AuditionDeck::kPollStepMs);
+    deck_.TimerPtx();
+    heardMs += editor::AuditionDeck::kPollStepMs;
+  }
+  std::printf("Entendu: %d ms\n", heardMs);
+  return 0;
 }
 
 int ScriptAudition::playAndReport(editor::PlayButton button, int start, int end, bool rangeList) {

@@ -148,7 +148,8 @@ const std::vector<CommandEntry>& CommandTable() {
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
        "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
        "       saveas FICHIER [--replace] (copie du son au format de l'extension),\n"
-       "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...\n"
+       "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...,\n"
+       "       listen mix start|end CODE (l'enchaînement avec un autre morceau)\n"
        "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
        "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes)\n",
        EditorCommand},

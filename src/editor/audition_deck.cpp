@@ -12,6 +12,7 @@
 #include "audio/player/player_control.h"
 #include "audio/player/player_errors.h"
 #include "core/datetime.h"
+#include "core/files.h"
 #include "core/ini.h"
 
 namespace sono::editor {
@@ -19,6 +20,8 @@ namespace sono::editor {
 namespace {
 constexpr int kPlayer = 0;       // the first audition stream: the sound under edit
 constexpr int kPlayers = 2;      // and the second, for the mixing audition
+constexpr int kMixPlayer = 1;    // the second audition stream
+constexpr int kStartNextTrigger = 1;  // the mix's join: the second stream starts
 constexpr int kStepTrigger = 8;  // stops the player with its smoothing (the fade-out)
 constexpr int kMaxRenderMs = 1000;  // a stalled window does not render minutes at once
 constexpr int64_t kMaxSmoothingMs = 60000;  // the player's longest fade
@@ -248,6 +251,7 @@ bool AuditionDeck::play(const std::string& soundFile, const AuditionRange& range
     player_->StreamVolumeSmoothingSet(kPlayer, std::min<int64_t>(range.fadeInMs, kMaxSmoothingMs),
                                       fadeOut > 0 ? fadeOut : kStopFadeMs);
     player_->RemoveTrigger(kPlayer, kStepTrigger);
+    player_->RemoveTrigger(kPlayer, kStartNextTrigger);
     if (fadeOut > 0 && end - fadeOut > range.startMs) player_->AddTrigger(kPlayer, kStepTrigger, end - fadeOut);
     if (const int rc = player_->PlaySoundRange(kPlayer, range.startMs, end)) {
       if (DeviceError(rc) && attempt == 0) {
@@ -272,6 +276,96 @@ bool AuditionDeck::play(const std::string& soundFile, const AuditionRange& range
 
 void AuditionDeck::onTrigger(int player, int id) {
   if (id == kStepTrigger) player_->StopSound(player);  // fades out with the smoothing set at play
+  if (id == kStartNextTrigger && mixSecond_ >= 0) {
+    const int second = mixSecond_;
+    mixSecond_ = -1;
+    player_->RemoveTrigger(player, kStartNextTrigger);
+    if (const int rc = player_->PlaySoundRange(second, mixPlan_.second.startMs, mixPlan_.second.endMs))
+      log_.TraceLog(fmt::format("Err: Listen: Mixe |{}", audio::dj::ErrorText(rc)));
+  }
+}
+
+bool AuditionDeck::EcouteMixage(bool startOfSound, const std::optional<MixSong>& other) {
+  if (!editor_) return false;
+  if (mixing_) {
+    tell("Vous êtes déjà en écoute de mixage.");
+    return false;
+  }
+  if (playing() || paused()) Stop();
+  const CurrentSound& s = editor_->sound;
+  if (s.soundFile.empty() || s.code.find_first_not_of(' ') == std::string::npos) {
+    tell(startOfSound ? "Vous n'avez pas sélectionné de fichier pour l'écoute du mixe de début."
+                      : "Vous n'avez pas sélectionné de fichier pour l'écoute du mixe de fin.");
+    return false;
+  }
+  if (!File_Exist(s.soundFile)) {
+    tell("Fichier '" + s.soundFile + "' non trouvé.");
+    return false;
+  }
+  if (!other || other->soundFile == s.soundFile) {
+    tell("Il n'y a pas de morceau pour écouter l'enchainement");
+    return false;
+  }
+  if (!File_Exist(other->soundFile) || other->durationMs <= 0) {
+    tell("Fichier '" + other->soundFile + "' non trouvé.");
+    return false;
+  }
+  log_.TraceLog(startOfSound ? "Listen: Start Mixe" : "Listen: End Mixe");
+  readChoice();
+  MixSong current;
+  current.code = s.code;
+  current.soundFile = s.soundFile;
+  current.durationMs = editor_->soundLength();
+  current.startNextMs = static_cast<int>(editor_->ptx.position[data::kStartNext]);
+  current.fadeOutMs = static_cast<int>(editor_->ptx.position[data::kFadeOut]);
+  current.levelDb = static_cast<double>(editor_->ptx.position[data::kLevel]) / 100.0;
+  current.pitch = editor_->ptx.position[data::kPitch];
+  const MixPlan plan = PlanMix(startOfSound, current, *other);
+  const int first = plan.currentFirst ? kPlayer : kMixPlayer, second = plan.currentFirst ? kMixPlayer : kPlayer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!openOutput()) return false;
+    bool retry = false, loaded = true;
+    const MixSong* songs[] = {&current, &*other};  // the first stream, the second
+    for (int player : {kPlayer, kMixPlayer}) {
+      const MixSong* song = songs[player];
+      if (!loaded || !loadOn(player, song->soundFile, attempt, retry)) {
+        loaded = false;
+        continue;
+      }
+      player_->SetPlayerVolumeEx(player, slotLevelDb, audio::VolumeScale::Db);
+      player_->StreamVolumeLevelSet(player, song->levelDb, audio::VolumeScale::Db);
+      player_->SetTempoPerc(player, PlaySoundInitSpeed(song->pitch));
+      player_->StreamVolumeSmoothingSet(player, 0, player == kPlayer ? kStopFadeMs : 0);
+      player_->RemoveAllTriggers(player);
+    }
+    if (!loaded) {
+      if (retry) continue;
+      return false;
+    }
+    mixPlan_ = plan;
+    mixSecond_ = second;
+    mixFirst_ = first;
+    player_->AddTrigger(first, kStartNextTrigger, plan.joinMs);
+    if (const int rc = player_->PlaySoundRange(first, plan.first.startMs, plan.first.endMs)) {
+      mixSecond_ = -1;
+      if (DeviceError(rc) && attempt == 0) {
+        releaseOutput();
+        continue;
+      }
+      log_.TraceLog(fmt::format("Err: Listen: Mixe |{}", audio::dj::ErrorText(rc)));
+      return false;
+    }
+    mixing_ = true;
+    played_ = {plan.first.startMs, plan.first.endMs};
+    rangeStartCaption = Tps2MinSecCen(plan.first.startMs);
+    rangeEndCaption = Tps2MinSecCen(plan.first.endMs);
+    lastTick_ = clock_.tickMs();
+    headMs_ = plan.currentFirst ? plan.first.startMs : 0;
+    tailMs_ = 0;
+    wasPlaying_ = true;
+    return true;
+  }
+  return false;
 }
 
 RangeInputs AuditionDeck::rangeInputs() const {
@@ -436,6 +530,10 @@ void AuditionDeck::render(int ms) {
   for (int done = 0; done < ms; done += kPollStepMs) {
     if (outputIsVirtual()) engine_->virtualDevice().renderMs(std::min(kPollStepMs, ms - done));
     player_->Poll();
+    // A join at the very end of the first sound is its end: no trigger lies there.
+    if (mixSecond_ >= 0 && player_->GetPlayerStatus(mixFirst_) != audio::PlayerStatus::Playing &&
+        player_->GetPlayerStatus(mixFirst_) != audio::PlayerStatus::Paused)
+      onTrigger(mixFirst_, kStartNextTrigger);
     // The range list goes on with its next item as soon as one ends.
     if (rangeListRunning_ && !playing() && !paused()) {
       int start = 0, end = 0;
@@ -491,6 +589,8 @@ bool AuditionDeck::TimerPtx() {
 
 void AuditionDeck::FinDeJeu() {
   wasPlaying_ = false;
+  mixing_ = false;
+  mixSecond_ = -1;
   chronometer = kChronometerIdle;
   idleSince_ = clock_.tickMs();
   levelLeftDb = levelRightDb = -200;

@@ -45,11 +45,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/ports.h"
 #include "core/tracelog.h"
+#include "editor/audition_mix.h"
 #include "editor/audition_ranges.h"
 #include "editor/pointer_editor.h"
 
@@ -132,6 +134,16 @@ class AuditionDeck : public Audition {
   // The range rules' view of the current sound and selection.
   RangeInputs rangeInputs() const;
 
+  // --- the mixing audition
+  // The transition between the current sound and `other` (none: no song to
+  // mix with): its start mix (`startOfSound`, the other song's end into the
+  // current sound's start) or its end mix, the current sound on the first
+  // stream and the other song on the second (see audition_mix.h). False,
+  // told, when it cannot be heard.
+  bool EcouteMixage(bool startOfSound, const std::optional<MixSong>& other);
+  bool mixing() const { return mixing_; }
+  const MixPlan& mixPlan() const { return mixPlan_; }
+
   // --- keys
   void PlayStop();  // Space
   void GotoBegin(); // Home
@@ -188,6 +200,10 @@ class AuditionDeck : public Audition {
   uint64_t idleSince_ = 0;
   int tailMs_ = 0;  // a stop's fade still to render
   bool rangeListRunning_ = false;
+  bool mixing_ = false;
+  MixPlan mixPlan_;
+  int mixFirst_ = 0;    // the player the mix starts with
+  int mixSecond_ = -1;  // the player the mix starts at its join (-1: none waiting)
   AuditionRange played_;
   std::array<FileStamp, 2> stamps_{};  // each player's file as it was loaded
 };

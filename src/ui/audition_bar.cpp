@@ -1,6 +1,7 @@
 #include "ui/audition_bar.h"
 
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QKeySequence>
 #include <QShortcut>
 
@@ -80,11 +81,43 @@ AuditionBar::AuditionBar(editor::AuditionDeck* deck, QWidget* parent) : QWidget(
   range_ = new QLabel(this);
   range_->setObjectName("LabelPlage");
   range_->setMinimumWidth(120);
+  // The mixing audition: a drop-down beside the play buttons.
+  mix_ = new QToolButton(this);
+  mix_->setObjectName("BtnMixage");
+  mix_->setText(QString::fromUtf8("Mixage"));
+  mix_->setToolTip(QString::fromUtf8("Écoute de l'enchaînement avec le morceau dont le code est à côté"));
+  mix_->setPopupMode(QToolButton::InstantPopup);
+  auto* menu = new QMenu(mix_);
+  // The keys are the bar's shortcuts (addKeys); the menu shows them.
+  menu->addAction(QString::fromUtf8("Écouter le mixage de &début\tShift+F7"), this, [this] { mix(true); });
+  menu->addAction(QString::fromUtf8("Écouter le mixage de &fin\tShift+F8"), this, [this] { mix(false); });
+  mix_->setMenu(menu);
+  mixCode_ = new QLineEdit(this);
+  mixCode_->setObjectName("TexteMorceauMixage");
+  mixCode_->setPlaceholderText(QString::fromUtf8("Code à enchaîner"));
+  mixCode_->setMaxLength(8);
+  mixCode_->setFixedWidth(110);
+  row->addWidget(mix_);
+  row->addWidget(mixCode_);
   row->addWidget(chrono_);
   row->addWidget(range_);
 }
 
+void AuditionBar::mix(bool startOfSound) {
+  if (!deck_) return;
+  const std::string code = mixCode_->text().trimmed().toStdString();
+  std::optional<editor::MixSong> other;
+  if (!code.empty() && findMixSong) other = findMixSong(code);
+  deck_->EcouteMixage(startOfSound, other);
+  if (changed) changed();
+}
+
 void AuditionBar::addKeys(QWidget* keys) {
+  for (auto [key, start] : {std::pair{Qt::Key_F7, true}, std::pair{Qt::Key_F8, false}}) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::SHIFT | key), keys);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, start = start] { mix(start); });
+  }
   for (const BarButton& b : kBar)
     for (const QKeySequence& k : b.keys) {
       if (k.isEmpty()) continue;
@@ -110,6 +143,7 @@ void AuditionBar::refresh(bool soundLoaded) {
   const bool ready = soundLoaded && deck_ && deck_->ready();
   for (QToolButton* button : buttons_)
     if (button) button->setEnabled(ready);
+  mix_->setEnabled(ready);
   if (deck_) {
     button(PlayButton::Pause)->setChecked(deck_->paused());
     preRoll_->setValue(deck_->preRollS);

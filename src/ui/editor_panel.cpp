@@ -1,5 +1,6 @@
 #include "ui/editor_panel.h"
 
+#include "core/text.h"
 #include "ui/audition_bar.h"
 #include "ui/elided_label.h"
 
@@ -194,6 +195,9 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   layout->addLayout(top);
   bar_ = new AuditionBar(deck_, this);
   bar_->changed = [this] { refresh(); };
+  bar_->findMixSong = [this, &lib](const std::string& code) {
+    return editor::ReadMixSong(lib, editor_.sound.station, Utf8ToCp1252(code));
+  };
   layout->addWidget(bar_);
 
   globalLabel_ = new PictureLabel(this);

@@ -308,16 +308,30 @@ int HeardMs(const std::string& out, size_t from) {
   return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 9);
 }
 
-// edit's "listen": the bar's ranges with the pre-roll kept in the settings,
-// the level and speed of the song, and how long it was heard.
+// edit's "listen": the end mix into another song; the bar's ranges with the
+// pre-roll kept in the settings, the level and speed of the song, and how
+// long each was heard.
 TEST(CliEdit, ListenPlaysTheBarsRanges) {
   TempDir dir;
   const std::string home = dir / "home";
   int status = -1;
   ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "2", "--home", home}, &status));
+  // Songs 1 and 4 get sounds.
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "6", "--sounds", "3", "--home", home}, &status));
   ASSERT_EQ(status, 0);
   auto out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
+                         "select 20000 20000; menu startnext; listen mix end 00000004"},
+                        &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  const size_t mix = out->find("Mixage de fin: 00000001 15000-25000 ms, puis 00000004 0-5000 ms à 20000 ms\n");
+  ASSERT_NE(mix, std::string::npos) << *out;
+  EXPECT_NEAR(HeardMs(*out, mix), 10000, 20);
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "listen mix start 00000002"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 1);  // that song has no sound
+
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
                          "select 5000 6000; rolls 1 0.5; level -6; pitch 20; listen playout; listen playfadein;"
                          " listen list 1000 1500 3000 3600"},
                         &status);

@@ -13,6 +13,7 @@
 #include "core/ini.h"
 #include "data/songs.h"
 #include "editor/audition_deck.h"
+#include "editor/audition_mix.h"
 #include "editor/audition_ranges.h"
 #include "editor/duration_meter.h"
 #include "editor/raster_canvas.h"
@@ -132,6 +133,43 @@ class AuditionBarTest : public data::test::LibraryFixture {
       clock.advance(100);
       deck.TimerPtx();
     }
+  }
+  // The mix as planned: the first sound alone from its start up to the join,
+  // heard within one 10 ms period of `asked`; then the second sound added
+  // from its start within one period of the join.
+  void ExpectMix(const std::vector<float>& first, const std::vector<float>& second, size_t asked) {
+    const MixPlan plan = deck.mixPlan();
+    const std::vector<float> kept = decoded;
+    decoded = first;
+    const long at = Find(plan.first.startMs, 1.0, 480, asked);
+    const size_t lead = static_cast<size_t>(plan.joinMs - plan.first.startMs) * kRate;
+    const bool alone = at >= 0 && Matches(static_cast<size_t>(at), static_cast<size_t>(plan.first.startMs) * kRate, 1.0, lead);
+    decoded = kept;
+    ASSERT_GE(at, 0) << "the first sound is not heard";
+    EXPECT_LE(static_cast<size_t>(at) - asked, 480u);
+    EXPECT_TRUE(alone) << "the first sound is not heard alone up to the join";
+    const std::vector<float>& r = Heard();
+    const size_t join = static_cast<size_t>(at) + lead, firstLeft = static_cast<size_t>(plan.first.endMs - plan.joinMs) * kRate;
+    const size_t f0 = static_cast<size_t>(plan.joinMs) * kRate, s0 = static_cast<size_t>(plan.second.startMs) * kRate;
+    const size_t frames = 4000 * kRate;
+    ASSERT_LE((join + 480 + frames) * 2, r.size());
+    long in = -1;
+    for (size_t k = 0; k <= 480 && in < 0; ++k) {
+      double error = 0, energy = 0;
+      for (size_t i = 0; i < 2 * frames; ++i) {
+        const size_t n = k + i / 2;  // frames since the join
+        const double rest = r[2 * join + 2 * k + i] - (n < firstLeft ? first[2 * f0 + 2 * k + i] : 0.0);
+        error += (rest - second[2 * s0 + i]) * (rest - second[2 * s0 + i]);
+        energy += static_cast<double>(second[2 * s0 + i]) * second[2 * s0 + i];
+      }
+      if (error <= energy * 1e-4) in = static_cast<long>(k);
+    }
+    EXPECT_GE(in, 0) << "the second sound does not come in within a period of the join";
+  }
+  bool InLog(const std::string& text) {
+    for (const auto& line : log.fileBuffer())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
   }
   const std::vector<float>& Heard() { return deck.engine().virtualDevice().recorded(0); }
   size_t HeardFrames() { return Heard().size() / 2; }
@@ -325,6 +363,57 @@ TEST_F(AuditionBarTest, ASoundReplacedOnDiskIsLoadedAgain) {
   EXPECT_EQ(deck.playedRange().endMs, length);
   Run(length + 500);
   ExpectHeard(0, length, 1.0, asked);
+}
+
+// Another song for the mixes: its own signal, 10 s.
+std::vector<float> Other(int ms) {
+  const int64_t frames = static_cast<int64_t>(ms) * kRate;
+  std::vector<float> s(static_cast<size_t>(frames) * 2);
+  for (int64_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / 48000.0;
+    s[2 * i] = static_cast<float>(0.1 + 0.02 * t) * static_cast<float>(std::sin(2 * std::numbers::pi * 523.0 * t));
+    s[2 * i + 1] = 0.25f * static_cast<float>(std::sin(2 * std::numbers::pi * (900.0 * t - 20.0 * t * t)));
+  }
+  return s;
+}
+
+TEST_F(AuditionBarTest, TheMixesAreHeardAtTheirJoins) {
+  constexpr const char* kOther = "00000102";
+  InsertEverywhere(data::kSongs, Song(kOther, "Suivant", 10));
+  const std::string otherFile = data::SoundFilePath(*lib, 1, kOther);
+  ASSERT_TRUE(sono::test::WriteHouse(otherFile, Other(10000)));
+  std::vector<float> other = sono::test::DecodeAll(otherFile);
+  std::vector<std::string> told;
+  deck.onMessage = [&](const std::string& text) { told.push_back(text); };
+
+  EXPECT_FALSE(deck.EcouteMixage(false, ReadMixSong(*lib, 1, "00000999")));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told.back(), "Il n'y a pas de morceau pour écouter l'enchainement");
+
+  // The end mix: the current sound from 5 s before its start next, the other
+  // song from its start at the start next.
+  editor->ptx.position[data::kStartNext] = 15000;
+  const auto next = ReadMixSong(*lib, 1, kOther);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->durationMs, static_cast<int>(other.size() / 2 / kRate));
+  size_t asked = HeardFrames();
+  ASSERT_TRUE(deck.EcouteMixage(false, next));
+  EXPECT_TRUE(InLog("Listen: End Mixe"));
+  EXPECT_EQ(deck.mixPlan().first.startMs, 10000);
+  EXPECT_EQ(deck.mixPlan().joinMs, 15000);
+  EXPECT_FALSE(deck.EcouteMixage(false, next));
+  EXPECT_EQ(told.back(), "Vous êtes déjà en écoute de mixage.");
+  Run(11000);
+  EXPECT_FALSE(deck.mixing());
+  ExpectMix(std::vector<float>(decoded), other, asked);
+
+  // The start mix: the other song's end (its start next as the pointer
+  // rules give it) into the current sound's start.
+  asked = HeardFrames();
+  ASSERT_TRUE(deck.EcouteMixage(true, next));
+  EXPECT_TRUE(InLog("Listen: Start Mixe"));
+  Run(11000);
+  ExpectMix(other, std::vector<float>(decoded), asked);
 }
 
 TEST_F(AuditionBarTest, PitchSpeedsTheAuditionWithinTwentyPercent) {

@@ -1,5 +1,6 @@
 // The editor's tape-recorder bar pressed as a librarian would: what the
 // virtual device heard is compared with the decoded sound.
+#include <QMenu>
 #include <QTest>
 #include <QToolButton>
 
@@ -118,6 +119,31 @@ TEST_F(AuditionGuiTest, BarButtonsPlayTheirRanges) {
   QTest::keyClick(&panel(), Qt::Key_F7);
   EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{start, end + 2000, end - start, 0}));
   QTest::keyClick(&panel(), Qt::Key_Escape);
+}
+
+TEST_F(AuditionGuiTest, TheMixDropDownPlaysTheTransitionWithTheSongTyped) {
+  LoadFirstSong();
+  panel().setFocus();
+  QTest::keyClick(&panel(), Qt::Key_F8, Qt::ShiftModifier);  // no song typed
+  EXPECT_FALSE(ws->deck.mixing());
+  EXPECT_EQ(panel().message()->text(), QString::fromUtf8("Il n'y a pas de morceau pour écouter l'enchainement"));
+
+  QTest::keyClicks(bar().mixCode(), "JIN00001");
+  const size_t from = Heard().size() / 2;
+  QMenu* menu = bar().mixButton()->menu();
+  ASSERT_EQ(menu->actions().size(), 2);
+  menu->actions()[1]->trigger();  // the end mix
+  ASSERT_TRUE(ws->deck.mixing());
+  const editor::MixPlan plan = ws->deck.mixPlan();
+  EXPECT_TRUE(plan.currentFirst);
+  EXPECT_EQ(plan.first.startMs, std::max(0, plan.joinMs - editor::kMixLeadMs));
+  EXPECT_GT(plan.second.endMs, 0);
+  Run(12000);
+  EXPECT_FALSE(ws->deck.mixing());
+  // The current sound up to its join, then the jingle over its end.
+  const size_t heard = Heard().size() / 2 - from;
+  EXPECT_NEAR(static_cast<double>(heard) / kRate,
+              std::max(plan.first.endMs - plan.first.startMs, plan.joinMs - plan.first.startMs + plan.second.endMs), 150);
 }
 
 }  // namespace
