@@ -134,8 +134,8 @@ const std::vector<CommandEntry>& CommandTable() {
        AudioCommand},
       {"play", FirstWord, {"--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo"},
        {"--player"},
-       "  play FICHIER [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
-       "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n",
+       "  play FICHIER|CODE [--station N] [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
+       "       [--device NOM|virtual:SORTIE.wav]   joue un son, ou celui d'un morceau (virtual: rendu dans un WAV)\n",
        AudioCommand},
       {"gpx", FirstWord, {"--from", "--count", "--width", "--height"}, {},
        "  gpx build FICHIER               crée ou refait l'enveloppe (.gpx) d'un son\n"

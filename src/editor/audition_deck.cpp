@@ -261,6 +261,7 @@ bool AuditionDeck::play(const std::string& soundFile, const AuditionRange& range
       log_.TraceLog(fmt::format("Err: Listen: {} |{}", soundFile, audio::dj::ErrorText(rc)));
       return false;
     }
+    preListening_ = false;
     played_ = range;
     played_.endMs = static_cast<int>(end);
     rangeStartCaption = Tps2MinSecCen(range.startMs);
@@ -453,6 +454,67 @@ bool AuditionDeck::BtnsPlay(PlayButton button, const std::string& caller, int& s
   return range && play(s.soundFile, *range);
 }
 
+bool AuditionDeck::PreEcouteSon(PreListen action) {
+  switch (action) {
+    case PreListen::Stop:
+      Stop();
+      return true;
+    case PreListen::PauseResume:
+      if (!preListening_) return false;
+      if (paused()) player_->ResumeSound(kPlayer);
+      else player_->PauseSound(kPlayer);
+      lastTick_ = clock_.tickMs();
+      return true;
+    case PreListen::Play:
+      break;
+  }
+  const std::string file = preListenFile;
+  log_.TraceLog("Pre-listening: Try to listen: " + file);
+  if (file.empty() || !File_Exist(file)) {
+    log_.TraceLog("Pre-listening: File not found: " + file);
+    tell("Fichier son non trouvé: " + file);
+    return false;
+  }
+  if (playing() || paused()) Stop();
+  readChoice();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!openOutput()) return false;
+    bool retry = false;
+    if (!loadOn(kPlayer, file, attempt, retry)) {
+      if (retry) continue;
+      log_.TraceLog("Pre-listening: DirectX: Sound not loaded");
+      tell("Le son " + file + " ne peut pas être lu.");
+      return false;
+    }
+    log_.TraceLog("Pre-listening: DirectX: Sound loaded");
+    // The file as it is: the slot's level, no correction, nominal speed.
+    player_->SetPlayerVolumeEx(kPlayer, slotLevelDb, audio::VolumeScale::Db);
+    player_->StreamVolumeLevelSet(kPlayer, 0, audio::VolumeScale::Db);
+    player_->SetTempoPerc(kPlayer, 0);
+    player_->StreamVolumeSmoothingSet(kPlayer, 0, kStopFadeMs);
+    player_->RemoveAllTriggers(kPlayer);
+    const int64_t duration = player_->GetSoundDuration(kPlayer);
+    if (const int rc = player_->PlaySoundRange(kPlayer, 0, duration)) {
+      if (DeviceError(rc) && attempt == 0) {
+        releaseOutput();
+        continue;
+      }
+      log_.TraceLog(fmt::format("Err: Pre-listening: {} |{}", file, audio::dj::ErrorText(rc)));
+      return false;
+    }
+    preListening_ = true;
+    played_ = {0, static_cast<int>(duration)};
+    lastTick_ = clock_.tickMs();
+    headMs_ = 0;
+    tailMs_ = 0;
+    wasPlaying_ = true;
+    return true;
+  }
+  return false;
+}
+
+int AuditionDeck::durationMs() const { return static_cast<int>(player_->GetSoundDuration(kPlayer)); }
+
 void AuditionDeck::ChronometerDoubleClick() {
   if (!editor_) return;
   int start = editor_->playPosition, end = 0;
@@ -583,13 +645,15 @@ bool AuditionDeck::TimerPtx() {
   }
   headMs_ = static_cast<int>(player_->GetPlayerPosition(kPlayer));
   chronometer = Tps2MinSecCen(headMs_);
-  if (view_) view_->AffichePositionTeteLecture(headMs_);
+  // A pre-listened file is not the sound under edit: its head stays off the views.
+  if (view_ && !preListening_) view_->AffichePositionTeteLecture(headMs_);
   return true;
 }
 
 void AuditionDeck::FinDeJeu() {
   wasPlaying_ = false;
   mixing_ = false;
+  preListening_ = false;
   mixSecond_ = -1;
   chronometer = kChronometerIdle;
   idleSince_ = clock_.tickMs();

@@ -144,6 +144,18 @@ class AuditionDeck : public Audition {
   bool mixing() const { return mixing_; }
   const MixPlan& mixPlan() const { return mixPlan_; }
 
+  // --- the pre-listen of any file (`PreEcouteSon`), on the first stream at
+  // the slot's level: PreListen::Play loads and starts `preListenFile`,
+  // PauseResume toggles, Stop stops. False (told and logged) when nothing
+  // could be done.
+  enum class PreListen : int { Stop = 0, Play = 1, PauseResume = 2 };
+  bool PreEcouteSon(PreListen action);
+  std::string preListenFile;
+  bool preListening() const { return preListening_; }
+  // The play image's tag: "ON" while a pre-listen plays.
+  std::string playTag() const { return preListening_ && !paused() ? "ON" : ""; }
+  int durationMs() const;  // of the sound loaded on the first stream
+
   // --- keys
   void PlayStop();  // Space
   void GotoBegin(); // Home
@@ -201,6 +213,7 @@ class AuditionDeck : public Audition {
   int tailMs_ = 0;  // a stop's fade still to render
   bool rangeListRunning_ = false;
   bool mixing_ = false;
+  bool preListening_ = false;
   MixPlan mixPlan_;
   int mixFirst_ = 0;    // the player the mix starts with
   int mixSecond_ = -1;  // the player the mix starts at its join (-1: none waiting)

@@ -6,7 +6,9 @@
 
 #include "audio_test_support.h"
 #include "audio/engine/engine.h"
+#include "core/ini.h"
 #include "ui/audition_bar.h"
+#include "ui/player_window.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -144,6 +146,58 @@ TEST_F(AuditionGuiTest, TheMixDropDownPlaysTheTransitionWithTheSongTyped) {
   const size_t heard = Heard().size() / 2 - from;
   EXPECT_NEAR(static_cast<double>(heard) / kRate,
               std::max(plan.first.endMs - plan.first.startMs, plan.joinMs - plan.first.startMs + plan.second.endMs), 150);
+}
+
+TEST_F(AuditionGuiTest, ThePreListenWindowPlaysAFile) {
+  ASSERT_TRUE(ws->start());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
+  ws->deck.engine().virtualDevice().setRecording(true);
+  const std::string file = dir / "essai.s48";
+  ASSERT_TRUE(sono::test::WriteHouse(file, sono::test::TestSignal(3000 * kRate)));
+  decoded = sono::test::DecodeAll(file);
+  const int length = static_cast<int>(decoded.size() / 2 / kRate);
+
+  auto* open = ws->window.findChild<QAction*>("MnuPlayer");
+  ASSERT_NE(open, nullptr);
+  open->trigger();
+  ASSERT_NE(ws->playerWindow, nullptr);
+  PlayerWindow& player = *ws->playerWindow;
+  ASSERT_TRUE(player.isVisible());
+
+  player.setFile(dir / "absent.s48");
+  QTest::mouseClick(player.play(), Qt::LeftButton);
+  EXPECT_FALSE(ws->deck.playing());
+  EXPECT_EQ(player.message()->text().toStdString(), "Fichier son non trouvé: " + dir / "absent.s48");
+
+  player.setFile(file);
+  const size_t from = Heard().size() / 2;
+  QTest::mouseClick(player.play(), Qt::LeftButton);
+  ASSERT_TRUE(ws->deck.preListening());
+  EXPECT_EQ(player.play()->property("tag").toString(), "ON");
+  Run(1000);
+  EXPECT_TRUE(player.position()->text().startsWith("00:01")) << player.position()->text().toStdString();
+  QTest::mouseClick(player.pause(), Qt::LeftButton);
+  EXPECT_TRUE(ws->deck.paused());
+  EXPECT_EQ(player.play()->property("tag").toString(), "");
+  Run(500);
+  QTest::mouseClick(player.pause(), Qt::LeftButton);
+  Run(length);
+  EXPECT_FALSE(ws->deck.preListening());
+  ExpectHeard(from, 0, length);  // the whole file, nothing lost at the pause
+  // The editor's views never showed the pre-listened file's head.
+  EXPECT_FALSE(panel().view().globalHeadShown);
+
+  const auto logged = [this](const std::string& text) {
+    for (const auto& line : ws->app.log().fileBuffer())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(logged("Pre-listening: File not found: " + dir / "absent.s48"));
+  EXPECT_TRUE(logged("Pre-listening: Try to listen: " + file));
+  EXPECT_TRUE(logged("Pre-listening: DirectX: Sound loaded"));
+
+  player.close();
+  EXPECT_EQ(LectureIni(ws->app.config().settingsFile(), "FrmPlayer", "Actif", ""), "0");
 }
 
 }  // namespace
