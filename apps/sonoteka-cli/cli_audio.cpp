@@ -19,7 +19,9 @@
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/system_ports.h"
+#include "core/text.h"
 #include "data/ptx.h"
+#include "data/songs.h"
 
 namespace sono::cli {
 
@@ -221,7 +223,28 @@ int PlayWithPlayer(Engine& engine, const PlayArgs& a, const std::string& file,
   return 0;
 }
 
-int Play(const Options& options, const std::string& file) {
+// The sound a play names: a file, or the sound of a song's code on the
+// station (--station). Empty (said) when there is none.
+std::string SoundToPlay(const Options& options, const std::string& target, int& status) {
+  status = 0;
+  if (File_Exist(target) || !data::CheckSongCode(target).empty()) return target;
+  LibrarySession s(options);
+  if (!s.open(options.station)) {
+    status = 1;
+    return {};
+  }
+  const std::string code = Calibre(Utf8ToCp1252(target), 8);
+  if (!data::LectureFicheMorceau(s.lib, options.station, code)) {
+    status = Fail("Morceau non trouvé: " + target);
+    return {};
+  }
+  return data::SoundFilePath(s.lib, options.station, code);
+}
+
+int Play(const Options& options, const std::string& target) {
+  int found = 0;
+  const std::string file = SoundToPlay(options, target, found);
+  if (found != 0) return found;
   double start = 0, end = 0, fadeIn = 0, fadeOut = 0, level = 0, tempo = 0;
   for (auto [name, target] : {std::pair{"start", &start}, {"end", &end}, {"fade-in", &fadeIn},
                               {"fade-out", &fadeOut}, {"level", &level}})
@@ -235,6 +258,7 @@ int Play(const Options& options, const std::string& file) {
   if (!Number(options, "tempo", tempo) || std::fabs(tempo) >= PlayerControl::kMaxTempo)
     return Usage("--tempo demande un pourcentage entre -90 et 90 (exclus)");
   const PlayArgs a{start, end, fadeIn, fadeOut, level, tempo};
+  std::printf("Lecture: %s (de %.0f ms à %s)\n", file.c_str(), start, end > 0 ? fmt::format("{:.0f} ms", end).c_str() : "la fin");
   // A tempo is a player feature: asking for one plays through the player.
   const bool player = options.value("player") == "1" || !options.value("tempo").empty();
   const std::string device = options.value("device");

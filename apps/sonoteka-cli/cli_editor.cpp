@@ -7,6 +7,7 @@
 #include <sstream>
 #include <fmt/format.h>
 
+#include "cli_listen.h"
 #include "cli_notify.h"
 #include "core/datetime.h"
 #include "core/files.h"
@@ -318,6 +319,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     QueueSongChange(session, lib, stored, false, caller);
   };
   editor.InitGeneralTableurPointeurs(true, {});
+  std::unique_ptr<ScriptAudition> audition;  // made at the first "listen" or "rolls"
   if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
   if (editor.lengthMeasured())
     std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.soundLength());
@@ -386,6 +388,15 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     } else if (verb == "saveas" && w.size() == 2) {
       if (const int status = SaveSoundAs(session, lib, station, code, editor.sound.soundFile, w[1], options); status != 0)
         return status;
+    } else if (verb == "listen" || verb == "rolls") {
+      if (!audition)
+      {
+        audition = std::make_unique<ScriptAudition>(session.app.log(), session.app.config().settingsFile(), editor, view);
+        audition->findMixSong = [&lib, station](const std::string& other) {
+          return editor::ReadMixSong(lib, station, Utf8ToCp1252(other));
+        };
+      }
+      if (const int status = audition->Run(w); status != 0) return status;
     } else if (verb == "auto" && w.size() == 1) {
       editor.ToggleAutoStore();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
@@ -398,7 +409,8 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
       return Usage("action inconnue: " + shown +
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
                    " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut,"
-                   " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER)");
+                   " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
+                   " listen list DE A ..., listen mix start|end CODE, rolls PRE POST)");
     }
     PrintGrid(editor.ptx.grid);
   }

@@ -138,8 +138,8 @@ const std::vector<CommandEntry>& CommandTable() {
        AudioCommand},
       {"play", FirstWord, {"--start", "--end", "--fade-in", "--fade-out", "--level", "--device", "--tempo"},
        {"--player"},
-       "  play FICHIER [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
-       "       [--device NOM|virtual:SORTIE.wav]   joue un son (virtual: rendu dans un WAV)\n",
+       "  play FICHIER|CODE [--station N] [--start MS] [--end MS] [--fade-in MS] [--fade-out MS] [--level DB]\n"
+       "       [--device NOM|virtual:SORTIE.wav]   joue un son, ou celui d'un morceau (virtual: rendu dans un WAV)\n",
        AudioCommand},
       {"gpx", FirstWord, {"--from", "--count", "--width", "--height"}, {},
        "  gpx build FICHIER               crée ou refait l'enveloppe (.gpx) d'un son\n"
@@ -151,7 +151,11 @@ const std::vector<CommandEntry>& CommandTable() {
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
        "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
-       "       saveas FICHIER [--replace] (copie du son au format de l'extension)\n",
+       "       saveas FICHIER [--replace] (copie du son au format de l'extension),\n"
+       "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...,\n"
+       "       listen mix start|end CODE (l'enchaînement avec un autre morceau)\n"
+       "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
+       "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

@@ -2,18 +2,35 @@
 
 #include <fmt/format.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "audio/engine/engine.h"
 #include "audio/player/player_control.h"
 #include "audio/player/player_errors.h"
+#include "core/datetime.h"
+#include "core/files.h"
 #include "core/ini.h"
 
 namespace sono::editor {
 
 namespace {
-constexpr int kPlayer = 0;
+constexpr int kPlayer = 0;       // the first audition stream: the sound under edit
+constexpr int kPlayers = 2;      // and the second, for the mixing audition
+constexpr int kMixPlayer = 1;    // the second audition stream
+constexpr int kStartNextTrigger = 1;  // the mix's join: the second stream starts
+constexpr int kStepTrigger = 8;  // stops the player with its smoothing (the fade-out)
 constexpr int kMaxRenderMs = 1000;  // a stalled window does not render minutes at once
+constexpr int64_t kMaxSmoothingMs = 60000;  // the player's longest fade
+
+double Number(const std::string& text, double fallback) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return end != text.c_str() && std::isfinite(v) ? v : fallback;
+}
 
 bool DeviceError(int rc) { return rc == audio::dj::kNoValidDriver || rc == audio::dj::kDeviceBusy; }
 }  // namespace
@@ -28,7 +45,7 @@ AuditionDeck::AuditionDeck(TraceLogger& log, Clock& clock, const audio::EngineOp
     : log_(log),
       clock_(clock),
       engine_(std::make_unique<audio::Engine>(options)),
-      player_(std::make_unique<audio::PlayerControl>(*engine_, 1)) {
+      player_(std::make_unique<audio::PlayerControl>(*engine_, kPlayers)) {
   // The engine lists `default` first and the virtual device last; one entry
   // stands for the virtual device.
   for (int d = 0; d < player_->GetOutputDevicesCount(); ++d) {
@@ -39,6 +56,7 @@ AuditionDeck::AuditionDeck(TraceLogger& log, Clock& clock, const audio::EngineOp
   player_->onDeviceLost = [this](int, const std::string& reason) {
     lost_ = reason.empty() ? "?" : reason;
   };
+  player_->onTriggerReached = [this](int player, int id, int64_t, int64_t) { onTrigger(player, id); };
   lastTick_ = idleSince_ = clock_.tickMs();
 }
 
@@ -71,6 +89,9 @@ void AuditionDeck::readChoice() {
   const std::string file = settingsFile ? settingsFile() : std::string();
   if (file.empty()) return;  // not known yet: the first output meanwhile
   choiceRead_ = true;
+  slotLevelDb = Number(LectureIni(file, kSettingsSection, kLevelKey, "0"), 0);
+  preRollS = std::max(0.0, Number(LectureIni(file, kSettingsSection, kPreRollKey, "2"), 2));
+  postRollS = std::max(0.0, Number(LectureIni(file, kSettingsSection, kPostRollKey, "2"), 2));
   const std::string key = LectureIni(file, kSettingsSection, kSettingsKey, "");
   if (key.empty()) return;
   const auto it = std::find_if(outputs_.begin(), outputs_.end(), [&](const Output& o) { return o.key == key; });
@@ -162,7 +183,7 @@ void AuditionDeck::releaseOutput() {
 
 void AuditionDeck::Close() {
   Stop();
-  player_->CloseSound(kPlayer);
+  for (int p = 0; p < kPlayers; ++p) player_->CloseSound(p);
   releaseOutput();
 }
 
@@ -170,66 +191,384 @@ bool AuditionDeck::outputIsVirtual() const {
   return inUse_ >= 0 && outputs_[static_cast<size_t>(inUse_)].isVirtual;
 }
 
+// The file as it is on disk now: an edit (here or on another workstation)
+// replaces it under the same name.
+AuditionDeck::FileStamp AuditionDeck::StampOf(const std::string& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  return {static_cast<uint64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+          static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool AuditionDeck::loadOn(int player, const std::string& soundFile, int attempt, bool& retry) {
+  retry = false;
+  const FileStamp stamp = StampOf(soundFile);
+  auto& loaded = stamps_[static_cast<size_t>(player)];
+  if (player_->GetSoundFile(player) == soundFile && loaded == stamp) return true;
+  loaded = stamp;
+  if (const int rc = player_->LoadSoundFast(player, soundFile)) {
+    if (DeviceError(rc) && attempt == 0) {
+      releaseOutput();
+      retry = true;
+      return false;
+    }
+    log_.TraceLog(fmt::format("Err: Listen: Sound not loaded |{} |{}", soundFile, audio::dj::ErrorText(rc)));
+    return false;
+  }
+  if (const int64_t damaged = player_->GetSoundDamagedFrames(player))
+    log_.TraceLog(fmt::format("Err: Damaged sound: {} |Damaged frames: {}", soundFile, damaged));
+  return true;
+}
+
 void AuditionDeck::PlayRange(const std::string& soundFile, int startMs, int endMs) {
-  if (!ready() || soundFile.empty()) return;
+  rangeListRunning_ = false;
+  play(soundFile, AuditionRange{startMs, endMs});
+}
+
+bool AuditionDeck::play(const std::string& soundFile, const AuditionRange& range) {
+  if (!ready() || soundFile.empty()) return false;
   // One more try through the other outputs when the device went away since
   // it was opened.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!openOutput()) return;
+    if (!openOutput()) return false;
     idleSince_ = clock_.tickMs();
-    if (player_->GetSoundFile(kPlayer) != soundFile) {
-      if (const int rc = player_->LoadSoundFast(kPlayer, soundFile)) {
-        if (DeviceError(rc) && attempt == 0) {
-          releaseOutput();
-          continue;
-        }
-        log_.TraceLog(fmt::format("Err: Listen: Sound not loaded |{} |{}", soundFile, audio::dj::ErrorText(rc)));
-        return;
-      }
-      if (const int64_t damaged = player_->GetSoundDamagedFrames(kPlayer))
-        log_.TraceLog(fmt::format("Err: Damaged sound: {} |Damaged frames: {}", soundFile, damaged));
+    bool retry = false;
+    if (!loadOn(kPlayer, soundFile, attempt, retry)) {
+      if (retry) continue;
+      return false;
     }
+    // The audition level: the slot's plus the sound's correction.
+    player_->SetPlayerVolumeEx(kPlayer, slotLevelDb, audio::VolumeScale::Db);
     if (editor_) {
       player_->StreamVolumeLevelSet(kPlayer, static_cast<double>(editor_->ptx.position[data::kLevel]) / 100.0,
                                     audio::VolumeScale::Db);
       player_->SetTempoPerc(kPlayer, PlaySoundInitSpeed(editor_->ptx.position[data::kPitch]));
     }
     const int64_t duration = player_->GetSoundDuration(kPlayer);
-    const int64_t end = endMs > 0 ? std::min<int64_t>(endMs, duration) : duration;
-    if (startMs < 0 || startMs >= end) return;
-    if (const int rc = player_->PlaySoundRange(kPlayer, startMs, end)) {
+    const int64_t end = range.endMs > 0 ? std::min<int64_t>(range.endMs, duration) : duration;
+    if (range.startMs < 0 || range.startMs >= end) return false;
+    const int64_t fadeOut = std::min<int64_t>(range.fadeOutMs, kMaxSmoothingMs);
+    player_->StreamVolumeSmoothingSet(kPlayer, std::min<int64_t>(range.fadeInMs, kMaxSmoothingMs),
+                                      fadeOut > 0 ? fadeOut : kStopFadeMs);
+    player_->RemoveTrigger(kPlayer, kStepTrigger);
+    player_->RemoveTrigger(kPlayer, kStartNextTrigger);
+    if (fadeOut > 0 && end - fadeOut > range.startMs) player_->AddTrigger(kPlayer, kStepTrigger, end - fadeOut);
+    if (const int rc = player_->PlaySoundRange(kPlayer, range.startMs, end)) {
       if (DeviceError(rc) && attempt == 0) {
         releaseOutput();
         continue;
       }
       log_.TraceLog(fmt::format("Err: Listen: {} |{}", soundFile, audio::dj::ErrorText(rc)));
-      return;
+      return false;
     }
+    preListening_ = false;
+    played_ = range;
+    played_.endMs = static_cast<int>(end);
+    rangeStartCaption = Tps2MinSecCen(range.startMs);
+    rangeEndCaption = Tps2MinSecCen(static_cast<double>(end));
     lastTick_ = clock_.tickMs();
-    headMs_ = startMs;
+    headMs_ = range.startMs;
+    tailMs_ = 0;
     wasPlaying_ = true;
-    return;
+    return true;
+  }
+  return false;
+}
+
+void AuditionDeck::onTrigger(int player, int id) {
+  if (id == kStepTrigger) player_->StopSound(player);  // fades out with the smoothing set at play
+  if (id == kStartNextTrigger && mixSecond_ >= 0) {
+    const int second = mixSecond_;
+    mixSecond_ = -1;
+    player_->RemoveTrigger(player, kStartNextTrigger);
+    if (const int rc = player_->PlaySoundRange(second, mixPlan_.second.startMs, mixPlan_.second.endMs))
+      log_.TraceLog(fmt::format("Err: Listen: Mixe |{}", audio::dj::ErrorText(rc)));
   }
 }
 
+bool AuditionDeck::EcouteMixage(bool startOfSound, const std::optional<MixSong>& other) {
+  if (!editor_) return false;
+  if (mixing_) {
+    tell("Vous êtes déjà en écoute de mixage.");
+    return false;
+  }
+  if (playing() || paused()) Stop();
+  const CurrentSound& s = editor_->sound;
+  if (s.soundFile.empty() || s.code.find_first_not_of(' ') == std::string::npos) {
+    tell(startOfSound ? "Vous n'avez pas sélectionné de fichier pour l'écoute du mixe de début."
+                      : "Vous n'avez pas sélectionné de fichier pour l'écoute du mixe de fin.");
+    return false;
+  }
+  if (!File_Exist(s.soundFile)) {
+    tell("Fichier '" + s.soundFile + "' non trouvé.");
+    return false;
+  }
+  if (!other || other->soundFile == s.soundFile) {
+    tell("Il n'y a pas de morceau pour écouter l'enchainement");
+    return false;
+  }
+  if (!File_Exist(other->soundFile) || other->durationMs <= 0) {
+    tell("Fichier '" + other->soundFile + "' non trouvé.");
+    return false;
+  }
+  log_.TraceLog(startOfSound ? "Listen: Start Mixe" : "Listen: End Mixe");
+  readChoice();
+  MixSong current;
+  current.code = s.code;
+  current.soundFile = s.soundFile;
+  current.durationMs = editor_->soundLength();
+  current.startNextMs = static_cast<int>(editor_->ptx.position[data::kStartNext]);
+  current.fadeOutMs = static_cast<int>(editor_->ptx.position[data::kFadeOut]);
+  current.levelDb = static_cast<double>(editor_->ptx.position[data::kLevel]) / 100.0;
+  current.pitch = editor_->ptx.position[data::kPitch];
+  const MixPlan plan = PlanMix(startOfSound, current, *other);
+  const int first = plan.currentFirst ? kPlayer : kMixPlayer, second = plan.currentFirst ? kMixPlayer : kPlayer;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!openOutput()) return false;
+    bool retry = false, loaded = true;
+    const MixSong* songs[] = {&current, &*other};  // the first stream, the second
+    for (int player : {kPlayer, kMixPlayer}) {
+      const MixSong* song = songs[player];
+      if (!loaded || !loadOn(player, song->soundFile, attempt, retry)) {
+        loaded = false;
+        continue;
+      }
+      player_->SetPlayerVolumeEx(player, slotLevelDb, audio::VolumeScale::Db);
+      player_->StreamVolumeLevelSet(player, song->levelDb, audio::VolumeScale::Db);
+      player_->SetTempoPerc(player, PlaySoundInitSpeed(song->pitch));
+      player_->StreamVolumeSmoothingSet(player, 0, player == kPlayer ? kStopFadeMs : 0);
+      player_->RemoveAllTriggers(player);
+    }
+    if (!loaded) {
+      if (retry) continue;
+      return false;
+    }
+    mixPlan_ = plan;
+    mixSecond_ = second;
+    mixFirst_ = first;
+    player_->AddTrigger(first, kStartNextTrigger, plan.joinMs);
+    if (const int rc = player_->PlaySoundRange(first, plan.first.startMs, plan.first.endMs)) {
+      mixSecond_ = -1;
+      if (DeviceError(rc) && attempt == 0) {
+        releaseOutput();
+        continue;
+      }
+      log_.TraceLog(fmt::format("Err: Listen: Mixe |{}", audio::dj::ErrorText(rc)));
+      return false;
+    }
+    mixing_ = true;
+    played_ = {plan.first.startMs, plan.first.endMs};
+    rangeStartCaption = Tps2MinSecCen(plan.first.startMs);
+    rangeEndCaption = Tps2MinSecCen(plan.first.endMs);
+    lastTick_ = clock_.tickMs();
+    headMs_ = plan.currentFirst ? plan.first.startMs : 0;
+    tailMs_ = 0;
+    wasPlaying_ = true;
+    return true;
+  }
+  return false;
+}
+
+RangeInputs AuditionDeck::rangeInputs() const {
+  RangeInputs in;
+  if (editor_) {
+    const StripSelection& sel = editor_->sound.selection;
+    if (sel.marked) {
+      in.selectionStartMs = sel.startMs;
+      in.selectionEndMs = sel.endMs;
+    } else {
+      // No selection: the play position stands for a bare play point.
+      in.selectionStartMs = in.selectionEndMs = editor_->playPosition;
+    }
+    in.durationMs = editor_->soundLength();
+  }
+  in.preRollS = preRollS;
+  in.postRollS = postRollS;
+  in.nature = AuditionNature::DirectX;
+  return in;
+}
+
+bool AuditionDeck::SetRolls(double preS, double postS) {
+  readChoice();
+  preRollS = std::max(0.0, preS);
+  postRollS = std::max(0.0, postS);
+  const std::string file = settingsFile ? settingsFile() : std::string();
+  if (file.empty()) return true;
+  if (EcritureIni(file, kSettingsSection, kPreRollKey, fmt::format("{}", preRollS)) &&
+      EcritureIni(file, kSettingsSection, kPostRollKey, fmt::format("{}", postRollS)))
+    return true;
+  log_.TraceLog("Err: Audition pre-roll not saved: " + file);
+  tell("Le pré-roll et le post-roll n'ont pas pu être enregistrés dans " + file + ".");
+  return false;
+}
+
+bool AuditionDeck::BtnsPlay(PlayButton button, const std::string& caller, int& startMs, int& endMs,
+                            bool rangeList) {
+  if (!editor_) return false;
+  const CurrentSound& s = editor_->sound;
+  if (s.code.find_first_not_of(' ') == std::string::npos || s.soundFile.empty()) return false;
+  readChoice();
+  const RangeInputs in = rangeInputs();
+  ReadPlayRange(startMs, endMs, in);
+  log_.TraceLog(fmt::format("BtnsPlay: {} |Caller: {} |Start: {} |End: {}", PlayButtonName(button), caller, startMs,
+                            endMs));
+  switch (button) {
+    case PlayButton::Stop:
+      Stop();
+      return true;
+    case PlayButton::Pause: {
+      const bool wasPaused = paused();
+      if (!wasPaused && !playing()) return false;
+      for (int p = 0; p < kPlayers; ++p) {
+        if (wasPaused && player_->GetPlayerStatus(p) == audio::PlayerStatus::Paused) player_->ResumeSound(p);
+        else if (!wasPaused && player_->GetPlayerStatus(p) == audio::PlayerStatus::Playing) player_->PauseSound(p);
+      }
+      lastTick_ = clock_.tickMs();
+      return true;
+    }
+    case PlayButton::GotoBegin:
+      GotoBegin();
+      return true;
+    case PlayButton::GotoEnd:
+      GotoEnd();
+      return true;
+    case PlayButton::PlayOut:
+      if (rangeList) {
+        const auto next = this->rangeList.Next();
+        if (!next) {
+          rangeListRunning_ = false;
+          return false;
+        }
+        startMs = next->first;
+        endMs = next->second;
+        const auto range = RangeOfButton(PlayButton::PlayIn, startMs, endMs, in);
+        rangeListRunning_ = range && play(s.soundFile, *range);
+        return rangeListRunning_;
+      }
+      break;
+    default:
+      break;
+  }
+  rangeListRunning_ = false;
+  const auto range = RangeOfButton(button, startMs, endMs, in);
+  return range && play(s.soundFile, *range);
+}
+
+bool AuditionDeck::PreEcouteSon(PreListen action) {
+  switch (action) {
+    case PreListen::Stop:
+      Stop();
+      return true;
+    case PreListen::PauseResume:
+      if (!preListening_) return false;
+      if (paused()) player_->ResumeSound(kPlayer);
+      else player_->PauseSound(kPlayer);
+      lastTick_ = clock_.tickMs();
+      return true;
+    case PreListen::Play:
+      break;
+  }
+  const std::string file = preListenFile;
+  log_.TraceLog("Pre-listening: Try to listen: " + file);
+  if (file.empty() || !File_Exist(file)) {
+    log_.TraceLog("Pre-listening: File not found: " + file);
+    tell("Fichier son non trouvé: " + file);
+    return false;
+  }
+  if (playing() || paused()) Stop();
+  readChoice();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!openOutput()) return false;
+    bool retry = false;
+    if (!loadOn(kPlayer, file, attempt, retry)) {
+      if (retry) continue;
+      log_.TraceLog("Pre-listening: DirectX: Sound not loaded");
+      tell("Le son " + file + " ne peut pas être lu.");
+      return false;
+    }
+    log_.TraceLog("Pre-listening: DirectX: Sound loaded");
+    // The file as it is: the slot's level, no correction, nominal speed.
+    player_->SetPlayerVolumeEx(kPlayer, slotLevelDb, audio::VolumeScale::Db);
+    player_->StreamVolumeLevelSet(kPlayer, 0, audio::VolumeScale::Db);
+    player_->SetTempoPerc(kPlayer, 0);
+    player_->StreamVolumeSmoothingSet(kPlayer, 0, kStopFadeMs);
+    player_->RemoveAllTriggers(kPlayer);
+    const int64_t duration = player_->GetSoundDuration(kPlayer);
+    if (const int rc = player_->PlaySoundRange(kPlayer, 0, duration)) {
+      if (DeviceError(rc) && attempt == 0) {
+        releaseOutput();
+        continue;
+      }
+      log_.TraceLog(fmt::format("Err: Pre-listening: {} |{}", file, audio::dj::ErrorText(rc)));
+      return false;
+    }
+    preListening_ = true;
+    played_ = {0, static_cast<int>(duration)};
+    lastTick_ = clock_.tickMs();
+    headMs_ = 0;
+    tailMs_ = 0;
+    wasPlaying_ = true;
+    return true;
+  }
+  return false;
+}
+
+int AuditionDeck::durationMs() const { return static_cast<int>(player_->GetSoundDuration(kPlayer)); }
+
+void AuditionDeck::ChronometerDoubleClick() {
+  if (!editor_) return;
+  int start = editor_->playPosition, end = 0;
+  if (playing() || paused()) Stop();
+  BtnsPlay(PlayButton::PlayFrom, "LabelChrono:DblClick", start, end);
+}
+
 void AuditionDeck::Stop() {
-  if (!player_->GetSoundFile(kPlayer).empty()) player_->StopSound(kPlayer);
+  rangeListRunning_ = false;
+  const bool sounding = playing() || paused();
+  if (!player_->GetSoundFile(kPlayer).empty()) {
+    player_->RemoveTrigger(kPlayer, kStepTrigger);
+    player_->StreamVolumeSmoothingSet(kPlayer, 0, kStopFadeMs);
+    player_->StopSound(kPlayer);
+  }
+  for (int p = kPlayer + 1; p < kPlayers; ++p)
+    if (!player_->GetSoundFile(p).empty()) {
+      player_->StreamVolumeSmoothingSet(p, 0, 0);
+      player_->StopSound(p);
+    }
+  if (sounding) tailMs_ = kStopFadeMs;
+  rangeStartCaption.clear();
+  rangeEndCaption.clear();
   FinDeJeu();
 }
 
-bool AuditionDeck::playing() const { return player_->GetPlayerStatus(kPlayer) == audio::PlayerStatus::Playing; }
+bool AuditionDeck::paused() const {
+  for (int p = 0; p < kPlayers; ++p)
+    if (player_->GetPlayerStatus(p) == audio::PlayerStatus::Paused) return true;
+  return false;
+}
+
+bool AuditionDeck::playing() const {
+  for (int p = 0; p < kPlayers; ++p)
+    if (player_->GetPlayerStatus(p) == audio::PlayerStatus::Playing) return true;
+  return false;
+}
 
 void AuditionDeck::PlayStop() {
   if (!editor_) return;
-  if (playing()) {
+  if (playing() || paused()) {
     Stop();
     return;
   }
   const CurrentSound& s = editor_->sound;
   if (s.soundFile.empty() || s.code.find_first_not_of(' ') == std::string::npos) return;
   const StripSelection& sel = s.selection;
-  if (sel.marked && sel.endMs > sel.startMs) PlayRange(s.soundFile, sel.startMs, sel.endMs);
-  else PlayRange(s.soundFile, editor_->playPosition, 0);
+  int start = -1, end = -1;
+  if (sel.marked && sel.endMs > sel.startMs) BtnsPlay(PlayButton::PlayIn, "Space", start, end);
+  else {
+    start = editor_->playPosition;
+    end = 0;
+    BtnsPlay(PlayButton::PlayFrom, "Space", start, end);
+  }
 }
 
 void AuditionDeck::GotoBegin() {
@@ -248,18 +587,44 @@ void AuditionDeck::GotoEnd() {
   view_->AffichePositionTeteLecture(headMs_);
 }
 
+void AuditionDeck::render(int ms) {
+  // In steps of the player's poll, so that triggers act within one period.
+  for (int done = 0; done < ms; done += kPollStepMs) {
+    if (outputIsVirtual()) engine_->virtualDevice().renderMs(std::min(kPollStepMs, ms - done));
+    player_->Poll();
+    // A join at the very end of the first sound is its end: no trigger lies there.
+    if (mixSecond_ >= 0 && player_->GetPlayerStatus(mixFirst_) != audio::PlayerStatus::Playing &&
+        player_->GetPlayerStatus(mixFirst_) != audio::PlayerStatus::Paused)
+      onTrigger(mixFirst_, kStartNextTrigger);
+    // The range list goes on with its next item as soon as one ends.
+    if (rangeListRunning_ && !playing() && !paused()) {
+      int start = 0, end = 0;
+      BtnsPlay(PlayButton::PlayOut, "TimerPtx", start, end, true);
+    }
+  }
+}
+
 bool AuditionDeck::TimerPtx() {
   const uint64_t now = clock_.tickMs();
   const int elapsed = static_cast<int>(std::min<uint64_t>(now - lastTick_, kMaxRenderMs));
   lastTick_ = now;
   if (!wasPlaying_) {
+    // What a stop's fade still has to play.
+    if (tailMs_ > 0 && inUse_ >= 0) {
+      const int ms = std::min(tailMs_, elapsed);
+      if (outputIsVirtual() && ms > 0) engine_->virtualDevice().renderMs(ms);
+      tailMs_ -= ms;
+    }
     // Nothing plays: the output is let go of a little after the end.
     if (inUse_ >= 0 && !playing() && now - idleSince_ >= static_cast<uint64_t>(kReleaseAfterMs))
       releaseOutput();
     return false;
   }
-  if (outputIsVirtual() && elapsed > 0) engine_->virtualDevice().renderMs(elapsed);
-  player_->Poll();
+  if (paused()) {
+    player_->Poll();
+    return false;
+  }
+  render(elapsed);
   if (!lost_.empty()) {
     const std::string label = inUse_ >= 0 ? outputs_[static_cast<size_t>(inUse_)].label : std::string();
     log_.TraceLog("Err: Audition output lost: " + label + " |" + lost_);
@@ -273,16 +638,24 @@ bool AuditionDeck::TimerPtx() {
   }
   player_->GetOutputPeakDb(kPlayer, levelLeftDb, levelRightDb);
   if (!playing()) {
+    // A fade-out that stopped the player still sounds for its length.
+    if (played_.fadeOutMs > 0) tailMs_ = static_cast<int>(std::min<int64_t>(played_.fadeOutMs, kMaxSmoothingMs));
     FinDeJeu();
     return true;
   }
   headMs_ = static_cast<int>(player_->GetPlayerPosition(kPlayer));
-  if (view_) view_->AffichePositionTeteLecture(headMs_);
+  chronometer = Tps2MinSecCen(headMs_);
+  // A pre-listened file is not the sound under edit: its head stays off the views.
+  if (view_ && !preListening_) view_->AffichePositionTeteLecture(headMs_);
   return true;
 }
 
 void AuditionDeck::FinDeJeu() {
   wasPlaying_ = false;
+  mixing_ = false;
+  preListening_ = false;
+  mixSecond_ = -1;
+  chronometer = kChronometerIdle;
   idleSince_ = clock_.tickMs();
   levelLeftDb = levelRightDb = -200;
   if (!view_) return;

@@ -24,15 +24,35 @@
 //     play.
 //   - Without a sound card the deck plays on the virtual device, which the
 //     follow-up renders by the wall time gone since its last tick: what the
-//     user sees (the head) moves as it would on a card.
+//     user sees (the head) moves as it would on a card. It renders in 10 ms
+//     steps and reads the player's positions after each, so a fade or a
+//     range-list item starts within one 10 ms period of its place.
+//   - The tape-recorder bar (`BtnsPlay`): the audition slot here is the
+//     player control's (the deck's own player), its level the slot level
+//     (settings "Ecoute", key "Niveau", dB, default 0) plus the sound's level
+//     correction; pre-roll and post-roll are keys "PreRoll" and "PostRoll"
+//     of the same section, in seconds (default 2 and 2).
+//   - PlayFadeOut's fade is the player's stop smoothing set to the selection's
+//     length, started by a step trigger at the selection start; fades are held
+//     to the player's 60 s smoothing. Stop fades the first stream out over
+//     150 ms, the second at once.
+//   - A sound replaced on disk since the player loaded it (an edit, another
+//     workstation) is loaded again at the next play.
+//   - The range list goes on from the follow-up: when an item ends the next
+//     one plays (as PlayIn), until the list is exhausted or Stop.
 #pragma once
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/ports.h"
 #include "core/tracelog.h"
+#include "editor/audition_mix.h"
+#include "editor/audition_ranges.h"
 #include "editor/pointer_editor.h"
 
 namespace sono::audio {
@@ -84,6 +104,58 @@ class AuditionDeck : public Audition {
   // Stops, empties the player and lets go of the output (the unload sequence).
   void Close();
 
+  // --- the tape-recorder bar
+  // Plays what `button` names (start and end of -1 are read from the strip
+  // selection and given back as read; with `rangeList`, PlayOut plays the
+  // list's next item). False when nothing was played or done.
+  bool BtnsPlay(PlayButton button, const std::string& caller, int& startMs, int& endMs, bool rangeList = false);
+  bool BtnsPlay(PlayButton button, const std::string& caller) {
+    int start = -1, end = -1;
+    return BtnsPlay(button, caller, start, end);
+  }
+  // Double click on the chronometer: from the play position to the end.
+  void ChronometerDoubleClick();
+  RangeList rangeList;
+  bool rangeListRunning() const { return rangeListRunning_; }
+  // The range the first stream was last given (endMs resolved), its time
+  // captions ("" after Stop).
+  const AuditionRange& playedRange() const { return played_; }
+  std::string rangeStartCaption, rangeEndCaption;
+  std::string chronometer = kChronometerIdle;  // the head's time while playing
+  static constexpr const char* kChronometerIdle = "00:00.00";
+  bool paused() const;
+  // The set-up's values (read from the settings with the output's choice).
+  double slotLevelDb = 0, preRollS = 2, postRollS = 2;
+  static constexpr const char* kLevelKey = "Niveau";
+  static constexpr const char* kPreRollKey = "PreRoll";
+  static constexpr const char* kPostRollKey = "PostRoll";
+  // Kept in the settings; false when they could not be written (said).
+  bool SetRolls(double preS, double postS);
+  // The range rules' view of the current sound and selection.
+  RangeInputs rangeInputs() const;
+
+  // --- the mixing audition
+  // The transition between the current sound and `other` (none: no song to
+  // mix with): its start mix (`startOfSound`, the other song's end into the
+  // current sound's start) or its end mix, the current sound on the first
+  // stream and the other song on the second (see audition_mix.h). False,
+  // told, when it cannot be heard.
+  bool EcouteMixage(bool startOfSound, const std::optional<MixSong>& other);
+  bool mixing() const { return mixing_; }
+  const MixPlan& mixPlan() const { return mixPlan_; }
+
+  // --- the pre-listen of any file (`PreEcouteSon`), on the first stream at
+  // the slot's level: PreListen::Play loads and starts `preListenFile`,
+  // PauseResume toggles, Stop stops. False (told and logged) when nothing
+  // could be done.
+  enum class PreListen : int { Stop = 0, Play = 1, PauseResume = 2 };
+  bool PreEcouteSon(PreListen action);
+  std::string preListenFile;
+  bool preListening() const { return preListening_; }
+  // The play image's tag: "ON" while a pre-listen plays.
+  std::string playTag() const { return preListening_ && !paused() ? "ON" : ""; }
+  int durationMs() const;  // of the sound loaded on the first stream
+
   // --- keys
   void PlayStop();  // Space
   void GotoBegin(); // Home
@@ -92,6 +164,7 @@ class AuditionDeck : public Audition {
 
   // --- TimerPtx: true when the head or the meter changed.
   bool TimerPtx();
+  static constexpr int kPollStepMs = 10;
   int headMs() const { return headMs_; }
   double levelLeftDb = -200, levelRightDb = -200;
 
@@ -109,6 +182,16 @@ class AuditionDeck : public Audition {
   void releaseOutput();
   void tell(const std::string& text);
   bool outputIsVirtual() const;
+  struct FileStamp {
+    uint64_t inode = 0;
+    int64_t size = -1, modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp StampOf(const std::string& file);
+  bool play(const std::string& soundFile, const AuditionRange& range);
+  bool loadOn(int player, const std::string& soundFile, int attempt, bool& retry);
+  void onTrigger(int player, int id);
+  void render(int ms);
   void FinDeJeu();
   TraceLogger& log_;
   Clock& clock_;
@@ -127,6 +210,15 @@ class AuditionDeck : public Audition {
   int headMs_ = 0;
   uint64_t lastTick_ = 0;
   uint64_t idleSince_ = 0;
+  int tailMs_ = 0;  // a stop's fade still to render
+  bool rangeListRunning_ = false;
+  bool mixing_ = false;
+  bool preListening_ = false;
+  MixPlan mixPlan_;
+  int mixFirst_ = 0;    // the player the mix starts with
+  int mixSecond_ = -1;  // the player the mix starts at its join (-1: none waiting)
+  AuditionRange played_;
+  std::array<FileStamp, 2> stamps_{};  // each player's file as it was loaded
 };
 
 // Speed of the audition for a pitch in millionths of the nominal speed (0 is

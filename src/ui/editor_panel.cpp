@@ -1,5 +1,7 @@
 #include "ui/editor_panel.h"
 
+#include "core/text.h"
+#include "ui/audition_bar.h"
 #include "ui/elided_label.h"
 
 #include <QHBoxLayout>
@@ -191,6 +193,12 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   top->addWidget(autoStore_);
   top->addWidget(save_);
   layout->addLayout(top);
+  bar_ = new AuditionBar(deck_, this);
+  bar_->changed = [this] { refresh(); };
+  bar_->findMixSong = [this, &lib](const std::string& code) {
+    return editor::ReadMixSong(lib, editor_.sound.station, Utf8ToCp1252(code));
+  };
+  layout->addWidget(bar_);
 
   globalLabel_ = new PictureLabel(this);
   globalLabel_->setObjectName("PictureGlobal");
@@ -284,7 +292,8 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   view_.auditionFrom = [this](int ms) {
     if (!deck_) return;
     deck_->Stop();
-    deck_->PlayRange(editor_.sound.soundFile, ms, 0);
+    int start = ms, end = 0;
+    deck_->BtnsPlay(editor::PlayButton::PlayFrom, "PictureBMP:DblClick", start, end);
   };
 
   // --- mouse on the views
@@ -314,6 +323,11 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   };
   workingLabel_->released = [this](QMouseEvent*) {
     view_.WorkingMouseUp();
+    refresh();
+  };
+  // A double click on the working view plays from the time under the mouse too.
+  workingLabel_->doubleClicked = [this](QMouseEvent* e) {
+    if (view_.auditionFrom) view_.auditionFrom(view_.Pos2Tps(e->position().x()));
     refresh();
   };
   workingLabel_->wheeled = [this](QWheelEvent* e) { Zoom(e->angleDelta().y() > 0 ? 1 : -1); };
@@ -441,6 +455,7 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   key(Qt::Key_Space, &EditorPanel::PlayStop);
   key(Qt::Key_Home, &EditorPanel::GotoBegin);
   key(Qt::Key_End, &EditorPanel::GotoEnd);
+  bar_->addKeys(this);
   refresh();
 }
 
@@ -468,6 +483,11 @@ void EditorPanel::stripMenu(const QPoint& at) {
   }
   menu.addAction(QString::fromUtf8("Supprimer le so&n"), this,
                  [this] { soundEdit([](editor::SoundEdits& e) { return e.SoundDelete("PictureMP2:SoundDelete"); }); });
+  // Play from the selection's start (the point clicked) to the end.
+  menu.addSeparator();
+  QAction* listen = menu.addAction(QString::fromUtf8("&Écouter à partir de la sélection"), this,
+                                   [this] { bar_->press(editor::PlayButton::PlayFrom); });
+  listen->setEnabled(deck_ && editor_.songLoaded());
   menu.exec(at);
 }
 
@@ -574,6 +594,7 @@ void EditorPanel::refresh() {
   title_->setText(q(editor_.codeLabel + "  " + editor_.titleLabel + "  " + editor_.durationLabel));
   message_->setText(q(!editor_.lastMessage.empty() || !deck_ ? editor_.lastMessage : deck_->message()));
   if (deck_) output_->setCurrentIndex(deck_->output());
+  bar_->refresh(loaded);
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));

@@ -30,6 +30,8 @@
 #include "editor/sound_edits.h"
 #include "ui/image_canvas.h"
 
+namespace sono::ui { class AuditionBar; }
+
 namespace sono::ui {
 
 // A picture that reports its mouse and wheel events.
@@ -106,6 +108,7 @@ class EditorPanel : public QWidget {
   QLabel* selectionEnd() const { return selectionEnd_; }
   QCheckBox* autoStore() const { return autoStore_; }
   QDoubleSpinBox* level() const { return level_; }
+  AuditionBar* auditionBar() const { return bar_; }
 
  private:
   void stripMenu(const QPoint& at);
@@ -146,6 +149,7 @@ class EditorPanel : public QWidget {
   QTableWidget* grid_;
   QComboBox* sendDevice_;
   QPushButton* save_;
+  AuditionBar* bar_;  // the tape-recorder bar
   std::optional<editor::SelectionHandle> draggedHandle_;  // none: no handle dragged
   bool updating_ = false;  // refresh() sets widgets: their signals are not user actions
 };

@@ -235,6 +235,10 @@ void Workstation::addRecorder() {
   QAction* open = tools->addAction(QString::fromUtf8("Enre&gistreur…"));
   open->setObjectName("MnuRecorder");
   QObject::connect(open, &QAction::triggered, &window, [this] { showRecorder(); });
+  QAction* player = tools->addAction(QString::fromUtf8("&Pré-écoute d'un fichier…"));
+  player->setObjectName("MnuPlayer");
+  player->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+  QObject::connect(player, &QAction::triggered, &window, [this] { showPlayer(); });
   // The program does not close while a take runs (the quit check says so).
   app.hooks.recordingRunning = [this] { return recorder.recording(); };
 }
@@ -253,6 +257,14 @@ bool Workstation::showRecorder() {
   recorderWindow->show();
   recorderWindow->refresh();
   return true;
+}
+
+void Workstation::showPlayer() {
+  if (!playerWindow)
+    playerWindow = new PlayerWindow(deck, [this] { return app.config().settingsFile(); }, &window);
+  playerWindow->show();
+  playerWindow->raise();
+  playerWindow->refresh();
 }
 
 void Workstation::closeOnSignal(const std::string& signalName) {
@@ -285,7 +297,10 @@ bool Workstation::start(const std::string& commandLine) {
     app.log().TraceLog("Temporary file removed: " + path);
   // The audition's follow-up (play head, meter, end of play) on the companion
   // timer the start-up created without work.
-  scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
+  scheduler.add("TimerPtx", 100, true, [this] {
+    editorPanel->TimerPtx();
+    if (playerWindow && playerWindow->isVisible()) playerWindow->refresh();
+  });
   imports.attach(scheduler);  // TimerConvert
   startNotifier(prompt_);  // TimerUDP
   stats.skipRecount = data::VpnWorkstation(app.config());

@@ -23,6 +23,7 @@
 #include "ui/main_window.h"
 #include "ui/network_window.h"
 #include "ui/settings_menus.h"
+#include "ui/player_window.h"
 #include "ui/recorder_window.h"
 #include "ui/song_form_panel.h"
 
@@ -80,6 +81,10 @@ class Workstation {
   recorder::RecorderModel recorder;          // the recorder window's model (TimerRecorderStatus)
   RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
   RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
+  // FrmPlayer, the pre-listen of any file ("Outils"), made when first
+  // opened; owned by the window.
+  PlayerWindow* playerWindow = nullptr;
+  void showPlayer();
 
  private:
   void wireUnloadSequence();

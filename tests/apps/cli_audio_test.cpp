@@ -38,6 +38,25 @@ TEST(CliAudio, EncodeInfoAndPlayToAWavFile) {
   EXPECT_EQ(test::PeakOf(heard, 24000, heard.size() / 2, 0), 0.0f);
 }
 
+// play CODE: the song's sound on the station, said before it plays.
+TEST(CliAudio, PlayASongByItsCode) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_EQ(Cli({"site", "init-demo", "--home", home}), 0);
+  ASSERT_EQ(Cli({"demo", "build", "--songs", "4", "--sounds", "2", "--home", home}), 0);
+  std::string out;
+  ASSERT_EQ(Cli({"play", "00000001", "--home", home, "--start", "1000", "--end", "2000", "--device",
+                 "virtual:" + (dir / "heard.wav")}, &out), 0) << out;
+  EXPECT_NE(out.find("Lecture: "), std::string::npos) << out;
+  EXPECT_NE(out.find("00000001.s48 (de 1000 ms à 2000 ms)"), std::string::npos) << out;
+  // What was heard: the second from 1000 ms, then silence.
+  const auto heard = test::DecodeAll(dir / "heard.wav");
+  ASSERT_GE(heard.size(), 48000u * 2);
+  EXPECT_GT(test::PeakOf(heard, 47000, 48000, 0), 0.0f);
+  EXPECT_EQ(test::PeakOf(heard, 48000, heard.size() / 2, 0), 0.0f);
+  EXPECT_EQ(Cli({"play", "00000077", "--home", home, "--device", "virtual:" + (dir / "x.wav")}, &out), 1);
+}
+
 TEST(CliAudio, InfoCountsDamagedFramesAndTheDurationPlayed) {
   TempDir dir;
   std::string bytes = test::ReadFile(test::MakeHouseFile(dir, "a.s48", 30000));

@@ -299,3 +299,65 @@ TEST(CliPtx, ValuesAreCheckedAndASongWithoutSoundKeepsItsDuration) {
 
 }  // namespace
 }  // namespace sono::test
+
+namespace sono::test {
+namespace {
+
+int HeardMs(const std::string& out, size_t from) {
+  const size_t at = out.find("Entendu: ", from);
+  return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 9);
+}
+
+// edit's "listen": the end mix into another song; the bar's ranges with the
+// pre-roll kept in the settings, the level and speed of the song, and how
+// long each was heard.
+TEST(CliEdit, ListenPlaysTheBarsRanges) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  int status = -1;
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
+  // Songs 1 and 4 get sounds.
+  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "6", "--sounds", "3", "--home", home}, &status));
+  ASSERT_EQ(status, 0);
+  auto out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
+                         "select 20000 20000; menu startnext; listen mix end 00000004"},
+                        &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  const size_t mix = out->find("Mixage de fin: 00000001 15000-25000 ms, puis 00000004 0-5000 ms à 20000 ms\n");
+  ASSERT_NE(mix, std::string::npos) << *out;
+  EXPECT_NEAR(HeardMs(*out, mix), 10000, 20);
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "listen mix start 00000002"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 1);  // that song has no sound
+
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
+                         "select 5000 6000; rolls 1 0.5; level -6; pitch 20; listen playout; listen playfadein;"
+                         " listen list 1000 1500 3000 3600"},
+                        &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  const size_t out1 = out->find("Ecoute PlayOut: 4000-6500 ms, fondu d'entrée 0 ms, fondu de sortie 0 ms, "
+                                "niveau -6.00 dB, vitesse +20.0 %");
+  ASSERT_NE(out1, std::string::npos) << *out;
+  EXPECT_NEAR(HeardMs(*out, out1), 2500 / 1.2, 20);
+  const size_t in = out->find("Ecoute PlayFadeIn: 5000-8000 ms, fondu d'entrée 1000 ms");
+  ASSERT_NE(in, std::string::npos) << *out;
+  EXPECT_NEAR(HeardMs(*out, in), 3000 / 1.2, 20);
+  const size_t list = out->find("Ecoute liste: 1000-1500 ms");
+  ASSERT_NE(list, std::string::npos) << *out;
+  EXPECT_NEAR(HeardMs(*out, list), 1100 / 1.2, 30);  // both items, one after the other
+
+  // The pre-roll stays in the settings for the next session.
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "select 5000 6000; listen playout"}, &status);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(status, 0) << *out;
+  EXPECT_NE(out->find("Ecoute PlayOut: 4000-6500 ms"), std::string::npos) << *out;
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home, "listen pause"}, &status);
+  EXPECT_EQ(status, 2);
+  out = RunProgram({SONOTEKA_CLI, "edit", "00000002", "--home", home, "listen play"}, &status);  // no sound
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+}  // namespace sono::test
