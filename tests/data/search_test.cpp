@@ -335,6 +335,29 @@ TEST_F(SearchTest, GridSortsByDurationAndText) {
   EXPECT_EQ(search.grid.sortColumn, 1);
 }
 
+// A sort lets the window's events run; rows that tie keep their order either
+// way; a search started from those events (it refills the grid) wins over
+// the sort, which is given up instead of moving rows that are gone.
+TEST_F(SearchTest, SortKeepsTiesInOrderLetsEventsRunAndGivesWayToANewSearch) {
+  SearchRequest r;
+  r.kind = SearchKind::Music;
+  search.RechercheDansLaBase_01_Morceau(r);
+  int turns = 0;
+  search.grid.keepAnswering = [&] { ++turns; };
+  search.grid.sortBy(kColTitle);
+  EXPECT_GE(turns, 2);
+  search.grid.sortBy(kColDuration, false);  // 150 s twice: title order kept
+  const std::vector<std::string> byDuration = {"00000003", "00000001", "00000002", "00000006", "00000005", "00000004"};
+  EXPECT_EQ(codes(), byDuration);
+
+  search.grid.keepAnswering = [&] {
+    search.grid.keepAnswering = nullptr;
+    search.RechercheDansLaBase_01_Morceau(text("jours", "Contient"));
+  };
+  search.grid.sortBy(kColTitle, false);
+  EXPECT_EQ(codes(), std::vector<std::string>{"00000003"});
+}
+
 // A text column sorts as a French dictionary (accented titles among the
 // others, not after Z), either way, and the music tab keeps the column and
 // the direction the user chose for the next searches.
