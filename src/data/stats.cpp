@@ -56,14 +56,32 @@ class Batch {
   size_t writes_ = 0;
 };
 
-void addOnce(std::vector<std::string>& queue, const std::string& code) {
-  if (Trim(code).empty()) return;
-  if (std::find(queue.begin(), queue.end(), code) == queue.end()) queue.push_back(code);
-}
 }  // namespace
 
-void DurationStatistics::queueArtist(const std::string& code) { addOnce(ListeArtistesCorrigerDuree, Calibre(code, 5)); }
-void DurationStatistics::queueCategory(const std::string& code) { addOnce(ListeCategoriesCorrigerDuree, Calibre(code, 5)); }
+void DurationStatistics::Queue::add(const std::string& code) {
+  if (Trim(code).empty()) return;
+  if (queued.insert(code).second) codes.push_back(code);
+}
+
+std::string DurationStatistics::Queue::take() {
+  std::string code = std::move(codes[next++]);
+  queued.erase(code);
+  if (empty()) clear();  // the storage goes back once drained
+  return code;
+}
+
+void DurationStatistics::Queue::clear() {
+  codes.clear();
+  queued.clear();
+  next = 0;
+}
+
+std::vector<std::string> DurationStatistics::waiting(const Queue& queue) {
+  return std::vector<std::string>(queue.codes.begin() + static_cast<std::ptrdiff_t>(queue.next), queue.codes.end());
+}
+
+void DurationStatistics::queueArtist(const std::string& code) { ListeArtistesCorrigerDuree.add(Calibre(code, 5)); }
+void DurationStatistics::queueCategory(const std::string& code) { ListeCategoriesCorrigerDuree.add(Calibre(code, 5)); }
 
 void DurationStatistics::MAJDureesEtDureeMoyenne(const std::string& songRecord) {
   queueArtist(GetRaw(songRecord, song::kArtist1));
@@ -96,7 +114,7 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
                         std::string(static_cast<size_t>(f.length), '9'));
 }
 
-bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& target) {
+bool DurationStatistics::drain(Queue& queue, const Target& target) {
   const std::string caller = std::string(kModule) + ":" + target.procedure;
   if (skipRecount) {
     queue.clear();
@@ -113,8 +131,7 @@ bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& ta
     ok = false;
   };
   while (!queue.empty()) {
-    const std::string code = queue.front();
-    queue.erase(queue.begin());
+    const std::string code = queue.take();
     if (!batch.begin()) {
       inBatch.push_back(code);
       lost();
