@@ -20,6 +20,28 @@ namespace {
 constexpr const char* kCaller = "Lib_Data_Morceau:RechercheDansLaBase_01_Morceau";
 constexpr size_t kPumpEvery = 256;
 constexpr size_t kAnswerEvery = 4096;  // rows between two turns of the window's events in a sort
+constexpr size_t kSortRun = 8192;      // entries sorted between two turns, then merged run by run
+
+// Sorts [first, last) in runs of kSortRun entries, then merges the runs pair
+// by pair, with `answer` (the window's events) called between two runs and
+// two merges: a whole library sorts without freezing the window. The orders
+// given here are total, so the result is that of one sort. False when
+// `answer` said to give up.
+template <class It, class Less, class Answer>
+bool sortAnswering(It first, It last, Less before, Answer answer) {
+  const size_t n = static_cast<size_t>(last - first);
+  const auto at = [first](size_t i) { return first + static_cast<std::ptrdiff_t>(i); };
+  for (size_t start = 0; start < n; start += kSortRun) {
+    std::sort(at(start), at(std::min(n, start + kSortRun)), before);
+    if (!answer()) return false;
+  }
+  for (size_t width = kSortRun; width < n; width *= 2)
+    for (size_t start = 0; start + width < n; start += 2 * width) {
+      std::inplace_merge(at(start), at(start + width), at(std::min(n, start + 2 * width)), before);
+      if (!answer()) return false;
+    }
+  return true;
+}
 
 // Kind prefixes for browsing (kind 1 to 5): low and high ends of the code range.
 struct KindRange {
@@ -284,12 +306,12 @@ void SongGrid::sortBy(int column, bool ascending) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return std::string_view(keys).substr(a.offset, a.length) < std::string_view(keys).substr(b.offset, b.length);
   };
-  std::sort(order.begin(), order.end(), [&](const SortEntry& a, const SortEntry& b) {
+  const auto before = [&](const SortEntry& a, const SortEntry& b) {
     if (ascending ? less(a, b) : less(b, a)) return true;
     if (ascending ? less(b, a) : less(a, b)) return false;
     return a.index < b.index;
-  });
-  if (!answer(0)) return;
+  };
+  if (!sortAnswering(order.begin(), order.end(), before, [&] { return answer(0); })) return;
   std::vector<Row> sorted;
   sorted.reserve(rows_.size());
   for (const SortEntry& e : order) sorted.push_back(std::move(rows_[e.index]));
@@ -524,8 +546,10 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return std::string_view(keys).substr(a.offset, a.length) < std::string_view(keys).substr(b.offset, b.length);
   };
-  std::sort(order.begin(), order.end(), before);
-  pumpNow(sortingLabel);
+  sortAnswering(order.begin(), order.end(), before, [&] {
+    pumpNow(sortingLabel);
+    return true;
+  });
   {
     std::vector<WorkItem> sorted;
     sorted.reserve(workList_.size());

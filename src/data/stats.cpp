@@ -19,6 +19,8 @@ constexpr const char* kModule = "Lib_Data_Statistiques";
 // times; one transaction for all would keep other workstations out of the
 // base for too long.
 constexpr size_t kWritesPerBatch = 200;
+// Songs counted between two turns of the window's events within one code.
+constexpr long long kSongsBetweenEvents = 1024;
 
 class Batch {
  public:
@@ -99,6 +101,8 @@ bool DurationStatistics::count(int station, KeyNumber keyNumber, const std::stri
   while (st == 0 && key.substr(0, 5) <= code) {
     ++n;
     total += song::StatisticsSeconds(lib_.db().record(kSongs));
+    // A category holds thousands of songs: the window keeps answering.
+    if (n % kSongsBetweenEvents == 0) lib_.events().processEvents();
     st = lib_.db().GetNext(lib_.base(), kSongs, station, keyNumber, key, caller);
   }
   // Ended by the next code or the end of the file; anything else leaves the
