@@ -3,6 +3,7 @@
 #pragma once
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
@@ -26,15 +27,19 @@ inline std::string TemporaryHome(const std::string& name) {
 class BenchSite {
  public:
   // `files`: the catalogue numbers created (empty) and opened on station 1.
-  BenchSite(const std::string& home, std::initializer_list<int> files)
+  // With `reuse`, a site already made in `home` by an earlier run is opened
+  // as it is (`reused` tells), so that a large library is built once.
+  BenchSite(const std::string& home, std::initializer_list<int> files, bool reuse = false)
       : log(clock), config(environment(home), log, prompt), layer(config, log, prompt, clock),
         lib({layer, config, log, prompt, events, clock}) {
-    ok = CreateDemoSite(home, error);
+    reused = reuse && std::filesystem::exists(std::filesystem::path(home) / "bench-site-complete");
+    ok = reused || CreateDemoSite(home, error);
     if (!ok) return;
     config.InitGeneralPath(true);
-    EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");  // one station
+    if (!reused) EcritureIni(config.DetermineFichierSysteme(0), "Base_01", "NbStation", "1");  // one station
     config.InitGeneralSite();
-    for (int file : files) layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
+    if (!reused)
+      for (int file : files) layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
     layer.PervasiveOuvertureFichiers(0, 1, 1);
     open_ = true;
   }
@@ -44,7 +49,14 @@ class BenchSite {
     open_ = false;
   }
 
+  // Marks the site whole (its library built) for the next run that reuses it.
+  static void MarkComplete(const std::string& home) {
+    std::FILE* f = std::fopen((std::filesystem::path(home) / "bench-site-complete").c_str(), "w");
+    if (f) std::fclose(f);
+  }
+
   bool ok = false;
+  bool reused = false;
   std::string error;
   SystemClock clock;
   ScriptedPrompt prompt;

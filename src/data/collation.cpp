@@ -97,11 +97,18 @@ std::string FoldForSearch(std::string_view cp1252) {
 }
 
 std::string CollationKey(std::string_view text) {
+  std::string key;
+  CollationKey(text, key);
+  return key;
+}
+
+void CollationKey(std::string_view text, std::string& key) {
   text = TrimEnd(text);
   const auto& units = Units();
   // Three levels of the same number of units, each ended by 0.
-  std::string key(text.size() * 6 + 2, '\0');
-  char* o = key.data();
+  const size_t start = key.size();
+  key.resize(start + text.size() * 6 + 2, '\0');
+  char* o = key.data() + start;
   for (unsigned char c : text) {  // letters (0 separates the levels: none weighs 0)
     const Unit& u = units[c];
     *o++ = u.letters[0] == '\0' ? '\x01' : u.letters[0];
@@ -120,7 +127,6 @@ std::string CollationKey(std::string_view text) {
     if (u.count == 2) *o++ = static_cast<char>(u.upper);
   }
   key.resize(static_cast<size_t>(o - key.data()));
-  return key;
 }
 
 bool CollatesBefore(std::string_view a, std::string_view b) { return CollationKey(a) < CollationKey(b); }

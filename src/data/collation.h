@@ -36,6 +36,8 @@ std::string FoldForSearch(std::string_view cp1252);
 // Blanks at the end of the text do not count (fixed-width fields compare
 // as their words).
 std::string CollationKey(std::string_view cp1252);
+// The same key added at the end of `out` (a list of keys in one buffer).
+void CollationKey(std::string_view cp1252, std::string& out);
 
 // a before b in the sort order.
 bool CollatesBefore(std::string_view a, std::string_view b);

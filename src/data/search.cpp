@@ -1,7 +1,9 @@
 #include "data/search.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fmt/format.h>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "core/datetime.h"
@@ -17,6 +19,29 @@ namespace sono::data {
 namespace {
 constexpr const char* kCaller = "Lib_Data_Morceau:RechercheDansLaBase_01_Morceau";
 constexpr size_t kPumpEvery = 256;
+constexpr size_t kAnswerEvery = 4096;  // rows between two turns of the window's events in a sort
+constexpr size_t kSortRun = 8192;      // entries sorted between two turns, then merged run by run
+
+// Sorts [first, last) in runs of kSortRun entries, then merges the runs pair
+// by pair, with `answer` (the window's events) called between two runs and
+// two merges: a whole library sorts without freezing the window. The orders
+// given here are total, so the result is that of one sort. False when
+// `answer` said to give up.
+template <class It, class Less, class Answer>
+bool sortAnswering(It first, It last, Less before, Answer answer) {
+  const size_t n = static_cast<size_t>(last - first);
+  const auto at = [first](size_t i) { return first + static_cast<std::ptrdiff_t>(i); };
+  for (size_t start = 0; start < n; start += kSortRun) {
+    std::sort(at(start), at(std::min(n, start + kSortRun)), before);
+    if (!answer()) return false;
+  }
+  for (size_t width = kSortRun; width < n; width *= 2)
+    for (size_t start = 0; start + width < n; start += 2 * width) {
+      std::inplace_merge(at(start), at(start + width), at(std::min(n, start + 2 * width)), before);
+      if (!answer()) return false;
+    }
+  return true;
+}
 
 // Kind prefixes for browsing (kind 1 to 5): low and high ends of the code range.
 struct KindRange {
@@ -36,14 +61,71 @@ std::string durationText(long long seconds) {
 }
 
 // "YYYYMMDD" as a number when it is a real date, else 0.
-long long dateValue(const std::string& text) {
-  if (text.size() != 8 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
-  const int y = std::stoi(text.substr(0, 4)), m = std::stoi(text.substr(4, 2)), d = std::stoi(text.substr(6, 2));
+long long dateValue(std::string_view text) {
+  if (text.size() != 8) return 0;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  const int y = static_cast<int>(value / 10000), m = static_cast<int>(value / 100 % 100),
+            d = static_cast<int>(value % 100);
   if (y < 1900 || m < 1 || m > 12 || d < 1) return 0;
   int y2 = 0, m2 = 0, d2 = 0;
   CivilFromDays(DaysFromCivil(y, m, d), y2, m2, d2);
   if (y2 != y || m2 != m || d2 != d) return 0;
-  return std::stoll(text);
+  return value;
+}
+
+// A field of a record, its bytes as stored (a short record reads as blanks).
+std::string_view fieldOf(const std::string& record, Field f) {
+  const size_t start = static_cast<size_t>(f.position - 1);
+  if (start + static_cast<size_t>(f.length) > record.size()) return {};
+  return std::string_view(record).substr(start, static_cast<size_t>(f.length));
+}
+
+template <size_t N>
+void copyField(const std::string& record, Field f, std::array<char, N>& out) {
+  out.fill(' ');
+  const size_t start = static_cast<size_t>(f.position - 1);
+  if (start < record.size())
+    record.copy(out.data(), std::min({N, static_cast<size_t>(f.length), record.size() - start}), start);
+}
+
+char charOf(const std::string& record, Field f) {
+  const size_t at = static_cast<size_t>(f.position - 1);
+  return at < record.size() ? record[at] : ' ';
+}
+
+// Shown as the record field accessors show text: blanks at the end taken off, UTF-8.
+std::string shown(std::string_view cp1252) { return Cp1252ToUtf8(TrimRight(cp1252)); }
+
+// Up to eight bytes as one number whose order is their byte order.
+uint64_t packed(std::string_view bytes) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 8; ++i) v = v << 8 | (i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u);
+  return v;
+}
+
+// The key found is past the range: its first bytes (folded under the keys'
+// case rule when `fold`) compare above `high`.
+bool pastRange(const std::string& key, const std::string& high, bool fold) {
+  for (size_t i = 0; i < high.size(); ++i) {
+    if (i >= key.size()) return false;
+    unsigned char c = static_cast<unsigned char>(key[i]);
+    if (fold) c = btr::foldCase1252(c);
+    const unsigned char h = static_cast<unsigned char>(high[i]);
+    if (c != h) return c > h;
+  }
+  return false;
+}
+
+// `field` begins with `upper` under the keys' case rule.
+bool beginsWithFolded(std::string_view field, const std::string& upper) {
+  if (field.size() < upper.size()) return false;
+  for (size_t i = 0; i < upper.size(); ++i)
+    if (btr::foldCase1252(static_cast<unsigned char>(field[i])) != static_cast<unsigned char>(upper[i])) return false;
+  return true;
 }
 
 std::string dateText(long long yyyymmdd) {
@@ -91,11 +173,61 @@ SearchFilters SearchFilters::From(const StartupSettings& settings) {
 
 std::string SongSearch::Fold(const std::string& cp1252) { return FoldForSearch(cp1252); }
 
+void SongGrid::clear() {
+  rows_.clear();
+  ++generation_;
+  texts_.clear();
+  textIndex_.clear();
+}
+
+uint32_t SongGrid::text(const std::string& value) {
+  const auto [at, added] = textIndex_.try_emplace(value, static_cast<uint32_t>(texts_.size()));
+  if (added) texts_.push_back(value);
+  return at->second;
+}
+
+const std::string& SongGrid::text(uint32_t index) const {
+  static const std::string kNone;
+  return index < texts_.size() ? texts_[index] : kNone;
+}
+
+std::string SongGrid::soundPath(const Row& row) const {
+  if (row.soundFolder == kNoText) return {};
+  return text(row.soundFolder) + SoundFileName(std::string(row.code.data(), row.code.size()));
+}
+
 void SongGrid::readSound(const Row& row) const {
   if (row.soundRead) return;
   row.soundRead = true;
-  row.soundMs = HouseFormatDurationMs(row.soundPath).value_or(0);
-  row.cells[kColSoundLength] = soundLengthText(row.soundMs);
+  row.soundMs = HouseFormatDurationMs(soundPath(row)).value_or(0);
+  if (row.cells) (*row.cells)[kColSoundLength] = soundLengthText(row.soundMs);
+}
+
+std::string SongGrid::cellText(const Row& r, size_t column) const {
+  switch (column) {
+    case kColCode: return shown({r.code.data(), r.code.size()});
+    case kColTitle: return shown({r.title.data(), r.title.size()});
+    case kColPlayable: return shown({&r.playable, 1});
+    case kColSound: return shown({&r.sound, 1});
+    case kColArtists: {
+      const std::string& a1 = text(r.artist1);
+      const std::string& a2 = text(r.artist2);
+      return a2.empty() ? a1 : (a1.empty() ? a2 : a1 + " / " + a2);
+    }
+    case kColCategory: return text(r.category);
+    case kColArtist: return text(r.artist1);
+    case kColDuration: return durationText(r.durationSeconds);
+    case kColIntro: return r.introSeconds > 0 ? std::to_string(r.introSeconds) : "";
+    case kColForced: return durationText(r.forcedSeconds);
+    case kColSoundLength: return soundLengthText(r.soundMs);
+    case kColModified: return dateText(r.modified);
+    case kColCreated: return dateText(r.created);
+    case kColSoundFile: return SoundFileName(std::string(r.code.data(), r.code.size()));
+    case kColFlag436: return shown({&r.flag436, 1});
+    case kColFlag548: return shown({&r.flag548, 1});
+    case kColSoundType: return std::string(1, r.soundType);
+    default: return {};
+  }
 }
 
 const SongGrid::Row& SongGrid::row(size_t i) const {
@@ -106,8 +238,13 @@ const SongGrid::Row& SongGrid::row(size_t i) const {
 
 const std::string& SongGrid::cell(size_t row, size_t column) const {
   const Row& r = rows_.at(row);
+  if (column >= kSongGridColumns.size()) throw std::out_of_range("SongGrid::cell: no such column");
   if (column == kColSoundLength) readSound(r);
-  return r.cells.at(column);
+  if (!r.cells) {  // first shown: every cell of the row at once
+    r.cells = std::make_unique<std::array<std::string, kSongGridColumns.size()>>();
+    for (size_t c = 0; c < kSongGridColumns.size(); ++c) (*r.cells)[c] = cellText(r, c);
+  }
+  return (*r.cells)[column];
 }
 
 void SongGrid::sortBy(int column, bool ascending) {
@@ -126,27 +263,58 @@ void SongGrid::sortBy(int column, bool ascending) {
     }
   };
   const bool numeric = column >= kColDuration && column <= kColCreated;
-  if (column == kColSoundLength)
-    for (const Row& r : rows_) readSound(r);
-  // Keys made once per row, not once per comparison.
-  std::vector<std::pair<std::string, size_t>> keys;
-  std::vector<std::pair<long long, size_t>> numbers;
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    if (numeric) numbers.emplace_back(number(rows_[i]), i);
-    else keys.emplace_back(CollationKey(Utf8ToCp1252(rows_[i].cells[static_cast<size_t>(column)])), i);
-  }
-  const auto byKey = [ascending](const auto& a, const auto& b) {
-    return ascending ? a.first < b.first : b.first < a.first;
+  // The window keeps answering while a whole library is sorted.
+  const uint64_t generation = ++generation_;
+  const auto answer = [this, generation](size_t i) {
+    if (keepAnswering && i % kAnswerEvery == 0) keepAnswering();
+    return generation_ == generation;  // false: the rows changed meanwhile
   };
+  if (column == kColSoundLength)
+    for (size_t i = 0; i < rows_.size(); ++i) {
+      readSound(rows_[i]);
+      if (!answer(i + 1)) return;
+    }
+  // Keys made once per row, not once per comparison: numbers, or the
+  // collation keys of the cells side by side in one buffer, compared by their
+  // first eight bytes first. Rows that tie keep their order.
+  struct SortEntry {
+    uint64_t prefix;
+    long long number;
+    uint32_t offset, length, index;
+  };
+  std::string keys;
+  std::vector<SortEntry> order;
+  order.reserve(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    SortEntry e{0, 0, 0, 0, static_cast<uint32_t>(i)};
+    if (numeric) {
+      e.number = number(rows_[i]);
+    } else {
+      const Row& r = rows_[i];
+      e.offset = static_cast<uint32_t>(keys.size());
+      CollationKey(Utf8ToCp1252(r.cells ? (*r.cells)[static_cast<size_t>(column)] : cellText(r, static_cast<size_t>(column))),
+                   keys);
+      e.length = static_cast<uint32_t>(keys.size() - e.offset);
+      e.prefix = packed(std::string_view(keys).substr(e.offset));
+    }
+    order.push_back(e);
+    if (!answer(i + 1)) return;
+  }
+  if (!answer(0)) return;
+  const auto less = [&keys, numeric](const SortEntry& a, const SortEntry& b) {
+    if (numeric) return a.number < b.number;
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return std::string_view(keys).substr(a.offset, a.length) < std::string_view(keys).substr(b.offset, b.length);
+  };
+  const auto before = [&](const SortEntry& a, const SortEntry& b) {
+    if (ascending ? less(a, b) : less(b, a)) return true;
+    if (ascending ? less(b, a) : less(a, b)) return false;
+    return a.index < b.index;
+  };
+  if (!sortAnswering(order.begin(), order.end(), before, [&] { return answer(0); })) return;
   std::vector<Row> sorted;
   sorted.reserve(rows_.size());
-  if (numeric) {
-    std::stable_sort(numbers.begin(), numbers.end(), byKey);
-    for (const auto& n : numbers) sorted.push_back(std::move(rows_[n.second]));
-  } else {
-    std::stable_sort(keys.begin(), keys.end(), byKey);
-    for (const auto& k : keys) sorted.push_back(std::move(rows_[k.second]));
-  }
+  for (const SortEntry& e : order) sorted.push_back(std::move(rows_[e.index]));
   rows_ = std::move(sorted);
 }
 
@@ -171,6 +339,10 @@ bool SongSearch::passesKind(const std::string& code, SearchKind kind) const {
   return KindOfCode(code) == static_cast<int>(kind) - 1;
 }
 
+bool SongSearch::FiltresSon(char digit, const std::string& filter) const {
+  return filter.empty() || filter == kAllSoundTypes || filter.find(digit) != std::string::npos;
+}
+
 bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
   if (filter.empty() || filter == kAllSoundTypes) return true;
   std::string digit = GetRaw(record, song::kSoundType);
@@ -185,20 +357,18 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
   const size_t keyLength = static_cast<size_t>(KeyLength(kSongs, keyNumber));
   // The scan ends past the keys that begin with `highPrefix` (an empty one
   // scans the whole key); the title key ignores case, so its prefix is folded.
-  const std::string high = keyNumber == 5 ? FoldCase(highPrefix.substr(0, keyLength))
-                                          : highPrefix.substr(0, keyLength);
+  const bool folded = keyNumber == 5;
+  const std::string high = folded ? FoldCase(highPrefix.substr(0, keyLength)) : highPrefix.substr(0, keyLength);
+  static const std::string caller = kCaller;
   std::string key = Library::Key(low);
-  int st = db.GetGreaterOrEqual(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, kCaller);
+  int st = db.GetGreaterOrEqual(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, caller);
   while (st == 0 && !stopRequested) {
-    const std::string found = key.substr(0, high.size());
-    if ((keyNumber == 5 ? FoldCase(found) : found) > high) break;
+    if (pastRange(key, high, folded)) break;
     const std::string& r = db.record(kSongs);
-    const std::string code = GetRaw(r, song::kCode);
-    if (passesKind(code, request.kind) && FiltresSon(r, filters.soundTypes) &&
-        (!match || match(r)) && collected_.insert(code).second)
-      workList_.push_back(GetRaw(r, song::kTitle) + code);
+    if (passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes) && (!match || match(r)))
+      collect(r);
     pump([&r] { return GetText(r, song::kTitle); });
-    st = db.GetNext(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, kCaller);
+    st = db.GetNext(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, caller);
   }
 }
 
@@ -207,19 +377,58 @@ void SongSearch::collectAll(const SearchRequest& request,
   // Every song is read: physical order is the cheapest walk, and the work
   // list is sorted by title afterwards anyway.
   PervasiveLayer& db = lib_.db();
+  static const std::string caller = kCaller;
   std::string key = Library::Key("");
-  int st = db.StepFirst(lib_.base(), kSongs, request.station, key, kCaller);
+  int st = db.StepFirst(lib_.base(), kSongs, request.station, key, caller);
   while (st == 0 && !stopRequested) {
     const std::string& r = db.record(kSongs);
-    if (match(r)) {
-      const std::string code = GetRaw(r, song::kCode);
-      if (passesKind(code, request.kind) && FiltresSon(r, filters.soundTypes) &&
-          collected_.insert(code).second)
-        workList_.push_back(GetRaw(r, song::kTitle) + code);
-    }
+    if (match(r) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes)) collect(r);
     pump([&r] { return GetText(r, song::kTitle); });
-    st = db.StepNext(lib_.base(), kSongs, request.station, key, kCaller);
+    st = db.StepNext(lib_.base(), kSongs, request.station, key, caller);
   }
+}
+
+void SongSearch::collect(const std::string& r) {
+  WorkItem item;
+  copyField(r, song::kTitle, item.title);
+  copyField(r, song::kCode, item.code);
+  copyField(r, song::kCategory, item.category);
+  item.activeOnStation = Library::EstCeQueLaStationDuMorceauEstActive(r, request_->station);
+  item.notPlayable = GetRaw(r, song::kPlayable) == "N";
+  item.noDuration = song::DurationSeconds(r) == 0;
+  const uint64_t t0 = lib_.clock().tickMs();
+  item.row = makeRow(r, request_->station, request_->titles);
+  rowsMs_ += static_cast<long long>(lib_.clock().tickMs() - t0);
+  workList_.push_back(std::move(item));
+}
+
+void SongSearch::dropRepeatedCodes() {
+  std::vector<std::pair<uint64_t, uint32_t>> byCode;  // sorted: the first place of a code comes first
+  byCode.reserve(workList_.size());
+  for (size_t i = 0; i < workList_.size(); ++i)
+    byCode.emplace_back(packed(workList_[i].codeText()), static_cast<uint32_t>(i));
+  std::sort(byCode.begin(), byCode.end());
+  std::vector<bool> repeated(workList_.size());
+  bool any = false;
+  for (size_t k = 1; k < byCode.size(); ++k)
+    if (byCode[k].first == byCode[k - 1].first) any = repeated[byCode[k].second] = true;
+  if (!any) return;
+  size_t kept = 0;
+  for (size_t i = 0; i < workList_.size(); ++i)
+    if (!repeated[i]) workList_[kept++] = std::move(workList_[i]);
+  workList_.resize(kept);
+}
+
+uint32_t SongSearch::artistLabel(int station, const std::string& code) {
+  const auto [at, added] = artistLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
+  if (added) at->second = grid.text(lib_.LibArtiste(station, code));
+  return at->second;
+}
+
+uint32_t SongSearch::categoryLabel(int station, const std::string& code) {
+  const auto [at, added] = categoryLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
+  if (added) at->second = grid.text(lib_.LibCategorie(station, code));
+  return at->second;
 }
 
 size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) {
@@ -229,9 +438,12 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   const uint64_t start = clock.tickMs();
   stopRequested = false;
   refusal.clear();
+  request_ = &request;
+  rowsMs_ = 0;
   grid.clear();
+  artistLabels_.clear();
+  categoryLabels_.clear();
   workList_.clear();
-  collected_.clear();
   lib_.clearCache();
   const int station = request.station;
 
@@ -241,9 +453,8 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       std::string key = Library::Key(code);
       BtrieveOptions quiet;
       quiet.silent = true;
-      if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) == 0 &&
-          collected_.insert(code).second)
-        workList_.push_back(GetRaw(lib_.db().record(kSongs), song::kTitle) + code);
+      if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) == 0)
+        collect(lib_.db().record(kSongs));
     }
   } else if (request.kind >= SearchKind::Music && request.kind <= SearchKind::Infos) {
     const KindRange& k = kKinds[static_cast<int>(request.kind) - static_cast<int>(SearchKind::Music)];
@@ -251,12 +462,6 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   } else {
     // An empty text is the whole range of its mode: every song.
     const std::string text = Utf8ToCp1252(Trim(request.text));
-    const auto titlesOf = [&](const std::string& r) {
-      std::vector<std::string> out;
-      if (request.titles != TitleOption::ShortTitle) out.push_back(GetRaw(r, song::kTitle));
-      if (request.titles != TitleOption::Title) out.push_back(GetRaw(r, song::kShortTitle));
-      return out;
-    };
     const std::string upper = FoldCase(text);
     if (request.mode == SearchMode::Code) {
       if (text.size() > static_cast<size_t>(song::kCode.length)) {
@@ -286,9 +491,8 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       });
     } else {  // SearchMode::Libelle: titles beginning with the text
       const auto beginsWith = [&](const std::string& r) {
-        for (const auto& t : titlesOf(r))
-          if (FoldCase(t).rfind(upper, 0) == 0) return true;
-        return false;
+        return (request.titles != TitleOption::ShortTitle && beginsWithFolded(fieldOf(r, song::kTitle), upper)) ||
+               (request.titles != TitleOption::Title && beginsWithFolded(fieldOf(r, song::kShortTitle), upper));
       };
       if (request.titles == TitleOption::Title) {
         collectRange(5, (text + std::string(40, '\0')).substr(0, 40), text, request, beginsWith);
@@ -298,6 +502,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     }
   }
 
+  dropRepeatedCodes();
   log.TraceLog("RechercheDansLaBase_01_Morceau: Middle");
   std::unordered_set<std::string> excluded;
   if (filters.hideInactiveCategories) {
@@ -311,53 +516,94 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   }
   log.TraceLog("RechercheDansLaBase_01_Morceau: Middle:B");
 
-  // Title order as a librarian reads it (collation.h), then code order.
-  std::vector<std::pair<std::string, size_t>> order;
+  // Title order as a librarian reads it (collation.h), then code order: the
+  // sort keys (title key, 0, code) side by side in one buffer, compared by
+  // their first eight bytes first.
+  struct SortEntry {
+    uint64_t prefix;
+    uint32_t offset, length;
+    uint32_t index;  // in the work list
+  };
+  std::string keys;
+  keys.reserve(workList_.size() * 96);
+  std::vector<SortEntry> order;
   order.reserve(workList_.size());
   // The window keeps answering between the passes: folding, sorting and
   // reading the recorder codes of a whole library take a few tenths of a second.
   const auto sortingLabel = [] { return std::string("Recherche: tri"); };
   for (size_t i = 0; i < workList_.size(); ++i) {
-    const std::string_view item = workList_[i];
-    order.emplace_back(CollationKey(item.substr(0, 40)), i);
-    order.back().first.push_back('\0');
-    order.back().first.append(item.substr(40));
+    const WorkItem& item = workList_[i];
+    const size_t offset = keys.size();
+    CollationKey(std::string_view(item.title.data(), item.title.size()), keys);
+    keys.push_back('\0');
+    keys.append(item.codeText());
+    order.push_back({packed(std::string_view(keys).substr(offset)), static_cast<uint32_t>(offset),
+                     static_cast<uint32_t>(keys.size() - offset), static_cast<uint32_t>(i)});
     pump(sortingLabel);
   }
   pumpNow(sortingLabel);
-  std::sort(order.begin(), order.end());
-  pumpNow(sortingLabel);
-  std::vector<std::string> sorted;
-  sorted.reserve(workList_.size());
-  for (const auto& o : order) sorted.push_back(std::move(workList_[o.second]));
-  workList_ = std::move(sorted);
+  const auto before = [&keys](const SortEntry& a, const SortEntry& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return std::string_view(keys).substr(a.offset, a.length) < std::string_view(keys).substr(b.offset, b.length);
+  };
+  sortAnswering(order.begin(), order.end(), before, [&] {
+    pumpNow(sortingLabel);
+    return true;
+  });
+  {
+    std::vector<WorkItem> sorted;
+    sorted.reserve(workList_.size());
+    for (const SortEntry& o : order) sorted.push_back(std::move(workList_[o.index]));
+    workList_ = std::move(sorted);
+  }
   // Codes that have their recorder record, read once in key order.
-  std::unordered_set<std::string> recorderCodes;
+  std::vector<uint64_t> recorderCodes;
   {
     std::string key = Library::Key(std::string(8, '\0'));
     BtrieveOptions quiet;
     quiet.silent = true;
     int st = lib_.db().GetGreaterOrEqual(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
     while (st == 0) {
-      recorderCodes.insert(key.substr(0, 8));
+      recorderCodes.push_back(packed(std::string_view(key).substr(0, 8)));
       pump(sortingLabel);
       st = lib_.db().GetNext(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
     }
   }
 
+  std::sort(recorderCodes.begin(), recorderCodes.end());  // already in key order: a check
+  std::unordered_set<std::string> created;  // recorder records made by this search
+
   grid.reserve(workList_.size());
   grid.redraw = false;
   log.TraceLog(".Redraw = False ");
-  long long rowsMs = 0;
+  // The rows were made from the first pass's reads; a song is read again
+  // only when its row leads to a write (a duration repaired, companion
+  // records made), so the writes start from the record as stored.
+  static const std::string caller = kCaller;
+  std::string r, key;  // reused from song to song
   for (size_t i = 0; i < workList_.size() && !stopRequested; ++i) {
-    const std::string code = workList_[i].substr(40, 8);
-    std::string key = Library::Key(code);
-    if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller) != 0) continue;
-    std::string r = lib_.db().record(kSongs);
+    WorkItem& item = workList_[i];
+    const std::string code(item.codeText());
     pump([&] { return fmt::format("Recherche: {} / {}", i + 1, workList_.size()); });
-    const std::string category = GetRaw(r, song::kCategory);
-    if (excluded.count(category)) continue;
+    const std::string category(item.category.data(), item.category.size());
+    if (!excluded.empty() && excluded.count(category)) continue;
     if (!request.category.empty() && Trim(category) != Trim(request.category)) continue;
+    if (filters.hideInactiveStations && !item.activeOnStation) continue;
+    if (filters.playableOnly && item.notPlayable) continue;
+    const bool repair = !skipDurationRepair && item.noDuration;
+    const bool companion = !std::binary_search(recorderCodes.begin(), recorderCodes.end(), packed(code)) &&
+                           !created.count(code);
+    if (!repair && !companion) {
+      if (!FiltresSon(item.row.soundType, filters.soundTypes)) continue;
+      grid.add(std::move(item.row));
+      continue;
+    }
+    key.assign(code);
+    key.resize(255, ' ');  // as Library::Key
+    if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, caller) != 0) continue;
+    r = lib_.db().record(kSongs);
+    if (!excluded.empty() && excluded.count(GetRaw(r, song::kCategory))) continue;
+    if (!request.category.empty() && Trim(GetRaw(r, song::kCategory)) != Trim(request.category)) continue;
     if (filters.hideInactiveStations && !Library::EstCeQueLaStationDuMorceauEstActive(r, station)) continue;
     if (filters.playableOnly && GetRaw(r, song::kPlayable) == "N") continue;
 
@@ -370,9 +616,9 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
           const long long seconds = (p.playEnd + 500) / 1000;
           for (int s = 1; s <= lib_.stationCount(); ++s) {
             std::string k = Library::Key(code);
-            if (lib_.db().GetEqual(lib_.base(), kSongs, s, kSongByCode, k, kCaller) != 0) continue;
+            if (lib_.db().GetEqual(lib_.base(), kSongs, s, kSongByCode, k, caller) != 0) continue;
             song::SetDurationSeconds(lib_.db().record(kSongs), seconds);
-            lib_.db().Update(lib_.base(), kSongs, s, kSongByCode, k, kCaller);
+            lib_.db().Update(lib_.base(), kSongs, s, kSongByCode, k, caller);
             if (s == station) r = lib_.db().record(kSongs);
           }
           stats_.MAJDureesEtDureeMoyenne(r);
@@ -383,9 +629,9 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
 
     const uint64_t t0 = clock.tickMs();
     AfficherDataDansGrille(r, station, request.titles, soundMs);
-    rowsMs += static_cast<long long>(clock.tickMs() - t0);
+    rowsMs_ += static_cast<long long>(clock.tickMs() - t0);
 
-    if (!recorderCodes.count(code)) {
+    if (companion) {
       log.TraceLog("Err: Key: " + Cp1252ToUtf8(code) + " not found in FRADx26: Create record: Start");
       if (selectRow) selectRow(grid.size() - 1);
       CreateCompanionRecords(lib_, station, r);
@@ -396,17 +642,17 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
                                   "\n\nVeuillez revalider les données pour ce morceau.",
                               Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
       else
-        recorderCodes.insert(code);
+        created.insert(code);
     }
   }
   grid.redraw = true;
   log.TraceLog(".Redraw = True ");
   if (grid.size() > 0 && selectRow) selectRow(0);
   const long long total = static_cast<long long>(clock.tickMs() - start);
-  lastRowsMs = rowsMs;
+  lastRowsMs = rowsMs_;
   lastTotalMs = total;
   log.TraceLog("RechercheDansLaBase_01_Morceau: End ");
-  log.TraceLog(fmt::format("AfficherDataDansGrille Duration: {} ms |Sub Duration: {} ms", rowsMs, total));
+  log.TraceLog(fmt::format("AfficherDataDansGrille Duration: {} ms |Sub Duration: {} ms", rowsMs_, total));
   return grid.size();
 }
 
@@ -418,6 +664,8 @@ bool SongSearch::RafraichirLigne(size_t index, int station, TitleOption titles) 
   if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) != 0) return false;
   const std::string r = lib_.db().record(kSongs);
   lib_.clearCache();  // a renamed artist or category shows its new label
+  artistLabels_.clear();
+  categoryLabels_.clear();
   AfficherDataDansGrille(r, station, titles);  // its sound is read again when shown
   grid.replaceWithLast(index);
   return true;
@@ -425,41 +673,35 @@ bool SongSearch::RafraichirLigne(size_t index, int station, TitleOption titles) 
 
 void SongSearch::AfficherDataDansGrille(const std::string& r, int station, TitleOption titles,
                                         std::optional<long long> soundMs) {
+  grid.add(makeRow(r, station, titles, soundMs));
+}
+
+SongGrid::Row SongSearch::makeRow(const std::string& r, int station, TitleOption titles,
+                                  std::optional<long long> soundMs) {
   SongGrid::Row row;
-  const std::string code = GetRaw(r, song::kCode);
-  const std::string a1 = lib_.LibArtiste(station, GetRaw(r, song::kArtist1));
-  const std::string a2 = lib_.LibArtiste(station, GetRaw(r, song::kArtist2));
+  copyField(r, song::kCode, row.code);
+  copyField(r, titles == TitleOption::ShortTitle ? song::kShortTitle : song::kTitle, row.title);
+  row.playable = charOf(r, song::kPlayable);
+  row.sound = charOf(r, song::kSound);
+  row.flag436 = charOf(r, song::kFlag436);
+  row.flag548 = charOf(r, song::kFlag548);
+  const char soundType = charOf(r, song::kSoundType);
+  row.soundType = soundType < '0' || soundType > '9' ? '0' : soundType;  // as the sound-type filter reads it
+  row.artist1 = artistLabel(station, GetRaw(r, song::kArtist1));
+  row.artist2 = artistLabel(station, GetRaw(r, song::kArtist2));
+  row.category = categoryLabel(station, GetRaw(r, song::kCategory));
   row.durationSeconds = song::DurationSeconds(r);
   row.introSeconds = GetNumber(r, song::kIntroSeconds);
-  row.forcedSeconds = GetRaw(r, song::kForcedFlag) == "O" ? GetNumber(r, song::kForcedDuration) : 0;
-  row.modified = dateValue(GetRaw(r, song::kModificationDate));
-  row.created = dateValue(GetRaw(r, song::kCreationDate));
-  row.soundPath = SoundFilePath(lib_, station, code);
+  row.forcedSeconds = charOf(r, song::kForcedFlag) == 'O' ? GetNumber(r, song::kForcedDuration) : 0;
+  row.modified = dateValue(fieldOf(r, song::kModificationDate));
+  row.created = dateValue(fieldOf(r, song::kCreationDate));
+  if (const std::string* folder = SoundFolder(lib_, station, std::string(row.code.data(), row.code.size())))
+    row.soundFolder = grid.text(*folder);
   if (soundMs) {
     row.soundMs = *soundMs;
     row.soundRead = true;
   }
-  std::string soundType = GetRaw(r, song::kSoundType);
-  if (soundType[0] < '0' || soundType[0] > '9') soundType = "0";  // as the sound-type filter reads it
-  auto& cells = row.cells;
-  cells[kColCode] = Cp1252ToUtf8(TrimRight(code));
-  cells[kColTitle] = titles == TitleOption::ShortTitle ? GetText(r, song::kShortTitle) : GetText(r, song::kTitle);
-  cells[kColPlayable] = GetText(r, song::kPlayable);
-  cells[kColSound] = GetText(r, song::kSound);
-  cells[kColArtists] = a2.empty() ? a1 : (a1.empty() ? a2 : a1 + " / " + a2);
-  cells[kColCategory] = lib_.LibCategorie(station, GetRaw(r, song::kCategory));
-  cells[kColArtist] = a1;
-  cells[kColDuration] = durationText(row.durationSeconds);
-  cells[kColIntro] = row.introSeconds > 0 ? std::to_string(row.introSeconds) : "";
-  cells[kColForced] = durationText(row.forcedSeconds);
-  cells[kColSoundLength] = soundLengthText(row.soundMs);
-  cells[kColModified] = dateText(row.modified);
-  cells[kColCreated] = dateText(row.created);
-  cells[kColSoundFile] = SoundFileName(code);
-  cells[kColFlag436] = GetText(r, song::kFlag436);
-  cells[kColFlag548] = GetText(r, song::kFlag548);
-  cells[kColSoundType] = soundType;
-  grid.add(std::move(row));
+  return row;
 }
 
 }  // namespace sono::data

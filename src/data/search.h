@@ -1,10 +1,17 @@
 // The song search of the music tab and its result grid.
 //
 // The search runs in two passes: the first collects the matching songs into
-// a work list sorted by title (each code once); the second reads each song
-// again, applies the station and category filters, repairs a missing
-// duration from the sound file, checks the companion record, and writes one
-// row per song.
+// a work list sorted by title (each code once); the second applies the
+// station and category filters, repairs a missing duration from the sound
+// file, checks the companion record, and writes one row per song.
+// Decision (speed): the first pass keeps, with each song of the work list,
+// what the second pass needs of its record (its row, category, station and
+// "Jeu" flags); the second pass reads a song again (get equal on the code)
+// only when its row leads to a write, a duration to repair or companion
+// records to make, so that those writes start from the record as stored.
+// Reading every song twice cost half of a whole-library browse; a song
+// changed by another workstation between the two passes (a few tenths of a
+// second apart) shows as the first pass read it.
 //
 // How the search modes read, as a librarian expects them (all ignore case,
 // with the record keys' rule, collation.h):
@@ -55,9 +62,12 @@
 // is hidden.
 #pragma once
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -84,41 +94,67 @@ inline constexpr Field kCreationDate{549, 8};
 inline constexpr Field kModificationDate{557, 8};
 }  // namespace song
 
-// The result grid: one row per song, cells as shown.
+// The result grid: one row per song. A row keeps only the fields its cells
+// are made from (a few dozen bytes of the record, the labels as indices into
+// the grid's own list); its cells are written when the row is first shown,
+// so a search of 100,000 songs neither builds 1.7 million strings nor holds
+// them all.
 class SongGrid {
  public:
+  static constexpr uint32_t kNoText = UINT32_MAX;  // a label or folder index: none
   struct Row {
-    mutable std::array<std::string, kSongGridColumns.size()> cells;  // "Durée son" filled when read
+    std::array<char, 8> code{};
+    std::array<char, 40> title{};   // the title or the short title shown (Windows-1252)
+    char playable = ' ', sound = ' ', flag436 = ' ', flag548 = ' ';
+    char soundType = '0';           // as the sound-type filter reads it
+    uint32_t artist1 = kNoText, artist2 = kNoText, category = kNoText;  // labels
+    uint32_t soundFolder = kNoText;  // where "Durée son" is read: folder + file name
     long long durationSeconds = 0;   // for sorting the duration and date columns
     long long introSeconds = 0;
     long long forcedSeconds = 0;
     long long modified = 0, created = 0;  // YYYYMMDD, 0 when none
-    std::string soundPath;           // where "Durée son" is read
     mutable long long soundMs = 0;   // 0: no sound file
     mutable bool soundRead = false;  // "Durée son" read (or known from a repair)
+    mutable std::unique_ptr<std::array<std::string, kSongGridColumns.size()>> cells;  // once shown
   };
-  void clear() { rows_.clear(); }
+  void clear();
   void reserve(size_t rows) { rows_.reserve(rows); }
-  void add(Row row) { rows_.push_back(std::move(row)); }
+  void add(Row row) {
+    rows_.push_back(std::move(row));
+    ++generation_;
+  }
   // The last row takes the place of row `i` (a row shown again after an edit).
   void replaceWithLast(size_t i) {
     rows_.at(i) = std::move(rows_.back());
     rows_.pop_back();
+    ++generation_;
   }
   size_t size() const { return rows_.size(); }
   // The row with its sound's length read.
   const Row& row(size_t i) const;
   const std::string& cell(size_t row, size_t column) const;
   // Sorts by a column: durations and dates by value, text in the sort order
-  // of collation.h; rows that tie keep their order.
+  // of collation.h; rows that tie keep their order. A sort during which the
+  // window's events changed the rows (a new search) is given up.
   void sortBy(int column, bool ascending = true);
+  // The index of a text rows refer to (a label, a folder), added when new.
+  uint32_t text(const std::string& value);
+  const std::string& text(uint32_t index) const;
+  // The path of the row's sound file, empty without one.
+  std::string soundPath(const Row& row) const;
   int sortColumn = -1;
   bool sortAscending = true;
   bool redraw = true;
+  // Lets the window's events run now and then during a long sort.
+  std::function<void()> keepAnswering;
 
  private:
   void readSound(const Row& row) const;
+  std::string cellText(const Row& row, size_t column) const;
   std::vector<Row> rows_;
+  uint64_t generation_ = 0;  // moves on with every change of the rows
+  std::vector<std::string> texts_;
+  std::unordered_map<std::string, uint32_t> textIndex_;
 };
 
 enum class TitleOption { Title, ShortTitle, Both };
@@ -158,7 +194,9 @@ struct SearchRequest {
 
 class SongSearch {
  public:
-  SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {}
+  SongSearch(Library& lib, DurationStatistics& stats) : lib_(lib), stats_(stats) {
+    grid.keepAnswering = [&lib] { lib.events().processEvents(); };
+  }
 
   // Row `index` shown again from its song record (after the song form was
   // saved); false when the song is no longer there.
@@ -184,17 +222,43 @@ class SongSearch {
   void collectAll(const SearchRequest& request, const std::function<bool(const std::string&)>& match);
   bool passesKind(const std::string& code, SearchKind kind) const;
   bool FiltresSon(const std::string& record, const std::string& filter) const;
+  // The same on the digit a row keeps ("0" for no digit).
+  bool FiltresSon(char digit, const std::string& filter) const;
   void collectCodes(const std::string& text, const SearchRequest& request);
   void AfficherDataDansGrille(const std::string& record, int station, TitleOption titles,
                               std::optional<long long> soundMs = std::nullopt);
+  // The row of a song record (what AfficherDataDansGrille writes).
+  SongGrid::Row makeRow(const std::string& record, int station, TitleOption titles,
+                        std::optional<long long> soundMs = std::nullopt);
+  // The song into the work list, with its row and what the second pass asks.
+  void collect(const std::string& record);
+  // A code collected twice keeps its first place only.
+  void dropRepeatedCodes();
+  // The grid's index of a label, looked up once per code and search.
+  uint32_t artistLabel(int station, const std::string& code);
+  uint32_t categoryLabel(int station, const std::string& code);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
   void pumpNow(const std::function<std::string()>& label);
 
   Library& lib_;
   DurationStatistics& stats_;
-  std::vector<std::string> workList_;  // title (40) + code (8)
-  std::unordered_set<std::string> collected_;  // codes already in the work list
+  // The work list: each song's title and code, sorted by title.
+  struct WorkItem {
+    std::array<char, 40> title;
+    std::array<char, 8> code;
+    std::array<char, 5> category;
+    bool activeOnStation = true;  // EstCeQueLaStationDuMorceauEstActive
+    bool notPlayable = false;     // "Jeu" is "N"
+    bool noDuration = false;      // its duration is to be repaired
+    SongGrid::Row row;
+    std::string_view codeText() const { return {code.data(), code.size()}; }
+  };
+  std::vector<WorkItem> workList_;
+  const SearchRequest* request_ = nullptr;  // the search running
+  long long rowsMs_ = 0;                    // spent writing rows
+  // Labels of this search's rows by code (5 bytes packed), as grid text indices.
+  std::unordered_map<uint64_t, uint32_t> artistLabels_, categoryLabels_;
   size_t pumpCounter_ = 0;
 };
 

@@ -47,14 +47,19 @@ int KindOfCode(const std::string& code) {
   return -1;
 }
 
-std::string SoundFilePath(Library& lib, int station, const std::string& code) {
+const std::string* SoundFolder(Library& lib, int station, const std::string& code) {
   static const SoundKind kFolders[] = {SoundKind::Mus, SoundKind::Jin, SoundKind::Lin,
                                        SoundKind::Rub, SoundKind::Inf, SoundKind::Pre};
   const int kind = KindOfCode(code);
   const SoundKind folderKind = kind < 0 ? SoundKind::Tmp : kFolders[kind];
   const BaseInfo& base = lib.config().current();
-  if (station < 1 || station > base.stationCount) return {};
-  return base.sounds[station - 1][static_cast<int>(folderKind)].folder + SoundFileName(code);
+  if (station < 1 || station > base.stationCount) return nullptr;
+  return &base.sounds[station - 1][static_cast<int>(folderKind)].folder;
+}
+
+std::string SoundFilePath(Library& lib, int station, const std::string& code) {
+  const std::string* folder = SoundFolder(lib, station, code);
+  return folder ? *folder + SoundFileName(code) : std::string();
 }
 
 std::string CheckSongCode(const std::string& codeUtf8) {

@@ -35,6 +35,9 @@ int KindOfCode(const std::string& code);
 // The song's sound file: the sound folder of its kind on the station and
 // SoundFileName (library.h); `code` as the record holds it (Windows-1252).
 std::string SoundFilePath(Library& lib, int station, const std::string& code);
+// The folder of that file (the sound folder of the code's kind on the
+// station); none for a station the base does not have.
+const std::string* SoundFolder(Library& lib, int station, const std::string& code);
 // A song code as typed (UTF-8): "" when it fits the record's 8 characters,
 // else the French refusal (a longer code, cut to 8, would name another song).
 std::string CheckSongCode(const std::string& codeUtf8);

@@ -19,6 +19,8 @@ constexpr const char* kModule = "Lib_Data_Statistiques";
 // times; one transaction for all would keep other workstations out of the
 // base for too long.
 constexpr size_t kWritesPerBatch = 200;
+// Songs counted between two turns of the window's events within one code.
+constexpr long long kSongsBetweenEvents = 1024;
 
 class Batch {
  public:
@@ -56,14 +58,32 @@ class Batch {
   size_t writes_ = 0;
 };
 
-void addOnce(std::vector<std::string>& queue, const std::string& code) {
-  if (Trim(code).empty()) return;
-  if (std::find(queue.begin(), queue.end(), code) == queue.end()) queue.push_back(code);
-}
 }  // namespace
 
-void DurationStatistics::queueArtist(const std::string& code) { addOnce(ListeArtistesCorrigerDuree, Calibre(code, 5)); }
-void DurationStatistics::queueCategory(const std::string& code) { addOnce(ListeCategoriesCorrigerDuree, Calibre(code, 5)); }
+void DurationStatistics::Queue::add(const std::string& code) {
+  if (Trim(code).empty()) return;
+  if (queued.insert(code).second) codes.push_back(code);
+}
+
+std::string DurationStatistics::Queue::take() {
+  std::string code = std::move(codes[next++]);
+  queued.erase(code);
+  if (empty()) clear();  // the storage goes back once drained
+  return code;
+}
+
+void DurationStatistics::Queue::clear() {
+  codes.clear();
+  queued.clear();
+  next = 0;
+}
+
+std::vector<std::string> DurationStatistics::waiting(const Queue& queue) {
+  return std::vector<std::string>(queue.codes.begin() + static_cast<std::ptrdiff_t>(queue.next), queue.codes.end());
+}
+
+void DurationStatistics::queueArtist(const std::string& code) { ListeArtistesCorrigerDuree.add(Calibre(code, 5)); }
+void DurationStatistics::queueCategory(const std::string& code) { ListeCategoriesCorrigerDuree.add(Calibre(code, 5)); }
 
 void DurationStatistics::MAJDureesEtDureeMoyenne(const std::string& songRecord) {
   queueArtist(GetRaw(songRecord, song::kArtist1));
@@ -81,6 +101,8 @@ bool DurationStatistics::count(int station, KeyNumber keyNumber, const std::stri
   while (st == 0 && key.substr(0, 5) <= code) {
     ++n;
     total += song::StatisticsSeconds(lib_.db().record(kSongs));
+    // A category holds thousands of songs: the window keeps answering.
+    if (n % kSongsBetweenEvents == 0) lib_.events().processEvents();
     st = lib_.db().GetNext(lib_.base(), kSongs, station, keyNumber, key, caller);
   }
   // Ended by the next code or the end of the file; anything else leaves the
@@ -96,7 +118,7 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
                         std::string(static_cast<size_t>(f.length), '9'));
 }
 
-bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& target) {
+bool DurationStatistics::drain(Queue& queue, const Target& target) {
   const std::string caller = std::string(kModule) + ":" + target.procedure;
   if (skipRecount) {
     queue.clear();
@@ -113,8 +135,7 @@ bool DurationStatistics::drain(std::vector<std::string>& queue, const Target& ta
     ok = false;
   };
   while (!queue.empty()) {
-    const std::string code = queue.front();
-    queue.erase(queue.begin());
+    const std::string code = queue.take();
     if (!batch.begin()) {
       inBatch.push_back(code);
       lost();

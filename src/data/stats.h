@@ -10,6 +10,7 @@
 // whole ("Err: Statistics not recounted: …") and the recount reports false.
 #pragma once
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "data/fields.h"
@@ -33,8 +34,9 @@ class DurationStatistics {
   bool VerifierDureeMoyenneCategorie(int station, const std::string& category, long long& count,
                                      long long& total);
 
-  const std::vector<std::string>& artistQueue() const { return ListeArtistesCorrigerDuree; }
-  const std::vector<std::string>& categoryQueue() const { return ListeCategoriesCorrigerDuree; }
+  // The codes waiting, first to be recounted first.
+  std::vector<std::string> artistQueue() const { return waiting(ListeArtistesCorrigerDuree); }
+  std::vector<std::string> categoryQueue() const { return waiting(ListeCategoriesCorrigerDuree); }
   bool skipRecount = false;  // the VPN-workstation option
 
  private:
@@ -49,13 +51,24 @@ class DurationStatistics {
     Field counted;  // length 0 when the record has no such flag
     Field count, total;
   };
-  bool drain(std::vector<std::string>& queue, const Target& target);
   // Count and total of the songs whose key `keyNumber` equals `code`; false
   // when the songs could not all be read.
   bool count(int station, KeyNumber keyNumber, const std::string& code, long long& count, long long& total);
   void writeNumber(std::string& record, Field f, long long value, const std::string& what);
+  // A queue of codes, each once, taken from the front.
+  struct Queue {
+    std::vector<std::string> codes;
+    std::unordered_set<std::string> queued;
+    size_t next = 0;  // codes before it are taken
+    void add(const std::string& code);
+    bool empty() const { return next == codes.size(); }
+    std::string take();
+    void clear();
+  };
+  bool drain(Queue& queue, const Target& target);
+  static std::vector<std::string> waiting(const Queue& queue);
   Library& lib_;
-  std::vector<std::string> ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;
+  Queue ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;
 };
 
 }  // namespace sono::data

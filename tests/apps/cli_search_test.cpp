@@ -2,6 +2,9 @@
 // too: the code in UTF-8, shown, searched and measured through sonoteka-cli.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor_test_support.h"
@@ -40,6 +43,53 @@ TEST_F(CliSearch, AccentedCodeHasOneSoundFileNameEverywhere) {
   EXPECT_TRUE(r.exited(1));
   EXPECT_NE(r.err.find("Le code d'un morceau a 8 caractères au plus."), std::string::npos) << r.err;
   EXPECT_TRUE(cli({"search", "--mode", "Libellé", "x", "--titles", "court"}).exited(2));
+}
+
+// The searches of every kind and mode and the statistics recount, on a small
+// seeded demo library, print what they printed when the output below was
+// kept: the rows, their order and every cell, the counts stored.
+TEST(CliSearchOutputs, SearchesAndRecountPrintTheKeptOutput) {
+  sono::test::TempDir home;
+  const auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), SONOTEKA_CLI);
+    args.push_back("--home");
+    args.push_back(home.path());
+    return sono::test::RunProcess(args);
+  };
+  ASSERT_TRUE(cli({"site", "init-demo"}).exited(0));
+  ASSERT_TRUE(cli({"demo", "build", "--songs", "150", "--sounds", "6", "--seed", "5"}).exited(0));
+  const std::vector<std::vector<std::string>> commands = {
+      {"search", "--kind", "music"},
+      {"search", "--kind", "jingles", "--station", "2"},
+      {"search", "--mode", "Contient", "amour", "--titles", "both"},
+      {"search", "--mode", "Commence", "e", "--titles", "short"},
+      {"search", "--mode", "Libellé", "l"},
+      {"search", "--mode", "Code", "0000001"},
+      {"search", "--mode", "Contient", "coeur", "--types", "135"},
+      {"stats", "recount"},
+      {"db", "dump", "020"},
+      {"db", "dump", "021"},
+  };
+  std::string out;
+  for (const auto& command : commands) {
+    std::string line = "$";
+    for (const std::string& word : command) line += " " + word;
+    const auto r = cli(command);
+    out += line + "\n" + r.out + "rc=" + std::to_string(r.status) + "\n";
+  }
+  std::ifstream kept(SONOTEKA_EXPECTED_DIR "/search_outputs.txt", std::ios::binary);
+  ASSERT_TRUE(kept) << "no kept output";
+  std::ostringstream expected;
+  expected << kept.rdbuf();
+  ASSERT_GT(expected.str().size(), 10000u);
+  // Line by line, so that a difference names its line.
+  std::istringstream a(out), b(expected.str());
+  std::string got, want;
+  for (int n = 1; std::getline(b, want); ++n) {
+    ASSERT_TRUE(std::getline(a, got)) << "output ends before line " << n;
+    ASSERT_EQ(got, want) << "line " << n;
+  }
+  EXPECT_FALSE(std::getline(a, got)) << "output goes on: " << got;
 }
 
 }  // namespace sono::data

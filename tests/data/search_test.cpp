@@ -335,6 +335,78 @@ TEST_F(SearchTest, GridSortsByDurationAndText) {
   EXPECT_EQ(search.grid.sortColumn, 1);
 }
 
+// A sort lets the window's events run; rows that tie keep their order either
+// way; a search started from those events (it refills the grid) wins over
+// the sort, which is given up instead of moving rows that are gone.
+TEST_F(SearchTest, SortKeepsTiesInOrderLetsEventsRunAndGivesWayToANewSearch) {
+  SearchRequest r;
+  r.kind = SearchKind::Music;
+  search.RechercheDansLaBase_01_Morceau(r);
+  int turns = 0;
+  search.grid.keepAnswering = [&] { ++turns; };
+  search.grid.sortBy(kColTitle);
+  EXPECT_GE(turns, 2);
+  search.grid.sortBy(kColDuration, false);  // 150 s twice: title order kept
+  const std::vector<std::string> byDuration = {"00000003", "00000001", "00000002", "00000006", "00000005", "00000004"};
+  EXPECT_EQ(codes(), byDuration);
+
+  search.grid.keepAnswering = [&] {
+    search.grid.keepAnswering = nullptr;
+    search.RechercheDansLaBase_01_Morceau(text("jours", "Contient"));
+  };
+  search.grid.sortBy(kColTitle, false);
+  EXPECT_EQ(codes(), std::vector<std::string>{"00000003"});
+}
+
+// A grid larger than one sorting run sorts in runs merged between two turns
+// of the window's events, with the result of one stable sort.
+TEST(SongGridSort, ALargeGridSortsInRunsAsOneStableSortWould) {
+  SongGrid grid;
+  std::mt19937 rng(11);
+  const std::vector<std::string> titles = {"été", "Été", "ete", "Zoé", "Œuvre", "oeuvre", "Bel", "bel été"};
+  struct Expected {
+    long long duration;
+    std::string title;
+    std::string code;
+  };
+  std::vector<Expected> rows;
+  for (int i = 0; i < 20000; ++i) {
+    SongGrid::Row row;
+    const std::string code = fmt::format("{:08}", i);
+    std::copy(code.begin(), code.end(), row.code.begin());
+    const std::string title = Utf8ToCp1252(titles[rng() % titles.size()]);
+    row.title.fill(' ');
+    std::copy(title.begin(), title.end(), row.title.begin());
+    row.durationSeconds = static_cast<long long>(rng() % 50);
+    rows.push_back({row.durationSeconds, Cp1252ToUtf8(title), code});
+    grid.add(std::move(row));
+  }
+  int turns = 0;
+  grid.keepAnswering = [&] { ++turns; };
+  const auto codesOf = [&] {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < grid.size(); ++i) out.push_back(grid.cell(i, kColCode));
+    return out;
+  };
+  const auto codesOfRows = [](const std::vector<Expected>& v) {
+    std::vector<std::string> out;
+    for (const auto& e : v) out.push_back(e.code);
+    return out;
+  };
+  grid.sortBy(kColDuration, false);
+  std::vector<Expected> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const Expected& a, const Expected& b) { return a.duration > b.duration; });
+  EXPECT_EQ(codesOf(), codesOfRows(expected));
+  EXPECT_GE(turns, 6);  // three runs, two merges, and between the keys
+
+  grid.sortBy(kColTitle);  // from the duration order: ties keep it
+  std::stable_sort(expected.begin(), expected.end(), [](const Expected& a, const Expected& b) {
+    return CollationKey(Utf8ToCp1252(a.title)) < CollationKey(Utf8ToCp1252(b.title));
+  });
+  EXPECT_EQ(codesOf(), codesOfRows(expected));
+}
+
 // A text column sorts as a French dictionary (accented titles among the
 // others, not after Z), either way, and the music tab keeps the column and
 // the direction the user chose for the next searches.

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <vector>
 
 #include "test_util.h"
 
@@ -409,6 +410,62 @@ TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
   EXPECT_EQ(f.update(versionedRecord(1, 42)), 0);
   ASSERT_EQ(readVersion(f, 1, v), 0);
   EXPECT_EQ(v, 42u);
+  for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
+}
+
+// A handle walking a key keeps its read snapshot between calls; a write by
+// another process or another handle must still be seen by the very next read.
+TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
+  TempDir dir;
+  const std::string path = dir / "FRADA22.bt6";
+  makeFile(path, 6);
+  int go[2], done[2];
+  ASSERT_EQ(pipe(go), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    char c;
+    if (!readAll(go[0], &c, 1)) _exit(1);
+    File f;
+    std::uint32_t v;
+    if (f.open(path) != 0) _exit(2);
+    if (readVersion(f, 2, v) != 0 || f.update(versionedRecord(2, 7)) != 0) _exit(3);
+    if (readVersion(f, 3, v) != 0 || f.remove() != 0) _exit(4);
+    if (f.insert(versionedRecord(10, 3)) != 0) _exit(5);
+    if (readVersion(f, 1, v) != 0 || f.update(versionedRecord(1, 5)) != 0) _exit(6);
+    writeAll(done[1], &c, 1);
+    _exit(0);
+  }
+  File f, other;
+  ASSERT_EQ(f.open(path), 0);
+  ASSERT_EQ(other.open(path), 0);
+  std::string key(8, '\0'), rec;
+  std::uint32_t id = 0, version = 0;
+  ASSERT_EQ(f.get(kGetFirst, 0, key, rec), 0);
+  ASSERT_EQ(f.get(kGetNext, 0, key, rec), 0);
+  ASSERT_TRUE(parseRecord(rec, id, version));
+  ASSERT_EQ(id, 1u);
+  char c = 'g';
+  writeAll(go[1], &c, 1);
+  ASSERT_TRUE(readAll(done[0], &c, 1));
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  std::uint32_t v;
+  ASSERT_EQ(readVersion(other, 4, v), 0);
+  ASSERT_EQ(other.update(versionedRecord(4, 8)), 0);
+  // The walk goes on from record 1: 2 as changed, 3 gone, 4 as the other
+  // handle left it, 5, then 10 inserted by the other process.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> seen;
+  while (f.get(kGetNext, 0, key, rec) == 0) {
+    ASSERT_TRUE(parseRecord(rec, id, version));
+    seen.emplace_back(id, version);
+  }
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {{2, 7}, {4, 8}, {5, 0}, {10, 3}};
+  EXPECT_EQ(seen, expected);
+  ASSERT_EQ(readVersion(f, 1, v), 0);
+  EXPECT_EQ(v, 5u);
   for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
 }
 
