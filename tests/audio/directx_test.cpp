@@ -289,38 +289,36 @@ TEST_F(DirectXTest, AuditionPlaysTheSelectionAndPausesIt) {
   EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::Playing);  // looping
 }
 
-TEST_F(DirectXTest, InputFormatsAreTriedSixTimesEveryFourSeconds) {
-  int reads = 0;
-  dx.readInputFormats = [&](int, std::vector<std::string>&) { ++reads; return false; };
-  dx.InitDirectXIn(0);
-  EXPECT_EQ(reads, 1);
-  EXPECT_TRUE(scheduler.isEnabled("TimerFormat"));
-  EXPECT_EQ(scheduler.interval("TimerFormat"), 4000);
-  for (int i = 0; i < 10; ++i) {
-    clock.advance(4000);
-    scheduler.runDue();
-  }
-  EXPECT_EQ(reads, 7);
-  EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
-  EXPECT_TRUE(logged("Err: DirectXUpdateInputFormats |Abandon after 6 tries"));
-}
-
-TEST_F(DirectXTest, InputFormatsStopRetryingOnceRead) {
-  int reads = 0;
-  dx.readInputFormats = [&](int, std::vector<std::string>& f) {
-    if (++reads < 3) return false;
-    f = {"48000 Hz 16 bits Stéréo"};
-    return true;
+// A read that fails is tried again every four seconds, six times at most,
+// and no more once it succeeds; the virtual board's inputs answer at once.
+TEST_F(DirectXTest, InputFormatsAreTriedSixTimesEveryFourSecondsUntilRead) {
+  struct Case {
+    int readsBeforeSuccess;  // 0: never
+    int reads;
+    bool abandoned;
   };
-  dx.InitDirectXIn(0);
-  for (int i = 0; i < 5; ++i) {
-    clock.advance(4000);
-    scheduler.runDue();
+  for (const Case& c : {Case{3, 3, false}, Case{0, 7, true}}) {  // the abandon line last
+    SCOPED_TRACE(c.readsBeforeSuccess);
+    int reads = 0;
+    dx.inputFormats.clear();
+    dx.readInputFormats = [&](int, std::vector<std::string>& f) {
+      if (++reads != c.readsBeforeSuccess) return false;
+      f = {"48000 Hz 16 bits Stéréo"};
+      return true;
+    };
+    dx.InitDirectXIn(0);
+    EXPECT_EQ(reads, 1);
+    EXPECT_TRUE(scheduler.isEnabled("TimerFormat"));
+    EXPECT_EQ(scheduler.interval("TimerFormat"), 4000);
+    for (int i = 0; i < 10; ++i) {
+      clock.advance(4000);
+      scheduler.runDue();
+    }
+    EXPECT_EQ(reads, c.reads);
+    EXPECT_EQ(dx.inputFormats.size(), c.abandoned ? 0u : 1u);
+    EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
+    EXPECT_EQ(logged("Err: DirectXUpdateInputFormats |Abandon after 6 tries"), c.abandoned);
   }
-  EXPECT_EQ(reads, 3);
-  EXPECT_EQ(dx.inputFormats.size(), 1u);
-  EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
-  // The virtual board's inputs give their formats at once.
   LibDirectX other(log, prompt, clock, scheduler, engine, qz, dir / "Vexa_Library.Ini");
   other.InitDirectXIn(0);
   EXPECT_EQ(other.inputDevices.size(), 2u);
