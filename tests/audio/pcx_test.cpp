@@ -109,7 +109,7 @@ TEST_F(PcxTest, StartLogsTheConfigurationAndTheMissingCardOnce) {
   EXPECT_TRUE(qz.InitTools());
 }
 
-TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettings) {
+TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettingsOrAreMissing) {
   ASSERT_TRUE(qz.InitTools());
   ASSERT_TRUE(EcritureIni(qz.settingsFile(), "PCXTools_Player_01", "Device", "2"));
   qz.InitPCXToolsOut(1);
@@ -121,10 +121,7 @@ TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettings) {
   qz.InitPCXToolsOut(2);
   EXPECT_EQ(qz.deviceOut[2], -1);  // out of the list
   EXPECT_TRUE(prompt.shown.empty());
-}
-
-TEST_F(PcxTest, NoBoardInTheListIsToldToTheUser) {
-  // Tools present but not registered: no board can be listed.
+  // Tools present but not registered: no board can be listed, and the user is told.
   qz.toolsAvailable = false;
   qz.InitPCXToolsOut(0);
   ASSERT_EQ(prompt.shown.size(), 1u);
@@ -167,18 +164,11 @@ TEST_F(PcxTest, AFailedAllocationIsReportedWithItsParameters) {
   EXPECT_TRUE(logged("Err: Pipe IN: NoCanal: 4 MaxStream: 24 Format: 64 MaxBitRate: 0 HostFormat: 0"));
 }
 
-TEST(PcxFormats, FlagsFollowTheListOrder) {
-  EXPECT_EQ(FormatFlagsOut({false, false, false, false, false, false}), 64);
-  EXPECT_EQ(FormatFlagsOut({true, true, true, true, true, true}), 32 + 64 + 2048 + 128 + 256 + 512);
-  EXPECT_EQ(FormatFlagsOut({false, false, true, false, false, false}), 2048);
-  EXPECT_EQ(FormatFlagsIn({false, false, true, false, false, false}), 2112);
-  EXPECT_EQ(FormatFlagsIn({false, false, false, false, true, false}), 256);
-  EXPECT_EQ(FormatFlagsIn({false, false, true, false, true, false}), 2304);
-}
-
 // The odd entries and the edges of the lists: the clock list's named clocks,
 // its first and last frequencies and the slot past it; the two boards with a
-// level correction. The texts' unknown codes and empty flag sets.
+// level correction; the texts' unknown codes and empty flag sets; the format
+// flags in the list's order, where the record side adds the third entry only
+// after the default (alone it gives 2112).
 TEST(PcxTables, ListPositionsAndCodesAtTheirEdges) {
   EXPECT_EQ(PcxQz::DigitalClock(0), 0);
   EXPECT_EQ(PcxQz::DigitalClock(3), 7);
@@ -198,6 +188,12 @@ TEST(PcxTables, ListPositionsAndCodesAtTheirEdges) {
   EXPECT_EQ(LibPlayRecordFormat(64 + 256 + 2048), " MPEG L3/ PCM 16 bits/ MPEG L2/");
   EXPECT_EQ(LibInputInfo(1048576 + 524288 + 4 + 1), " Digital/ Analog/");
   EXPECT_EQ(LibPlayRecordFormat(0), "");
+  EXPECT_EQ(FormatFlagsOut({false, false, false, false, false, false}), 64);
+  EXPECT_EQ(FormatFlagsOut({true, true, true, true, true, true}), 32 + 64 + 2048 + 128 + 256 + 512);
+  EXPECT_EQ(FormatFlagsOut({false, false, true, false, false, false}), 2048);
+  EXPECT_EQ(FormatFlagsIn({false, false, true, false, false, false}), 2112);
+  EXPECT_EQ(FormatFlagsIn({false, false, false, false, true, false}), 256);
+  EXPECT_EQ(FormatFlagsIn({false, false, true, false, true, false}), 2304);
 }
 
 TEST_F(PcxTest, LevelsAreHeldInRangeAndLogged) {
