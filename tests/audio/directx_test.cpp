@@ -58,6 +58,11 @@ class DirectXTest : public ::testing::Test {
     ASSERT_TRUE(dx.control(slot)->initialized());
     engine.virtualDevice().setRecording(true);
   }
+  // Slot 0 started, a house file of `ms` loaded on its player 0.
+  void initAndLoad(int64_t ms) {
+    init();
+    ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, test::MakeHouseFile(dir, "a.s48", ms), 0, 0, 0, 0));
+  }
   void render(int64_t ms) {
     for (int64_t t = 0; t < ms; t += 10) {
       engine.virtualDevice().renderMs(10);
@@ -175,9 +180,7 @@ TEST_F(DirectXTest, LoadSeeksToTheFadeInPositionAndSetsLevelAndSmoothing) {
 // A start past the sound's 1008 ms is refused with its two lines; an end
 // equal to the start plays to the end of the sound.
 TEST_F(DirectXTest, PlayRangesAreCheckedAgainstTheSoundsDuration) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(1000);
   int64_t start = 1500, end = 2000;
   EXPECT_FALSE(dx.DirectXOutPlaySound(0, 0, start, end));
   ASSERT_EQ(prompt.shown.size(), 1u);
@@ -196,9 +199,7 @@ TEST_F(DirectXTest, PlayRangesAreCheckedAgainstTheSoundsDuration) {
 }
 
 TEST_F(DirectXTest, PitchStaysRefusesNinetyAndReplacesTheTriggers) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 3000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(3000);
   ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, 2000, 0, true, "test"));
   EXPECT_FALSE(dx.DirectXOutPitch(0, 0, 90));
   EXPECT_TRUE(logged("Pitch out of the available range: 90 |Sub: Lib_DirectX:DirectXOutPitch"));
@@ -226,9 +227,7 @@ TEST_F(DirectXTest, PitchStaysRefusesNinetyAndReplacesTheTriggers) {
 }
 
 TEST_F(DirectXTest, StopWithFadeSetsTheSmoothingAndClosesTheSound) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 2000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(2000);
   int64_t s = 0, e = 0;
   ASSERT_TRUE(dx.DirectXOutPlaySound(0, 0, s, e));
   render(300);
@@ -325,9 +324,7 @@ TEST_F(DirectXTest, InputFormatsAreTriedSixTimesEveryFourSecondsUntilRead) {
 // --- triggers
 
 TEST_F(DirectXTest, StartNextIsMovedTo428MsWhenCloserButNotAt10Or428) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(1000);
   const int idx = Triggers::Index(0, 0, kTriggerStartNext);
   for (auto [asked, placed] : {std::pair{11, 428}, {427, 428}, {10, 10}, {428, 428}}) {
     ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, asked, 0, true, "test"));
@@ -345,9 +342,7 @@ TEST_F(DirectXTest, StartNextIsMovedTo428MsWhenCloserButNotAt10Or428) {
 }
 
 TEST_F(DirectXTest, AddingATriggerTwiceLeavesOneAndItFiresOnce) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(1000);
   int count = 0;
   dx.onTrigger = [&](int, int, int, int64_t) { ++count; };
   ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerSendOn, 500, 0, true, "test"));
