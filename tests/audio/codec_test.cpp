@@ -15,9 +15,13 @@ namespace {
 
 using test::TempDir;
 
-TEST(HouseWriter, WritesWholeFramesOfTheHouseFormat) {
+// One second of the test signal: whole frames of the house format, no
+// temporary file beside them, and the waveform back through libmpg123.
+TEST(HouseWriter, WritesWholeFramesThatDecodeBackToTheSignal) {
   TempDir dir;
-  const std::string path = test::MakeHouseFile(dir, "a.s48", 1000);
+  const auto signal = test::TestSignal(48000);
+  const std::string path = dir / "a.s48";
+  ASSERT_TRUE(test::WriteHouse(path, signal));
   const FrameScan scan = ScanMpegFile(path);
   ASSERT_EQ(scan.status, ScanStatus::Ok);
   EXPECT_EQ(scan.first.layer, 2);
@@ -32,15 +36,8 @@ TEST(HouseWriter, WritesWholeFramesOfTheHouseFormat) {
   EXPECT_EQ(scan.durationMs, 42 * kHouseFrameMs);
   EXPECT_EQ(scan.trailingBytes, 0);
   EXPECT_FALSE(scan.truncated);
-  // No temporary file is left beside it.
   EXPECT_EQ(test::FolderEntries(dir.path()).size(), 1u);
-}
 
-TEST(HouseWriter, DecodesBackThroughLibmpg123) {
-  TempDir dir;
-  const auto signal = test::TestSignal(48000);
-  const std::string path = dir / "a.s48";
-  ASSERT_TRUE(test::WriteHouse(path, signal));
   OpenedSound s = OpenSound(path);
   ASSERT_TRUE(s.reader);
   EXPECT_EQ(s.reader->format().kind, SoundKind::Mpeg);
@@ -144,11 +141,14 @@ TEST(HouseWriter, RefusesWhatIsNoSoundAndLeavesTheTargetAlone) {
   EXPECT_EQ(test::FolderEntries(dir.path()).size(), 2u);
 }
 
-TEST(FrameScanner, TellsBadFilesApart) {
+// The scanner and the readers on the same bad files: each with its own
+// status, and a cut file gives its whole frames and nothing of the cut one.
+TEST(FrameScanner, TellsBadFilesApartAndTheReadersAgree) {
   TempDir dir;
   const std::string good = test::MakeHouseFile(dir, "good.s48", 480);
   const std::string bytes = test::ReadFile(good);
   test::WriteFile(dir / "text.s48", std::string(2000, 'x') + "\nsome text renamed\n");
+  test::WriteFile(dir / "short.s48", "just text\n");
   test::WriteFile(dir / "empty.s48", "");
   test::WriteFile(dir / "cut.s48", bytes.substr(0, bytes.size() - 300));
   test::WriteFile(dir / "half.s48", bytes.substr(0, 500));
@@ -159,6 +159,11 @@ TEST(FrameScanner, TellsBadFilesApart) {
   EXPECT_EQ(ScanMpegFile(dir / "text.s48").status, ScanStatus::Invalid);
   EXPECT_EQ(ScanMpegFile(dir / "empty.s48").status, ScanStatus::TooSmall);
   EXPECT_EQ(ScanMpegFile(dir / "half.s48").status, ScanStatus::TooSmall);
+  EXPECT_EQ(OpenSound(dir / "missing.s48").error, OpenError::NotFound);
+  EXPECT_EQ(OpenSound(dir.path()).error, OpenError::NotFound);  // a folder
+  EXPECT_EQ(OpenSound(dir / "text.s48").error, OpenError::Invalid);
+  EXPECT_EQ(OpenSound(dir / "short.s48").error, OpenError::Invalid);  // short, but no sound
+  EXPECT_EQ(OpenSound(dir / "empty.s48").error, OpenError::TooSmall);
 
   const FrameScan cut = ScanMpegFile(dir / "cut.s48");
   ASSERT_EQ(cut.status, ScanStatus::Ok);
@@ -166,6 +171,12 @@ TEST(FrameScanner, TellsBadFilesApart) {
   EXPECT_EQ(cut.frames, 20 - 1);
   EXPECT_EQ(cut.durationMs, 19 * 24);
   EXPECT_EQ(cut.trailingBytes, 768 - 300);
+  OpenedSound reader = OpenSound(dir / "cut.s48");
+  ASSERT_TRUE(reader.reader);
+  EXPECT_EQ(reader.reader->format().lengthFrames, 19 * 1152);
+  std::vector<float> buf(25 * 1152 * 2);
+  EXPECT_EQ(reader.reader->readStereo(buf.data(), 25 * 1152), 19 * 1152);
+  EXPECT_EQ(reader.reader->readStereo(buf.data(), 1152), 0);
 
   const FrameScan tagged = ScanMpegFile(dir / "tagged.s48");
   ASSERT_EQ(tagged.status, ScanStatus::Ok);
@@ -278,25 +289,6 @@ TEST(FrameScanner, TakesNoFalseSyncInsideGarbage) {
   // One frame among junk is chance.
   test::WriteFile(dir / "lone.s48", bytes.substr(0, 768) + std::string(3000, 'x'));
   EXPECT_EQ(ScanMpegFile(dir / "lone.s48").status, ScanStatus::Invalid);
-}
-
-TEST(Readers, OpenByContentWithTheRightError) {
-  TempDir dir;
-  const std::string bytes = test::ReadFile(test::MakeHouseFile(dir, "good.s48", 480));
-  test::WriteFile(dir / "text.s48", "just text\n");
-  test::WriteFile(dir / "empty.s48", "");
-  test::WriteFile(dir / "cut.s48", bytes.substr(0, bytes.size() - 300));
-  EXPECT_EQ(OpenSound(dir / "missing.s48").error, OpenError::NotFound);
-  EXPECT_EQ(OpenSound(dir.path()).error, OpenError::NotFound);  // a folder
-  EXPECT_EQ(OpenSound(dir / "text.s48").error, OpenError::Invalid);
-  EXPECT_EQ(OpenSound(dir / "empty.s48").error, OpenError::TooSmall);
-  // A cut file gives its whole frames and nothing of the cut one.
-  OpenedSound cut = OpenSound(dir / "cut.s48");
-  ASSERT_TRUE(cut.reader);
-  EXPECT_EQ(cut.reader->format().lengthFrames, 19 * 1152);
-  std::vector<float> buf(25 * 1152 * 2);
-  EXPECT_EQ(cut.reader->readStereo(buf.data(), 25 * 1152), 19 * 1152);
-  EXPECT_EQ(cut.reader->readStereo(buf.data(), 1152), 0);
 }
 
 // An MP3 made by FFmpeg (LAME): the decoder leaves out the encoder's delay

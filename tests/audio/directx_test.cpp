@@ -58,6 +58,11 @@ class DirectXTest : public ::testing::Test {
     ASSERT_TRUE(dx.control(slot)->initialized());
     engine.virtualDevice().setRecording(true);
   }
+  // Slot 0 started, a house file of `ms` loaded on its player 0.
+  void initAndLoad(int64_t ms) {
+    init();
+    ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, test::MakeHouseFile(dir, "a.s48", ms), 0, 0, 0, 0));
+  }
   void render(int64_t ms) {
     for (int64_t t = 0; t < ms; t += 10) {
       engine.virtualDevice().renderMs(10);
@@ -172,11 +177,18 @@ TEST_F(DirectXTest, LoadSeeksToTheFadeInPositionAndSetsLevelAndSmoothing) {
   EXPECT_TRUE(logged("SetSmoothingTimeLength: FadeInDuration: 10 ms |FadeOutDuration: 20 ms"));
 }
 
-TEST_F(DirectXTest, EndEqualToStartPlaysToTheEndOfTheSound) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
-  int64_t start = 400, end = 400;
+// A start past the sound's 1008 ms is refused with its two lines; an end
+// equal to the start plays to the end of the sound.
+TEST_F(DirectXTest, PlayRangesAreCheckedAgainstTheSoundsDuration) {
+  initAndLoad(1000);
+  int64_t start = 1500, end = 2000;
+  EXPECT_FALSE(dx.DirectXOutPlaySound(0, 0, start, end));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text,
+            "La position de début d'écoute est au-delà de la durée du son\n\nVeuillez vérifier la durée du son.");
+  EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::Stopped);
+
+  start = end = 400;
   ASSERT_TRUE(dx.DirectXOutPlaySound(0, 0, start, end));
   EXPECT_EQ(end, 1008);
   EXPECT_TRUE(logged("DirectXPlaySound: StartPos: 400 ms |EndPos: 400 ms"));
@@ -186,22 +198,8 @@ TEST_F(DirectXTest, EndEqualToStartPlaysToTheEndOfTheSound) {
   EXPECT_NEAR(test::SoundingEnd(out()) / 48.0, 1008 - 400, 2);
 }
 
-TEST_F(DirectXTest, AStartBeyondTheDurationIsRefusedWithItsTwoLines) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
-  int64_t start = 1500, end = 2000;
-  EXPECT_FALSE(dx.DirectXOutPlaySound(0, 0, start, end));
-  ASSERT_EQ(prompt.shown.size(), 1u);
-  EXPECT_EQ(prompt.shown[0].text,
-            "La position de début d'écoute est au-delà de la durée du son\n\nVeuillez vérifier la durée du son.");
-  EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::Stopped);
-}
-
 TEST_F(DirectXTest, PitchStaysRefusesNinetyAndReplacesTheTriggers) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 3000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(3000);
   ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, 2000, 0, true, "test"));
   EXPECT_FALSE(dx.DirectXOutPitch(0, 0, 90));
   EXPECT_TRUE(logged("Pitch out of the available range: 90 |Sub: Lib_DirectX:DirectXOutPitch"));
@@ -229,9 +227,7 @@ TEST_F(DirectXTest, PitchStaysRefusesNinetyAndReplacesTheTriggers) {
 }
 
 TEST_F(DirectXTest, StopWithFadeSetsTheSmoothingAndClosesTheSound) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 2000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(2000);
   int64_t s = 0, e = 0;
   ASSERT_TRUE(dx.DirectXOutPlaySound(0, 0, s, e));
   render(300);
@@ -289,38 +285,36 @@ TEST_F(DirectXTest, AuditionPlaysTheSelectionAndPausesIt) {
   EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::Playing);  // looping
 }
 
-TEST_F(DirectXTest, InputFormatsAreTriedSixTimesEveryFourSeconds) {
-  int reads = 0;
-  dx.readInputFormats = [&](int, std::vector<std::string>&) { ++reads; return false; };
-  dx.InitDirectXIn(0);
-  EXPECT_EQ(reads, 1);
-  EXPECT_TRUE(scheduler.isEnabled("TimerFormat"));
-  EXPECT_EQ(scheduler.interval("TimerFormat"), 4000);
-  for (int i = 0; i < 10; ++i) {
-    clock.advance(4000);
-    scheduler.runDue();
-  }
-  EXPECT_EQ(reads, 7);
-  EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
-  EXPECT_TRUE(logged("Err: DirectXUpdateInputFormats |Abandon after 6 tries"));
-}
-
-TEST_F(DirectXTest, InputFormatsStopRetryingOnceRead) {
-  int reads = 0;
-  dx.readInputFormats = [&](int, std::vector<std::string>& f) {
-    if (++reads < 3) return false;
-    f = {"48000 Hz 16 bits Stéréo"};
-    return true;
+// A read that fails is tried again every four seconds, six times at most,
+// and no more once it succeeds; the virtual board's inputs answer at once.
+TEST_F(DirectXTest, InputFormatsAreTriedSixTimesEveryFourSecondsUntilRead) {
+  struct Case {
+    int readsBeforeSuccess;  // 0: never
+    int reads;
+    bool abandoned;
   };
-  dx.InitDirectXIn(0);
-  for (int i = 0; i < 5; ++i) {
-    clock.advance(4000);
-    scheduler.runDue();
+  for (const Case& c : {Case{3, 3, false}, Case{0, 7, true}}) {  // the abandon line last
+    SCOPED_TRACE(c.readsBeforeSuccess);
+    int reads = 0;
+    dx.inputFormats.clear();
+    dx.readInputFormats = [&](int, std::vector<std::string>& f) {
+      if (++reads != c.readsBeforeSuccess) return false;
+      f = {"48000 Hz 16 bits Stéréo"};
+      return true;
+    };
+    dx.InitDirectXIn(0);
+    EXPECT_EQ(reads, 1);
+    EXPECT_TRUE(scheduler.isEnabled("TimerFormat"));
+    EXPECT_EQ(scheduler.interval("TimerFormat"), 4000);
+    for (int i = 0; i < 10; ++i) {
+      clock.advance(4000);
+      scheduler.runDue();
+    }
+    EXPECT_EQ(reads, c.reads);
+    EXPECT_EQ(dx.inputFormats.size(), c.abandoned ? 0u : 1u);
+    EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
+    EXPECT_EQ(logged("Err: DirectXUpdateInputFormats |Abandon after 6 tries"), c.abandoned);
   }
-  EXPECT_EQ(reads, 3);
-  EXPECT_EQ(dx.inputFormats.size(), 1u);
-  EXPECT_FALSE(scheduler.isEnabled("TimerFormat"));
-  // The virtual board's inputs give their formats at once.
   LibDirectX other(log, prompt, clock, scheduler, engine, qz, dir / "Vexa_Library.Ini");
   other.InitDirectXIn(0);
   EXPECT_EQ(other.inputDevices.size(), 2u);
@@ -330,9 +324,7 @@ TEST_F(DirectXTest, InputFormatsStopRetryingOnceRead) {
 // --- triggers
 
 TEST_F(DirectXTest, StartNextIsMovedTo428MsWhenCloserButNotAt10Or428) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(1000);
   const int idx = Triggers::Index(0, 0, kTriggerStartNext);
   for (auto [asked, placed] : {std::pair{11, 428}, {427, 428}, {10, 10}, {428, 428}}) {
     ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, asked, 0, true, "test"));
@@ -350,9 +342,7 @@ TEST_F(DirectXTest, StartNextIsMovedTo428MsWhenCloserButNotAt10Or428) {
 }
 
 TEST_F(DirectXTest, AddingATriggerTwiceLeavesOneAndItFiresOnce) {
-  init();
-  const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
-  ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 0, 0, 0, 0));
+  initAndLoad(1000);
   int count = 0;
   dx.onTrigger = [&](int, int, int, int64_t) { ++count; };
   ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerSendOn, 500, 0, true, "test"));

@@ -20,13 +20,15 @@ using test::TempDir;
 
 class PcxTest : public ::testing::Test {
  protected:
-  PcxTest() : log(clock), tools(engine), qz(log, prompt, clock, dir / "Vexa_Library.Ini", &tools),
-              streams(qz) {
+  explicit PcxTest(std::vector<std::string> extraPcms = {})
+      : log(clock), engine(Options(std::move(extraPcms))), tools(engine),
+        qz(log, prompt, clock, dir / "Vexa_Library.Ini", &tools), streams(qz) {
     log.setSetupLoaded(true);
   }
-  static EngineOptions Options() {
+  static EngineOptions Options(std::vector<std::string> extraPcms) {
     EngineOptions o;
     o.useAlsaCards = false;
+    o.extraPcms = std::move(extraPcms);
     return o;
   }
   std::vector<std::string> messages() const {
@@ -66,7 +68,7 @@ class PcxTest : public ::testing::Test {
   ManualClock clock;
   TraceLogger log;
   ScriptedPrompt prompt;
-  Engine engine{Options()};
+  Engine engine;
   BoardTools tools;
   PcxQz qz;
   PcxStreams streams;
@@ -107,7 +109,7 @@ TEST_F(PcxTest, StartLogsTheConfigurationAndTheMissingCardOnce) {
   EXPECT_TRUE(qz.InitTools());
 }
 
-TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettings) {
+TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettingsOrAreMissing) {
   ASSERT_TRUE(qz.InitTools());
   ASSERT_TRUE(EcritureIni(qz.settingsFile(), "PCXTools_Player_01", "Device", "2"));
   qz.InitPCXToolsOut(1);
@@ -119,10 +121,7 @@ TEST_F(PcxTest, DeviceListsComeFromTheBoardsAndTheSettings) {
   qz.InitPCXToolsOut(2);
   EXPECT_EQ(qz.deviceOut[2], -1);  // out of the list
   EXPECT_TRUE(prompt.shown.empty());
-}
-
-TEST_F(PcxTest, NoBoardInTheListIsToldToTheUser) {
-  // Tools present but not registered: no board can be listed.
+  // Tools present but not registered: no board can be listed, and the user is told.
   qz.toolsAvailable = false;
   qz.InitPCXToolsOut(0);
   ASSERT_EQ(prompt.shown.size(), 1u);
@@ -165,48 +164,36 @@ TEST_F(PcxTest, AFailedAllocationIsReportedWithItsParameters) {
   EXPECT_TRUE(logged("Err: Pipe IN: NoCanal: 4 MaxStream: 24 Format: 64 MaxBitRate: 0 HostFormat: 0"));
 }
 
-TEST(PcxFormats, FlagsFollowTheListOrder) {
+// The odd entries and the edges of the lists: the clock list's named clocks,
+// its first and last frequencies and the slot past it; the two boards with a
+// level correction; the texts' unknown codes and empty flag sets; the format
+// flags in the list's order, where the record side adds the third entry only
+// after the default (alone it gives 2112).
+TEST(PcxTables, ListPositionsAndCodesAtTheirEdges) {
+  EXPECT_EQ(PcxQz::DigitalClock(0), 0);
+  EXPECT_EQ(PcxQz::DigitalClock(3), 7);
+  EXPECT_EQ(PcxQz::DigitalClock(4), 4);
+  EXPECT_EQ(PcxQz::DigitalClock(5), 8000);
+  EXPECT_EQ(PcxQz::DigitalClock(17), 192000);
+  EXPECT_EQ(PcxQz::DigitalClock(18), 10);
+  EXPECT_EQ(PcxQz::MonoChannel2Pipe(2), 0);
+  EXPECT_EQ(PcxQz::MonoChannel2Pipe(10), 4);
+  EXPECT_EQ(PcxQz::Pipe2MonoChannel(4), 9);
+  EXPECT_EQ(PcxQz::Correction(4), 2.0);
+  EXPECT_EQ(PcxQz::Correction(5), 17.0);
+  EXPECT_EQ(PcxQz::Correction(30), 0.0);
+  EXPECT_EQ(LibBus(9), "Unknow");
+  EXPECT_EQ(LibCarte(33), "LCM440 V2");
+  EXPECT_EQ(LibCarte(77), "# 77");
+  EXPECT_EQ(LibPlayRecordFormat(64 + 256 + 2048), " MPEG L3/ PCM 16 bits/ MPEG L2/");
+  EXPECT_EQ(LibInputInfo(1048576 + 524288 + 4 + 1), " Digital/ Analog/");
+  EXPECT_EQ(LibPlayRecordFormat(0), "");
   EXPECT_EQ(FormatFlagsOut({false, false, false, false, false, false}), 64);
   EXPECT_EQ(FormatFlagsOut({true, true, true, true, true, true}), 32 + 64 + 2048 + 128 + 256 + 512);
   EXPECT_EQ(FormatFlagsOut({false, false, true, false, false, false}), 2048);
   EXPECT_EQ(FormatFlagsIn({false, false, true, false, false, false}), 2112);
   EXPECT_EQ(FormatFlagsIn({false, false, false, false, true, false}), 256);
   EXPECT_EQ(FormatFlagsIn({false, false, true, false, true, false}), 2304);
-}
-
-TEST(PcxClocks, ListPositionsToLibraryValues) {
-  EXPECT_EQ(PcxQz::DigitalClock(0), 0);
-  EXPECT_EQ(PcxQz::DigitalClock(1), 5);
-  EXPECT_EQ(PcxQz::DigitalClock(2), 6);
-  EXPECT_EQ(PcxQz::DigitalClock(3), 7);
-  EXPECT_EQ(PcxQz::DigitalClock(4), 4);
-  EXPECT_EQ(PcxQz::DigitalClock(5), 8000);
-  EXPECT_EQ(PcxQz::DigitalClock(11), 44100);
-  EXPECT_EQ(PcxQz::DigitalClock(17), 192000);
-  EXPECT_EQ(PcxQz::DigitalClock(18), 10);
-  EXPECT_EQ(PcxQz::MonoChannel2Pipe(1), 0);
-  EXPECT_EQ(PcxQz::MonoChannel2Pipe(2), 0);
-  EXPECT_EQ(PcxQz::MonoChannel2Pipe(10), 4);
-  EXPECT_EQ(PcxQz::Pipe2MonoChannel(4), 9);
-  EXPECT_EQ(PcxQz::Correction(1), 2.0);
-  EXPECT_EQ(PcxQz::Correction(4), 2.0);
-  EXPECT_EQ(PcxQz::Correction(5), 17.0);
-  EXPECT_EQ(PcxQz::Correction(30), 0.0);
-}
-
-TEST(PcxTexts, CodesToText) {
-  EXPECT_EQ(LibBus(6), "PCI Express");
-  EXPECT_EQ(LibBus(9), "Unknow");
-  EXPECT_EQ(LibCarte(5), "PCX11+");
-  EXPECT_EQ(LibCarte(33), "LCM440 V2");
-  EXPECT_EQ(LibCarte(77), "# 77");
-  EXPECT_EQ(LibPlayRecordFormat(64 + 256 + 2048), " MPEG L3/ PCM 16 bits/ MPEG L2/");
-  EXPECT_EQ(LibInputInfo(1048576 + 524288 + 4 + 1), " Digital/ Analog/");
-  EXPECT_EQ(LibOutputInfo(262144 + 2), " Audio Over IP/ Digital/");
-  EXPECT_EQ(LibDSP(2048 + 1), " Internal Files can be accessed/ Play/");
-  EXPECT_EQ(LibPlayEffect(256 + 1), " EQ Linear/ Time stretching/");
-  EXPECT_EQ(LibRecordEffect(128 + 4), " EQ/ Sample rate converter/");
-  EXPECT_EQ(LibPlayRecordFormat(0), "");
 }
 
 TEST_F(PcxTest, LevelsAreHeldInRangeAndLogged) {
@@ -243,29 +230,20 @@ TEST_F(PcxTest, ClockIsAppliedWhenItChangesAndReadBack) {
   EXPECT_TRUE(logged("TOOLPipeGetClock: ClockType: Analog / Clock present / Freqency: 44100"));
 }
 
-TEST(PcxClockFallBack, ACardFallsBackToNoClock) {
+class PcxCardTest : public PcxTest {
+ protected:
+  PcxCardTest() : PcxTest({"null"}) {}
+};
+
+TEST_F(PcxCardTest, ACardFallsBackToNoClock) {
   if (!AlsaPcmExists("null")) GTEST_SKIP() << "no ALSA null PCM";
-  TempDir dir;
-  ManualClock clock;
-  TraceLogger log(clock);
-  log.setSetupLoaded(true);
-  ScriptedPrompt prompt;
-  EngineOptions o;
-  o.useAlsaCards = false;
-  o.extraPcms = {"null"};
-  Engine engine(o);
-  BoardTools tools(engine);
-  PcxQz qz(log, prompt, clock, dir / "s.ini", &tools);
   ASSERT_TRUE(qz.InitTools());
   qz.InitPCXToolsOut(0);
   int n = 4;
   ASSERT_TRUE(qz.AllocatePipeOut(0, n));
   ASSERT_TRUE(qz.PipeOutSetClock(0, kClockWordClock, 0, 0, 1));
-  std::vector<std::string> m;
-  for (const auto& line : log.fileBuffer()) m.push_back(line.substr(25));
-  auto has = [&](const std::string& t) { return std::find(m.begin(), m.end(), t) != m.end(); };
-  EXPECT_TRUE(has("TOOLPipeSetClockEx |Out| fail to set to CLOCK_WORD_CLOCK. Change to CLOCK_NO"));
-  EXPECT_TRUE(has("TOOLPipeSetClockEx |Out| set to CLOCK_NO. NoBoard: 0 NoUERInput: 1"));
+  EXPECT_TRUE(logged("TOOLPipeSetClockEx |Out| fail to set to CLOCK_WORD_CLOCK. Change to CLOCK_NO"));
+  EXPECT_TRUE(logged("TOOLPipeSetClockEx |Out| set to CLOCK_NO. NoBoard: 0 NoUERInput: 1"));
   EXPECT_EQ(qz.clockOut[0], kClockNone);
   qz.CloseSoundRessource();
 }

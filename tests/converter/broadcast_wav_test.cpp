@@ -49,12 +49,9 @@ std::map<std::string, uint32_t> PostTimers(const std::string& cart) {
   return out;
 }
 
-ProcessResult ExportWav(const std::string& source, const std::string& target, const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + source, "-outfile=" + target,
-                                   "-errorfile=" + ErrorFileFor(target), "-convert_to=wave", "-compression=PCM",
-                                   "-bits=16", "-freq=44100"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return RunProcess(args, {}, 60000);
+ProcessResult ExportWav(const std::string& source, const std::string& target, std::vector<std::string> extra) {
+  extra.insert(extra.begin(), {"-convert_to=wave", "-compression=PCM", "-bits=16", "-freq=44100"});
+  return RunConverter(source, target, extra);
 }
 
 TEST(BroadcastWav, BextAndCartCarryTheSongAndItsCuePoints) {

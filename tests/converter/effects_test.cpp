@@ -24,11 +24,9 @@ std::string MakeToneBetweenSilences(TempDir& dir, const std::string& name, const
 
 HouseCheck ConvertWith(TempDir& dir, const std::string& source, const std::vector<std::string>& effects) {
   const std::string target = dir / "out.s48";  // replaced by each conversion
-  std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + source, "-outfile=" + target,
-                                   "-errorfile=" + ErrorFileFor(target)};
-  args.insert(args.end(), effects.begin(), effects.end());
-  args.insert(args.end(), {"-convert_to=mp2", "-s=48000", "-b=256", "-c=2", "--managed"});
-  const ProcessResult r = RunProcess(args, {}, 60000);
+  std::vector<std::string> options = effects;
+  options.insert(options.end(), kHouseOptions.begin(), kHouseOptions.end());
+  const ProcessResult r = RunConverter(source, target, options);
   EXPECT_TRUE(r.exited(0)) << r.err;
   if (!r.exited(0)) return {};
   return CheckHouseFile(target);
@@ -140,11 +138,10 @@ TEST(InfoFile, SaysTheTagsAndWhatTheTrimRemoved) {
                   .exited(0));
   const std::string target = dir / "out.s48", info = dir / "out.info";
   const auto convert = [&](const std::vector<std::string>& effects) {
-    std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + tagged, "-outfile=" + target,
-                                     "-errorfile=" + ErrorFileFor(target), "-infofile=" + info};
-    args.insert(args.end(), effects.begin(), effects.end());
-    args.insert(args.end(), {"-convert_to=mp2", "-s=48000", "-b=256", "-c=2"});
-    return RunProcess(args, {}, 60000);
+    std::vector<std::string> options = {"-infofile=" + info};
+    options.insert(options.end(), effects.begin(), effects.end());
+    options.insert(options.end(), {"-convert_to=mp2", "-s=48000", "-b=256", "-c=2"});
+    return RunConverter(tagged, target, options);
   };
   ASSERT_TRUE(convert({Trim(" -noend -dbsilence={qt}-60{qt} -threshold={qt}0{qt}")}).exited(0));
   const std::string text = ReadFile(info);
@@ -171,8 +168,7 @@ TEST(Effects, BadValuesAreRefusedWithStatusTwo) {
   for (const std::string& effect : {std::string("-dspeffect1=Trim Silence= -dbsilence={qt}loud{qt}"),
                                     Normalize(1, "louder", "0", "89", "0"), std::string("-dspeffect1=Echo= -delay=3")}) {
     SCOPED_TRACE(effect);
-    const ProcessResult r = RunProcess({SONOTEKA_CONVERT, "-infile=" + tone, "-outfile=" + target,
-                                        "-errorfile=" + ErrorFileFor(target), effect, "-convert_to=mp2"});
+    const ProcessResult r = RunConverter(tone, target, {effect, "-convert_to=mp2"});
     EXPECT_TRUE(r.exited(2)) << r.err;
     EXPECT_FALSE(ReadFile(ErrorFileFor(target)).empty());
     EXPECT_FALSE(Exists(target));

@@ -38,14 +38,6 @@ PcmFile ReadPcm(const std::string& path) {
   return p;
 }
 
-ProcessResult Export(const std::string& source, const std::string& target, const std::vector<std::string>& codec,
-                     const std::map<std::string, std::string>& env = {}) {
-  std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + source, "-outfile=" + target,
-                                   "-errorfile=" + ErrorFileFor(target)};
-  args.insert(args.end(), codec.begin(), codec.end());
-  return RunProcess(args, env, 60000);
-}
-
 TEST(PcmExport, WavAndAiffAtTheAskedWidthRateAndChannels) {
   TempDir dir;
   const std::string mp3 = dir / "tone.mp3", flac = dir / "tone.flac", house = dir / "tone.mp2";
@@ -71,7 +63,7 @@ TEST(PcmExport, WavAndAiffAtTheAskedWidthRateAndChannels) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     const std::string target = dir / c.target;
-    const ProcessResult r = Export(c.source, target, c.codec);
+    const ProcessResult r = RunConverter(c.source, target, c.codec);
     ASSERT_TRUE(r.exited(0)) << r.err;
     EXPECT_EQ(ReadFile(ErrorFileFor(target)), "");
     const PcmFile p = ReadPcm(target);
@@ -94,15 +86,15 @@ TEST(PcmExport, RefusesWidthsAndRatesItCannotWriteAndFullDisks) {
   const std::string flac = dir / "tone.flac";
   ASSERT_TRUE(MakeTone(flac, 3000, {"-c:a", "flac"}));
   const std::string target = dir / "out.wav";
-  ProcessResult r = Export(flac, target, {"-convert_to=wave", "-bits=12", "-freq=44100"});
+  ProcessResult r = RunConverter(flac, target, {"-convert_to=wave", "-bits=12", "-freq=44100"});
   EXPECT_TRUE(r.exited(2));
   EXPECT_EQ(ReadFile(ErrorFileFor(target)), "Résolution non prise en charge: 12 bits");
-  r = Export(flac, target, {"-convert_to=Aiff", "-bits=16", "-freq=1000"});
+  r = RunConverter(flac, target, {"-convert_to=Aiff", "-bits=16", "-freq=1000"});
   EXPECT_TRUE(r.exited(2));
   EXPECT_EQ(ReadFile(ErrorFileFor(target)), "Fréquence non prise en charge: 1000 Hz");
   {
     FileSizeLimit limit(100 * 1024);  // the WAV needs about 520 KB
-    r = Export(flac, target, {"-convert_to=wave", "-bits=16", "-freq=44100"});
+    r = RunConverter(flac, target, {"-convert_to=wave", "-bits=16", "-freq=44100"});
   }
   EXPECT_TRUE(r.exited(1)) << r.err;
   EXPECT_EQ(ReadFile(ErrorFileFor(target)), "Impossible d'écrire le fichier: " + target + " (disque plein)");
@@ -112,7 +104,7 @@ TEST(PcmExport, RefusesWidthsAndRatesItCannotWriteAndFullDisks) {
   // but the one a kill leaves, which the library's sweep knows.
   for (const std::string rule : {"fsync:1:fail:EIO", "rename:1:kill", "write:3:fail:ENOSPC"}) {
     SCOPED_TRACE(rule);
-    r = Export(flac, target, {"-convert_to=wave", "-bits=16"}, FaultEnvironment(rule, "out.wav"));
+    r = RunConverter(flac, target, {"-convert_to=wave", "-bits=16"}, FaultEnvironment(rule, "out.wav"));
     EXPECT_FALSE(Exists(target));
     for (const std::string& name : Entries(dir.path()))
       if (name != "out_Err_Convert.Log" && name != "tone.flac") {
@@ -166,7 +158,7 @@ void ExpectEncodedCases(const std::string& source, const TempDir& dir, const std
   for (const EncodedCase& c : cases) {
     SCOPED_TRACE(c.target);
     const std::string target = dir / c.target;
-    const ProcessResult r = Export(source, target, c.codec);
+    const ProcessResult r = RunConverter(source, target, c.codec);
     ASSERT_TRUE(r.exited(0)) << r.err;
     EXPECT_EQ(Probe(target), c.probe);
     const PcmFile p = DecodeBack(target);
@@ -182,7 +174,7 @@ void ExpectEncodedCases(const std::string& source, const TempDir& dir, const std
 void ExpectRefused(const std::string& source, const TempDir& dir, const std::string& target,
                    const std::vector<std::string>& args, const std::string& reason) {
   SCOPED_TRACE(reason);
-  const ProcessResult r = Export(source, dir / target, args);
+  const ProcessResult r = RunConverter(source, dir / target, args);
   EXPECT_TRUE(r.exited(2));
   const std::string stem = target.substr(0, target.find('.'));
   EXPECT_EQ(ReadFile(dir / (stem + "_Err_Convert.Log")), reason);

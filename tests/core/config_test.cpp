@@ -126,6 +126,15 @@ TEST_F(ConfigTest, MissingOrGarbageValuesTakeDefaults) {
 TEST_F(ConfigTest, MissingDatabaseAsksAndThePickedFolderIsKept) {
   site();
   system("[Base_01]\nLib=FM\n");
+  // "No": the search is given up and the start goes on with the default folder.
+  prompt.answers = {Answer::No};
+  SiteConfig givenUp = make();
+  givenUp.InitGeneralSite();
+  EXPECT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(givenUp.current().dataFolder, drive("QZ_Data/"));
+  EXPECT_TRUE(Exists(givenUp.current().dataFolder + "Podcast/Resume/"));
+
+  prompt.shown.clear();
   database(dir / "ailleurs/");
   prompt.answers = {Answer::Yes, Answer::Yes};
   prompt.folders = {dir / "vide", dir / "ailleurs"};  // a wrong folder first, then the right one
@@ -142,17 +151,6 @@ TEST_F(ConfigTest, MissingDatabaseAsksAndThePickedFolderIsKept) {
   EXPECT_EQ(config.current().dataFolder, dir / "ailleurs/");
   EXPECT_EQ(LectureIni(drive("Cfg/Vexa_Systeme.ini"), "Base_01", "Dossier_Data", ""),
             dir / "ailleurs/");
-}
-
-TEST_F(ConfigTest, GivingUpTheDatabaseSearchGoesOn) {
-  site();
-  system("[Base_01]\nLib=FM\n");
-  prompt.answers = {Answer::No};
-  SiteConfig config = make();
-  config.InitGeneralSite();
-  EXPECT_EQ(prompt.shown.size(), 1u);
-  EXPECT_EQ(config.current().dataFolder, drive("QZ_Data/"));
-  EXPECT_TRUE(Exists(config.current().dataFolder + "Podcast/Resume/"));
 }
 
 TEST_F(ConfigTest, SeveralBasesOfferTheSelectionAndStoreTheChoice) {

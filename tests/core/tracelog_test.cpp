@@ -72,13 +72,14 @@ TEST_F(TraceLogTest, LineLayoutColumnsAndElapsedTime) {
   EXPECT_TRUE(log.checkIncidents());
 }
 
+// The frame counts characters, not bytes: "é" is one.
 TEST_F(TraceLogTest, FramedLinesMatchTheMessageLength) {
   log.setSetupLoaded(true);
-  log.TraceLogEncadre(-1, -1, -1, "Init: 12 ms", '=');
+  log.TraceLogEncadre(-1, -1, -1, "Durée: 12 ms", '=');
   ASSERT_EQ(log.fileBuffer().size(), 3u);
-  EXPECT_EQ(log.fileBuffer()[0].substr(25), "===========");
-  EXPECT_EQ(log.fileBuffer()[1].substr(25), "Init: 12 ms");
-  EXPECT_EQ(log.fileBuffer()[2].substr(25), "===========");
+  EXPECT_EQ(log.fileBuffer()[0].substr(25), "============");
+  EXPECT_EQ(log.fileBuffer()[1].substr(25), "Durée: 12 ms");
+  EXPECT_EQ(log.fileBuffer()[2].substr(25), "============");
 }
 
 TEST_F(TraceLogTest, LinesWaitForTheSettingsThenStopAtClosing) {

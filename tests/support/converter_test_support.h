@@ -32,15 +32,24 @@ inline std::string ErrorFileFor(const std::string& target) {
   return target.substr(0, target.rfind('.')) + "_Err_Convert.Log";
 }
 
-// The converter as the library's driver starts it, for the house format.
-inline ProcessResult ConvertToHouse(const std::string& source, const std::string& target,
-                                    const std::map<std::string, std::string>& env = {},
-                                    const std::vector<std::string>& before = {}) {
-  std::vector<std::string> args = before;
-  args.insert(args.end(), {SONOTEKA_CONVERT, "-infile=" + source, "-outfile=" + target,
-                           "-errorfile=" + ErrorFileFor(target), "-convert_to=mp2", "-s=48000", "-b=256",
-                           "-c=2", "--managed"});
+// The converter run on `source` into `target`, its errors in the file beside
+// the target, with `options` after the three file names.
+inline ProcessResult RunConverter(const std::string& source, const std::string& target,
+                                  const std::vector<std::string>& options,
+                                  const std::map<std::string, std::string>& env = {}) {
+  std::vector<std::string> args = {SONOTEKA_CONVERT, "-infile=" + source, "-outfile=" + target,
+                                   "-errorfile=" + ErrorFileFor(target)};
+  args.insert(args.end(), options.begin(), options.end());
   return RunProcess(args, env, 120000);
+}
+
+// The house format's options, as the library's driver passes them.
+inline const std::vector<std::string> kHouseOptions = {"-convert_to=mp2", "-s=48000", "-b=256", "-c=2",
+                                                       "--managed"};
+
+inline ProcessResult ConvertToHouse(const std::string& source, const std::string& target,
+                                    const std::map<std::string, std::string>& env = {}) {
+  return RunConverter(source, target, kHouseOptions, env);
 }
 
 // Milliseconds a PCM file (WAV, AIFF) holds, read through libsndfile.
