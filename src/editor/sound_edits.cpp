@@ -155,6 +155,13 @@ void SoundEdits::progress(long long done, long long total) {
 
 // ------------------------------------------------------------ loading
 
+void SoundEdits::WorkingFileChanged() {
+  undoPointers_.clear();
+  editor_.undoLevels = 0;
+  editor_.undoEnabled = false;
+  loaded_ = StampOf(editor_.sound.soundFile);
+}
+
 void SoundEdits::soundSelected() {
   undoPointers_.clear();
   finishInterruptedEdit();

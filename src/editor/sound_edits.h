@@ -91,6 +91,11 @@ class SoundEdits {
 
   static std::string JournalFileName(const std::string& soundFile);
 
+  // The editor's sound now lives in another file (a local copy taken or
+  // given back): the levels of the old file are gone and the new file is
+  // the one edits check for changes on disk.
+  void WorkingFileChanged();
+
  private:
   struct Start;  // the busy flag and log frame of one command
   bool copySelection(FrameSpan& span);
