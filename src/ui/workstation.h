@@ -19,6 +19,7 @@
 #include "notify/network_setup.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
+#include "ui/local_copy_menu.h"
 #include "recorder/recorder_model.h"
 #include "ui/main_window.h"
 #include "ui/network_window.h"
@@ -80,6 +81,7 @@ class Workstation {
   recorder::RecorderModel recorder;          // the recorder window's model (TimerRecorderStatus)
   RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
   RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
+  LocalCopyMenu* localCopies;                // the editor's local copies and their menu; owned by the window
 
  private:
   void wireUnloadSequence();
