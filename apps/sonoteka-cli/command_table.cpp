@@ -147,7 +147,9 @@ const std::vector<CommandEntry>& CommandTable() {
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
        "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
-       "       saveas FICHIER [--replace] (copie du son au format de l'extension)\n",
+       "       saveas FICHIER [--replace] (copie du son au format de l'extension),\n"
+       "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son),\n"
+       "       step add|replace N|delete N|cut (steps de la sélection; cut les coupe tous du son)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

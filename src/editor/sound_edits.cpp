@@ -412,6 +412,33 @@ bool SoundEdits::SoundTrim(const std::string& caller) {
   return true;
 }
 
+bool SoundEdits::CutRanges(const std::vector<std::pair<long long, long long>>& rangesMs, const std::string& caller) {
+  Start start(*this, "Cuts ", caller);
+  if (!start.owns) {
+    lastMessage = "Une édition du son est déjà en cours.";
+    return false;
+  }
+  const long long count = frameCount();
+  if (Trim(editor_.sound.code).empty() || count <= 0) {
+    fail("Fichier '" + editor_.sound.soundFile + "' non trouvé.");
+    return false;
+  }
+  std::vector<FrameSpan> cuts;
+  for (const auto& [from, to] : rangesMs) {
+    const FrameSpan span = SelectionFrames(from, to, count);
+    if (!span.empty()) cuts.push_back(span);
+  }
+  if (cuts.empty()) {
+    fail("Vous devez sélectionner une portion de son.");
+    return false;
+  }
+  if (!changedOnDiskConfirmed()) return false;
+  TraceLogPointeurs("Cuts");
+  if (!PtxSoundCut(cuts, caller)) return false;
+  TraceLogPointeurs("SoundChanged change to: True");
+  return true;
+}
+
 bool SoundEdits::Undo(const std::string& caller) {
   Start start(*this, "Undo ", caller);
   if (!start.owns) {

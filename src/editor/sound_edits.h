@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/ptx.h"
@@ -64,6 +65,9 @@ class SoundEdits {
   bool MnuCopyCutPaste(CopyCutPasteMode mode, const std::string& caller);
   // Keeps only the selection, after the question naming what goes.
   bool SoundTrim(const std::string& caller);
+  // Cuts several ranges (ms, [start, end]) out of the sound in one edit,
+  // one undo level, without a question (the caller asked): the steps' cut.
+  bool CutRanges(const std::vector<std::pair<long long, long long>>& rangesMs, const std::string& caller);
   // Goes back one level: the sound and its pointers as before the last edit.
   bool Undo(const std::string& caller);
   // Deletes the current sound (after "Voulez-vous supprimer le son ?") and
