@@ -576,6 +576,7 @@ void EditorPanel::refresh() {
   if (deck_) output_->setCurrentIndex(deck_->output());
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
+  if (onStripShown) onStripShown();
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));
   correctedLabel_->setPixmap(QPixmap::fromImage(corrected_.image()));
   selectionStart_->setText(q(editor_.labelStart));

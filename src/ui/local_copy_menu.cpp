@@ -13,6 +13,19 @@
 
 namespace sono::ui {
 
+namespace {
+// The caption with its accelerator mark before `letterAt`'s first occurrence
+// (the captions stay the system's own; only the mark is added).
+QString WithAccelerator(const char* caption, const char* letterAt) {
+  std::string text = caption;
+  const size_t at = text.find(letterAt);
+  if (at != std::string::npos) text.insert(at, "&");
+  return QString::fromStdString(text);
+}
+constexpr const char* kEntryAccelerators[] = {"local", "serveur", "Reprendre", "et le laisser"};
+constexpr const char* kOptionAccelerators[] = {"Partir", "automatiquement", "Vérifier", "N à"};
+}  // namespace
+
 std::optional<int> ShowTaskDialog(QWidget* parent, const editor::TaskDialog& dialog) {
   QMessageBox box(QMessageBox::Question, QString::fromUtf8("Sonoteka"), QString::fromStdString(dialog.instruction),
                   QMessageBox::NoButton, parent);
@@ -39,7 +52,7 @@ LocalCopyMenu::LocalCopyMenu(MainWindow& window, EditorPanel& panel, Prompt& pro
   menu_->setObjectName("MnuPtxCopy");
   window.menuBar()->insertMenu(window.menu(MenuId::View)->menuAction(), menu_);
   for (const auto& t : editor::CopyMenuTexts()) {
-    QAction* action = menu_->addAction(QString::fromUtf8(t.caption));
+    QAction* action = menu_->addAction(WithAccelerator(t.caption, kEntryAccelerators[static_cast<int>(t.entry)]));
     action->setObjectName(QString("MnuPtxCopy_%1").arg(static_cast<int>(t.entry)));
     connect(action, &QAction::triggered, this, [this, e = t.entry] {
       copies_->MnuPtxCopy(e);
@@ -48,9 +61,9 @@ LocalCopyMenu::LocalCopyMenu(MainWindow& window, EditorPanel& panel, Prompt& pro
     });
     entries_.push_back(action);
   }
-  QMenu* behaviour = menu_->addMenu(QString::fromUtf8("Comportement"));
+  QMenu* behaviour = menu_->addMenu(QString::fromUtf8("&Comportement"));
   for (const auto& t : editor::LocalCopyOptionTexts()) {
-    QAction* action = behaviour->addAction(QString::fromUtf8(t.caption));
+    QAction* action = behaviour->addAction(WithAccelerator(t.caption, kOptionAccelerators[static_cast<int>(t.option)]));
     action->setObjectName(QString::fromUtf8(t.key));
     action->setCheckable(true);
     action->setChecked(copies_->settings.on(t.option));

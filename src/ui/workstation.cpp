@@ -39,6 +39,7 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
       conversions(new ConversionPanel),
       recorder({prompt, app.log(), clock}, app.config()),
       localCopies(new LocalCopyMenu(window, *editorPanel, prompt, clock, app.log(), app.config())),
+      steps(new StepMenu(window, *editorPanel, lib)),
       prompt_(prompt) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
@@ -51,8 +52,11 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
   window.onSongSelected = [this](const std::string& code) {
     // A local sound that may not be left keeps the editor and the form on it.
-    if (auto song = editor::SelectionForSong(lib, tab.station, code))
+    if (auto song = editor::SelectionForSong(lib, tab.station, code)) {
+      steps->leave();  // the steps of the sound left are offered for storing
       if (!localCopies->load(*song) && localCopies->copies().SonRecopieEnLocal) return;
+      steps->loaded();
+    }
     songForm->load(tab.station, code);
   };
   app.hooks.unsavedTabs = [this] {

@@ -20,6 +20,7 @@
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
 #include "ui/local_copy_menu.h"
+#include "ui/step_menu.h"
 #include "recorder/recorder_model.h"
 #include "ui/main_window.h"
 #include "ui/network_window.h"
@@ -82,6 +83,7 @@ class Workstation {
   RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
   RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
   LocalCopyMenu* localCopies;                // the editor's local copies and their menu; owned by the window
+  StepMenu* steps;                           // the editor's steps, their menu and list; owned by the window
 
  private:
   void wireUnloadSequence();

@@ -44,7 +44,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   ASSERT_NE(menu, nullptr);
   QAction* take = ws->localCopies->entry(editor::CopyMenuEntry::CopyToLocal);
   QAction* giveBack = ws->localCopies->entry(editor::CopyMenuEntry::CopyToServerAndDelete);
-  EXPECT_EQ(take->text(), "Recopier le son en local...");
+  EXPECT_EQ(take->text(), "Recopier le son en &local...");
   emit menu->aboutToShow();
   EXPECT_TRUE(take->isEnabled());
   EXPECT_FALSE(giveBack->isEnabled());
@@ -93,7 +93,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
 
   // A behaviour option is written when ticked.
   QAction* verify = ws->localCopies->option(editor::LocalCopyOption::VerifierSonSurServeur);
-  EXPECT_EQ(verify->text(), "Vérifier le son sur le serveur pour le proposer s'il est différent du son en local");
+  EXPECT_EQ(verify->text().remove('&'), "Vérifier le son sur le serveur pour le proposer s'il est différent du son en local");
   verify->trigger();
   EXPECT_EQ(LectureIni(ws->app.config().settingsFile(), "Comportement", "VerifierSonSurServeur", "0"), "1");
   EXPECT_TRUE(copies().settings.on(editor::LocalCopyOption::VerifierSonSurServeur));
