@@ -29,12 +29,13 @@ StepMenu::StepMenu(MainWindow& window, EditorPanel& panel, data::Library& lib) :
     connect(action, &QAction::triggered, this, [this, a = a] { run(a); });
     actions_.emplace_back(a, action);
   }
-  auto* dock = new QDockWidget(QString::fromUtf8("Steps"), &window);
-  dock->setObjectName("DockSteps");
-  list_ = new QListWidget(dock);
+  dock_ = new QDockWidget(QString::fromUtf8("Steps"), &window);
+  dock_->setObjectName("DockSteps");
+  list_ = new QListWidget(dock_);
   list_->setObjectName("ListeSteps");
-  dock->setWidget(list_);
-  window.addDockWidget(Qt::RightDockWidgetArea, dock);
+  dock_->setWidget(list_);
+  window.addDockWidget(Qt::RightDockWidgetArea, dock_);
+  dock_->hide();
   connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
     if (showing_ || row < 0) return;
     steps_->ListeSteps_Click(row);
@@ -64,6 +65,7 @@ void StepMenu::show() {
   for (const auto& text : steps_->VisibleSteps()) list_->addItem(QString::fromStdString(text));
   list_->setCurrentRow(steps_->selectedLine);
   showing_ = false;
+  dock_->setVisible(!steps_->steps.empty());
 }
 
 void StepMenu::leave() {

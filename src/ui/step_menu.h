@@ -1,6 +1,7 @@
 // The editor's steps on the desktop: the "Steps" menu (MnuStepsAdd: add,
 // replace, delete, cut all), the visible step list in a dock (a click
-// selects a step: its times become the strip's selection), the steps drawn
+// selects a step: its times become the strip's selection; shown while the
+// sound has steps, so the window keeps its smallest size), the steps drawn
 // over the pointer strip, loaded with a sound and stored (after the
 // question) when the user leaves it. It binds the core's StepEditor to the
 // window and holds no rule of its own.
@@ -43,6 +44,7 @@ class StepMenu : public QObject {
   EditorPanel& panel_;
   std::unique_ptr<editor::StepEditor> steps_;
   QMenu* menu_;
+  QDockWidget* dock_;
   QListWidget* list_;
   std::vector<std::pair<editor::StepAction, QAction*>> actions_;
   bool showing_ = false;

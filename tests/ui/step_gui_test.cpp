@@ -37,6 +37,7 @@ TEST_F(StepGuiTest, TwoStepsAddedShownCutOutAndTheCutUndone) {
   Drag(500, 600);
   ws->steps->action(editor::StepAction::Add)->trigger();
   ASSERT_EQ(list->count(), 2) << ws->steps->steps().lastMessage;
+  EXPECT_TRUE(list->isVisible());
   EXPECT_TRUE(list->item(0)->text().startsWith("1:"));
   EXPECT_TRUE(list->item(1)->text().startsWith("2:"));
   EXPECT_TRUE(list->item(1)->text().contains("  /  "));
@@ -51,6 +52,7 @@ TEST_F(StepGuiTest, TwoStepsAddedShownCutOutAndTheCutUndone) {
   prompt.answers = {Answer::Yes};
   ws->steps->action(editor::StepAction::CutAll)->trigger();
   EXPECT_EQ(list->count(), 0);
+  EXPECT_FALSE(list->isVisible());  // no steps: the list goes
   const std::string cut = sono::test::ReadFile(file);
   EXPECT_LT(cut.size(), original.size());
   EXPECT_EQ(prompt.shown.back().text, "Tous les steps ont été supprimés.");
