@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "cli_listen.h"
+#include "cli_local_copy.h"
 #include "cli_notify.h"
 #include "core/datetime.h"
 #include "core/files.h"
@@ -20,6 +21,7 @@
 #include "editor/pointer_editor.h"
 #include "editor/raster_canvas.h"
 #include "editor/sound_edits.h"
+#include "editor/steps.h"
 #include "convert/convert_driver.h"
 #include "convert/imported_pointers.h"
 #include "convert/save_as.h"
@@ -252,6 +254,32 @@ int SaveSoundAs(Session& session, data::Library& lib, int station, const std::st
   return 0;
 }
 
+// "step add", "step replace N", "step delete N", "step cut": the step lists
+// after it. 0 when done, else the exit status.
+int RunStepAction(StepEditor& steps, const std::vector<std::string>& w) {
+  const std::string sub = w.size() > 1 ? w[1] : "";
+  const auto line = w.size() == 3 ? Number(w[2]) : std::nullopt;
+  const int n = static_cast<int>(line.value_or(0.0));
+  bool done = false;
+  if (sub == "add" && w.size() == 2) {
+    done = steps.GestionSteps(editor::StepAction::Add);
+  } else if ((sub == "replace" || sub == "delete") && line && n >= 1 && n <= static_cast<int>(steps.steps.size())) {
+    PointerEditor& ed = steps.editor();
+    const StripSelection selection = ed.sound.selection;
+    steps.ListeSteps_Click(n - 1);
+    if (sub == "replace") ed.sound.selection = selection;  // the script's selection replaces the step
+    done = steps.GestionSteps(sub == "replace" ? editor::StepAction::Replace : editor::StepAction::Delete);
+  } else if (sub == "cut" && w.size() == 2) {
+    done = steps.GestionSteps(editor::StepAction::CutAll);
+  } else {
+    return Usage("step add | step replace N | step delete N | step cut (N: 1 à " + std::to_string(steps.steps.size()) + ")");
+  }
+  if (!done) return Fail(steps.lastMessage.empty() ? "Step non fait" : steps.lastMessage);
+  std::printf("Steps: %zu\n", steps.steps.size());
+  for (const auto& text : steps.VisibleSteps()) std::printf("  %s\n", text.c_str());
+  return 0;
+}
+
 int Edit(const Options& options, const std::string& codeText, const std::string& script) {
   Session session(options);
   data::Library lib({session.layer, session.app.config(), session.app.log(), session.prompt, session.events,
@@ -320,7 +348,19 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   };
   editor.InitGeneralTableurPointeurs(true, {});
   std::unique_ptr<ScriptAudition> audition;  // made at the first "listen" or "rolls"
-  if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, soundFile, {}, {}})) return 1;
+  // The song's local copy, as the row selection finds it; a differing
+  // server sound is shown and the local one kept.
+  LocalCopies copies({session.app.log(), session.prompt, session.clock, editor, &edits},
+                     LoadLocalCopySettings(session.app.config()));
+  ConsoleTaskDialog dialog{kTaskButtonSecond};
+  copies.taskDialog = [&dialog](const TaskDialog& d) { return dialog(d); };
+  const std::string opened = copies.SelectionLigne(code, soundFile);
+  dialog.answer.reset();
+  if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, opened, {}, {}})) return 1;
+  copies.Opened(soundFile, opened);
+  StepEditor stepEditor(editor, edits, lib, view, strip);
+  stepEditor.confirm = options.interactive;
+  stepEditor.StepsChargement(station, code);
   if (editor.lengthMeasured())
     std::printf("> load %s (%d ms)\n", Trim(codeText).c_str(), editor.soundLength());
   else
@@ -389,14 +429,17 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
       if (const int status = SaveSoundAs(session, lib, station, code, editor.sound.soundFile, w[1], options); status != 0)
         return status;
     } else if (verb == "listen" || verb == "rolls") {
-      if (!audition)
-      {
+      if (!audition) {
         audition = std::make_unique<ScriptAudition>(session.app.log(), session.app.config().settingsFile(), editor, view);
         audition->findMixSong = [&lib, station](const std::string& other) {
           return editor::ReadMixSong(lib, station, Utf8ToCp1252(other));
         };
       }
       if (const int status = audition->Run(w); status != 0) return status;
+    } else if (verb == "step") {
+      if (const int status = RunStepAction(stepEditor, w); status != 0) return status;
+    } else if (verb == "local") {
+      if (const auto status = LocalCopyAction(copies, dialog, session.app.config(), w)) return *status;
     } else if (verb == "auto" && w.size() == 1) {
       editor.ToggleAutoStore();
       std::printf("Enregistrement automatique: %s\n", editor.autoStore ? "oui" : "non");
@@ -410,10 +453,14 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
                    " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut,"
                    " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
-                   " listen list DE A ..., listen mix start|end CODE, rolls PRE POST)");
+                   " listen list DE A ..., listen mix start|end CODE, rolls PRE POST,"
+                   " local take|give [keep] [force]|compare|options, step add|replace N|delete N|cut)");
     }
     PrintGrid(editor.ptx.grid);
   }
+  // Leaving the sound stores its steps.
+  if (stepEditor.changed && !stepEditor.StepsMemorisation(false, "sonoteka-cli:edit"))
+    return Fail(stepEditor.lastMessage);
   if (editor.ptx.pointersChanged) std::printf("Pointeurs modifiés non enregistrés.\n");
   if (lib.db().errors() > 0) return Fail("erreur de la base de données pendant la commande (voir le journal)");
   return 0;

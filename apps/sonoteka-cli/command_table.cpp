@@ -155,7 +155,9 @@ const std::vector<CommandEntry>& CommandTable() {
        "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...,\n"
        "       listen mix start|end CODE (l'enchaînement avec un autre morceau)\n"
        "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
-       "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes)\n",
+       "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes),\n"
+       "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son),\n"
+       "       step add|replace N|delete N|cut (steps de la sélection; cut les coupe tous du son)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

@@ -155,6 +155,13 @@ void SoundEdits::progress(long long done, long long total) {
 
 // ------------------------------------------------------------ loading
 
+void SoundEdits::WorkingFileChanged() {
+  undoPointers_.clear();
+  editor_.undoLevels = 0;
+  editor_.undoEnabled = false;
+  loaded_ = StampOf(editor_.sound.soundFile);
+}
+
 void SoundEdits::soundSelected() {
   undoPointers_.clear();
   finishInterruptedEdit();
@@ -400,6 +407,33 @@ bool SoundEdits::SoundTrim(const std::string& caller) {
   TraceLogPointeurs("SoundTrim: " + question);
   if (confirm && lib_.prompt().message(question, Icon::Question, Buttons::YesNo) != Answer::Yes) return false;
   if (!changedOnDiskConfirmed()) return false;
+  if (!PtxSoundCut(cuts, caller)) return false;
+  TraceLogPointeurs("SoundChanged change to: True");
+  return true;
+}
+
+bool SoundEdits::CutRanges(const std::vector<std::pair<long long, long long>>& rangesMs, const std::string& caller) {
+  Start start(*this, "Cuts ", caller);
+  if (!start.owns) {
+    lastMessage = "Une édition du son est déjà en cours.";
+    return false;
+  }
+  const long long count = frameCount();
+  if (Trim(editor_.sound.code).empty() || count <= 0) {
+    fail("Fichier '" + editor_.sound.soundFile + "' non trouvé.");
+    return false;
+  }
+  std::vector<FrameSpan> cuts;
+  for (const auto& [from, to] : rangesMs) {
+    const FrameSpan span = SelectionFrames(from, to, count);
+    if (!span.empty()) cuts.push_back(span);
+  }
+  if (cuts.empty()) {
+    fail("Vous devez sélectionner une portion de son.");
+    return false;
+  }
+  if (!changedOnDiskConfirmed()) return false;
+  TraceLogPointeurs("Cuts");
   if (!PtxSoundCut(cuts, caller)) return false;
   TraceLogPointeurs("SoundChanged change to: True");
   return true;

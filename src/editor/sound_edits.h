@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "data/ptx.h"
@@ -64,6 +65,9 @@ class SoundEdits {
   bool MnuCopyCutPaste(CopyCutPasteMode mode, const std::string& caller);
   // Keeps only the selection, after the question naming what goes.
   bool SoundTrim(const std::string& caller);
+  // Cuts several ranges (ms, [start, end]) out of the sound in one edit,
+  // one undo level, without a question (the caller asked): the steps' cut.
+  bool CutRanges(const std::vector<std::pair<long long, long long>>& rangesMs, const std::string& caller);
   // Goes back one level: the sound and its pointers as before the last edit.
   bool Undo(const std::string& caller);
   // Deletes the current sound (after "Voulez-vous supprimer le son ?") and
@@ -90,6 +94,11 @@ class SoundEdits {
   const std::vector<std::string>& editorLog() const { return editorLog_; }
 
   static std::string JournalFileName(const std::string& soundFile);
+
+  // The editor's sound now lives in another file (a local copy taken or
+  // given back): the levels of the old file are gone and the new file is
+  // the one edits check for changes on disk.
+  void WorkingFileChanged();
 
  private:
   struct Start;  // the busy flag and log frame of one command

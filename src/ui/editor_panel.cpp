@@ -597,6 +597,7 @@ void EditorPanel::refresh() {
   bar_->refresh(loaded);
   globalLabel_->setPixmap(QPixmap::fromImage(global_.image()));
   workingLabel_->setPixmap(QPixmap::fromImage(working_.image()));
+  if (onStripShown) onStripShown();
   stripLabel_->setPixmap(QPixmap::fromImage(strip_.image()));
   correctedLabel_->setPixmap(QPixmap::fromImage(corrected_.image()));
   selectionStart_->setText(q(editor_.labelStart));

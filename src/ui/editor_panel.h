@@ -83,6 +83,9 @@ class EditorPanel : public QWidget {
   std::function<void(const std::string& file)> onFileDropped;
   // Automatic storing switched from the panel (the Tools menu shows it too).
   std::function<void(bool on)> onAutoStoreChanged;
+  // Told before the strip is shown, to draw over it (the steps).
+  std::function<void()> onStripShown;
+  editor::Canvas& stripCanvas() { return strip_; }
 
   editor::PointerEditor& editor() { return editor_; }
   editor::SoundEdits& soundEdits() { return edits_; }

@@ -39,6 +39,8 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
               environment.exePath),
       conversions(new ConversionPanel),
       recorder({prompt, app.log(), clock}, app.config()),
+      localCopies(new LocalCopyMenu(window, *editorPanel, prompt, clock, app.log(), app.config())),
+      steps(new StepMenu(window, *editorPanel, lib)),
       prompt_(prompt) {
   window.addBottomTab(editorPanel, QString::fromUtf8("Pointeurs"));
   window.addBottomTab(songForm, QString::fromUtf8("Fiche morceau"));
@@ -50,7 +52,12 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
   window.onSongSelected = [this](const std::string& code) {
-    if (auto song = editor::SelectionForSong(lib, tab.station, code)) editorPanel->load(*song);
+    // A local sound that may not be left keeps the editor and the form on it.
+    if (auto song = editor::SelectionForSong(lib, tab.station, code)) {
+      steps->leave();  // the steps of the sound left are offered for storing
+      if (!localCopies->load(*song) && localCopies->copies().SonRecopieEnLocal) return;
+      steps->loaded();
+    }
     songForm->load(tab.station, code);
   };
   app.hooks.unsavedTabs = [this] {
@@ -195,6 +202,8 @@ void Workstation::startNotifier(Prompt& prompt) {
   editor.onPointersStored = [this](const std::string& code, const std::string& caller) {
     songChanged(code, false, caller);
   };
+  // The local sound's change is told once it is back on the server.
+  notifier->localCopySongCode = [this] { return localCopies->copies().heldSongCode(); };
   app.hooks.pendingNotifications = [this] { return notifier->pendingCount(); };
   app.hooks.makeFirstNotificationDue = [this] { notifier->MakeFirstDue(); };
   app.hooks.markQuitRequested = [this] { notifier->MarkQuitRequested(); };

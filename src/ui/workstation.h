@@ -19,6 +19,8 @@
 #include "notify/network_setup.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
+#include "ui/local_copy_menu.h"
+#include "ui/step_menu.h"
 #include "recorder/recorder_model.h"
 #include "ui/main_window.h"
 #include "ui/network_window.h"
@@ -85,6 +87,8 @@ class Workstation {
   // opened; owned by the window.
   PlayerWindow* playerWindow = nullptr;
   void showPlayer();
+  LocalCopyMenu* localCopies;                // the editor's local copies and their menu; owned by the window
+  StepMenu* steps;                           // the editor's steps, their menu and list; owned by the window
 
  private:
   void wireUnloadSequence();

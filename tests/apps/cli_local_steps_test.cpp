@@ -1,0 +1,189 @@
+// Local copies through sonoteka-cli killed at every write, sync and rename
+// of the copy: a sound's name on either side only ever holds a whole sound
+// (the server's as it was, or the edited one), and a server sound another
+// workstation changed after the copy was taken is not overwritten unless
+// the user chooses the local one. Steps added, stored when the script ends,
+// found again on the other station and cut out.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "process.h"
+#include "test_support.h"
+
+namespace sono::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kCode = "00000001";
+
+class CliLocalAndSteps : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home = dir / "home";
+    pristine = dir / "pristine";
+    ASSERT_TRUE(Cli({"site", "init-demo"}).exited(0));
+    const ProcessResult built = Cli({"demo", "build", "--songs", "4", "--stations", "2", "--sounds", "2"});
+    ASSERT_TRUE(built.exited(0)) << built.out << built.err;
+    const ProcessResult options = Cli({"edit", kCode, "local options"});
+    ASSERT_TRUE(options.exited(0)) << options.out << options.err;
+    const size_t at = options.out.find("DossierSonLocal=");
+    ASSERT_NE(at, std::string::npos) << options.out;
+    localFolder = options.out.substr(at + 16, options.out.find('\n', at) - at - 16);
+    // The station's sound, as the editor names it.
+    const ProcessResult compare = Cli({"edit", kCode, "local compare"});
+    const size_t named = compare.out.find("Serveur: ");
+    ASSERT_NE(named, std::string::npos) << compare.out;
+    server = compare.out.substr(named + 9, compare.out.find(" (", named) - named - 9);
+    ASSERT_TRUE(fs::exists(server)) << server;
+    original = ReadFile(server);
+    CopyTree(home, pristine);
+  }
+  // Faults and counts on the calls on paths under `filter` (the home by default).
+  ProcessResult Cli(std::vector<std::string> args, const std::string& rules = "", std::string filter = "") {
+    args.insert(args.begin(), SONOTEKA_CLI);
+    args.insert(args.end(), {"--home", home});
+    auto env = FaultEnvironment(rules, filter.empty() ? home : filter, dir / "counts");
+    env["TMPDIR"] = dir.path();
+    return RunProcess(args, env, 60000);
+  }
+  // Copies keep the files' times: a sound copied back is the same sound.
+  static void CopyTree(const std::string& from, const std::string& to) {
+    ASSERT_TRUE(RunProcess({"/bin/cp", "-a", from, to}).exited(0));
+  }
+  void Restore(const std::string& from) {
+    fs::remove_all(home);
+    CopyTree(from, home);
+  }
+  std::string Local() const { return localFolder + kCode + ".s48"; }
+  // Every rule of `op` from the first call to the last the clean run counted.
+  std::vector<std::string> Rules(const std::vector<std::string>& ops) {
+    std::vector<std::string> rules;
+    for (const auto& op : ops) {
+      const long total = FaultCount(dir / "counts", op);
+      EXPECT_GT(total, 0) << op;
+      for (long n = 1; n <= total; ++n) rules.push_back(op + ":" + std::to_string(n) + ":kill");
+    }
+    return rules;
+  }
+
+  TempDir dir;
+  std::string home, pristine, localFolder, server, original;
+};
+
+TEST_F(CliLocalAndSteps, TakeAndGiveBackKilledAnywhereLeaveOnlyWholeSoundsUnderTheirNames) {
+  // The take, then an edit of the local copy.
+  const std::string serverFolder = fs::path(server).parent_path().string() + "/";
+  const ProcessResult take = Cli({"edit", kCode, "local take"}, "", localFolder);
+  ASSERT_TRUE(take.exited(0)) << take.out << take.err;
+  ASSERT_NE(take.out.find("SonRecopieEnLocal: oui"), std::string::npos) << take.out;
+  ASSERT_EQ(ReadFile(Local()), original);
+  const std::vector<std::string> takeRules = Rules({"write", "fsync", "rename"});
+
+  const ProcessResult cut = Cli({"edit", kCode, "local give keep"});  // nothing changed: same bytes back
+  ASSERT_TRUE(cut.exited(0)) << cut.out << cut.err;
+  ASSERT_TRUE(Cli({"edit", kCode, "local options PartirDuSonLocal 1"}).exited(0));
+  ASSERT_TRUE(Cli({"edit", kCode, "select 1000 3000; cut"}).exited(0));
+  const std::string edited = ReadFile(Local());
+  ASSERT_NE(edited, original);
+  ASSERT_EQ(ReadFile(server), original);
+  const std::string local = dir / "local-edited";
+  CopyTree(home, local);
+  const ProcessResult give = Cli({"edit", kCode, "local give"}, "", serverFolder);
+  ASSERT_TRUE(give.exited(0)) << give.out << give.err;
+  ASSERT_EQ(ReadFile(server), edited);
+  ASSERT_FALSE(fs::exists(Local()));
+  const std::vector<std::string> giveRules = Rules({"write", "fsync", "rename"});
+
+  int killed = 0;
+  for (const std::string& rule : takeRules) {
+    Restore(pristine);
+    const ProcessResult r = Cli({"edit", kCode, "local take"}, rule, localFolder);
+    ASSERT_FALSE(r.timedOut) << rule;
+    ASSERT_TRUE(r.signal == SIGKILL || r.exited(0)) << rule << "\n" << r.out << r.err;
+    killed += r.signal == SIGKILL;
+    EXPECT_EQ(ReadFile(server), original) << rule;
+    if (fs::exists(Local())) {
+      EXPECT_EQ(ReadFile(Local()), original) << rule << ": partial local copy";
+    }
+    // Taken again, it works whatever the killed run left.
+    const ProcessResult again = Cli({"edit", kCode, "local take"});
+    ASSERT_TRUE(again.exited(0)) << rule << again.out << again.err;
+    EXPECT_EQ(ReadFile(Local()), original) << rule;
+  }
+  for (const std::string& rule : giveRules) {
+    Restore(local);
+    const ProcessResult r = Cli({"edit", kCode, "local give"}, rule, serverFolder);
+    ASSERT_FALSE(r.timedOut) << rule;
+    ASSERT_TRUE(r.signal == SIGKILL || r.exited(0)) << rule << "\n" << r.out << r.err;
+    killed += r.signal == SIGKILL;
+    const std::string onServer = ReadFile(server);
+    EXPECT_TRUE(onServer == original || onServer == edited) << rule << ": partial server sound";
+    if (fs::exists(Local())) {
+      EXPECT_EQ(ReadFile(Local()), edited) << rule;
+    } else {
+      EXPECT_EQ(onServer, edited) << rule << ": local copy deleted before it reached the server";
+    }
+    for (const auto& e : fs::directory_iterator(fs::path(server).parent_path()))
+      EXPECT_FALSE(e.path().filename().string().ends_with(".s48") && e.path().string() != server &&
+                   e.path().filename().string().rfind(kCode, 0) == 0 && e.path().filename().string().size() == 12)
+          << rule << ": " << e.path();
+  }
+  EXPECT_GE(killed, 20);
+}
+
+TEST_F(CliLocalAndSteps, AServerSoundChangedAfterTheTakeIsOnlyOverwrittenWhenTheLocalOneIsChosen) {
+  ASSERT_TRUE(Cli({"edit", kCode, "local options PartirDuSonLocal 1"}).exited(0));
+  ASSERT_TRUE(Cli({"edit", kCode, "local take; select 1000 3000; cut"}).exited(0));
+  const std::string mine = ReadFile(Local());
+  // Another workstation changes a level: same size, other bytes.
+  std::string theirs = original;
+  theirs[1000] = static_cast<char>(theirs[1000] ^ 0x11);
+  WriteFile(server, theirs);
+
+  const ProcessResult refused = Cli({"edit", kCode, "local give"});
+  EXPECT_TRUE(refused.exited(1)) << refused.out << refused.err;
+  EXPECT_NE(refused.out.find("Le son sur le serveur est différent de celui en local"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.err.find("modifié sur le serveur depuis sa copie en local"), std::string::npos) << refused.err;
+  EXPECT_EQ(ReadFile(server), theirs);
+  EXPECT_EQ(ReadFile(Local()), mine);
+
+  const ProcessResult compare = Cli({"edit", kCode, "local compare"});
+  ASSERT_TRUE(compare.exited(0)) << compare.out << compare.err;
+  EXPECT_NE(compare.out.find("Date Fichier local: "), std::string::npos) << compare.out;
+
+  const ProcessResult forced = Cli({"edit", kCode, "local give force"});
+  ASSERT_TRUE(forced.exited(0)) << forced.out << forced.err;
+  EXPECT_EQ(ReadFile(server), mine);
+  EXPECT_FALSE(fs::exists(Local()));
+  EXPECT_NE(forced.out.find("SonRecopieEnLocal: non"), std::string::npos) << forced.out;
+}
+
+TEST_F(CliLocalAndSteps, StepsAreStoredOnEveryStationAndCutOutInOneUndoableEdit) {
+  const ProcessResult added = Cli({"edit", kCode, "select 1000 2000; step add; select 4000 4800; step add; select 1500 3000; step add"});
+  EXPECT_TRUE(added.exited(1)) << added.out << added.err;  // the third touches the first
+  EXPECT_NE(added.err.find("Le point de départ de la sélection est situé dans la sélection de la ligne 1"),
+            std::string::npos) << added.err;
+  const ProcessResult stored = Cli({"edit", kCode, "select 1000 2000; step add; select 4000 4800; step add; "
+                                                    "select 6000 7200; step add; step delete 2"});
+  ASSERT_TRUE(stored.exited(0)) << stored.out << stored.err;
+  EXPECT_NE(stored.out.find("Steps: 2\n  1:"), std::string::npos) << stored.out;
+  // Found again on the second station and replaced there, then cut out of the first station's sound.
+  const ProcessResult found = Cli({"edit", kCode, "--station", "2", "select 100 200; step replace 1"});
+  ASSERT_TRUE(found.exited(0)) << found.out << found.err;
+  EXPECT_NE(found.out.find("Steps: 2"), std::string::npos) << found.out;
+  const ProcessResult cut = Cli({"edit", kCode, "step cut"});
+  ASSERT_TRUE(cut.exited(0)) << cut.out << cut.err;
+  EXPECT_NE(cut.out.find("Steps: 0"), std::string::npos) << cut.out;
+  // Frames 4..8 and 250..300 gone: 56 frames of 768 bytes.
+  EXPECT_EQ(ReadFile(server).size(), original.size() - 56 * 768);
+  EXPECT_EQ(ReadFile(server).substr(0, 3 * 768), original.substr(0, 3 * 768));
+  const ProcessResult none = Cli({"edit", kCode, "step cut"});
+  EXPECT_TRUE(none.exited(1)) << none.out << none.err;
+  EXPECT_NE(none.err.find("Vous n'avez pas de pointeur de step."), std::string::npos) << none.err;
+}
+
+}  // namespace
+}  // namespace sono::test

@@ -1,0 +1,103 @@
+// The editor's local copies from the desktop: the sound taken local from
+// the "Copie locale" menu, cut there with the keys and an intro stored while
+// its change notification waits, given back to the server (and the notification then
+// sent), and a behaviour option ticked into the settings file.
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <filesystem>
+
+#include "core/ini.h"
+#include "core/text.h"
+#include "udp_listener.h"
+#include "workstation_fixture.h"
+
+namespace sono::ui {
+namespace {
+
+class LocalCopyGuiTest : public test::WorkstationFixture {
+ protected:
+  void Run(int ms) {
+    for (int t = 0; t < ms; t += 100) {
+      clock.advance(100);
+      ws->tick();
+    }
+  }
+  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
+  editor::LocalCopies& copies() { return ws->localCopies->copies(); }
+};
+
+TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
+  sono::test::UdpListener playout;
+  sono::test::WriteFile(dir / "Settings/Vexa_Library/Vexa_Library.Ini",
+                        "[UDP]\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(playout.port()) + "\n");
+  ASSERT_TRUE(ws->start());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
+  SearchCode("00000001");
+  ASSERT_EQ(rows(), 1);
+  ws->window.grid()->selectRow(0);
+  ASSERT_EQ(ed().sound.code, "00000001");
+  const std::string server = ed().sound.soundFile;
+  const std::string original = sono::test::ReadFile(server);
+
+  QMenu* menu = ws->window.findChild<QMenu*>("MnuPtxCopy");
+  ASSERT_NE(menu, nullptr);
+  QAction* take = ws->localCopies->entry(editor::CopyMenuEntry::CopyToLocal);
+  QAction* giveBack = ws->localCopies->entry(editor::CopyMenuEntry::CopyToServerAndDelete);
+  EXPECT_EQ(take->text(), "Recopier le son en &local...");
+  emit menu->aboutToShow();
+  EXPECT_TRUE(take->isEnabled());
+  EXPECT_FALSE(giveBack->isEnabled());
+
+  prompt.answers = {Answer::Yes};
+  take->trigger();
+  ASSERT_TRUE(copies().SonRecopieEnLocal) << copies().lastMessage;
+  const std::string local = ed().sound.soundFile;
+  EXPECT_NE(local, server);
+  EXPECT_EQ(sono::test::ReadFile(local), original);
+  EXPECT_EQ(ws->window.statusBar()->currentMessage().toStdString(), local);
+  emit menu->aboutToShow();
+  EXPECT_FALSE(take->isEnabled());
+  EXPECT_TRUE(giveBack->isEnabled());
+
+  // Cut on the local copy: the server's sound stays, the change waits.
+  QTest::mousePress(ws->editorPanel->strip(), Qt::LeftButton, {}, QPoint(100, 8));
+  QTest::mouseMove(ws->editorPanel->strip(), QPoint(400, 8));
+  QTest::mouseRelease(ws->editorPanel->strip(), Qt::LeftButton, {}, QPoint(400, 8));
+  QTest::keyClick(&ws->window, Qt::Key_X, Qt::ControlModifier);
+  const std::string edited = sono::test::ReadFile(local);
+  ASSERT_LT(edited.size(), original.size());
+  EXPECT_EQ(sono::test::ReadFile(server), original);
+  // An intro stored meanwhile: its change waits while the sound is local.
+  ASSERT_TRUE(ed().StripMenu(editor::StripMenuEntry::Intro));
+  ASSERT_TRUE(ed().StorePointers());
+  ASSERT_EQ(ws->notifier->pendingCount(), 1);
+  Run(12000);
+  EXPECT_EQ(ws->notifier->pendingCount(), 1);  // held back while local
+  EXPECT_TRUE(playout.Take().empty());
+
+  prompt.answers = {Answer::Yes};
+  prompt.shown.clear();
+  giveBack->trigger();
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text, "Voulez-vous recopier le son sur le serveur ?");
+  EXPECT_FALSE(copies().SonRecopieEnLocal) << copies().lastMessage;
+  EXPECT_EQ(sono::test::ReadFile(server), edited);
+  EXPECT_FALSE(std::filesystem::exists(local));
+  EXPECT_EQ(ed().sound.soundFile, server);
+  Run(2000);
+  EXPECT_EQ(ws->notifier->pendingCount(), 0);  // told once back on the server
+  const auto told = playout.Take();
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].rfind("<Info:Changed><Song:00000001>", 0), 0u) << told[0];
+
+  // A behaviour option is written when ticked.
+  QAction* verify = ws->localCopies->option(editor::LocalCopyOption::VerifierSonSurServeur);
+  EXPECT_EQ(verify->text().remove('&'), "Vérifier le son sur le serveur pour le proposer s'il est différent du son en local");
+  verify->trigger();
+  EXPECT_EQ(LectureIni(ws->app.config().settingsFile(), "Comportement", "VerifierSonSurServeur", "0"), "1");
+  EXPECT_TRUE(copies().settings.on(editor::LocalCopyOption::VerifierSonSurServeur));
+}
+
+}  // namespace
+}  // namespace sono::ui
