@@ -64,6 +64,9 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("&Adresses réseau…"));
   network->setObjectName("MnuSetupReseau");
   QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
+  QAction* audioSetupAction = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("Réglages a&udio…"));
+  audioSetupAction->setObjectName("MnuSetup");
+  QObject::connect(audioSetupAction, &QAction::triggered, &window, [this] { openAudioSetupWindow(); });
   addRecorder();
   AddNormalisationMenu(*this, prompt);
   AddMassNormalisationMenu(*this, prompt, events, clock, environment.exePath);
@@ -103,7 +106,10 @@ void Workstation::wireUnloadSequence() {
   app.hooks.discardUndo = [&editor] {
     if (!editor.sound.soundFile.empty()) editor.RAZUndoFichierSonQZ(editor.sound.soundFile);
   };
-  app.hooks.closeSoundResources = [this] { deck.Close(); };
+  app.hooks.closeSoundResources = [this] {
+    deck.Close();
+    if (pcx) pcx->CloseSoundRessource();
+  };
 }
 
 void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
@@ -213,6 +219,25 @@ void Workstation::openNetworkWindow() {
   networkWindow_ = nullptr;
 }
 
+void Workstation::startAudioSetup() {
+  const std::string file = app.config().settingsFile();
+  boardTools = std::make_unique<audio::BoardTools>(deck.engine());
+  pcx = std::make_unique<audio::PcxQz>(app.log(), prompt_, lib.clock(), file, boardTools.get());
+  audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
+  audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
+  audioSetup->InitGeneralPCXTools();
+}
+
+void Workstation::openAudioSetupWindow() {
+  if (!audioSetup) return;
+  // Read again: the command line may have changed the file meanwhile.
+  audioSetup->Open(app.config().settingsFile(), audio::DevicesOfEngine(deck.engine()));
+  AudioSetupWindow dialog(*audioSetup, deck, &window);
+  audioSetupWindow_ = &dialog;
+  dialog.exec();
+  audioSetupWindow_ = nullptr;
+}
+
 void Workstation::addRecorder() {
   auto target = [this] {
     const editor::CurrentSound& s = editorPanel->editor().sound;
@@ -284,6 +309,7 @@ bool Workstation::start(const std::string& commandLine) {
   scheduler.add("TimerPtx", 100, true, [this] { editorPanel->TimerPtx(); });
   imports.attach(scheduler);  // TimerConvert
   startNotifier(prompt_);  // TimerUDP
+  startAudioSetup();
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
   menus.apply();

@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "audio/boardtools/board_tools.h"
 #include "audio/engine/engine.h"
+#include "audio/setup/setup_window.h"
 #include "convert/library_import.h"
 #include "core/app.h"
 #include "core/scheduler.h"
@@ -21,6 +23,7 @@
 #include "ui/editor_panel.h"
 #include "recorder/recorder_model.h"
 #include "ui/main_window.h"
+#include "ui/audio_setup_window.h"
 #include "ui/network_window.h"
 #include "ui/settings_menus.h"
 #include "ui/recorder_window.h"
@@ -80,6 +83,13 @@ class Workstation {
   recorder::RecorderModel recorder;          // the recorder window's model (TimerRecorderStatus)
   RecorderWindow* recorderWindow = nullptr;  // made when first opened; owned by the window
   RecordBar* recordBar;                      // the editor's record buttons; owned by the editor panel
+  // The audio set-up (`FrmSetup`): built by start() over the audition's
+  // engine, which starts the PCX slots' pipes; "Outils" > "Réglages audio…".
+  std::unique_ptr<audio::BoardTools> boardTools;
+  std::unique_ptr<audio::PcxQz> pcx;
+  std::unique_ptr<audio::SetupWindow> audioSetup;
+  void openAudioSetupWindow();
+  AudioSetupWindow* audioSetupWindow() const { return audioSetupWindow_; }
 
  private:
   void wireUnloadSequence();
@@ -94,6 +104,8 @@ class Workstation {
   void songChanged(const std::string& code, bool gate, const std::string& caller);
   Prompt& prompt_;
   NetworkWindow* networkWindow_ = nullptr;
+  AudioSetupWindow* audioSetupWindow_ = nullptr;
+  void startAudioSetup();
   // The recorder window (Outils), the editor's record buttons, the hand-over of a take.
   void addRecorder();
   // TesterRecorderCharge(true): the window loaded and shown; false when it cannot be.
