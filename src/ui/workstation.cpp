@@ -203,6 +203,12 @@ void Workstation::startNotifier(Prompt& prompt) {
   app.hooks.pendingNotifications = [this] { return notifier->pendingCount(); };
   app.hooks.makeFirstNotificationDue = [this] { notifier->MakeFirstDue(); };
   app.hooks.markQuitRequested = [this] { notifier->MarkQuitRequested(); };
+  // Timer30s: the base read now and then over a VPN link.
+  keepAlive = std::make_unique<notify::VpnKeepAlive>(lib.clock(), scheduler, app.log(), [this] {
+    return notify::KeepAliveRead(lib, std::max(1, tab.station));
+  });
+  keepAlive->accesVpn = notifier->accesVpn;
+  keepAlive->attach();
 }
 
 void Workstation::songChanged(const std::string& code, bool gate, const std::string& caller) {

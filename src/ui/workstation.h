@@ -19,6 +19,7 @@
 #include "data/pervasive.h"
 #include "data/stats.h"
 #include "notify/network_setup.h"
+#include "notify/vpn_keepalive.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
 #include "recorder/recorder_model.h"
@@ -76,6 +77,7 @@ class Workstation {
   std::unique_ptr<notify::Notifier> notifier;
   std::unique_ptr<notify::NetworkSetup> networkSetup;
   PendingNotificationsDock* pendingNotifications = nullptr;  // owned by the window
+  std::unique_ptr<notify::VpnKeepAlive> keepAlive;  // Timer30s, built with the notifier
   // The network window ("Outils" > "Adresses réseau…"), modal.
   void openNetworkWindow();
   // The window while it is open (GUI tests drive it), else null.

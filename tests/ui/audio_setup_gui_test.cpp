@@ -59,6 +59,9 @@ TEST_F(AudioSetupGuiTest, ControlsWriteTheirKeysAndTheAuditionPlaysThroughTheOut
   ws = Open();
   ASSERT_TRUE(ws->start());
   ASSERT_NE(menuEntry(), nullptr);
+  ASSERT_NE(ws->keepAlive, nullptr);  // Timer30s runs with the program (reading only over a VPN)
+  EXPECT_TRUE(ws->scheduler.isEnabled(notify::kKeepAliveTimer));
+  EXPECT_FALSE(ws->keepAlive->accesVpn);
   // Start-up allocated the PCX slot's pipe with its stored level.
   ASSERT_TRUE(ws->pcx->pipesOut[0].allocated);
   EXPECT_EQ(ws->pcx->pipesOut[0].format, audio::kFormatMpegL2);
