@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli_session.h"
+#include "cli_setup.h"
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/songs.h"
@@ -112,7 +113,14 @@ int SetupCommand(const Options& options, const std::vector<std::string>& words) 
   const bool show = words.size() == 2 && words[1] == "show";
   const bool set = words.size() == 5 && words[1] == "set";
   if (!show && !set) return Usage("setup show | setup set SECTION CLÉ VALEUR");
-  if (set && !EqualsNoCase(words[2], notify::kUdpSection)) return Usage("section inconnue: " + words[2] + " (UDP)");
+  if (set && !EqualsNoCase(words[2], notify::kUdpSection)) {
+    if (!IsAudioSetupSection(words[2]))
+      return Usage("section inconnue: " + words[2] + " (UDP ou une section du réglage audio, voir setup show)");
+    Session s(options);
+    if (!s.loadSite()) return 1;
+    s.app.startLogging();
+    return SetAudioSetup(s, words[2], words[3], words[4]);
+  }
   std::optional<std::pair<notify::TargetField, int>> field;
   if (set && !(field = notify::UdpTargets::ParseKey(words[3])))
     return Usage("clé inconnue: " + words[3] + " (IP_00 à IP_07, PortA_00 … PortD_07)");
@@ -144,6 +152,8 @@ int SetupCommand(const Options& options, const std::vector<std::string>& words) 
       std::printf("%s=%s\n", notify::UdpTargets::KeyName(tf, row).c_str(), targets.value(tf, row).c_str());
     }
   std::printf("UdpActive=%d\n", targets.UdpActive() ? 1 : 0);
+  ShowAudioSetup(s);
+  s.app.log().Flush();
   return 0;
 }
 

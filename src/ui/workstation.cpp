@@ -72,6 +72,9 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   QAction* network = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("&Adresses réseau…"));
   network->setObjectName("MnuSetupReseau");
   QObject::connect(network, &QAction::triggered, &window, [this] { openNetworkWindow(); });
+  QAction* audioSetupAction = window.menu(MenuId::Tools)->addAction(QString::fromUtf8("Réglages a&udio…"));
+  audioSetupAction->setObjectName("MnuSetup");
+  QObject::connect(audioSetupAction, &QAction::triggered, &window, [this] { openAudioSetupWindow(); });
   addRecorder();
   AddNormalisationMenu(*this, prompt);
   AddMassNormalisationMenu(*this, prompt, events, clock, environment.exePath);
@@ -111,7 +114,10 @@ void Workstation::wireUnloadSequence() {
   app.hooks.discardUndo = [&editor] {
     if (!editor.sound.soundFile.empty()) editor.RAZUndoFichierSonQZ(editor.sound.soundFile);
   };
-  app.hooks.closeSoundResources = [this] { deck.Close(); };
+  app.hooks.closeSoundResources = [this] {
+    deck.Close();
+    if (pcx) pcx->CloseSoundRessource();
+  };
 }
 
 void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
@@ -207,6 +213,12 @@ void Workstation::startNotifier(Prompt& prompt) {
   app.hooks.pendingNotifications = [this] { return notifier->pendingCount(); };
   app.hooks.makeFirstNotificationDue = [this] { notifier->MakeFirstDue(); };
   app.hooks.markQuitRequested = [this] { notifier->MarkQuitRequested(); };
+  // Timer30s: the base read now and then over a VPN link.
+  keepAlive = std::make_unique<notify::VpnKeepAlive>(lib.clock(), scheduler, app.log(), [this] {
+    return notify::KeepAliveRead(lib, std::max(1, tab.station));
+  });
+  keepAlive->accesVpn = notifier->accesVpn;
+  keepAlive->attach();
 }
 
 void Workstation::songChanged(const std::string& code, bool gate, const std::string& caller) {
@@ -221,6 +233,25 @@ void Workstation::openNetworkWindow() {
   networkWindow_ = &dialog;
   dialog.exec();
   networkWindow_ = nullptr;
+}
+
+void Workstation::startAudioSetup() {
+  const std::string file = app.config().settingsFile();
+  boardTools = std::make_unique<audio::BoardTools>(deck.engine());
+  pcx = std::make_unique<audio::PcxQz>(app.log(), prompt_, lib.clock(), file, boardTools.get());
+  audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
+  audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
+  audioSetup->InitGeneralPCXTools();
+}
+
+void Workstation::openAudioSetupWindow() {
+  if (!audioSetup) return;
+  // Read again: the command line may have changed the file meanwhile.
+  audioSetup->Open(app.config().settingsFile(), audio::DevicesOfEngine(deck.engine()));
+  AudioSetupWindow dialog(*audioSetup, deck, &window);
+  audioSetupWindow_ = &dialog;
+  dialog.exec();
+  audioSetupWindow_ = nullptr;
 }
 
 void Workstation::addRecorder() {
@@ -312,6 +343,7 @@ bool Workstation::start(const std::string& commandLine) {
   });
   imports.attach(scheduler);  // TimerConvert
   startNotifier(prompt_);  // TimerUDP
+  startAudioSetup();
   stats.skipRecount = data::VpnWorkstation(app.config());
   tab.search().skipDurationRepair = stats.skipRecount;
   menus.apply();

@@ -6,7 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "audio/boardtools/board_tools.h"
 #include "audio/engine/engine.h"
+#include "audio/setup/setup_window.h"
 #include "convert/library_import.h"
 #include "core/app.h"
 #include "core/scheduler.h"
@@ -17,12 +19,14 @@
 #include "data/pervasive.h"
 #include "data/stats.h"
 #include "notify/network_setup.h"
+#include "notify/vpn_keepalive.h"
 #include "ui/conversion_panel.h"
 #include "ui/editor_panel.h"
 #include "ui/local_copy_menu.h"
 #include "ui/step_menu.h"
 #include "recorder/recorder_model.h"
 #include "ui/main_window.h"
+#include "ui/audio_setup_window.h"
 #include "ui/network_window.h"
 #include "ui/settings_menus.h"
 #include "ui/player_window.h"
@@ -76,6 +80,7 @@ class Workstation {
   std::unique_ptr<notify::Notifier> notifier;
   std::unique_ptr<notify::NetworkSetup> networkSetup;
   PendingNotificationsDock* pendingNotifications = nullptr;  // owned by the window
+  std::unique_ptr<notify::VpnKeepAlive> keepAlive;  // Timer30s, built with the notifier
   // The network window ("Outils" > "Adresses réseau…"), modal.
   void openNetworkWindow();
   // The window while it is open (GUI tests drive it), else null.
@@ -89,6 +94,13 @@ class Workstation {
   void showPlayer();
   LocalCopyMenu* localCopies;                // the editor's local copies and their menu; owned by the window
   StepMenu* steps;                           // the editor's steps, their menu and list; owned by the window
+  // The audio set-up (`FrmSetup`): built by start() over the audition's
+  // engine, which starts the PCX slots' pipes; "Outils" > "Réglages audio…".
+  std::unique_ptr<audio::BoardTools> boardTools;
+  std::unique_ptr<audio::PcxQz> pcx;
+  std::unique_ptr<audio::SetupWindow> audioSetup;
+  void openAudioSetupWindow();
+  AudioSetupWindow* audioSetupWindow() const { return audioSetupWindow_; }
 
  private:
   void wireUnloadSequence();
@@ -103,6 +115,8 @@ class Workstation {
   void songChanged(const std::string& code, bool gate, const std::string& caller);
   Prompt& prompt_;
   NetworkWindow* networkWindow_ = nullptr;
+  AudioSetupWindow* audioSetupWindow_ = nullptr;
+  void startAudioSetup();
   // The recorder window (Outils), the editor's record buttons, the hand-over of a take.
   void addRecorder();
   // TesterRecorderCharge(true): the window loaded and shown; false when it cannot be.

@@ -8,6 +8,7 @@
 
 #include "audio/player/player_errors.h"
 #include "audio/player/sound_duration.h"
+#include "audio/setup/audio_setup.h"
 #include "core/files.h"
 #include "core/ini.h"
 
@@ -114,8 +115,11 @@ void LibDirectX::InitDirectXOut(int slot) {
   };
 
   logLine("File: " + ProgramFile() + " |ControlVersion: " + Num(controlVersion), slot);
-  bufferLength = std::atoi(LectureIni(settingsFile_, "DirectX", "BufferSize", "500").c_str());
-  int device = std::atoi(LectureIni(settingsFile_, "DirectX_Player_" + NN(slot), "Device", "0").c_str());
+  AudioSetup stored;
+  stored.Load(settingsFile_, DevicesOfEngine(engine_));
+  bufferLength = static_cast<int>(stored.number(kDirectXSection, "BufferSize"));
+  // The number as stored, even of a device gone: the log names it.
+  int device = static_cast<int>(stored.number(DeviceSection(kNatureDirectX, SetupSide::Out, slot), "Device"));
   if (device < 0 || device >= c->GetOutputDevicesCount()) {
     logBox("Device " + std::to_string(device) + " unavailable", slot);
     // The virtual output of the slot keeps the program working without the card.
@@ -466,7 +470,9 @@ void LibDirectX::InitDirectXIn(int slot) {
   for (const BoardDesc& b : engine_.boards())
     for (int m = b.firstInput; m + 1 < b.firstInput + b.inputs; m += 2)
       inputDevices.push_back(b.model + " (" + std::to_string(m) + "/" + std::to_string(m + 1) + ")");
-  deviceIn = std::atoi(LectureIni(settingsFile_, "DirectX_Recorder_" + NN(slot), "Device", "0").c_str());
+  AudioSetup stored;
+  stored.Load(settingsFile_, DevicesOfEngine(engine_));
+  deviceIn = static_cast<int>(stored.number(DeviceSection(kNatureDirectX, SetupSide::In, slot), "Device"));
   if (deviceIn < 0 || deviceIn >= static_cast<int>(inputDevices.size())) {
     logBox("Device " + std::to_string(deviceIn) + " unavailable", slot);
     deviceIn = 0;

@@ -7,6 +7,7 @@
 
 #include "audio/engine/error_codes.h"
 #include "audio/pcx/pcx_texts.h"
+#include "audio/setup/audio_setup.h"
 #include "core/ini.h"
 
 namespace sono::audio {
@@ -216,12 +217,26 @@ std::vector<PcxDevice> PcxQz::listDevices(bool outs) {
   return list;
 }
 
+// The slot's device as the set-up holds it (-1: none, or a board gone).
+int PcxQz::StoredDevice(SetupSide side, int slot) const {
+  SetupDevices lists;
+  for (const PcxDevice& d : side == SetupSide::Out ? deviceListOut[slot] : deviceListIn)
+    (side == SetupSide::Out ? lists.outputs : lists.inputs).push_back({d.name, 0, d.firstMono, 0});
+  AudioSetup stored;
+  stored.Load(settingsFile_, std::move(lists));
+  return stored.device(kNaturePcxTools, side, slot);
+}
+
+void PcxQz::ReadSetup(const SetupDevices& devices) {
+  AudioSetup stored;
+  stored.Load(settingsFile_, devices);
+  ApplyAudioSetup(stored, *this);
+}
+
 void PcxQz::InitPCXToolsOut(int slot) {
   if (slot < 0 || slot >= kPlaybackSlots) return;
   deviceListOut[slot] = listDevices(true);
-  const std::string device =
-      LectureIni(settingsFile_, "PCXTools_Player_" + NN(slot), "Device", "-1");
-  deviceOut[slot] = std::atoi(device.c_str());
+  deviceOut[slot] = StoredDevice(SetupSide::Out, slot);
   natureOut[slot] = kNaturePcxTools;
   if (deviceListOut[slot].empty()) {
     prompt_.message("Aucune carte PCX trouvée |Out.", Icon::Critical, Buttons::Ok, setup.caption);
@@ -234,9 +249,7 @@ void PcxQz::InitPCXToolsOut(int slot) {
 
 void PcxQz::InitPCXToolsIn(int slot) {
   deviceListIn = listDevices(false);
-  const std::string device =
-      LectureIni(settingsFile_, "PCXTools_Recorder_" + NN(slot), "Device", "-1");
-  deviceIn = std::atoi(device.c_str());
+  deviceIn = StoredDevice(SetupSide::In, slot);
   natureIn = kNaturePcxTools;
   if (deviceIn < 0 || deviceIn >= static_cast<int>(deviceListIn.size())) deviceIn = -1;
 }

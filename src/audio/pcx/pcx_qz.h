@@ -18,6 +18,9 @@ inline constexpr int kPlaybackSlots = 5;
 inline constexpr int kMaxMonoChannels = 10;
 inline constexpr int kNatureNone = 0, kNatureDirectX = 1, kNaturePcxTools = 2;
 
+enum class SetupSide;  // audio/setup/audio_setup.h
+struct SetupDevices;
+
 // The audio settings of a slot as the set-up window holds them.
 struct PcxSlotSetup {
   // "MPEG Layer 1", "MPEG Layer 2", "MPEG Layer 3", "Linéaire  8 bits",
@@ -91,6 +94,10 @@ class PcxQz {
   void PCXHardwareConfig();
   void InitPCXToolsOut(int slot);
   void InitPCXToolsIn(int slot);
+  // Takes the set-up's formats, levels, digital inputs and outputs and natures
+  // from the settings file (`ApplyAudioSetup`): the next allocation and level
+  // change use them.
+  void ReadSetup(const SetupDevices& devices);
 
   // --- pipes
   bool AllocatePipeOut(int slot, int& maxStreams);
@@ -153,6 +160,7 @@ class PcxQz {
   void logLine(const std::string& text, int slot = -1, int stream = -1);
   void logBox(const std::string& text, int slot = -1);
   std::vector<PcxDevice> listDevices(bool outputs);
+  int StoredDevice(SetupSide side, int slot) const;
   void describeChannel(bool input, int mono);
   bool allocate(int dir, int slot, int& maxStreams, int formats, int channels, bool retry,
                 bool showMessage);

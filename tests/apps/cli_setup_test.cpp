@@ -1,0 +1,73 @@
+// sonoteka-cli setup show / set on the audio set-up's keys: checked as the
+// window checks them, what is printed is what the file holds, and a write
+// that fails leaves the old value.
+#include <gtest/gtest.h>
+
+#include "process.h"
+#include "test_support.h"
+
+namespace sono::test {
+namespace {
+
+ProcessResult Cli(const std::string& home, std::vector<std::string> args,
+                  const std::map<std::string, std::string>& env = {}) {
+  args.insert(args.begin(), SONOTEKA_CLI);
+  args.push_back("--home");
+  args.push_back(home);
+  return RunProcess(args, env);
+}
+
+TEST(CliSetup, AudioKeysAreShownSetAndRefusedAsTheWindowDoes) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
+  auto r = Cli(home, {"setup", "show"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("[UDP]\n"), std::string::npos);
+  EXPECT_NE(r.out.find("[LevelOut_00]\nDigital=0\nAnalog=-24\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[Formats]\nOut=010000\nIn=010000\n"), std::string::npos);
+  EXPECT_NE(r.out.find("  4  VIRTUAL (9/10)\n"), std::string::npos);  // no card here: the virtual pairs
+
+  r = Cli(home, {"setup", "set", "levelout_00", "ANALOG", "-12.0"});
+  ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+  EXPECT_EQ(r.out, "Enregistré: LevelOut_00/Analog=-12\n");
+  ASSERT_TRUE(Cli(home, {"setup", "set", "PCXTools_Player_01", "Device", "4"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "DigitalIn", "Value_00", "3"}).exited(0));
+
+  // Refused: exit 2, the reason in French, the value as it was.
+  const std::vector<std::vector<std::string>> refused = {
+      {"LevelOut_00", "Analog", "1"},        {"Formats", "Out", "01000"},
+      {"PCXTools_Player_01", "Device", "5"}, {"DigitalOut", "Clock_00", "19"},
+      {"LevelOut_00", "Loud", "0"},          {"Nowhere", "Analog", "0"}};
+  for (const auto& w : refused) {
+    r = Cli(home, {"setup", "set", w[0], w[1], w[2]});
+    EXPECT_TRUE(r.exited(2)) << w[0] << "/" << w[1] << " " << r.out;
+    EXPECT_FALSE(r.err.empty());
+  }
+  r = Cli(home, {"setup", "set", "PCXTools_Player_01", "Device", "5"});
+  EXPECT_NE(r.err.find("Le périphérique n° 5 n'est pas sur cet ordinateur"), std::string::npos) << r.err;
+
+  r = Cli(home, {"setup", "show"});
+  EXPECT_NE(r.out.find("[LevelOut_00]\nDigital=0\nAnalog=-12\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[PCXTools_Player_01]\nDevice=4\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Value_00=3\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Clock_00=4\n"), std::string::npos);
+}
+
+TEST(CliSetup, AWriteThatFailsSaysSoAndKeepsTheOldValue) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "DirectX", "BufferSize", "750"}).exited(0));
+  const std::string counts = dir / "counts";
+  auto r = Cli(home, {"setup", "set", "DirectX", "BufferSize", "1000"},
+               FaultEnvironment("rename:1+:fail:EIO", ".Ini", counts));
+  EXPECT_TRUE(r.exited(1)) << r.out << r.err;
+  EXPECT_NE(r.err.find("Réglage non enregistré"), std::string::npos) << r.err;
+  EXPECT_NE(ReadFile(counts).find("rename 1"), std::string::npos) << ReadFile(counts);
+  r = Cli(home, {"setup", "show"});
+  EXPECT_NE(r.out.find("[DirectX]\nBufferSize=750\n"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace sono::test
