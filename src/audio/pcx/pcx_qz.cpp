@@ -27,8 +27,6 @@ std::string Num(double v) {
 
 std::string Bool(bool v) { return v ? "True" : "False"; }
 
-std::string NN(int n) { return fmt::format("{:02d}", n); }
-
 }  // namespace
 
 int FormatFlagsOut(const std::array<bool, 6>& selected) {
