@@ -402,6 +402,13 @@ bool AuditionDeck::SetRolls(double preS, double postS) {
   return false;
 }
 
+bool AuditionDeck::PlayRanges(const std::vector<std::pair<int, int>>& ranges) {
+  rangeList.clear();
+  for (const auto& [from, to] : ranges) rangeList.add(from, to);
+  int startMs = 0, endMs = 0;
+  return BtnsPlay(PlayButton::PlayOut, "GestionSteps", startMs, endMs, true);
+}
+
 bool AuditionDeck::BtnsPlay(PlayButton button, const std::string& caller, int& startMs, int& endMs,
                             bool rangeList) {
   if (!editor_) return false;

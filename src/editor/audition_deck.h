@@ -100,6 +100,8 @@ class AuditionDeck : public Audition {
 
   // --- Audition
   void PlayRange(const std::string& soundFile, int startMs, int endMs) override;
+  // The ranges through the range list, as PlayOut plays it.
+  bool PlayRanges(const std::vector<std::pair<int, int>>& ranges) override;
   void Stop() override;
   // Stops, empties the player and lets go of the output (the unload sequence).
   void Close();

@@ -24,6 +24,12 @@ class Audition {
   virtual ~Audition() = default;
   // Plays [startMs, endMs) of the file; endMs 0 plays to the end.
   virtual void PlayRange(const std::string& soundFile, int startMs, int endMs) = 0;
+  // Plays stretches of the loaded sound one after the other (a step, the
+  // sound without its steps); false when nothing plays.
+  virtual bool PlayRanges(const std::vector<std::pair<int, int>>& ranges) {
+    (void)ranges;
+    return false;
+  }
   virtual void Stop() = 0;
 };
 
@@ -97,6 +103,8 @@ class PointerEditor {
     Audition* audition = nullptr;
   };
   explicit PointerEditor(Ports ports);
+  // The audition the editor plays through (none in a test or on the command line).
+  Audition* auditionOutput() const { return audition_; }
 
   // --- state the window shows
   data::PointerSet ptx;  // slots and the pointer grid

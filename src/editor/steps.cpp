@@ -109,15 +109,44 @@ bool StepEditor::GestionSteps(StepAction action) {
       editor_.DrawStrip();
       DrawSteps();
       return true;
-    case StepAction::PlayStep:
-    case StepAction::PlayWithoutSteps:
-      // Auditions of steps are the audition side's (not built here).
-      lastMessage = "Ecoute des steps non disponible.";
-      return false;
+    case StepAction::PlayStep: {
+      if (!lineSelected) return refuse("Vous devez sélectionner un step.");
+      const Step& step = steps[static_cast<size_t>(selectedLine)];
+      return play({{static_cast<int>(step.startMs), static_cast<int>(step.endMs)}});
+    }
+    case StepAction::PlayWithoutSteps: {
+      const StripSelection& sel = editor_.sound.selection;
+      const int from = std::min(sel.startMs, sel.endMs), to = std::max(sel.startMs, sel.endMs);
+      if (!sel.marked || from == to)
+        return refuse("Ecoute hors step impossible: Vous devez sélectionner une portion de son.");
+      return play(OutsideSteps(from, to));
+    }
     case StepAction::CutAll:
       return cutAll();
   }
   return false;
+}
+
+std::vector<std::pair<int, int>> StepEditor::OutsideSteps(int from, int to) const {
+  std::vector<Step> sorted = steps;
+  std::sort(sorted.begin(), sorted.end(), [](const Step& a, const Step& b) { return a.startMs < b.startMs; });
+  std::vector<std::pair<int, int>> kept;
+  long long at = from;
+  for (const Step& step : sorted) {
+    if (step.endMs <= at) continue;
+    if (step.startMs >= to) break;
+    if (step.startMs > at) kept.emplace_back(static_cast<int>(at), static_cast<int>(step.startMs));
+    at = step.endMs;
+  }
+  if (at < to) kept.emplace_back(static_cast<int>(at), to);
+  return kept;
+}
+
+bool StepEditor::play(const std::vector<std::pair<int, int>>& ranges) {
+  Audition* audition = editor_.auditionOutput();
+  if (ranges.empty()) return refuse("Rien à écouter hors des steps dans la sélection.", Icon::Information);
+  if (!audition || !audition->PlayRanges(ranges)) return refuse("Ecoute impossible: aucune sortie d'écoute.");
+  return true;
 }
 
 bool StepEditor::cutAll() {

@@ -16,8 +16,9 @@
 //   - Cutting all steps goes through the sound edits' cut of several ranges
 //     (one undo level, pointers moved with the frames); overlapping or
 //     touching steps cannot exist (they are refused when added).
-//   - The two audition actions (a step, the sound without its steps) belong
-//     to the audition side: here they are refused ("non disponible").
+//   - The two auditions go through the editor's audition as a list of
+//     ranges played one after the other: the selected step, or the
+//     stretches of the strip's selection outside every step, in time order.
 #pragma once
 #include <string>
 #include <vector>
@@ -79,12 +80,15 @@ class StepEditor {
   // Draws one step on the strip; DrawSteps draws them all (after the strip).
   void DrawSelectionStep(long long startMs, long long endMs);
   void DrawSteps();
+  // The stretches of [from, to] outside every step, in time order.
+  std::vector<std::pair<int, int>> OutsideSteps(int from, int to) const;
   void Clear();
   PointerEditor& editor() { return editor_; }
 
  private:
   bool refuse(const std::string& text, Icon icon = Icon::Exclamation);
   bool cutAll();
+  bool play(const std::vector<std::pair<int, int>>& ranges);
   PointerEditor& editor_;
   SoundEdits& edits_;
   data::Library& lib_;

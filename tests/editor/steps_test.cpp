@@ -46,12 +46,23 @@ std::vector<uint32_t> FrameNumbers(const std::string& file) {
   return out;
 }
 
+// What the editor asked its audition to play.
+struct RangesHeard : Audition {
+  void PlayRange(const std::string&, int, int) override {}
+  bool PlayRanges(const std::vector<std::pair<int, int>>& ranges) override {
+    played.push_back(ranges);
+    return true;
+  }
+  void Stop() override {}
+  std::vector<std::vector<std::pair<int, int>>> played;
+};
+
 class StepsTest : public data::test::LibraryFixture {
  protected:
   static constexpr const char* kCode = "00000101";
   StepsTest()
       : strip(20000, 8), corrected(20000, 8), view(global, working, 20000), envelopes(log, meter),
-        editor(PointerEditor::Ports{*lib, *stats, meter, envelopes, view, working, strip, corrected, nullptr}),
+        editor(PointerEditor::Ports{*lib, *stats, meter, envelopes, view, working, strip, corrected, &heard}),
         edits(editor, *lib, *stats), steps(editor, edits, *lib, view, strip) {
     InsertEverywhere(data::kSongs, Song(kCode, "Premier", 20));
     sound = data::SoundFilePath(*lib, 1, kCode);
@@ -86,6 +97,7 @@ class StepsTest : public data::test::LibraryFixture {
   WaveformView view;
   MpegScanDurationMeter meter;
   EnvelopeReader envelopes;
+  RangesHeard heard;
   PointerEditor editor;
   SoundEdits edits;
   StepEditor steps;
@@ -145,6 +157,33 @@ TEST_F(StepsTest, NewStepsMeetTheRulesInOrderAndTheListsShowThem) {
   steps.DrawSteps();
   const int x = static_cast<int>(std::lround(view.TimingToPos(300)));
   EXPECT_EQ(strip.pixel(x, strip.height() - 1), kStepColour);
+}
+
+TEST_F(StepsTest, AStepOrTheSelectionOutsideTheStepsIsPlayedInTimeOrder) {
+  ASSERT_TRUE(Add(8000, 9000));
+  ASSERT_TRUE(Add(2000, 3000));
+  ASSERT_TRUE(Add(5000, 6000));
+  steps.ListeSteps_Click(1);
+  ASSERT_TRUE(steps.GestionSteps(StepAction::PlayStep));
+  // Without steps: the selection's stretches around them, a step cut by the
+  // selection's end included, nothing before the selection.
+  Select(2500, 8500);
+  ASSERT_TRUE(steps.GestionSteps(StepAction::PlayWithoutSteps));
+  Select(0, 20000);
+  ASSERT_TRUE(steps.GestionSteps(StepAction::PlayWithoutSteps));
+  EXPECT_EQ(heard.played, (std::vector<std::vector<std::pair<int, int>>>{
+                              {{2000, 3000}},
+                              {{3000, 5000}, {6000, 8000}},
+                              {{0, 2000}, {3000, 5000}, {6000, 8000}, {9000, 20000}}}));
+  // A selection inside a step leaves nothing; no selection is said.
+  Select(5200, 5800);
+  EXPECT_FALSE(steps.GestionSteps(StepAction::PlayWithoutSteps));
+  editor.sound.selection.marked = false;
+  prompt.shown.clear();
+  EXPECT_FALSE(steps.GestionSteps(StepAction::PlayWithoutSteps));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Ecoute hors step impossible: Vous devez sélectionner une portion de son.");
+  EXPECT_EQ(heard.played.size(), 3u);
 }
 
 TEST_F(StepsTest, StoredOneRecordPerStepOnEveryStationAndReadBack) {
