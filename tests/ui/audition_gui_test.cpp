@@ -21,29 +21,11 @@ class AuditionGuiTest : public test::WorkstationFixture {
  protected:
   EditorPanel& panel() { return *ws->editorPanel; }
   AuditionBar& bar() { return *panel().auditionBar(); }
-  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
   void LoadFirstSong() {
-    ASSERT_TRUE(ws->start());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
-    SearchCode("00000001");
-    ASSERT_EQ(rows(), 1);
-    ws->window.grid()->selectRow(0);
-    ASSERT_EQ(ed().sound.code, "00000001");
+    ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
     decoded = sono::test::DecodeAll(ed().sound.soundFile);
     ASSERT_FALSE(decoded.empty());
     ws->deck.engine().virtualDevice().setRecording(true);
-  }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 20) {
-      clock.advance(20);
-      ws->tick();
-    }
-  }
-  void DragOnStrip(int fromX, int toX) {
-    PictureLabel* strip = panel().strip();
-    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(fromX, 8));
-    QTest::mouseMove(strip, QPoint(toX, 8));
-    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(toX, 8));
   }
   const std::vector<float>& Heard() { return ws->deck.engine().virtualDevice().recorded(0); }
   // The recorded frames from `from` on hold the decoded sound's [startMs,

@@ -50,12 +50,6 @@ class ConversionGuiTest : public test::WorkstationFixture {
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(on, &drop);
   }
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 20) {
-      clock.advance(20);
-      ws->tick();
-    }
-  }
   int SheetRows(convert::QueueSheet s) { return ws->conversions->sheet(s)->rowCount(); }
   std::string converted;
 };

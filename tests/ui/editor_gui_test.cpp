@@ -46,29 +46,10 @@ class EditorGuiTest : public test::WorkstationFixture {
     });
   }
   EditorPanel& panel() { return *ws->editorPanel; }
-  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
   // The first music song has its sound.
   void LoadFirstSong() {
-    ASSERT_TRUE(ws->start());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));  // keys reach an active window only
-    SearchCode("00000001");
-    ASSERT_EQ(rows(), 1);
-    ws->window.grid()->selectRow(0);
-    ASSERT_EQ(ed().sound.code, "00000001");
+    ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
     ASSERT_GT(ed().envelopeCount, 0);
-  }
-  // Wall time passes with the program's timers running.
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 20) {
-      clock.advance(20);
-      ws->tick();
-    }
-  }
-  void DragOnStrip(int fromX, int toX) {
-    PictureLabel* strip = panel().strip();
-    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(fromX, 8));
-    QTest::mouseMove(strip, QPoint(toX, 8));
-    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(toX, 8));
   }
 };
 

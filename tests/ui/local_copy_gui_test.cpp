@@ -17,13 +17,6 @@ namespace {
 
 class LocalCopyGuiTest : public test::WorkstationFixture {
  protected:
-  void Run(int ms) {
-    for (int t = 0; t < ms; t += 100) {
-      clock.advance(100);
-      ws->tick();
-    }
-  }
-  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
   editor::LocalCopies& copies() { return ws->localCopies->copies(); }
 };
 
@@ -31,12 +24,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   sono::test::UdpListener playout;
   sono::test::WriteFile(dir / "Settings/Vexa_Library/Vexa_Library.Ini",
                         "[UDP]\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(playout.port()) + "\n");
-  ASSERT_TRUE(ws->start());
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
-  ASSERT_EQ(ed().sound.code, "00000001");
+  ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
   const std::string server = ed().sound.soundFile;
   const std::string original = sono::test::ReadFile(server);
 
@@ -72,7 +60,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   ASSERT_TRUE(ed().StripMenu(editor::StripMenuEntry::Intro));
   ASSERT_TRUE(ed().StorePointers());
   ASSERT_EQ(ws->notifier->pendingCount(), 1);
-  Run(12000);
+  Run(12000, 100);
   EXPECT_EQ(ws->notifier->pendingCount(), 1);  // held back while local
   EXPECT_TRUE(playout.Take().empty());
 
@@ -85,7 +73,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   EXPECT_EQ(sono::test::ReadFile(server), edited);
   EXPECT_FALSE(std::filesystem::exists(local));
   EXPECT_EQ(ed().sound.soundFile, server);
-  Run(2000);
+  Run(2000, 100);
   EXPECT_EQ(ws->notifier->pendingCount(), 0);  // told once back on the server
   const auto told = playout.Take();
   ASSERT_EQ(told.size(), 1u);

@@ -9,32 +9,18 @@
 namespace sono::ui {
 namespace {
 
-class StepGuiTest : public test::WorkstationFixture {
- protected:
-  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
-  void Drag(int fromX, int toX) {
-    PictureLabel* strip = ws->editorPanel->strip();
-    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(fromX, 8));
-    QTest::mouseMove(strip, QPoint(toX, 8));
-    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(toX, 8));
-  }
-};
+using StepGuiTest = test::WorkstationFixture;
 
 TEST_F(StepGuiTest, TwoStepsAddedShownCutOutAndTheCutUndone) {
-  ASSERT_TRUE(ws->start());
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
-  ASSERT_EQ(ed().sound.code, "00000001");
+  ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
   const std::string file = ed().sound.soundFile;
   const std::string original = sono::test::ReadFile(file);
   QListWidget* list = ws->steps->list();
   EXPECT_EQ(list->count(), 0);
 
-  Drag(100, 200);
+  DragOnStrip(100, 200);
   ws->steps->action(editor::StepAction::Add)->trigger();
-  Drag(500, 600);
+  DragOnStrip(500, 600);
   ws->steps->action(editor::StepAction::Add)->trigger();
   ASSERT_EQ(list->count(), 2) << ws->steps->steps().lastMessage;
   EXPECT_TRUE(list->isVisible());

@@ -3,6 +3,7 @@
 // scripted answers to every question, a manual clock, the virtual audio
 // device only.
 #pragma once
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "gui_application.h"
@@ -70,6 +71,31 @@ class WorkstationFixture : public ::testing::Test {
     ws->window.searchMode()->setCurrentText("Code");
     ws->window.searchText()->setText(QString::fromStdString(code));
     ws->window.RechercheDansLaBase();
+  }
+
+  editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
+  // The program started with its window active (keys reach an active window
+  // only) and the first music song, which has its sound, in the editor.
+  void StartOnFirstSong() {
+    ASSERT_TRUE(ws->start());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
+    SearchCode("00000001");
+    ASSERT_EQ(rows(), 1);
+    ws->window.grid()->selectRow(0);
+    ASSERT_EQ(ed().sound.code, "00000001");
+  }
+  // Wall time passes with the program's timers running, `stepMs` at a time.
+  void Run(int ms, int stepMs = 20) {
+    for (int t = 0; t < ms; t += stepMs) {
+      clock.advance(stepMs);
+      ws->tick();
+    }
+  }
+  void DragOnStrip(int fromX, int toX) {
+    PictureLabel* strip = ws->editorPanel->strip();
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(fromX, 8));
+    QTest::mouseMove(strip, QPoint(toX, 8));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(toX, 8));
   }
 
   sono::test::TempDir dir;
