@@ -81,7 +81,10 @@ DiskStamp StampOf(const std::string& file) {
 // The busy flag of one command and its log frame.
 struct SoundEdits::Start {
   Start(SoundEdits& e, const std::string& what, const std::string& caller) : edits(e) {
-    if (edits.busy_) return;
+    if (edits.busy_) {
+      edits.lastMessage = "Une édition du son est déjà en cours.";
+      return;
+    }
     edits.busy_ = true;
     owns = true;
     edits.lastMessage.clear();
@@ -240,10 +243,7 @@ bool SoundEdits::changedOnDiskConfirmed() {
 
 bool SoundEdits::MnuCopyCutPaste(CopyCutPasteMode mode, const std::string& caller) {
   Start start(*this, ModeName(mode), caller);
-  if (!start.owns) {
-    lastMessage = "Une édition du son est déjà en cours.";
-    return false;
-  }
+  if (!start.owns) return false;
   const std::string& sound = editor_.sound.soundFile;
   if (Trim(editor_.sound.code).empty() || sound.empty()) {
     fail("Aucun son chargé.");
@@ -374,17 +374,20 @@ bool SoundEdits::SoundPaste(long long framesBefore, const std::string& caller) {
   return done;
 }
 
-bool SoundEdits::SoundTrim(const std::string& caller) {
-  Start start(*this, "Trim ", caller);
-  if (!start.owns) {
-    lastMessage = "Une édition du son est déjà en cours.";
-    return false;
-  }
+long long SoundEdits::loadedFrames() {
   const long long count = frameCount();
   if (Trim(editor_.sound.code).empty() || count <= 0) {
     fail("Fichier '" + editor_.sound.soundFile + "' non trouvé.");
-    return false;
+    return -1;
   }
+  return count;
+}
+
+bool SoundEdits::SoundTrim(const std::string& caller) {
+  Start start(*this, "Trim ", caller);
+  if (!start.owns) return false;
+  const long long count = loadedFrames();
+  if (count <= 0) return false;
   const StripSelection& sel = editor_.sound.selection;
   const FrameSpan keep = sel.marked ? SelectionFrames(sel.startMs, sel.endMs, count) : FrameSpan{};
   if (keep.empty()) {
@@ -414,15 +417,9 @@ bool SoundEdits::SoundTrim(const std::string& caller) {
 
 bool SoundEdits::CutRanges(const std::vector<std::pair<long long, long long>>& rangesMs, const std::string& caller) {
   Start start(*this, "Cuts ", caller);
-  if (!start.owns) {
-    lastMessage = "Une édition du son est déjà en cours.";
-    return false;
-  }
-  const long long count = frameCount();
-  if (Trim(editor_.sound.code).empty() || count <= 0) {
-    fail("Fichier '" + editor_.sound.soundFile + "' non trouvé.");
-    return false;
-  }
+  if (!start.owns) return false;
+  const long long count = loadedFrames();
+  if (count <= 0) return false;
   std::vector<FrameSpan> cuts;
   for (const auto& [from, to] : rangesMs) {
     const FrameSpan span = SelectionFrames(from, to, count);
@@ -441,10 +438,7 @@ bool SoundEdits::CutRanges(const std::vector<std::pair<long long, long long>>& r
 
 bool SoundEdits::Undo(const std::string& caller) {
   Start start(*this, "Undo ", caller);
-  if (!start.owns) {
-    lastMessage = "Une édition du son est déjà en cours.";
-    return false;
-  }
+  if (!start.owns) return false;
   const int level = editor_.undoLevels;
   if (level <= 0 || undoPointers_.size() < static_cast<size_t>(level)) {
     lastMessage = "Aucun Undo à faire.";
@@ -490,10 +484,7 @@ bool SoundEdits::Undo(const std::string& caller) {
 
 bool SoundEdits::SoundDelete(const std::string& caller) {
   Start start(*this, "Delete ", caller);
-  if (!start.owns) {
-    lastMessage = "Une édition du son est déjà en cours.";
-    return false;
-  }
+  if (!start.owns) return false;
   const std::string sound = editor_.sound.soundFile;
   if (Trim(editor_.sound.code).empty() || !File_Exist(sound)) {
     fail("Fichier '" + sound + "' non trouvé.");

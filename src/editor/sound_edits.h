@@ -103,6 +103,8 @@ class SoundEdits {
  private:
   struct Start;  // the busy flag and log frame of one command
   bool copySelection(FrameSpan& span);
+  // The loaded sound's frames; -1, said, when no sound is loaded or found.
+  long long loadedFrames();
   bool PtxSoundCut(const std::vector<FrameSpan>& cuts, const std::string& caller);
   bool SoundPaste(long long framesBefore, const std::string& caller);
   // Puts `result` in place of the sound; `move` says where each time goes.
