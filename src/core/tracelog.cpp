@@ -44,10 +44,39 @@ void TraceLogger::setSetupLoaded(bool loaded) {
   setupLoaded_ = loaded;
   // Lines that waited for the settings go to the file buffer now, so none is
   // lost even when nothing else is logged before the next write.
-  if (loaded && !pending_.empty()) {
-    fileBuffer_.insert(fileBuffer_.end(), pending_.begin(), pending_.end());
-    pending_.clear();
+  if (loaded) takePending();
+}
+
+void TraceLogger::takePending() {
+  for (const std::string& line : pending_) {
+    fileBlock_ += line;
+    fileBlock_ += '\n';
   }
+  fileLines_ += pending_.size();
+  pending_.clear();
+}
+
+std::vector<std::string> TraceLogger::fileBuffer() const {
+  std::vector<std::string> lines;
+  lines.reserve(fileLines_);
+  for (size_t at = 0; at < fileBlock_.size();) {
+    const size_t end = fileBlock_.find('\n', at);
+    lines.emplace_back(fileBlock_, at, end - at);
+    at = end + 1;
+  }
+  return lines;
+}
+
+void TraceLogger::addIncident(const LocalDateTime& now, std::string_view line) {
+  if (incidentCount_ >= kIncidentsLimit) incidentCount_ = 0;  // the list is emptied past its limit
+  if (incidentCount_ == incidents_.size()) incidents_.emplace_back();
+  std::string& shown = incidents_[incidentCount_++];
+  const char dayMonth[6] = {static_cast<char>('0' + now.day / 10), static_cast<char>('0' + now.day % 10), '/',
+                            static_cast<char>('0' + now.month / 10), static_cast<char>('0' + now.month % 10),
+                            ' '};
+  shown.assign(dayMonth, sizeof dayMonth);
+  shown.append(line);
+  checkIncidents_ = true;
 }
 
 std::string TraceLogger::dayFile(const LocalDateTime& day) const {
@@ -119,34 +148,36 @@ void TraceLogger::TraceLog(int col1, int col2, int col3, std::string_view messag
   const std::string_view msg = message.substr(b, e - b);
 
   const LocalDateTime now = clock_.now();
-  std::string line;
-  line.reserve(32 + msg.size());
-  appendPrefix(line, now, col1, col2, col3);
-  line.append(msg);
-
-  if (setupLoaded_ && !pending_.empty()) {
-    fileBuffer_.insert(fileBuffer_.end(), pending_.begin(), pending_.end());
-    pending_.clear();
+  const bool shown = options.showFlag || options.showLevel >= 0;
+  if (!setupLoaded_) {
+    std::string line;
+    line.reserve(32 + msg.size());
+    appendPrefix(line, now, col1, col2, col3);
+    line.append(msg);
+    if (shown) addIncident(now, line);
+    if (pending_.empty()) line[0] = '*';
+    pending_.push_back(std::move(line));
+    return;
   }
-  std::vector<std::string>& target = setupLoaded_ ? fileBuffer_ : pending_;
-  if (options.showFlag || options.showLevel >= 0) {
-    if (incidents_.size() >= kIncidentsLimit) incidents_.clear();
-    std::string shown;
-    shown.reserve(6 + line.size());
-    const char dayMonth[6] = {static_cast<char>('0' + now.day / 10),
-                              static_cast<char>('0' + now.day % 10), '/',
-                              static_cast<char>('0' + now.month / 10),
-                              static_cast<char>('0' + now.month % 10), ' '};
-    shown.append(dayMonth, sizeof dayMonth);
-    shown.append(line);
-    incidents_.push_back(std::move(shown));
-    checkIncidents_ = true;
-  }
-  if (target.empty()) line[0] = '*';
-  target.push_back(std::move(line));
+  if (!pending_.empty()) takePending();
+  // Built in place at the end of the block.
+  const size_t start = fileBlock_.size();
+  appendPrefix(fileBlock_, now, col1, col2, col3);
+  fileBlock_.append(msg);
+  if (shown) addIncident(now, std::string_view(fileBlock_).substr(start));
+  if (start == 0) fileBlock_[0] = '*';  // the first line of each block
+  fileBlock_ += '\n';
+  ++fileLines_;
 
-  if (options.force && setupLoaded_) TraceLogForce(fileBuffer_, options.fileName);
-  if (setupLoaded_ && fileBuffer_.size() >= kBatchLines) TraceLogForce(fileBuffer_);
+  if (options.force) writeFileBlock(options.fileName);
+  if (fileLines_ >= nextWriteAt_) writeFileBlock({});
+}
+
+bool TraceLogger::writeFileBlock(std::string_view fileName) {
+  const bool written = writeBlock(fileBlock_, fileLines_, fileName, false);
+  // A folder that fails is tried again a block later, not at every line.
+  nextWriteAt_ = written ? kBatchLines : fileLines_ + kBatchLines;
+  return written;
 }
 
 void TraceLogger::TraceLogEncadre(int col1, int col2, int col3, std::string_view message,
@@ -194,15 +225,32 @@ void TraceLogger::writeHeader(std::string& out, const LocalDateTime&) {
   out += rule + '\n';
 }
 
+void TraceLogger::Flush() { writeFileBlock({}); }
+
 void TraceLogger::TraceLogForce(std::vector<std::string>& list, std::string_view fileName,
                                 bool previousDay) {
-  if (arretEnCours_) return;
+  std::string block;
+  for (const auto& line : list) {
+    block += line;
+    block += '\n';
+  }
+  size_t lines = list.size();
+  if (!writeBlock(block, lines, fileName, previousDay)) {
+    if (list.size() > kKeptWhenFailing)
+      list.erase(list.begin(), list.end() - static_cast<std::ptrdiff_t>(kKeptWhenFailing));
+    return;
+  }
+  list.clear();
+}
+
+bool TraceLogger::writeBlock(std::string& block, size_t& lines, std::string_view fileName, bool previousDay) {
+  if (arretEnCours_) return false;
   const LocalDateTime today = clock_.now();
   const LocalDateTime day = previousDay ? today.plusDays(-1) : today;
   const std::string dayText = Date2StringEx(day, kDateFormat);
   const bool headerDue = lastHeaderDate_ != dayText;
-  if (list.empty() && !headerDue) return;
-  if (logFolder_.empty()) return;  // no base yet: the lines wait
+  if (block.empty() && !headerDue) return true;
+  if (logFolder_.empty()) return false;  // no base yet: the lines wait
 
   const std::string file =
       logFolder_ + (fileName.empty() ? D2S(day) : std::string(fileName)) + ".Log";
@@ -210,39 +258,44 @@ void TraceLogger::TraceLogForce(std::vector<std::string>& list, std::string_view
   // already began has its header.
   struct stat st{};
   const bool headerNeeded = headerDue && !(::stat(file.c_str(), &st) == 0 && st.st_size > 0);
-  std::string block;
-  size_t bytes = 0;
-  for (const auto& line : list) bytes += line.size() + 1;
-  block.reserve(bytes + (headerNeeded ? 1024 : 0));
-  if (headerNeeded) writeHeader(block, day);
-  for (const auto& line : list) {
-    block += line;
-    block += '\n';
-  }
   std::string error;
-  if (!AppendToFile(file, block, &error)) {
+  bool written;
+  if (headerNeeded) {
+    std::string withHeader;
+    withHeader.reserve(block.size() + 1024);
+    writeHeader(withHeader, day);
+    withHeader += block;
+    written = AppendToFile(file, withHeader, &error);
+  } else {
+    written = AppendToFile(file, block, &error);
+  }
+  if (!written) {
     if (!failureReported_) {
       failureReported_ = true;
       const std::string text = "Err: Journal impossible à écrire: " + error;
-      if (incidents_.size() >= kIncidentsLimit) incidents_.clear();
-      incidents_.push_back(fmt::format("{:02}/{:02} ", today.day, today.month) +
-                           TimingMilliSec(today) + " :" + text);
-      checkIncidents_ = true;
+      addIncident(today, TimingMilliSec(today) + " :" + text);
       if (onWriteFailure) onWriteFailure(text);
     }
-    if (list.size() > kKeptWhenFailing)
-      list.erase(list.begin(), list.end() - static_cast<std::ptrdiff_t>(kKeptWhenFailing));
-    return;
+    // The newest lines are kept for the next try.
+    if (lines > kKeptWhenFailing) {
+      size_t cut = 0;
+      for (size_t drop = lines - kKeptWhenFailing; drop > 0; --drop) cut = block.find('\n', cut) + 1;
+      block.erase(0, cut);
+      lines = kKeptWhenFailing;
+    }
+    return false;
   }
   failureReported_ = false;
   if (headerDue) lastHeaderDate_ = dayText;
-  list.clear();
+  block.clear();
+  lines = 0;
 
   const std::string todayText = Date2StringEx(today, kDateFormat);
   if (lastPurgeDate_ != todayText) {
     purge(today);
     lastPurgeDate_ = todayText;
   }
+  return true;
 }
 
 void TraceLogger::purge(const LocalDateTime& today) {

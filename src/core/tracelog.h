@@ -24,10 +24,15 @@
 //     newest 10,000 at most) and go out when the folder works again.
 //   - `caller` is kept for the error report; `fileName`, when given, names the
 //     file (without ".Log") that a forced write of this line goes to.
+//   - Every line of the program passes here, so the lines waiting for the file
+//     are kept as one block of text (each line ended by "\n"), written to the
+//     file as it is, and the on-screen list reuses its strings: no allocation
+//     per line once the lists have grown.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,7 +77,7 @@ class TraceLogger {
   // writes the header block first on a new day; purges old files once a day.
   void TraceLogForce(std::vector<std::string>& list, std::string_view fileName = {},
                      bool previousDay = false);
-  void Flush() { TraceLogForce(fileBuffer_); }
+  void Flush();
   // Writes the buffer, lets the user pick a log ("Delete_" picks the month's
   // deletion log) and opens it in the desktop's text viewer.
   void LectureLog(std::string_view kind, Prompt& prompt, Desktop& desktop);
@@ -91,8 +96,10 @@ class TraceLogger {
   // Told once when the log folder cannot be written.
   std::function<void(const std::string&)> onWriteFailure;
 
-  const std::vector<std::string>& incidents() const { return incidents_; }
-  const std::vector<std::string>& fileBuffer() const { return fileBuffer_; }
+  // The on-screen list, oldest first.
+  std::span<const std::string> incidents() const { return {incidents_.data(), incidentCount_}; }
+  // The lines waiting for the file, one string a line (a copy: for reading).
+  std::vector<std::string> fileBuffer() const;
   const std::vector<std::string>& pending() const { return pending_; }
   bool checkIncidents() const { return checkIncidents_; }
   void clearCheckIncidents() { checkIncidents_ = false; }
@@ -107,6 +114,12 @@ class TraceLogger {
  private:
   void appendPrefix(std::string& out, const LocalDateTime& now, int col1, int col2, int col3);
   void writeHeader(std::string& out, const LocalDateTime& day);
+  // Appends `block` (`lines` lines, each ended by "\n") to the day's file or
+  // `fileName`; empties it when written. False when it could not be written.
+  bool writeBlock(std::string& block, size_t& lines, std::string_view fileName, bool previousDay);
+  void takePending();
+  bool writeFileBlock(std::string_view fileName);  // the waiting lines  // the lines that waited for the settings join the block
+  void addIncident(const LocalDateTime& now, std::string_view line);
   void purge(const LocalDateTime& today);
 
   Clock& clock_;
@@ -121,7 +134,11 @@ class TraceLogger {
   bool checkIncidents_ = false;
   std::string logFolder_, dataFolder_;
   LogHeaderInfo header_;
-  std::vector<std::string> incidents_, fileBuffer_, pending_;
+  std::vector<std::string> incidents_, pending_;
+  size_t incidentCount_ = 0;  // the strings of incidents_ in use; the rest keep their room
+  std::string fileBlock_;     // the lines waiting for the file
+  size_t fileLines_ = 0;
+  size_t nextWriteAt_ = kBatchLines;  // the block's line count that writes it
 };
 
 }  // namespace sono

@@ -251,17 +251,19 @@ TEST_F(TraceLogTest, UnwritableLogFolderIsReportedOnceAndLinesAreKept) {
   std::vector<std::string> reports;
   log.onWriteFailure = [&](const std::string& text) { reports.push_back(text); };
   log.setSetupLoaded(true);
-  for (int i = 0; i < 450; ++i) log.TraceLog("ligne " + std::to_string(i));
+  // The newest 10,000 lines are kept.
+  for (int i = 0; i < 10250; ++i) log.TraceLog("ligne " + std::to_string(i));
   log.Flush();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].rfind("Err: Journal impossible à écrire: ", 0), 0u);
-  EXPECT_EQ(log.fileBuffer().size(), 450u);
+  EXPECT_EQ(log.fileBuffer().size(), 10000u);
   // The folder comes back: everything kept goes out, header first.
   log.setFolders(dir / "logs/", dir / "data/");
   log.Flush();
   const auto lines = Lines(ReadFile(today()));
-  ASSERT_EQ(lines.size(), 16u + 450u);
-  EXPECT_EQ(lines[16].substr(25), "ligne 0");
+  ASSERT_EQ(lines.size(), 16u + 10000u);
+  EXPECT_EQ(lines[16].substr(25), "ligne 250");
+  EXPECT_EQ(lines.back().substr(25), "ligne 10249");
 }
 
 TEST_F(TraceLogTest, LectureLogOpensTheChosenFileOrSaysItIsMissing) {
