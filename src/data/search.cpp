@@ -382,7 +382,8 @@ void SongSearch::collectAll(const SearchRequest& request,
   int st = db.StepFirst(lib_.base(), kSongs, request.station, key, caller);
   while (st == 0 && !stopRequested) {
     const std::string& r = db.record(kSongs);
-    if (match(r) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes)) collect(r);
+    if ((!match || match(r)) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes))
+      collect(r);
     pump([&r] { return GetText(r, song::kTitle); });
     st = db.StepNext(lib_.base(), kSongs, request.station, key, caller);
   }
@@ -456,7 +457,11 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) == 0)
         collect(lib_.db().record(kSongs));
     }
-  } else if (request.kind >= SearchKind::Music && request.kind <= SearchKind::Infos) {
+  } else if (request.kind == SearchKind::Music) {
+    // Music is most of a library: every song read in the file's order costs
+    // less than the code key's range (the work list is sorted anyway).
+    collectAll(request, {});
+  } else if (request.kind > SearchKind::Music && request.kind <= SearchKind::Infos) {
     const KindRange& k = kKinds[static_cast<int>(request.kind) - static_cast<int>(SearchKind::Music)];
     collectRange(0, std::string(k.low) + std::string(5, '\0'), k.high, request, {});
   } else {
