@@ -71,9 +71,9 @@ long long dateValue(std::string_view text) {
   const int y = static_cast<int>(value / 10000), m = static_cast<int>(value / 100 % 100),
             d = static_cast<int>(value % 100);
   if (y < 1900 || m < 1 || m > 12 || d < 1) return 0;
-  int y2 = 0, m2 = 0, d2 = 0;
-  CivilFromDays(DaysFromCivil(y, m, d), y2, m2, d2);
-  if (y2 != y || m2 != m || d2 != d) return 0;
+  static constexpr int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDaysIn[m - 1] + (m == 2 && leap ? 1 : 0)) return 0;
   return value;
 }
 
@@ -345,9 +345,9 @@ bool SongSearch::FiltresSon(char digit, const std::string& filter) const {
 
 bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
   if (filter.empty() || filter == kAllSoundTypes) return true;
-  std::string digit = GetRaw(record, song::kSoundType);
-  if (digit[0] < '0' || digit[0] > '9') digit = "0";
-  return filter.find(digit[0]) != std::string::npos;
+  char digit = charOf(record, song::kSoundType);
+  if (digit < '0' || digit > '9') digit = '0';
+  return filter.find(digit) != std::string::npos;
 }
 
 void SongSearch::collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
@@ -395,7 +395,7 @@ void SongSearch::collect(const std::string& r) {
   copyField(r, song::kCode, item.code);
   copyField(r, song::kCategory, item.category);
   item.activeOnStation = Library::EstCeQueLaStationDuMorceauEstActive(r, request_->station);
-  item.notPlayable = GetRaw(r, song::kPlayable) == "N";
+  item.notPlayable = charOf(r, song::kPlayable) == 'N';
   item.noDuration = song::DurationSeconds(r) == 0;
   const uint64_t t0 = lib_.clock().tickMs();
   item.row = makeRow(r, request_->station, request_->titles);
@@ -420,15 +420,15 @@ void SongSearch::dropRepeatedCodes() {
   workList_.resize(kept);
 }
 
-uint32_t SongSearch::artistLabel(int station, const std::string& code) {
+uint32_t SongSearch::artistLabel(int station, std::string_view code) {
   const auto [at, added] = artistLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
-  if (added) at->second = grid.text(lib_.LibArtiste(station, code));
+  if (added) at->second = grid.text(lib_.LibArtiste(station, std::string(code)));
   return at->second;
 }
 
-uint32_t SongSearch::categoryLabel(int station, const std::string& code) {
+uint32_t SongSearch::categoryLabel(int station, std::string_view code) {
   const auto [at, added] = categoryLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
-  if (added) at->second = grid.text(lib_.LibCategorie(station, code));
+  if (added) at->second = grid.text(lib_.LibCategorie(station, std::string(code)));
   return at->second;
 }
 
@@ -692,9 +692,10 @@ SongGrid::Row SongSearch::makeRow(const std::string& r, int station, TitleOption
   row.flag548 = charOf(r, song::kFlag548);
   const char soundType = charOf(r, song::kSoundType);
   row.soundType = soundType < '0' || soundType > '9' ? '0' : soundType;  // as the sound-type filter reads it
-  row.artist1 = artistLabel(station, GetRaw(r, song::kArtist1));
-  row.artist2 = artistLabel(station, GetRaw(r, song::kArtist2));
-  row.category = categoryLabel(station, GetRaw(r, song::kCategory));
+  // A record too short for a code (never one read from the file) has no label.
+  row.artist1 = artistLabel(station, fieldOf(r, song::kArtist1));
+  row.artist2 = artistLabel(station, fieldOf(r, song::kArtist2));
+  row.category = categoryLabel(station, fieldOf(r, song::kCategory));
   row.durationSeconds = song::DurationSeconds(r);
   row.introSeconds = GetNumber(r, song::kIntroSeconds);
   row.forcedSeconds = charOf(r, song::kForcedFlag) == 'O' ? GetNumber(r, song::kForcedDuration) : 0;

@@ -67,6 +67,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -235,8 +236,8 @@ class SongSearch {
   // A code collected twice keeps its first place only.
   void dropRepeatedCodes();
   // The grid's index of a label, looked up once per code and search.
-  uint32_t artistLabel(int station, const std::string& code);
-  uint32_t categoryLabel(int station, const std::string& code);
+  uint32_t artistLabel(int station, std::string_view code);
+  uint32_t categoryLabel(int station, std::string_view code);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
   void pumpNow(const std::function<std::string()>& label);
