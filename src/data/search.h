@@ -11,7 +11,9 @@
 // records to make, so that those writes start from the record as stored.
 // Reading every song twice cost half of a whole-library browse; a song
 // changed by another workstation between the two passes (a few tenths of a
-// second apart) shows as the first pass read it.
+// second apart) shows as the first pass read it. Browsing music reads every
+// song in the file's order rather than by the code key (music is most of a
+// library, and the work list is sorted anyway).
 //
 // How the search modes read, as a librarian expects them (all ignore case,
 // with the record keys' rule, collation.h):
