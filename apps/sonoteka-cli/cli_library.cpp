@@ -340,12 +340,10 @@ int statsRecount(const Options& options) {
     ++categories;
     st = ls.lib.db().GetNext(ls.lib.base(), data::kCodeTables, 1, data::kCodeTableByTypeAndCode, key, "stats", quiet);
   }
-  const bool artistsDone = ls.stats.MAJDureeMoyenneArtistes();
-  const bool categoriesDone = ls.stats.MAJDureeMoyenneCategories();
-  if (!artistsDone || !categoriesDone || ls.lib.db().errors() > 0) {
+  const bool recounted = ls.stats.RecountArtistsAndCategories();
+  if (!recounted || ls.lib.db().errors() > 0) {
     std::fprintf(stderr, "Recomptage incomplet: erreur de la base (voir le journal); %s\n",
-                 artistsDone && categoriesDone ? "les durées lues en erreur ne sont pas écrites"
-                                               : "les lots en erreur ne sont pas écrits");
+                 recounted ? "les durées lues en erreur ne sont pas écrites" : "les lots en erreur ne sont pas écrits");
     return 1;
   }
   std::printf("Recompté: %d artistes, %d catégories%s\n", artists, categories,

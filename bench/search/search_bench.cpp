@@ -145,14 +145,19 @@ int main(int argc, char** argv) {
   EventGaps gaps(site.events);
   SearchRequest browse;
   browse.kind = SearchKind::Music;
-  double best = 1e9;
+  double best = 1e9, bestCpu = 1e9;
   for (int i = 0; i < 3; ++i) {
+    const double cpu0 = bench::CpuSeconds();
     t = std::chrono::steady_clock::now();
     search.RechercheDansLaBase_01_Morceau(browse);
     best = std::min(best, seconds(t));
+    bestCpu = std::min(bestCpu, bench::CpuSeconds() - cpu0);
   }
   std::fprintf(stderr, "browse: %zu rows\n", search.grid.size());
   print("search.browse_music", best, "<= 0.25", browseFloor, "<= 6");
+  // The CPU seconds of the same work: on a machine shared with builds, the
+  // time above waits for the processor too.
+  bench::Report("search.browse_music_cpu", bestCpu, "s");
   // Cost per song, to compare runs at 10,000, 100,000 and 1,000,000 songs
   // (`bench_search SONGS`): a hidden quadratic shows as a growing cost.
   bench::Report("search.browse_music_per_song", best / songs * 1e6, "us");
@@ -168,17 +173,22 @@ int main(int argc, char** argv) {
   contains.text = "amour";
   contains.mode = SearchMode::Contient;
   best = 1e9;
+  bestCpu = 1e9;
   for (int i = 0; i < 3; ++i) {
+    const double cpu0 = bench::CpuSeconds();
     t = std::chrono::steady_clock::now();
     search.RechercheDansLaBase_01_Morceau(contains);
     best = std::min(best, seconds(t));
+    bestCpu = std::min(bestCpu, bench::CpuSeconds() - cpu0);
   }
   std::fprintf(stderr, "contains: %zu rows\n", search.grid.size());
   print("search.contains_common_word", best, "<= 0.1", containsFloor, nullptr);
+  bench::Report("search.contains_common_word_cpu", bestCpu, "s");
   bench::Report("search.contains_common_word_per_song", best / songs * 1e6, "us");
   reportGap("search.contains_longest_event_gap", gaps.longestMs([&] { search.RechercheDansLaBase_01_Morceau(contains); }));
 
   double recountGap = 0;
+  const double recountCpu0 = bench::CpuSeconds();
   t = std::chrono::steady_clock::now();
   {
     std::string key = Library::Key(std::string(5, '\0'));
@@ -197,10 +207,10 @@ int main(int argc, char** argv) {
     }
   }
   recountGap = gaps.longestMs([&] {
-    stats.MAJDureeMoyenneArtistes();
-    stats.MAJDureeMoyenneCategories();
+    stats.RecountArtistsAndCategories();
   });
   print("search.statistics_recount", seconds(t), "<= 0.3", statsFloor, nullptr);
+  bench::Report("search.statistics_recount_cpu", bench::CpuSeconds() - recountCpu0, "s");
   // A recount stores its counts: the store's gap.
   reportGap("search.recount_store_longest_event_gap", recountGap);
 

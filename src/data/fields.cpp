@@ -37,11 +37,13 @@ void SetText(std::string& record, Field f, std::string_view utf8) {
 }
 
 long long GetNumber(const std::string& record, Field f) {
-  const std::string raw = GetRaw(record, f);
-  size_t i = 0;
-  while (i < raw.size() && raw[i] == ' ') ++i;
+  // Read in place (bytes past the record's end read as blanks, which end the number).
+  const size_t start = static_cast<size_t>(f.position - 1);
+  const size_t end = std::min(record.size(), start + static_cast<size_t>(f.length));
+  size_t i = start;
+  while (i < end && record[i] == ' ') ++i;
   long long v = 0;
-  for (; i < raw.size() && raw[i] >= '0' && raw[i] <= '9'; ++i) v = v * 10 + (raw[i] - '0');
+  for (; i < end && record[i] >= '0' && record[i] <= '9'; ++i) v = v * 10 + (record[i] - '0');
   return v;
 }
 

@@ -20,7 +20,8 @@ bool SetDurationSeconds(std::string& r, long long seconds) {
 }
 
 long long StatisticsSeconds(const std::string& r) {
-  return GetRaw(r, kForcedFlag) == "O" ? GetNumber(r, kForcedDuration) : DurationSeconds(r);
+  const size_t forced = static_cast<size_t>(kForcedFlag.position - 1);
+  return forced < r.size() && r[forced] == 'O' ? GetNumber(r, kForcedDuration) : DurationSeconds(r);
 }
 
 bool ActiveOnStation(const std::string& r, int station) {
@@ -28,24 +29,33 @@ bool ActiveOnStation(const std::string& r, int station) {
   return GetRaw(r, {kStations.position + station - 1, 1}) != "N";
 }
 
+namespace {
+// A one-byte field of a record at least as long as the song layout.
+char& byteOf(std::string& r, Field f) { return r[static_cast<size_t>(f.position - 1)]; }
+}  // namespace
+
+// Runs after every read of a song (a whole library's browse reads 100,000):
+// it looks at single bytes and writes only what it changes.
 void Normalise(std::string& r) {
   if (static_cast<int>(r.size()) < kLength) r.resize(kLength, ' ');
-  const std::string stations = GetRaw(r, kStations);
-  if (stations.find_first_of("ON12") == std::string::npos) SetRaw(r, kStations, "22222");
+  const std::string_view stations = std::string_view(r).substr(static_cast<size_t>(kStations.position - 1),
+                                                               static_cast<size_t>(kStations.length));
+  if (stations.find_first_of("ON12") == std::string_view::npos) SetRaw(r, kStations, "22222");
   if (GetNumber(r, kDurationHigh) == 0) SetRaw(r, kDurationHigh, "00");
-  if (GetRaw(r, kOldFlag857) == "O") SetRaw(r, kFlag108, "1");
-  SetRaw(r, kOldFlag857, " ");
-  const std::string f108 = GetRaw(r, kFlag108);
-  if (f108 != "O" && f108 != "1" && f108 != "N" && f108 != "-") SetRaw(r, kFlag108, "N");
-  const std::string s4 = ToUpperAscii(GetRaw(r, kChar537) + GetRaw(r, kChar538) + GetRaw(r, kChar539));
-  if (s4 == ".S4") {
-    SetRaw(r, kChar537, "N");
-    SetRaw(r, kChar538, "0");
-    SetRaw(r, kChar539, "0");
+  char& flag108 = byteOf(r, kFlag108);
+  char& old857 = byteOf(r, kOldFlag857);
+  if (old857 == 'O') flag108 = '1';
+  old857 = ' ';
+  if (flag108 != 'O' && flag108 != '1' && flag108 != 'N' && flag108 != '-') flag108 = 'N';
+  char &c537 = byteOf(r, kChar537), &c538 = byteOf(r, kChar538), &c539 = byteOf(r, kChar539);
+  if (c537 == '.' && (c538 == 'S' || c538 == 's') && c539 == '4') {  // ".S4" in any case
+    c537 = 'N';
+    c538 = '0';
+    c539 = '0';
   }
-  const std::string f230 = GetRaw(r, kFlag230);
-  if (f230 != "O" && f230 != "N") {
-    SetRaw(r, kFlag230, "N");
+  char& flag230 = byteOf(r, kFlag230);
+  if (flag230 != 'O' && flag230 != 'N') {
+    flag230 = 'N';
     SetRaw(r, kTwoDigits231, "00");
     SetRaw(r, kTwoDigits233, "00");
     SetRaw(r, kTwoDigits235, "00");

@@ -71,9 +71,9 @@ long long dateValue(std::string_view text) {
   const int y = static_cast<int>(value / 10000), m = static_cast<int>(value / 100 % 100),
             d = static_cast<int>(value % 100);
   if (y < 1900 || m < 1 || m > 12 || d < 1) return 0;
-  int y2 = 0, m2 = 0, d2 = 0;
-  CivilFromDays(DaysFromCivil(y, m, d), y2, m2, d2);
-  if (y2 != y || m2 != m || d2 != d) return 0;
+  static constexpr int kDaysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDaysIn[m - 1] + (m == 2 && leap ? 1 : 0)) return 0;
   return value;
 }
 
@@ -345,9 +345,9 @@ bool SongSearch::FiltresSon(char digit, const std::string& filter) const {
 
 bool SongSearch::FiltresSon(const std::string& record, const std::string& filter) const {
   if (filter.empty() || filter == kAllSoundTypes) return true;
-  std::string digit = GetRaw(record, song::kSoundType);
-  if (digit[0] < '0' || digit[0] > '9') digit = "0";
-  return filter.find(digit[0]) != std::string::npos;
+  char digit = charOf(record, song::kSoundType);
+  if (digit < '0' || digit > '9') digit = '0';
+  return filter.find(digit) != std::string::npos;
 }
 
 void SongSearch::collectRange(int keyNumber, const std::string& low, const std::string& highPrefix,
@@ -382,7 +382,8 @@ void SongSearch::collectAll(const SearchRequest& request,
   int st = db.StepFirst(lib_.base(), kSongs, request.station, key, caller);
   while (st == 0 && !stopRequested) {
     const std::string& r = db.record(kSongs);
-    if (match(r) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes)) collect(r);
+    if ((!match || match(r)) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes))
+      collect(r);
     pump([&r] { return GetText(r, song::kTitle); });
     st = db.StepNext(lib_.base(), kSongs, request.station, key, caller);
   }
@@ -394,7 +395,7 @@ void SongSearch::collect(const std::string& r) {
   copyField(r, song::kCode, item.code);
   copyField(r, song::kCategory, item.category);
   item.activeOnStation = Library::EstCeQueLaStationDuMorceauEstActive(r, request_->station);
-  item.notPlayable = GetRaw(r, song::kPlayable) == "N";
+  item.notPlayable = charOf(r, song::kPlayable) == 'N';
   item.noDuration = song::DurationSeconds(r) == 0;
   const uint64_t t0 = lib_.clock().tickMs();
   item.row = makeRow(r, request_->station, request_->titles);
@@ -419,15 +420,15 @@ void SongSearch::dropRepeatedCodes() {
   workList_.resize(kept);
 }
 
-uint32_t SongSearch::artistLabel(int station, const std::string& code) {
+uint32_t SongSearch::artistLabel(int station, std::string_view code) {
   const auto [at, added] = artistLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
-  if (added) at->second = grid.text(lib_.LibArtiste(station, code));
+  if (added) at->second = grid.text(lib_.LibArtiste(station, std::string(code)));
   return at->second;
 }
 
-uint32_t SongSearch::categoryLabel(int station, const std::string& code) {
+uint32_t SongSearch::categoryLabel(int station, std::string_view code) {
   const auto [at, added] = categoryLabels_.try_emplace(packed(code) >> 24 | uint64_t(station & 0xFFFFFF) << 40, 0);
-  if (added) at->second = grid.text(lib_.LibCategorie(station, code));
+  if (added) at->second = grid.text(lib_.LibCategorie(station, std::string(code)));
   return at->second;
 }
 
@@ -456,7 +457,11 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
       if (lib_.db().GetEqual(lib_.base(), kSongs, station, kSongByCode, key, kCaller, quiet) == 0)
         collect(lib_.db().record(kSongs));
     }
-  } else if (request.kind >= SearchKind::Music && request.kind <= SearchKind::Infos) {
+  } else if (request.kind == SearchKind::Music) {
+    // Music is most of a library: every song read in the file's order costs
+    // less than the code key's range (the work list is sorted anyway).
+    collectAll(request, {});
+  } else if (request.kind > SearchKind::Music && request.kind <= SearchKind::Infos) {
     const KindRange& k = kKinds[static_cast<int>(request.kind) - static_cast<int>(SearchKind::Music)];
     collectRange(0, std::string(k.low) + std::string(5, '\0'), k.high, request, {});
   } else {
@@ -687,9 +692,10 @@ SongGrid::Row SongSearch::makeRow(const std::string& r, int station, TitleOption
   row.flag548 = charOf(r, song::kFlag548);
   const char soundType = charOf(r, song::kSoundType);
   row.soundType = soundType < '0' || soundType > '9' ? '0' : soundType;  // as the sound-type filter reads it
-  row.artist1 = artistLabel(station, GetRaw(r, song::kArtist1));
-  row.artist2 = artistLabel(station, GetRaw(r, song::kArtist2));
-  row.category = categoryLabel(station, GetRaw(r, song::kCategory));
+  // A record too short for a code (never one read from the file) has no label.
+  row.artist1 = artistLabel(station, fieldOf(r, song::kArtist1));
+  row.artist2 = artistLabel(station, fieldOf(r, song::kArtist2));
+  row.category = categoryLabel(station, fieldOf(r, song::kCategory));
   row.durationSeconds = song::DurationSeconds(r);
   row.introSeconds = GetNumber(r, song::kIntroSeconds);
   row.forcedSeconds = charOf(r, song::kForcedFlag) == 'O' ? GetNumber(r, song::kForcedDuration) : 0;

@@ -11,7 +11,9 @@
 // records to make, so that those writes start from the record as stored.
 // Reading every song twice cost half of a whole-library browse; a song
 // changed by another workstation between the two passes (a few tenths of a
-// second apart) shows as the first pass read it.
+// second apart) shows as the first pass read it. Browsing music reads every
+// song in the file's order rather than by the code key (music is most of a
+// library, and the work list is sorted anyway).
 //
 // How the search modes read, as a librarian expects them (all ignore case,
 // with the record keys' rule, collation.h):
@@ -67,6 +69,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -235,8 +238,8 @@ class SongSearch {
   // A code collected twice keeps its first place only.
   void dropRepeatedCodes();
   // The grid's index of a label, looked up once per code and search.
-  uint32_t artistLabel(int station, const std::string& code);
-  uint32_t categoryLabel(int station, const std::string& code);
+  uint32_t artistLabel(int station, std::string_view code);
+  uint32_t categoryLabel(int station, std::string_view code);
   // Every 256 songs: the step window's label and the window events.
   void pump(const std::function<std::string()>& label);
   void pumpNow(const std::function<std::string()>& label);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "core/text.h"
 #include "data/records.h"
@@ -21,6 +23,19 @@ constexpr const char* kModule = "Lib_Data_Statistiques";
 constexpr size_t kWritesPerBatch = 200;
 // Songs counted between two turns of the window's events within one code.
 constexpr long long kSongsBetweenEvents = 1024;
+// From this many codes queued, every song of a station is read once for all
+// of them (see stats.h): a keyed read per code then costs more than it
+// saves. A library has thousands of artists of a few dozen songs each, but
+// a few dozen categories of thousands of songs each.
+constexpr size_t kArtistsCountedInOnePass = 32;
+constexpr size_t kCategoriesCountedInOnePass = 4;
+
+// A code's 5 bytes as one number.
+uint64_t packedCode(std::string_view code) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 5; ++i) v = v << 8 | (i < code.size() ? static_cast<unsigned char>(code[i]) : 0u);
+  return v;
+}
 
 class Batch {
  public:
@@ -62,6 +77,7 @@ class Batch {
 
 void DurationStatistics::Queue::add(const std::string& code) {
   if (Trim(code).empty()) return;
+  if (tallying) queuedSinceTally.insert(code);
   if (queued.insert(code).second) codes.push_back(code);
 }
 
@@ -110,6 +126,48 @@ bool DurationStatistics::count(int station, KeyNumber keyNumber, const std::stri
   return st == 0 || st == 9;
 }
 
+void DurationStatistics::countAll(StationTallies* artists, StationTallies* categories) {
+  const std::string caller = std::string(kModule) + ":Comptage";
+  const int stations = lib_.stationCount();
+  for (StationTallies* t : {artists, categories})
+    if (t) t->assign(static_cast<size_t>(stations) + 1, std::nullopt);
+  // Codes queued from now on are counted again by key (stats.h).
+  for (Queue* q : {artists ? &ListeArtistesCorrigerDuree : nullptr, categories ? &ListeCategoriesCorrigerDuree : nullptr})
+    if (q) {
+      q->tallying = true;
+      q->queuedSinceTally.clear();
+    }
+  const auto codeOf = [](const std::string& r, Field f) {
+    const size_t at = std::min(static_cast<size_t>(f.position - 1), r.size());
+    return packedCode(std::string_view(r).substr(at, static_cast<size_t>(f.length)));
+  };
+  for (int station = 1; station <= stations; ++station) {
+    Tallies byArtist, byCategory;
+    std::string key = Library::Key("");
+    long long read = 0;
+    int st = lib_.db().StepFirst(lib_.base(), kSongs, station, key, caller);
+    while (st == 0) {
+      const std::string& r = lib_.db().record(kSongs);
+      const long long seconds = song::StatisticsSeconds(r);
+      if (artists) {
+        Tally& t = byArtist[codeOf(r, song::kArtist1)];
+        ++t.count;
+        t.total += seconds;
+      }
+      if (categories) {
+        Tally& t = byCategory[codeOf(r, song::kCategory)];
+        ++t.count;
+        t.total += seconds;
+      }
+      if (++read % kSongsBetweenEvents == 0) lib_.events().processEvents();
+      st = lib_.db().StepNext(lib_.base(), kSongs, station, key, caller);
+    }
+    if (st != 9) continue;  // not every song read: its codes are counted by key
+    if (artists) (*artists)[static_cast<size_t>(station)] = std::move(byArtist);
+    if (categories) (*categories)[static_cast<size_t>(station)] = std::move(byCategory);
+  }
+}
+
 void DurationStatistics::writeNumber(std::string& record, Field f, long long value,
                                      const std::string& what) {
   if (!SetNumber(record, f, value))
@@ -118,12 +176,16 @@ void DurationStatistics::writeNumber(std::string& record, Field f, long long val
                         std::string(static_cast<size_t>(f.length), '9'));
 }
 
-bool DurationStatistics::drain(Queue& queue, const Target& target) {
+bool DurationStatistics::drain(Queue& queue, const Target& target, StationTallies tallies) {
   const std::string caller = std::string(kModule) + ":" + target.procedure;
   if (skipRecount) {
     queue.clear();
     return true;
   }
+  // A long queue: every song of each station read once, before the writes.
+  if (tallies.empty() && queue.size() >= target.onePassFrom)
+    countAll(&queue == &ListeArtistesCorrigerDuree ? &tallies : nullptr,
+             &queue == &ListeCategoriesCorrigerDuree ? &tallies : nullptr);
   Batch batch(lib_, target.file, caller);
   bool ok = true;
   std::vector<std::string> inBatch;  // codes of the open batch, logged if it goes back
@@ -135,6 +197,7 @@ bool DurationStatistics::drain(Queue& queue, const Target& target) {
     ok = false;
   };
   while (!queue.empty()) {
+    const bool queuedAgain = queue.queuedSinceTally.erase(queue.codes[queue.next]) > 0;
     const std::string code = queue.take();
     if (!batch.begin()) {
       inBatch.push_back(code);
@@ -145,7 +208,15 @@ bool DurationStatistics::drain(Queue& queue, const Target& target) {
     size_t writes = 0;
     for (int station = 1; codeOk && station <= lib_.stationCount(); ++station) {
       long long n = 0, total = 0;
-      if (!count(station, target.songKey, code, n, total)) {
+      const size_t at = static_cast<size_t>(station);
+      const std::optional<Tallies>* tally = at < tallies.size() ? &tallies[at] : nullptr;
+      if (tally && *tally && !queuedAgain) {
+        const auto found = (*tally)->find(packedCode(code));
+        if (found != (*tally)->end()) {
+          n = found->second.count;
+          total = found->second.total;
+        }
+      } else if (!count(station, target.songKey, code, n, total)) {
         codeOk = false;
         break;
       }
@@ -178,17 +249,37 @@ bool DurationStatistics::drain(Queue& queue, const Target& target) {
   }
   if (batch.end()) inBatch.clear();
   else lost();
+  queue.tallying = false;
+  queue.queuedSinceTally.clear();
   return ok;
 }
 
-bool DurationStatistics::MAJDureeMoyenneArtistes() {
-  return drain(ListeArtistesCorrigerDuree, {"MAJDureeMoyenneArtistes", "Artist", kArtists, kSongByArtist, "",
-                                            artist::kCounted, artist::kCount, artist::kTotal});
+const DurationStatistics::Target& DurationStatistics::ArtistTarget() {
+  static const Target t{"MAJDureeMoyenneArtistes", "Artist", kArtists, kSongByArtist, "",
+                        artist::kCounted, artist::kCount, artist::kTotal, song::kArtist1, kArtistsCountedInOnePass};
+  return t;
 }
 
+const DurationStatistics::Target& DurationStatistics::CategoryTarget() {
+  static const Target t{"MAJDureeMoyenneCategories", "Category", kCodeTables, kSongByCategory, "CATEG", {0, 0},
+                        codes::kCategCount, codes::kCategTotal, song::kCategory, kCategoriesCountedInOnePass};
+  return t;
+}
+
+bool DurationStatistics::MAJDureeMoyenneArtistes() { return drain(ListeArtistesCorrigerDuree, ArtistTarget()); }
+
 bool DurationStatistics::MAJDureeMoyenneCategories() {
-  return drain(ListeCategoriesCorrigerDuree, {"MAJDureeMoyenneCategories", "Category", kCodeTables, kSongByCategory,
-                                              "CATEG", {0, 0}, codes::kCategCount, codes::kCategTotal});
+  return drain(ListeCategoriesCorrigerDuree, CategoryTarget());
+}
+
+bool DurationStatistics::RecountArtistsAndCategories() {
+  StationTallies artists, categories;
+  if (!skipRecount && (ListeArtistesCorrigerDuree.size() >= kArtistsCountedInOnePass ||
+                       ListeCategoriesCorrigerDuree.size() >= kCategoriesCountedInOnePass))
+    countAll(&artists, &categories);
+  const bool artistsDone = drain(ListeArtistesCorrigerDuree, ArtistTarget(), std::move(artists));
+  const bool categoriesDone = drain(ListeCategoriesCorrigerDuree, CategoryTarget(), std::move(categories));
+  return artistsDone && categoriesDone;
 }
 
 bool DurationStatistics::VerifierDureeMoyenneCategorie(int station, const std::string& category,

@@ -8,8 +8,19 @@
 // are emptied without any write. Recounts are written in batches, each one
 // transaction over every station; a batch that meets an error goes back
 // whole ("Err: Statistics not recounted: …") and the recount reports false.
+//
+// Decision (speed): a queue of many codes (a whole library's recount) is
+// counted in one read of every song of each station, each song added to its
+// code's count, before the writes; a short queue (a song saved) reads only
+// the songs of its codes by key. Both give the same counts. A code queued
+// again after that read began (a song saved while the recount lets the
+// window answer) is counted again by key at its turn, so that it is never
+// written from a count older than its last save.
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -30,6 +41,8 @@ class DurationStatistics {
   // batch is then stored).
   bool MAJDureeMoyenneArtistes();
   bool MAJDureeMoyenneCategories();
+  // Both, the songs read once for the two when either queue is long.
+  bool RecountArtistsAndCategories();
   // Recounts one category on one station without writing anything.
   bool VerifierDureeMoyenneCategorie(int station, const std::string& category, long long& count,
                                      long long& total);
@@ -50,7 +63,21 @@ class DurationStatistics {
     std::string keyPrefix;
     Field counted;  // length 0 when the record has no such flag
     Field count, total;
+    Field songField;    // the song record's field that key holds
+    size_t onePassFrom;  // codes queued from which every song is read once
   };
+  // Count and total of the songs of each code (its 5 bytes packed).
+  struct Tally {
+    long long count = 0, total = 0;
+  };
+  using Tallies = std::unordered_map<uint64_t, Tally>;
+  // Per station (index 0 unused): the tallies of one read, none where the
+  // songs could not all be read.
+  using StationTallies = std::vector<std::optional<Tallies>>;
+  // Every song of every station read once, each added to the tally of its
+  // artist (into `artists`) and of its category (`categories`), either one
+  // null when not asked.
+  void countAll(StationTallies* artists, StationTallies* categories);
   // Count and total of the songs whose key `keyNumber` equals `code`; false
   // when the songs could not all be read.
   bool count(int station, KeyNumber keyNumber, const std::string& code, long long& count, long long& total);
@@ -62,10 +89,17 @@ class DurationStatistics {
     size_t next = 0;  // codes before it are taken
     void add(const std::string& code);
     bool empty() const { return next == codes.size(); }
+    size_t size() const { return codes.size() - next; }
+    // Codes queued (again or for the first time) since `tallying` was set.
+    bool tallying = false;
+    std::unordered_set<std::string> queuedSinceTally;
     std::string take();
     void clear();
   };
-  bool drain(Queue& queue, const Target& target);
+  // `tallies`: what a read of every song made for this queue, or empty.
+  bool drain(Queue& queue, const Target& target, StationTallies tallies = {});
+  static const Target& ArtistTarget();
+  static const Target& CategoryTarget();
   static std::vector<std::string> waiting(const Queue& queue);
   Library& lib_;
   Queue ListeArtistesCorrigerDuree, ListeCategoriesCorrigerDuree;

@@ -364,10 +364,9 @@ void Workstation::recountAverages() {
   if (recounting_ || (stats.artistQueue().empty() && stats.categoryQueue().empty())) return;
   if (!layer.baseOpen(app.config().currentBase())) return;
   recounting_ = true;  // the recount lets window events run: a tick may come in between
-  const bool artists = stats.MAJDureeMoyenneArtistes();
-  const bool categories = stats.MAJDureeMoyenneCategories();
+  const bool recounted = stats.RecountArtistsAndCategories();
   recounting_ = false;
-  if (!artists || !categories) window.status()->setText(QString::fromUtf8("Durées moyennes non recomptées (voir le journal)"));
+  if (!recounted) window.status()->setText(QString::fromUtf8("Durées moyennes non recomptées (voir le journal)"));
 }
 
 bool Workstation::tick() {

@@ -127,6 +127,24 @@ TEST_F(SearchTest, EveryColumnComesFromTheRecord) {
   EXPECT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
 }
 
+// A date is shown only when the day exists: leap years by the Gregorian
+// rule (2000 is one, 1900 is not), month lengths, and nothing before 1900.
+TEST_F(SearchTest, OnlyRealDaysAreShownAsDates) {
+  const std::vector<std::pair<std::string, std::string>> dates = {
+      {"20240229", "29/02/2024"}, {"20000229", "29/02/2000"}, {"19000229", ""}, {"20230229", ""},
+      {"20230431", ""},           {"20231231", "31/12/2023"}, {"18991231", ""}, {"20231301", ""},
+      {"20230100", ""},           {"19000101", "01/01/1900"}, {"2023010a", ""}};
+  for (size_t i = 0; i < dates.size(); ++i) {
+    std::string r = Song(fmt::format("000009{:02}", i), fmt::format("Jour {:02}", i), 200);
+    SetRaw(r, song::kCreationDate, dates[i].first);
+    add(r);
+  }
+  search.RechercheDansLaBase_01_Morceau(text("Jour", "Libellé"));
+  ASSERT_EQ(search.grid.size(), dates.size());
+  for (size_t i = 0; i < dates.size(); ++i)
+    EXPECT_EQ(search.grid.cell(i, kColCreated), dates[i].second) << dates[i].first;
+}
+
 TEST_F(SearchTest, TitleModeIgnoresCaseAndListsEachSongOnce) {
   // Every kind but the versions; "Été…" and "été…" alike.
   search.RechercheDansLaBase_01_Morceau(text("ÉTÉ", "Libellé"));

@@ -2,6 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "core/text.h"
 #include "data/songs.h"
 #include "data/stats.h"
 #include "library_fixture.h"
@@ -49,6 +54,86 @@ TEST_F(StatsTest, CategoriesAndTheCheckWithoutWriting) {
   const std::string c = Read(kCodeTables, 1, "CATEGPOP  ");
   EXPECT_EQ(GetRaw(c, codes::kCategCount), "0002");
   EXPECT_EQ(GetRaw(c, codes::kCategTotal), "00000450");
+}
+
+// A whole library's recount reads every song once for all its codes: each
+// song counts for its first artist only and for its category (by the exact
+// bytes of the code), forced durations count as forced, each station apart,
+// and a song saved while the recount lets the window answer is in its
+// artist's and its category's counts.
+TEST_F(StatsTest, ALongQueueIsCountedInOneReadWithTheSongsSavedMeanwhile) {
+  using Counts = std::map<std::pair<int, std::string>, std::pair<long long, long long>>;  // (station, code)
+  Counts byArtist, byCategory;
+  const auto add = [&](std::vector<int> stations, const std::string& code, const std::string& artist,
+                       long long seconds, long long forced = -1, const std::string& second = "",
+                       const std::string& category = "POP") {
+    std::string r = Song(code, "T " + code, seconds, artist, category);
+    if (forced >= 0) {
+      SetRaw(r, song::kForcedFlag, "O");
+      SetNumber(r, song::kForcedDuration, forced);
+    }
+    SetRaw(r, song::kArtist2, second);
+    for (int s : stations) {
+      ASSERT_EQ(Insert(kSongs, s, r), 0);
+      for (auto* counts : {&byArtist, &byCategory}) {
+        auto& e = (*counts)[{s, Calibre(counts == &byArtist ? artist : category, 5)}];
+        ++e.first;
+        e.second += forced >= 0 ? forced : seconds;
+      }
+    }
+  };
+  // The fixture's three songs are A0001's, in POP.
+  byArtist[{1, "A0001"}] = byCategory[{1, "POP  "}] = {2, 450};
+  byArtist[{2, "A0001"}] = byCategory[{2, "POP  "}] = {3, 550};
+  const std::vector<std::string> categories = {"POP  ", "JAZZ ", "ROCK ", "FOLK ", "jazz "};
+  for (const auto& c : categories) {
+    if (c != "POP  ") InsertEverywhere(kCodeTables, Category("CATEG", c, "Catégorie " + c));
+    stats->queueCategory(c);
+  }
+  std::vector<std::string> artists;
+  for (int i = 3; i <= 42; ++i) {
+    const std::string code = fmt::format("A{:04}", i);
+    artists.push_back(code);
+    InsertEverywhere(kArtists, Artist(code, "Artiste " + code));
+    for (int k = 0; k < i % 4; ++k)
+      add({1, 2}, fmt::format("S{:03}{:04}", k, i), code, 100 + i + k, k == 2 ? 7 : -1, k == 1 ? "A0003" : "",
+          categories[static_cast<size_t>(i + k) % 4]);
+  }
+  add({2}, "S9990007", "A0007", 61, -1, "", "ROCK");
+  add({1}, "S9990009", "a0009", 33, -1, "", "Jazz");  // other codes: not A0009's, nor JAZZ's
+  add({1, 2}, "S9990010", "\xC9" "0010", 44);  // a code beyond ASCII
+  InsertEverywhere(kArtists, Artist("\xC9" "0010", "Accentué"));
+  artists.push_back("\xC9" "0010");
+  stats->queueArtist("A0001");
+  for (const auto& a : artists) stats->queueArtist(a);
+  // At the first turn of the window's events (after A0001 is written), a
+  // song of A0005 in JAZZ is saved: A0005 and JAZZ, still queued, are
+  // queued again.
+  bool saved = false;
+  events.onPump.push_back([&] {
+    if (saved) return;
+    saved = true;
+    add({1, 2}, "S9990005", "A0005", 500, -1, "", "JAZZ");
+    stats->MAJDureesEtDureeMoyenne(Read(kSongs, 1, "S9990005"));
+  });
+  ASSERT_TRUE(stats->RecountArtistsAndCategories());
+  ASSERT_TRUE(saved);
+  for (int station : {1, 2}) {
+    for (const std::string& a : artists) {
+      SCOPED_TRACE(fmt::format("station {} artist {}", station, a));
+      const auto [n, total] = byArtist[{station, a}];
+      EXPECT_EQ(GetRaw(Read(kArtists, station, a), {46, 13}),
+                fmt::format("{}{:04}{:08}", n > 0 ? 'O' : 'N', n, total));
+    }
+    for (const std::string& c : categories) {
+      SCOPED_TRACE(fmt::format("station {} category {}", station, c));
+      const auto [n, total] = byCategory[{station, c}];
+      const std::string r = Read(kCodeTables, station, "CATEG" + c);
+      EXPECT_EQ(GetRaw(r, codes::kCategCount) + GetRaw(r, codes::kCategTotal), fmt::format("{:04}{:08}", n, total));
+    }
+  }
+  EXPECT_EQ(GetRaw(Read(kArtists, 1, "A0005"), {46, 13}), "O000200000605");  // 105 + 500
+  EXPECT_EQ(GetRaw(Read(kArtists, 2, "A0001"), {46, 13}), "O000300000550");
 }
 
 TEST_F(StatsTest, TheVpnOptionEmptiesTheQueuesWithoutWriting) {
