@@ -94,17 +94,29 @@ class PgCluster {
 
   // Creates an empty database (dropping one of that name first); its
   // connection string, or "" on failure.
-  std::string freshDatabase(const std::string& name) {
+  std::string freshDatabase(const std::string& name) { return freshDatabase(name, ""); }
+
+  // The same, owned by `owner` (an account with a password: `password`),
+  // for whom the connection string is made.
+  std::string freshDatabase(const std::string& name, const std::string& owner, const std::string& password = "") {
     PGconn* c = PQconnectdb(connection().c_str());
     bool ok = PQstatus(c) == CONNECTION_OK;
-    for (const std::string& sql : {"DROP DATABASE IF EXISTS " + name + " WITH (FORCE)", "CREATE DATABASE " + name}) {
+    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
+    std::vector<std::string> statements = {"DROP DATABASE IF EXISTS " + name + " WITH (FORCE)"};
+    if (!owner.empty()) {
+      statements.push_back("DROP ROLE IF EXISTS " + owner);
+      statements.push_back("CREATE ROLE " + owner + " LOGIN PASSWORD '" + password + "'");
+    }
+    statements.push_back("CREATE DATABASE " + name + (owner.empty() ? "" : " OWNER " + owner));
+    for (const std::string& sql : statements) {
       if (!ok) break;
       PGresult* r = PQexec(c, sql.c_str());
       ok = PQresultStatus(r) == PGRES_COMMAND_OK;
       PQclear(r);
     }
     PQfinish(c);
-    return ok ? connection(name) : "";
+    if (!ok) return "";
+    return owner.empty() ? connection(name) : "host=" + folder_ + " user=" + owner + " dbname=" + name;
   }
 
   // True while process `pid` runs (a zombie counts as gone).
@@ -195,6 +207,12 @@ class PgCluster {
                               "UTF8", "--locale=C", "--no-sync", "--no-instructions"},
                              false, log);
     if (init < 0 || waitExit(init) != 0) return "initdb failed (see " + log + ")";
+    // The superuser enters without a password; every other account needs
+    // its own (the tests of password handling rely on it).
+    std::ofstream hba(folder_ + "/data/pg_hba.conf", std::ios::trunc);
+    hba << "local all " << kSuperuser << " trust\nlocal all all scram-sha-256\n";
+    hba.close();
+    if (!hba) return "cannot write pg_hba.conf";
     pid_ = spawn({bin + "/postgres", "-D", folder_ + "/data", "-k", folder_, "-c", "listen_addresses=", "-c",
                   "fsync=off", "-c", "full_page_writes=off", "-c", "synchronous_commit=off", "-c",
                   "max_connections=40", "-c", "shared_buffers=32MB"},

@@ -1,6 +1,6 @@
 // The storage engines behind BTRCALL. BTRCALL (router.cpp) hands an open (0)
-// or a create (14) to the engine of the base the path belongs to, and every
-// other call to the engine whose open filled the
+// or a create (14) to the engine of the base the path belongs to
+// (base_engine.h), and every other call to the engine whose open filled the
 // position block.
 #pragma once
 #include <cstdint>
@@ -20,6 +20,8 @@ class Engine {
 
 // The embedded engine over LMDB (engine.cpp).
 Engine& LmdbEngine();
+// The network engine over PostgreSQL (pg_engine.cpp).
+Engine& PostgresEngine();
 
 // The path held by an open's or a create's key buffer (ends at the first
 // NUL, trailing blanks dropped).

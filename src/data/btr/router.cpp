@@ -1,4 +1,8 @@
 // BTRCALL: hands each call to the engine that holds its file.
+#include <map>
+#include <mutex>
+
+#include "base_engine.h"
 #include "btr.h"
 #include "engines.h"
 
@@ -6,8 +10,20 @@ namespace sono::btr {
 
 namespace {
 
+std::mutex g_settingsMutex;
+std::map<std::string, BaseEngine>& Settings() {
+  static std::map<std::string, BaseEngine> settings;
+  return settings;
+}
+
+std::string NormalisedFolder(std::string folder) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder.empty() ? "." : folder;
+}
+
 Engine* EngineOfBlock(const void* positionBlock) {
   if (!positionBlock) return nullptr;
+  if (PostgresEngine().ownsBlock(positionBlock)) return &PostgresEngine();
   if (LmdbEngine().ownsBlock(positionBlock)) return &LmdbEngine();
   return nullptr;
 }
@@ -28,11 +44,25 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
 }
 
+void SetBaseEngine(const std::string& folder, const BaseEngine& engine) {
+  std::lock_guard lock(g_settingsMutex);
+  if (engine.kind == EngineKind::Lmdb)
+    Settings().erase(NormalisedFolder(folder));
+  else
+    Settings()[NormalisedFolder(folder)] = engine;
+}
+
+BaseEngine BaseEngineOf(const std::string& path) {
+  std::lock_guard lock(g_settingsMutex);
+  const auto found = Settings().find(NormalisedFolder(FolderOf(path)));
+  return found == Settings().end() ? BaseEngine{} : found->second;
+}
+
 int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
             int keyLength, int keyNumber) {
   if (operation == kOpen || operation == kCreate) {
     const std::string path = PathFromKey(keyBuffer, keyLength);
-    Engine& target = LmdbEngine();
+    Engine& target = BaseEngineOf(path).kind == EngineKind::Postgres ? PostgresEngine() : LmdbEngine();
     // A block still open on the other engine is closed first, as a reopen
     // on the same engine does.
     if (operation == kOpen) {
