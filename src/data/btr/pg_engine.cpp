@@ -61,6 +61,7 @@ struct PgFile;
 
 // A base: one connection of this process to the base's database.
 struct PgBase {
+  pid_t pid = 0;  // the process that connected: a forked child makes its own connection
   std::string folder;
   BaseEngine setting;
   PGconn* conn = nullptr;
@@ -255,11 +256,12 @@ int Ready(PgBase& b) {
 int BaseFor(const std::string& path, PgBase*& out) {
   const std::string folder = FolderOf(path);
   for (PgBase* b : g_bases)
-    if (b->folder == folder) {
+    if (b->folder == folder && b->pid == ::getpid()) {
       out = b;
       return Ready(*b);
     }
   auto b = std::make_unique<PgBase>();
+  b->pid = ::getpid();
   b->folder = folder;
   b->setting = BaseEngineOf(path);
   const int s = Connect(*b);
@@ -271,7 +273,9 @@ int BaseFor(const std::string& path, PgBase*& out) {
 
 void ReleaseBase(PgBase* b) {
   if (b->files > 0) return;
-  if (b->conn) PQfinish(b->conn);  // an open transaction goes back with the connection
+  // An open transaction goes back with the connection. A parent's
+  // connection is not ours to end: its socket is shared after a fork.
+  if (b->conn && b->pid == ::getpid()) PQfinish(b->conn);
   g_bases.erase(std::remove(g_bases.begin(), g_bases.end(), b), g_bases.end());
   delete b;
 }
@@ -455,6 +459,8 @@ int LockCurrent(PgHandle& h, Result& row) {
   PgFile& f = *h.file;
   int s;
   row = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", Params().int8(h.pos), s);
+  // The record itself is held by another workstation's transaction.
+  if (s == status::kFileLocked) return status::kRecordLocked;
   if (s != status::kOk) return s;
   if (PQntuples(row.get()) != 1) return status::kConflict;
   if (Int8At(row.get(), 0, 1) != h.version || h.versionGen != f.abortGeneration) return status::kConflict;

@@ -5,12 +5,14 @@
 #include "base_engine.h"
 #include "btr.h"
 #include "engines.h"
+#include "network_fs.h"
 
 namespace sono::btr {
 
 namespace {
 
 std::mutex g_settingsMutex;
+thread_local std::string t_refusal;
 std::map<std::string, BaseEngine>& Settings() {
   static std::map<std::string, BaseEngine> settings;
   return settings;
@@ -63,6 +65,15 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
   if (operation == kOpen || operation == kCreate) {
     const std::string path = PathFromKey(keyBuffer, keyLength);
     Engine& target = BaseEngineOf(path).kind == EngineKind::Postgres ? PostgresEngine() : LmdbEngine();
+    t_refusal.clear();
+    if (&target == &LmdbEngine()) {
+      const std::string folder = FolderOf(path);
+      const std::string kind = NetworkFileSystemOf(folder);
+      if (!kind.empty()) {
+        t_refusal = NetworkFolderMessage(folder, kind);
+        return status::kAccessDenied;
+      }
+    }
     // A block still open on the other engine is closed first, as a reopen
     // on the same engine does.
     if (operation == kOpen) {
@@ -78,5 +89,7 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
   if (!engine) return status::kNotOpen;
   return engine->call(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
 }
+
+const char* btrLastRefusal() { return t_refusal.c_str(); }
 
 }  // namespace sono::btr

@@ -69,7 +69,7 @@ TEST_F(PgStations, ADatabaseWithoutTablesGetsThemFromCreation) {
   EXPECT_EQ(records, 0u);  // replaced by an empty file
 }
 
-TEST_F(PgStations, ARecordChangedOnAnotherStationIs80AndAWriterInTheWayIs85) {
+TEST_F(PgStations, ARecordChangedOnAnotherStationIs80AndLocksInTheWayAre84And85) {
   ASSERT_EQ(createFile(base_->path("FRADA22.bt6"), SmallDef()), 0);
   File one, two;
   ASSERT_EQ(one.open(base_->path("FRADA22.bt6")), 0);
@@ -96,6 +96,18 @@ TEST_F(PgStations, ARecordChangedOnAnotherStationIs80AndAWriterInTheWayIs85) {
   ASSERT_EQ(two.endTransaction(), 0);
   EXPECT_EQ(one.get(kGetEqual, 0, k, r1), 0);
   EXPECT_EQ(one.insert(Rec("0003", "pluie")), 0);
+
+  // A record changed in another station's open transaction: 84 until it
+  // ends, and the change stays the other station's until then.
+  ASSERT_EQ(two.beginTransaction(), 0);
+  k = "0001";
+  ASSERT_EQ(two.get(kGetEqual, 0, k, r2), 0);
+  ASSERT_EQ(two.update(Rec("0001", "givre")), 0);
+  ASSERT_EQ(one.get(kGetEqual, 0, k, r1), 0);
+  EXPECT_EQ(r1, Rec("0001", "automne"));
+  EXPECT_EQ(one.update(Rec("0001", "brume")), status::kRecordLocked);
+  ASSERT_EQ(two.abortTransaction(), 0);
+  EXPECT_EQ(one.update(Rec("0001", "brume")), 0);
 }
 
 TEST_F(PgStations, ATransactionSpansEveryFileOfTheBase) {
