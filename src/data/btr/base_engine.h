@@ -26,4 +26,9 @@ void SetBaseEngine(const std::string& folder, const BaseEngine& engine);
 // The engine of the base `path` (a file's path) belongs to.
 BaseEngine BaseEngineOf(const std::string& path);
 
+// True when the physical file `path` exists in its engine: a file of the
+// folder for LMDB, a table of the base's database for PostgreSQL (false
+// too when the server cannot be reached).
+bool FileExists(const std::string& path);
+
 }  // namespace sono::btr

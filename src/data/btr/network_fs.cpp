@@ -57,9 +57,10 @@ std::string NetworkFolderMessage(const std::string& folder, const std::string& k
   return "Le dossier de données " + folder + " est sur un partage réseau (" + kind +
          ").\nLa base intégrée (LMDB) ne peut pas y être ouverte : plusieurs postes l'abîmeraient.\n\n"
          "Placez le dossier de données sur un disque de ce poste, ou, pour une base partagée par "
-         "plusieurs postes, choisissez le serveur PostgreSQL dans la section de la base du fichier "
-         "du site : Moteur_Data=PostgreSQL et Connexion_PostgreSQL=<chaîne de connexion> "
-         "(mot de passe dans ~/.pgpass ou Fichier_MotDePasse_PostgreSQL).";
+         "plusieurs postes, choisissez le serveur PostgreSQL dans la section de la base de son "
+         "fichier système (Vexa_Systeme.ini) : Moteur_Data=PostgreSQL et "
+         "Connexion_PostgreSQL=<chaîne de connexion> (mot de passe dans ~/.pgpass ou dans le "
+         "fichier nommé par Fichier_MotDePasse_PostgreSQL).";
 }
 
 void SetNetworkFileSystemStandIn(long fsType, const std::string& kind) {

@@ -1,4 +1,8 @@
 // BTRCALL: hands each call to the engine that holds its file.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -58,6 +62,22 @@ BaseEngine BaseEngineOf(const std::string& path) {
   std::lock_guard lock(g_settingsMutex);
   const auto found = Settings().find(NormalisedFolder(FolderOf(path)));
   return found == Settings().end() ? BaseEngine{} : found->second;
+}
+
+bool FileExists(const std::string& path) {
+  if (BaseEngineOf(path).kind == EngineKind::Lmdb) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+  char block[kPositionBlockSize];
+  std::memset(block, ' ', sizeof block);
+  std::string key = path;
+  key.resize(std::max(path.size() + 1, kMaxKeyLength), '\0');
+  std::uint32_t none = 0;
+  if (PostgresEngine().call(kOpen, block, nullptr, none, key.data(), int(key.size()), kModeReadOnly) != status::kOk)
+    return false;
+  PostgresEngine().call(kClose, block, nullptr, none, nullptr, 0, 0);
+  return true;
 }
 
 int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
