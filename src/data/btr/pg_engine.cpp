@@ -143,8 +143,13 @@ class Params {
 };
 
 // A failed statement or connection as a status.
+void LoseTransaction(PgBase& b);
+
 int StatusOf(PgBase& b, const PGresult* r) {
-  if (!b.conn || PQstatus(b.conn) != CONNECTION_OK) return kConnectionLost;
+  if (!b.conn || PQstatus(b.conn) != CONNECTION_OK) {
+    LoseTransaction(b);
+    return kConnectionLost;
+  }
   const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
   if (!state) return kConnectionLost;
   auto is = [&](const char* s) { return std::strcmp(state, s) == 0; };
@@ -213,8 +218,9 @@ int Connect(PgBase& b) {
     const int s = ReadPasswordFile(b.setting.passwordFile, password);
     if (s != status::kOk) return s;
   }
-  const char* keys[] = {"dbname", password.empty() ? nullptr : "password", nullptr};
-  const char* values[] = {b.setting.connection.c_str(), password.c_str(), nullptr};
+  // The base's connection string comes first: keys after it win.
+  const char* keys[] = {"dbname", "fallback_application_name", password.empty() ? nullptr : "password", nullptr};
+  const char* values[] = {b.setting.connection.c_str(), "sonoteka", password.c_str(), nullptr};
   b.conn = PQconnectdbParams(keys, values, 1);
   if (PQstatus(b.conn) != CONNECTION_OK) {
     // Refused credentials are access denied; anything else is the network.
@@ -238,19 +244,26 @@ int Connect(PgBase& b) {
   return s;
 }
 
-// The connection of a base, made again when it was lost: a transaction open
-// on the lost connection is gone, and the call that finds it so gets 3111.
-int Ready(PgBase& b) {
-  if (b.conn && PQstatus(b.conn) == CONNECTION_OK) return status::kOk;
-  const bool hadTransaction = b.active;
+// The connection was lost: the server rolled its transaction back, and
+// records read inside it must be read again (as after an abort).
+void LoseTransaction(PgBase& b) {
+  if (!b.active) return;
+  for (PgFile* f : b.joined) ++f->abortGeneration;
   b.active = false;
   b.joined.clear();
+}
+
+// The connection of a base, made again at the call after the one that found
+// it lost (that call got 3111). Handles keep their positions: get next and
+// step next go on from where they stood.
+int Ready(PgBase& b) {
+  if (b.conn && PQstatus(b.conn) == CONNECTION_OK) return status::kOk;
+  LoseTransaction(b);
   if (b.conn) {
     PQfinish(b.conn);
     b.conn = nullptr;
   }
-  const int s = Connect(b);
-  return s != status::kOk ? s : hadTransaction ? kConnectionLost : status::kOk;
+  return Connect(b);
 }
 
 int BaseFor(const std::string& path, PgBase*& out) {

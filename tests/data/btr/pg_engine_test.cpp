@@ -139,6 +139,50 @@ TEST_F(PgStations, ATransactionSpansEveryFileOfTheBase) {
   EXPECT_EQ(r, Rec("0001", "b"));
 }
 
+// Ends every connection of the stations' database (as a server restart or
+// a cut network would), from the superuser's own connection.
+void TerminateStations() {
+  PGconn* c = PQconnectdb(sono::test::PgCluster::Shared()->connection().c_str());
+  PGresult* r = PQexec(c, "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                          "WHERE datname = 'stations' AND pid <> pg_backend_pid()");
+  EXPECT_EQ(PQresultStatus(r), PGRES_TUPLES_OK) << PQerrorMessage(c);
+  EXPECT_NE(std::string(PQgetvalue(r, 0, 0)), "0");
+  PQclear(r);
+  PQfinish(c);
+}
+
+TEST_F(PgStations, ALostConnectionLosesItsTransactionAndTheNextCallReconnects) {
+  ASSERT_EQ(createFile(base_->path("FRADA22.bt6"), SmallDef()), 0);
+  File one, two;
+  ASSERT_EQ(one.open(base_->path("FRADA22.bt6")), 0);
+  for (const char* code : {"0001", "0002", "0003"}) ASSERT_EQ(one.insert(Rec(code, "x")), 0);
+
+  std::string k = "0001", r;
+  ASSERT_EQ(one.get(kGetEqual, 0, k, r), 0);
+  ASSERT_EQ(one.beginTransaction(), 0);
+  ASSERT_EQ(one.update(Rec("0001", "perdu")), 0);
+  ASSERT_EQ(one.insert(Rec("0004", "perdu")), 0);
+  k = "0001";
+  ASSERT_EQ(one.get(kGetEqual, 0, k, r), 0);
+  TerminateStations();
+  EXPECT_EQ(one.insert(Rec("0005", "perdu")), kConnectionLost);
+  // The next call reconnects, and the handle goes on from where it stood;
+  // the transaction is gone, on both stations.
+  ASSERT_EQ(one.get(kGetNext, 0, k, r), 0);
+  EXPECT_EQ(k, "0002");
+  EXPECT_EQ(one.endTransaction(), status::kTransactionError);
+  ASSERT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), 0);
+  k = "0001";
+  ASSERT_EQ(two.get(kGetEqual, 0, k, r), 0);
+  EXPECT_EQ(r, Rec("0001", "x"));
+  k = "0004";
+  EXPECT_EQ(two.get(kGetEqual, 0, k, r), status::kKeyNotFound);
+  // A record read inside the lost transaction must be read again.
+  k = "0001";
+  ASSERT_EQ(one.get(kGetEqual, 0, k, r), 0);
+  EXPECT_EQ(one.update(Rec("0001", "garde")), 0);
+}
+
 // Reaching the server: down, a password file others can read, a wrong
 // password, the right one.
 TEST(PgConnection, ServerDownAndPasswordsGiveTheirStatuses) {
