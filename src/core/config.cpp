@@ -431,6 +431,9 @@ void SiteConfig::fillBase(int i) {
 
 void SiteConfig::checkDatabase(int i) {
   BaseInfo& base = bases_[i];
+  // A base on PostgreSQL keeps its files in its database, not in the data
+  // folder: the file layer looks for them there.
+  if (ToUpperAscii(sysValue(i, "Moteur_Data", "LMDB")) == "POSTGRESQL") return;
   const std::string fileName = std::string("FRAD000") + ".bt6";
   while (!File_Exist(base.dataFolder + fileName)) {
     const Answer a = prompt_.message(

@@ -10,6 +10,8 @@
 #include "core/files.h"
 #include "core/ini.h"
 #include "core/text.h"
+#include "base_engine.h"
+#include "network_fs.h"
 
 namespace sono::data {
 
@@ -38,6 +40,40 @@ std::string withoutControls(const std::string& key) {
 }
 
 void blankBlock(std::array<char, 128>& block) { block.fill(' '); }
+
+// The engine of a base, from its section of the system file:
+// "Moteur_Data" ("LMDB", the default, or "PostgreSQL"),
+// "Connexion_PostgreSQL" (the libpq connection string) and
+// "Fichier_MotDePasse_PostgreSQL" (a password file of the user's only;
+// without one, ~/.pgpass). Applied before the base's files are opened.
+void UseBaseEngine(const BaseInfo& info, int base) {
+  if (info.dataFolder.empty() || info.systemFile.empty()) return;
+  btr::BaseEngine engine;
+  if (ToUpperAscii(LectureIni(info.systemFile, BaseSection(base), "Moteur_Data", "LMDB")) == "POSTGRESQL") {
+    engine.kind = btr::EngineKind::Postgres;
+    engine.connection = LectureIni(info.systemFile, BaseSection(base), "Connexion_PostgreSQL", "");
+    engine.passwordFile = LectureIni(info.systemFile, BaseSection(base), "Fichier_MotDePasse_PostgreSQL", "");
+  }
+  btr::SetBaseEngine(info.dataFolder, engine);
+}
+
+// Data folders whose refusal (an LMDB base on a network share) was already
+// told: once per folder and process, not once per file.
+std::vector<std::string>& NetworkFoldersTold() {
+  static std::vector<std::string> told;
+  return told;
+}
+
+void ReportNetworkFolder(TraceLogger& log, Prompt& prompt, int base, const std::string& folder,
+                         const std::string& message) {
+  auto& told = NetworkFoldersTold();
+  if (std::find(told.begin(), told.end(), folder) != told.end()) return;
+  told.push_back(folder);
+  TraceOptions forced;
+  forced.force = true;
+  log.TraceLog(base, -1, -1, "Err: LMDB data folder on a network file system: " + folder + " |Refused", forced);
+  prompt.message(message, Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+}
 }  // namespace
 
 bool VpnWorkstation(const SiteConfig& config) {
@@ -140,7 +176,8 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
     Slot& s = slot(base, file, station);
     if (s.open) closePhysical(s);
     const std::string path = NomFichierBTR(base, file, station);
-    if (!File_Exist(path) && CreatedWhenMissing(file)) {
+    UseBaseEngine(config_.base(base), base);
+    if (!btr::FileExists(path) && CreatedWhenMissing(file)) {
       log_.TraceLog(base, station, -1, "File: " + path + " not found |Create empty structure");
       CreationStructureVide(path, file);
     }
@@ -152,7 +189,7 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
       log_.TraceLog(base, station, -1, "File: " + path + " invalid path (data folder unknown)");
       continue;
     }
-    if (!File_Exist(path)) {
+    if (!btr::FileExists(path)) {
       s.open = false;
       s.openStatus = btr::status::kFileNotFound;
       log_.TraceLog(base, station, -1, "File: " + path + " not found");
@@ -161,6 +198,8 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
     const int st = openPhysical(s, path);
     if (st == btr::status::kIoError)
       reportDamage(base, file, station, std::string(kModule) + ":FichierPervasiveOuvrir", btr::btrLastDamage());
+    else if (st == btr::status::kAccessDenied && *btr::btrLastRefusal())
+      ReportNetworkFolder(log_, prompt_, base, config_.base(base).dataFolder, btr::btrLastRefusal());
     else if (st != 0)
       ErreurBTrieve(base, file, st, std::string(kModule) + ":FichierPervasiveOuvrir", false, station,
                     OperationCode(Operation::Open));
@@ -192,7 +231,7 @@ void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int 
                         ").\nLes morceaux et les pointeurs peuvent être consultés, pas modifiés.",
                     Icon::Information, Buttons::Ok, "Ondavia: Sonoteka");
   }
-  if (!File_Exist(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
+  if (!btr::FileExists(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
     prompt_.message(std::string("Le fichier FRAD037") + ".bt6" +
                         " n'existe pas dans votre base\n\nVeuillez quitter le programme, le créer "
                         "à partir du Tools Data et relancez le programme",

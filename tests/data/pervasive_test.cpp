@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/vfs.h>
 
 #include <cstring>
 #include <type_traits>
@@ -8,6 +9,7 @@
 #include "core/ini.h"
 #include "core/manual_ports.h"
 #include "data/pervasive.h"
+#include "network_fs.h"
 #include "test_support.h"
 
 namespace sono::data {
@@ -160,6 +162,35 @@ TEST_F(PervasiveTest, OpeningCreatesTheFilesItMayAndNotTheSongs) {
   layer->PervasiveFermetureFichiers(0, 1, 2);
   EXPECT_FALSE(layer->isOpen(0, 46, 1));
   EXPECT_EQ(logged().back(), "Pervasive files closed");
+}
+
+// A data folder on a network share is refused for LMDB: one message naming
+// the PostgreSQL setting and one log line for the whole set, not one report
+// per file.
+TEST_F(PervasiveTest, AnLmdbBaseOnANetworkShareIsRefusedOnceWithThePostgresSetting) {
+  for (int station : {1, 2})
+    ASSERT_EQ(layer->CreationStructureVide(layer->NomFichierBTR(0, 22, station), 22), 0);
+  struct statfs st;
+  ASSERT_EQ(::statfs(config.base(0).dataFolder.c_str(), &st), 0);
+  btr::SetNetworkFileSystemStandIn(static_cast<long>(st.f_type), "nfs");
+  struct Reset {
+    ~Reset() { btr::SetNetworkFileSystemStandIn(0); }
+  } reset;
+  layer->PervasiveOuvertureFichiers(0, 1, 2);
+  EXPECT_FALSE(layer->isOpen(0, 22, 1));
+  EXPECT_FALSE(layer->isOpen(0, 22, 2));
+  std::vector<std::string> refusals;
+  for (const auto& m : prompt.shown)
+    if (m.text.find("Moteur_Data=PostgreSQL") != std::string::npos) refusals.push_back(m.text);
+  ASSERT_EQ(refusals.size(), 1u);
+  std::string folder = config.base(0).dataFolder;
+  folder.pop_back();  // without its final "/"
+  EXPECT_NE(refusals[0].find(folder + " est sur un partage réseau (nfs)"), std::string::npos) << refusals[0];
+  int refusalLines = 0;
+  for (const auto& l : Lines(ReadFile(log.dayFile(clock.now()))))
+    refusalLines += l.find("Err: LMDB data folder on a network file system: " + config.base(0).dataFolder +
+                           " |Refused") != std::string::npos;
+  EXPECT_EQ(refusalLines, 1);
 }
 
 TEST_F(PervasiveTest, SongsAreReadWrittenAndNormalStatusesStayQuiet) {

@@ -42,6 +42,7 @@
 #include "btr.h"
 #include "engine_internal.h"
 #include "engine_state.h"
+#include "engines.h"
 #include "guard.h"
 #include "journal.h"
 #include "layout.h"
@@ -1190,20 +1191,6 @@ Base* baseOf(const std::string& folder) {
   return b;
 }
 
-std::string pathFromKey(const void* key, int keyLength) {
-  if (!key || keyLength <= 0) return {};
-  const char* p = static_cast<const char*>(key);
-  std::size_t n = 0;
-  while (n < std::size_t(keyLength) && p[n] != '\0') ++n;
-  while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\t')) --n;
-  return std::string(p, n);
-}
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-}
-
 int loadDefinition(Env& e, MDB_txn* txn) {
   int rc = gDbiOpen(txn, "meta", 0, &e.meta);
   if (rc == MDB_NOTFOUND || rc == MDB_INCOMPATIBLE) return status::kNotRecordManagerFile;
@@ -1381,7 +1368,7 @@ int openEnv(const std::string& path, int mode, Env*& out) {
   e->exclusive = exclusive;
   // A folder this user cannot write (an archive on a read-only share) is
   // read without a lock file, which LMDB could not create there.
-  const std::string folder = folderOf(path);
+  const std::string folder = FolderOf(path);
   const bool folderWritable = ::access(folder.c_str(), W_OK) == 0;
   e->readOnly = mode == kModeReadOnly || !folderWritable;
   bool first = false;
@@ -1550,7 +1537,7 @@ int closeHandle(Handle* h, void* pb) {
 
 int opOpen(void* pb, void* key, int keyLength, int mode) {
   if (!pb) return status::kIoError;
-  const std::string path = pathFromKey(key, keyLength);
+  const std::string path = PathFromKey(key, keyLength);
   if (path.empty()) return status::kInvalidFileName;
   std::lock_guard reg(g_reg);
   if (Handle* old = lookup(pb)) closeHandle(old, pb);
@@ -1567,10 +1554,10 @@ int opCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
   FileDef def;
   int s = decodeFileDef(data, data ? dataLength : 0, def);
   if (s != status::kOk) return s;
-  const std::string path = pathFromKey(key, keyLength);
+  const std::string path = PathFromKey(key, keyLength);
   if (path.empty()) return status::kInvalidFileName;
   std::lock_guard reg(g_reg);
-  const std::string dir = folderOf(path);
+  const std::string dir = FolderOf(path);
   const std::size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty()) return status::kInvalidFileName;
@@ -2026,8 +2013,19 @@ bool FileInUseHere(const std::string& path) {
   return false;
 }
 
-int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
-            int keyLength, int keyNumber) {
+namespace {
+
+class Lmdb final : public Engine {
+ public:
+  int call(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
+           int keyLength, int keyNumber) override;
+  bool ownsBlock(const void* positionBlock) const override {
+    return std::memcmp(positionBlock, kBlockMagic, sizeof kBlockMagic) == 0;
+  }
+};
+
+int Lmdb::call(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
+               int keyLength, int keyNumber) {
   try {
     switch (operation) {
       case kOpen: return opOpen(positionBlock, keyBuffer, keyLength, keyNumber);
@@ -2061,6 +2059,13 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
   } catch (const std::bad_alloc&) {
     return status::kIoError;
   }
+}
+
+}  // namespace
+
+Engine& LmdbEngine() {
+  static Lmdb engine;
+  return engine;
 }
 
 const char* btrLastDamage() { return t_damage.c_str(); }

@@ -1,0 +1,889 @@
+// The record manager over PostgreSQL (libpq), for bases shared by several
+// workstations. Same operations, statuses, key order and positions as the
+// LMDB engine (engine.cpp); README.md says how the tables are laid out.
+//
+// A base is one connection of this process; its files are tables named after
+// the physical file. Every row holds the record's position, its version
+// stamp, its bytes and, per key, the key entry the LMDB engine would file
+// (folded key bytes, + the big-endian sequence for a key with duplicates):
+// the unique index on each entry column gives the LMDB engine's order.
+#include <libpq-fe.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base_engine.h"
+#include "btr.h"
+#include "engines.h"
+#include "layout.h"
+
+namespace sono::btr {
+
+namespace {
+
+using layout::getBE64;
+using layout::KeyInfo;
+using layout::kMaxEntry;
+using layout::kSeqBytes;
+using layout::putBE64;
+
+constexpr char kBlockMagic[8] = {'S', 'N', 'T', 'K', 'P', 'G', 'S', '1'};
+constexpr std::uint32_t kMaxHandles = 4096;
+// The table of the base's files: name, creation block, counter.
+constexpr char kFilesTable[] = "sonoteka_btr_files";
+// A row lock or table lock waited for longer than this gives 85.
+constexpr char kLockTimeout[] = "200ms";
+// The record manager lost its connection (the layer's 3111 recovery).
+constexpr int kConnectionLost = 3111;
+// The longest table name PostgreSQL keeps whole.
+constexpr std::size_t kMaxTableName = 63;
+
+// SQLSTATEs the statuses come from.
+constexpr char kUniqueViolation[] = "23505";
+constexpr char kLockNotAvailable[] = "55P03";
+constexpr char kDeadlock[] = "40P01";
+constexpr char kSerializationFailure[] = "40001";
+constexpr char kUndefinedTable[] = "42P01";
+constexpr char kDiskFull[] = "53100";
+constexpr char kInsufficientPrivilege[] = "42501";
+constexpr char kInvalidPassword[] = "28P01";
+constexpr char kInvalidAuthorization[] = "28000";
+
+struct PgFile;
+
+// A base: one connection of this process to the base's database.
+struct PgBase {
+  pid_t pid = 0;  // the process that connected: a forked child makes its own connection
+  std::string folder;
+  BaseEngine setting;
+  PGconn* conn = nullptr;
+  bool active = false;          // a transaction (19) is open on the connection
+  std::vector<PgFile*> joined;  // files begun or written in it
+  int files = 0;                // open files of this base
+};
+
+// A physical file opened by this process, shared by its handles.
+struct PgFile {
+  PgBase* base = nullptr;
+  std::string name;   // the file's name, the table's name
+  std::string table;  // the name quoted for SQL
+  FileDef def;
+  std::vector<KeyInfo> keys;
+  std::size_t recLen = 0;
+  std::string columns;  // "pos, version, rec, k0, k1…"
+  std::uint64_t abortGeneration = 0;  // counts aborts: a record read before one must be read again
+  int refs = 0;
+};
+
+// One open: what the position block points at (the same currency as the
+// LMDB engine's handle).
+struct PgHandle {
+  PgFile* file = nullptr;
+  std::uint32_t slot = 0;
+  std::uint32_t gen = 0;
+  bool readOnly = false;
+  int path = -1;
+  std::uint8_t entry[kMaxEntry];
+  std::size_t entryLen = 0;
+  bool hasPos = false;
+  std::uint64_t pos = 0;
+  bool hasRecord = false;
+  std::uint64_t version = 0;
+  std::uint64_t versionGen = 0;
+};
+
+struct BlockHeader {
+  char magic[8];
+  std::uint32_t slot;
+  std::uint32_t gen;
+  std::int32_t pid;
+};
+
+// One call at a time in the whole engine: calls of one base share its
+// connection, and the registry is small.
+std::mutex g_mutex;
+std::vector<PgBase*> g_bases;
+std::vector<PgFile*> g_files;
+PgHandle* g_slots[kMaxHandles];
+std::uint32_t g_gens[kMaxHandles];
+
+// ---------------------------------------------------------------------------
+// SQL.
+
+struct ResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+// Binary parameters: bytea as they are, bigint as 8 big-endian bytes.
+class Params {
+ public:
+  Params& bytes(const void* p, std::size_t n) {
+    values_.emplace_back(static_cast<const char*>(p), n);
+    return *this;
+  }
+  Params& text(const std::string& s) { return bytes(s.data(), s.size()); }
+  Params& int8(std::uint64_t v) {
+    std::uint8_t b[8];
+    putBE64(b, v);
+    return bytes(b, 8);
+  }
+  const std::vector<std::string>& values() const { return values_; }
+
+ private:
+  std::vector<std::string> values_;
+};
+
+// A failed statement or connection as a status.
+void LoseTransaction(PgBase& b);
+
+int StatusOf(PgBase& b, const PGresult* r) {
+  if (!b.conn || PQstatus(b.conn) != CONNECTION_OK) {
+    LoseTransaction(b);
+    return kConnectionLost;
+  }
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (!state) return kConnectionLost;
+  auto is = [&](const char* s) { return std::strcmp(state, s) == 0; };
+  if (is(kUniqueViolation)) return status::kDuplicateKey;
+  if (is(kLockNotAvailable) || is(kDeadlock)) return status::kFileLocked;
+  if (is(kSerializationFailure)) return status::kConflict;
+  if (is(kUndefinedTable)) return status::kFileNotFound;
+  if (is(kDiskFull)) return status::kDiskFull;
+  if (is(kInsufficientPrivilege)) return status::kAccessDenied;
+  return status::kIoError;
+}
+
+// Runs one statement, binary in and out. `status` receives 0 or the failure.
+Result Exec(PgBase& b, const std::string& sql, const Params& params, int& status) {
+  const auto& v = params.values();
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+  for (const std::string& s : v) {
+    values.push_back(s.data());
+    lengths.push_back(static_cast<int>(s.size()));
+    formats.push_back(1);
+  }
+  Result r(PQexecParams(b.conn, sql.c_str(), static_cast<int>(v.size()), nullptr, values.data(), lengths.data(),
+                        formats.data(), 1));
+  const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+  status = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? status::kOk : StatusOf(b, r.get());
+  return r;
+}
+
+int Run(PgBase& b, const std::string& sql, const Params& params = {}) {
+  int status;
+  Exec(b, sql, params, status);
+  return status;
+}
+
+std::uint64_t Int8At(const PGresult* r, int row, int col) {
+  return getBE64(reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, row, col)));
+}
+
+std::string Quoted(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
+
+std::string KeyColumn(std::size_t k) { return "k" + std::to_string(k); }
+
+// ---------------------------------------------------------------------------
+// Bases and their connections.
+
+// The password of a base's password file: the file must be its owner's
+// only (no group or other bits); 46 otherwise.
+int ReadPasswordFile(const std::string& path, std::string& password) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return status::kAccessDenied;
+  if ((st.st_mode & 077) != 0 || st.st_uid != ::geteuid()) return status::kAccessDenied;
+  std::ifstream in(path);
+  if (!in || !std::getline(in, password)) return status::kAccessDenied;
+  while (!password.empty() && (password.back() == '\r' || password.back() == '\n')) password.pop_back();
+  return status::kOk;
+}
+
+int Connect(PgBase& b) {
+  std::string password;
+  if (!b.setting.passwordFile.empty()) {
+    const int s = ReadPasswordFile(b.setting.passwordFile, password);
+    if (s != status::kOk) return s;
+  }
+  // The base's connection string comes first: keys after it win.
+  const char* keys[] = {"dbname", "fallback_application_name", password.empty() ? nullptr : "password", nullptr};
+  const char* values[] = {b.setting.connection.c_str(), "sonoteka", password.c_str(), nullptr};
+  b.conn = PQconnectdbParams(keys, values, 1);
+  if (PQstatus(b.conn) != CONNECTION_OK) {
+    // Refused credentials are access denied; anything else is the network.
+    const std::string why = PQerrorMessage(b.conn);
+    PQfinish(b.conn);
+    b.conn = nullptr;
+    const bool auth = why.find("password") != std::string::npos || why.find("authentication") != std::string::npos;
+    return auth ? status::kAccessDenied : kConnectionLost;
+  }
+  PQsetNoticeProcessor(b.conn, [](void*, const char*) {}, nullptr);  // "already exists, skipping"...
+  int s = Run(b, std::string("SET lock_timeout = '") + kLockTimeout + "'");
+  if (s == status::kOk)
+    s = Run(b, std::string("CREATE TABLE IF NOT EXISTS ") + kFilesTable +
+                   " (name text PRIMARY KEY, def bytea NOT NULL, next bigint NOT NULL)");
+  // Two workstations creating the table at once: the loser finds it made.
+  if (s == status::kDuplicateKey) s = status::kOk;
+  if (s != status::kOk) {
+    PQfinish(b.conn);
+    b.conn = nullptr;
+  }
+  return s;
+}
+
+// The connection was lost: the server rolled its transaction back, and
+// records read inside it must be read again (as after an abort).
+void LoseTransaction(PgBase& b) {
+  if (!b.active) return;
+  for (PgFile* f : b.joined) ++f->abortGeneration;
+  b.active = false;
+  b.joined.clear();
+}
+
+// The connection of a base, made again at the call after the one that found
+// it lost (that call got 3111). Handles keep their positions: get next and
+// step next go on from where they stood.
+int Ready(PgBase& b) {
+  if (b.conn && PQstatus(b.conn) == CONNECTION_OK) return status::kOk;
+  LoseTransaction(b);
+  if (b.conn) {
+    PQfinish(b.conn);
+    b.conn = nullptr;
+  }
+  return Connect(b);
+}
+
+int BaseFor(const std::string& path, PgBase*& out) {
+  const std::string folder = FolderOf(path);
+  for (PgBase* b : g_bases)
+    if (b->folder == folder && b->pid == ::getpid()) {
+      out = b;
+      return Ready(*b);
+    }
+  auto b = std::make_unique<PgBase>();
+  b->pid = ::getpid();
+  b->folder = folder;
+  b->setting = BaseEngineOf(path);
+  const int s = Connect(*b);
+  if (s != status::kOk) return s;
+  out = b.release();
+  g_bases.push_back(out);
+  return status::kOk;
+}
+
+void ReleaseBase(PgBase* b) {
+  if (b->files > 0) return;
+  // An open transaction goes back with the connection. A parent's
+  // connection is not ours to end: its socket is shared after a fork.
+  if (b->conn && b->pid == ::getpid()) PQfinish(b->conn);
+  g_bases.erase(std::remove(g_bases.begin(), g_bases.end(), b), g_bases.end());
+  delete b;
+}
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// ---------------------------------------------------------------------------
+// Handles.
+
+PgHandle* Lookup(const void* pb) {
+  if (!pb) return nullptr;
+  BlockHeader h;
+  std::memcpy(&h, pb, sizeof h);
+  if (std::memcmp(h.magic, kBlockMagic, 8) != 0 || h.slot >= kMaxHandles || h.pid != ::getpid()) return nullptr;
+  PgHandle* handle = g_slots[h.slot];
+  return handle && handle->gen == h.gen ? handle : nullptr;
+}
+
+void BlankBlock(void* pb) { std::memset(pb, ' ', kPositionBlockSize); }
+
+int CloseHandle(PgHandle* h, void* pb) {
+  PgFile* f = h->file;
+  g_slots[h->slot] = nullptr;
+  delete h;
+  BlankBlock(pb);
+  if (--f->refs > 0) return status::kOk;
+  PgBase* b = f->base;
+  b->joined.erase(std::remove(b->joined.begin(), b->joined.end(), f), b->joined.end());
+  g_files.erase(std::remove(g_files.begin(), g_files.end(), f), g_files.end());
+  delete f;
+  --b->files;
+  ReleaseBase(b);
+  return status::kOk;
+}
+
+int OpOpen(void* pb, void* key, int keyLength, int mode) {
+  if (!pb) return status::kIoError;
+  const std::string path = PathFromKey(key, keyLength);
+  const std::string name = NameOf(path);
+  if (name.empty() || name.size() > kMaxTableName) return status::kInvalidFileName;
+  if (PgHandle* old = Lookup(pb)) CloseHandle(old, pb);
+  std::uint32_t slot = 0;
+  while (slot < kMaxHandles && g_slots[slot]) ++slot;
+  if (slot == kMaxHandles) return status::kIoError;
+
+  PgBase* b = nullptr;
+  int s = BaseFor(path, b);
+  if (s != status::kOk) {
+    if (b) ReleaseBase(b);
+    return s;
+  }
+  PgFile* f = nullptr;
+  for (PgFile* x : g_files)
+    if (x->base == b && x->name == name) f = x;
+  if (!f) {
+    Result r = Exec(*b, std::string("SELECT def FROM ") + kFilesTable + " WHERE name = $1", Params().text(name), s);
+    if (s == status::kOk && PQntuples(r.get()) == 0) s = status::kFileNotFound;
+    FileDef def;
+    if (s == status::kOk)
+      s = decodeFileDef(PQgetvalue(r.get(), 0, 0), static_cast<std::size_t>(PQgetlength(r.get(), 0, 0)), def) ==
+                  status::kOk
+              ? status::kOk
+              : status::kNotRecordManagerFile;
+    if (s != status::kOk) {
+      ReleaseBase(b);
+      return s;
+    }
+    f = new PgFile;
+    f->base = b;
+    f->name = name;
+    f->table = Quoted(name);
+    f->def = def;
+    f->keys = layout::KeysOf(def);
+    f->recLen = def.recordLength;
+    f->columns = "pos, version, rec";
+    for (std::size_t k = 0; k < f->keys.size(); ++k) f->columns += ", " + KeyColumn(k);
+    g_files.push_back(f);
+    ++b->files;
+  }
+  auto* h = new PgHandle;
+  h->file = f;
+  h->slot = slot;
+  h->gen = ++g_gens[slot];
+  h->readOnly = mode == kModeReadOnly;
+  g_slots[slot] = h;
+  ++f->refs;
+  BlockHeader hdr;
+  std::memcpy(hdr.magic, kBlockMagic, 8);
+  hdr.slot = slot;
+  hdr.gen = h->gen;
+  hdr.pid = ::getpid();
+  std::memset(pb, 0, kPositionBlockSize);
+  std::memcpy(pb, &hdr, sizeof hdr);
+  return status::kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Writes run in a transaction of their own, or under a savepoint of the
+// base's transaction: a refused write leaves either as it was.
+
+class WriteScope {
+ public:
+  explicit WriteScope(PgFile& f) : b_(*f.base) {
+    status_ = Run(b_, b_.active ? "SAVEPOINT sono_call" : "BEGIN");
+    if (status_ == status::kOk && b_.active &&
+        std::find(b_.joined.begin(), b_.joined.end(), &f) == b_.joined.end())
+      b_.joined.push_back(&f);
+  }
+  ~WriteScope() {
+    if (open()) Run(b_, b_.active ? "ROLLBACK TO SAVEPOINT sono_call" : "ROLLBACK");
+  }
+  int status() const { return status_; }
+  int commit() {
+    done_ = true;
+    return Run(b_, b_.active ? "RELEASE SAVEPOINT sono_call" : "COMMIT");
+  }
+
+ private:
+  bool open() const { return status_ == status::kOk && !done_; }
+  PgBase& b_;
+  int status_ = status::kOk;
+  bool done_ = false;
+};
+
+// The next value of the file's counter (positions, sequences, versions).
+int TakeCounter(PgFile& f, std::uint64_t& value) {
+  int s;
+  Result r = Exec(*f.base, std::string("UPDATE ") + kFilesTable + " SET next = next + 1 WHERE name = $1 RETURNING next - 1",
+                  Params().text(f.name), s);
+  if (s != status::kOk) return s;
+  if (PQntuples(r.get()) != 1) return status::kFileNotFound;
+  value = Int8At(r.get(), 0, 0);
+  return status::kOk;
+}
+
+void SetEntry(PgHandle& h, int kn, const std::uint8_t* rec, std::uint64_t seq) {
+  h.path = kn;
+  h.entryLen = layout::MakeEntry(h.file->keys[kn], rec, seq, h.entry);
+}
+
+int OpInsert(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyBuf, int keyLength, int kn) {
+  PgFile& f = *h.file;
+  if (!data || dataLength < f.recLen) return status::kDataBufferTooShort;
+  if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
+  if (h.readOnly) return status::kAccessDenied;
+  const auto* rec = static_cast<const std::uint8_t*>(data);
+  WriteScope scope(f);
+  if (scope.status() != status::kOk) return scope.status();
+  std::uint64_t pos = 0;
+  int s = TakeCounter(f, pos);
+  if (s != status::kOk) return s;
+  Params p;
+  p.int8(pos).int8(pos).bytes(rec, f.recLen);
+  std::string sql = "INSERT INTO " + f.table + " (" + f.columns + ") VALUES ($1, $2, $3";
+  std::uint8_t entry[kMaxEntry];
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    p.bytes(entry, layout::MakeEntry(f.keys[k], rec, pos, entry));
+    sql += ", $" + std::to_string(k + 4);
+  }
+  s = Run(*f.base, sql + ")", p);
+  if (s != status::kOk) return s;
+  s = scope.commit();
+  if (s != status::kOk) return s;
+  if (kn == -1) return status::kOk;  // currency left as it was
+  h.hasPos = true;
+  h.pos = pos;
+  h.hasRecord = true;
+  h.version = pos;
+  h.versionGen = f.abortGeneration;
+  SetEntry(h, kn, rec, pos);
+  if (keyBuf && keyLength >= 0 && std::size_t(keyLength) >= f.keys[kn].len)
+    layout::RawKey(f.keys[kn], rec, static_cast<std::uint8_t*>(keyBuf));
+  return status::kOk;
+}
+
+// The handle's record as last read, locked: 80 when it changed or is gone.
+int LockCurrent(PgHandle& h, Result& row) {
+  PgFile& f = *h.file;
+  int s;
+  row = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", Params().int8(h.pos), s);
+  // The record itself is held by another workstation's transaction.
+  if (s == status::kFileLocked) return status::kRecordLocked;
+  if (s != status::kOk) return s;
+  if (PQntuples(row.get()) != 1) return status::kConflict;
+  if (Int8At(row.get(), 0, 1) != h.version || h.versionGen != f.abortGeneration) return status::kConflict;
+  return status::kOk;
+}
+
+int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyBuf, int keyLength, int kn) {
+  PgFile& f = *h.file;
+  if (!h.hasRecord) return status::kInvalidPositioning;
+  if (!data || dataLength < f.recLen) return status::kDataBufferTooShort;
+  if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
+  if (h.readOnly) return status::kAccessDenied;
+  const auto* rec = static_cast<const std::uint8_t*>(data);
+  WriteScope scope(f);
+  if (scope.status() != status::kOk) return scope.status();
+  Result old;
+  int s = LockCurrent(h, old);
+  if (s != status::kOk) return s;
+  // Keys in order: the first refusal wins, as in the LMDB engine.
+  std::vector<bool> changed(f.keys.size());
+  std::uint8_t fresh[kMaxEntry];
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    const KeyInfo& key = f.keys[k];
+    layout::MakeEntry(key, rec, 0, fresh);
+    changed[k] = std::memcmp(PQgetvalue(old.get(), 0, 3 + int(k)), fresh, key.len) != 0;
+    if (!changed[k]) continue;
+    if (!key.mod) return status::kKeyNotModifiable;
+    if (!key.dup) {
+      Result taken = Exec(*f.base, "SELECT pos FROM " + f.table + " WHERE " + KeyColumn(k) + " = $1",
+                          Params().bytes(fresh, key.len), s);
+      if (s != status::kOk) return s;
+      if (PQntuples(taken.get()) > 0 && Int8At(taken.get(), 0, 0) != h.pos) return status::kDuplicateKey;
+    }
+  }
+  std::uint64_t stamp = 0;
+  s = TakeCounter(f, stamp);
+  if (s != status::kOk) return s;
+  // A changed key is filed again at the end of its duplicates.
+  std::vector<std::uint64_t> seqs(f.keys.size());
+  Params p;
+  p.int8(h.pos).int8(stamp).bytes(rec, f.recLen);
+  std::string sql = "UPDATE " + f.table + " SET version = $2, rec = $3";
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    const KeyInfo& key = f.keys[k];
+    const auto* oldEntry = reinterpret_cast<const std::uint8_t*>(PQgetvalue(old.get(), 0, 3 + int(k)));
+    seqs[k] = changed[k] ? stamp : key.dup ? getBE64(oldEntry + key.len) : 0;
+    p.bytes(fresh, layout::MakeEntry(key, rec, seqs[k], fresh));
+    sql += ", " + KeyColumn(k) + " = $" + std::to_string(k + 4);
+  }
+  s = Run(*f.base, sql + " WHERE pos = $1", p);
+  if (s != status::kOk) return s;
+  s = scope.commit();
+  if (s != status::kOk) return s;
+  h.hasPos = true;
+  h.hasRecord = true;
+  h.version = stamp;
+  h.versionGen = f.abortGeneration;
+  // The key path follows the record to its new key value.
+  if (h.path >= 0) SetEntry(h, h.path, rec, seqs[h.path]);
+  if (kn >= 0 && keyBuf && keyLength >= 0 && std::size_t(keyLength) >= f.keys[kn].len)
+    layout::RawKey(f.keys[kn], rec, static_cast<std::uint8_t*>(keyBuf));
+  return status::kOk;
+}
+
+int OpDelete(PgHandle& h) {
+  PgFile& f = *h.file;
+  if (!h.hasRecord) return status::kInvalidPositioning;
+  if (h.readOnly) return status::kAccessDenied;
+  WriteScope scope(f);
+  if (scope.status() != status::kOk) return scope.status();
+  Result old;
+  int s = LockCurrent(h, old);
+  if (s != status::kOk) return s;
+  s = Run(*f.base, "DELETE FROM " + f.table + " WHERE pos = $1", Params().int8(h.pos));
+  std::uint64_t unused;
+  // Every change moves the counter, deletes too (as in the LMDB engine).
+  if (s == status::kOk) s = TakeCounter(f, unused);
+  if (s == status::kOk) s = scope.commit();
+  if (s != status::kOk) return s;
+  // The key path entry is kept: get next/previous continue from where the
+  // record stood.
+  h.hasRecord = false;
+  return status::kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Reads.
+
+// Copies a row's record out and moves the handle's currency to it.
+int Deliver(PgHandle& h, const PGresult* r, void* data, std::uint32_t& dataLength, void* keyBuf, int kn) {
+  PgFile& f = *h.file;
+  if (static_cast<std::size_t>(PQgetlength(r, 0, 2)) != f.recLen) return status::kIoError;
+  const auto* rec = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, 0, 2));
+  if (keyBuf && kn >= 0 && std::size_t(kn) < f.keys.size())
+    layout::RawKey(f.keys[kn], rec, static_cast<std::uint8_t*>(keyBuf));
+  const std::uint32_t room = data ? dataLength : 0;
+  int st = status::kOk;
+  if (room < f.recLen) {
+    if (room) std::memcpy(data, rec, room);
+    dataLength = room;
+    st = status::kDataBufferTooShort;
+  } else {
+    std::memcpy(data, rec, f.recLen);
+    dataLength = static_cast<std::uint32_t>(f.recLen);
+  }
+  h.hasPos = true;
+  h.pos = Int8At(r, 0, 0);
+  h.hasRecord = true;
+  h.version = Int8At(r, 0, 1);
+  h.versionGen = f.abortGeneration;
+  return st;
+}
+
+int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
+  PgFile& f = *h.file;
+  if (kn < 0 || std::size_t(kn) >= f.keys.size()) return status::kBadKeyNumber;
+  const KeyInfo& key = f.keys[kn];
+  if (!keyBuf || keyLength < 0 || std::size_t(keyLength) < key.len) return status::kKeyBufferTooShort;
+  if ((op == kGetNext || op == kGetPrevious) && h.path < 0) return status::kInvalidPositioning;
+  if ((op == kGetNext || op == kGetPrevious) && h.path != kn) return status::kKeyNumberChanged;
+
+  std::uint8_t search[kMaxEntry];
+  std::size_t searchLen = key.len;
+  if (op == kGetNext || op == kGetPrevious) {
+    std::memcpy(search, h.entry, h.entryLen);
+    searchLen = h.entryLen;
+  } else if (op != kGetFirst && op != kGetLast) {
+    layout::FoldKey(key, static_cast<const std::uint8_t*>(keyBuf), search);
+  }
+  // Past every duplicate of the search value.
+  auto pastDuplicates = [&] {
+    std::memset(search + key.len, 0xFF, kSeqBytes);
+    searchLen = key.len + kSeqBytes;
+  };
+  const std::string col = KeyColumn(kn);
+  std::string where;
+  bool descending = false;
+  switch (op) {
+    case kGetEqual:
+    case kGetGreaterOrEqual: where = col + " >= $1"; break;
+    case kGetNext: where = col + " > $1"; break;
+    case kGetPrevious:
+    case kGetLess:
+      where = col + " < $1";
+      descending = true;
+      break;
+    case kGetGreater:
+      if (key.dup) pastDuplicates();
+      where = col + (key.dup ? " >= $1" : " > $1");
+      break;
+    case kGetLessOrEqual:
+      if (key.dup) pastDuplicates();
+      where = col + (key.dup ? " < $1" : " <= $1");
+      descending = true;
+      break;
+    case kGetFirst: break;
+    case kGetLast: descending = true; break;
+    default: return status::kInvalidOperation;
+  }
+  Params p;
+  if (!where.empty()) p.bytes(search, searchLen);
+  const std::string sql = "SELECT " + f.columns + " FROM " + f.table + (where.empty() ? "" : " WHERE " + where) +
+                          " ORDER BY " + col + (descending ? " DESC" : "") + " LIMIT 1";
+  int s;
+  Result r = Exec(*f.base, sql, p, s);
+  if (s != status::kOk) return s;
+  if (PQntuples(r.get()) == 0) return op == kGetEqual ? status::kKeyNotFound : status::kEndOfFile;
+  const auto* found = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r.get(), 0, 3 + kn));
+  const std::size_t foundLen = static_cast<std::size_t>(PQgetlength(r.get(), 0, 3 + kn));
+  if (foundLen != key.len + (key.dup ? kSeqBytes : 0)) return status::kIoError;
+  if (op == kGetEqual && std::memcmp(found, search, key.len) != 0) return status::kKeyNotFound;
+  s = Deliver(h, r.get(), data, dataLength, keyBuf, kn);
+  std::memcpy(h.entry, found, foundLen);
+  h.entryLen = foundLen;
+  h.path = kn;
+  return s;
+}
+
+int OpStep(PgHandle& h, int op, void* data, std::uint32_t& dataLength) {
+  PgFile& f = *h.file;
+  if ((op == kStepNext || op == kStepPrevious) && !h.hasPos) return status::kInvalidPositioning;
+  std::string tail;
+  Params p;
+  switch (op) {
+    case kStepFirst: tail = " ORDER BY pos LIMIT 1"; break;
+    case kStepLast: tail = " ORDER BY pos DESC LIMIT 1"; break;
+    case kStepNext:
+      tail = " WHERE pos > $1 ORDER BY pos LIMIT 1";
+      p.int8(h.pos);
+      break;
+    default:  // kStepPrevious
+      tail = " WHERE pos < $1 ORDER BY pos DESC LIMIT 1";
+      p.int8(h.pos);
+      break;
+  }
+  int s;
+  Result r = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + tail, p, s);
+  if (s != status::kOk) return s;
+  if (PQntuples(r.get()) == 0) return status::kEndOfFile;
+  s = Deliver(h, r.get(), data, dataLength, nullptr, -1);
+  h.path = -1;  // physical reads do not establish a key path
+  return s;
+}
+
+int OpGetDirect(PgHandle& h, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
+  PgFile& f = *h.file;
+  if (!data || dataLength < 4) return status::kDataBufferTooShort;
+  if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
+  if (kn >= 0 && (!keyBuf || keyLength < 0 || std::size_t(keyLength) < f.keys[kn].len))
+    return status::kKeyBufferTooShort;
+  std::uint32_t pos;
+  std::memcpy(&pos, data, 4);
+  int s;
+  Result r = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1", Params().int8(pos), s);
+  if (s != status::kOk) return s;
+  if (PQntuples(r.get()) == 0) return status::kBadRecordAddress;
+  s = Deliver(h, r.get(), data, dataLength, keyBuf, kn);
+  if (kn >= 0) {
+    h.entryLen = static_cast<std::size_t>(PQgetlength(r.get(), 0, 3 + kn));
+    std::memcpy(h.entry, PQgetvalue(r.get(), 0, 3 + kn), std::min(h.entryLen, kMaxEntry));
+  }
+  h.path = kn;
+  return s;
+}
+
+int OpStat(PgHandle& h, void* data, std::uint32_t& dataLength) {
+  PgFile& f = *h.file;
+  std::vector<std::uint8_t> block = encodeFileDef(f.def);
+  std::size_t segments = 0;
+  for (const KeyInfo& k : f.keys) segments += k.segs.size();
+  const std::size_t need = 16 + 16 * segments;
+  if (!data || dataLength < need) return status::kDataBufferTooShort;
+  std::string sql = "SELECT count(*)";
+  for (std::size_t k = 0; k < f.keys.size(); ++k)
+    sql += f.keys[k].dup ? ", count(DISTINCT substr(" + KeyColumn(k) + ", 1, " + std::to_string(f.keys[k].len) + "))"
+                         : ", count(*)";
+  int s;
+  Result r = Exec(*f.base, sql + " FROM " + f.table, {}, s);
+  if (s != status::kOk) return s;
+  auto put32 = [&](std::size_t at, std::uint64_t v) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(v, UINT32_MAX));
+    std::memcpy(&block[at], &n, 4);
+  };
+  put32(6, Int8At(r.get(), 0, 0));
+  std::size_t at = 16;
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    put32(at + 6, Int8At(r.get(), 0, 1 + int(k)));
+    at += 16 * f.keys[k].segs.size();
+  }
+  std::memcpy(data, block.data(), need);
+  dataLength = static_cast<std::uint32_t>(need);
+  return status::kOk;
+}
+
+// ---------------------------------------------------------------------------
+// Transactions: one SQL transaction on the base's connection, over every file
+// of the base this process has open.
+
+int OpBegin(PgHandle& h) {
+  PgBase& b = *h.file->base;
+  if (b.active) return status::kTransactionActive;
+  if (h.readOnly) return status::kAccessDenied;
+  const int s = Run(b, "BEGIN");
+  if (s != status::kOk) return s;
+  b.active = true;
+  b.joined.assign(1, h.file);
+  return status::kOk;
+}
+
+int OpEnd(PgHandle& h) {
+  PgBase& b = *h.file->base;
+  if (!b.active) return status::kTransactionError;
+  const int s = Run(b, "COMMIT");
+  b.active = false;
+  if (s != status::kOk) {
+    // A refused commit is rolled back by the server: like an abort.
+    for (PgFile* f : b.joined) ++f->abortGeneration;
+  }
+  b.joined.clear();
+  return s;
+}
+
+int OpAbort(PgHandle& h) {
+  PgBase& b = *h.file->base;
+  if (!b.active) return status::kTransactionError;
+  const int s = Run(b, "ROLLBACK");
+  b.active = false;
+  // Records read inside the transaction may carry stamps that were never
+  // committed; they must be read again before being changed.
+  for (PgFile* f : b.joined) ++f->abortGeneration;
+  b.joined.clear();
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Create (14): the table, its indexes and its row in the files table, in one
+// transaction (a savepoint inside the base's transaction).
+
+int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int keyLength, int keyNumber) {
+  FileDef def;
+  int s = decodeFileDef(data, data ? dataLength : 0, def);
+  if (s != status::kOk) return s;
+  const std::string path = PathFromKey(key, keyLength);
+  const std::string name = NameOf(path);
+  if (name.empty() || name.size() > kMaxTableName) return status::kInvalidFileName;
+  PgBase* b = nullptr;
+  s = BaseFor(path, b);
+  if (s != status::kOk) {
+    if (b) ReleaseBase(b);
+    return s;
+  }
+  struct Release {
+    PgBase* b;
+    ~Release() { ReleaseBase(b); }
+  } release{b};
+  for (PgFile* f : g_files)
+    if (f->base == b && f->name == name) return status::kFileLocked;  // open here
+  const std::vector<std::uint8_t> block = encodeFileDef(def);
+  const std::string table = Quoted(name);
+  s = Run(*b, b->active ? "SAVEPOINT sono_create" : "BEGIN");
+  if (s != status::kOk) return s;
+  Result found = Exec(*b, std::string("SELECT 1 FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE",
+                      Params().text(name), s);
+  if (s == status::kOk && PQntuples(found.get()) > 0) {
+    if (keyNumber == -1) s = status::kFileExists;
+    if (s == status::kOk) s = Run(*b, "DROP TABLE IF EXISTS " + table);
+    if (s == status::kOk) s = Run(*b, std::string("DELETE FROM ") + kFilesTable + " WHERE name = $1", Params().text(name));
+  }
+  std::string columns = "pos bigint PRIMARY KEY, version bigint NOT NULL, rec bytea NOT NULL";
+  for (std::size_t k = 0; k < def.keys.size(); ++k) columns += ", " + KeyColumn(k) + " bytea NOT NULL";
+  if (s == status::kOk) s = Run(*b, "CREATE TABLE " + table + " (" + columns + ")");
+  for (std::size_t k = 0; k < def.keys.size() && s == status::kOk; ++k)
+    s = Run(*b, "CREATE UNIQUE INDEX ON " + table + " (" + KeyColumn(k) + ")");
+  if (s == status::kOk)
+    s = Run(*b, std::string("INSERT INTO ") + kFilesTable + " (name, def, next) VALUES ($1, $2, $3)",
+            Params().text(name).bytes(block.data(), block.size()).int8(1));
+  if (s == status::kOk) return Run(*b, b->active ? "RELEASE SAVEPOINT sono_create" : "COMMIT");
+  Run(*b, b->active ? "ROLLBACK TO SAVEPOINT sono_create" : "ROLLBACK");
+  return s;
+}
+
+int Dispatch(int op, PgHandle& h, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
+  if (int s = Ready(*h.file->base); s != status::kOk) return s;
+  switch (op) {
+    case kInsert: return OpInsert(h, data, dataLength, keyBuf, keyLength, kn);
+    case kUpdate: return OpUpdate(h, data, dataLength, keyBuf, keyLength, kn);
+    case kDelete: return OpDelete(h);
+    case kGetEqual:
+    case kGetNext:
+    case kGetPrevious:
+    case kGetGreater:
+    case kGetGreaterOrEqual:
+    case kGetLess:
+    case kGetLessOrEqual:
+    case kGetFirst:
+    case kGetLast: return OpGetKeyed(h, op, data, dataLength, keyBuf, keyLength, kn);
+    case kStat: return OpStat(h, data, dataLength);
+    case kBeginTransaction:
+    case kBeginConcurrentTransaction: return OpBegin(h);
+    case kEndTransaction: return OpEnd(h);
+    case kAbortTransaction: return OpAbort(h);
+    case kGetPosition: {
+      if (!h.hasRecord) return status::kInvalidPositioning;
+      if (!data || dataLength < 4) return status::kDataBufferTooShort;
+      const std::uint32_t pos = static_cast<std::uint32_t>(h.pos);
+      std::memcpy(data, &pos, 4);
+      dataLength = 4;
+      return status::kOk;
+    }
+    case kGetDirect: return OpGetDirect(h, data, dataLength, keyBuf, keyLength, kn);
+    case kStepFirst:
+    case kStepLast:
+    case kStepNext:
+    case kStepPrevious: return OpStep(h, op, data, dataLength);
+    default: return status::kInvalidOperation;
+  }
+}
+
+class Postgres final : public Engine {
+ public:
+  int call(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
+           int keyLength, int keyNumber) override {
+    std::lock_guard lock(g_mutex);
+    try {
+      switch (operation) {
+        case kOpen: return OpOpen(positionBlock, keyBuffer, keyLength, keyNumber);
+        case kCreate: return OpCreate(dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
+        case kClose: {
+          PgHandle* h = Lookup(positionBlock);
+          return h ? CloseHandle(h, positionBlock) : status::kNotOpen;
+        }
+        default: break;
+      }
+      PgHandle* h = Lookup(positionBlock);
+      if (!h) return status::kNotOpen;
+      return Dispatch(operation, *h, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
+    } catch (const std::bad_alloc&) {
+      return status::kIoError;
+    }
+  }
+  bool ownsBlock(const void* positionBlock) const override {
+    return std::memcmp(positionBlock, kBlockMagic, sizeof kBlockMagic) == 0;
+  }
+};
+
+}  // namespace
+
+Engine& PostgresEngine() {
+  static Postgres engine;
+  return engine;
+}
+
+}  // namespace sono::btr
