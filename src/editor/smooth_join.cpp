@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
+#include <fmt/format.h>
 
 #include "audio/codec/sound_reader.h"
 #include "core/house_format.h"
@@ -164,11 +165,16 @@ float Rise(long long i, long long length) {
   return static_cast<float>(0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(i) + 0.5) / static_cast<double>(length)));
 }
 
-bool SmoothOne(int out, const Join& j, std::string& error) {
+// What became of one join.
+enum class JoinOutcome { Smoothed, LeftHard, Failed };
+
+// `error` says why a join was left hard (its frames do not decode or encode:
+// a damaged frame) or why the target could not be read or written.
+JoinOutcome SmoothOne(int out, const Join& j, std::string& error) {
   const long long aFrames = HouseFrameCount(j.a->file), bFrames = HouseFrameCount(j.b->file);
   if (aFrames <= 0 || bFrames <= 0) {
     error = "Fichier '" + (aFrames <= 0 ? j.a->file : j.b->file) + "' non trouvé.";
-    return false;
+    return JoinOutcome::Failed;
   }
   const long long a = j.a->frames.last, b = j.b->frames.first;
   const bool aGoesOn = a < aFrames, bBeganEarlier = b > 1;
@@ -190,15 +196,15 @@ bool SmoothOne(int out, const Join& j, std::string& error) {
   std::string bytes;
   sideA.firstFrame = std::max(1LL, FloorDiv(aOrigin + start, kFrameSamples) + 1 - kDecoderWarmUpFrames);
   const long long aLast = std::min(aFrames, CeilDiv(aOrigin + aUntil, kFrameSamples));
-  if (!ReadFrames(j.a->file, sideA.firstFrame, aLast, bytes, error) || !DecodeFrames(bytes, sideA.samples, error))
-    return false;
+  if (!ReadFrames(j.a->file, sideA.firstFrame, aLast, bytes, error)) return JoinOutcome::Failed;
+  if (!DecodeFrames(bytes, sideA.samples, error)) return JoinOutcome::LeftHard;
   // Side b: the join is the start of frame b.
   const long long bOrigin = (b - 1) * kFrameSamples;
   const long long bFrom = fade.dip ? 0 : std::min(0LL, fade.from);
   sideB.firstFrame = std::max(1LL, FloorDiv(bOrigin + bFrom, kFrameSamples) + 1 - kDecoderWarmUpFrames);
   const long long bLast = std::min(bFrames, CeilDiv(bOrigin + end, kFrameSamples));
-  if (!ReadFrames(j.b->file, sideB.firstFrame, bLast, bytes, error) || !DecodeFrames(bytes, sideB.samples, error))
-    return false;
+  if (!ReadFrames(j.b->file, sideB.firstFrame, bLast, bytes, error)) return JoinOutcome::Failed;
+  if (!DecodeFrames(bytes, sideB.samples, error)) return JoinOutcome::LeftHard;
 
   std::vector<float> input(static_cast<size_t>(total * kFrameSamples * 2));
   for (long long t = start; t < end; ++t) {
@@ -223,7 +229,7 @@ bool SmoothOne(int out, const Join& j, std::string& error) {
     }
   }
   std::string encoded;
-  if (!EncodeFrames(input, encoded, error)) return false;
+  if (!EncodeFrames(input, encoded, error)) return JoinOutcome::LeftHard;
   const size_t skip = static_cast<size_t>(kEncoderWarmUpFrames * kHouseFrameBytes);
   const std::string window = encoded.substr(skip, static_cast<size_t>((j.left + j.right) * kHouseFrameBytes));
   const off_t at = static_cast<off_t>((j.joinFrame - j.left) * kHouseFrameBytes);
@@ -233,11 +239,11 @@ bool SmoothOne(int out, const Join& j, std::string& error) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       error = SystemErrorText(n < 0 ? errno : EIO);
-      return false;
+      return JoinOutcome::Failed;
     }
     put += static_cast<size_t>(n);
   }
-  return true;
+  return JoinOutcome::Smoothed;
 }
 
 }  // namespace
@@ -271,9 +277,15 @@ SmoothJoinsResult SmoothJoins(const std::string& target, const std::vector<Frame
   }
   std::string error;
   for (const Join& j : joins) {
-    if (!SmoothOne(out, j, error)) {
+    error.clear();
+    const JoinOutcome outcome = SmoothOne(out, j, error);
+    if (outcome == JoinOutcome::Failed) {
       result.error = "Jonction non lissée: " + error;
       break;
+    }
+    if (outcome == JoinOutcome::LeftHard) {
+      result.leftHard.push_back(fmt::format("frame {}: {}", j.joinFrame, error));
+      continue;
     }
     ++result.smoothed;
     result.windows.push_back({j.joinFrame - j.left + 1, j.joinFrame + j.right});

@@ -37,12 +37,17 @@ struct SmoothJoinsResult {
   int smoothed = 0;  // of which encoded again
   // The frames encoded again (numbered from 1 in the target), in order.
   std::vector<FrameSpan> windows;
-  std::string error;  // why not (French); empty when done
+  // Joins left hard because their frames do not decode or encode (a damaged
+  // frame near them): "frame N: why", N the last frame before the join.
+  std::vector<std::string> leftHard;
+  std::string error;  // why the target could not be read or written (French); empty when done
 };
 
 // Smooths every join of `target`, which holds `pieces` one after the other
-// (as WriteFramePieces wrote them), in place, and flushes it. On an error the
-// target may be partly smoothed: the caller drops it.
+// (as WriteFramePieces wrote them), in place, and flushes it. A join whose
+// frames cannot be decoded stays as the edit made it. On an error (a file
+// that cannot be read or written) the target may be partly smoothed: the
+// caller drops it.
 SmoothJoinsResult SmoothJoins(const std::string& target, const std::vector<FramePiece>& pieces);
 
 }  // namespace sono::editor

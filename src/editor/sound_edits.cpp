@@ -402,6 +402,7 @@ bool SoundEdits::smoothJoinsOf(const std::string& result, const std::vector<Fram
   for (const FrameSpan& w : r.windows) frames += fmt::format(" {}-{}", w.first, w.last);
   TraceLogPointeurs(fmt::format("SoundEdit: Smooth joins: {} of {} |Frames encoded again:{}", r.smoothed, r.joins,
                                 frames.empty() ? " none" : frames));
+  for (const std::string& why : r.leftHard) TraceLogPointeurs("Err: SoundEdit: Join left hard |At " + why);
   if (r.error.empty()) return true;
   File_Delete(result);
   fail(r.error);

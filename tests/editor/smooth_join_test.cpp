@@ -190,5 +190,23 @@ TEST(SmoothJoin, PastedExtractsJoinWithoutAStepAndAOneFramePieceKeepsItsOtherJoi
   }
 }
 
+// A damaged frame near a join: that join stays as the edit made it (said),
+// the other is smoothed, nothing fails.
+TEST(SmoothJoin, AJoinOverADamagedFrameStaysHardAndTheOthersAreSmoothed) {
+  TempDir dir;
+  const std::string tone = Tone(dir, "tone.s48", 50, 125);
+  std::string bytes = test::ReadFile(tone);
+  bytes.replace(38 * kHouseFrameBytes, kHouseFrameBytes, std::string(kHouseFrameBytes, '\x55'));  // frame 39
+  test::WriteFile(tone, bytes);
+  const Joined j = Join(dir, "damaged", KeptPieces(tone, 125, {{41, 50}, {80, 90}}));
+  EXPECT_EQ(j.result.joins, 2);
+  EXPECT_EQ(j.result.smoothed, 1);
+  ASSERT_EQ(j.result.leftHard.size(), 1u);
+  EXPECT_EQ(j.result.leftHard[0].rfind("frame 40: ", 0), 0u) << j.result.leftHard[0];
+  ASSERT_EQ(j.result.windows.size(), 1u);
+  EXPECT_EQ(j.result.windows[0].first, 68);  // the join after frame 69 (40 + 29)
+  ExpectOnlyWindowsChanged(j);
+}
+
 }  // namespace
 }  // namespace sono::editor
