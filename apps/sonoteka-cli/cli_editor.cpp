@@ -229,6 +229,12 @@ void PrintSound(const PointerEditor& editor, const SoundEdits& edits) {
   std::printf("%s | durée du morceau: %d ms\n", edits.UndoMenuText().c_str(), editor.sound.duration);
 }
 
+// The joins the edit smoothed, when it was asked to.
+void PrintJoins(const SoundEdits& edits) {
+  if (edits.smoothJoins && edits.joinsMade > 0)
+    std::printf("Jonctions lissées: %d sur %d\n", edits.joinsSmoothed, edits.joinsMade);
+}
+
 // saveas FILE: the editor's sound in the format of FILE's extension, by the converter.
 int SaveSoundAs(Session& session, data::Library& lib, int station, const std::string& code, const std::string& sound,
                 const std::string& target, const Options& options) {
@@ -254,6 +260,31 @@ int SaveSoundAs(Session& session, data::Library& lib, int station, const std::st
   return 0;
 }
 
+// "step play N" (the step) and "step play without" (the selection without
+// its steps) on the virtual device: the ranges played, then what was heard.
+int PlayStepAction(StepEditor& steps, ScriptAudition& audition, const std::vector<std::string>& w) {
+  const bool without = w.size() == 3 && w[2] == "without";
+  const auto line = w.size() == 3 && !without ? Number(w[2]) : std::nullopt;
+  const int n = static_cast<int>(line.value_or(0.0));
+  if (!without && (!line || n < 1 || n > static_cast<int>(steps.steps.size())))
+    return Usage("step play N|without (N: 1 à " + std::to_string(steps.steps.size()) + ")");
+  steps.audition = &audition.deck();
+  if (!without) {
+    PointerEditor& ed = steps.editor();
+    const StripSelection selection = ed.sound.selection;
+    steps.ListeSteps_Click(n - 1);
+    ed.sound.selection = selection;  // the script's selection stays
+  }
+  if (!steps.GestionSteps(without ? editor::StepAction::PlayWithoutSteps : editor::StepAction::PlayStep))
+    return Fail(steps.lastMessage.empty() ? "Ecoute impossible" : steps.lastMessage);
+  std::string ranges;
+  for (const auto& [from, to] : steps.playedRanges) ranges += (ranges.empty() ? "" : ", ") + fmt::format("{}-{}", from, to);
+  if (without) std::printf("Ecoute hors steps: %s ms\n", ranges.c_str());
+  else std::printf("Ecoute du step %d: %s ms\n", n, ranges.c_str());
+  audition.RenderAndReport();
+  return 0;
+}
+
 // "step add", "step replace N", "step delete N", "step cut": the step lists
 // after it. 0 when done, else the exit status.
 int RunStepAction(StepEditor& steps, const std::vector<std::string>& w) {
@@ -272,7 +303,8 @@ int RunStepAction(StepEditor& steps, const std::vector<std::string>& w) {
   } else if (sub == "cut" && w.size() == 2) {
     done = steps.GestionSteps(editor::StepAction::CutAll);
   } else {
-    return Usage("step add | step replace N | step delete N | step cut (N: 1 à " + std::to_string(steps.steps.size()) + ")");
+    return Usage("step add | step replace N | step delete N | step cut | step play N|without (N: 1 à " +
+                 std::to_string(steps.steps.size()) + ")");
   }
   if (!done) return Fail(steps.lastMessage.empty() ? "Step non fait" : steps.lastMessage);
   std::printf("Steps: %zu\n", steps.steps.size());
@@ -369,10 +401,18 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   if (editor.autoStore) std::printf("Enregistrement automatique: oui (Ptx/Save)\n");
   PrintGrid(editor.ptx.grid);
 
-  for (const auto& w : steps) {
+  // --smooth before the script smooths every cut and paste of it; the word
+  // after one action ("cut --smooth") that action only.
+  const bool smoothAll = options.value("smooth") == "1";
+  for (auto w : steps) {
+    const bool smoothWord = (w[0] == "cut" || w[0] == "paste" || (w[0] == "step" && w.size() == 3 && w[1] == "cut")) &&
+                            w.size() > 1 && w.back() == "--smooth";
+    if (smoothWord) w.pop_back();
+    edits.smoothJoins = smoothAll || smoothWord;
     const std::string& verb = w[0];
     std::string shown;
     for (const auto& x : w) shown += (shown.empty() ? "" : " ") + x;
+    if (smoothWord) shown += " --smooth";
     std::printf("> %s\n", shown.c_str());
     const auto n1 = w.size() > 1 ? Number(w[1]) : std::nullopt;
     const auto n2 = w.size() > 2 ? Number(w[2]) : std::nullopt;
@@ -425,19 +465,22 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
         return Fail(edits.lastMessage.empty() ? "Edition du son non faite: " + shown : edits.lastMessage);
       }
       PrintSound(editor, edits);
+      PrintJoins(edits);
     } else if (verb == "saveas" && w.size() == 2) {
       if (const int status = SaveSoundAs(session, lib, station, code, editor.sound.soundFile, w[1], options); status != 0)
         return status;
-    } else if (verb == "listen" || verb == "rolls") {
+    } else if (verb == "listen" || verb == "rolls" || (verb == "step" && w.size() > 1 && w[1] == "play")) {
       if (!audition) {
         audition = std::make_unique<ScriptAudition>(session.app.log(), session.app.config().settingsFile(), editor, view);
         audition->findMixSong = [&lib, station](const std::string& other) {
           return editor::ReadMixSong(lib, station, Utf8ToCp1252(other));
         };
       }
-      if (const int status = audition->Run(w); status != 0) return status;
+      const int status = verb == "step" ? PlayStepAction(stepEditor, *audition, w) : audition->Run(w);
+      if (status != 0) return status;
     } else if (verb == "step") {
       if (const int status = RunStepAction(stepEditor, w); status != 0) return status;
+      if (w.size() == 2 && w[1] == "cut") PrintJoins(edits);
     } else if (verb == "local") {
       if (const auto status = LocalCopyAction(copies, dialog, session.app.config(), w)) return *status;
     } else if (verb == "auto" && w.size() == 1) {
@@ -451,10 +494,10 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
     } else {
       return Usage("action inconnue: " + shown +
                    " (select DE A, menu fadein|intro|startnext|fadeout|hook|loop|send|startequi, pitch %,"
-                   " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut,"
-                   " paste [begin|end|at MS], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
+                   " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut [--smooth],"
+                   " paste [begin|end|at MS] [--smooth], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
                    " listen list DE A ..., listen mix start|end CODE, rolls PRE POST,"
-                   " local take|give [keep] [force]|compare|options, step add|replace N|delete N|cut)");
+                   " local take|give [keep] [force]|compare|options, step add|replace N|delete N|cut [--smooth]|play N|without)");
     }
     PrintGrid(editor.ptx.grid);
   }

@@ -102,6 +102,11 @@ int ScriptAudition::playAndReport(editor::PlayButton button, int start, int end,
   std::printf("Ecoute %s: %d-%d ms, fondu d'entrée %d ms, fondu de sortie %d ms, niveau %.2f dB, vitesse %+.1f %%\n",
               rangeList ? "liste" : editor::PlayButtonName(button), r.startMs, r.endMs, r.fadeInMs, r.fadeOutMs,
               level, editor::PlaySoundInitSpeed(editor_.ptx.position[data::kPitch]));
+  RenderAndReport();
+  return 0;
+}
+
+void ScriptAudition::RenderAndReport() {
   // The whole range (a list goes on by itself), rendered period by period.
   int heardMs = 0;
   double peakDb = -200;
@@ -112,7 +117,6 @@ int ScriptAudition::playAndReport(editor::PlayButton button, int start, int end,
     peakDb = std::max({peakDb, deck_.levelLeftDb, deck_.levelRightDb});
   }
   std::printf("Entendu: %d ms, crête %.1f dB\n", heardMs, peakDb);
-  return 0;
 }
 
 }  // namespace sono::cli

@@ -22,6 +22,9 @@ class ScriptAudition {
                  editor::WaveformView& view);
   // The action's words; 0 done, 1 nothing could be played, 2 bad usage.
   int Run(const std::vector<std::string>& words);
+  // What plays now rendered to its end; prints the time heard and the peak.
+  void RenderAndReport();
+  editor::AuditionDeck& deck() { return deck_; }
   // The song a code names (the mixing audition's other song).
   std::function<std::optional<editor::MixSong>(const std::string& code)> findMixSong;
 

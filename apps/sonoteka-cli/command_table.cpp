@@ -146,18 +146,21 @@ const std::vector<CommandEntry>& CommandTable() {
        "  gpx show FICHIER [--from I] [--count K]   valeurs de l'enveloppe d'un son ou d'un .gpx\n"
        "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n",
        EditorCommand},
-      {"edit", FirstWord, {}, {"--replace"},
+      {"edit", FirstWord, {}, {"--replace", "--smooth"},
        "  edit CODE [--station N] SCRIPT  actions de l'éditeur de pointeurs (fichier ou \"a; b\"):\n"
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
        "       copy, cut, paste [begin|end|at MS], trim, undo, delete (le son, trame par trame),\n"
+       "       cut --smooth, paste ... --smooth (jonctions lissées: fondu de 10 ms réencodé; --smooth\n"
+       "       avant le script: toutes les coupes et tous les collages du script),\n"
        "       saveas FICHIER [--replace] (copie du son au format de l'extension),\n"
        "       listen play|playin|playout|playfadein|playfadeout|playfrom [DE A], listen list DE A ...,\n"
        "       listen mix start|end CODE (l'enchaînement avec un autre morceau)\n"
        "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
        "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes),\n"
        "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son),\n"
-       "       step add|replace N|delete N|cut (steps de la sélection; cut les coupe tous du son)\n",
+       "       step add|replace N|delete N|cut [--smooth] (steps de la sélection; cut les coupe tous du son),\n"
+       "       step play N|without (écoute d'un step, ou du son sans ses steps, sur la sortie virtuelle)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

@@ -3,7 +3,10 @@
 // sound against a plain flushed copy of the same file made in the same run.
 // Each cut is the whole edit: frames written and flushed, the undo level
 // kept, the rename, pointers and durations stored on every station, the
-// sound reloaded with its envelope. One JSON object per line.
+// sound reloaded with its envelope. A smooth join: the time it adds to an
+// edit (its frames decoded, cross-faded, encoded again and written in place,
+// the file flushed), per join, and the whole cut with it. One JSON object
+// per line.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -12,6 +15,7 @@
 #include "../common/bench_report.h"
 #include "../common/editor_bench_site.h"
 #include "core/files.h"
+#include "editor/smooth_join.h"
 #include "editor/sound_edits.h"
 
 using namespace sono;
@@ -69,6 +73,29 @@ int main() {
   const Times four = cutAndUndo(sound, 9);
   Report("edit.cut_4min", four.cutMs, "ms", "<= 100", four.cutMs / 100.0, "target");
   Report("edit.undo_4min", four.undoMs, "ms", "<= 50", four.undoMs / 50.0, "target");
+
+  // Smooth joins: what one join adds to the edit (the step the edit runs
+  // after writing its frames), and the whole cut with smoothing on.
+  {
+    const long long frames = HouseFrameCount(sound);
+    const std::vector<FramePiece> kept = KeptPieces(sound, frames, {{frames / 2, frames / 2 + 416}});
+    const std::string joined = sound + ".joined";
+    std::vector<double> joins;
+    for (int i = 0; i < 9; ++i) {
+      if (!WriteFramePieces(joined, kept).empty()) std::fprintf(stderr, "bench_edit: frames not written\n");
+      const double start = NowMs();
+      const SmoothJoinsResult r = SmoothJoins(joined, kept);
+      joins.push_back(NowMs() - start);
+      if (!r.error.empty() || r.smoothed != 1) std::fprintf(stderr, "bench_edit: join not smoothed: %s\n", r.error.c_str());
+    }
+    fs::remove(joined);
+    const double joinMs = Median(joins);
+    Report("edit.smooth_join", joinMs, "ms", "<= 20", joinMs / 20.0, "target");
+    edits.smoothJoins = true;
+    const Times smooth = cutAndUndo(sound, 9);
+    edits.smoothJoins = false;
+    Report("edit.cut_4min_smooth", smooth.cutMs, "ms", "<= 120", smooth.cutMs / four.cutMs, "the same cut with hard joins");
+  }
 
   // The reference: a plain copy of the hour-long file, flushed, in this run.
   std::vector<double> copies;

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,8 @@
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/ini.h"
+#include "core/house_format.h"
+#include "editor/frame_edit.h"
 
 namespace sono::editor {
 
@@ -60,7 +63,9 @@ AuditionDeck::AuditionDeck(TraceLogger& log, Clock& clock, const audio::EngineOp
   lastTick_ = idleSince_ = clock_.tickMs();
 }
 
-AuditionDeck::~AuditionDeck() = default;
+AuditionDeck::~AuditionDeck() {
+  if (!joined_.empty()) File_Delete(joined_);
+}
 
 void AuditionDeck::attach(PointerEditor& editor, WaveformView& view) {
   editor_ = &editor;
@@ -403,6 +408,33 @@ bool AuditionDeck::SetRolls(double preS, double postS) {
 }
 
 bool AuditionDeck::PlayRanges(const std::vector<std::pair<int, int>>& ranges) {
+  if (ranges.size() > 1 && editor_) {
+    const std::string& sound = editor_->sound.soundFile;
+    const long long count = HouseFrameCount(sound);
+    std::vector<FramePiece> pieces;
+    for (const auto& [from, to] : ranges) {
+      const FrameSpan frames{from / kHouseFrameMs + 1, std::min<long long>(count, (to + kHouseFrameMs - 1) / kHouseFrameMs)};
+      if (!frames.empty()) pieces.push_back({sound, frames});
+    }
+    if (count > 0 && !pieces.empty()) {
+      // A new name each time: the player never takes the previous one for it.
+      const char* tmp = std::getenv("TMPDIR");
+      std::string folder = tmp && *tmp ? tmp : "/tmp";
+      if (folder.back() != '/') folder += '/';
+      const std::string joined = folder + fmt::format("sonoteka-ecoute-{}-{}{}", ::getpid(), ++joinedCount_, kHouseExtension);
+      if (const std::string error = WriteFramePieces(joined, pieces); !error.empty()) {
+        log_.TraceLog("Err: PlayRanges: " + error);
+        tell("Ecoute impossible: " + error);
+        return false;
+      }
+      if (!joined_.empty()) File_Delete(joined_);
+      joined_ = joined;
+      rangeList.clear();
+      rangeListRunning_ = false;
+      log_.TraceLog(fmt::format("PlayRanges: {} ranges joined |File: {}", pieces.size(), joined));
+      return play(joined, AuditionRange{0, 0});
+    }
+  }
   rangeList.clear();
   for (const auto& [from, to] : ranges) rangeList.add(from, to);
   int startMs = 0, endMs = 0;

@@ -100,8 +100,15 @@ class AuditionDeck : public Audition {
 
   // --- Audition
   void PlayRange(const std::string& soundFile, int startMs, int endMs) override;
-  // The ranges through the range list, as PlayOut plays it.
+  // One range: through the range list, as PlayOut plays it. Several ranges
+  // of a house-format sound (the sound without its steps) are heard back to
+  // back with no gap: their frames (each range widened to whole frames) are
+  // copied one after the other into a temporary sound, as a cut joins them,
+  // and that sound is played whole (the play head then follows it, not the
+  // loaded sound). A sound of another format goes through the range list.
   bool PlayRanges(const std::vector<std::pair<int, int>>& ranges) override;
+  // The temporary sound the last ranges were joined in ("" when none).
+  const std::string& joinedRangesFile() const { return joined_; }
   void Stop() override;
   // Stops, empties the player and lets go of the output (the unload sequence).
   void Close();
@@ -221,6 +228,8 @@ class AuditionDeck : public Audition {
   int mixSecond_ = -1;  // the player the mix starts at its join (-1: none waiting)
   AuditionRange played_;
   std::array<FileStamp, 2> stamps_{};  // each player's file as it was loaded
+  std::string joined_;  // the temporary sound of joined ranges, removed with the deck
+  int joinedCount_ = 0;
 };
 
 // Speed of the audition for a pitch in millionths of the nominal speed (0 is

@@ -15,10 +15,12 @@
 #include "core/datetime.h"
 #include "core/files.h"
 #include "core/house_format.h"
+#include "core/ini.h"
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor/pointer_editor.h"
 #include "editor/rounding.h"
+#include "editor/smooth_join.h"
 
 namespace sono::editor {
 
@@ -26,6 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr const char* kSmoothSection = "Edition";
+constexpr const char* kSmoothKey = "JonctionsDouces";
 constexpr const char* kStars = "****************************************";
 // The sound is in place but the database refused its pointers and durations:
 // the journal beside the sound stores them at the next load.
@@ -88,6 +92,7 @@ struct SoundEdits::Start {
     edits.busy_ = true;
     owns = true;
     edits.lastMessage.clear();
+    edits.joinsMade = edits.joinsSmoothed = 0;
     edits.TraceLogPointeurs(kStars);
     edits.TraceLogPointeurs("MnuCopyCutPaste: Start: " + what + "PbBInModeMnuCopyCutPaste = True |Sub: " + caller);
     edits.TraceLogPointeurs("MnuCopyCutPaste: Song: " + Trim(edits.editor_.sound.code));
@@ -112,6 +117,18 @@ SoundEdits::SoundEdits(PointerEditor& editor, data::Library& lib, data::Duration
 SoundEdits::~SoundEdits() {
   editor_.onSoundSelected = nullptr;
   File_Delete(extractFile_);
+}
+
+bool SoundEdits::LoadSmoothJoins(const std::string& settingsFile) {
+  return !settingsFile.empty() && LectureIni(settingsFile, kSmoothSection, kSmoothKey, "0") == "1";
+}
+
+bool SoundEdits::SetSmoothJoins(const std::string& settingsFile, bool on) {
+  smoothJoins = on;
+  if (!settingsFile.empty() && EcritureIni(settingsFile, kSmoothSection, kSmoothKey, on ? "1" : "0")) return true;
+  lastMessage = "Réglage non enregistré: " + settingsFile;
+  lib_.log().TraceLog("Err: Smooth joins setting not saved |File: " + settingsFile);
+  return false;
 }
 
 std::string SoundEdits::UndoMenuText() const { return "Undo: " + std::to_string(editor_.undoLevels); }
@@ -339,6 +356,7 @@ bool SoundEdits::PtxSoundCut(const std::vector<FrameSpan>& cuts, const std::stri
     fail(error);
     return false;
   }
+  if (!smoothJoinsOf(result, kept)) return false;
   // Later cuts first: each is counted in the sound's times before any cut.
   std::vector<FrameSpan> ordered = cuts;
   std::sort(ordered.begin(), ordered.end(), [](const FrameSpan& a, const FrameSpan& b) { return a.first > b.first; });
@@ -368,10 +386,27 @@ bool SoundEdits::SoundPaste(long long framesBefore, const std::string& caller) {
     fail(error);
     return false;
   }
+  if (!smoothJoinsOf(result, pieces)) return false;
   const long long atMs = framesBefore * kHouseFrameMs, lengthMs = extractFrames_ * kHouseFrameMs;
   const bool done = replaceSound(result, [=](long long ms) { return TimeAfterInsert(ms, atMs, lengthMs); }, caller);
   TraceLogPointeurs("SoundPaste: End: ");
   return done;
+}
+
+bool SoundEdits::smoothJoinsOf(const std::string& result, const std::vector<FramePiece>& pieces) {
+  if (!smoothJoins) return true;
+  const SmoothJoinsResult r = SmoothJoins(result, pieces);
+  joinsMade = r.joins;
+  joinsSmoothed = r.smoothed;
+  std::string frames;
+  for (const FrameSpan& w : r.windows) frames += fmt::format(" {}-{}", w.first, w.last);
+  TraceLogPointeurs(fmt::format("SoundEdit: Smooth joins: {} of {} |Frames encoded again:{}", r.smoothed, r.joins,
+                                frames.empty() ? " none" : frames));
+  for (const std::string& why : r.leftHard) TraceLogPointeurs("Err: SoundEdit: Join left hard |At " + why);
+  if (r.error.empty()) return true;
+  File_Delete(result);
+  fail(r.error);
+  return false;
 }
 
 long long SoundEdits::loadedFrames() {

@@ -82,6 +82,16 @@ class SoundEdits {
   // Trim and delete ask their question first (the command line, which names
   // them, asks only with --interactive).
   bool confirm = true;
+  // Cut, paste and the steps' cut smooth the joins they make (smooth_join.h):
+  // the desktop's checkable "Jonctions douces" entry, kept in the program's
+  // settings file, section "Edition", key "JonctionsDouces" ("1"/"0", off
+  // by default); `cut --smooth` and `paste … --smooth` on the command line.
+  bool smoothJoins = false;
+  int joinsMade = 0, joinsSmoothed = 0;  // by the last command, when smoothing
+  static bool LoadSmoothJoins(const std::string& settingsFile);
+  // Turns smoothing on or off and keeps it in the settings file; false (said
+  // in lastMessage and the log) when the file cannot be written.
+  bool SetSmoothJoins(const std::string& settingsFile, bool on);
   std::string progressLabel;                    // "0 %" … "100 %" while frames are copied
   std::string lastMessage;
   // Told when the progress label changes (the window shows it and runs its events).
@@ -107,6 +117,9 @@ class SoundEdits {
   long long loadedFrames();
   bool PtxSoundCut(const std::vector<FrameSpan>& cuts, const std::string& caller);
   bool SoundPaste(long long framesBefore, const std::string& caller);
+  // With smoothJoins: the joins of `result` (written from `pieces`)
+  // smoothed; false, said, and `result` removed when that fails.
+  bool smoothJoinsOf(const std::string& result, const std::vector<FramePiece>& pieces);
   // Puts `result` in place of the sound; `move` says where each time goes.
   bool replaceSound(const std::string& result, const std::function<long long(long long)>& move,
                     const std::string& caller);

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "data/pervasive.h"
 #include "data/ptx.h"
+#include "editor/frame_edit.h"
 #include "editor/pointer_editor.h"
 #include "editor/sound_edits.h"
 #include "editor/waveform_view.h"
@@ -119,7 +120,8 @@ bool StepEditor::GestionSteps(StepAction action) {
       const int from = std::min(sel.startMs, sel.endMs), to = std::max(sel.startMs, sel.endMs);
       if (!sel.marked || from == to)
         return refuse("Ecoute hors step impossible: Vous devez sélectionner une portion de son.");
-      return play(OutsideSteps(from, to));
+      const long long frames = HouseFrameCount(editor_.sound.soundFile);
+      return play(frames > 0 ? KeptFrameRanges(from, to, frames) : OutsideSteps(from, to));
     }
     case StepAction::CutAll:
       return cutAll();
@@ -142,10 +144,22 @@ std::vector<std::pair<int, int>> StepEditor::OutsideSteps(int from, int to) cons
   return kept;
 }
 
+std::vector<std::pair<int, int>> StepEditor::KeptFrameRanges(int from, int to, long long frameCount) const {
+  const FrameSpan selection = SelectionFrames(from, to, frameCount);
+  std::vector<FrameSpan> cuts{{1, selection.first - 1}, {selection.last + 1, frameCount}};
+  for (const Step& step : steps) cuts.push_back(SelectionFrames(step.startMs, step.endMs, frameCount));
+  std::vector<std::pair<int, int>> kept;
+  if (selection.empty()) return kept;
+  for (const FramePiece& piece : KeptPieces({}, frameCount, cuts))
+    kept.emplace_back(static_cast<int>(piece.frames.startMs()), static_cast<int>(piece.frames.endMs()));
+  return kept;
+}
+
 bool StepEditor::play(const std::vector<std::pair<int, int>>& ranges) {
-  Audition* audition = editor_.auditionOutput();
+  Audition* output = audition ? audition : editor_.auditionOutput();
+  playedRanges = ranges;
   if (ranges.empty()) return refuse("Rien à écouter hors des steps dans la sélection.", Icon::Information);
-  if (!audition || !audition->PlayRanges(ranges)) return refuse("Ecoute impossible: aucune sortie d'écoute.");
+  if (!output || !output->PlayRanges(ranges)) return refuse("Ecoute impossible: aucune sortie d'écoute.");
   return true;
 }
 

@@ -19,6 +19,9 @@
 //   - The two auditions go through the editor's audition as a list of
 //     ranges played one after the other: the selected step, or the
 //     stretches of the strip's selection outside every step, in time order.
+//     On a house-format sound the stretches are whole frames, the very
+//     frames cutting all steps (and trimming to the selection) would keep,
+//     and the audition plays them back to back with no gap.
 #pragma once
 #include <string>
 #include <vector>
@@ -28,6 +31,7 @@
 
 namespace sono::editor {
 
+class Audition;
 class PointerEditor;
 class SoundEdits;
 class WaveformView;
@@ -59,6 +63,10 @@ class StepEditor {
   bool editing = false;     // another command is editing the lists
   std::string lastMessage;  // the last message shown
   bool confirm = true;      // cutting all steps asks first (the command line names it)
+  // The ranges (ms) the last audition was given, in order.
+  std::vector<std::pair<int, int>> playedRanges;
+  // Plays through this audition when set, else through the editor's.
+  Audition* audition = nullptr;
 
   // The hidden list: start and end as 10 digits each.
   std::vector<std::string> ListeSteps() const;
@@ -82,6 +90,10 @@ class StepEditor {
   void DrawSteps();
   // The stretches of [from, to] outside every step, in time order.
   std::vector<std::pair<int, int>> OutsideSteps(int from, int to) const;
+  // The same as whole frames of a `frameCount`-frame house sound, in ms
+  // ([first frame's start, last frame's end]): the frames of the selection
+  // [from, to] that no step's frames take.
+  std::vector<std::pair<int, int>> KeptFrameRanges(int from, int to, long long frameCount) const;
   void Clear();
   PointerEditor& editor() { return editor_; }
 

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <functional>
 #include <string>
 
@@ -10,7 +11,7 @@
 
 namespace sono::ui {
 
-QMenu* AddSoundEditMenu(MainWindow& window, EditorPanel& panel) {
+QMenu* AddSoundEditMenu(MainWindow& window, EditorPanel& panel, std::function<std::string()> settingsFile) {
   auto* menu = new QMenu(QString::fromUtf8("&Edition"), &window);
   menu->setObjectName("MnuEdition");
   window.menuBar()->insertMenu(window.menu(MenuId::View)->menuAction(), menu);
@@ -51,6 +52,19 @@ QMenu* AddSoundEditMenu(MainWindow& window, EditorPanel& panel) {
     });
     if (std::string(entry.name) == "MnuTrim") menu->addSeparator();
   }
+  // Smooth joins: cut, paste and the steps' cut cross-fade every join they make.
+  menu->addSeparator();
+  QAction* smooth = menu->addAction(QString::fromUtf8("&Jonctions douces (fondu de 10 ms)"));
+  smooth->setObjectName("MnuJonctionsDouces");
+  smooth->setCheckable(true);
+  const std::string file = settingsFile ? settingsFile() : std::string();
+  panel.soundEdits().smoothJoins = editor::SoundEdits::LoadSmoothJoins(file);
+  smooth->setChecked(panel.soundEdits().smoothJoins);
+  QObject::connect(smooth, &QAction::toggled, &panel, [&panel, &window, settingsFile](bool on) {
+    editor::SoundEdits& edits = panel.soundEdits();
+    if (!edits.SetSmoothJoins(settingsFile ? settingsFile() : std::string(), on))
+      QMessageBox::warning(&window, QString::fromUtf8("Jonctions douces"), QString::fromStdString(edits.lastMessage));
+  });
   // "Undo: N" with the levels kept; each entry enabled when it can act.
   const auto update = [menu, undo, &panel] {
     editor::SoundEdits& edits = panel.soundEdits();
@@ -59,7 +73,8 @@ QMenu* AddSoundEditMenu(MainWindow& window, EditorPanel& panel) {
     undo->setText("&" + QString::fromStdString(edits.UndoMenuText()));
     for (QAction* a : menu->actions()) {
       const QString n = a->objectName();
-      if (n == "MnuUndo") a->setEnabled(loaded && panel.editor().undoEnabled);
+      if (n == "MnuJonctionsDouces") a->setEnabled(true);
+      else if (n == "MnuUndo") a->setEnabled(loaded && panel.editor().undoEnabled);
       else if (n.startsWith("MnuColler")) a->setEnabled(loaded && edits.canPaste());
       else if (!n.isEmpty()) a->setEnabled(loaded && (selection || n == "MnuSupprimerSon"));
     }

@@ -1,5 +1,6 @@
 #include "ui/step_menu.h"
 
+#include <QHBoxLayout>
 #include <QMainWindow>
 #include <QMenuBar>
 
@@ -22,6 +23,8 @@ StepMenu::StepMenu(MainWindow& window, EditorPanel& panel, data::Library& lib) :
   const std::pair<A, const char*> entries[] = {{A::Add, "&Ajouter la sélection comme step"},
                                                {A::Replace, "&Remplacer le step par la sélection"},
                                                {A::Delete, "&Supprimer le step"},
+                                               {A::PlayStep, "&Ecouter le step"},
+                                               {A::PlayWithoutSteps, "Ecouter la sélection sans les ste&ps"},
                                                {A::CutAll, "&Couper tous les steps du son..."}};
   for (const auto& [a, caption] : entries) {
     QAction* action = menu_->addAction(QString::fromUtf8(caption));
@@ -29,6 +32,33 @@ StepMenu::StepMenu(MainWindow& window, EditorPanel& panel, data::Library& lib) :
     connect(action, &QAction::triggered, this, [this, a = a] { run(a); });
     actions_.emplace_back(a, action);
   }
+  // The step buttons beside the editor's caption, one per action, in the actions' order.
+  struct Button {
+    A action;
+    const char* text;
+    const char* tip;
+  };
+  const Button buttons[] = {{A::Add, "Step +", "Ajouter la sélection comme step"},
+                            {A::Replace, "Remplacer", "Remplacer le step par la sélection"},
+                            {A::Delete, "Step -", "Supprimer le step"},
+                            {A::PlayStep, "Ecouter", "Ecouter le step"},
+                            {A::PlayWithoutSteps, "Sans steps", "Ecouter la sélection sans les steps"},
+                            {A::CutAll, "Couper", "Couper tous les steps du son"}};
+  auto* box = new QWidget(&panel);
+  box->setObjectName("CommandSteps");
+  auto* row = new QHBoxLayout(box);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
+  for (const Button& b : buttons) {
+    auto* button = new QPushButton(QString::fromUtf8(b.text), box);
+    button->setObjectName(QString("CommandSteps_%1").arg(static_cast<int>(b.action)));
+    button->setToolTip(QString::fromUtf8(b.tip));
+    button->setFocusPolicy(Qt::NoFocus);  // the keys stay with the views
+    connect(button, &QPushButton::clicked, this, [this, a = b.action] { run(a); });
+    row->addWidget(button);
+    buttons_.emplace_back(b.action, button);
+  }
+  panel.addCaptionWidget(box);
   dock_ = new QDockWidget(QString::fromUtf8("Steps"), &window);
   dock_->setObjectName("DockSteps");
   list_ = new QListWidget(dock_);
@@ -46,6 +76,12 @@ StepMenu::StepMenu(MainWindow& window, EditorPanel& panel, data::Library& lib) :
 }
 
 StepMenu::~StepMenu() = default;
+
+QPushButton* StepMenu::button(editor::StepAction a) const {
+  for (const auto& [which, button] : buttons_)
+    if (which == a) return button;
+  return nullptr;
+}
 
 QAction* StepMenu::action(editor::StepAction a) const {
   for (const auto& [which, action] : actions_)

@@ -1,5 +1,7 @@
 // The editor's steps on the desktop: the "Steps" menu (MnuStepsAdd: add,
-// replace, delete, cut all), the visible step list in a dock (a click
+// replace, delete, play the step, play the selection without the steps, cut
+// all), the same six as buttons beside the editor panel's caption
+// (CommandSteps), the visible step list in a dock (a click
 // selects a step: its times become the strip's selection; shown while the
 // sound has steps, so the window keeps its smallest size), the steps drawn
 // over the pointer strip, loaded with a sound and stored (after the
@@ -10,6 +12,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QObject>
+#include <QPushButton>
 #include <memory>
 
 #include "editor/steps.h"
@@ -36,6 +39,7 @@ class StepMenu : public QObject {
   editor::StepEditor& steps() { return *steps_; }
   QMenu* menu() const { return menu_; }
   QAction* action(editor::StepAction a) const;
+  QPushButton* button(editor::StepAction a) const;
   QListWidget* list() const { return list_; }
 
  private:
@@ -47,6 +51,7 @@ class StepMenu : public QObject {
   QDockWidget* dock_;
   QListWidget* list_;
   std::vector<std::pair<editor::StepAction, QAction*>> actions_;
+  std::vector<std::pair<editor::StepAction, QPushButton*>> buttons_;
   bool showing_ = false;
 };
 

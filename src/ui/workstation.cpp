@@ -121,7 +121,7 @@ void Workstation::wireUnloadSequence() {
 }
 
 void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
-  AddSoundEditMenu(window, *editorPanel);
+  AddSoundEditMenu(window, *editorPanel, [this] { return app.config().settingsFile(); });
   QMenu* tools = window.menu(MenuId::Tools);
   QAction* day = tools->addAction(QString::fromUtf8("&Journal du jour…"));
   day->setObjectName("MnuLectureLog");

@@ -185,5 +185,86 @@ TEST_F(CliLocalAndSteps, StepsAreStoredOnEveryStationAndCutOutInOneUndoableEdit)
   EXPECT_NE(none.err.find("Vous n'avez pas de pointeur de step."), std::string::npos) << none.err;
 }
 
+// A step heard alone, and the selection heard without its steps: the kept
+// frames back to back (the time heard is theirs, no gap between them).
+TEST_F(CliLocalAndSteps, AStepIsHeardAloneAndTheSelectionWithoutItsSteps) {
+  const ProcessResult played = Cli({"edit", kCode, "select 1000 2000; step add; select 4000 4800; step add; "
+                                                   "step play 2; select 0 6000; step play without"});
+  ASSERT_TRUE(played.exited(0)) << played.out << played.err;
+  EXPECT_NE(played.out.find("Ecoute du step 2: 4000-4800 ms\nEntendu: "), std::string::npos) << played.out;
+  // Frames 1..250 but 42..83 and 167..200: 174 frames, 4176 ms.
+  const size_t at = played.out.find("Ecoute hors steps: 0-984, 1992-3984, 4800-6000 ms\nEntendu: ");
+  ASSERT_NE(at, std::string::npos) << played.out;
+  const int heard = std::stoi(played.out.substr(played.out.find("Entendu: ", at) + 9));
+  EXPECT_GE(heard, 4176);
+  EXPECT_LE(heard, 4176 + 20);
+  const ProcessResult unselected = Cli({"edit", kCode, "step play without"});
+  EXPECT_TRUE(unselected.exited(1)) << unselected.out << unselected.err;
+  EXPECT_NE(unselected.err.find("Ecoute hors step impossible: Vous devez sélectionner une portion de son."),
+            std::string::npos) << unselected.err;
+  EXPECT_TRUE(Cli({"edit", kCode, "step play 3"}).exited(2));
+}
+
+// Smooth joins through the command line: only the frames around each join
+// change, the undo level gives the original bytes back, and the steps' cut
+// smooths its joins too (the option before the script).
+TEST_F(CliLocalAndSteps, SmoothCutsAndPastesChangeOnlyTheFramesAroundTheirJoinsAndUndoGivesTheBytesBack) {
+  const auto frame = [](const std::string& bytes, size_t n) { return bytes.substr((n - 1) * 768, 768); };
+  // 1000..2000 ms is frames 42..83: the join after frame 41, frames 40..43 encoded again.
+  const ProcessResult cut = Cli({"edit", kCode, "select 1000 2000; cut --smooth"});
+  ASSERT_TRUE(cut.exited(0)) << cut.out << cut.err;
+  EXPECT_NE(cut.out.find("> cut --smooth\n"), std::string::npos) << cut.out;
+  EXPECT_NE(cut.out.find("Jonctions lissées: 1 sur 1"), std::string::npos) << cut.out;
+  const std::string smooth = ReadFile(server);
+  ASSERT_EQ(smooth.size(), original.size() - 42 * 768);
+  for (size_t n = 1; n <= smooth.size() / 768; ++n) {
+    if (n >= 40 && n <= 43) continue;
+    ASSERT_EQ(frame(smooth, n), frame(original, n <= 41 ? n : n + 42)) << "frame " << n;
+  }
+  int changed = 0;
+  for (size_t n = 40; n <= 43; ++n) changed += frame(smooth, n) != frame(original, n <= 41 ? n : n + 42);
+  EXPECT_GT(changed, 0);
+  const ProcessResult ff = RunProcess({"ffmpeg", "-v", "error", "-i", server, "-f", "null", "-"});
+  EXPECT_TRUE(ff.exited(0));
+  EXPECT_EQ(ff.err, "");
+
+  Restore(pristine);
+  const ProcessResult undone = Cli({"edit", kCode, "select 1000 2000; cut --smooth; undo; select 1000 2000; copy; paste at 5000 --smooth; "
+                                                   "paste end; undo; undo"});
+  ASSERT_TRUE(undone.exited(0)) << undone.out << undone.err;
+  EXPECT_NE(undone.out.find("Jonctions lissées: 2 sur 2"), std::string::npos) << undone.out;
+  EXPECT_EQ(ReadFile(server), original);
+
+  // The option before the script: the steps' cut smooths both its joins.
+  const ProcessResult steps =
+      Cli({"edit", kCode, "--smooth", "select 1000 2000; step add; select 4000 4800; step add; step cut"});
+  ASSERT_TRUE(steps.exited(0)) << steps.out << steps.err;
+  EXPECT_NE(steps.out.find("Jonctions lissées: 2 sur 2"), std::string::npos) << steps.out;
+  EXPECT_EQ(ReadFile(server).size(), original.size() - (42 + 34) * 768);
+  EXPECT_EQ(frame(ReadFile(server), 1), frame(original, 1));
+}
+
+// A smooth cut whose result cannot be opened, written or flushed at any
+// call (while the frames are copied or while the joins are smoothed) fails,
+// says so, and leaves the sound as it was with no undo level and nothing
+// beside it.
+TEST_F(CliLocalAndSteps, ASmoothCutThatCannotWriteItsResultLeavesTheSoundWhole) {
+  const std::string script = "select 1000 2000; cut --smooth";
+  const std::string result = fs::path(server).filename().string() + ".part";
+  ASSERT_TRUE(Cli({"edit", kCode, script}, "", result).exited(0));
+  Restore(pristine);
+  // The result is opened twice: the frames copied, then the joins smoothed.
+  EXPECT_GE(FaultCount(dir / "counts", "open"), 2);
+  const std::vector<std::string> entries = FolderEntries(fs::path(server).parent_path().string());
+  for (const std::string& rule : Rules({"open", "write", "fsync"})) {
+    SCOPED_TRACE(rule);
+    const ProcessResult r = Cli({"edit", kCode, script}, rule.substr(0, rule.size() - 4) + "fail", result);
+    EXPECT_TRUE(r.exited(1)) << r.out << r.err;
+    EXPECT_EQ(ReadFile(server), original);
+    EXPECT_EQ(FolderEntries(fs::path(server).parent_path().string()), entries);
+    Restore(pristine);
+  }
+}
+
 }  // namespace
 }  // namespace sono::test

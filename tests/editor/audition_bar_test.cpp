@@ -16,7 +16,10 @@
 #include "editor/audition_mix.h"
 #include "editor/audition_ranges.h"
 #include "editor/duration_meter.h"
+#include "editor/frame_edit.h"
 #include "editor/raster_canvas.h"
+#include "editor/sound_edits.h"
+#include "editor/steps.h"
 
 namespace sono::editor {
 namespace {
@@ -434,6 +437,62 @@ TEST_F(AuditionBarTest, PitchSpeedsTheAuditionWithinTwentyPercent) {
   ASSERT_LT(first, last);
   EXPECT_LE(first - asked, 480u);
   EXPECT_NEAR(static_cast<double>(last - first) / kRate, 2000, 20);
+}
+
+// The sound without its steps: the kept frames of the selection heard back
+// to back, each sample the kept frames' decoded samples joined in order (no
+// silence between them, nothing repeated), then silence.
+TEST_F(AuditionBarTest, TheSelectionWithoutItsStepsIsHeardBackToBackWithNoGap) {
+  SoundEdits edits(*editor, *lib, *stats);
+  StepEditor steps(*editor, edits, *lib, *view, *strip);
+  Select(3000, 4000);
+  ASSERT_TRUE(steps.GestionSteps(StepAction::Add));
+  Select(6000, 6500);
+  ASSERT_TRUE(steps.GestionSteps(StepAction::Add));
+  Select(2000, 9000);
+  const size_t asked = HeardFrames();
+  ASSERT_TRUE(steps.GestionSteps(StepAction::PlayWithoutSteps)) << steps.lastMessage;
+  // Selection frames 83..375; the steps take 125..167 and 250..271.
+  const std::vector<FrameSpan> kept{{83, 124}, {168, 249}, {272, 375}};
+  std::vector<std::pair<int, int>> ranges;
+  for (const FrameSpan& f : kept) ranges.emplace_back(f.startMs(), f.endMs());
+  EXPECT_EQ(steps.playedRanges, ranges);
+  Run(6000);
+  EXPECT_FALSE(deck.playing());
+
+  std::vector<FramePiece> pieces;
+  for (const FrameSpan& f : kept) pieces.push_back({soundFile, f});
+  const std::string joined = dir / "kept.s48";
+  ASSERT_EQ(WriteFramePieces(joined, pieces), "");
+  const std::vector<float> reference = sono::test::DecodeAll(joined);
+  const size_t length = reference.size() / 2;
+  ASSERT_EQ(length, (42 + 82 + 104) * 1152u);
+  const std::vector<float>& r = Heard();
+  // Where the first kept frame is heard: within one period of the asking.
+  long at = -1;
+  for (size_t k = asked; k <= asked + 480 && at < 0 && (k + 480) * 2 <= r.size(); ++k) {
+    double error = 0, energy = 0;
+    for (size_t i = 0; i < 2 * 480; ++i) {
+      error += (r[2 * k + i] - reference[i]) * (r[2 * k + i] - reference[i]);
+      energy += static_cast<double>(reference[i]) * reference[i];
+    }
+    if (energy > 0 && error <= energy * 1e-6) at = static_cast<long>(k);
+  }
+  ASSERT_GE(at, 0) << "the first kept frame is not heard within a period";
+  ASSERT_GE(r.size(), (static_cast<size_t>(at) + length) * 2);
+  for (size_t i = 0; i < 2 * length; ++i)
+    ASSERT_NEAR(r[2 * static_cast<size_t>(at) + i], reference[i], 1e-5) << "sample " << i / 2;
+  EXPECT_LT(PeakFrom(static_cast<size_t>(at) + length), 1e-4);
+  // Each stretch is the sound's own: a frame after its join on, the heard
+  // samples are the sound's decoded ones.
+  size_t offset = 0;
+  for (const FrameSpan& f : kept) {
+    const size_t from = static_cast<size_t>(f.first) * 1152, count = static_cast<size_t>(f.count() - 1) * 1152;
+    for (size_t i = 0; i < 2 * count; i += 2)
+      ASSERT_NEAR(r[2 * (static_cast<size_t>(at) + offset + 1152) + i], decoded[2 * from + i], 1e-5)
+          << "frame " << f.first << " +" << i / 2;
+    offset += static_cast<size_t>(f.count()) * 1152;
+  }
 }
 
 }  // namespace

@@ -166,15 +166,17 @@ TEST_F(StepsTest, AStepOrTheSelectionOutsideTheStepsIsPlayedInTimeOrder) {
   steps.ListeSteps_Click(1);
   ASSERT_TRUE(steps.GestionSteps(StepAction::PlayStep));
   // Without steps: the selection's stretches around them, a step cut by the
-  // selection's end included, nothing before the selection.
+  // selection's end included, nothing before the selection; in whole frames,
+  // the frames cutting the steps would keep (a step from 5000 ms takes frame
+  // 208, from 4968 ms on).
   Select(2500, 8500);
   ASSERT_TRUE(steps.GestionSteps(StepAction::PlayWithoutSteps));
   Select(0, 20000);
   ASSERT_TRUE(steps.GestionSteps(StepAction::PlayWithoutSteps));
   EXPECT_EQ(heard.played, (std::vector<std::vector<std::pair<int, int>>>{
                               {{2000, 3000}},
-                              {{3000, 5000}, {6000, 8000}},
-                              {{0, 2000}, {3000, 5000}, {6000, 8000}, {9000, 20000}}}));
+                              {{3000, 4968}, {6000, 7968}},
+                              {{0, 1968}, {3000, 4968}, {6000, 7968}, {9000, 19992}}}));
   // A selection inside a step leaves nothing; no selection is said.
   Select(5200, 5800);
   EXPECT_FALSE(steps.GestionSteps(StepAction::PlayWithoutSteps));
