@@ -499,6 +499,14 @@ uint32_t BoardTools::TOOLRecordFileOnThreshold(uint32_t pipe, uint32_t stream,
   return record(pipe, stream, r, mode, startCondition);
 }
 
+bool BoardTools::TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome& outcome) {
+  const int p = pipeIndex(pipe, 1);
+  const int s = p < 0 ? -1 : recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(p < 0 ? err::kBadPipe : err::kBadStream);
+  outcome = records_.outcome(p, s);
+  return done();
+}
+
 bool BoardTools::TOOLPipeDefineDigitalInput(uint32_t pipe, int source) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, 1);

@@ -147,7 +147,9 @@ class BoardTools {
                                      int endWindowMs, float endLevelDb, int endDurationMs);
   bool TOOLPipeDefineDigitalInput(uint32_t pipe, int source);
   int TOOLPipeGetDigitalInput(uint32_t pipe);  // -1: not a record pipe
-  // What the last take of a record stream left, and the running one's progress.
+  // What the last take of a record stream left (false: no such stream).
+  bool TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome& outcome);
+  // The takes themselves: their input (tests) and the running one's progress.
   RecordTakes& recordTakes() { return records_; }
 
   static constexpr float kDriverVersion = 1.00f;
