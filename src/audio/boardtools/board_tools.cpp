@@ -507,6 +507,15 @@ bool BoardTools::TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome
   return done();
 }
 
+bool BoardTools::TOOLRecordProgress(uint32_t pipe, uint32_t stream, int64_t& frames, std::string& takeFile) {
+  const int p = pipeIndex(pipe, 1);
+  const int s = p < 0 ? -1 : recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(p < 0 ? err::kBadPipe : err::kBadStream);
+  frames = records_.framesRecorded(p, s);
+  takeFile = records_.takeFile(p, s);
+  return done();
+}
+
 bool BoardTools::TOOLPipeDefineDigitalInput(uint32_t pipe, int source) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, 1);

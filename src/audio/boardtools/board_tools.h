@@ -149,6 +149,8 @@ class BoardTools {
   int TOOLPipeGetDigitalInput(uint32_t pipe);  // -1: not a record pipe
   // What the last take of a record stream left (false: no such stream).
   bool TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome& outcome);
+  // The running take's progress and the file it is written into.
+  bool TOOLRecordProgress(uint32_t pipe, uint32_t stream, int64_t& frames, std::string& takeFile);
   // The takes themselves: their input (tests) and the running one's progress.
   RecordTakes& recordTakes() { return records_; }
 

@@ -106,6 +106,8 @@ class RecordTakes {
   const RecordOutcome& outcome(int pipe, int stream) const { return slots_[pipe][stream].outcome; }
   // Frames the running take has recorded.
   int64_t framesRecorded(int pipe, int stream) const;
+  // The file the running (or last) take is written into.
+  const std::string& takeFile(int pipe, int stream) const { return slots_[pipe][stream].takeFile; }
   void releasePipe(int pipe);
 
  private:
