@@ -370,6 +370,27 @@ int HandOverTake(const Options& options, int station, const std::string& codeTex
   return status;
 }
 
+int CloseRecordedSound(const Options& options, int station, const std::string& codeText) {
+  ConvertSession s(options);
+  if (!s.open(station)) return 1;
+  TraceLogger& log = s.session.app.log();
+  const std::string code = Trim(Calibre(Utf8ToCp1252(codeText), 8));
+  const std::string sound = data::SoundFilePath(s.lib, station, code);
+  const auto scan = data::HouseFormatDurationMs(sound);
+  log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + code + " |SoundDuration: " +
+               std::to_string(scan.value_or(0)) + " ms");
+  SoundReload reload(s);
+  int values = 0;
+  const bool reloaded = scan && reload.run(station, code, sound, values);
+  log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + code);
+  if (!scan) return Fail("le son enregistré n'est pas lisible: " + sound);
+  std::printf("Son enregistré: %s\n", sound.c_str());
+  QueueSongChange(s, code, true, "sonoteka-cli:record");
+  PrintReloaded(s, reload, station, code, sound, scan, values);
+  if (!reloaded) return Fail("son enregistré, mais durées, pointeurs ou enveloppe non enregistrés (voir le journal)");
+  return 0;
+}
+
 int ConvertCommand(const Options& options, const std::vector<std::string>& words) {
   const std::vector<std::string> args(words.begin() + 1, words.end());
   if (words[0] == "import") return Import(options, args);

@@ -26,7 +26,8 @@ using recorder::TakeSettings;
 constexpr const char* kCaller = "sonoteka-cli:record";
 constexpr const char* kUsage =
     "record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms] "
-    "[--stop silence:-50dB:2000ms|after:MS] [--append] [--preroll MS] [--tail MS]";
+    "[--stop silence:-50dB:2000ms|after:MS] [--append] [--preroll MS] [--tail MS] [--speed N] | "
+    "record CODE --board [--device virtual:ENTRÉE.wav] [--speed N]";
 constexpr int kPollMs = 50;
 constexpr int kProgressEveryMs = 1000;
 
@@ -155,6 +156,13 @@ int RecordCommand(const Options& options, const std::vector<std::string>& words)
     int64_t times = 0;
     if (!ParseMs(options.value("speed"), times) || times < 1 || times > 1000) return Usage("--speed demande un facteur de 1 à 1000");
     speed = static_cast<double>(times);
+  }
+  if (options.value("board") == "1") {
+    for (const char* name : {"start", "stop", "preroll", "tail", "append"})
+      if (!options.value(name).empty())
+        return Usage(std::string("--board prend ses réglages dans Options / Son / Entrée (setup set "
+                                 "Recorder_PCXTools_…), pas --") + name);
+    return RecordOnBoard(options, args[0], speed);
   }
 
   // The song and where its take goes.

@@ -7,6 +7,8 @@
 
 namespace sono::cli {
 
+// The take through the boards' record pipe (--board).
+int RecordOnBoard(const Options& options, const std::string& code, double speed);
 int RecordCommand(const Options& options, const std::vector<std::string>& words);
 
 }  // namespace sono::cli

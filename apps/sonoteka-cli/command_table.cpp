@@ -191,10 +191,12 @@ const std::vector<CommandEntry>& CommandTable() {
        "  setup set UDP CLÉ VALEUR        change une adresse ou un port (IP_00, PortA_00 … PortD_07)\n"
        "  setup set SECTION CLÉ VALEUR    change un réglage audio (LevelOut_00 Analog -12, Formats Out 010000…)\n",
        SetupCommand},
-      {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append"},
+      {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append", "--board"},
        "  record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms]\n"
        "       [--stop silence:-50dB:2000ms|after:MS] [--append] [--preroll MS] [--tail MS]\n"
-       "                                  enregistre une prise et la donne au morceau\n",
+       "                                  enregistre une prise et la donne au morceau\n"
+       "  record CODE --board [--device virtual:ENTRÉE.wav]\n"
+       "                                  la prise par l'entrée de la carte (réglages Recorder_PCXTools_…)\n",
        RecordCommand},
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",

@@ -138,6 +138,17 @@ bool LibraryImport::ImportTake(const std::string& code, const std::string& take,
   return true;
 }
 
+bool LibraryImport::RecordedSound(const std::string& code) {
+  const std::string sound = data::SoundFilePath(lib_, editor_.sound.station, code);
+  const long long ms = data::HouseFormatDurationMs(sound).value_or(0);
+  p_.log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + Trim(code) +
+                  " |SoundDuration: " + std::to_string(ms) + " ms");
+  if (ms > 0) soundPlaced(code, nullptr);
+  p_.log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + Trim(code));
+  if (ms > 0) lastMessage_ = "Son enregistré: " + sound;
+  return ms > 0;
+}
+
 void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
   // The sound changed whatever follows: the suite is told.
   if (onSoundReplaced) onSoundReplaced(code);

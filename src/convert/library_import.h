@@ -39,6 +39,10 @@ class LibraryImport {
   // renamed) or after it; the song is reloaded like an imported sound. False
   // (said) when the song's sound is unchanged.
   bool ImportTake(const std::string& code, const std::string& take, bool append);
+  // The closing update after a take the boards recorded into the song's
+  // sound file itself (MAJDataFinRecordOuConvert, a recording): the song is
+  // reloaded like an imported sound. False when the sound is no house file.
+  bool RecordedSound(const std::string& code);
   // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
   bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
   // SaveFileAs for the editor's sound (a WAV carries the song's title,

@@ -117,7 +117,10 @@ bool RecorderModel::start(const RecordTarget& target) {
                                (append_ ? "Ajouter l'enregistrement à la fin du son existant" : "Remplacer le son existant"),
                            '-');
   }
-  const RecorderSettings s = LoadRecorderSettings(config_);
+  // The settings as they are now; what could not be taken as written is logged.
+  std::vector<std::string> warnings;
+  const RecorderSettings s = LoadRecorderSettings(config_, &warnings);
+  for (const std::string& w : warnings) p_.log.TraceLog("Err: Recorder settings: " + w + " |Sub: Lib_Recorder:Record");
   settings_ = TakeSettingsFrom(s);
   auto input = openInput(s);
   std::string error;

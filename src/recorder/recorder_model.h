@@ -29,9 +29,9 @@ struct RecordTarget {
   std::string soundFile;
 };
 
-// The editor's record buttons (`BtnsRecord`). The new-take button (11,
-// which resets the song's pointers) is not built yet.
-enum RecordButton { kRecordStop = 0, kRecordStart = 10, kRecordPauseOff = 12 };
+// The editor's record buttons (`BtnsRecord`): stop, start, a new take (the
+// pointers reset on request, RecordButtons), the release of a pause.
+enum RecordButton { kRecordStop = 0, kRecordStart = 10, kRecordNewTake = 11, kRecordPauseOff = 12 };
 
 class RecorderModel {
  public:

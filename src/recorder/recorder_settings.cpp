@@ -13,62 +13,121 @@ constexpr const char* kSettings = "Settings";
 constexpr const char* kFiles = "FichiersSon";
 constexpr const char* kStart = "Recorder_DirectX_StartCondition";
 constexpr const char* kStop = "Recorder_DirectX_StopCondition";
+constexpr long long kLongestMs = 3600000;  // an hour: longer than any wait a take needs
 
-// A leading-number parse: text that does not start with a number counts as 0.
-int Number(const std::string& text) {
+// A leading-number parse: text that does not start with a number counts as
+// 0 (`number` false); "250ms" is 250. Digits past the tenth are ignored.
+long long Number(const std::string& text, bool& number) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   const size_t start = i;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-  while (i < text.size() && i - start < 10 && text[i] >= '0' && text[i] <= '9') ++i;
-  try {
-    return std::stoi(text.substr(start, i - start));
-  } catch (...) {
-    return 0;
-  }
+  const size_t digits = i;
+  while (i < text.size() && i - digits < 10 && text[i] >= '0' && text[i] <= '9') ++i;
+  number = i > digits;
+  return number ? std::stoll(text.substr(start, i - start)) : 0;
+}
+
+// The numeric keys: where they are, their default and their range.
+enum class Where { Recorder, Library };
+struct NumberKey {
+  Where where;
+  const char* section;
+  const char* key;
+  int fallback;
+  long long low, high;
+  int RecorderSettings::*field;
+};
+const NumberKey kNumberKeys[] = {
+    {Where::Recorder, kSettings, "InputDeviceIndex", 0, 0, 999, &RecorderSettings::inputDeviceIndex},
+    {Where::Recorder, kSettings, "Threshold", -50, -144, 0, &RecorderSettings::thresholdDb},
+    {Where::Recorder, kSettings, "SilenceMinLength", 500, 0, kLongestMs, &RecorderSettings::silenceMinLengthMs},
+    {Where::Recorder, kSettings, "PreRoll", 500, 0, 60000, &RecorderSettings::prerollMs},
+    {Where::Recorder, kSettings, "SilenceTail", 500, 0, 60000, &RecorderSettings::tailMs},
+    {Where::Library, kStart, "Condition", 0, 0, 1, &RecorderSettings::startCondition},
+    {Where::Library, kStart, "StartThreshold", 0, 0, static_cast<long long>(kStartThresholdsDb.size()) - 1,
+     &RecorderSettings::startThresholdIndex},
+    {Where::Library, kStart, "StartThresholdDuration", 0, 0, kLongestMs, &RecorderSettings::startThresholdDurationMs},
+    {Where::Library, kStop, "StopThresholdDuration", 0, 0, kLongestMs, &RecorderSettings::stopThresholdDurationMs},
+};
+
+std::string Quoted(const char* section, const char* key, const std::string& value) {
+  return std::string("[") + section + "] " + key + " = «" + value + "»";
+}
+
+// A text value as the settings files can hold it: a line break inside it
+// (a lone carriage return read from a damaged file) is a blank, and blanks
+// at its ends go, as they do when it is written and read back.
+std::string StorableText(const std::string& text) {
+  return Trim(ReplaceAll(ReplaceAll(text, "\r", " "), "\n", " "));
+}
+
+std::string WithSlash(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
 }
 }  // namespace
 
 std::string RecorderSettingsFile(const SiteConfig& config) { return config.NomFichierSettings("_Recorder", ".Ini"); }
 
-RecorderSettings LoadRecorderSettings(const SiteConfig& config) {
-  const std::string file = RecorderSettingsFile(config), lib = config.settingsFile();
-  auto read = [](const std::string& f, const char* section, const char* key, const std::string& def) {
-    return LectureIni(f, section, key, def);
-  };
-  RecorderSettings s;
-  s.inputDeviceIndex = std::max(0, Number(read(file, kSettings, "InputDeviceIndex", "0")));
-  s.discardSilence = Number(read(file, kSettings, "DiscardSilence", "0")) != 0;
-  s.thresholdDb = Number(read(file, kSettings, "Threshold", "-50"));
-  s.silenceMinLengthMs = Number(read(file, kSettings, "SilenceMinLength", "500"));
-  s.prerollMs = Number(read(file, kSettings, "PreRoll", "500"));
-  s.tailMs = std::max(0, Number(read(file, kSettings, "SilenceTail", "500")));
-  s.virtualInputFile = read(file, kSettings, "VirtualInputFile", "");
-  s.folder = read(file, kFiles, "Dossier", config.programFolder() + "Library/Sons/");
-  if (!s.folder.empty() && s.folder.back() != '/') s.folder += '/';
-  s.startCondition = Number(read(lib, kStart, "Condition", "0")) == 1 ? 1 : 0;
-  s.startThresholdIndex = std::clamp(Number(read(lib, kStart, "StartThreshold", "0")), 0,
-                                     static_cast<int>(kStartThresholdsDb.size()) - 1);
-  s.startThresholdDurationMs = std::max(0, Number(read(lib, kStart, "StartThresholdDuration", "0")));
-  s.stopThresholdDurationMs = std::max(0, Number(read(lib, kStop, "StopThresholdDuration", "0")));
-  return s;
+RecorderSettingsRead ParseRecorderSettings(const IniDocument& recorderFile, const IniDocument& libraryFile,
+                                           const std::string& defaultFolder) {
+  RecorderSettingsRead r;
+  RecorderSettings& s = r.settings;
+  for (const NumberKey& k : kNumberKeys) {
+    const auto text = (k.where == Where::Recorder ? recorderFile : libraryFile).get(k.section, k.key);
+    if (!text) {
+      s.*k.field = k.fallback;
+      continue;
+    }
+    bool number = false;
+    const long long n = Number(*text, number);
+    const long long held = std::clamp(n, k.low, k.high);
+    s.*k.field = static_cast<int>(held);
+    if (!number)
+      r.warnings.push_back(Quoted(k.section, k.key, *text) + ": pas un nombre, " + std::to_string(held) + " pris");
+    else if (held != n)
+      r.warnings.push_back(Quoted(k.section, k.key, *text) + ": hors de " + std::to_string(k.low) + " à " +
+                           std::to_string(k.high) + ", " + std::to_string(held) + " pris");
+  }
+  if (const auto text = recorderFile.get(kSettings, "DiscardSilence")) {
+    bool number = false;
+    s.discardSilence = Number(*text, number) != 0;
+    if (!number) r.warnings.push_back(Quoted(kSettings, "DiscardSilence", *text) + ": pas un nombre, 0 pris");
+  }
+  s.virtualInputFile = StorableText(recorderFile.get(kSettings, "VirtualInputFile").value_or(""));
+  const std::string folder = StorableText(recorderFile.get(kFiles, "Dossier").value_or(""));
+  s.folder = WithSlash(folder.empty() ? defaultFolder : folder);
+  return r;
+}
+
+void StoreRecorderSettings(const RecorderSettings& s, IniDocument& recorderFile, IniDocument& libraryFile) {
+  for (const NumberKey& k : kNumberKeys)
+    (k.where == Where::Recorder ? recorderFile : libraryFile).set(k.section, k.key, std::to_string(s.*k.field));
+  recorderFile.set(kSettings, "DiscardSilence", s.discardSilence ? "1" : "0");
+  recorderFile.set(kSettings, "VirtualInputFile", s.virtualInputFile);
+  recorderFile.set(kFiles, "Dossier", s.folder);
+}
+
+RecorderSettings LoadRecorderSettings(const SiteConfig& config, std::vector<std::string>* warnings) {
+  RecorderSettingsRead r = ParseRecorderSettings(IniDocument::load(RecorderSettingsFile(config)),
+                                                 IniDocument::load(config.settingsFile()),
+                                                 config.programFolder() + "Library/Sons/");
+  if (warnings) *warnings = std::move(r.warnings);
+  return r.settings;
 }
 
 bool SaveRecorderSettings(const SiteConfig& config, const RecorderSettings& s) {
-  const std::string file = RecorderSettingsFile(config), lib = config.settingsFile();
-  const auto n = [](long long v) { return std::to_string(v); };
-  bool ok = EcritureIni(file, kSettings, "InputDeviceIndex", n(s.inputDeviceIndex));
-  ok = EcritureIni(file, kSettings, "DiscardSilence", s.discardSilence ? "1" : "0") && ok;
-  ok = EcritureIni(file, kSettings, "Threshold", n(s.thresholdDb)) && ok;
-  ok = EcritureIni(file, kSettings, "SilenceMinLength", n(s.silenceMinLengthMs)) && ok;
-  ok = EcritureIni(file, kSettings, "PreRoll", n(s.prerollMs)) && ok;
-  ok = EcritureIni(file, kSettings, "SilenceTail", n(s.tailMs)) && ok;
-  ok = EcritureIni(file, kSettings, "VirtualInputFile", s.virtualInputFile) && ok;
-  ok = EcritureIni(file, kFiles, "Dossier", s.folder) && ok;
-  ok = EcritureIni(lib, kStart, "Condition", n(s.startCondition)) && ok;
-  ok = EcritureIni(lib, kStart, "StartThreshold", n(s.startThresholdIndex)) && ok;
-  ok = EcritureIni(lib, kStart, "StartThresholdDuration", n(s.startThresholdDurationMs)) && ok;
-  ok = EcritureIni(lib, kStop, "StopThresholdDuration", n(s.stopThresholdDurationMs)) && ok;
+  // Each key through EcritureIni (which refuses to replace a file it cannot
+  // read), with the values StoreRecorderSettings writes.
+  IniDocument recorderKeys, libraryKeys;
+  StoreRecorderSettings(s, recorderKeys, libraryKeys);
+  bool ok = true;
+  for (const auto& [doc, file] : {std::pair{&recorderKeys, RecorderSettingsFile(config)},
+                                  std::pair{&libraryKeys, config.settingsFile()}})
+    for (const char* section : {kSettings, kFiles, kStart, kStop})
+      for (const std::string& key : doc->keys(section))
+        ok = EcritureIni(file, section, key, doc->get(section, key).value_or("")) && ok;
   return ok;
 }
 

@@ -4,9 +4,11 @@
 // a change applies to the next one.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/config.h"
+#include "core/ini.h"
 #include "recorder/take_recorder.h"
 
 namespace sono::recorder {
@@ -33,12 +35,32 @@ struct RecorderSettings {
   int startThresholdIndex = 0;        // "StartThreshold": index in kStartThresholdsDb
   int startThresholdDurationMs = 0;   // "StartThresholdDuration"
   int stopThresholdDurationMs = 0;    // "StopThresholdDuration": 0 = no automatic stop
+
+  bool operator==(const RecorderSettings&) const = default;
 };
+
+// What the two files say, and what in them could not be taken as written.
+struct RecorderSettingsRead {
+  RecorderSettings settings;
+  // One line per value that is no number or lies outside its range (the
+  // nearest allowed value is taken), in French.
+  std::vector<std::string> warnings;
+};
+
+// The settings from the recorder settings file and the library settings
+// file (their contents; empty for a missing file): defaults for what is
+// missing, numbers read with a leading-number parse ("250ms" is 250, "deux"
+// is 0), each held to its range. `defaultFolder` when "Dossier" is missing.
+RecorderSettingsRead ParseRecorderSettings(const IniDocument& recorderFile, const IniDocument& libraryFile,
+                                           const std::string& defaultFolder);
+// Writes every key the recorder owns into the two documents, as
+// ParseRecorderSettings reads them back.
+void StoreRecorderSettings(const RecorderSettings& settings, IniDocument& recorderFile, IniDocument& libraryFile);
 
 std::string RecorderSettingsFile(const SiteConfig& config);
 // The settings as the files hold them now (defaults for what is missing;
 // numbers read with a leading-number parse).
-RecorderSettings LoadRecorderSettings(const SiteConfig& config);
+RecorderSettings LoadRecorderSettings(const SiteConfig& config, std::vector<std::string>* warnings = nullptr);
 // FrmRecorderSetup's OK: every value written; false when a file could not be.
 bool SaveRecorderSettings(const SiteConfig& config, const RecorderSettings& settings);
 // What one take does with these settings.

@@ -131,12 +131,16 @@ bool RecorderSetup::save() {
   return recorder::SaveRecorderSettings(config_, s);
 }
 
-RecordBar::RecordBar(recorder::RecorderModel& model, std::function<bool()> ensureLoaded,
-                     std::function<recorder::RecordTarget()> target, QWidget* parent)
-    : QWidget(parent), model_(model) {
+RecordBar::RecordBar(recorder::RecorderModel& model, std::function<recorder::RecordButtons*()> buttons,
+                     std::function<bool()> ensureLoaded, std::function<recorder::RecordTarget()> target,
+                     QWidget* parent)
+    : QWidget(parent), model_(model), buttons_(std::move(buttons)) {
   setObjectName("BtnsRecord");
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
+  newTake_ = new QPushButton(QString::fromUtf8("Nouv. prise"), this);
+  newTake_->setObjectName("BtnRecordNew");
+  newTake_->setToolTip(QString::fromUtf8("Préparer une nouvelle prise (pointeurs remis à 0 sur demande)"));
   record_ = new QPushButton(QString::fromUtf8("Enr."), this);
   record_->setObjectName("BtnRecord");
   record_->setToolTip(QString::fromUtf8("Enregistrer une prise pour le morceau"));
@@ -144,25 +148,41 @@ RecordBar::RecordBar(recorder::RecorderModel& model, std::function<bool()> ensur
   stop_->setObjectName("BtnRecordStop");
   pause_ = new QCheckBox(QString::fromUtf8("Pause enr."), this);
   pause_->setObjectName("CheckRecordPause");
-  for (QWidget* w : std::initializer_list<QWidget*>{record_, stop_, pause_}) row->addWidget(w);
-  // The recorder window is loaded at the first take (TesterRecorderCharge).
-  connect(record_, &QPushButton::clicked, this, [this, ensureLoaded, target] {
-    if (ensureLoaded()) model_.BtnsRecord(recorder::kRecordStart, target());
+  for (QWidget* w : std::initializer_list<QWidget*>{newTake_, record_, stop_, pause_}) row->addWidget(w);
+  // BtnsRecord sends each button to the recorder window (loaded at the first
+  // take) or to the boards' record pipe.
+  auto press = [this, ensureLoaded, target](int button) {
+    if (recorder::RecordButtons* b = buttons_ ? buttons_() : nullptr) {
+      b->BtnsRecord(button);
+    } else if (button != recorder::kRecordStart || ensureLoaded()) {
+      model_.BtnsRecord(button, target());
+    }
     refresh();
-  });
-  connect(stop_, &QPushButton::clicked, this, [this, target] { model_.BtnsRecord(recorder::kRecordStop, target()); });
-  connect(pause_, &QCheckBox::toggled, this, [this, target](bool on) {
-    if (on) model_.Pause(true);
-    else model_.BtnsRecord(recorder::kRecordPauseOff, target());
+  };
+  connect(newTake_, &QPushButton::clicked, this, [press] { press(recorder::kRecordNewTake); });
+  connect(record_, &QPushButton::clicked, this, [press] { press(recorder::kRecordStart); });
+  connect(stop_, &QPushButton::clicked, this, [press] { press(recorder::kRecordStop); });
+  connect(pause_, &QCheckBox::toggled, this, [this, press](bool on) {
+    recorder::RecordButtons* b = buttons_ ? buttons_() : nullptr;
+    if (!on) press(recorder::kRecordPauseOff);
+    else if (b && !b->RecorderPath()) b->Pause();
+    else model_.Pause(true);
   });
   refresh();
 }
 
+bool RecordBar::recording() const {
+  const recorder::RecordButtons* b = buttons_ ? buttons_() : nullptr;
+  return b ? b->recording() : model_.recording();
+}
+
 void RecordBar::refresh() {
-  record_->setEnabled(!model_.recording());
-  stop_->setEnabled(model_.recording());
-  pause_->setEnabled(model_.recording());
-  if (!model_.recording() && pause_->isChecked()) {
+  const bool on = recording();
+  newTake_->setEnabled(!on);
+  record_->setEnabled(!on);
+  stop_->setEnabled(on);
+  pause_->setEnabled(on);
+  if (!on && pause_->isChecked()) {
     const QSignalBlocker quiet(pause_);
     pause_->setChecked(false);
   }

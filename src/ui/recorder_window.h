@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <functional>
 
+#include "recorder/record_buttons.h"
 #include "recorder/recorder_model.h"
 
 namespace sono::ui {
@@ -62,12 +63,17 @@ class RecorderSetup : public QDialog {
 // The editor's record buttons (BtnsRecord 10, 0, and the pause with 12).
 class RecordBar : public QWidget {
  public:
-  RecordBar(recorder::RecorderModel& model, std::function<bool()> ensureLoaded,
-            std::function<recorder::RecordTarget()> target, QWidget* parent);
+  // `buttons` (BtnsRecord) once the audio set-up exists; before that the
+  // recorder window's model takes the clicks.
+  RecordBar(recorder::RecorderModel& model, std::function<recorder::RecordButtons*()> buttons,
+            std::function<bool()> ensureLoaded, std::function<recorder::RecordTarget()> target, QWidget* parent);
   void refresh();
 
  private:
+  bool recording() const;
   recorder::RecorderModel& model_;
+  std::function<recorder::RecordButtons*()> buttons_;
+  QPushButton* newTake_;
   QPushButton* record_;
   QPushButton* stop_;
   QCheckBox* pause_;

@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "convert/save_as.h"
+#include "core/ini.h"
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
@@ -242,6 +243,37 @@ void Workstation::startAudioSetup() {
   audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
   audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
   audioSetup->InitGeneralPCXTools();
+  startRecordButtons();
+}
+
+void Workstation::startRecordButtons() {
+  pcxRecord = std::make_unique<audio::PcxRecord>(*pcx);
+  recordButtons = std::make_unique<recorder::RecordButtons>(recorder::RecorderPorts{prompt_, app.log(), lib.clock()},
+                                                            *pcx, *pcxRecord, recorder);
+  editor::PointerEditor& ed = editorPanel->editor();
+  recordButtons->target = [&ed] { return recorder::RecordTarget{Trim(ed.sound.code), ed.sound.soundFile}; };
+  // Read at each click, as the set-up window saved it.
+  recordButtons->inputNature = [this] {
+    return static_cast<int>(
+        ParseInt(LectureIni(app.config().settingsFile(), audio::kGeneralIn, audio::NatureKey(0), "0")).value_or(0));
+  };
+  recordButtons->loadRecorder = [this] { return showRecorder(); };
+  recordButtons->stopTape = [this] { deck.Stop(); };
+  recordButtons->resetPointers = [&ed] { ed.ptx.RAZValeursPtx(); };
+  recordButtons->closeTake = [this](const recorder::RecordTarget& t) {
+    // The audition lets go of the old sound before the editor reloads.
+    deck.Stop();
+    deck.Close();
+    return imports.RecordedSound(t.code);
+  };
+  pcxRecord->soundChanged = [&ed] { ed.SoundEdited(true); };
+  pcxRecord->currentDurationMs = [&ed] { return static_cast<int64_t>(ed.sound.checkedDuration); };
+  // A board take that ended by itself is closed; the buttons follow.
+  scheduler.add("TimerRecordBoard", 100, true, [this] {
+    if (!recordButtons->recording()) return;
+    recordButtons->Poll();
+    if (!recordButtons->recording()) recordBar->refresh();
+  });
 }
 
 void Workstation::openAudioSetupWindow() {
@@ -259,7 +291,8 @@ void Workstation::addRecorder() {
     const editor::CurrentSound& s = editorPanel->editor().sound;
     return recorder::RecordTarget{Trim(s.code), s.soundFile};
   };
-  recordBar = new RecordBar(recorder, [this] { return showRecorder(); }, target, editorPanel);
+  recordBar = new RecordBar(recorder, [this] { return recordButtons.get(); }, [this] { return showRecorder(); }, target,
+                            editorPanel);
   editorPanel->addCaptionWidget(recordBar);
   recorder.handOver = [this](const recorder::RecordTarget& t, const std::string& take, bool append) {
     // The audition lets go of the sound about to be replaced.
@@ -280,7 +313,7 @@ void Workstation::addRecorder() {
   player->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
   QObject::connect(player, &QAction::triggered, &window, [this] { showPlayer(); });
   // The program does not close while a take runs (the quit check says so).
-  app.hooks.recordingRunning = [this] { return recorder.recording(); };
+  app.hooks.recordingRunning = [this] { return recorder.recording() || (pcxRecord && pcxRecord->recording); };
 }
 
 bool Workstation::showRecorder() {

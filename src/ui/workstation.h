@@ -98,6 +98,10 @@ class Workstation {
   // engine, which starts the PCX slots' pipes; "Outils" > "Réglages audio…".
   std::unique_ptr<audio::BoardTools> boardTools;
   std::unique_ptr<audio::PcxQz> pcx;
+  // The editor's record buttons (BtnsRecord) over the recorder window and
+  // the boards' record pipe; built with the audio set-up.
+  std::unique_ptr<audio::PcxRecord> pcxRecord;
+  std::unique_ptr<recorder::RecordButtons> recordButtons;
   std::unique_ptr<audio::SetupWindow> audioSetup;
   void openAudioSetupWindow();
   AudioSetupWindow* audioSetupWindow() const { return audioSetupWindow_; }
@@ -117,6 +121,7 @@ class Workstation {
   NetworkWindow* networkWindow_ = nullptr;
   AudioSetupWindow* audioSetupWindow_ = nullptr;
   void startAudioSetup();
+  void startRecordButtons();
   // The recorder window (Outils), the editor's record buttons, the hand-over of a take.
   void addRecorder();
   // TesterRecorderCharge(true): the window loaded and shown; false when it cannot be.

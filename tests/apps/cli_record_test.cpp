@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "audio_test_support.h"
 #include "audio/codec/mpeg_frames.h"
@@ -284,6 +285,50 @@ TEST_F(CliRecord, AKilledRecordingLeavesATakeThatDecodesWithEverythingUpToASecon
     }
     // The song's sound is as it was.
     EXPECT_EQ(ReadFile(sound), before);
+    std::filesystem::remove(k.take);
+  }
+}
+
+TEST_F(CliRecord, ABoardTakeBecomesTheSongsSoundOnlyAtItsEndAndAKillLeavesTheSoundAsItWas) {
+  int status = -1;
+  for (const auto& [section, key, value] : {std::tuple{"Recorder_PCXTools_OverWrite", "Condition", "1"},
+                                            std::tuple{"Recorder_PCXTools_StartCondition", "Declenchement", "1"},
+                                            std::tuple{"Recorder_PCXTools_StartCondition", "EndDuration", "1000"}}) {
+    const std::string out = Run({"setup", "set", section, key, value}, status);
+    ASSERT_EQ(status, 0) << out;
+  }
+  // A level take: 1.5 s of silence, 800 ms of tone, then silence.
+  const std::string in = Input("in.wav", {{1500, false}, {800, true}, {500, false}});
+  std::string out = Run({"record", "00000002", "--board", "--device", "virtual:" + in, "--speed", "50"}, status);
+  ASSERT_EQ(status, 0) << out;
+  const std::string sound = Field(SongShow("00000002"), "Fichier son:");
+  EXPECT_NE(out.find("Son enregistré: " + sound), std::string::npos) << out;
+  // Pre-roll, the tone, the silence's duration + 100 ms, to a frame.
+  EXPECT_NEAR(static_cast<double>(audio::ScanMpegFile(sound).frames) * 24, 500 + 800 + 1100, 48);
+  EXPECT_NE(Field(out, "Durée du son:"), "0 ms");
+  // --board takes the set-up's settings, not the command's.
+  Run({"record", "00000002", "--board", "--start", "now"}, status);
+  EXPECT_EQ(status, 2);
+
+  // A plain take killed at random moments: the song's sound is untouched,
+  // the take beside it decodes whole.
+  ASSERT_EQ((Run({"setup", "set", "Recorder_PCXTools_StartCondition", "Declenchement", "0"}, status), status), 0);
+  const std::string input = Input("long.wav", {{60000, true}});
+  const std::string before = ReadFile(sound);
+  std::mt19937 random(51);
+  std::uniform_int_distribution<int> moment(300, 2500);
+  for (int run = 0; run < 6; ++run) {
+    const int afterMs = moment(random);
+    SCOPED_TRACE("run " + std::to_string(run) + ", killed " + std::to_string(afterMs) + " ms after the start");
+    const Killed k = RunAndKill(Argv({"record", "00000002", "--board", "--device", "virtual:" + input, "--speed", "5"}), afterMs);
+    ASSERT_GE(k.secondsRecording, 0) << k.out;
+    ASSERT_FALSE(k.take.empty()) << k.out;
+    EXPECT_EQ(ReadFile(sound), before);
+    const ProcessResult ff = RunProcess({"ffmpeg", "-v", "error", "-i", k.take, "-f", "null", "-"});
+    EXPECT_TRUE(ff.exited(0)) << ff.err;
+    EXPECT_EQ(ff.err, "");
+    EXPECT_EQ(audio::ScanMpegFile(k.take).damagedFrames, 0);
+    EXPECT_GE(static_cast<double>(audio::ScanMpegFile(k.take).frames) * 0.024, std::max(0.0, (k.secondsRecording - 1.0) * 5));
     std::filesystem::remove(k.take);
   }
 }

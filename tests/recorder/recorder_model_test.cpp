@@ -160,3 +160,37 @@ TEST_F(RecorderModelTest, OnlyAnAutomaticStartStopsOnSilence) {
 
 }  // namespace
 }  // namespace sono::recorder
+
+namespace sono::recorder {
+namespace {
+
+TEST(RecorderSettingsText, ValuesThatAreNoNumberOrOutOfRangeAreHeldNamedAndWrittenBackClean) {
+  IniDocument recorderFile = IniDocument::parse("[Settings]\nThreshold=-200\nSilenceTail=deux\nPreRoll=700ms\n");
+  IniDocument libraryFile = IniDocument::parse("[Recorder_DirectX_StartCondition]\nCondition=2\nStartThreshold=-1\n");
+  const RecorderSettingsRead r = ParseRecorderSettings(recorderFile, libraryFile, "/sons");
+  EXPECT_EQ(r.settings.thresholdDb, -144);
+  EXPECT_EQ(r.settings.tailMs, 0);
+  EXPECT_EQ(r.settings.prerollMs, 700);
+  EXPECT_EQ(r.settings.startCondition, 1);
+  EXPECT_EQ(r.settings.startThresholdIndex, 0);
+  EXPECT_EQ(r.settings.folder, "/sons/");
+  EXPECT_EQ(r.warnings, (std::vector<std::string>{
+                            "[Settings] Threshold = «-200»: hors de -144 à 0, -144 pris",
+                            "[Settings] SilenceTail = «deux»: pas un nombre, 0 pris",
+                            "[Recorder_DirectX_StartCondition] Condition = «2»: hors de 0 à 1, 1 pris",
+                            "[Recorder_DirectX_StartCondition] StartThreshold = «-1»: hors de 0 à 3, 0 pris",
+                        }));
+  StoreRecorderSettings(r.settings, recorderFile, libraryFile);
+  const RecorderSettingsRead again = ParseRecorderSettings(IniDocument::parse(recorderFile.serialize()),
+                                                           IniDocument::parse(libraryFile.serialize()), "/ailleurs/");
+  EXPECT_EQ(again.settings, r.settings);
+  EXPECT_TRUE(again.warnings.empty());
+  // A carriage return alone inside a text is read as the blank it is written as.
+  const IniDocument damaged = IniDocument::parse("[FichiersSon]\r\nDossier=/sons/a\rb\r\n[Settings]\r\nVirtualInputFile=x\r\r\n");
+  const RecorderSettings d = ParseRecorderSettings(damaged, IniDocument{}, "/sons").settings;
+  EXPECT_EQ(d.folder, "/sons/a b/");
+  EXPECT_EQ(d.virtualInputFile, "x");
+}
+
+}  // namespace
+}  // namespace sono::recorder

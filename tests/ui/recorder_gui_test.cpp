@@ -9,7 +9,9 @@
 #include <cmath>
 #include <thread>
 
+#include "audio/engine/virtual_capture.h"
 #include "audio_test_support.h"
+#include "core/ini.h"
 #include "core/text.h"
 #include "recorder/recorder_settings.h"
 #include "workstation_fixture.h"
@@ -100,6 +102,65 @@ TEST_F(RecorderGuiTest, ASentenceRecordedFromTheVirtualInputIsSeenInTheEditor) {
   EXPECT_TRUE(LoggedLine("MAJDataFinRecordOuConvert: End: SongId: 00000001"));
   // The take file went once handed over.
   EXPECT_TRUE(sono::test::FolderEntries(recorder::LoadRecorderSettings(ws->app.config()).folder).empty());
+}
+
+TEST_F(RecorderGuiTest, ATakeOnTheBoardsRecordPipeIsSeenInTheEditor) {
+  const std::string spoken = dir / "spoken.wav";
+  int status = -1;
+  sono::test::RunProgram({"espeak-ng", "-v", "fr", "-w", spoken, "Voici la chronique du matin."}, &status);
+  ASSERT_EQ(status, 0) << "espeak-ng is missing";
+  std::vector<float> speech = sono::test::DecodeAll(spoken);
+  std::vector<float> input(22050 * 2, 0.0f);  // one second of silence first
+  input.insert(input.end(), speech.begin(), speech.end());
+  const std::string in = dir / "in.wav";
+  ASSERT_TRUE(sono::test::WritePcmWav(in, input, 22050));
+  const float threshold = std::pow(10.0f, -50 / 20.0f);
+  size_t first = speech.size(), last = 0;
+  for (size_t i = 0; i < speech.size(); ++i)
+    if (std::fabs(speech[i]) >= threshold) {
+      first = std::min(first, i / 2);
+      last = i / 2 + 1;
+    }
+  const double sentenceMs = static_cast<double>(last - first) * 1000 / 22050;
+  // The record input is a board; its take starts on the level and stops
+  // after a second of silence.
+  const std::string ini = ws->app.config().settingsFile();
+  ASSERT_TRUE(EcritureIni(ini, "General_In", "Pipe_00_Nature", "2"));
+  ASSERT_TRUE(EcritureIni(ini, "Recorder_PCXTools_StartCondition", "Declenchement", "1"));
+  ASSERT_TRUE(EcritureIni(ini, "Recorder_PCXTools_StartCondition", "StartDuration", "100"));
+  ASSERT_TRUE(EcritureIni(ini, "Recorder_PCXTools_StartCondition", "EndDuration", "1000"));
+  ws->boardTools->recordTakes().setCaptureOpener([in](const audio::BoardDesc&, int) {
+    std::unique_ptr<audio::CaptureSource> c = audio::VirtualCapture::FromFile(in);
+    return c;
+  });
+
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  const std::string sound = ed.sound.soundFile;
+  const std::string old = sono::test::ReadFile(sound);
+  prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
+  auto* record = ws->editorPanel->findChild<QPushButton*>("BtnRecord");
+  ASSERT_NE(record, nullptr);
+  record->click();
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text.substr(0, 24), "Que voulez-vous faire ?\n");
+  EXPECT_TRUE(ws->recordButtons->recording());
+  EXPECT_FALSE(record->isEnabled());
+  EXPECT_EQ(ws->window.findChild<QDialog*>("Frm_Main_Recorder"), nullptr);
+  for (int i = 0; i < 3000 && ws->recordButtons->recording(); ++i) {
+    EXPECT_EQ(sono::test::ReadFile(sound), old);
+    clock.advance(100);
+    ws->tick();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_FALSE(ws->recordButtons->recording());
+  // The editor shows the new sound: pre-roll, the sentence, the silence's
+  // duration + 100 ms.
+  EXPECT_EQ(ed.sound.code, "00000001");
+  EXPECT_NEAR(ed.sound.checkedDuration, 500 + sentenceMs + 1100, 30);
+  EXPECT_EQ(ed.sound.checkedDuration, data::HouseFormatDurationMs(sound).value_or(-1));
+  EXPECT_TRUE(record->isEnabled());
+  EXPECT_TRUE(LoggedLine("OverWriteMode: RECORD_MODE_ERASE"));
+  EXPECT_TRUE(LoggedLine("MAJDataFinRecordOuConvert: End: SongId: 00000001"));
 }
 
 TEST_F(RecorderGuiTest, TheToolsMenuOpensTheRecorderOnlyWithAnInput) {

@@ -28,6 +28,9 @@ std::string ToolErrorText(int code) {
     case err::kFileTooSmall: return "The sound file is too small";
     case err::kFileInvalid: return "The sound file is not found or is not valid";
     case err::kFormatNotSupported: return "Sound data format is not supported";
+    case err::kFileInUse: return "The file is already being recorded";
+    case err::kFileExists: return "The file already exists";
+    case err::kBadRecordMode: return "Invalid record mode or start condition";
     case err::kClockInvalid: return "Sampling clock value is not valid";
     case err::kNotRegistered: return "The application is not registered";
     case err::kNoStreams: return "Zero or too many streams are requested";
@@ -59,6 +62,7 @@ uint32_t BoardTools::TOOLRegister(uintptr_t, const std::string& exeName, int, in
 }
 
 void BoardTools::TOOLUnregister() {
+  for (int p = 0; p < Engine::kMaxPipes; ++p) records_.releasePipe(p);
   if (registered_) engine_.shutdown();
   registered_ = false;
   lastError_ = 0;
@@ -215,25 +219,34 @@ uint32_t BoardTools::TOOLAllocatePipeEx(int, int& maxStreams, int channels, int 
 bool BoardTools::TOOLReleasePipe(uint32_t pipe, int dir) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
-  return p < 0 ? fail(err::kBadPipe) : result(engine_.releasePipe(p));
+  if (p < 0) return fail(err::kBadPipe);
+  if (dir == 1) records_.releasePipe(p);
+  return result(engine_.releasePipe(p));
 }
 
 bool BoardTools::TOOLPipeStart(uint32_t pipe, int dir) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
-  return p < 0 ? fail(err::kBadPipe) : result(engine_.startPipe(p));
+  if (p < 0) return fail(err::kBadPipe);
+  if (dir == 1)
+    if (const int code = records_.startPipe(p)) return fail(code);
+  return result(engine_.startPipe(p));
 }
 
 bool BoardTools::TOOLPipeStop(uint32_t pipe, int dir) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
-  return p < 0 ? fail(err::kBadPipe) : result(engine_.stopPipe(p));
+  if (p < 0) return fail(err::kBadPipe);
+  if (dir == 1) records_.stopPipe(p);
+  return result(engine_.stopPipe(p));
 }
 
 bool BoardTools::TOOLPipePause(uint32_t pipe, int dir, int pause) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
-  return p < 0 ? fail(err::kBadPipe) : result(engine_.pausePipe(p, pause != 0));
+  if (p < 0) return fail(err::kBadPipe);
+  if (dir == 1) records_.pausePipe(p, pause != 0);
+  return result(engine_.pausePipe(p, pause != 0));
 }
 
 bool BoardTools::TOOLPipeSetClockEx(uint32_t pipe, int dir, int clockType, int frequency, int) {
@@ -264,7 +277,8 @@ bool BoardTools::TOOLPipeDefineDigitalOutput(uint32_t pipe, int mode) {
 
 bool BoardTools::TOOLPipeSetMonitoringMute(uint32_t pipe, int mute) {
   if (!ready()) return false;
-  const int p = pipeIndex(pipe, 0);
+  // A playback pipe's monitoring, or what a record pipe's input sends to the outputs.
+  const int p = pipeIndex(pipe, 0) >= 0 ? pipeIndex(pipe, 0) : pipeIndex(pipe, 1);
   if (p < 0) return fail(err::kBadPipe);
   engine_.setMonitoringMute(p, mute != 0);
   return done();
@@ -320,6 +334,10 @@ bool BoardTools::TOOLPlayFile(uint32_t pipe, uint32_t stream, const std::string&
 bool BoardTools::TOOLStreamStart(uint32_t pipe, int dir, uint32_t stream) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
+  if (p >= 0 && dir == 1) {
+    const int s = recordStreamIndex(pipe, stream);
+    return s < 0 ? fail(err::kBadStream) : result(records_.startStream(p, s));
+  }
   if (p < 0 || dir != 0) return fail(err::kBadPipe);
   const int s = streamIndex(pipe, stream);
   return s < 0 ? fail(err::kBadStream) : result(engine_.startStream(p, s));
@@ -344,6 +362,10 @@ bool BoardTools::TOOLStreamPause(uint32_t pipe, int dir, uint32_t stream, int pa
 bool BoardTools::TOOLStreamGetStatus(uint32_t pipe, int dir, uint32_t stream, int& status) {
   if (!ready()) return false;
   const int p = pipeIndex(pipe, dir);
+  if (p >= 0 && dir == 1) {
+    const int s = recordStreamIndex(pipe, stream);
+    return s < 0 ? fail(err::kBadStream) : result(records_.status(p, s, status));
+  }
   if (p < 0 || dir != 0) return fail(err::kBadPipe);
   const int s = streamIndex(pipe, stream);
   if (s < 0) return fail(err::kBadStream);
@@ -405,6 +427,107 @@ bool BoardTools::TOOLFileInfo(const std::string& file, ToolsFileInfo& info, int 
   }
   duration = info.durationMs;
   return done();
+}
+
+}  // namespace sono::audio
+
+namespace sono::audio {
+
+int BoardTools::recordStreamIndex(uint32_t pipe, uint32_t stream) {
+  const int s = streamIndex(pipe, stream);
+  return s >= 0 && s < kMaxStreams ? s : -1;
+}
+
+bool BoardTools::TOOLStreamSetRecordFormatEx(uint32_t pipe, uint32_t stream, int, int coding,
+                                             int linear, int layer, int bitrateKbps, int layer2,
+                                             int, int frequency, int, int) {
+  if (!ready()) return false;
+  const int p = pipeIndex(pipe, 1);
+  if (p < 0) return fail(err::kBadPipe);
+  const int s = recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(err::kBadStream);
+  return result(records_.setFormat(p, s, {coding, linear, layer, bitrateKbps, layer2, frequency}));
+}
+
+uint32_t BoardTools::record(uint32_t pipe, uint32_t stream, RecordRequest request, int mode,
+                            int startCondition) {
+  if (!ready()) return 0;
+  const int p = pipeIndex(pipe, 1);
+  if (p < 0) return fail(err::kBadPipe), 0;
+  const int s = recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(err::kBadStream), 0;
+  if (mode < static_cast<int>(RecordMode::Safe) || mode > static_cast<int>(RecordMode::ReplaceCut) ||
+      startCondition < static_cast<int>(RecordStart::Asap) ||
+      startCondition > static_cast<int>(RecordStart::AsaEof))
+    return fail(err::kBadRecordMode), 0;
+  request.mode = static_cast<RecordMode>(mode);
+  request.start = static_cast<RecordStart>(startCondition);
+  uint32_t handle = 0;
+  if (const int code = records_.record(p, s, request, handle)) return fail(code), 0;
+  done();
+  return handle;
+}
+
+uint32_t BoardTools::TOOLRecordFile(uint32_t pipe, uint32_t stream, const std::string& file,
+                                    int mode, int startCondition, int64_t start, int64_t end) {
+  RecordRequest r;
+  r.file = file;
+  r.startMs = start;
+  r.endMs = end;
+  return record(pipe, stream, r, mode, startCondition);
+}
+
+uint32_t BoardTools::TOOLRecordFileOnThreshold(uint32_t pipe, uint32_t stream,
+                                               const std::string& file, int mode,
+                                               int startCondition, int64_t start, int64_t end,
+                                               int startWindowMs, float startLevelDb,
+                                               int startDurationMs, int endWindowMs,
+                                               float endLevelDb, int endDurationMs) {
+  RecordRequest r;
+  r.file = file;
+  r.startMs = start;
+  r.endMs = end;
+  r.onThreshold = true;
+  r.startDb = startLevelDb;
+  r.startDurationMs = startDurationMs;
+  r.endDb = endLevelDb;
+  r.endDurationMs = endDurationMs;
+  r.endWindowMs = endWindowMs;
+  // The start's window only bounds its duration: the recorder's pre-roll
+  // already keeps more than the window before the trigger.
+  if (startWindowMs < startDurationMs) return fail(err::kBadLevel), 0;
+  return record(pipe, stream, r, mode, startCondition);
+}
+
+bool BoardTools::TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome& outcome) {
+  const int p = pipeIndex(pipe, 1);
+  const int s = p < 0 ? -1 : recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(p < 0 ? err::kBadPipe : err::kBadStream);
+  outcome = records_.outcome(p, s);
+  return done();
+}
+
+bool BoardTools::TOOLRecordProgress(uint32_t pipe, uint32_t stream, int64_t& frames, std::string& takeFile) {
+  const int p = pipeIndex(pipe, 1);
+  const int s = p < 0 ? -1 : recordStreamIndex(pipe, stream);
+  if (s < 0) return fail(p < 0 ? err::kBadPipe : err::kBadStream);
+  frames = records_.framesRecorded(p, s);
+  takeFile = records_.takeFile(p, s);
+  return done();
+}
+
+bool BoardTools::TOOLPipeDefineDigitalInput(uint32_t pipe, int source) {
+  if (!ready()) return false;
+  const int p = pipeIndex(pipe, 1);
+  if (p < 0) return fail(err::kBadPipe);
+  if (source < kDataFromAnalog || source > kDataFromAudioOverIp) return fail(err::kBadChannel);
+  digitalInput_[static_cast<size_t>(p)] = source;
+  return done();
+}
+
+int BoardTools::TOOLPipeGetDigitalInput(uint32_t pipe) {
+  const int p = pipeIndex(pipe, 1);
+  return p < 0 ? -1 : digitalInput_[static_cast<size_t>(p)];
 }
 
 }  // namespace sono::audio

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "audio/boardtools/record_takes.h"
 #include "audio/engine/engine.h"
 
 namespace sono::audio {
@@ -18,6 +19,15 @@ inline constexpr int kTimeUnitMs = 10;
 inline constexpr int kStreamStatusIdle = 0;
 inline constexpr int kStreamStatusLoaded = 1;
 inline constexpr int kStreamStatusUnderrun = 4;
+
+// Data sources of a record pipe's digital input (TOOLPipeDefineDigitalInput).
+enum DigitalInputSource : int {
+  kDataFromAnalog = 0,
+  kDataFromDigitalSynchro = 1,
+  kDataFromDigitalData = 2,
+  kDataFromSyncConnector = 3,
+  kDataFromAudioOverIp = 4,
+};
 
 struct ToolsBoardInfo {
   std::string model;
@@ -117,6 +127,33 @@ class BoardTools {
   bool TOOLFileInfo(const std::string& file, ToolsFileInfo& info, int timeUnit,
                     int64_t& duration);
 
+  // --- record streams. A take is recorded into a take file beside `file`
+  // and put in place when it ends (RecordTakes); TOOLPipeStart, TOOLPipePause
+  // and TOOLPipeStop on the record pipe start, pause and end its takes, and
+  // TOOLStreamGetStatus on a record stream answers a RecordStatus.
+  bool TOOLStreamSetRecordFormatEx(uint32_t pipe, uint32_t stream, int, int coding, int linear,
+                                   int layer, int bitrateKbps, int layer2, int, int frequency,
+                                   int bufferBytes, int);
+  // The record handle (0: failed). Positions in ms of the existing sound.
+  uint32_t TOOLRecordFile(uint32_t pipe, uint32_t stream, const std::string& file, int mode,
+                          int startCondition, int64_t start, int64_t end);
+  // Starts when the level stays at startLevelDb or above for startDurationMs
+  // (the window, at least that duration, bounds it); stops when it stays
+  // below endLevelDb for endDurationMs (0: never), the take then ending
+  // endWindowMs after the silence's onset.
+  uint32_t TOOLRecordFileOnThreshold(uint32_t pipe, uint32_t stream, const std::string& file,
+                                     int mode, int startCondition, int64_t start, int64_t end,
+                                     int startWindowMs, float startLevelDb, int startDurationMs,
+                                     int endWindowMs, float endLevelDb, int endDurationMs);
+  bool TOOLPipeDefineDigitalInput(uint32_t pipe, int source);
+  int TOOLPipeGetDigitalInput(uint32_t pipe);  // -1: not a record pipe
+  // What the last take of a record stream left (false: no such stream).
+  bool TOOLRecordOutcome(uint32_t pipe, uint32_t stream, RecordOutcome& outcome);
+  // The running take's progress and the file it is written into.
+  bool TOOLRecordProgress(uint32_t pipe, uint32_t stream, int64_t& frames, std::string& takeFile);
+  // The takes themselves: their input (tests) and the running one's progress.
+  RecordTakes& recordTakes() { return records_; }
+
   static constexpr float kDriverVersion = 1.00f;
   static constexpr float kToolsVersion = 1.00f;
 
@@ -136,8 +173,12 @@ class BoardTools {
   bool clockCapabilities(int board, ToolsClockCaps& caps);  // -1: no such channel
   int pipeIndex(uint32_t handle, int dir);     // -1 when not a live pipe
   int streamIndex(uint32_t pipe, uint32_t stream);  // -1 when not of that pipe
+  int recordStreamIndex(uint32_t pipe, uint32_t stream);
+  uint32_t record(uint32_t pipe, uint32_t stream, RecordRequest request, int mode, int startCondition);
 
   Engine& engine_;
+  RecordTakes records_{engine_};
+  std::array<int, Engine::kMaxPipes> digitalInput_{};
   bool registered_ = false;
   int lastError_ = 0;
 };

@@ -18,6 +18,7 @@ inline constexpr int kDeviceLost = -23804;         // the device stopped working
 inline constexpr int kFileTooSmall = -30195;       // empty, or shorter than one frame
 inline constexpr int kFileInvalid = -30203;        // not found, or not a sound file
 inline constexpr int kFormatNotSupported = -23290; // format or rate the pipe cannot play
+inline constexpr int kFileInUse = -29937;          // a take is already recording into the file
 inline constexpr int kClockInvalid = -23285;       // clock the board cannot follow
 inline constexpr int kNotRegistered = -28671;      // the tools are not registered
 inline constexpr int kNoStreams = -27386;          // zero or too many streams asked
@@ -34,6 +35,8 @@ inline constexpr int kBadFadeOut = -15352;
 inline constexpr int kBadBoard = -15351;
 inline constexpr int kBadChannel = -15350;
 inline constexpr int kStreamNotReady = -15349;     // start or pause of a stream with no sound
+inline constexpr int kFileExists = -15348;         // a safe record onto a file that exists
+inline constexpr int kBadRecordMode = -15347;      // a record mode or start condition out of range
 inline constexpr int kTooManyApps = -23807;        // registration refused
 // Warning.
 inline constexpr int kNotSupported = 9218;
