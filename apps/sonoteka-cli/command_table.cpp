@@ -159,13 +159,14 @@ const std::vector<CommandEntry>& CommandTable() {
        "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son),\n"
        "       step add|replace N|delete N|cut (steps de la sélection; cut les coupe tous du son)\n",
        EditorCommand},
-      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
+      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags", "--no-udp"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"
        "       (converti au format maison s'il n'y est pas; durées et enveloppe refaites)\n"
        "  import CODE FICHIER --append    ajoute le fichier (converti) à la fin du son du morceau\n"
        "  import CODE FICHIER --markers   reprend les marqueurs d'un WAV (cart) comme pointeurs\n"
        "  import CODE FICHIER --tags      reprend le titre et l'artiste du fichier dans la fiche du morceau\n"
-       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n",
+       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n"
+       "  import ... --no-udp             sans notification UDP du changement (colonne \"Send UDP\" à N)\n",
        ConvertCommand},
       {"export", FirstWord, {"--format", "--name"}, {},
        "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n",

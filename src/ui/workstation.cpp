@@ -136,6 +136,9 @@ void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
 void Workstation::addImportMenu(Prompt& prompt) {
   window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
   imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
+  conversions->onSendUdpSwitched = [this](int row, bool on) {
+    if (!imports.queue().setSendUdp(static_cast<size_t>(row), on)) conversions->refresh(imports.queue());
+  };
   imports.onEditorReloaded = [this] { editorPanel->refresh(); };
   imports.onSoundReplaced = [this](const std::string& code) { songChanged(code, true, "Lib_Convert:SoundPlaced"); };
   imports.onFileTags = [this](int station, const data::SongForm& offered) {

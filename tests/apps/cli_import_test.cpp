@@ -103,6 +103,23 @@ TEST_F(CliImport, ImportWritesSoundEnvelopeAndDurations) {
   EXPECT_EQ((Run({"import", "ZZZ00000", house}, status), status), 1);
 }
 
+// --no-udp is the queue's "Send UDP" off: the sound is placed, no
+// notification waits; without it one does.
+TEST_F(CliImport, NoUdpQueuesNoNotification) {
+  int status = -1;
+  ASSERT_EQ((Run({"setup", "set", "UDP", "IP_00", "127.0.0.1"}, status), status), 0);
+  ASSERT_EQ((Run({"setup", "set", "UDP", "PortA_00", "5999"}, status), status), 0);
+  const std::string house = MakeHouseFile(dir, "in/maison.s48", 2400);
+  std::string out = Run({"import", "00000002", house, "--no-udp"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Notification UDP non envoyée (--no-udp)"), std::string::npos) << out;
+  EXPECT_EQ(Seconds("00000002"), 2);
+  EXPECT_NE(Run({"notify", "pending"}, status).find("0 notification(s) en attente"), std::string::npos);
+  out = Run({"import", "00000002", house}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(Run({"notify", "pending"}, status).find("1 notification(s) en attente"), std::string::npos);
+}
+
 TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
   const std::string target = SoundOf("00000001");
   int status = -1;
