@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio/engine/alsa_device.h"
+#include "audio/setup/audio_setup.h"
 #include "core/ini.h"
 #include "core/text.h"
 
@@ -46,11 +47,15 @@ RecorderSettings LoadRecorderSettings(const SiteConfig& config) {
   s.virtualInputFile = read(file, kSettings, "VirtualInputFile", "");
   s.folder = read(file, kFiles, "Dossier", config.programFolder() + "Library/Sons/");
   if (!s.folder.empty() && s.folder.back() != '/') s.folder += '/';
-  s.startCondition = Number(read(lib, kStart, "Condition", "0")) == 1 ? 1 : 0;
-  s.startThresholdIndex = std::clamp(Number(read(lib, kStart, "StartThreshold", "0")), 0,
-                                     static_cast<int>(kStartThresholdsDb.size()) - 1);
-  s.startThresholdDurationMs = std::max(0, Number(read(lib, kStart, "StartThresholdDuration", "0")));
-  s.stopThresholdDurationMs = std::max(0, Number(read(lib, kStop, "StopThresholdDuration", "0")));
+  // The start and stop conditions are keys of the audio set-up: read through
+  // its model, each with its one default and check (what the window shows).
+  audio::AudioSetup setup;
+  setup.Load(lib, {});
+  const auto number = [&](const char* section, const char* key) { return static_cast<int>(setup.number(section, key)); };
+  s.startCondition = number(kStart, "Condition");
+  s.startThresholdIndex = number(kStart, "StartThreshold");
+  s.startThresholdDurationMs = number(kStart, "StartThresholdDuration");
+  s.stopThresholdDurationMs = number(kStop, "StopThresholdDuration");
   return s;
 }
 

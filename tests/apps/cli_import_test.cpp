@@ -120,6 +120,39 @@ TEST_F(CliImport, NoUdpQueuesNoNotification) {
   EXPECT_NE(Run({"notify", "pending"}, status).find("1 notification(s) en attente"), std::string::npos);
 }
 
+// The effects come from the audio set-up: what `setup set` stored is what
+// the next conversion passes; a value the set-up refuses, found in the
+// file, is passed as the default the set-up shows.
+TEST_F(CliImport, ConversionTakesItsEffectsFromTheAudioSetup) {
+  const std::string standIn = CopyingStandIn(dir, converted, "convert-args");
+  UseConverter(standIn);
+  int status = -1;
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"CheckEffectActif1", "1"}, {"OptionEffetNormalise", "3"}, {"SliderEffetNormalisation1", "-6,5"}}) {
+    const std::string out = Run({"setup", "set", "Convert", key, value}, status);
+    ASSERT_EQ(status, 0) << out;
+  }
+  EXPECT_EQ((Run({"setup", "set", "Convert", "SliderEffetNormalisation1", "31"}, status), status), 2);
+  WriteFile(dir / "in/a.flac", "x");
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/a.flac"}, status), status), 0);
+  auto effect = [&] {
+    for (const auto& a : StandInArguments(standIn))
+      if (a.rfind("-dspeffect1=", 0) == 0) return a;
+    return std::string();
+  };
+  EXPECT_EQ(effect(),
+            "-dspeffect1=Volume Normalize= -mode={qt}fixed{qt} -maxamp={qt}98{qt} -desiredb={qt}-16{qt}"
+            " -adapt_wnd={qt}6000{qt} -fixed={qt}-6.5{qt}");
+  // Written by hand (or by an older program): the trim's threshold the
+  // set-up would refuse is read as its default, as the window shows it.
+  const std::string ini = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "CheckEffectActif1", "0"));
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "CheckEffectActif0", "1"));
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "TexteEffetCutSeuil1", "cent"));
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/a.flac"}, status), status), 0);
+  EXPECT_NE(effect().find(" -threshold={qt}100{qt}"), std::string::npos) << effect();
+}
+
 TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
   const std::string target = SoundOf("00000001");
   int status = -1;
