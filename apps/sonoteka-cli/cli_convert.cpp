@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "cli_notify.h"
+#include "convert/take_purge.h"
+#include "recorder/recorder_settings.h"
 #include "cli_session.h"
 #include "convert/convert_driver.h"
 #include "convert/file_tags.h"
@@ -358,6 +360,18 @@ int PurgeTemp(const Options& options) {
   return 0;
 }
 
+// Timer30s's daily purge, run now: the takes of the takes folder older
+// than 45 days.
+int PurgeTakes(const Options& options) {
+  Session s(options);
+  if (!s.loadSite()) return 1;
+  const std::string folder = recorder::LoadRecorderSettings(s.app.config()).folder;
+  const int n = PurgeOldTakes(s.app.log(), folder, s.clock.now());
+  if (n < 0) return Fail("Dossier des prises illisible: " + folder + " (voir le journal)");
+  std::printf("Prises de plus de %d jours supprimées: %d (%s)\n", kTakeKeepDays, n, folder.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int HandOverTake(const Options& options, int station, const std::string& codeText, const std::string& take,
@@ -382,6 +396,7 @@ int ConvertCommand(const Options& options, const std::vector<std::string>& words
   if (words[0] == "save-as") return SaveAs(options, args);
   if (words[0] == "reconvert") return Reconvert(options, args);
   if (!args.empty()) return Usage("argument en trop: " + args[0]);
+  if (words[0] == "purge-takes") return PurgeTakes(options);
   return PurgeTemp(options);
 }
 

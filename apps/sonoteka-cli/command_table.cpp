@@ -197,6 +197,9 @@ const std::vector<CommandEntry>& CommandTable() {
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},
+      {"purge-takes", FirstWord, {}, {},
+       "  purge-takes                     supprime les prises de plus de 45 jours (dossier des prises)\n",
+       ConvertCommand},
       {"loudness", FirstWord, {}, {"--measure"},
        "  loudness CODE|FICHIER [--station N] [--measure]   sonie intégrée, plage, crête et crête vraie\n"
        "       (mesurées et enregistrées à côté de l'enveloppe quand elles manquent; --measure: les refait)\n",

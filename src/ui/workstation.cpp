@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include "convert/save_as.h"
+#include "convert/take_purge.h"
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
@@ -221,6 +222,10 @@ void Workstation::startNotifier(Prompt& prompt) {
     return notify::KeepAliveRead(lib, std::max(1, tab.station));
   });
   keepAlive->accesVpn = notifier->accesVpn;
+  // Its daily work: the takes folder's takes older than 45 days.
+  keepAlive->daily = [this](const std::string&) {
+    convert::PurgeOldTakes(app.log(), recorder::LoadRecorderSettings(app.config()).folder, lib.clock().now());
+  };
   keepAlive->attach();
 }
 

@@ -2,6 +2,7 @@
 // named in the registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -151,6 +152,23 @@ TEST_F(CliImport, ConversionTakesItsEffectsFromTheAudioSetup) {
   ASSERT_TRUE(EcritureIni(ini, "Convert", "TexteEffetCutSeuil1", "cent"));
   ASSERT_EQ((Run({"import", "00000002", dir / "in/a.flac"}, status), status), 0);
   EXPECT_NE(effect().find(" -threshold={qt}100{qt}"), std::string::npos) << effect();
+}
+
+// purge-takes: the daily purge of the takes folder, run now; only takes
+// more than 45 days old go.
+TEST_F(CliImport, PurgeTakesDeletesOnlyOldTakes) {
+  const std::string takes = home + "/Library/Sons/";
+  std::filesystem::create_directories(takes);
+  for (const char* name : {"2020-01-01-10-00-00.s48", "2020-01-01-10-00-00_2.wav", "2099-01-01-10-00-00.s48",
+                           "00000001.s48", "2020-01-01-10-00-00.mp2"})
+    WriteFile(takes + name, "x");
+  int status = -1;
+  const std::string out = Run({"purge-takes"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "Prises de plus de 45 jours supprimées: 2 (" + takes + ")\n");
+  auto left = FolderEntries(takes);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"00000001.s48", "2020-01-01-10-00-00.mp2", "2099-01-01-10-00-00.s48"}));
 }
 
 TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {
