@@ -187,7 +187,8 @@ const std::vector<CommandEntry>& CommandTable() {
        "  setup show                      adresses réseau des notifications (section UDP), réglage audio\n"
        "                                  (natures, périphériques, formats, niveaux, numérique, effets, prises)\n"
        "  setup set UDP CLÉ VALEUR        change une adresse ou un port (IP_00, PortA_00 … PortD_07)\n"
-       "  setup set SECTION CLÉ VALEUR    change un réglage audio (LevelOut_00 Analog -12, Formats Out 010000…)\n",
+       "  setup set SECTION CLÉ VALEUR    change un réglage audio (LevelOut_00 Analog -12, Formats Out 010000…)\n"
+       "  setup init-sound                son d'initialisation des pipes (Vexa_Init.s48), créé s'il manque\n",
        SetupCommand},
       {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append"},
        "  record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms]\n"

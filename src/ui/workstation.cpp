@@ -8,6 +8,7 @@
 
 #include "convert/save_as.h"
 #include "convert/take_purge.h"
+#include "audio/setup/init_sound.h"
 #include "core/text.h"
 #include "data/songs.h"
 #include "editor/song_selection.h"
@@ -249,6 +250,7 @@ void Workstation::startAudioSetup() {
   pcx = std::make_unique<audio::PcxQz>(app.log(), prompt_, lib.clock(), file, boardTools.get());
   audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
   audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
+  audioSetup->initSoundFile = audio::InitSoundFile(app.config().programFolder());
   audioSetup->InitGeneralPCXTools();
 }
 
