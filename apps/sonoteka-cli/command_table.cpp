@@ -205,11 +205,14 @@ const std::vector<CommandEntry>& CommandTable() {
        "  loudness CODE|FICHIER [--station N] [--measure]   sonie intégrée, plage, crête et crête vraie\n"
        "       (mesurées et enregistrées à côté de l'enveloppe quand elles manquent; --measure: les refait)\n",
        LevelsCommand},
-      {"normalise", FirstWord, {}, {"--apply", "--apply-target", "--mass"},
+      {"normalise", FirstWord, {"--category"}, {"--apply", "--apply-target", "--mass", "--lufs", "--peak"},
        "  normalise CODE [--station N] [--apply | --apply-target]   propositions de correction de niveau\n"
        "       (--apply: celle des mesures, --apply-target: la cible de la station, dans le pointeur Level)\n"
        "  normalise target [LUFS DBTP]    cible de sonie de la station et plafond de crête vraie (-23 -1)\n"
-       "  normalise --mass CODE…          réécrit les sons par le convertisseur (effets du réglage audio)\n",
+       "  normalise --mass CODE…          réécrit les sons par le convertisseur (effets du réglage audio)\n"
+       "  normalise --category CATÉGORIE [--station N] [--lufs|--peak]\n"
+       "                                  tous les morceaux d'une catégorie (code ou libellé); --lufs ou\n"
+       "                                  --peak: la normalisation en sonie ou en crête pour cette fois\n",
        LevelsCommand},
   };
   return table;
