@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "cli_notify.h"
+#include "convert/take_purge.h"
+#include "recorder/recorder_settings.h"
 #include "cli_session.h"
 #include "convert/convert_driver.h"
 #include "convert/file_tags.h"
@@ -135,7 +137,7 @@ bool TakeFileTags(ConvertSession& s, int station, const std::string& code, const
 // Imports one file into one song; prints what was stored. 0, or 1 on failure.
 int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::string& codeText,
               const std::string& file, HouseFileChoice choice, ExistingSoundChoice existing, bool takeMarkers, bool askMarkers,
-              bool takeTags) {
+              bool takeTags, bool sendUdp = true) {
   const std::string code = Calibre(Utf8ToCp1252(codeText), 8);
   if (!s.readSong(station, code)) return Fail("Morceau non trouvé: " + codeText);
   const std::string target = data::SoundFilePath(s.lib, station, code);
@@ -187,8 +189,10 @@ int ImportOne(ConvertSession& s, SoundReload& reload, int station, const std::st
   }
   bool tagsStored = true;
   if (takeTags && !r.appended) tagsStored = TakeFileTags(s, station, code, r.converted ? &s.driver->lastInfo() : nullptr);
-  // The sound changed: the suite reloads it, whatever else failed below.
-  QueueSongChange(s, code, true, "sonoteka-cli:import");
+  // The sound changed: the suite reloads it, whatever else failed below
+  // (unless the conversion's "Send UDP" is off: --no-udp).
+  if (sendUdp) QueueSongChange(s, code, true, "sonoteka-cli:import");
+  else std::printf("Notification UDP non envoyée (--no-udp)\n");
   if (r.stepsKept) return Fail("son importé, mais les steps de l'ancien son n'ont pas pu être supprimés (voir le journal)");
   if (!reload.fitted.ok)
     return Fail("son importé, mais les pointeurs au-delà de sa fin n'ont pas pu être corrigés (voir le journal)");
@@ -210,8 +214,10 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   const bool markers = options.value("markers") == "1";
   const bool tags = options.value("tags") == "1";
   const bool all = options.value("all") == "1";
+  const bool sendUdp = options.value("no-udp") != "1";
   if (all ? args.size() != 1 : args.size() != 2)
-    return Usage("import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers] [--tags]");
+    return Usage(
+        "import CODE FICHIER | import --all DOSSIER [--house copy|convert] [--append] [--markers] [--tags] [--no-udp]");
   if (!all) {
     if (const std::string refusal = data::CheckSongCode(args[0]); !refusal.empty()) return Usage(refusal);
   } else if (!Folder_Exist(args[0])) {
@@ -221,7 +227,8 @@ int Import(const Options& options, const std::vector<std::string>& args) {
   if (!s.open(options.station)) return 1;
   SoundReload reload(s);
   if (!all)
-    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive, tags);
+    return ImportOne(s, reload, options.station, args[0], args[1], choice, existing, markers, options.interactive, tags,
+                     sendUdp);
 
   // Bulk: every file of the folder named by a song code ("0001234.mp3").
   std::string folder = args[0];
@@ -241,7 +248,7 @@ int Import(const Options& options, const std::vector<std::string>& args) {
     std::fflush(stdout);
     const int status = data::CheckSongCode(code).empty()
                            ? ImportOne(s, reload, options.station, code, folder + files[i], choice, existing,
-                                       markers, options.interactive, tags)
+                                       markers, options.interactive, tags, sendUdp)
                            : Fail("Nom de fichier sans code de morceau: " + files[i]);
     (status == 0 ? done : failed)++;
   }
@@ -353,6 +360,18 @@ int PurgeTemp(const Options& options) {
   return 0;
 }
 
+// Timer30s's daily purge, run now: the takes of the takes folder older
+// than 45 days.
+int PurgeTakes(const Options& options) {
+  Session s(options);
+  if (!s.loadSite()) return 1;
+  const std::string folder = recorder::LoadRecorderSettings(s.app.config()).folder;
+  const int n = PurgeOldTakes(s.app.log(), folder, s.clock.now());
+  if (n < 0) return Fail("Dossier des prises illisible: " + folder + " (voir le journal)");
+  std::printf("Prises de plus de %d jours supprimées: %d (%s)\n", kTakeKeepDays, n, folder.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int HandOverTake(const Options& options, int station, const std::string& codeText, const std::string& take,
@@ -398,6 +417,7 @@ int ConvertCommand(const Options& options, const std::vector<std::string>& words
   if (words[0] == "save-as") return SaveAs(options, args);
   if (words[0] == "reconvert") return Reconvert(options, args);
   if (!args.empty()) return Usage("argument en trop: " + args[0]);
+  if (words[0] == "purge-takes") return PurgeTakes(options);
   return PurgeTemp(options);
 }
 

@@ -142,13 +142,39 @@ int StationTarget(const Options& options, const std::vector<std::string>& args) 
   return 0;
 }
 
-// normalise --mass CODE…: each song's sound through the converter with the
-// audio set-up's effects, one after the other; progress on the error output.
-int MassNormalise(const Options& options, const std::vector<std::string>& codes) {
+// normalise --mass CODE… and normalise --category X: each song's sound
+// through the converter with the audio set-up's effects (the normalisation
+// forced to `mode` when given), one after the other; progress on the error
+// output. A category's songs without a sound are listed and left out.
+int MassNormalise(const Options& options, std::vector<std::string> codes, const std::string& category,
+                  std::optional<convert::NormaliseMode> mode) {
   for (const std::string& code : codes)
     if (const std::string refusal = data::CheckSongCode(code); !refusal.empty()) return Usage(refusal);
   LibrarySession s(options);
   if (!s.open(options.station)) return 1;
+  int withoutSound = 0;
+  if (!category.empty()) {
+    const convert::CategorySongs songs = convert::SongsOfCategory(s.lib, options.station, category);
+    if (!songs.found) return Fail("Catégorie inconnue: " + category);
+    if (songs.status != 0)
+      return Fail("Morceaux de la catégorie " + songs.code + " illisibles (statut " + std::to_string(songs.status) +
+                  ", voir le journal)");
+    std::printf("Catégorie %s (%s): %zu morceau(x)\n", Cp1252ToUtf8(songs.code).c_str(), songs.label.c_str(),
+                songs.codes.size());
+    for (const std::string& code : songs.codes) {
+      const std::string sound = data::SoundFilePath(s.lib, options.station, Calibre(Utf8ToCp1252(code), 8));
+      if (File_Exist(sound)) {
+        codes.push_back(code);
+      } else {
+        ++withoutSound;
+        std::printf("%s: sans son, ignoré\n", code.c_str());
+      }
+    }
+    if (codes.empty()) {
+      std::printf("Sons normalisés: 0, échecs: 0, sans son: %d\n", withoutSound);
+      return 0;
+    }
+  }
   if (options.interactive &&
       s.session.prompt.message(convert::kMassNormalisationQuestion, Icon::Question, Buttons::YesNo) != Answer::Yes)
     return Fail("Normalisation annulée.");
@@ -156,7 +182,7 @@ int MassNormalise(const Options& options, const std::vector<std::string>& codes)
   TraceLogger& log = s.session.app.log();
   const convert::ConverterPorts ports{log, s.session.clock, s.session.events, s.session.prompt};
   convert::ConverterDriver driver(ports, convert::FindConverterPath(config.registry(), MachineEnvironment("").exePath),
-                                  convert::LoadEffectSettings(config.settingsFile()));
+                                  convert::LoadEffectSettings(config.settingsFile(), mode));
   editor::MpegScanDurationMeter meter;
   editor::EnvelopeReader envelopes(log, meter, editor::LoadEnvelopeSettings(config));
   const auto result = convert::NormalisationEnMasse(
@@ -183,7 +209,10 @@ int MassNormalise(const Options& options, const std::vector<std::string>& codes)
       },
       false);
   log.Flush();
-  std::printf("Sons normalisés: %d, échecs: %d\n", result.normalised, result.failed);
+  if (category.empty())
+    std::printf("Sons normalisés: %d, échecs: %d\n", result.normalised, result.failed);
+  else
+    std::printf("Sons normalisés: %d, échecs: %d, sans son: %d\n", result.normalised, result.failed, withoutSound);
   bool partial = false;
   for (const auto& sound : result.sounds) partial = partial || (sound.ok && !sound.message.empty());
   return result.failed > 0 || partial ? 1 : 0;
@@ -198,10 +227,22 @@ int LevelsCommand(const Options& options, const std::vector<std::string>& words)
   }
   if (words[0] == "normalise" && words.size() >= 2 && words[1] == "target")
     return StationTarget(options, std::vector<std::string>(words.begin() + 2, words.end()));
-  if (words[0] == "normalise" && options.value("mass") == "1") {
-    if (words.size() < 2) return Usage("normalise --mass CODE…");
-    return MassNormalise(options, std::vector<std::string>(words.begin() + 1, words.end()));
+  std::optional<convert::NormaliseMode> mode;
+  if (options.value("lufs") == "1") mode = convert::NormaliseMode::Loudness;
+  if (options.value("peak") == "1") {
+    if (mode) return Usage("normalise: --lufs ou --peak, pas les deux");
+    mode = convert::NormaliseMode::Peak;
   }
+  if (words[0] == "normalise" && !options.value("category").empty()) {
+    if (words.size() != 1 || options.value("mass") == "1")
+      return Usage("normalise --category CATÉGORIE [--station N] [--lufs|--peak]");
+    return MassNormalise(options, {}, options.value("category"), mode);
+  }
+  if (words[0] == "normalise" && options.value("mass") == "1") {
+    if (words.size() < 2) return Usage("normalise --mass CODE… [--lufs|--peak]");
+    return MassNormalise(options, std::vector<std::string>(words.begin() + 1, words.end()), "", mode);
+  }
+  if (mode) return Usage("--lufs et --peak vont avec --mass ou --category");
   if (words[0] == "normalise") {
     if (words.size() != 2) return Usage("normalise CODE [--station N] [--apply | --apply-target]");
     return Normalise(options, words[1]);

@@ -7,6 +7,7 @@
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/songs.h"
+#include "audio/setup/init_sound.h"
 #include "notify/notifier.h"
 
 namespace sono::cli {
@@ -112,7 +113,21 @@ int NotifyCommand(const Options& options, const std::vector<std::string>& words)
 int SetupCommand(const Options& options, const std::vector<std::string>& words) {
   const bool show = words.size() == 2 && words[1] == "show";
   const bool set = words.size() == 5 && words[1] == "set";
-  if (!show && !set) return Usage("setup show | setup set SECTION CLÉ VALEUR");
+  if (words.size() == 2 && words[1] == "init-sound") {
+    // The initialisation sound of the PCX pipes, made when missing as the
+    // desktop's start-up does.
+    Session s(options);
+    if (!s.loadSite()) return 1;
+    const std::string file = audio::InitSoundFile(s.app.config().programFolder());
+    std::string why;
+    switch (audio::EnsureInitSound(file, &why)) {
+      case audio::InitSoundState::Found: std::printf("Son d'initialisation: %s\n", file.c_str()); return 0;
+      case audio::InitSoundState::Created: std::printf("Son d'initialisation créé: %s\n", file.c_str()); return 0;
+      case audio::InitSoundState::Missing: break;
+    }
+    return Fail("Fichier '" + file + "' non trouvé. (" + why + ")");
+  }
+  if (!show && !set) return Usage("setup show | setup set SECTION CLÉ VALEUR | setup init-sound");
   if (set && !EqualsNoCase(words[2], notify::kUdpSection)) {
     if (!IsAudioSetupSection(words[2]))
       return Usage("section inconnue: " + words[2] + " (UDP ou une section du réglage audio, voir setup show)");

@@ -162,13 +162,14 @@ const std::vector<CommandEntry>& CommandTable() {
        "       step add|replace N|delete N|cut [--smooth] (steps de la sélection; cut les coupe tous du son),\n"
        "       step play N|without (écoute d'un step, ou du son sans ses steps, sur la sortie virtuelle)\n",
        EditorCommand},
-      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags"},
+      {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags", "--no-udp"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"
        "       (converti au format maison s'il n'y est pas; durées et enveloppe refaites)\n"
        "  import CODE FICHIER --append    ajoute le fichier (converti) à la fin du son du morceau\n"
        "  import CODE FICHIER --markers   reprend les marqueurs d'un WAV (cart) comme pointeurs\n"
        "  import CODE FICHIER --tags      reprend le titre et l'artiste du fichier dans la fiche du morceau\n"
-       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n",
+       "  import --all DOSSIER            importe chaque fichier nommé par un code (0001234.mp3)\n"
+       "  import ... --no-udp             sans notification UDP du changement (colonne \"Send UDP\" à N)\n",
        ConvertCommand},
       {"export", FirstWord, {"--format", "--name"}, {},
        "  export CODE DOSSIER [--format mp3-256|mp3-128|mp2|wave] [--name artiste-titre|titre-artiste|titre]\n",
@@ -189,7 +190,8 @@ const std::vector<CommandEntry>& CommandTable() {
        "  setup show                      adresses réseau des notifications (section UDP), réglage audio\n"
        "                                  (natures, périphériques, formats, niveaux, numérique, effets, prises)\n"
        "  setup set UDP CLÉ VALEUR        change une adresse ou un port (IP_00, PortA_00 … PortD_07)\n"
-       "  setup set SECTION CLÉ VALEUR    change un réglage audio (LevelOut_00 Analog -12, Formats Out 010000…)\n",
+       "  setup set SECTION CLÉ VALEUR    change un réglage audio (LevelOut_00 Analog -12, Formats Out 010000…)\n"
+       "  setup init-sound                son d'initialisation des pipes (Vexa_Init.s48), créé s'il manque\n",
        SetupCommand},
       {"record", FirstWord, {"--device", "--start", "--stop", "--preroll", "--tail", "--speed"}, {"--append", "--board"},
        "  record CODE [--device NOM|virtual:ENTRÉE.wav] [--start now|level:-50dB:200ms]\n"
@@ -201,15 +203,21 @@ const std::vector<CommandEntry>& CommandTable() {
       {"purge-temp", FirstWord, {}, {},
        "  purge-temp [--station N]        supprime les sons temporaires de plus de 10 jours\n",
        ConvertCommand},
+      {"purge-takes", FirstWord, {}, {},
+       "  purge-takes                     supprime les prises de plus de 45 jours (dossier des prises)\n",
+       ConvertCommand},
       {"loudness", FirstWord, {}, {"--measure"},
        "  loudness CODE|FICHIER [--station N] [--measure]   sonie intégrée, plage, crête et crête vraie\n"
        "       (mesurées et enregistrées à côté de l'enveloppe quand elles manquent; --measure: les refait)\n",
        LevelsCommand},
-      {"normalise", FirstWord, {}, {"--apply", "--apply-target", "--mass"},
+      {"normalise", FirstWord, {"--category"}, {"--apply", "--apply-target", "--mass", "--lufs", "--peak"},
        "  normalise CODE [--station N] [--apply | --apply-target]   propositions de correction de niveau\n"
        "       (--apply: celle des mesures, --apply-target: la cible de la station, dans le pointeur Level)\n"
        "  normalise target [LUFS DBTP]    cible de sonie de la station et plafond de crête vraie (-23 -1)\n"
-       "  normalise --mass CODE…          réécrit les sons par le convertisseur (effets du réglage audio)\n",
+       "  normalise --mass CODE…          réécrit les sons par le convertisseur (effets du réglage audio)\n"
+       "  normalise --category CATÉGORIE [--station N] [--lufs|--peak]\n"
+       "                                  tous les morceaux d'une catégorie (code ou libellé); --lufs ou\n"
+       "                                  --peak: la normalisation en sonie ou en crête pour cette fois\n",
        LevelsCommand},
   };
   return table;

@@ -114,6 +114,13 @@ bool ParseEffect(const std::string& value, ConverterOptions& o, std::string& err
       error = "Mode de normalisation inconnu: " + mode;
       return false;
     }
+    // The set-up window's maximum amplitude is a percentage of full scale
+    // (1 to 100, "98" by default); the loudness mode passes a ceiling in
+    // dBFS (0 or below). Both are taken: above 0 is a percentage.
+    if (words.count("maxamp")) {
+      const auto v = Number(words["maxamp"]);
+      if (v && *v > 0 && *v <= 100) words["maxamp"] = std::to_string(20.0 * std::log10(*v / 100.0));
+    }
     return number("maxamp", o.normalize.maxAmpDb, kLevelDb) && number("desiredb", o.normalize.desiredDb, kGainDb) &&
            number("adapt_wnd", o.normalize.adaptWindowMs, kWindowMs) && number("fixed", o.normalize.fixedDb, kGainDb);
   }

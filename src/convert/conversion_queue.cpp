@@ -131,6 +131,17 @@ int ConversionQueue::AddToConvertListS48(const std::string& code, const std::str
   return index;
 }
 
+bool ConversionQueue::setSendUdp(size_t index, bool on) {
+  auto& rows = sheets_[static_cast<size_t>(QueueSheet::ToConvert)];
+  if (index >= rows.size() || (on && rows[index].isExport)) return false;
+  if (rows[index].sendUdp == on) return true;
+  rows[index].sendUdp = on;
+  p_.log.TraceLog("ConvertList: Send UDP: " + std::string(on ? "O" : "N") + " |SongId: " + Trim(rows[index].code) +
+                  " |Source: " + rows[index].source);
+  changed();
+  return true;
+}
+
 bool ConversionQueue::processRow(QueueRow& row, std::string& error) {
   const PathParts parts = EclateRepFicExt(row.source);
   if (parts.name.empty() || !NomFichierCorrect(parts.name + parts.extension)) {
@@ -188,6 +199,8 @@ void ConversionQueue::ConversionDesSons(bool showMessages) {
     QueueRow row = todo[i];
     std::string error;
     const bool ok = processRow(row, error);
+    // Switched while the converter ran (events run during its wait).
+    row.sendUdp = todo[i].sendUdp;
     const LocalDateTime now = p_.clock.now();
     row.timing = fmt::format("{:02}:{:02}:{:02}", now.hour, now.minute, now.second);
     row.toDo = false;
@@ -196,7 +209,7 @@ void ConversionQueue::ConversionDesSons(bool showMessages) {
     if (ok) {
       if (!row.isExport && row.updateBase && QueueCodeAccepted(row.code)) {
         if (!row.append && onSoundReplaced) onSoundReplaced(row.code);
-        if (onSongConverted) onSongConverted(row.code, row.target);
+        if (onSongConverted) onSongConverted(row.code, row.target, row.sendUdp);
         const std::string prefix = Prefix(row.code);
         music = music || IsMusic(prefix);
         categories = categories || IsMusic(prefix) || prefix == "JIN" || prefix == "RUB";

@@ -20,6 +20,8 @@ inline constexpr int kQueueSheets = 3;
 inline constexpr std::array<const char*, kQueueSheets> kQueueSheetNames = {
     "Fichiers à convertir", "Fichiers convertis", "Erreurs de conversion"};
 inline constexpr int kQueueColumns = 22;
+// The "Send UDP" column, the one cell of a waiting row the user switches.
+inline constexpr int kSendUdpColumn = 18;
 // The headers of a sheet, in the grid's order.
 std::array<std::string, kQueueColumns> QueueHeaders(QueueSheet sheet);
 
@@ -34,7 +36,7 @@ struct QueueRow {
   std::string code;            // "Morceau": the song's code, blank for an export
   bool toDo = true;            // "A Traiter"
   bool updateBase = true;      // "MAJ Base"
-  bool sendUdp = true;         // "Send UDP"
+  bool sendUdp = true;         // "Send UDP": the suite is told of the converted sound (off: nothing sent)
   bool keepPtx = true;         // "Keep Ptx"
   bool isExport = false;       // "Export"
   std::string localTarget;     // "Fichier cible local": converted there, then copied to the target
@@ -62,13 +64,19 @@ class ConversionQueue {
   // already running (the converter's wait lets the timer fire).
   void ConversionDesSons(bool showMessages = true);
 
+  // The "Send UDP" cell of a row still to convert, switched by the user: off,
+  // the conversion's change notification is not queued. An export tells no
+  // song and keeps it off. False when the row cannot take the value.
+  bool setSendUdp(size_t row, bool on);
+
   const std::vector<QueueRow>& sheet(QueueSheet s) const { return sheets_[static_cast<size_t>(s)]; }
   int pending() const;
   bool running() const { return running_; }
   // A change to show (rows added, moved, done).
   std::function<void()> onChanged;
-  // A song's new sound is in place: reload it, write its durations.
-  std::function<void(const std::string& code, const std::string& target)> onSongConverted;
+  // A song's new sound is in place: reload it, write its durations; tell the
+  // suite when `sendUdp` (the row's "Send UDP").
+  std::function<void(const std::string& code, const std::string& target, bool sendUdp)> onSongConverted;
   // A song's sound was replaced (not appended to), before onSongConverted.
   std::function<void(const std::string& code)> onSoundReplaced;
   // After the queue: recount the average durations (artists, then categories).

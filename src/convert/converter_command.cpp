@@ -5,6 +5,7 @@
 #include <array>
 #include <utility>
 
+#include "audio/setup/audio_setup.h"
 #include "core/ini.h"
 #include "editor/normalisation.h"
 #include "core/text.h"
@@ -25,34 +26,40 @@ ConversionRequest HouseFormatRequest(const std::string& source, const std::strin
   return r;
 }
 
-EffectSettings LoadEffectSettings(const std::string& file) {
+EffectSettings LoadEffectSettings(const std::string& file) { return LoadEffectSettings(file, std::nullopt); }
+
+EffectSettings LoadEffectSettings(const std::string& file, std::optional<NormaliseMode> forced) {
+  // Each key, its default and its check live in the audio set-up: the
+  // conversion uses what the window shows (a value the window refuses reads
+  // as the key's default, as it does there). No device is read here.
+  audio::AudioSetup setup;
+  setup.Load(file, {});
+  constexpr const char* kSection = "Convert";
+  const auto flag = [&](const char* key) { return setup.number(kSection, key) == 1; };
+  const auto text = [&](const char* key) { return setup.value(kSection, key); };
   EffectSettings s;
-  const auto flag = [&](const char* key, bool fallback) {
-    return LectureIni(file, "Convert", key, fallback ? "1" : "0") == "1";
-  };
-  const auto text = [&](const char* key, const std::string& fallback) {
-    const std::string v = Trim(LectureIni(file, "Convert", key, fallback));
-    return v.empty() ? fallback : v;
-  };
-  s.trimOn = flag("CheckEffectActif0", s.trimOn);
-  s.cutStart = flag("CheckEffetCutDebut", s.cutStart);
-  s.cutEnd = flag("CheckEffetCutFin", s.cutEnd);
-  s.digitalSilence = flag("OptionEffetTrim0", s.digitalSilence);
-  s.silenceLevel = text("TexteEffetCutSeuil0", s.silenceLevel);
-  s.threshold = text("TexteEffetCutSeuil1", s.threshold);
-  s.normaliseOn = flag("CheckEffectActif1", s.normaliseOn);
-  const auto mode = ParseInt(LectureIni(file, "Convert", "OptionEffetNormalise", "0"));
-  if (mode && *mode >= 0 && *mode <= static_cast<int>(NormaliseMode::Loudness)) s.mode = static_cast<NormaliseMode>(*mode);
-  s.maxAmp = text("TexteEffetNormalisationMax", s.maxAmp);
-  s.desiredDb = text("SliderEffetNormalisation0", s.desiredDb);
+  s.trimOn = flag("CheckEffectActif0");
+  s.cutStart = flag("CheckEffetCutDebut");
+  s.cutEnd = flag("CheckEffetCutFin");
+  s.digitalSilence = flag("OptionEffetTrim0");
+  s.silenceLevel = text("TexteEffetCutSeuil0");
+  s.threshold = text("TexteEffetCutSeuil1");
+  s.normaliseOn = flag("CheckEffectActif1");
+  s.mode = static_cast<NormaliseMode>(setup.number(kSection, "OptionEffetNormalise"));
+  s.maxAmp = text("TexteEffetNormalisationMax");
+  s.desiredDb = text("SliderEffetNormalisation0");
+  if (forced) {
+    s.normaliseOn = true;
+    s.mode = *forced;
+  }
   if (s.mode == NormaliseMode::Loudness) {
     // One target for the station: the editor's window and the converter agree.
     const editor::LoudnessTarget target = editor::LoadLoudnessTarget(file);
     s.desiredDb = fmt::format("{:.1f}", target.targetLufs);
     s.maxAmp = fmt::format("{:.1f}", target.ceilingDbtp - kEncodingHeadroomDb);
   }
-  s.fixedGain = text("SliderEffetNormalisation1", s.fixedGain);
-  s.showProgress = flag("CheckConvertAfficherProgression", s.showProgress);
+  s.fixedGain = text("SliderEffetNormalisation1");
+  s.showProgress = flag("CheckConvertAfficherProgression");
   return s;
 }
 

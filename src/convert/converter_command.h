@@ -3,6 +3,7 @@
 // from them (ConvertSonV13V14's command line, one argument per element: the
 // converter is started without a shell, so no quoting is needed).
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ ConversionRequest HouseFormatRequest(const std::string& source, const std::strin
 enum class NormaliseMode { Peak = 0, ReplayGain = 1, Adapt = 2, Fixed = 3, Loudness = 4 };
 
 // The effect settings of the audio set-up (FrmSetup), read at each conversion.
+// The initial values are those of an empty settings file (the set-up model's
+// defaults, `AudioSetupKeys`).
 struct EffectSettings {
   bool trimOn = false;            // CheckEffectActif(0)
   bool cutStart = true;           // CheckEffetCutDebut
@@ -56,10 +59,14 @@ struct EffectSettings {
 };
 
 // Reads them from the program's settings file, section "Convert" (keys named
-// after the set-up window's controls); absent keys keep the defaults above.
+// after the set-up window's controls), through the audio set-up model: a
+// missing key, or one the window would refuse, reads as the model's default.
 // In loudness mode the desired level and the maximum are the station's
 // loudness target and its true-peak ceiling less kEncodingHeadroomDb.
 EffectSettings LoadEffectSettings(const std::string& settingsFile);
+// The same with the volume normalisation on in `forced` mode for one run (a
+// command's --lufs or --peak), the settings file left as it is.
+EffectSettings LoadEffectSettings(const std::string& settingsFile, std::optional<NormaliseMode> forced);
 // Room left under the true-peak ceiling for the house format's encoding,
 // which moves peaks by a few hundredths of a dB.
 inline constexpr double kEncodingHeadroomDb = 0.3;

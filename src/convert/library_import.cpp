@@ -37,8 +37,8 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       driver_(ports, ""),
       queue_(ports, driver_) {
   // Called right after the row's conversion: the driver still holds what the converter said.
-  queue_.onSongConverted = [this](const std::string& code, const std::string&) {
-    soundPlaced(code, &driver_.lastInfo());
+  queue_.onSongConverted = [this](const std::string& code, const std::string&, bool sendUdp) {
+    soundPlaced(code, &driver_.lastInfo(), sendUdp);
   };
   queue_.onSoundReplaced = [this](const std::string& code) {
     if (!editor::StepsSuppression(lib_, code, kCaller)) say(kStepsKept, Icon::Exclamation);
@@ -149,9 +149,11 @@ bool LibraryImport::RecordedSound(const std::string& code) {
   return ms > 0;
 }
 
-void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted) {
-  // The sound changed whatever follows: the suite is told.
-  if (onSoundReplaced) onSoundReplaced(code);
+void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted, bool tellSuite) {
+  // The sound changed whatever follows: the suite is told, unless the
+  // conversion's "Send UDP" was switched off.
+  if (tellSuite && onSoundReplaced) onSoundReplaced(code);
+  if (!tellSuite) p_.log.TraceLog("ConversionDesSons: Send UDP off: no notification |SongId: " + Trim(code));
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;

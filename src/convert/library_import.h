@@ -82,7 +82,7 @@ class LibraryImport {
   // durations written on every station) and its envelope is built again.
   // `converted`: what the converter said when the sound was converted
   // (markers taken then follow its trim); null for a copy or a reconversion.
-  void soundPlaced(const std::string& code, const ConverterInfo* converted);
+  void soundPlaced(const std::string& code, const ConverterInfo* converted, bool tellSuite = true);
   void say(const std::string& text, Icon icon);
   // The file's title and artist offered for the song form (a question).
   void offerFileTags(int station, const std::string& code, const ConverterInfo& info);

@@ -4,6 +4,8 @@
 #include "core/text.h"
 #include "data/pervasive.h"
 #include "data/ptx.h"
+#include "data/music_tab.h"
+#include "data/records.h"
 #include "data/songs.h"
 #include "editor/loudness_meter.h"
 #include "editor/normalisation.h"
@@ -100,6 +102,41 @@ bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int sta
   }
   log.TraceLog("Normalization: End |File: " + out.sound);
   return true;
+}
+
+CategorySongs SongsOfCategory(data::Library& lib, int station, const std::string& category) {
+  CategorySongs out;
+  const std::string wanted = Trim(category);
+  for (const data::CategoryNode& node : data::InitGeneralTVCategories(lib, station)) {
+    // The tree's nodes are in UTF-8; the records hold Windows-1252.
+    const std::string code = Trim(node.code), label = Trim(node.label);
+    if (EqualsNoCase(code, wanted) || EqualsNoCase(label, wanted)) {
+      out.found = true;
+      out.code = Utf8ToCp1252(code);
+      out.label = label;
+      break;
+    }
+  }
+  if (!out.found) return out;
+  // Every song, by code: a category's songs are few enough to be walked in
+  // one pass and the walk does not depend on the category key's layout.
+  data::PervasiveLayer& db = lib.db();
+  data::BtrieveOptions quiet;
+  quiet.silent = true;
+  std::string key = data::Library::Key("");
+  int st = db.GetGreaterOrEqual(lib.base(), data::kSongs, station, data::kSongByCode, key, kCaller, quiet);
+  while (st == 0) {
+    const std::string& r = db.record(data::kSongs);
+    if (Trim(data::GetRaw(r, data::song::kCategory)) == out.code)
+      out.codes.push_back(Cp1252ToUtf8(Trim(data::GetRaw(r, data::song::kCode))));
+    st = db.GetNext(lib.base(), data::kSongs, station, data::kSongByCode, key, kCaller, quiet);
+  }
+  if (st != btr::status::kEndOfFile && st != btr::status::kKeyNotFound) {
+    out.status = st;
+    lib.log().TraceLog("Err: NormalisationEnMasse: songs of category " + out.code + " not all read |Status: " +
+                       std::to_string(st));
+  }
+  return out;
 }
 
 MassNormalisationResult NormalisationEnMasse(

@@ -62,6 +62,18 @@ struct NormalisedSound {
 bool NormalisationEnMasse_01_Action(MassNormalisationPorts ports, int index, int station, const std::string& code,
                                     NormalisedSound& out);
 
+// The songs of one category on a station, for a whole-category run: the
+// category named by its code or its label (case aside), its songs' codes
+// (UTF-8, trimmed) in code order. `found` false: no such category. `code`
+// is as the records hold it (Windows-1252), `label` in UTF-8.
+struct CategorySongs {
+  bool found = false;
+  std::string code, label;
+  std::vector<std::string> codes;
+  int status = 0;  // the record manager's status when the walk stopped short of the end
+};
+CategorySongs SongsOfCategory(data::Library& lib, int station, const std::string& category);
+
 struct MassNormalisationResult {
   std::vector<NormalisedSound> sounds;
   int normalised = 0, failed = 0;

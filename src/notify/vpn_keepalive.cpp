@@ -1,5 +1,7 @@
 #include "notify/vpn_keepalive.h"
 
+#include <fmt/format.h>
+
 #include "data/library.h"
 
 namespace sono::notify {
@@ -17,18 +19,38 @@ void VpnKeepAlive::attach() {
 }
 
 void VpnKeepAlive::Timer30s_Timer() {
-  if (!accesVpn || log_.closing()) return;
+  if (log_.closing()) return;
+  if (daily) {
+    const LocalDateTime now = clock_.now();
+    const std::string today = fmt::format("{:04}-{:02}-{:02}", now.year, now.month, now.day);
+    if (today != dailyDone_) {
+      dailyDone_ = today;
+      log_.TraceLog("Timer30s: daily purge of the old takes |Day: " + today);
+      daily(today);
+    }
+  }
+  if (accesVpn) keepAlive();
+}
+
+void VpnKeepAlive::keepAlive() {
   const uint64_t now = clock_.tickMs();
   if (now - last_ < kKeepAlivePeriodMs) return;
   last_ = now;
-  ++reads_;
   const int status = read_ ? read_() : kStatusFound;
+  if (status == kKeepAliveBaseClosed) {
+    if (!closedLogged_) log_.TraceLog("Timer30s: base not open: keep-alive read skipped");
+    closedLogged_ = true;
+    return;
+  }
+  closedLogged_ = false;
+  ++reads_;
   if (status == kStatusFound || status == kStatusKeyNotFound) return;
   ++failures_;
   log_.TraceLog("Err: Timer30s: keep-alive read of the base: status " + std::to_string(status));
 }
 
 int KeepAliveRead(data::Library& lib, int station) {
+  if (!lib.db().isOpen(lib.base(), data::kSongs, station)) return kKeepAliveBaseClosed;
   std::string key = data::Library::Key(kKeepAliveKey);
   data::BtrieveOptions quiet;
   quiet.silent = true;  // the timer reads the status itself

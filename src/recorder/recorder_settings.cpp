@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio/engine/alsa_device.h"
+#include "audio/setup/audio_setup.h"
 #include "core/ini.h"
 #include "core/text.h"
 
@@ -74,8 +75,19 @@ RecorderSettingsRead ParseRecorderSettings(const IniDocument& recorderFile, cons
                                            const std::string& defaultFolder) {
   RecorderSettingsRead r;
   RecorderSettings& s = r.settings;
+  // The start and stop conditions are keys of the audio set-up: read through
+  // its model, each with its one default and check (what its window shows).
+  audio::AudioSetup setup;
+  setup.LoadDocument(libraryFile, {});
   for (const NumberKey& k : kNumberKeys) {
     const auto text = (k.where == Where::Recorder ? recorderFile : libraryFile).get(k.section, k.key);
+    if (k.where == Where::Library) {
+      s.*k.field = static_cast<int>(setup.number(k.section, k.key));
+      if (text && !Trim(*text).empty() && ParseInt(*text) != std::optional<long long>(s.*k.field))
+        r.warnings.push_back(Quoted(k.section, k.key, *text) + ": refusé par les réglages audio, " +
+                             std::to_string(s.*k.field) + " pris");
+      continue;
+    }
     if (!text) {
       s.*k.field = k.fallback;
       continue;

@@ -7,6 +7,8 @@
 #include <QThread>
 
 #include "convert/save_as.h"
+#include "audio/setup/init_sound.h"
+#include "convert/take_purge.h"
 #include "core/ini.h"
 #include "core/text.h"
 #include "data/songs.h"
@@ -137,6 +139,9 @@ void Workstation::addLogMenu(Desktop& desktop, Prompt& prompt) {
 void Workstation::addImportMenu(Prompt& prompt) {
   window.tabs()->addTab(conversions, QString::fromUtf8("Conversions"));
   imports.queue().onChanged = [this] { conversions->refresh(imports.queue()); };
+  conversions->onSendUdpSwitched = [this](int row, bool on) {
+    if (!imports.queue().setSendUdp(static_cast<size_t>(row), on)) conversions->refresh(imports.queue());
+  };
   imports.onEditorReloaded = [this] { editorPanel->refresh(); };
   imports.onSoundReplaced = [this](const std::string& code) { songChanged(code, true, "Lib_Convert:SoundPlaced"); };
   imports.onFileTags = [this](int station, const data::SongForm& offered) {
@@ -219,6 +224,10 @@ void Workstation::startNotifier(Prompt& prompt) {
     return notify::KeepAliveRead(lib, std::max(1, tab.station));
   });
   keepAlive->accesVpn = notifier->accesVpn;
+  // Its daily work: the takes folder's takes older than 45 days.
+  keepAlive->daily = [this](const std::string&) {
+    convert::PurgeOldTakes(app.log(), recorder::LoadRecorderSettings(app.config()).folder, lib.clock().now());
+  };
   keepAlive->attach();
 }
 
@@ -242,6 +251,7 @@ void Workstation::startAudioSetup() {
   pcx = std::make_unique<audio::PcxQz>(app.log(), prompt_, lib.clock(), file, boardTools.get());
   audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
   audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
+  audioSetup->initSoundFile = audio::InitSoundFile(app.config().programFolder());
   audioSetup->InitGeneralPCXTools();
   startRecordButtons();
 }

@@ -2,6 +2,7 @@
 // named in the registry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -101,6 +102,73 @@ TEST_F(CliImport, ImportWritesSoundEnvelopeAndDurations) {
   EXPECT_EQ((Run({"import", "00000002"}, status), status), 2);
   EXPECT_EQ((Run({"import", "123456789", house}, status), status), 2);
   EXPECT_EQ((Run({"import", "ZZZ00000", house}, status), status), 1);
+}
+
+// --no-udp is the queue's "Send UDP" off: the sound is placed, no
+// notification waits; without it one does.
+TEST_F(CliImport, NoUdpQueuesNoNotification) {
+  int status = -1;
+  ASSERT_EQ((Run({"setup", "set", "UDP", "IP_00", "127.0.0.1"}, status), status), 0);
+  ASSERT_EQ((Run({"setup", "set", "UDP", "PortA_00", "5999"}, status), status), 0);
+  const std::string house = MakeHouseFile(dir, "in/maison.s48", 2400);
+  std::string out = Run({"import", "00000002", house, "--no-udp"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Notification UDP non envoyée (--no-udp)"), std::string::npos) << out;
+  EXPECT_EQ(Seconds("00000002"), 2);
+  EXPECT_NE(Run({"notify", "pending"}, status).find("0 notification(s) en attente"), std::string::npos);
+  out = Run({"import", "00000002", house}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(Run({"notify", "pending"}, status).find("1 notification(s) en attente"), std::string::npos);
+}
+
+// The effects come from the audio set-up: what `setup set` stored is what
+// the next conversion passes; a value the set-up refuses, found in the
+// file, is passed as the default the set-up shows.
+TEST_F(CliImport, ConversionTakesItsEffectsFromTheAudioSetup) {
+  const std::string standIn = CopyingStandIn(dir, converted, "convert-args");
+  UseConverter(standIn);
+  int status = -1;
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"CheckEffectActif1", "1"}, {"OptionEffetNormalise", "3"}, {"SliderEffetNormalisation1", "-6,5"}}) {
+    const std::string out = Run({"setup", "set", "Convert", key, value}, status);
+    ASSERT_EQ(status, 0) << out;
+  }
+  EXPECT_EQ((Run({"setup", "set", "Convert", "SliderEffetNormalisation1", "31"}, status), status), 2);
+  WriteFile(dir / "in/a.flac", "x");
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/a.flac"}, status), status), 0);
+  auto effect = [&] {
+    for (const auto& a : StandInArguments(standIn))
+      if (a.rfind("-dspeffect1=", 0) == 0) return a;
+    return std::string();
+  };
+  EXPECT_EQ(effect(),
+            "-dspeffect1=Volume Normalize= -mode={qt}fixed{qt} -maxamp={qt}98{qt} -desiredb={qt}-16{qt}"
+            " -adapt_wnd={qt}6000{qt} -fixed={qt}-6.5{qt}");
+  // Written by hand (or by an older program): the trim's threshold the
+  // set-up would refuse is read as its default, as the window shows it.
+  const std::string ini = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "CheckEffectActif1", "0"));
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "CheckEffectActif0", "1"));
+  ASSERT_TRUE(EcritureIni(ini, "Convert", "TexteEffetCutSeuil1", "cent"));
+  ASSERT_EQ((Run({"import", "00000002", dir / "in/a.flac"}, status), status), 0);
+  EXPECT_NE(effect().find(" -threshold={qt}100{qt}"), std::string::npos) << effect();
+}
+
+// purge-takes: the daily purge of the takes folder, run now; only takes
+// more than 45 days old go.
+TEST_F(CliImport, PurgeTakesDeletesOnlyOldTakes) {
+  const std::string takes = home + "/Library/Sons/";
+  std::filesystem::create_directories(takes);
+  for (const char* name : {"2020-01-01-10-00-00.s48", "2020-01-01-10-00-00_2.wav", "2099-01-01-10-00-00.s48",
+                           "00000001.s48", "2020-01-01-10-00-00.mp2"})
+    WriteFile(takes + name, "x");
+  int status = -1;
+  const std::string out = Run({"purge-takes"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_EQ(out, "Prises de plus de 45 jours supprimées: 2 (" + takes + ")\n");
+  auto left = FolderEntries(takes);
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"00000001.s48", "2020-01-01-10-00-00.mp2", "2099-01-01-10-00-00.s48"}));
 }
 
 TEST_F(CliImport, FailedConversionKeepsSoundAndRecord) {

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <regex>
 
 #include "audio/codec/mpeg_frames.h"
@@ -301,6 +302,76 @@ TEST_F(CliMassNormalisation, KillAtAnyMomentLeavesEverySoundWhole) {
   r = RunProcess(argv);
   EXPECT_TRUE(r.exited(0)) << r.out << r.err;
   EXPECT_NEAR(FfmpegMeasure(sounds[0]).integrated, -23.0, 0.5);
+}
+
+// A whole category from the command line: every song of it that has a
+// sound, in loudness mode for this run only (--lufs), the others untouched.
+TEST_F(CliMassNormalisation, ACategoryIsNormalisedSongBySong) {
+  const std::string settings = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
+  ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "0"));  // --lufs turns it on
+  int status = -1;
+  const std::string category = Line(Run({"song", "show", "00000002"}, status), "Catégorie:");
+  const std::string code = category.substr(0, category.find(' '));
+  ASSERT_FALSE(code.empty());
+  // The songs of that category, and one with a sound outside it.
+  std::vector<std::string> inside, outside;
+  for (const char* song : {"00000001", "00000002", "00000003", "00000004"}) {
+    const std::string shown = Line(Run({"song", "show", song}, status), "Catégorie:");
+    (shown == category ? inside : outside).push_back(song);
+  }
+  std::map<std::string, std::string> untouched;
+  for (const std::string& song : outside)
+    if (const std::string sound = Line(Run({"loudness", song}, status), "Fichier son  :"); File_Exist(sound))
+      untouched[sound] = ReadFile(sound);
+
+  std::string out = Run({"normalise", "--category", Cp1252ToUtf8(code), "--lufs"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Catégorie " + code + " ("), std::string::npos) << out;
+  EXPECT_NE(out.find(": " + std::to_string(inside.size()) + " morceau(x)\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << out;
+  EXPECT_NEAR(FfmpegMeasure(sounds[0]).integrated, -23.0, 0.5);
+  EXPECT_TRUE(std::regex_search(out, std::regex("Sons normalisés: \\d+, échecs: 0, sans son: \\d+\n")));
+  for (const auto& [sound, bytes] : untouched) EXPECT_EQ(ReadFile(sound), bytes) << sound << " is in another category";
+  EXPECT_EQ(LectureIni(settings, "Convert", "CheckEffectActif1", "?"), "0") << "--lufs is for this run only";
+  // By its label too; an unknown category or both modes are refused.
+  const std::string label = category.substr(category.find(' ') + 1);
+  out = Run({"normalise", "--category", label, "--peak"}, status);
+  EXPECT_EQ(status, 0) << out << ReadFile(home + "/Settings/Vexa_Library/Vexa_Library.Ini");
+  EXPECT_NE(out.find("Catégorie " + code + " ("), std::string::npos) << out;
+  EXPECT_EQ((Run({"normalise", "--category", "NOPE9"}, status), status), 1);
+  EXPECT_EQ((Run({"normalise", "--category", code, "--lufs", "--peak"}, status), status), 2);
+}
+
+// Killed after the frames of a sound took the gain and before its Level
+// correction was stored: the next run measures the new frames (the stored
+// measurements are older than the sound), leaves them as they are and
+// stores the correction; the gain is never applied twice.
+TEST_F(CliMassNormalisation, AKillBetweenTheFramesAndTheLevelCorrectionIsCompletedByTheNextRun) {
+  ASSERT_TRUE(EcritureIni(home + "/Settings/Vexa_Library/Vexa_Library.Ini", "Normalisation", "SansReencodage", "1"));
+  const std::string before = ReadFile(sounds[0]);
+  const std::string counts = dir / "counts.txt";
+  // The first write to the base's journal is the correction's transaction.
+  auto r = RunProcess({SONOTEKA_CLI, "normalise", "--mass", "00000002", "--home", home},
+                      FaultEnvironment("write:1:kill", "sonoteka-btr.journal", counts));
+  ASSERT_EQ(r.signal, SIGKILL) << r.out << r.err;
+  ExpectWholeSounds("killed");
+  const std::string killed = ReadFile(sounds[0]);
+  ASSERT_NE(killed, before) << "the frames had taken the gain";
+  int status = -1;
+  const std::string pointers = Run({"ptx", "show", "00000002"}, status);
+  EXPECT_NE(pointers.find("-4.50 dB"), std::string::npos) << "the old correction\n" << pointers << r.out << r.err;
+
+  const std::string out = Run({"normalise", "--mass", "00000002"}, status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_EQ(ReadFile(sounds[0]), killed) << "the frames are not given the gain a second time";
+  const size_t at = out.find("00000002: normalisé sans réencodage:");
+  ASSERT_NE(at, std::string::npos) << out;
+  const double level = std::stod(out.substr(out.find("correction de niveau ", at) + 21));
+  EXPECT_LT(std::fabs(level), 2.007);
+  EXPECT_NEAR(FfmpegMeasure(sounds[0]).integrated + level, -23.0, 0.2) << out;
+  char expected[32];
+  std::snprintf(expected, sizeof expected, "%.2f dB", level);
+  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find(expected), std::string::npos) << expected;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // that fails leaves the old value.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "process.h"
 #include "test_support.h"
 
@@ -67,6 +69,29 @@ TEST(CliSetup, AWriteThatFailsSaysSoAndKeepsTheOldValue) {
   EXPECT_NE(ReadFile(counts).find("rename 1"), std::string::npos) << ReadFile(counts);
   r = Cli(home, {"setup", "show"});
   EXPECT_NE(r.out.find("[DirectX]\nBufferSize=750\n"), std::string::npos) << r.out;
+}
+
+// The initialisation sound from the command line: made once in the
+// program folder, then found; a folder it cannot be written to is said.
+TEST(CliSetup, TheInitialisationSoundIsMadeWhenMissing) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
+  const std::string file = home + "/Vexa_Init.s48";
+  auto r = Cli(home, {"setup", "init-sound"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_EQ(r.out, "Son d'initialisation créé: " + file + "\n");
+  const size_t bytes = ReadFile(file).size();
+  EXPECT_GE(bytes, 768u * 20);  // 480 ms: 20 whole house frames
+  EXPECT_EQ(bytes % 768, 0u);
+  r = Cli(home, {"setup", "init-sound"});
+  EXPECT_EQ(r.out, "Son d'initialisation: " + file + "\n");
+  std::filesystem::remove(file);
+  r = Cli(home, {"setup", "init-sound"}, FaultEnvironment("open:1+:fail:EACCES", "Vexa_Init", dir / "counts"));
+  EXPECT_TRUE(r.exited(1)) << r.out;
+  EXPECT_NE(r.err.find("Fichier '" + file + "' non trouvé."), std::string::npos) << r.err;
+  EXPECT_GT(FaultCount(dir / "counts", "open"), 0);
+  EXPECT_FALSE(std::filesystem::exists(file));
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include "audio/engine/engine.h"
 #include "audio/pcx/pcx_qz.h"
 #include "audio/setup/audio_setup.h"
+#include "audio/setup/init_sound.h"
 #include "audio/setup/setup_window.h"
+#include "audio_test_support.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"
 #include "core/text.h"
@@ -341,6 +343,53 @@ TEST_F(SetupWindowTest, ReInitialisationAsksTwiceThenAllocatesOnTheForcedBoard) 
   // The record pipe is re-initialised only for a PCX record slot.
   prompt.answers = {Answer::Yes, Answer::Yes};
   EXPECT_FALSE(window.CommandReInitPipeIn(-1));
+}
+
+// The initialisation sound at start-up, on the virtual board: a station's
+// own file is heard on the PCX slot's output; a missing one is made (silent)
+// and still played; one that cannot be made is said, and the pipe works.
+TEST_F(SetupWindowTest, TheInitialisationSoundIsPlayedOnEveryPcxPipeAtStartUp) {
+  const SetupDevices devices = DevicesOfEngine(engine);
+  int virtualPair = -1;
+  for (size_t i = 0; i < devices.outputs.size() && virtualPair < 0; ++i)
+    if (devices.outputs[i].board == devices.outputs.back().board) virtualPair = static_cast<int>(i);
+  ASSERT_GE(virtualPair, 0);
+  ASSERT_TRUE(EcritureIni(file, "General_Out", "Pipe_00_Nature", "2"));
+  ASSERT_TRUE(EcritureIni(file, "PCXTools_Player_00", "Device", std::to_string(virtualPair)));
+  ASSERT_TRUE(EcritureIni(file, "LevelOut_00", "Analog", "0"));
+  window.initSoundFile = InitSoundFile(dir.path());
+  EXPECT_EQ(window.initSoundFile, dir / "Vexa_Init.s48");
+  test::MakeHouseFile(dir, "Vexa_Init.s48", 240);
+  engine.virtualDevice().setRecording(true);
+  window.Open(file, devices);
+  window.InitGeneralPCXTools();
+  ASSERT_TRUE(qz.pipesOut[0].allocated);
+  EXPECT_EQ(logged("Pipe Playback initialization"), 1);
+  engine.virtualDevice().renderMs(400);
+  const auto& heard = engine.virtualDevice().recorded(0);
+  EXPECT_GT(test::PeakOf(heard, 0, heard.size() / 2, 0), 0.1f) << "the station's sound on the slot's output";
+  EXPECT_TRUE(prompt.shown.empty());
+
+  // Missing: made, silent, half a second of whole house frames, and played.
+  qz.ReleasePipeOut(0);
+  ASSERT_TRUE(std::filesystem::remove(window.initSoundFile));
+  window.InitGeneralPCXTools();
+  EXPECT_EQ(logged("InitGeneralPCXTools: initialisation sound created: " + window.initSoundFile), 1);
+  EXPECT_EQ(logged("Pipe Playback initialization"), 2);
+  const auto made = test::DecodeAll(window.initSoundFile);
+  EXPECT_GE(made.size() / 2, static_cast<size_t>(kInitSoundMs) * 48);
+  EXPECT_EQ(test::PeakOf(made, 0, made.size() / 2, 0), 0.0f);
+  EXPECT_TRUE(prompt.shown.empty());
+
+  // Cannot be made (its folder is gone): the suite's line and message.
+  qz.ReleasePipeOut(0);
+  window.initSoundFile = dir / "absent/Vexa_Init.s48";
+  window.InitGeneralPCXTools();
+  EXPECT_EQ(logged("Err: File '" + window.initSoundFile + "' not found"), 1);
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, "Fichier '" + window.initSoundFile + "' non trouvé.");
+  EXPECT_TRUE(qz.pipesOut[0].allocated) << "the pipe is allocated all the same";
+  EXPECT_EQ(logged("Pipe Playback initialization"), 2);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ class QueueTest : public ::testing::Test {
     // Counts its runs: the queue must never start two at once.
     converter = test::WriteStandIn(dir, "conv", "echo run >> '" + dir / "runs" + "'\ncp '" + converted + "' \"$out\"");
     queue.attach(scheduler);
-    queue.onSongConverted = [&](const std::string& code, const std::string& target) {
+    queue.onSongConverted = [&](const std::string& code, const std::string& target, bool) {
       songs.push_back(code + "|" + target);
     };
     queue.onSoundReplaced = [&](const std::string& code) { replaced.push_back(code); };

@@ -2,6 +2,7 @@
 #include "convert/reconversion.h"
 #include "convert/save_as.h"
 #include "convert/sound_append.h"
+#include "convert/take_purge.h"
 
 #include <gtest/gtest.h>
 
@@ -69,6 +70,30 @@ TEST(TemporarySounds, OlderThanTenDaysAreDeleted) {
   WriteFile(dir / "2000-01-01.wav", "x");
   EXPECT_EQ(PurgerSonsTemporaires(log, prompt, dir.path(), clock.now(), false, true), 0);  // stopping
   EXPECT_TRUE(File_Exist(dir / "2000-01-01.wav"));
+}
+
+// Takes whose name's date is more than 45 days back; nothing else of the
+// folder, whatever its name starts with.
+TEST(OldTakes, OnlyTakesOlderThanFortyFiveDaysAreDeleted) {
+  test::TempDir dir;
+  ManualClock clock;  // 2026-03-14: the limit is 2026-01-28
+  TraceLogger log(clock);
+  const std::vector<std::string> gone = {"2026-01-27-23-59-59.wav", "2025-12-01-10-00-00_2.s48",
+                                         "2026-01-20-08-00-00.S48"};
+  const std::vector<std::string> kept = {"2026-01-28-00-00-00.wav", "2026-03-13-10-00-00.s48",
+                                         "2026-01-01-10-00-00.mp2", "2026-01-01-notes.wav",
+                                         "2026-01-01-10-00-00_x.wav", "00001234.s48", "2020-01-01-10-00-00"};
+  for (const auto& n : gone) WriteFile(dir / n, "x");
+  for (const auto& n : kept) WriteFile(dir / n, "x");
+  std::filesystem::create_directories(dir / "2000-01-01-00-00-00.wav");  // a folder
+  EXPECT_EQ(PurgeOldTakes(log, dir.path(), clock.now()), 3);
+  auto left = test::FolderEntries(dir.path());
+  std::sort(left.begin(), left.end());
+  auto expected = kept;
+  expected.push_back("2000-01-01-00-00-00.wav");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+  EXPECT_EQ(PurgeOldTakes(log, dir / "absent", clock.now()), 0);
 }
 
 class ImportTest : public ::testing::Test {

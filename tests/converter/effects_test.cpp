@@ -74,6 +74,8 @@ TEST(NormalizeEffect, BringsThePeakOrTheLoudnessWhereAsked) {
   expectPeak(ConvertWith(dir, tone, {Normalize(1, "peak", "-1", "89", "0")}), -1.0);
   expectPeak(ConvertWith(dir, tone, {Normalize(1, "fixed", "0", "89", "6")}), -12.04 + 6);
   expectPeak(ConvertWith(dir, tone, {Normalize(1, "fixed", "-3", "89", "20")}), -3.0);  // held at -maxamp
+  // The set-up window's maximum amplitude is a percentage of full scale.
+  expectPeak(ConvertWith(dir, tone, {Normalize(1, "peak", "50", "89", "0")}), -6.02);
   // Trim and normalisation together: the length and the level both change.
   const HouseCheck both = ConvertWith(dir, tone, {Trim(" -dbsilence={qt}-60{qt} -threshold={qt}0{qt}"),
                                                    Normalize(2, "peak", "-1", "89", "0")});

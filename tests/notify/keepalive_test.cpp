@@ -58,7 +58,10 @@ TEST_F(KeepAliveTest, AVpnWorkstationReadsTheBaseEvery900SecondsAndNoOtherDoes) 
   EXPECT_EQ(keepAlive.failures(), 1);  // status 4 and 0 are a live link
 }
 
-TEST_F(KeepAliveTest, TheReadIsAGetEqualOnTheSongsFile) {
+// The base closed (from the database menu): no box from the record manager
+// every 900 s on an unattended workstation, one log line; the reads come
+// back when the base is open again.
+TEST_F(KeepAliveTest, TheReadIsAGetEqualOnTheSongsFileAndSkipsAClosedBaseQuietly) {
   EXPECT_EQ(KeepAliveRead(*lib, 1), 4);  // no song "00000000": the link answered
   InsertEverywhere(data::kSongs, Song("00000000", "Silence", 1));
   EXPECT_EQ(KeepAliveRead(*lib, 2), 0);
@@ -66,10 +69,41 @@ TEST_F(KeepAliveTest, TheReadIsAGetEqualOnTheSongsFile) {
   VpnKeepAlive keepAlive(clock, scheduler, log, [&] { return KeepAliveRead(*lib, 1); });
   keepAlive.accesVpn = true;
   keepAlive.attach();
+  prompt.shown.clear();
+  Run(3 * kKeepAlivePeriodMs);
+  EXPECT_TRUE(prompt.shown.empty()) << prompt.shown.front().text;
+  EXPECT_EQ(keepAlive.reads(), 0);
+  EXPECT_EQ(keepAlive.failures(), 0);
+  EXPECT_EQ(logged("Timer30s: base not open: keep-alive read skipped"), 1);
+  layer->PervasiveOuvertureFichiers(0, 1, 2);
   Run(kKeepAlivePeriodMs);
   EXPECT_EQ(keepAlive.reads(), 1);
-  EXPECT_EQ(keepAlive.failures(), 1);  // the files closed: not a live link
-  EXPECT_EQ(logged("Err: Timer30s: keep-alive read of the base: status 3"), 1);
+  EXPECT_EQ(keepAlive.failures(), 0);
+  layer->PervasiveFermetureFichiers(0, 1, 2);
+  Run(kKeepAlivePeriodMs);
+  EXPECT_EQ(logged("Timer30s: base not open: keep-alive read skipped"), 2) << "said again after a read";
+  EXPECT_TRUE(prompt.shown.empty());
+}
+
+// The daily work runs at the first tick of each day, on every workstation,
+// and not while the program closes.
+TEST_F(KeepAliveTest, TheDailyWorkRunsOnceADay) {
+  std::vector<std::string> days;
+  VpnKeepAlive keepAlive(clock, scheduler, log, [] { return 0; });
+  keepAlive.daily = [&](const std::string& day) { days.push_back(day); };
+  keepAlive.attach();
+  clock.setWall({2026, 3, 14, 23, 59, 57, 0});
+  Run(1000);
+  EXPECT_EQ(days, (std::vector<std::string>{"2026-03-14"}));
+  Run(1000);
+  EXPECT_EQ(days.size(), 1u);
+  Run(2000);  // past midnight
+  EXPECT_EQ(days, (std::vector<std::string>{"2026-03-14", "2026-03-15"}));
+  Run(12 * 3600 * 1000);
+  EXPECT_EQ(days.size(), 2u);
+  log.setClosing(true);
+  Run(24 * 3600 * 1000);
+  EXPECT_EQ(days.size(), 2u);
 }
 
 }  // namespace

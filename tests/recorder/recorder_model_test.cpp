@@ -54,16 +54,24 @@ TEST_F(RecorderModelTest, SettingsHaveTheirDefaultsAreReadAsNumbersAndComeBackAs
   const TakeSettings t = TakeSettingsFrom(d);
   EXPECT_EQ(t.start, StartCondition::AtOnce);
   EXPECT_EQ(t.startDb, -40);  // list index 0
-  // Text that does not start with a number counts as 0; "250ms" as 250.
+  // The start and stop keys are the audio set-up's: a value its window
+  // refuses ("250ms", "deux", a list position past the end) reads as the
+  // default the window shows, never as something else.
   EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "StartThresholdDuration", "250ms");
   EcritureIni(config.settingsFile(), "Recorder_DirectX_StopCondition", "StopThresholdDuration", "deux");
   EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "StartThreshold", "3");
   EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "Condition", "1");
   const RecorderSettings r = LoadRecorderSettings(config);
-  EXPECT_EQ(r.startThresholdDurationMs, 250);
+  EXPECT_EQ(r.startThresholdDurationMs, 0);
   EXPECT_EQ(r.stopThresholdDurationMs, 0);
   EXPECT_EQ(TakeSettingsFrom(r).startDb, -70);
   EXPECT_EQ(TakeSettingsFrom(r).start, StartCondition::OnLevel);
+  EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "Condition", "1x");
+  EXPECT_EQ(TakeSettingsFrom(LoadRecorderSettings(config)).start, StartCondition::AtOnce);
+  EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "StartThreshold", "4");
+  EXPECT_EQ(TakeSettingsFrom(LoadRecorderSettings(config)).startDb, -40);
+  EcritureIni(config.settingsFile(), "Recorder_DirectX_StartCondition", "StartThresholdDuration", "250");
+  EXPECT_EQ(LoadRecorderSettings(config).startThresholdDurationMs, 250);
   RecorderSettings w = r;
   w.tailMs = 321;
   w.prerollMs = 777;
@@ -171,14 +179,14 @@ TEST(RecorderSettingsText, ValuesThatAreNoNumberOrOutOfRangeAreHeldNamedAndWritt
   EXPECT_EQ(r.settings.thresholdDb, -144);
   EXPECT_EQ(r.settings.tailMs, 0);
   EXPECT_EQ(r.settings.prerollMs, 700);
-  EXPECT_EQ(r.settings.startCondition, 1);
+  EXPECT_EQ(r.settings.startCondition, 0);  // the set-up refuses "2": its default
   EXPECT_EQ(r.settings.startThresholdIndex, 0);
   EXPECT_EQ(r.settings.folder, "/sons/");
   EXPECT_EQ(r.warnings, (std::vector<std::string>{
                             "[Settings] Threshold = «-200»: hors de -144 à 0, -144 pris",
                             "[Settings] SilenceTail = «deux»: pas un nombre, 0 pris",
-                            "[Recorder_DirectX_StartCondition] Condition = «2»: hors de 0 à 1, 1 pris",
-                            "[Recorder_DirectX_StartCondition] StartThreshold = «-1»: hors de 0 à 3, 0 pris",
+                            "[Recorder_DirectX_StartCondition] Condition = «2»: refusé par les réglages audio, 0 pris",
+                            "[Recorder_DirectX_StartCondition] StartThreshold = «-1»: refusé par les réglages audio, 0 pris",
                         }));
   StoreRecorderSettings(r.settings, recorderFile, libraryFile);
   const RecorderSettingsRead again = ParseRecorderSettings(IniDocument::parse(recorderFile.serialize()),

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "audio_test_support.h"
+#include "udp_listener.h"
 #include "convert/convert_driver.h"
 #include "core/files.h"
 #include "core/ini.h"
@@ -83,6 +84,39 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
   EXPECT_EQ(ed.envelopeCount, 300);
   EXPECT_EQ(prompt.shown.back().text, "Nombre de conversions: 1\nConversion terminée");
   EXPECT_FALSE(ws->imports.conversionPending());
+}
+
+// The queue's "Send UDP" cell: switched off on the tab, the converted sound
+// is not announced; left on, the playout hears of it once, ten seconds on.
+TEST_F(ConversionGuiTest, SendUdpSwitchedOffKeepsTheConversionQuiet) {
+  sono::test::UdpListener listener;
+  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::Ip, 0, "127.0.0.1"), "");
+  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::PortA, 0, std::to_string(listener.port())), "");
+  QTableWidget* waiting = ws->conversions->sheet(convert::QueueSheet::ToConvert);
+  for (const bool on : {false, true}) {
+    SCOPED_TRACE(on ? "Send UDP on" : "Send UDP off");
+    const std::string file = dir / (on ? "in/b.flac" : "in/a.flac");
+    sono::test::WriteFile(file, "x");
+    prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
+    Drop(ws->editorPanel->working(), file);
+    ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
+    QTableWidgetItem* cell = waiting->item(0, convert::kSendUdpColumn);
+    ASSERT_TRUE(cell->flags() & Qt::ItemIsUserCheckable);
+    EXPECT_EQ(cell->checkState(), Qt::Checked) << "on by default";
+    if (!on) {
+      cell->setCheckState(Qt::Unchecked);  // as a click on the box does
+      EXPECT_FALSE(ws->imports.queue().sheet(convert::QueueSheet::ToConvert)[0].sendUdp);
+      EXPECT_EQ(waiting->item(0, convert::kSendUdpColumn)->text(), "N");
+    }
+    Run(600);  // TimerConvert
+    ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 0);
+    EXPECT_EQ(ws->editorPanel->editor().soundLength(), 7200) << "converted and reloaded either way";
+    Run(11000, 100);  // past the ten-second wait
+    const auto got = listener.Take();
+    EXPECT_EQ(got.size(), on ? 1u : 0u);
+    for (const auto& text : got) EXPECT_EQ(text.rfind("<Info:Changed><Song:00000001><Rnd:", 0), 0u) << text;
+    EXPECT_EQ(ws->notifier->queue().size(), 0u);
+  }
 }
 
 // The converter says the file's title and artist: after the import the

@@ -9,14 +9,11 @@
 #include <vector>
 
 #include "audio/boardtools/board_tools.h"
+#include "audio/pcx/pcx_slots.h"
 #include "core/ports.h"
 #include "core/tracelog.h"
 
 namespace sono::audio {
-
-inline constexpr int kPlaybackSlots = 5;
-inline constexpr int kMaxMonoChannels = 10;
-inline constexpr int kNatureNone = 0, kNatureDirectX = 1, kNaturePcxTools = 2;
 
 enum class SetupSide;  // audio/setup/audio_setup.h
 struct SetupDevices;

@@ -253,13 +253,17 @@ std::string AudioSetup::check(const SetupKey& k, const std::string& typed, std::
 }
 
 void AudioSetup::Load(const std::string& settingsFile, SetupDevices devices) {
+  LoadDocument(IniDocument::load(settingsFile), std::move(devices));
   file_ = settingsFile;
+}
+
+void AudioSetup::LoadDocument(const IniDocument& doc, SetupDevices devices) {
+  file_.clear();
   devices_ = std::move(devices);
   const auto& keys = AudioSetupKeys();
   values_.assign(keys.size(), std::string());
   changed_.assign(keys.size(), false);
   warnings_.clear();
-  const IniDocument doc = IniDocument::load(settingsFile);
   // Natures and devices first: the formats' check reads them.
   const auto order = [&](bool devicesPass) {
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -364,28 +368,6 @@ std::array<bool, kSetupFormats> AudioSetup::formats(SetupSide side) const {
   std::array<bool, kSetupFormats> f{};
   for (size_t i = 0; i < f.size() && i < v.size(); ++i) f[i] = v[i] == '1';
   return f;
-}
-
-void ApplyAudioSetup(const AudioSetup& s, PcxQz& qz) {
-  const auto slotSetup = [&](SetupSide side, int slot, PcxSlotSetup& p) {
-    const bool out = side == SetupSide::Out;
-    const std::string level = LevelSection(side, slot);
-    p.formats = s.formats(side);
-    p.digitalLeft = p.digitalRight = s.decibels(level, "Digital");
-    p.analogLeft = p.analogRight = s.decibels(level, "Analog");
-    const char* digital = out ? kDigitalOutSection : kDigitalInSection;
-    p.digitalActive = s.number(digital, SlotKey("Active_", slot)) == 1;
-    p.digitalFormat = static_cast<int>(s.number(digital, SlotKey(out ? "Format_" : "Value_", slot)));
-    p.clockPosition = static_cast<int>(s.number(digital, SlotKey("Clock_", slot)));
-    p.clockBoard = static_cast<int>(s.number(digital, SlotKey("NoBoard_", slot)));
-    p.clockInput = static_cast<int>(s.number(digital, SlotKey("NoInput_", slot)));
-  };
-  for (int slot = 0; slot < kPlaybackSlots; ++slot) {
-    slotSetup(SetupSide::Out, slot, qz.setup.out[static_cast<size_t>(slot)]);
-    qz.natureOut[static_cast<size_t>(slot)] = s.nature(SetupSide::Out, slot);
-  }
-  slotSetup(SetupSide::In, 0, qz.setup.in);
-  qz.natureIn = s.nature(SetupSide::In, 0);
 }
 
 }  // namespace sono::audio

@@ -33,8 +33,12 @@
 #include <string_view>
 #include <vector>
 
-#include "audio/pcx/pcx_qz.h"
+#include "audio/pcx/pcx_slots.h"
 #include "audio/setup/setup_devices.h"
+
+namespace sono {
+class IniDocument;
+}
 
 namespace sono::audio {
 
@@ -97,6 +101,8 @@ class AudioSetup {
  public:
   // Reads every key from the library settings file (see the decisions above).
   void Load(const std::string& settingsFile, SetupDevices devices);
+  // The same from a file's contents already read (no file to save to).
+  void LoadDocument(const IniDocument& doc, SetupDevices devices);
 
   // The value as the window shows it (the default for a missing or bad one).
   const std::string& value(std::string_view section, std::string_view key) const;
@@ -136,6 +142,7 @@ class AudioSetup {
 
 // The settings the PCX layer reads at the next allocation and level change:
 // formats, levels, digital input and output, natures and devices.
-void ApplyAudioSetup(const AudioSetup& setup, PcxQz& qz);
+class PcxQz;
+void ApplyAudioSetup(const AudioSetup& setup, PcxQz& qz);  // apply_setup.cpp
 
 }  // namespace sono::audio

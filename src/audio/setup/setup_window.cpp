@@ -1,5 +1,9 @@
 #include "audio/setup/setup_window.h"
 
+#include "audio/pcx/pcx_qz.h"
+
+#include "audio/setup/init_sound.h"
+
 #include <array>
 
 namespace sono::audio {
@@ -89,17 +93,58 @@ void SetupWindow::InitGeneralPCXTools() {
   for (int slot = 0; slot < kPlaybackSlots; ++slot) pcx |= setup_.nature(SetupSide::Out, slot) == kNaturePcxTools;
   if (!pcx) return;
   if (!qz_->toolsAvailable && !qz_->InitTools()) return;
+  bool initSound = false;
+  if (!initSoundFile.empty()) {
+    std::string why;
+    switch (EnsureInitSound(initSoundFile, &why)) {
+      case InitSoundState::Found: initSound = true; break;
+      case InitSoundState::Created:
+        log_.TraceLog("InitGeneralPCXTools: initialisation sound created: " + initSoundFile);
+        initSound = true;
+        break;
+      case InitSoundState::Missing:
+        log_.TraceLog("Err: File '" + initSoundFile + "' not found");
+        log_.TraceLog("Err: InitGeneralPCXTools: initialisation sound not created: " + why);
+        prompt_.message("Fichier '" + initSoundFile + "' non trouvé.", Icon::Critical, Buttons::Ok, qz_->setup.caption);
+        break;
+    }
+  }
   for (int slot = 0; slot < kPlaybackSlots; ++slot) {
     if (setup_.nature(SetupSide::Out, slot) != kNaturePcxTools) continue;
     qz_->InitPCXToolsOut(slot);
     forceBoard(SetupSide::Out, slot, static_cast<int>(setup_.number(DeviceSection(kNaturePcxTools, SetupSide::Out, slot), "ForcerCarte")));
-    allocateOut(slot);
+    if (allocateOut(slot) && initSound) InitGeneralPCXToolsPipeOutSoundInit(slot);
   }
   if (setup_.nature(SetupSide::In, 0) == kNaturePcxTools) {
     qz_->InitPCXToolsIn(0);
     forceBoard(SetupSide::In, 0, static_cast<int>(setup_.number(DeviceSection(kNaturePcxTools, SetupSide::In, 0), "ForcerCarte")));
     allocateIn();
   }
+}
+
+bool SetupWindow::InitGeneralPCXToolsPipeOutSoundInit(int slot) {
+  if (!qz_ || !qz_->toolsAvailable || !qz_->tools() || slot < 0 || slot >= kPlaybackSlots) return false;
+  PcxPipeRecord& pipe = qz_->pipesOut[static_cast<size_t>(slot)];
+  if (!pipe.allocated || pipe.maxStreams < 1) return false;
+  BoardTools& tools = *qz_->tools();
+  const uint32_t stream = pipe.streams[static_cast<size_t>(pipe.maxStreams - 1)].handle;
+  constexpr const char* kProcedure = "FrmSetup:InitGeneralPCXToolsPipeOutSoundInit";
+  bool show = true;
+  if (!tools.TOOLPlayFile(pipe.handle, stream, initSoundFile, 1, 0, 0, 0, kTimeUnitMs, 0, 0, 0, 0, 0, 0, 0, 1)) {
+    qz_->GestionErreurPCXTools(show, "TOOLPlayFile", kProcedure);
+    return false;
+  }
+  if (!tools.TOOLPipeStart(pipe.handle, 0)) {
+    qz_->GestionErreurPCXTools(show, "TOOLPipeStart |Out", kProcedure);
+    return false;
+  }
+  // The engine's pipe plays a queued sound once its stream is started.
+  if (!tools.TOOLStreamStart(pipe.handle, 0, stream)) {
+    qz_->GestionErreurPCXTools(show, "TOOLStreamStart |Out", kProcedure);
+    return false;
+  }
+  log_.TraceLog(-1, slot, -1, "Pipe Playback initialization");
+  return true;
 }
 
 bool SetupWindow::CommandReInitPipeOut(int slot, int forcedBoard) {

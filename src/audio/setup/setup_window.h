@@ -11,8 +11,11 @@
 //     control shows the value kept.
 //   - "ForcerCarte" is the board a re-initialised pipe is allocated on (its
 //     first stereo pair); -1 keeps the slot's device.
-//   - The initialisation sound ("Vexa_Init.s48", queued on a pipe at start-up)
-//     is not played: the engine's pipes need no warm-up.
+//   - The initialisation sound ("Vexa_Init.s48", `init_sound.h`) is checked
+//     (made when missing) once the tools are there, and queued and played
+//     on the last stream of every PCX playback pipe allocated at start-up
+//     (the audition takes the first ones); a re-initialised pipe is not
+//     warmed again.
 #pragma once
 #include <string>
 
@@ -47,6 +50,11 @@ class SetupWindow {
   // when a playback slot is of PCX nature, and each PCX slot's pipe
   // allocated with its formats, digital output, clock and levels.
   void InitGeneralPCXTools();
+  // InitGeneralPCXToolsPipeOutSoundInit: the initialisation sound queued on
+  // the slot's pipe and the pipe started ("Pipe Playback initialization").
+  bool InitGeneralPCXToolsPipeOutSoundInit(int slot);
+  // The initialisation sound's path (`InitSoundFile`); empty: none is played.
+  std::string initSoundFile;
   // CommandReInitPipeOut / CommandReInitPipeIn: after two yeses, the pipe
   // released and allocated again (on the forced board, written to
   // "ForcerCarte"); false when nothing was done.
