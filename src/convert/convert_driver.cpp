@@ -56,14 +56,6 @@ bool FlushFile(const std::string& path) {
   return ok;
 }
 
-// The folder a rename happened in, flushed so the new name survives a crash.
-void FlushFolder(const std::string& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 ConverterInfo ParseConverterInfo(const std::string& text) {
@@ -285,7 +277,7 @@ bool ConverterDriver::ConvertSon(ConversionRequest& r, bool show) {
     File_Delete(run.target);
     return fail("Impossible de copier le fichier: " + run.target + " vers " + r.target, r, show);
   }
-  FlushFolder(folder);
+  SyncFolder(folder);  // the rename lasts once the folder is on disk
   p_.log.TraceLog("Convert: " + r.source + " to " + r.target + " |End");
   return true;
 }

@@ -74,10 +74,7 @@ std::string AppendHouseSound(const std::string& sound, const std::string& additi
     return "Impossible d'écrire le son: " + sound + " (" + SystemErrorText(error) + ")";
   }
   // The rename itself lasts once the folder is on disk.
-  if (const int folder = ::open(ParentFolder(sound).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  SyncFolder(ParentFolder(sound));
   return {};
 }
 

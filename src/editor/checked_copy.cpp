@@ -62,14 +62,6 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
 // Hashes a whole file from its start; nothing on a read error.
 std::optional<uint64_t> HashFd(int fd, int64_t& bytes) {
   std::vector<char> buffer(kCopyBlockBytes);

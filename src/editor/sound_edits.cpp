@@ -51,12 +51,6 @@ const char* ModeName(CopyCutPasteMode mode) {
 // The time slots: the ones that follow the frames (pitch and level do not).
 bool IsTimeSlot(int slot) { return slot != data::kPitch && slot != data::kLevel; }
 
-void FlushFolder(const std::string& file) {
-  if (const int folder = ::open(ParentFolder(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
-}
 
 // `from` kept under the name `to` too: a hard link (the same bytes, nothing
 // copied), or a flushed copy where the file system refuses links.
@@ -505,7 +499,7 @@ bool SoundEdits::Undo(const std::string& caller) {
     fail("Impossible de renommer le fichier " + undoFile + " en " + sound);
     return false;
   }
-  FlushFolder(sound);
+  SyncFolder(ParentFolder(sound));
   editor_.undoLevels = level - 1;
   editor_.undoEnabled = editor_.undoLevels > 0;
   undoPointers_.resize(static_cast<size_t>(level - 1));
@@ -541,7 +535,7 @@ bool SoundEdits::SoundDelete(const std::string& caller) {
     fail("Fichier son non détruit:" + sound);
     return false;
   }
-  FlushFolder(sound);
+  SyncFolder(ParentFolder(sound));
   undoPointers_.push_back(before);
   editor_.undoLevels += 1;
   editor_.undoEnabled = true;
@@ -633,7 +627,7 @@ bool SoundEdits::SoundRename(const std::string& source, const std::string& targe
     fail("Impossible de renommer le fichier " + source + " en " + target);
     return false;
   }
-  FlushFolder(target);
+  SyncFolder(ParentFolder(target));
   if (!File_Exist(target)) {
     fail("Fichier cible non trouvé");
     return false;

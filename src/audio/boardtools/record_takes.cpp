@@ -63,14 +63,6 @@ std::string TakeFileFor(const std::string& target) {
   return name;
 }
 
-bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
 // Copies [from, from + bytes) of `in` to `out`.
 bool CopyRange(int in, int out, int64_t from, int64_t bytes) {
   std::vector<char> buffer(1 << 16);
