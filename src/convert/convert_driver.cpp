@@ -12,6 +12,7 @@
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
 #include "core/files.h"
+#include "core/sync_folder.h"
 #include "core/ini.h"
 #include "convert/sound_append.h"
 #include "core/text.h"

@@ -10,6 +10,7 @@
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
 #include "core/files.h"
+#include "core/sync_folder.h"
 #include "core/system_error_text.h"
 
 namespace sono::convert {

@@ -174,14 +174,6 @@ bool File_Rename(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
 bool CreateFolders(const std::string& folder, std::string* failedFolder) {
   if (folder.empty()) return false;
   std::string path;

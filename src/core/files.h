@@ -35,11 +35,6 @@ bool CreateFolders(const std::string& folder, std::string* failedFolder = nullpt
 
 std::string ParentFolder(const std::string& path);  // with trailing "/"
 
-// Flushes the folder itself (its names), so that a rename or a new file in it
-// survives a crash ("" is the current folder). False when it could not be
-// opened or flushed.
-bool SyncFolder(const std::string& folder);
-
 // Temporary files that a killed run of our own writers left in `folder` (an
 // absolute folder; not its sub-folders): "<name>.tmp.XXXXXX" of WriteFileAtomic
 // and "<name>.part<pid>" of the sound writers. Only regular files whose last

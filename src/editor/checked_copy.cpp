@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/files.h"
+#include "core/sync_folder.h"
 
 namespace sono::editor {
 

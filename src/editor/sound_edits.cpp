@@ -14,6 +14,7 @@
 
 #include "core/datetime.h"
 #include "core/files.h"
+#include "core/sync_folder.h"
 #include "core/house_format.h"
 #include "core/ini.h"
 #include "core/text.h"

@@ -14,6 +14,7 @@
 #include "audio/engine/error_codes.h"
 #include "audio/engine/virtual_capture.h"
 #include "core/files.h"
+#include "core/sync_folder.h"
 #include "core/system_error_text.h"
 #include "core/system_ports.h"
 #include "recorder/take_recorder.h"
