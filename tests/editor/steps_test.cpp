@@ -258,9 +258,9 @@ TEST_F(StepsTest, CuttingAllStepsKeepsTheOtherFramesInOrderAndOneUndoRestores) {
   for (int station : {1, 2}) {
     SCOPED_TRACE(station);
     EXPECT_EQ(data::song::DurationSeconds(Read(data::kSongs, station, kCode)), (keptMs + 500) / 1000);
-    data::PointerSet stored(*lib);
-    stored.Load(station, kCode, keptMs, true);
-    EXPECT_EQ(stored.position[data::kFadeOut], keptMs - data::kDeltaFadeSecurite);
+    long long fadeOut = -1, second = 0;
+    ASSERT_TRUE(data::PtxChargerPointeur(*lib, station, kCode, '1', fadeOut, second));
+    EXPECT_EQ(fadeOut, keptMs - data::kDeltaFadeSecurite);
   }
 
   ASSERT_TRUE(edits.Undo("Test"));
