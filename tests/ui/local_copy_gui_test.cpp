@@ -124,6 +124,7 @@ TEST_F(LocalCopyGuiTest, ASlowTakeShowsItsProgressAndTheSongIsHeldForTheOtherPro
 
   copies().copyOptions = {0, &clock, nullptr};
   prompt.answers = {Answer::Yes};
+  emit ws->localCopies->menu()->aboutToShow();  // the entries follow the local state
   ws->localCopies->entry(editor::CopyMenuEntry::CopyToServerAndDelete)->trigger();
   EXPECT_FALSE(copies().SonRecopieEnLocal) << copies().lastMessage;
   EXPECT_FALSE(std::filesystem::exists(marker)) << "released once given back";
