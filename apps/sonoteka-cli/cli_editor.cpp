@@ -22,6 +22,7 @@
 #include "editor/raster_canvas.h"
 #include "editor/sound_edits.h"
 #include "editor/steps.h"
+#include "notify/held_songs.h"
 #include "convert/convert_driver.h"
 #include "convert/imported_pointers.h"
 #include "convert/save_as.h"
@@ -386,6 +387,27 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
                      LoadLocalCopySettings(session.app.config()));
   ConsoleTaskDialog dialog{kTaskButtonSecond};
   copies.taskDialog = [&dialog](const TaskDialog& d) { return dialog(d); };
+  // While the script has the sound local, the workstation's senders hold its
+  // notifications back (the marker goes with the process).
+  notify::HeldSongMarker held(session.app.config().settingsFolder());
+  copies.onHeldChanged = [&](const std::string& heldCode) {
+    std::string error;
+    if (!held.Hold(heldCode, &error)) session.app.log().TraceLog("Err: UDP: hold marker not written |" + error);
+  };
+  // A slow link: the copies read no faster than --rate bytes per second.
+  if (const std::string rate = options.value("rate"); !rate.empty()) {
+    const auto n = ParseInt(rate);
+    if (!n || *n <= 0) return Usage("--rate demande un débit en octets par seconde: " + rate);
+    copies.copyOptions.bytesPerSecond = *n;
+  }
+  // A long copy says how far it is, every ten percent.
+  int lastTenth = -1;
+  copies.onCopyProgress = [&lastTenth](const std::string& text, int percent) {
+    if (percent < 0 || percent / 10 == lastTenth) return;
+    lastTenth = percent >= 100 ? -1 : percent / 10;
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  };
   const std::string opened = copies.SelectionLigne(code, soundFile);
   dialog.answer.reset();
   if (!editor.InitSoundPtx(editor::SoundLoad::NewSelection, false, "sonoteka-cli:edit", {code, station, known, opened, {}, {}})) return 1;

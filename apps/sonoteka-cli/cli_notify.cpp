@@ -1,5 +1,6 @@
 #include "cli_notify.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli_session.h"
@@ -62,12 +63,17 @@ int Run(const Options& options) {
   auto n = MakeNotifier(s);
   n->attach();
   const size_t before = n->queue().size();
-  std::vector<std::string> codes;
-  for (const auto& e : n->queue().entries()) codes.push_back(e.code);
+  // A song another process of this workstation (the desktop) has as a local
+  // copy stays queued: it is told once the sound is back on the server.
+  const std::vector<std::string> held = n->HeldCodes();
+  std::vector<std::string> codes, kept;
+  for (const auto& e : n->queue().entries())
+    (std::find(held.begin(), held.end(), Calibre(e.code, 8)) != held.end() ? kept : codes).push_back(e.code);
+  for (const auto& c : kept) std::printf("Retenu (son en copie locale): %s\n", Cp1252ToUtf8(Trim(c)).c_str());
   if (!n->UdpActive() && before > 0)
     std::printf("Aucune adresse réseau (UDP) configurée : les notifications sont retirées sans envoi.\n");
   constexpr int kPollMs = 5;
-  while (n->pendingCount() > 0 || n->sending()) {
+  while (static_cast<size_t>(n->pendingCount()) > n->heldPendingCount() || n->sending()) {
     s.scheduler.runDue();
     s.clock.sleepMs(kPollMs);
   }

@@ -146,7 +146,7 @@ const std::vector<CommandEntry>& CommandTable() {
        "  gpx show FICHIER [--from I] [--count K]   valeurs de l'enveloppe d'un son ou d'un .gpx\n"
        "  gpx png FICHIER SORTIE.png [--width W] [--height H]   dessine la vue globale\n",
        EditorCommand},
-      {"edit", FirstWord, {}, {"--replace", "--smooth"},
+      {"edit", FirstWord, {"--rate"}, {"--replace", "--smooth"},
        "  edit CODE [--station N] SCRIPT  actions de l'éditeur de pointeurs (fichier ou \"a; b\"):\n"
        "       select DE A (ms), menu fadein|intro|startnext|fadeout|hook|loop|send|startequi,\n"
        "       pitch %, level DB, endtype 0-3, click|restore|clear COL, device N, auto, store,\n"
@@ -158,7 +158,8 @@ const std::vector<CommandEntry>& CommandTable() {
        "       listen mix start|end CODE (l'enchaînement avec un autre morceau)\n"
        "       (écoute sur la sortie virtuelle: plage, fondus, niveau, vitesse, durée entendue),\n"
        "       rolls PRE POST (pré-roll et post-roll de l'écoute, secondes),\n"
-       "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son),\n"
+       "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son;\n"
+       "       --rate OCTETS: débit de lecture limité, une copie longue affiche son avancement),\n"
        "       step add|replace N|delete N|cut [--smooth] (steps de la sélection; cut les coupe tous du son),\n"
        "       step play N|without (écoute d'un step, ou du son sans ses steps, sur la sortie virtuelle)\n",
        EditorCommand},

@@ -22,6 +22,38 @@ namespace {
 constexpr const char* kCaller = "Lib_Library:ImporterUnSon";
 constexpr const char* kTimerFocus = "TimerFocus";
 constexpr int kTimerFocusMs = 200;
+// The editor's change hooks with one song left out, for as long as it lives
+// (empty code: nothing left out). Another song's changes are still told.
+class QuietSong {
+ public:
+  QuietSong(editor::PointerEditor& editor, const std::string& code) : editor_(editor), code_(Trim(code)) {
+    if (code_.empty()) return;
+    stored_ = editor_.onPointersStored;
+    changed_ = editor_.onSoundChangedNotice;
+    if (stored_)
+      editor_.onPointersStored = [this](const std::string& c, const std::string& caller) {
+        if (Trim(c) != code_) stored_(c, caller);
+      };
+    if (changed_)
+      editor_.onSoundChangedNotice = [this](int base, const std::string& c, const std::string& caller) {
+        if (Trim(c) != code_) changed_(base, c, caller);
+      };
+  }
+  ~QuietSong() {
+    if (code_.empty()) return;
+    editor_.onPointersStored = std::move(stored_);
+    editor_.onSoundChangedNotice = std::move(changed_);
+  }
+  QuietSong(const QuietSong&) = delete;
+  QuietSong& operator=(const QuietSong&) = delete;
+
+ private:
+  editor::PointerEditor& editor_;
+  std::string code_;
+  std::function<void(const std::string&, const std::string&)> stored_;
+  std::function<void(int, const std::string&, const std::string&)> changed_;
+};
+
 constexpr const char* kStepsKept =
     "Les steps de l'ancien son n'ont pas pu être supprimés (erreur de la base de données, voir le journal).";
 }
@@ -154,6 +186,9 @@ void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* co
   // conversion's "Send UDP" was switched off.
   if (tellSuite && onSoundReplaced) onSoundReplaced(code);
   if (!tellSuite) p_.log.TraceLog("ConversionDesSons: Send UDP off: no notification |SongId: " + Trim(code));
+  // Nor is it told of what the reload stores for this song (the file's
+  // markers taken as pointers): the editor's hooks skip it until the end.
+  QuietSong quiet(editor_, tellSuite ? std::string() : code);
   const int station = editor_.sound.station;
   const auto song = editor::SelectionForSong(lib_, station, Cp1252ToUtf8(Trim(code)));
   if (!song) return;

@@ -190,6 +190,7 @@ void LocalCopies::setLocal(bool local, bool changed) {
   SonRecopieEnLocal = local;
   log_.TraceLog(std::string(changed ? "SonRecopieEnLocal change to: " : "SonRecopieEnLocal stay to: ") +
                 TrueFalse(local));
+  if (onHeldChanged) onHeldChanged(heldSongCode());
 }
 
 void LocalCopies::switchWorkingFile(const std::string& file) {
@@ -210,15 +211,44 @@ void LocalCopies::reloadEditor(const std::string& caller) {
   if (edits_) edits_->WorkingFileChanged();
 }
 
+std::string CopyProgressText(const std::string& caption, int percent) {
+  return caption + ": " + std::to_string(percent) + " %";
+}
+
+CopyResult LocalCopies::copy(const std::string& from, const std::string& to, const char* caption) {
+  CopyOptions options = copyOptions;
+  const uint64_t started = clock_.tickMs();
+  int shown = -1;  // the percent on show, -1 none yet
+  options.progress = [&](int64_t done, int64_t total) {
+    const bool longCopy = clock_.tickMs() - started >= static_cast<uint64_t>(kCopyProgressAfterMs);
+    const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+    if (longCopy && percent != shown && done < total) {
+      shown = percent;
+      const std::string text = CopyProgressText(caption, percent);
+      prompt_.setStepLabel(text);
+      if (onCopyProgress) onCopyProgress(text, percent);
+    }
+    return !copyOptions.progress || copyOptions.progress(done, total);
+  };
+  CopyResult r = CopyChecked(from, to, options);
+  if (shown >= 0) {
+    // The step window shows the step again, and a display of the progress closes.
+    prompt_.setStepLabel(caption);
+    if (onCopyProgress) onCopyProgress(r.ok ? CopyProgressText(caption, 100) : std::string(), r.ok ? 100 : -1);
+  }
+  return r;
+}
+
 // Copies the server sound to the local one and writes the take record first.
-bool LocalCopies::takeLocal(const std::string& server, const std::string& local, const std::string& caller) {
+bool LocalCopies::takeLocal(const std::string& server, const std::string& local, const std::string& caller,
+                            const char* caption) {
   std::string failed;
   if (!CreateFolders(settings.localFolder, &failed)) {
     lastMessage = "Dossier local impossible à créer: " + failed;
     log_.TraceLog("Err: File_Copy |Sub: " + caller + " |Reason: " + lastMessage);
     return false;
   }
-  const CopyResult r = CopyChecked(server, local, copyOptions);
+  const CopyResult r = copy(server, local, caption);
   if (!r.ok) {
     lastMessage = "Copie non faite: " + r.error;
     log_.TraceLog("Err: File_Copy |Sub: " + caller + " |Reason: " + r.error);
@@ -236,7 +266,7 @@ bool LocalCopies::takeLocal(const std::string& server, const std::string& local,
 bool LocalCopies::RecopieSonEnLocal() {
   const std::string caller = std::string(kMainForm) + ":" + "RecopieSonEnLocal";
   prompt_.showStepWindow(true);
-  prompt_.setStepLabel("Recopie du son en local");
+  prompt_.setStepLabel(kToLocalCaption);
   log_.TraceLog(std::string(30, '+'));
   log_.TraceLog("Recopie du son en local: Start");
   log_.TraceLog(std::string(30, '+'));
@@ -262,7 +292,7 @@ bool LocalCopies::RecopieSonEnLocal() {
       switchWorkingFile(local);
       if (wasLocal) reloadEditor(caller);  // the server's version replaced the one being edited
       log_.TraceLog("File_Copy: " + serverEnvelope + " to " + settings.localFolder);
-      const CopyResult env = CopyChecked(serverEnvelope, WithExtension(local, kEnvelopeExtension), copyOptions);
+      const CopyResult env = copy(serverEnvelope, WithExtension(local, kEnvelopeExtension), kToLocalCaption);
       log_.TraceLog(env.ok ? "File_Copy: Ok |Sub: " + caller : "Err: File_Copy |Sub: " + caller + " |Reason: " + env.error);
     }
   } else {
@@ -293,7 +323,7 @@ bool LocalCopies::serverChangedSinceTake() {
 bool LocalCopies::RecopieSonSurServeur(bool supprimerLeSonLocal, const std::string& caller) {
   const std::string self = std::string(kMainForm) + ":" + "RecopieSonSurServeur";
   prompt_.showStepWindow(true);
-  prompt_.setStepLabel("Recopie du son sur le serveur");
+  prompt_.setStepLabel(kToServerCaption);
   log_.TraceLog(std::string(36, '+'));
   log_.TraceLog("Recopie du son sur le serveur: Start |Sub: " + caller);
   log_.TraceLog(std::string(36, '+'));
@@ -338,7 +368,7 @@ bool LocalCopies::RecopieSonSurServeur(bool supprimerLeSonLocal, const std::stri
   }
   log_.TraceLog("File_Copy: " + localSound + " to " + serverFolder + " |SoundDuration: " +
                 std::to_string(editor_.soundLength()) + " ms");
-  const CopyResult r = CopyChecked(localSound, serverFile, copyOptions);
+  const CopyResult r = copy(localSound, serverFile, kToServerCaption);
   if (!r.ok) {
     log_.TraceLog("Err: File_Copy |Sub: " + self + " |Reason: " + r.error);
     lastMessage = "Copie non faite: " + r.error;
@@ -360,7 +390,7 @@ bool LocalCopies::RecopieSonSurServeur(bool supprimerLeSonLocal, const std::stri
     setLocal(SonRecopieEnLocal, false);
   }
   log_.TraceLog("File_Copy: " + localEnvelope + " to " + serverFolder);
-  const CopyResult env = CopyChecked(localEnvelope, WithExtension(serverFile, kEnvelopeExtension), copyOptions);
+  const CopyResult env = copy(localEnvelope, WithExtension(serverFile, kEnvelopeExtension), kToServerCaption);
   log_.TraceLog(env.ok ? "File_Copy: Ok |Sub: " + self : "Err: File_Copy |Sub: " + self + " |Reason: " + env.error);
   return finish(true);
 }
@@ -455,7 +485,7 @@ std::string LocalCopies::SelectionLigne(const std::string& code, const std::stri
     if (c.differ) {
       if (ask(ComparisonDialog(c)) == kTaskButtonFirst) {
         log_.TraceLog("Copy: Start: " + serverSoundFile + " to " + candidate);
-        if (!takeLocal(serverSoundFile, candidate, kSelectCaller))
+        if (!takeLocal(serverSoundFile, candidate, kSelectCaller, kFromServerCaption))
           prompt_.message("Impossible de recopier le fichier:\n" + serverSoundFile + "\nvers\n" + settings.localFolder,
                           Icon::Critical, Buttons::Ok);
         log_.TraceLog("Copy: End");

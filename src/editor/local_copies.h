@@ -12,7 +12,8 @@
 //   - The server and local files differ when their sizes differ or, with the
 //     same size, their content hashes differ (a level change keeps the size).
 //   - Every copy is a checked copy (checked_copy.h): a killed or broken copy
-//     leaves both sides as they were.
+//     leaves both sides as they were. A copy that lasts shows its progress
+//     (kCopyProgressAfterMs).
 //   - A take record "<local sound>.take" beside the local copy keeps the
 //     server file's size, time and hash at the copy, and the local copy's
 //     size and time right after it (written once the copy has its name).
@@ -32,7 +33,9 @@
 //     unsaved changes; a give-back that fails when the user leaves a sound
 //     keeps the sound selected (its changes are only local).
 //   - The change notification of the local sound is held back while it is
-//     local (the notifier's `localCopySongCode`, heldSongCode here).
+//     local (the notifier's `localCopySongCode`, heldSongCode here), by this
+//     process's sender and, through the hold marker `onHeldChanged` keeps
+//     (notify/held_songs.h), by the other processes of the workstation.
 #pragma once
 #include <array>
 #include <functional>
@@ -53,6 +56,16 @@ namespace sono::editor {
 
 class PointerEditor;
 class SoundEdits;
+
+// The step window's captions of the copies.
+inline constexpr const char* kToLocalCaption = "Recopie du son en local";
+inline constexpr const char* kToServerCaption = "Recopie du son sur le serveur";
+inline constexpr const char* kFromServerCaption = "Recopie du son du serveur";
+// A copy that has run this long (by the clock) shows its progress in the
+// step window: "<caption>: NN %", each time the whole percent changes; a
+// short one (a sound over a fast link) only shows its step.
+inline constexpr int kCopyProgressAfterMs = 500;
+std::string CopyProgressText(const std::string& caption, int percent);
 
 // The behaviour options of section "Comportement", in the set-up window's order.
 enum class LocalCopyOption : int { PartirDuSonLocal = 0, RecopierSurServeur, VerifierSonSurServeur, AccesVPN };
@@ -131,7 +144,10 @@ class LocalCopies {
   bool closing = false;     // the main window is closing: the menu does nothing
 
   LocalCopySettings settings;
-  CopyOptions copyOptions;  // the copies' rate limit and progress
+  CopyOptions copyOptions;  // the copies' rate limit and progress (told after the display)
+  // A long copy's progress, as the step window shows it: the text and its
+  // percent; at the end the text with 100 (done) or "" and -1 (failed).
+  std::function<void(const std::string& text, int percent)> onCopyProgress;
   // Shows a task dialog; the button's id, nothing when closed. Default: the
   // prompt's list choice.
   std::function<std::optional<int>(const TaskDialog&)> taskDialog;
@@ -164,6 +180,9 @@ class LocalCopies {
   bool LocalModified() const;
   // The song whose change notifications are held back, "" when none.
   std::string heldSongCode() const;
+  // Told with heldSongCode() whenever the local state is set (the process's
+  // hold marker, which the other senders of the workstation read).
+  std::function<void(const std::string& code)> onHeldChanged;
 
  private:
   void setLocal(bool local, bool changed);
@@ -171,7 +190,10 @@ class LocalCopies {
   void computeNames();
   // The server file changed since the take (see the decisions).
   bool serverChangedSinceTake();
-  bool takeLocal(const std::string& server, const std::string& local, const std::string& caller);
+  bool takeLocal(const std::string& server, const std::string& local, const std::string& caller,
+                 const char* caption = kToLocalCaption);
+  // A checked copy with copyOptions, its progress shown when it is long.
+  CopyResult copy(const std::string& from, const std::string& to, const char* caption);
   std::optional<int> ask(const TaskDialog& dialog);
   void reloadEditor(const std::string& caller);
 

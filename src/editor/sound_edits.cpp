@@ -572,6 +572,12 @@ bool SoundEdits::replaceSound(const std::string& result, const std::function<lon
     after.second[i] = std::max(0LL, move(before.position[i] + before.second[i]) - after.position[i]);
   }
   const long long length = HouseFrameCount(result) * kHouseFrameMs;
+  // The moved pointers meet the load's rules against the new length (a
+  // fade-out moved into the last 96 ms is pulled back before them): what is
+  // stored for the playout is what the editor shows after its reload.
+  data::PtxChargerPointeurVerifierCoherence(
+      lib_.log(), editor_.sound.code, length, after.position[data::kFadeIn], after.second[data::kFadeIn],
+      after.position[data::kStartNext], after.position[data::kFadeOut], after.second[data::kFadeOut]);
   std::string journal = fmt::format("inode {}\nlength {}\nendtype {}\ndevice {}\n", StampOf(result).inode, length,
                                     editor_.ptx.endType, after.sendDevice);
   for (int s = 0; s < data::kSlots; ++s)

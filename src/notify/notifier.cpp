@@ -36,7 +36,9 @@ Notifier::Notifier(NotifierPorts ports, std::string settingsFile, std::string jo
     : ports_(ports),
       settingsFile_(std::move(settingsFile)),
       computerName_(std::move(computerName)),
-      queue_(std::move(journalFolder)),
+      journalFolder_(journalFolder),
+      queue_(journalFolder),
+      marker_(journalFolder),
       resolver_(std::move(lookup)) {
   auto engine = std::make_shared<std::mt19937_64>(std::random_device{}());
   random = [engine] { return std::uniform_real_distribution<double>(0.0, 1.0)(*engine); };
@@ -141,6 +143,21 @@ std::vector<std::pair<std::string, std::string>> Notifier::DisplayRows() const {
   return rows;
 }
 
+std::vector<std::string> Notifier::HeldCodes() const {
+  std::vector<std::string> held = HeldByOtherProcesses(journalFolder_);
+  if (!marker_.held().empty()) held.push_back(marker_.held());
+  if (const std::string own = localCopySongCode ? localCopySongCode() : std::string(); !Trim(own).empty())
+    held.push_back(Calibre(own, 8));
+  return held;
+}
+
+size_t Notifier::heldPendingCount() const {
+  const std::vector<std::string> held = HeldCodes();
+  return static_cast<size_t>(std::count_if(queue_.entries().begin(), queue_.entries().end(), [&](const PendingEntry& e) {
+    return std::find(held.begin(), held.end(), Calibre(e.code, 8)) != held.end();
+  }));
+}
+
 void Notifier::TimerUDP_Timer() {
   if (closing) {
     ports_.scheduler.setEnabled(kTimerUdp, false);
@@ -159,11 +176,11 @@ void Notifier::TimerUDP_Timer() {
   if (queue_.empty() || job_) return;
   const std::string now = nowText(0);
   const bool all = quitRequested && !accesVpn;
-  const std::string heldCode = localCopySongCode ? localCopySongCode() : std::string();
+  const std::vector<std::string> held = HeldCodes();
   std::vector<PendingEntry> due;
   for (const auto& e : queue_.entries()) {
     if (!(all || now >= e.due)) continue;
-    if (!heldCode.empty() && Calibre(e.code, 8) == Calibre(heldCode, 8)) continue;  // a local copy: held back
+    if (std::find(held.begin(), held.end(), Calibre(e.code, 8)) != held.end()) continue;  // a local copy: held back
     due.push_back(e);
   }
   if (due.empty()) return;

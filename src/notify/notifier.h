@@ -25,8 +25,11 @@
 //     and the name is logged as not resolved.
 //   - The error's "line" in a send failure's source is the port position
 //     (1 = Port A … 4 = Port D).
-//   - Entries are held back while the sound is a local copy through
-//     `localCopySongCode` (no local copies exist yet: the hook stays empty).
+//   - Entries are held back while the sound is a local copy: this process's
+//     through `localCopySongCode` and `HoldSong` (which also writes the
+//     process's hold marker), another live process's through its marker
+//     (held_songs.h), read at each tick. A held entry stays queued; the
+//     quit drain does not send it either.
 #pragma once
 #include <functional>
 #include <memory>
@@ -37,6 +40,7 @@
 
 #include "core/ports.h"
 #include "core/tracelog.h"
+#include "notify/held_songs.h"
 #include "notify/pending_queue.h"
 #include "notify/udp_sender.h"
 #include "notify/udp_targets.h"
@@ -116,6 +120,13 @@ class Notifier {
   bool cutCopyPasteRunning = false;  // PbBInModeMnuCopyCutPaste
   // The code of the song open in the editor as a local copy, or empty.
   std::function<std::string()> localCopySongCode;
+  // This process holds `code` back ("" none) and says so to the other
+  // processes of the workstation; false when its marker could not be written.
+  bool HoldSong(const std::string& code, std::string* error = nullptr) { return marker_.Hold(code, error); }
+  // The songs held back now: this process's and the live other processes'.
+  std::vector<std::string> HeldCodes() const;
+  // Queued entries of held songs (they wait for the song to be given back).
+  size_t heldPendingCount() const;
   // Told after a refresh: the song and its new date-time text (grid, editor title).
   std::function<void(const std::string& code, const std::string& text)> onVersionRefreshed;
   // Told when the queue changed (the main window's two lists).
@@ -138,7 +149,9 @@ class Notifier {
   NotifierPorts ports_;
   std::string settingsFile_, computerName_;
   UdpTargets targets_;
+  std::string journalFolder_;
   PendingQueue queue_;
+  HeldSongMarker marker_;
   HostResolver resolver_;
   UdpSocket socket_;
   data::Library* lib_ = nullptr;

@@ -107,6 +107,8 @@ void QtPrompt::showStepWindow(bool show) {
 void QtPrompt::setStepLabel(const std::string& text) {
   if (!label_) showStepWindow(false);
   label_->setText(q(text));
+  // A long copy runs on this thread: the new text is painted now.
+  if (step_->isVisible()) label_->repaint();
 }
 
 void QtEventLoop::processEvents() {

@@ -216,6 +216,12 @@ void Workstation::startNotifier(Prompt& prompt) {
   };
   // The local sound's change is told once it is back on the server.
   notifier->localCopySongCode = [this] { return localCopies->copies().heldSongCode(); };
+  // The other senders of this workstation (`sonoteka-cli notify run`) hold it back too.
+  localCopies->copies().onHeldChanged = [this](const std::string& code) {
+    std::string error;
+    if (!notifier->HoldSong(code, &error)) app.log().TraceLog("Err: UDP: hold marker not written |" + error);
+  };
+  localCopies->copies().onHeldChanged(localCopies->copies().heldSongCode());
   app.hooks.pendingNotifications = [this] { return notifier->pendingCount(); };
   app.hooks.makeFirstNotificationDue = [this] { notifier->MakeFirstDue(); };
   app.hooks.markQuitRequested = [this] { notifier->MarkQuitRequested(); };
@@ -250,6 +256,8 @@ void Workstation::startAudioSetup() {
   boardTools = std::make_unique<audio::BoardTools>(deck.engine());
   pcx = std::make_unique<audio::PcxQz>(app.log(), prompt_, lib.clock(), file, boardTools.get());
   audioSetup = std::make_unique<audio::SetupWindow>(app.log(), prompt_, pcx.get());
+  directx = std::make_unique<audio::LibDirectX>(app.log(), prompt_, lib.clock(), scheduler, deck.engine(), *pcx, file);
+  audioSetup->setDirectX(directx.get());
   audioSetup->Open(file, audio::DevicesOfEngine(deck.engine()));
   audioSetup->initSoundFile = audio::InitSoundFile(app.config().programFolder());
   audioSetup->InitGeneralPCXTools();

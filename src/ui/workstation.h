@@ -7,6 +7,7 @@
 #include <string>
 
 #include "audio/boardtools/board_tools.h"
+#include "audio/directx/lib_directx.h"
 #include "audio/engine/engine.h"
 #include "audio/setup/setup_window.h"
 #include "convert/library_import.h"
@@ -98,6 +99,9 @@ class Workstation {
   // engine, which starts the PCX slots' pipes; "Outils" > "Réglages audio…".
   std::unique_ptr<audio::BoardTools> boardTools;
   std::unique_ptr<audio::PcxQz> pcx;
+  // The slots' DJ Studio outputs: a slot set to DirectX in the set-up window
+  // starts (restarts) its player control.
+  std::unique_ptr<audio::LibDirectX> directx;
   // The editor's record buttons (BtnsRecord) over the recorder window and
   // the boards' record pipe; built with the audio set-up.
   std::unique_ptr<audio::PcxRecord> pcxRecord;

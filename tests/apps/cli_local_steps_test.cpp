@@ -266,5 +266,23 @@ TEST_F(CliLocalAndSteps, ASmoothCutThatCannotWriteItsResultLeavesTheSoundWhole) 
   }
 }
 
+// Over a slow link (the copy's read rate held down) a take lasts: it says how
+// far it is, in order, up to 100 %, and the copy is the server's sound.
+TEST_F(CliLocalAndSteps, ALongTakeShowsItsProgress) {
+  // About 0.8 s for the sound at this rate: its progress shows after 0.5 s.
+  const size_t rate = original.size() * 1000 / 800;
+  const ProcessResult take = Cli({"edit", kCode, "--rate", std::to_string(rate), "local take"});
+  ASSERT_TRUE(take.exited(0)) << take.out << take.err;
+  std::vector<int> shown;
+  const std::string prefix = "Recopie du son en local: ";
+  for (size_t at = take.out.find(prefix); at != std::string::npos; at = take.out.find(prefix, at + 1))
+    shown.push_back(std::stoi(take.out.substr(at + prefix.size())));
+  ASSERT_GE(shown.size(), 2u) << take.out;
+  EXPECT_EQ(shown.back(), 100) << take.out;
+  for (size_t i = 1; i < shown.size(); ++i) EXPECT_GT(shown[i] / 10, shown[i - 1] / 10) << take.out;
+  EXPECT_EQ(ReadFile(Local()), original);
+  EXPECT_TRUE(Cli({"edit", kCode, "--rate", "0", "local take"}).exited(2));
+}
+
 }  // namespace
 }  // namespace sono::test

@@ -3,9 +3,15 @@
 // sent by another (once), with real listeners on loopback.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "notify/held_songs.h"
 #include "process.h"
 #include "test_support.h"
 #include "udp_listener.h"
@@ -96,6 +102,91 @@ TEST(CliNotify, TargetsAreCheckedAndAChangeIsSentOnceByTheNextRun) {
   r = Cli(home, {"log", "show"});
   EXPECT_NE(r.out.find("Warning: UDP: SocketWrenchUDP.Resolve: "), std::string::npos);
   EXPECT_NE(r.out.find(code + ": Update After Send UDP"), std::string::npos);
+}
+
+// Another process of the workstation (the desktop) holding a song as a
+// local copy, through its marker, until it is killed.
+class HoldingProcess {
+ public:
+  HoldingProcess(const std::string& folder, const std::string& code) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      notify::HeldSongMarker marker(folder);
+      const char answer = marker.Hold(code) ? 'y' : 'n';
+      if (::write(ready[1], &answer, 1) != 1) ::_exit(1);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    held_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+    ::close(ready[0]);
+  }
+  ~HoldingProcess() { Kill(); }
+  bool held() const { return held_; }
+  // Killed without a chance to remove its marker.
+  void Kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+// `notify run` leaves waiting a song another process has as a local copy,
+// sends the others, and sends the held one once that process is gone, even
+// though its marker is still on disk.
+TEST(CliNotify, ASongHeldByAnotherLiveProcessWaitsAndADeadOnesMarkerHoldsNothing) {
+  TempDir dir;
+  const std::string home = dir / "home";
+  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"demo", "build", "--songs", "60"}).exited(0));
+  const std::string out = Cli(home, {"search", "--kind", "jingles"}).out;
+  const std::string held = FirstCode(out, "JIN");
+  const std::string other = FirstCode(out.substr(out.find(held) + held.size()), "JIN");
+  ASSERT_EQ(held.size(), 8u);
+  ASSERT_EQ(other.size(), 8u);
+  ASSERT_NE(held, other);
+  UdpListener a;
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"}).exited(0));
+  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_00", std::to_string(a.port())}).exited(0));
+  for (const std::string& code : {held, other}) ASSERT_TRUE(Cli(home, {"notify", "send", code}).exited(0));
+  const std::string settings = home + "/Settings/Vexa_Library/";
+  const std::string journal = settings + "UDP_Pending.journal";
+  WriteFile(journal, std::regex_replace(ReadFile(journal), std::regex("^A\\d{14}", std::regex::multiline),
+                                        "A20000101000000"));
+
+  HoldingProcess desktop(settings, held);
+  ASSERT_TRUE(desktop.held());
+  auto r = Cli(home, {"notify", "run"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_NE(r.out.find("Retenu (son en copie locale): " + held + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Envoyé: " + other + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;
+  auto got = a.Take();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0].find("<Song:" + other + ">"), std::string::npos) << got[0];
+  r = Cli(home, {"notify", "pending"});
+  EXPECT_NE(r.out.find("1 notification(s) en attente"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(held), std::string::npos) << r.out;
+
+  desktop.Kill();
+  bool markerLeft = false;
+  for (const auto& entry : std::filesystem::directory_iterator(settings))
+    markerLeft = markerLeft || entry.path().filename().string().rfind(notify::kHeldMarkerPrefix, 0) == 0;
+  ASSERT_TRUE(markerLeft) << "the killed process could not remove its marker";
+  r = Cli(home, {"notify", "run"});
+  ASSERT_TRUE(r.exited(0)) << r.err;
+  EXPECT_EQ(r.out.find("Retenu"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Envoyé: " + held + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;
+  got = a.Take();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_NE(got[0].find("<Song:" + held + ">"), std::string::npos) << got[0];
 }
 
 }  // namespace

@@ -252,10 +252,21 @@ TEST_F(StepsTest, CuttingAllStepsKeepsTheOtherFramesInOrderAndOneUndoRestores) {
   EXPECT_TRUE(steps.steps.empty());
   for (int station : {1, 2}) EXPECT_TRUE(Records(station).empty());
   EXPECT_EQ(edits.UndoMenuText(), "Undo: 1");
+  // The song's data about its sound follow the cut on every station: the
+  // duration of the kept frames, the fade-out pulled back before the new end.
+  const long long keptMs = static_cast<long long>(kept.size()) * 24;
+  for (int station : {1, 2}) {
+    SCOPED_TRACE(station);
+    EXPECT_EQ(data::song::DurationSeconds(Read(data::kSongs, station, kCode)), (keptMs + 500) / 1000);
+    long long fadeOut = -1, second = 0;
+    ASSERT_TRUE(data::PtxChargerPointeur(*lib, station, kCode, '1', fadeOut, second));
+    EXPECT_EQ(fadeOut, keptMs - data::kDeltaFadeSecurite);
+  }
 
   ASSERT_TRUE(edits.Undo("Test"));
   EXPECT_EQ(ReadWholeFile(sound).value(), original);
   EXPECT_EQ(edits.UndoMenuText(), "Undo: 0");
+  for (int station : {1, 2}) EXPECT_EQ(data::song::DurationSeconds(Read(data::kSongs, station, kCode)), 20) << station;
 }
 
 }  // namespace

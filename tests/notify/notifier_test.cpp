@@ -250,5 +250,47 @@ TEST_F(NotifierTest, AKilledProcessesPendingChangeIsSentOnceAfterTheRestart) {
   EXPECT_TRUE(a.Take().empty()) << "sent once";
 }
 
+// A song this process holds, or another live process of the workstation
+// holds through its marker, waits; released (or its holder killed, marker
+// left behind), it is sent once.
+TEST_F(NotifierTest, SongsHeldHereOrByAnotherLiveProcessWaitUntilReleased) {
+  Listener a;
+  Target(0, "127.0.0.1", {std::to_string(a.port()), "", "", ""});
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    HeldSongMarker marker(dir.path());
+    const char ok = marker.Hold("00001234") ? 'y' : 'n';
+    if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+    for (;;) ::pause();
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  ASSERT_TRUE(notifier->HoldSong("JIN00007"));
+  EXPECT_EQ(HeldByOtherProcesses(dir.path()), std::vector<std::string>{"00001234"}) << "not its own marker";
+  notifier->UDPAddSonEtMAJTimingSurVersion("00001234", "00001234", "", "Test");
+  notifier->UDPAddSonEtMAJTimingSurVersion("JIN00007", "JIN00007", "", "Test");
+  Run(12000, 500);
+  EXPECT_TRUE(a.Take().empty());
+  EXPECT_EQ(notifier->heldPendingCount(), 2u);
+
+  // Released here: sent; the other process's song still waits.
+  ASSERT_TRUE(notifier->HoldSong(""));
+  Run(1000, 500);
+  EXPECT_EQ(a.Take(), std::vector<std::string>{Text("JIN00007")});
+  EXPECT_EQ(notifier->heldPendingCount(), 1u);
+
+  ::kill(holder, SIGKILL);
+  ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
+  EXPECT_TRUE(HeldByOtherProcesses(dir.path()).empty()) << "a dead process's marker holds nothing";
+  Run(1000, 500);
+  EXPECT_EQ(a.Take(), std::vector<std::string>{Text("00001234")});
+  EXPECT_TRUE(notifier->queue().empty());
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
 }  // namespace
 }  // namespace sono::notify

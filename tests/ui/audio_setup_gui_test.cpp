@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "core/ini.h"
 #include "workstation_fixture.h"
@@ -49,6 +50,29 @@ class AudioSetupGuiTest : public test::WorkstationFixture {
     return n;
   }
 };
+
+// Start-up with a PCX slot: the initialisation sound, missing, is made in
+// the program folder and played on the slot's pipe; the next start finds it.
+TEST_F(AudioSetupGuiTest, StartUpMakesTheInitialisationSoundAndPlaysItOnThePcxPipe) {
+  const std::string file = settingsFile();
+  ASSERT_TRUE(EcritureIni(file, "General_Out", "Pipe_00_Nature", "2"));
+  const std::string initSound = ws->app.config().programFolder() + "Vexa_Init.s48";
+  std::filesystem::remove(initSound);
+  ws.reset();
+  ws = Open();
+  ASSERT_TRUE(ws->start());
+  ASSERT_TRUE(ws->pcx->pipesOut[0].allocated);
+  EXPECT_TRUE(std::filesystem::exists(initSound));
+  EXPECT_EQ(logged("InitGeneralPCXTools: initialisation sound created: " + initSound), 1);
+  EXPECT_EQ(logged("Pipe Playback initialization"), 1);
+  EXPECT_TRUE(prompt.shown.empty());
+
+  ws.reset();
+  ws = Open();
+  ASSERT_TRUE(ws->start());
+  EXPECT_EQ(logged("InitGeneralPCXTools: initialisation sound created: "), 1) << "found, not made again";
+  EXPECT_EQ(logged("Pipe Playback initialization"), 2);
+}
 
 TEST_F(AudioSetupGuiTest, ControlsWriteTheirKeysAndTheAuditionPlaysThroughTheOutputChosen) {
   const std::string file = settingsFile();
@@ -118,11 +142,26 @@ TEST_F(AudioSetupGuiTest, ControlsWriteTheirKeysAndTheAuditionPlaysThroughTheOut
     EXPECT_EQ(logged("TOOLReleasePipe |OUT"), 1);
     EXPECT_EQ(ws->pcx->deviceOut[0], 0);  // the forced board's first pair, not the slot's device
 
+    ASSERT_NE(ws->directx, nullptr);
+    EXPECT_EQ(ws->directx->control(0), nullptr) << "no DJ Studio output while the slot is PCX";
     out.nature->setCurrentIndex(1);
     out.nature->activated(1);
     EXPECT_EQ(LectureIni(file, "General_Out", "Pipe_00_Nature", ""), "1");
     EXPECT_EQ(logged("Pipe Nature: Set to DirectX"), 1);
     EXPECT_FALSE(out.reInit->isEnabled());
+    // The slot's DJ Studio output started at once, on its device.
+    ASSERT_NE(ws->directx->control(0), nullptr);
+    EXPECT_TRUE(ws->directx->control(0)->initialized());
+    EXPECT_EQ(logged("Init DirectX: Out"), 1);
+    EXPECT_EQ(ws->directx->control(1), nullptr) << "only the slot changed";
+    // Set to nothing and back to DirectX: restarted.
+    out.nature->setCurrentIndex(0);
+    out.nature->activated(0);
+    EXPECT_EQ(logged("Init DirectX: Out"), 1);
+    out.nature->setCurrentIndex(1);
+    out.nature->activated(1);
+    EXPECT_EQ(logged("Init DirectX: Out"), 2);
+    EXPECT_TRUE(ws->directx->control(0)->initialized());
   });
 
   // The next play goes through the output chosen in the window: the virtual device.

@@ -52,6 +52,27 @@ class ConversionGuiTest : public test::WorkstationFixture {
     QApplication::sendEvent(on, &drop);
   }
   int SheetRows(convert::QueueSheet s) { return ws->conversions->sheet(s)->rowCount(); }
+  // A one-second broadcast WAV whose cart chunk marks an intro at 2 s and a
+  // hook at 9 s (past the 7.2 s sound the stand-in converter gives).
+  void WriteBroadcastWav(const std::string& wav) {
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    SF_CART_INFO cart{};
+    std::memcpy(cart.version, "0101", 4);
+    std::memcpy(cart.title, "Titre", 5);
+    std::memcpy(cart.post_timers[0].usage, "INTe", 4);
+    cart.post_timers[0].value = 96000;  // 2 s
+    std::memcpy(cart.post_timers[1].usage, "HOKs", 4);
+    cart.post_timers[1].value = 48000 * 9;
+    ASSERT_EQ(sf_command(f, SFC_SET_CART_INFO, &cart, sizeof cart), SF_TRUE);
+    const std::vector<short> silence(48000 * 2, 0);
+    sf_write_short(f, silence.data(), static_cast<sf_count_t>(silence.size()));
+    sf_close(f);
+  }
   std::string converted;
 };
 
@@ -119,6 +140,37 @@ TEST_F(ConversionGuiTest, SendUdpSwitchedOffKeepsTheConversionQuiet) {
   }
 }
 
+// A broadcast WAV's markers become pointers of the converted song: with the
+// row's "Send UDP" off, storing them tells the suite nothing either; a
+// pointer the user stores afterwards is told as usual.
+TEST_F(ConversionGuiTest, MarkersOfAQuietConversionAreNotAnnounced) {
+  sono::test::UdpListener listener;
+  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::Ip, 0, "127.0.0.1"), "");
+  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::PortA, 0, std::to_string(listener.port())), "");
+  const std::string wav = dir / "in/diffusion.wav";
+  WriteBroadcastWav(wav);
+  prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
+  Drop(ws->editorPanel->working(), wav);
+  ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
+  ws->conversions->sheet(convert::QueueSheet::ToConvert)->item(0, convert::kSendUdpColumn)->setCheckState(Qt::Unchecked);
+  Run(600);  // TimerConvert
+  editor::PointerEditor& ed = ws->editorPanel->editor();
+  ASSERT_EQ(ed.soundLength(), 7200);
+  EXPECT_EQ(ed.ptx.position[data::kIntro], 2000) << "the marker was taken";
+  EXPECT_FALSE(ed.anyMarked()) << "and stored";
+  EXPECT_EQ(ws->notifier->queue().size(), 0u);
+  Run(11000, 100);
+  EXPECT_TRUE(listener.Take().empty());
+
+  // The hooks are the editor's again once the conversion is placed.
+  ASSERT_EQ(ed.ptx.MemoriseUserValue(data::kIntro, 3000, 0), "");
+  ASSERT_TRUE(ed.StorePointers());
+  Run(11000, 100);
+  const auto got = listener.Take();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].rfind("<Info:Changed><Song:00000001><Rnd:", 0), 0u) << got[0];
+}
+
 // The converter says the file's title and artist: after the import the
 // desktop asks, and Yes shows them in the song form, not saved.
 TEST_F(ConversionGuiTest, FileTitleAndArtistOfferedInTheSongForm) {
@@ -178,25 +230,7 @@ TEST_F(ConversionGuiTest, DroppedFileAppendedToTheEditorsSound) {
 // song's pointers once the conversion has put the new sound in place.
 TEST_F(ConversionGuiTest, DroppedBroadcastWavOffersItsMarkers) {
   const std::string wav = dir / "in/diffusion.wav";
-  {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    SF_CART_INFO cart{};
-    std::memcpy(cart.version, "0101", 4);
-    std::memcpy(cart.title, "Titre", 5);
-    std::memcpy(cart.post_timers[0].usage, "INTe", 4);
-    cart.post_timers[0].value = 96000;  // 2 s
-    std::memcpy(cart.post_timers[1].usage, "HOKs", 4);
-    cart.post_timers[1].value = 48000 * 9;  // past the 7.2 s sound: refused
-    ASSERT_EQ(sf_command(f, SFC_SET_CART_INFO, &cart, sizeof cart), SF_TRUE);
-    const std::vector<short> silence(48000 * 2, 0);
-    sf_write_short(f, silence.data(), static_cast<sf_count_t>(silence.size()));
-    sf_close(f);
-  }
+  WriteBroadcastWav(wav);
   prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
   Drop(ws->editorPanel->working(), wav);
   ASSERT_FALSE(prompt.shown.empty());

@@ -6,9 +6,11 @@
 #include <QStatusBar>
 #include <QTest>
 #include <filesystem>
+#include <unistd.h>
 
 #include "core/ini.h"
 #include "core/text.h"
+#include "notify/held_songs.h"
 #include "udp_listener.h"
 #include "workstation_fixture.h"
 
@@ -85,6 +87,47 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   verify->trigger();
   EXPECT_EQ(LectureIni(ws->app.config().settingsFile(), "Comportement", "VerifierSonSurServeur", "0"), "1");
   EXPECT_TRUE(copies().settings.on(editor::LocalCopyOption::VerifierSonSurServeur));
+}
+
+// Over a slow link a take shows how far it is in the step window once it
+// has lasted, and while the sound is local the other processes of the
+// workstation find it held in this process's marker.
+TEST_F(LocalCopyGuiTest, ASlowTakeShowsItsProgressAndTheSongIsHeldForTheOtherProcesses) {
+  ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
+  const int64_t size = static_cast<int64_t>(sono::test::ReadFile(ed().sound.soundFile).size());
+  ASSERT_GT(size, 8 * static_cast<int64_t>(editor::kCopyBlockBytes));
+  copies().copyOptions.bytesPerSecond = size / 2;  // two seconds by the manual clock
+  std::vector<std::pair<int, std::string>> seen;   // percent copied, the step window's text
+  copies().copyOptions.progress = [&](int64_t done, int64_t total) {
+    if (total == size) seen.emplace_back(static_cast<int>(done * 100 / total), prompt.stepLabels.back());
+    return true;
+  };
+  const std::string marker = dir / ("Settings/Vexa_Library/UDP_Held." + std::to_string(::getpid()));
+  EXPECT_FALSE(std::filesystem::exists(marker));
+
+  prompt.answers = {Answer::Yes};
+  ws->localCopies->entry(editor::CopyMenuEntry::CopyToLocal)->trigger();
+  ASSERT_TRUE(copies().SonRecopieEnLocal) << copies().lastMessage;
+  ASSERT_GT(seen.size(), 8u);
+  for (const auto& [percent, label] : seen) {
+    SCOPED_TRACE(percent);
+    // Before half a second (a quarter of the copy) only the step; then its percent.
+    if (percent < 25) {
+      EXPECT_EQ(label, "Recopie du son en local");
+    } else if (percent > 26 && percent < 100) {
+      EXPECT_EQ(label, "Recopie du son en local: " + std::to_string(percent) + " %");
+    }
+  }
+  EXPECT_EQ(prompt.stepLabels.back(), "Recopie du son en local");
+  EXPECT_EQ(sono::test::ReadFile(marker), "00000001\n");
+  EXPECT_TRUE(notify::HeldByOtherProcesses(dir / "Settings/Vexa_Library/").empty()) << "its own marker";
+
+  copies().copyOptions = {0, &clock, nullptr};
+  prompt.answers = {Answer::Yes};
+  emit ws->localCopies->menu()->aboutToShow();  // the entries follow the local state
+  ws->localCopies->entry(editor::CopyMenuEntry::CopyToServerAndDelete)->trigger();
+  EXPECT_FALSE(copies().SonRecopieEnLocal) << copies().lastMessage;
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "released once given back";
 }
 
 }  // namespace

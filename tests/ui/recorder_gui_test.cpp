@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fmt/format.h>
 #include <thread>
 
 #include "audio/engine/virtual_capture.h"
@@ -178,6 +180,38 @@ TEST_F(RecorderGuiTest, TheToolsMenuOpensTheRecorderOnlyWithAnInput) {
   EXPECT_TRUE(window->isVisible());
   EXPECT_EQ(window->findChild<QLabel*>("LabelStatusRecorder")->text(), "Repos");
   EXPECT_EQ(window->findChild<QLabel*>("LabelPositionRecorder")->text(), "00:00.00");
+}
+
+// Timer30s's daily work in the running program: the takes folder loses its
+// takes more than 45 days old at the first tick of the day, and again the
+// next day; a sound and a take still young enough stay.
+TEST_F(RecorderGuiTest, OldTakesArePurgedOnceADayByTheRunningProgram) {
+  const std::string folder = recorder::LoadRecorderSettings(ws->app.config()).folder;
+  ASSERT_FALSE(folder.empty());
+  std::filesystem::create_directories(folder);
+  const auto takeName = [&](int daysBack) {
+    const LocalDateTime d = clock.now().plusDays(-daysBack);
+    return fmt::format("{:04d}-{:02d}-{:02d}-10-00-00.wav", d.year, d.month, d.day);
+  };
+  const std::string old = folder + takeName(46), due = folder + takeName(45), young = folder + takeName(2);
+  const std::string sound = folder + "00001234.s48";
+  for (const auto& f : {old, due, young, sound}) sono::test::WriteFile(f, "x");
+  Run(2000, 100);
+  EXPECT_FALSE(std::filesystem::exists(old));
+  EXPECT_TRUE(std::filesystem::exists(due)) << "45 days: kept until tomorrow";
+  EXPECT_TRUE(std::filesystem::exists(young));
+  EXPECT_TRUE(std::filesystem::exists(sound));
+  ws->app.log().Flush();
+  EXPECT_NE(sono::test::ReadFile(ws->app.log().dayFile(clock.now())).find("PurgeOldTakes: End |Deleted: 1"),
+            std::string::npos);
+
+  // Past midnight: the next day's first tick purges again.
+  const LocalDateTime now = clock.now();
+  const int toMidnight = ((24 - now.hour) * 3600 - now.minute * 60 - now.second) * 1000;
+  Run(toMidnight + 120'000, 60'000);
+  EXPECT_FALSE(std::filesystem::exists(due));
+  EXPECT_TRUE(std::filesystem::exists(young));
+  EXPECT_TRUE(std::filesystem::exists(sound));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "audio/setup/setup_window.h"
 
+#include "audio/directx/lib_directx.h"
 #include "audio/pcx/pcx_qz.h"
 
 #include "audio/setup/init_sound.h"
@@ -38,11 +39,13 @@ bool SetupWindow::Change(const std::string& section, const std::string& key, con
   }
   const SetupKey* k = FindSetupKey(section, key);
   log_.TraceLog("Setup: " + k->section + "/" + k->key + " set to " + setup_.value(k->section, k->key));
-  if (k->kind == SetupKind::Nature && k->side == SetupSide::Out)
+  if (k->kind == SetupKind::Nature && k->side == SetupSide::Out) {
+    const int nature = setup_.nature(SetupSide::Out, k->slot);
     log_.TraceLogEncadre(-1, k->slot, -1,
-                         std::string("Pipe Nature: Set to ") +
-                             kNatureLogNames[static_cast<size_t>(setup_.nature(SetupSide::Out, k->slot))],
-                         '=');
+                         std::string("Pipe Nature: Set to ") + kNatureLogNames[static_cast<size_t>(nature)], '=');
+    // The slot's DJ Studio output starts on its device now (restarted when it ran).
+    if (nature == kNatureDirectX && directx_) directx_->InitDirectXOut(k->slot);
+  }
   if (!qz_) return true;
   // The next allocation, clock and level change use the new values; a level
   // reaches the slot's pipe at once.

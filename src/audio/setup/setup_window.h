@@ -11,6 +11,10 @@
 //     control shows the value kept.
 //   - "ForcerCarte" is the board a re-initialised pipe is allocated on (its
 //     first stereo pair); -1 keeps the slot's device.
+//   - A playback slot set to DirectX nature starts (or, already started,
+//     restarts) its player control on the slot's DirectX device at once
+//     (`InitDirectXOut`), as the window's nature change does; a slot set to
+//     another nature keeps its control idle (nothing plays through it).
 //   - The initialisation sound ("Vexa_Init.s48", `init_sound.h`) is checked
 //     (made when missing) once the tools are there, and queued and played
 //     on the last stream of every PCX playback pipe allocated at start-up
@@ -25,6 +29,8 @@
 
 namespace sono::audio {
 
+class LibDirectX;
+
 inline constexpr const char* kSetupWindowTitle = "Réglages audio";
 inline constexpr const char* kReInitQuestion = "Voulez-vous réinitialiser le pipe ?";
 inline constexpr const char* kReInitOutWarning =
@@ -37,6 +43,10 @@ class SetupWindow {
   // `qz` (may be null): the PCX layer whose pipes the window applies levels
   // to and re-initialises.
   SetupWindow(TraceLogger& log, Prompt& prompt, PcxQz* qz) : log_(log), prompt_(prompt), qz_(qz) {}
+
+  // The DirectX side whose slot outputs a nature change starts (none: the
+  // change is only stored).
+  void setDirectX(LibDirectX* directx) { directx_ = directx; }
 
   // The window opens on the settings file with this computer's devices.
   void Open(const std::string& settingsFile, SetupDevices devices);
@@ -69,6 +79,7 @@ class SetupWindow {
   TraceLogger& log_;
   Prompt& prompt_;
   PcxQz* qz_;
+  LibDirectX* directx_ = nullptr;
   AudioSetup setup_;
 };
 
