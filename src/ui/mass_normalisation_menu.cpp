@@ -125,7 +125,7 @@ void AddMassNormalisationMenu(Workstation& ws, Prompt& prompt, EventLoop& events
     if (yes) Run(m, GridCodes(grid, false));
   });
   QObject::connect(selected, &QAction::triggered, &ws.window, [m, grid] { Run(m, GridCodes(grid, true)); });
-  auto* category = new QAction(QString::fromUtf8("Normaliser les sons d'une &catégorie…"), &ws.window);
+  auto* category = new QAction(QString::fromUtf8("Normaliser les sons &d'une catégorie…"), &ws.window);
   category->setObjectName("MnuNormaliserCategorie");
   QObject::connect(category, &QAction::triggered, &ws.window, [m] { RunCategory(m); });
   QMenu* tools = ws.window.menu(MenuId::Tools);
