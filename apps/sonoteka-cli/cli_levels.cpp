@@ -154,22 +154,17 @@ int MassNormalise(const Options& options, std::vector<std::string> codes, const 
   if (!s.open(options.station)) return 1;
   int withoutSound = 0;
   if (!category.empty()) {
-    const convert::CategorySongs songs = convert::SongsOfCategory(s.lib, options.station, category);
+    const convert::CategoryRun run = convert::PrepareCategoryRun(s.lib, options.station, category);
+    const convert::CategorySongs& songs = run.songs;
     if (!songs.found) return Fail("Catégorie inconnue: " + category);
     if (songs.status != 0)
       return Fail("Morceaux de la catégorie " + songs.code + " illisibles (statut " + std::to_string(songs.status) +
                   ", voir le journal)");
     std::printf("Catégorie %s (%s): %zu morceau(x)\n", Cp1252ToUtf8(songs.code).c_str(), songs.label.c_str(),
                 songs.codes.size());
-    for (const std::string& code : songs.codes) {
-      const std::string sound = data::SoundFilePath(s.lib, options.station, Calibre(Utf8ToCp1252(code), 8));
-      if (File_Exist(sound)) {
-        codes.push_back(code);
-      } else {
-        ++withoutSound;
-        std::printf("%s: sans son, ignoré\n", code.c_str());
-      }
-    }
+    for (const std::string& code : run.withoutSound) std::printf("%s: sans son, ignoré\n", code.c_str());
+    codes = run.withSound;
+    withoutSound = static_cast<int>(run.withoutSound.size());
     if (codes.empty()) {
       std::printf("Sons normalisés: 0, échecs: 0, sans son: %d\n", withoutSound);
       return 0;
@@ -194,10 +189,11 @@ int MassNormalise(const Options& options, std::vector<std::string> codes, const 
                       FormatLevel(sound.after->truePeakDbtp, "dBTP").c_str(), sound.levelCorrectionDb,
                       sound.heldByCeiling ? " (arrêté au plafond de crête vraie, sous la cible)" : "");
         else if (sound.ok && sound.after)
-          std::printf("%s: normalisé: %s, crête vraie %s%s\n", sound.code.c_str(),
+          std::printf("%s: normalisé: %s, crête vraie %s%s%s\n", sound.code.c_str(),
                       FormatLevel(sound.after->integratedLufs, "LUFS").c_str(),
                       FormatLevel(sound.after->truePeakDbtp, "dBTP").c_str(),
-                      sound.heldByCeiling ? " (arrêté au plafond de crête vraie, sous la cible)" : "");
+                      sound.heldByCeiling ? " (arrêté au plafond de crête vraie, sous la cible)" : "",
+                      sound.finishedEarlier ? " (converti par une exécution interrompue, pas converti à nouveau)" : "");
         else if (sound.ok)
           std::printf("%s: normalisé (mesures non enregistrées)\n", sound.code.c_str());
         else

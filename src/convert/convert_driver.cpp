@@ -273,6 +273,12 @@ bool ConverterDriver::ConvertSon(ConversionRequest& r, bool show) {
       onTargetInUse(r.target);
     }
   }
+  if (beforeReplace) {
+    if (const std::string refusal = beforeReplace(run.target); !refusal.empty()) {
+      File_Delete(run.target);
+      return fail(refusal, r, show);
+    }
+  }
   // One rename: the target is the old sound or the new one, never a mix.
   if (::rename(run.target.c_str(), r.target.c_str()) != 0) {
     File_Delete(run.target);

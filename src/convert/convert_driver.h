@@ -86,6 +86,10 @@ class ConverterDriver {
   // Told before the target is replaced when it may be the sound loaded in
   // the player, so the player lets go of it ("Convert: Stop and close sound").
   std::function<void(const std::string& target)> onTargetInUse;
+  // Told with the checked, flushed converted file just before it is renamed
+  // over the target; a non-empty answer (French) refuses the rename and the
+  // target stays as it was.
+  std::function<std::string(const std::string& checkedFile)> beforeReplace;
   int64_t waitLimitMs = kConverterWaitMs;
   // The converter and the effects as the settings say now (read again before a conversion).
   void reconfigure(std::string converterPath, EffectSettings effects) {

@@ -1,5 +1,7 @@
 #include "convert/mass_normalisation.h"
 
+#include <filesystem>
+
 #include "core/files.h"
 #include "core/text.h"
 #include "data/pervasive.h"
@@ -7,6 +9,7 @@
 #include "data/music_tab.h"
 #include "data/records.h"
 #include "data/songs.h"
+#include "editor/checked_copy.h"
 #include "editor/loudness_meter.h"
 #include "editor/normalisation.h"
 #include "convert/scale_factor_normalisation.h"
@@ -33,7 +36,34 @@ bool DeleteLevelPointers(data::Library& lib, const std::string& code) {
   return txn.commit() == 0;
 }
 
+// The journal's lines: "size S" and "hash H" of the converted sound.
+std::string JournalText(const editor::FileFacts& facts) {
+  return "size " + std::to_string(facts.size) + "\nhash " + std::to_string(facts.hash) + "\n";
+}
+
+// Whether `journal` describes `sound` as it is on disk: the converted file
+// has taken the sound's name.
+bool JournalDescribes(const std::string& journal, const std::string& sound) {
+  const auto text = ReadWholeFile(journal);
+  const auto facts = editor::ReadFacts(sound);
+  return text && facts && *text == JournalText(*facts);
+}
+
+// Written before the rename; empty, or why not (French).
+std::string WriteJournal(TraceLogger& log, const std::string& journal, const std::string& converted) {
+  std::string error;
+  const auto facts = editor::ReadFacts(converted, &error);
+  if (facts && WriteFileAtomic(journal, JournalText(*facts), &error)) return {};
+  log.TraceLog("Err: Normalization: journal not written |File: " + journal + " |Error: " + error);
+  return "Journal de la normalisation impossible à écrire: " + journal;
+}
+
 }  // namespace
+
+std::string NormalisationJournalPath(const std::string& sound) {
+  const std::filesystem::path p(sound);
+  return (p.parent_path() / (p.stem().string() + ".Normalisation")).string();
+}
 
 bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int station, const std::string& codeText,
                                     NormalisedSound& out) {
@@ -54,13 +84,24 @@ bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int sta
   }
   out.before = editor::ReadLevelFile(out.sound);
   log.TraceLog("Normalization: Start |Index: " + std::to_string(index) + " |File: " + out.sound);
+  const std::string journal = NormalisationJournalPath(out.sound);
+  if (File_Exist(journal)) {
+    out.finishedEarlier = JournalDescribes(journal, out.sound);
+    if (out.finishedEarlier) {
+      log.TraceLog("Normalization: Converted by an interrupted run, not converted again |File: " + out.sound);
+    } else {
+      log.TraceLog("Normalization: Journal of a conversion that did not replace the sound dropped |File: " + journal);
+      File_Delete(journal);
+    }
+  }
   const EffectSettings& effects = p.driver.effects();
   const bool loudness = effects.normaliseOn && effects.mode == NormaliseMode::Loudness;
   int houseMs = 0;
   ScaleFactorOutcome direct = ScaleFactorOutcome::Unsuited;
   // A house-format sound whose only effect is the loudness gain keeps its
   // frames: the gain goes into their scale factors, nothing is re-encoded.
-  if (loudness && !effects.trimOn && editor::LoadLoudnessTarget(p.lib.config().settingsFile()).withoutReencoding &&
+  if (!out.finishedEarlier && loudness && !effects.trimOn &&
+      editor::LoadLoudnessTarget(p.lib.config().settingsFile()).withoutReencoding &&
       !p.driver.FautIlConvertirLeSon(out.sound, houseMs)) {
     std::optional<editor::LevelMeasurements> measured = out.before;
     if (!measured) {
@@ -74,7 +115,12 @@ bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int sta
     // The house format, so that the driver checks the whole stream before it
     // takes the sound's place.
     ConversionRequest request = HouseFormatRequest(out.sound, out.sound);
-    if (!p.driver.ConvertSon(request, false)) {
+    const auto previous = p.driver.beforeReplace;
+    p.driver.beforeReplace = [&](const std::string& converted) { return WriteJournal(log, journal, converted); };
+    const bool converted = out.finishedEarlier || p.driver.ConvertSon(request, false);
+    p.driver.beforeReplace = previous;
+    if (!converted) {
+      File_Delete(journal);
       out.message = "Normalisation impossible: " + p.driver.lastError();
       log.TraceLog("Normalization: Unable to convert " + out.sound + " to " + out.sound);
       return false;
@@ -91,6 +137,10 @@ bool NormalisationEnMasse_01_Action(MassNormalisationPorts p, int index, int sta
     out.message += (out.message.empty() ? "" : "\n") + std::string("Enveloppe non reconstruite: ") + out.sound;
   }
   out.after = editor::ReadLevelFile(out.sound);
+  // The journal stays until the level pointer is gone, so that the next run
+  // finishes that without converting again.
+  if (out.message.empty() && File_Exist(journal) && !File_Delete(journal))
+    log.TraceLog("Err: Normalization: journal not deleted |File: " + journal);
   if (direct == ScaleFactorOutcome::Unsuited && loudness && out.after && editor::IsMeasured(out.after->integratedLufs)) {
     // The gain is linear and held by the ceiling: a sound whose peaks are
     // high for its loudness stays under the target, and is said so.
@@ -137,6 +187,29 @@ CategorySongs SongsOfCategory(data::Library& lib, int station, const std::string
                        std::to_string(st));
   }
   return out;
+}
+
+CategoryRun PrepareCategoryRun(data::Library& lib, int station, const std::string& category) {
+  CategoryRun run;
+  run.songs = SongsOfCategory(lib, station, category);
+  for (const std::string& code : run.songs.codes) {
+    const std::string sound = data::SoundFilePath(lib, station, Calibre(Utf8ToCp1252(code), 8));
+    (File_Exist(sound) ? run.withSound : run.withoutSound).push_back(code);
+  }
+  return run;
+}
+
+std::vector<CategoryChoice> CategoryChoices(data::Library& lib, int station) {
+  std::vector<CategoryChoice> out;
+  for (const data::CategoryNode& node : data::InitGeneralTVCategories(lib, station))
+    out.push_back({Trim(node.code), Trim(node.code) + " - " + Trim(node.label)});
+  return out;
+}
+
+std::string CategoryQuestion(const CategoryRun& run) {
+  return "Voulez-vous normaliser les sons de la catégorie " + Cp1252ToUtf8(run.songs.code) + " (" + run.songs.label +
+         ") ?\n" + std::to_string(run.withSound.size()) + " son(s), " + std::to_string(run.withoutSound.size()) +
+         " morceau(x) sans son.";
 }
 
 MassNormalisationResult NormalisationEnMasse(

@@ -14,6 +14,14 @@
 // leaves an envelope and measurements older than the sound, which are
 // rebuilt or ignored when next read (their date and size do not fit).
 //
+// Just before the rename, a journal "<stem>.Normalisation" beside the sound
+// records the size and content hash of the converted file. The next run of a
+// sound whose journal describes it as it is on disk knows that the
+// conversion was done by a run killed after the rename: it does not encode
+// the sound again, only deletes the level pointer and rebuilds the envelope
+// and measurements. A journal that does not describe the sound (a kill
+// before the rename) is dropped. The journal goes once those steps are done.
+//
 // In loudness mode, a house-format sound with no other effect to apply is not
 // re-encoded at all: the gain goes into its frames' scale factors in whole
 // 2.007 dB steps and the rest becomes its Level correction
@@ -55,7 +63,13 @@ struct NormalisedSound {
   // rest, in dB, into the song's Level correction on every station.
   bool withoutReencoding = false;
   double levelCorrectionDb = 0;
+  // The sound was already the converted one, left by a run killed after its
+  // rename: only the steps after the conversion were done.
+  bool finishedEarlier = false;
 };
+
+// The journal of the conversion of `sound` ("<folder>/<stem>.Normalisation").
+std::string NormalisationJournalPath(const std::string& sound);
 
 // One sound: false (said in `out.message`, logged) when the sound is missing
 // or the conversion failed; the sound is then as it was.
@@ -73,6 +87,26 @@ struct CategorySongs {
   int status = 0;  // the record manager's status when the walk stopped short of the end
 };
 CategorySongs SongsOfCategory(data::Library& lib, int station, const std::string& category);
+
+// A whole category's run, as the command line and the desktop prepare it:
+// the songs with a sound on the station (normalised), those without (left out).
+struct CategoryRun {
+  CategorySongs songs;
+  std::vector<std::string> withSound, withoutSound;  // codes in UTF-8
+};
+CategoryRun PrepareCategoryRun(data::Library& lib, int station, const std::string& category);
+
+// The desktop's question before a category's run.
+std::string CategoryQuestion(const CategoryRun& run);
+
+// The categories the desktop offers for a run: "CODE - Label" each, with the
+// code to give PrepareCategoryRun, in the station's order (by label).
+struct CategoryChoice {
+  std::string code, text;  // UTF-8
+};
+std::vector<CategoryChoice> CategoryChoices(data::Library& lib, int station);
+inline constexpr const char* kCategoryChoiceTitle = "Normaliser les sons d'une catégorie";
+inline constexpr const char* kNoCategory = "Aucune catégorie sur cette station.";
 
 struct MassNormalisationResult {
   std::vector<NormalisedSound> sounds;

@@ -7,6 +7,7 @@
 #include <QTableView>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "convert/mass_normalisation.h"
@@ -80,6 +81,33 @@ void Run(const MenuPorts& m, const std::vector<std::string>& codes) {
   }
 }
 
+// A whole category of the station: chosen in a list, its songs with a sound
+// after the question (its count of sounds and of songs without one).
+void RunCategory(const MenuPorts& m) {
+  Workstation& ws = m.ws;
+  const int station = ws.tab.station;
+  const std::vector<convert::CategoryChoice> choices = convert::CategoryChoices(ws.lib, station);
+  if (choices.empty()) {
+    m.prompt.message(convert::kNoCategory, Icon::Information, Buttons::Ok);
+    return;
+  }
+  std::vector<std::string> items;
+  for (const auto& c : choices) items.push_back(c.text);
+  const std::optional<int> chosen = m.prompt.chooseItem(convert::kCategoryChoiceTitle, items, 0);
+  if (!chosen || *chosen < 0 || *chosen >= static_cast<int>(choices.size())) return;
+  const std::string& code = choices[static_cast<size_t>(*chosen)].code;
+  const convert::CategoryRun run = convert::PrepareCategoryRun(ws.lib, station, code);
+  if (run.songs.status != 0) {
+    m.prompt.message("Morceaux de la catégorie " + code + " illisibles (statut " + std::to_string(run.songs.status) +
+                         ", voir le journal)",
+                     Icon::Critical, Buttons::Ok);
+    return;
+  }
+  const bool yes = m.prompt.message(convert::CategoryQuestion(run), Icon::Question, Buttons::YesNo) == Answer::Yes;
+  ws.app.log().TraceLog("Question: Normaliser les sons de la categorie " + code + " |Reponse: " + (yes ? "Oui" : "Non"));
+  if (yes) Run(m, run.withSound);
+}
+
 }  // namespace
 
 void AddMassNormalisationMenu(Workstation& ws, Prompt& prompt, EventLoop& events, Clock& clock,
@@ -97,9 +125,13 @@ void AddMassNormalisationMenu(Workstation& ws, Prompt& prompt, EventLoop& events
     if (yes) Run(m, GridCodes(grid, false));
   });
   QObject::connect(selected, &QAction::triggered, &ws.window, [m, grid] { Run(m, GridCodes(grid, true)); });
+  auto* category = new QAction(QString::fromUtf8("Normaliser les sons &d'une catégorie…"), &ws.window);
+  category->setObjectName("MnuNormaliserCategorie");
+  QObject::connect(category, &QAction::triggered, &ws.window, [m] { RunCategory(m); });
   QMenu* tools = ws.window.menu(MenuId::Tools);
   tools->addAction(list);
   tools->addAction(selected);
+  tools->addAction(category);
   grid->addAction(list);
   grid->addAction(selected);
   grid->setContextMenuPolicy(Qt::ActionsContextMenu);

@@ -3,7 +3,9 @@
 // song the grid lists, after the question) and "Normaliser les sons
 // sélectionnés" (`Mnu39Normaliser`: the selected rows, without it). A
 // progress window with "Arrêter" follows the list; the editor's song, when
-// normalised, is reloaded.
+// normalised, is reloaded. Outils also gets "Normaliser les sons d'une
+// catégorie…" (`MnuNormaliserCategorie`): a category of the station chosen
+// in a list, then the question, then its songs with a sound as above.
 #pragma once
 #include <string>
 

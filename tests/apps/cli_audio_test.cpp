@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "audio_test_support.h"
+#include "cli_site.h"
 
 namespace sono::audio {
 namespace {
@@ -42,8 +43,7 @@ TEST(CliAudio, EncodeInfoAndPlayToAWavFile) {
 TEST(CliAudio, PlayASongByItsCode) {
   TempDir dir;
   const std::string home = dir / "home";
-  ASSERT_EQ(Cli({"site", "init-demo", "--home", home}), 0);
-  ASSERT_EQ(Cli({"demo", "build", "--songs", "4", "--sounds", "2", "--home", home}), 0);
+  ASSERT_TRUE(test::MakeDemoSite(home, {"--songs", "4", "--sounds", "2"}));
   std::string out;
   ASSERT_EQ(Cli({"play", "00000001", "--home", home, "--start", "1000", "--end", "2000", "--device",
                  "virtual:" + (dir / "heard.wav")}, &out), 0) << out;

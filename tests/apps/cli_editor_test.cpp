@@ -6,7 +6,7 @@
 #include "audio_test_support.h"
 #include "core/ini.h"
 #include "editor_test_support.h"
-#include "process.h"
+#include "cli_site.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -81,14 +81,10 @@ namespace {
 TEST(CliEdit, ScriptStepsAndStore) {
   TempDir dir;
   const std::string home = dir / "home";
-  int status = -1;
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-  ASSERT_EQ(status, 0);
-  auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
-  ASSERT_TRUE(out);
-  ASSERT_EQ(status, 0) << *out;
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
 
-  out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
+  int status = -1;
+  auto out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
                     "select 1000 3000; menu intro; pitch 2; level -3.5; store"},
                    &status);
   ASSERT_TRUE(out);
@@ -128,10 +124,8 @@ namespace {
 TEST(CliEdit, TheBaseDefaultStartsAutomaticStoring) {
   TempDir dir;
   const std::string home = dir / "home";
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
   int status = -1;
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status));
-  ASSERT_EQ(status, 0);
   std::string systemFile;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(home))
     if (entry.path().filename() == "Vexa_Systeme.ini") systemFile = entry.path().string();

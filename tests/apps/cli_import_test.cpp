@@ -12,7 +12,7 @@
 #include "core/ini.h"
 #include "core/text.h"
 #include "editor/envelope.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -20,12 +20,7 @@ namespace {
 class CliImport : public ::testing::Test {
  protected:
   void SetUp() override {
-    int status = -1;
-    ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-    ASSERT_EQ(status, 0);
-    auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
-    ASSERT_TRUE(out);
-    ASSERT_EQ(status, 0) << *out;
+    ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
     std::filesystem::create_directories(dir / "fixtures");
     std::filesystem::create_directories(dir / "in");
     converted = MakeHouseFile(dir, "fixtures/converted.s48", 7200);
@@ -40,11 +35,9 @@ class CliImport : public ::testing::Test {
         .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "bin/");
   }
   std::string Run(const std::vector<std::string>& args, int& status) {
-    std::vector<std::string> argv = {SONOTEKA_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back("--home");
-    argv.push_back(home);
-    return RunProgram(argv, &status).value_or("");
+    const ProcessResult r = RunCli(home, args);
+    status = r.status;
+    return r.out;
   }
   std::string SoundOf(const std::string& code) {
     int status = -1;

@@ -17,7 +17,7 @@
 #include "core/text.h"
 #include "editor/envelope.h"
 #include "editor/level_measurements.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -25,19 +25,12 @@ namespace {
 class CliLevels : public ::testing::Test {
  protected:
   void SetUp() override {
-    int status = -1;
-    ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-    ASSERT_EQ(status, 0);
-    auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "1", "--home", home}, &status);
-    ASSERT_TRUE(out);
-    ASSERT_EQ(status, 0) << *out;
+    ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
   }
   std::string Run(const std::vector<std::string>& args, int& status) {
-    std::vector<std::string> argv = {SONOTEKA_CLI};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back("--home");
-    argv.push_back(home);
-    return RunProgram(argv, &status).value_or("");
+    const ProcessResult r = RunCli(home, args);
+    status = r.status;
+    return r.out;
   }
   // The value printed after `label`.
   static std::string Line(const std::string& out, const std::string& label) {
@@ -340,6 +333,52 @@ TEST_F(CliMassNormalisation, ACategoryIsNormalisedSongBySong) {
   EXPECT_NE(out.find("Catégorie " + code + " ("), std::string::npos) << out;
   EXPECT_EQ((Run({"normalise", "--category", "NOPE9"}, status), status), 1);
   EXPECT_EQ((Run({"normalise", "--category", code, "--lufs", "--peak"}, status), status), 2);
+}
+
+// Killed at each rename of a run, in the whole site. Once the converted sound
+// has taken its name, the next run recognises it by its journal, does not
+// encode it a second time, and finishes what was left: the old correction
+// deleted, the envelope and measurements of the new sound. A journal that
+// describes another sound (a kill before the rename) is dropped and the
+// sound converted.
+TEST_F(CliMassNormalisation, AKillAfterTheConvertedSoundsRenameIsFinishedWithoutASecondEncoding) {
+  namespace fs = std::filesystem;
+  const std::string before = ReadFile(sounds[0]);
+  const std::string journal = fs::path(sounds[0]).replace_extension(".Normalisation").string();
+  const std::string pristine = dir / "pristine", counts = dir / "counts.txt";
+  fs::copy(home, pristine, fs::copy_options::recursive);
+  const std::vector<std::string> command = {"normalise", "--mass", "00000002"};
+  WriteFile(journal, "size " + std::to_string(before.size()) + "\nhash 1\n");
+  ProcessResult r = RunCli(home, command, FaultEnvironment("", home, counts));
+  ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+  EXPECT_NE(ReadFile(sounds[0]), before) << "converted";
+  EXPECT_EQ(r.out.find("exécution interrompue"), std::string::npos) << r.out;
+  EXPECT_FALSE(File_Exist(journal)) << "a finished run leaves no journal";
+  const long renames = FaultCount(counts, "rename");
+  ASSERT_GE(renames, 3);  // the journal, the sound, the envelope...
+  int finished = 0;
+  for (long n = 1; n <= renames; ++n) {
+    fs::remove_all(home);
+    fs::copy(pristine, home, fs::copy_options::recursive);
+    const std::string rule = "rename:" + std::to_string(n) + ":kill";
+    r = RunCli(home, command, FaultEnvironment(rule, home));
+    if (r.signal != SIGKILL || !File_Exist(journal)) continue;
+    ExpectWholeSounds(rule);
+    const std::string killed = ReadFile(sounds[0]);
+    if (killed == before) continue;  // killed before the sound's rename
+    int status = -1;
+    const std::string out = Run(command, status);
+    ASSERT_EQ(status, 0) << rule << out;
+    EXPECT_FALSE(File_Exist(journal)) << rule;
+    ++finished;
+    EXPECT_TRUE(ReadFile(sounds[0]) == killed) << rule << ": the sound was encoded a second time";
+    EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << rule << out;
+    EXPECT_NE(out.find("(converti par une exécution interrompue, pas converti à nouveau)"), std::string::npos)
+        << rule << out;
+    EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("0.00 dB"), std::string::npos) << rule;
+    EXPECT_NE(Run({"loudness", "00000002"}, status).find("(enregistrées)"), std::string::npos) << rule;
+  }
+  EXPECT_GE(finished, 1);
 }
 
 // Killed after the frames of a sound took the gain and before its Level

@@ -9,8 +9,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "process.h"
-#include "test_support.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -19,14 +18,11 @@ namespace fs = std::filesystem;
 
 constexpr const char* kCode = "00000001";
 
-class CliLocalAndSteps : public ::testing::Test {
+class CliLocalAndSteps : public FaultedCliSite {
  protected:
   void SetUp() override {
-    home = dir / "home";
     pristine = dir / "pristine";
-    ASSERT_TRUE(Cli({"site", "init-demo"}).exited(0));
-    const ProcessResult built = Cli({"demo", "build", "--songs", "4", "--stations", "2", "--sounds", "2"});
-    ASSERT_TRUE(built.exited(0)) << built.out << built.err;
+    ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--stations", "2", "--sounds", "2"}));
     const ProcessResult options = Cli({"edit", kCode, "local options"});
     ASSERT_TRUE(options.exited(0)) << options.out << options.err;
     const size_t at = options.out.find("DossierSonLocal=");
@@ -41,14 +37,6 @@ class CliLocalAndSteps : public ::testing::Test {
     original = ReadFile(server);
     CopyTree(home, pristine);
   }
-  // Faults and counts on the calls on paths under `filter` (the home by default).
-  ProcessResult Cli(std::vector<std::string> args, const std::string& rules = "", std::string filter = "") {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.insert(args.end(), {"--home", home});
-    auto env = FaultEnvironment(rules, filter.empty() ? home : filter, dir / "counts");
-    env["TMPDIR"] = dir.path();
-    return RunProcess(args, env, 60000);
-  }
   // Copies keep the files' times: a sound copied back is the same sound.
   static void CopyTree(const std::string& from, const std::string& to) {
     ASSERT_TRUE(RunProcess({"/bin/cp", "-a", from, to}).exited(0));
@@ -58,19 +46,8 @@ class CliLocalAndSteps : public ::testing::Test {
     CopyTree(from, home);
   }
   std::string Local() const { return localFolder + kCode + ".s48"; }
-  // Every rule of `op` from the first call to the last the clean run counted.
-  std::vector<std::string> Rules(const std::vector<std::string>& ops) {
-    std::vector<std::string> rules;
-    for (const auto& op : ops) {
-      const long total = FaultCount(dir / "counts", op);
-      EXPECT_GT(total, 0) << op;
-      for (long n = 1; n <= total; ++n) rules.push_back(op + ":" + std::to_string(n) + ":kill");
-    }
-    return rules;
-  }
 
-  TempDir dir;
-  std::string home, pristine, localFolder, server, original;
+  std::string pristine, localFolder, server, original;
 };
 
 TEST_F(CliLocalAndSteps, TakeAndGiveBackKilledAnywhereLeaveOnlyWholeSoundsUnderTheirNames) {
@@ -80,7 +57,7 @@ TEST_F(CliLocalAndSteps, TakeAndGiveBackKilledAnywhereLeaveOnlyWholeSoundsUnderT
   ASSERT_TRUE(take.exited(0)) << take.out << take.err;
   ASSERT_NE(take.out.find("SonRecopieEnLocal: oui"), std::string::npos) << take.out;
   ASSERT_EQ(ReadFile(Local()), original);
-  const std::vector<std::string> takeRules = Rules({"write", "fsync", "rename"});
+  const std::vector<std::string> takeRules = KillRules({"write", "fsync", "rename"});
 
   const ProcessResult cut = Cli({"edit", kCode, "local give keep"});  // nothing changed: same bytes back
   ASSERT_TRUE(cut.exited(0)) << cut.out << cut.err;
@@ -95,7 +72,7 @@ TEST_F(CliLocalAndSteps, TakeAndGiveBackKilledAnywhereLeaveOnlyWholeSoundsUnderT
   ASSERT_TRUE(give.exited(0)) << give.out << give.err;
   ASSERT_EQ(ReadFile(server), edited);
   ASSERT_FALSE(fs::exists(Local()));
-  const std::vector<std::string> giveRules = Rules({"write", "fsync", "rename"});
+  const std::vector<std::string> giveRules = KillRules({"write", "fsync", "rename"});
 
   int killed = 0;
   for (const std::string& rule : takeRules) {
@@ -256,7 +233,7 @@ TEST_F(CliLocalAndSteps, ASmoothCutThatCannotWriteItsResultLeavesTheSoundWhole) 
   // The result is opened twice: the frames copied, then the joins smoothed.
   EXPECT_GE(FaultCount(dir / "counts", "open"), 2);
   const std::vector<std::string> entries = FolderEntries(fs::path(server).parent_path().string());
-  for (const std::string& rule : Rules({"open", "write", "fsync"})) {
+  for (const std::string& rule : KillRules({"open", "write", "fsync"})) {
     SCOPED_TRACE(rule);
     const ProcessResult r = Cli({"edit", kCode, script}, rule.substr(0, rule.size() - 4) + "fail", result);
     EXPECT_TRUE(r.exited(1)) << r.out << r.err;

@@ -12,19 +12,11 @@
 #include <unistd.h>
 
 #include "notify/held_songs.h"
-#include "process.h"
-#include "test_support.h"
+#include "cli_site.h"
 #include "udp_listener.h"
 
 namespace sono::test {
 namespace {
-
-ProcessResult Cli(const std::string& home, std::vector<std::string> args) {
-  args.insert(args.begin(), SONOTEKA_CLI);
-  args.push_back("--home");
-  args.push_back(home);
-  return RunProcess(args);
-}
 
 // The first code of a kind in a search's output.
 std::string FirstCode(const std::string& out, const std::string& prefix) {
@@ -37,46 +29,45 @@ std::string FirstCode(const std::string& out, const std::string& prefix) {
 TEST(CliNotify, TargetsAreCheckedAndAChangeIsSentOnceByTheNextRun) {
   TempDir dir;
   const std::string home = dir / "home";
-  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"demo", "build", "--songs", "60"}).exited(0));
-  const std::string code = FirstCode(Cli(home, {"search", "--kind", "jingles"}).out, "JIN");
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "60"}));
+  const std::string code = FirstCode(RunCli(home, {"search", "--kind", "jingles"}).out, "JIN");
   ASSERT_EQ(code.size(), 8u);
 
   // No target: nothing is queued.
-  auto r = Cli(home, {"notify", "send", code});
+  auto r = RunCli(home, {"notify", "send", code});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Aucune adresse réseau (UDP) configurée"), std::string::npos) << r.out;
-  EXPECT_NE(Cli(home, {"notify", "pending"}).out.find("0 notification(s) en attente"), std::string::npos);
+  EXPECT_NE(RunCli(home, {"notify", "pending"}).out.find("0 notification(s) en attente"), std::string::npos);
 
   UdpListener a, b;
-  r = Cli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"});
+  r = RunCli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_EQ(r.out, "Enregistré: UDP/IP_00=127.0.0.1\n");
-  ASSERT_TRUE(Cli(home, {"setup", "set", "udp", "porta_00", std::to_string(a.port())}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortD_00", std::to_string(ClosedUdpPort())}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_01", "localhost"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_01", std::to_string(b.port())}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_02", "nohost.invalid"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_02", std::to_string(b.port())}).exited(0));
-  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "PortB_00", "65536"}).exited(2));
-  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_00", "a b"}).exited(2));
-  EXPECT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_08", "x"}).exited(2));
-  EXPECT_TRUE(Cli(home, {"setup", "set", "Audio", "IP_00", "x"}).exited(2));
-  r = Cli(home, {"setup", "show"});
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "udp", "porta_00", std::to_string(a.port())}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "PortD_00", std::to_string(ClosedUdpPort())}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "IP_01", "localhost"}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "PortA_01", std::to_string(b.port())}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "IP_02", "nohost.invalid"}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "PortA_02", std::to_string(b.port())}).exited(0));
+  EXPECT_TRUE(RunCli(home, {"setup", "set", "UDP", "PortB_00", "65536"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"setup", "set", "UDP", "IP_00", "a b"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"setup", "set", "UDP", "IP_08", "x"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"setup", "set", "Audio", "IP_00", "x"}).exited(2));
+  r = RunCli(home, {"setup", "show"});
   ASSERT_TRUE(r.exited(0));
   EXPECT_NE(r.out.find("\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(a.port()) + "\nPortB_00=\n"),
             std::string::npos)
       << "refused values kept the old ones: " << r.out;
 
   // Two commands change the song: one entry waits.
-  r = Cli(home, {"notify", "send", code});
+  r = RunCli(home, {"notify", "send", code});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Notification UDP en attente: " + code), std::string::npos) << r.out;
-  r = Cli(home, {"ptx", "set", code, "0", "1000"});
+  r = RunCli(home, {"ptx", "set", code, "0", "1000"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Notification UDP en attente: " + code), std::string::npos) << r.out;
-  EXPECT_TRUE(Cli(home, {"notify", "send", "NOPE0000"}).exited(1));
-  r = Cli(home, {"notify", "pending"});
+  EXPECT_TRUE(RunCli(home, {"notify", "send", "NOPE0000"}).exited(1));
+  r = RunCli(home, {"notify", "pending"});
   EXPECT_NE(r.out.find("1 notification(s) en attente"), std::string::npos) << r.out;
   EXPECT_TRUE(std::regex_search(r.out, std::regex("^\\d{14}  \\d\\d:\\d\\d:\\d\\d  " + code + "\n")));
 
@@ -87,7 +78,7 @@ TEST(CliNotify, TargetsAreCheckedAndAChangeIsSentOnceByTheNextRun) {
   ASSERT_FALSE(lines.empty());
   lines = std::regex_replace(lines, std::regex("^A\\d{14}", std::regex::multiline), "A20000101000000");
   WriteFile(journal, lines);
-  r = Cli(home, {"notify", "run"});
+  r = RunCli(home, {"notify", "run"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Envoyé: " + code + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;
   const std::regex text("<Info:Changed><Song:" + code + "><Rnd:\\d+><Computer:[^>]+>");
@@ -95,11 +86,11 @@ TEST(CliNotify, TargetsAreCheckedAndAChangeIsSentOnceByTheNextRun) {
   ASSERT_EQ(atA.size(), 1u);
   EXPECT_TRUE(std::regex_match(atA[0], text)) << atA[0];
   EXPECT_EQ(b.Take(), atA) << "localhost resolved; nohost.invalid sent nothing";
-  r = Cli(home, {"notify", "run"});
+  r = RunCli(home, {"notify", "run"});
   ASSERT_TRUE(r.exited(0));
   EXPECT_NE(r.out.find("0 notification(s) envoyée(s)"), std::string::npos);
   EXPECT_TRUE(a.Take().empty()) << "sent once";
-  r = Cli(home, {"log", "show"});
+  r = RunCli(home, {"log", "show"});
   EXPECT_NE(r.out.find("Warning: UDP: SocketWrenchUDP.Resolve: "), std::string::npos);
   EXPECT_NE(r.out.find(code + ": Update After Send UDP"), std::string::npos);
 }
@@ -145,18 +136,17 @@ class HoldingProcess {
 TEST(CliNotify, ASongHeldByAnotherLiveProcessWaitsAndADeadOnesMarkerHoldsNothing) {
   TempDir dir;
   const std::string home = dir / "home";
-  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"demo", "build", "--songs", "60"}).exited(0));
-  const std::string out = Cli(home, {"search", "--kind", "jingles"}).out;
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "60"}));
+  const std::string out = RunCli(home, {"search", "--kind", "jingles"}).out;
   const std::string held = FirstCode(out, "JIN");
   const std::string other = FirstCode(out.substr(out.find(held) + held.size()), "JIN");
   ASSERT_EQ(held.size(), 8u);
   ASSERT_EQ(other.size(), 8u);
   ASSERT_NE(held, other);
   UdpListener a;
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"setup", "set", "UDP", "PortA_00", std::to_string(a.port())}).exited(0));
-  for (const std::string& code : {held, other}) ASSERT_TRUE(Cli(home, {"notify", "send", code}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "IP_00", "127.0.0.1"}).exited(0));
+  ASSERT_TRUE(RunCli(home, {"setup", "set", "UDP", "PortA_00", std::to_string(a.port())}).exited(0));
+  for (const std::string& code : {held, other}) ASSERT_TRUE(RunCli(home, {"notify", "send", code}).exited(0));
   const std::string settings = home + "/Settings/Vexa_Library/";
   const std::string journal = settings + "UDP_Pending.journal";
   WriteFile(journal, std::regex_replace(ReadFile(journal), std::regex("^A\\d{14}", std::regex::multiline),
@@ -164,14 +154,14 @@ TEST(CliNotify, ASongHeldByAnotherLiveProcessWaitsAndADeadOnesMarkerHoldsNothing
 
   HoldingProcess desktop(settings, held);
   ASSERT_TRUE(desktop.held());
-  auto r = Cli(home, {"notify", "run"});
+  auto r = RunCli(home, {"notify", "run"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Retenu (son en copie locale): " + held + "\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Envoyé: " + other + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;
   auto got = a.Take();
   ASSERT_EQ(got.size(), 1u);
   EXPECT_NE(got[0].find("<Song:" + other + ">"), std::string::npos) << got[0];
-  r = Cli(home, {"notify", "pending"});
+  r = RunCli(home, {"notify", "pending"});
   EXPECT_NE(r.out.find("1 notification(s) en attente"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(held), std::string::npos) << r.out;
 
@@ -180,7 +170,7 @@ TEST(CliNotify, ASongHeldByAnotherLiveProcessWaitsAndADeadOnesMarkerHoldsNothing
   for (const auto& entry : std::filesystem::directory_iterator(settings))
     markerLeft = markerLeft || entry.path().filename().string().rfind(notify::kHeldMarkerPrefix, 0) == 0;
   ASSERT_TRUE(markerLeft) << "the killed process could not remove its marker";
-  r = Cli(home, {"notify", "run"});
+  r = RunCli(home, {"notify", "run"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_EQ(r.out.find("Retenu"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Envoyé: " + held + "\n1 notification(s) envoyée(s)\n"), std::string::npos) << r.out;

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "audio_test_support.h"
+#include "cli_site.h"
 #include "audio/codec/mpeg_frames.h"
 #include "core/text.h"
 
@@ -27,12 +28,7 @@ using Steady = std::chrono::steady_clock;
 class CliRecord : public ::testing::Test {
  protected:
   void SetUp() override {
-    int status = -1;
-    ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-    ASSERT_EQ(status, 0);
-    auto out = RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "4", "--sounds", "0", "--home", home}, &status);
-    ASSERT_TRUE(out);
-    ASSERT_EQ(status, 0) << *out;
+    ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "0"}));
   }
   std::vector<std::string> Argv(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {SONOTEKA_CLI};
@@ -42,7 +38,7 @@ class CliRecord : public ::testing::Test {
     return argv;
   }
   std::string Run(const std::vector<std::string>& args, int& status) {
-    const ProcessResult r = RunProcess(Argv(args));
+    const ProcessResult r = RunCli(home, args);
     status = r.exited(0) ? 0 : r.status;
     return r.out + r.err;
   }

@@ -9,7 +9,7 @@
 #include "data/songs.h"
 #include "editor_test_support.h"
 #include "library_fixture.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::data {
 namespace {
@@ -24,12 +24,7 @@ TEST_F(CliSearch, AccentedCodeHasOneSoundFileNameEverywhere) {
   const std::string file = SoundFilePath(*lib, 1, code);
   sono::test::WriteFile(file, sono::test::MpegFrames(500, 256, [](long long) { return sono::test::LevelWords{}; }));  // 12 s
 
-  const auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.push_back("--home");
-    args.push_back(dir.path());
-    return sono::test::RunProcess(args);
-  };
+  const auto cli = [&](const std::vector<std::string>& args) { return sono::test::RunCli(dir.path(), args); };
   auto r = cli({"song", "show", "JINÉTÉ01"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find(" " + file + "\n"), std::string::npos) << r.out;
@@ -50,14 +45,8 @@ TEST_F(CliSearch, AccentedCodeHasOneSoundFileNameEverywhere) {
 // kept: the rows, their order and every cell, the counts stored.
 TEST(CliSearchOutputs, SearchesAndRecountPrintTheKeptOutput) {
   sono::test::TempDir home;
-  const auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.push_back("--home");
-    args.push_back(home.path());
-    return sono::test::RunProcess(args);
-  };
-  ASSERT_TRUE(cli({"site", "init-demo"}).exited(0));
-  ASSERT_TRUE(cli({"demo", "build", "--songs", "150", "--sounds", "6", "--seed", "5"}).exited(0));
+  const auto cli = [&](const std::vector<std::string>& args) { return sono::test::RunCli(home.path(), args); };
+  ASSERT_TRUE(sono::test::MakeDemoSite(home.path(), {"--songs", "150", "--sounds", "6", "--seed", "5"}));
   const std::vector<std::vector<std::string>> commands = {
       {"search", "--kind", "music"},
       {"search", "--kind", "jingles", "--station", "2"},

@@ -3,74 +3,67 @@
 
 #include <algorithm>
 
-#include "process.h"
-#include "test_support.h"
+#include "cli_site.h"
 
 namespace sono::data {
 
 namespace {
-sono::test::ProcessResult Cli(const std::string& home, std::vector<std::string> args) {
-  args.insert(args.begin(), SONOTEKA_CLI);
-  args.push_back("--home");
-  args.push_back(home);
-  return sono::test::RunProcess(args);
-}
+using sono::test::RunCli;
 size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 }  // namespace
 
 TEST(CliSettings, FiltersAndCartsFromTheSettingsFile) {
   sono::test::TempDir dir;
   const std::string home = dir / "home";
-  ASSERT_TRUE(Cli(home, {"site", "init-demo"}).exited(0));
-  ASSERT_TRUE(Cli(home, {"demo", "build", "--songs", "300"}).exited(0));
+  ASSERT_TRUE(sono::test::MakeDemoSite(home, {"--songs", "300"}));
 
-  auto r = Cli(home, {"settings", "show"});
+  auto r = RunCli(home, {"settings", "show"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_NE(r.out.find("Filtres/Sons=1\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Menus/MnuES=1\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Filtre des types de son appliqué: 0123456789\n"), std::string::npos) << r.out;
 
   // The music of the demo has sound types 0 to 2: the three filters split it.
-  const size_t music = Lines(Cli(home, {"search", "--kind", "music"}).out);
+  const size_t music = Lines(RunCli(home, {"search", "--kind", "music"}).out);
   size_t split = 0;
-  for (const char* type : {"0", "1", "2"}) split += Lines(Cli(home, {"search", "--kind", "music", "--types", type}).out) - 1;
+  for (const char* type : {"0", "1", "2"}) split += Lines(RunCli(home, {"search", "--kind", "music", "--types", type}).out) - 1;
   EXPECT_EQ(split, music - 1);
-  EXPECT_TRUE(Cli(home, {"search", "--kind", "music", "--types", "1a"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"search", "--kind", "music", "--types", "1a"}).exited(2));
 
-  r = Cli(home, {"settings", "set", "Filtres/TypesSons", "1"});
+  r = RunCli(home, {"settings", "set", "Filtres/TypesSons", "1"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   EXPECT_EQ(r.out, "Enregistré: Filtres/TypesSons=1\t(types de son cochés (aucun = tous))\n");
-  const size_t typeOne = Lines(Cli(home, {"search", "--kind", "music"}).out);
+  const size_t typeOne = Lines(RunCli(home, {"search", "--kind", "music"}).out);
   EXPECT_LT(typeOne, music);
-  EXPECT_EQ(Lines(Cli(home, {"search", "--kind", "music", "--types", "all"}).out), music);
-  ASSERT_TRUE(Cli(home, {"settings", "set", "Filtres/Sons", "0"}).exited(0));
-  EXPECT_EQ(Lines(Cli(home, {"search", "--kind", "music"}).out), music);
+  EXPECT_EQ(Lines(RunCli(home, {"search", "--kind", "music", "--types", "all"}).out), music);
+  ASSERT_TRUE(RunCli(home, {"settings", "set", "Filtres/Sons", "0"}).exited(0));
+  EXPECT_EQ(Lines(RunCli(home, {"search", "--kind", "music"}).out), music);
 
   // Jazz is not active on the second station: hidden there once asked for.
-  EXPECT_NE(Cli(home, {"search", "--kind", "music", "--station", "2"}).out.find("\tJazz\t"), std::string::npos);
-  ASSERT_TRUE(Cli(home, {"settings", "set", "Filtres/MasquerMorceauxCategorieNonActiveSurStation", "1"}).exited(0));
-  r = Cli(home, {"search", "--kind", "music", "--station", "2"});
+  EXPECT_NE(RunCli(home, {"search", "--kind", "music", "--station", "2"}).out.find("\tJazz\t"), std::string::npos);
+  ASSERT_TRUE(RunCli(home, {"settings", "set", "Filtres/MasquerMorceauxCategorieNonActiveSurStation", "1"}).exited(0));
+  r = RunCli(home, {"search", "--kind", "music", "--station", "2"});
   EXPECT_GT(Lines(r.out), 1u);
   EXPECT_EQ(r.out.find("\tJazz\t"), std::string::npos);
 
-  EXPECT_TRUE(Cli(home, {"settings", "set", "Filtres/Sons", "oui"}).exited(2));
-  EXPECT_TRUE(Cli(home, {"settings", "set", "Ptx/Save", "1"}).exited(2));
-  EXPECT_TRUE(Cli(home, {"settings", "set", "Inconnu/Cle", "1"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"settings", "set", "Filtres/Sons", "oui"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"settings", "set", "Ptx/Save", "1"}).exited(2));
+  EXPECT_TRUE(RunCli(home, {"settings", "set", "Inconnu/Cle", "1"}).exited(2));
 
   // Carts: a song of the library goes in, an unknown code is refused.
-  r = Cli(home, {"cart", "load", "3", "00000002"});
+  r = RunCli(home, {"cart", "load", "3", "00000002"});
   ASSERT_TRUE(r.exited(0)) << r.err;
   ASSERT_EQ(r.out.rfind("3\t00000002\t", 0), 0u) << r.out;
   EXPECT_GT(r.out.size(), std::string("3\t00000002\t\n").size());  // with its title
-  r = Cli(home, {"cart", "load", "4", "ZZZ00001"});
+  r = RunCli(home, {"cart", "load", "4", "ZZZ00001"});
   EXPECT_TRUE(r.exited(1));
   EXPECT_NE(r.err.find("Morceau non trouvé: ZZZ00001"), std::string::npos) << r.err;
-  EXPECT_TRUE(Cli(home, {"cart", "load", "9", "00000002"}).exited(2));
-  r = Cli(home, {"settings", "show"});
+  EXPECT_TRUE(RunCli(home, {"cart", "load", "9", "00000002"}).exited(2));
+  r = RunCli(home, {"settings", "show"});
   EXPECT_NE(r.out.find("Cartouchier/SongId_2=00000002\t"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Cartouchier/SongId_3=*\t"), std::string::npos) << r.out;
-  ASSERT_TRUE(Cli(home, {"cart", "eject", "3"}).exited(0));
-  r = Cli(home, {"cart", "show"});
+  ASSERT_TRUE(RunCli(home, {"cart", "eject", "3"}).exited(0));
+  r = RunCli(home, {"cart", "show"});
   EXPECT_EQ(r.out.rfind("Cartouchier: masqué\n1\t*\t\n2\t*\t\n3\t*\t\n", 0), 0u) << r.out;
 }
 

@@ -7,8 +7,7 @@
 
 #include <random>
 
-#include "test_support.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -16,13 +15,8 @@ namespace {
 TEST(DamagedSongFile, SearchSongFormAndEditorNeverCrashHangOrAnswerShort) {
   TempDir dir;
   const std::string home = dir / "home";
-  auto cli = [&](std::vector<std::string> args) {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.insert(args.end(), {"--home", home});
-    return RunProcess(args, {}, 20000);
-  };
-  ASSERT_TRUE(cli({"site", "init-demo"}).exited(0));
-  ASSERT_TRUE(cli({"demo", "build", "--songs", "40", "--stations", "2"}).exited(0));
+  auto cli = [&](const std::vector<std::string>& args) { return RunCli(home, args, {}, 20000); };
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "40", "--stations", "2"}));
   const std::string path = home + "/drives/c/QZ_Data/FRADA22.bt6";
   const std::string intact = ReadFile(path);
   const std::vector<std::vector<std::string>> reads = {

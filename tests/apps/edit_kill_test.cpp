@@ -7,8 +7,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "process.h"
-#include "test_support.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -20,27 +19,17 @@ constexpr const char* kCut = "select 1000 3000; cut";
 constexpr const char* kCutPaste = "select 1000 3000; cut; paste begin";
 constexpr const char* kScript = "select 1000 3000; cut; paste begin; undo";
 
-class EditKill : public ::testing::Test {
+class EditKill : public FaultedCliSite {
  protected:
   void SetUp() override {
-    home = dir / "home";
     pristine = dir / "pristine";
-    ASSERT_TRUE(Cli({"site", "init-demo"}).exited(0));
-    const ProcessResult built = Cli({"demo", "build", "--songs", "6", "--stations", "2", "--sounds", "2"});
-    ASSERT_TRUE(built.exited(0)) << built.out << built.err;
+    ASSERT_TRUE(MakeDemoSite(home, {"--songs", "6", "--stations", "2", "--sounds", "2"}));
     // Pointers after the cut, so that the edits move them.
     const ProcessResult set = Cli({"edit", kCode, "select 8000 8000; menu intro; select 10000 12000; menu hook; store"});
     ASSERT_TRUE(set.exited(0)) << set.out << set.err;
     fs::copy(home, pristine, fs::copy_options::recursive);
     sound = FindSound();
     ASSERT_FALSE(sound.empty()) << "no sound for " << kCode;
-  }
-  ProcessResult Cli(std::vector<std::string> args, const std::string& rules = "") {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.insert(args.end(), {"--home", home});
-    auto env = FaultEnvironment(rules, home, dir / "counts");
-    env["TMPDIR"] = dir.path();
-    return RunProcess(args, env, 60000);
   }
   void Restore() {
     fs::remove_all(home);
@@ -62,8 +51,7 @@ class EditKill : public ::testing::Test {
     return out;
   }
 
-  TempDir dir;
-  std::string home, pristine, sound;
+  std::string pristine, sound;
 };
 
 TEST_F(EditKill, CutPasteUndoKilledAtEveryRenameAndSyncLeaveSoundUndoLevelsAndSongWhole) {

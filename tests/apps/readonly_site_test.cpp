@@ -7,8 +7,7 @@
 
 #include <map>
 
-#include "test_support.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -23,8 +22,7 @@ TEST(ReadOnlySite, BrowsesWithOneMessageAndWritesNothing) {
     if (asOther) args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
     return RunProcess(args, {}, 30000);
   };
-  ASSERT_TRUE(cli({"site", "init-demo"}, false).exited(0));
-  ASSERT_TRUE(cli({"demo", "build", "--songs", "30"}, false).exited(0));
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "30"}));
   const ProcessResult before = cli({"search", "--kind", "music"}, false);
   ASSERT_TRUE(before.exited(0));
   // The copy: owned by the other account, its data folder read-only and

@@ -10,9 +10,8 @@
 #include <functional>
 #include <map>
 
-#include "test_support.h"
 #include "btr.h"
-#include "process.h"
+#include "cli_site.h"
 
 namespace sono::test {
 namespace {
@@ -26,10 +25,8 @@ class StoreFaults : public ::testing::Test {
     data = home + "/drives/c/QZ_Data";
     ASSERT_TRUE(Cli({"site", "init-demo"}).exited(0));
   }
-  ProcessResult Cli(std::vector<std::string> args, const std::string& rules = "") {
-    args.insert(args.begin(), SONOTEKA_CLI);
-    args.insert(args.end(), {"--home", home});
-    return RunProcess(args, FaultEnvironment(rules, data, dir / "counts"), 60000);
+  ProcessResult Cli(const std::vector<std::string>& args, const std::string& rules = "") {
+    return RunCli(home, args, FaultEnvironment(rules, data, dir / "counts"), 60000);
   }
   long Count(const std::string& op) { return FaultCount(dir / "counts", op); }
   std::string File(int number, int station) const {

@@ -16,6 +16,7 @@
 #include "audio/engine/virtual_capture.h"
 #include "audio/pcx/pcx_record.h"
 #include "audio_test_support.h"
+#include "log_lines.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"
 
@@ -122,15 +123,8 @@ class BoardRecordTest : public ::testing::Test {
     return record.DigitalRecordActivation(0, 0, 1, true) && record.PCXToolsInSetRecordFormat(0, stream) &&
            record.PCXToolsInRecordFile(0, stream, file, cancelled);
   }
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& line : log.fileBuffer()) out.push_back(line.size() > 25 ? line.substr(25) : "");
-    return out;
-  }
-  bool logged(const std::string& text) const {
-    const auto m = messages();
-    return std::find(m.begin(), m.end(), text) != m.end();
-  }
+  std::vector<std::string> messages() const { return test::LogMessages(log); }
+  bool logged(const std::string& text) const { return test::LoggedCount(log, text) > 0; }
   int64_t frames(const std::string& file) {
     const FrameScan scan = ScanMpegFile(file);
     EXPECT_EQ(scan.damagedFrames, 0);

@@ -13,6 +13,7 @@
 #include "core/ini.h"
 #include "core/manual_ports.h"
 #include "core/scheduler.h"
+#include "log_lines.h"
 #include "player_test_support.h"
 
 namespace sono::audio {
@@ -39,19 +40,9 @@ class DirectXTest : public ::testing::Test {
     o.extraPcms = std::move(extra);
     return o;
   }
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& line : log.fileBuffer()) out.push_back(line.size() > 25 ? line.substr(25) : "");
-    return out;
-  }
-  bool logged(const std::string& text) const {
-    const auto m = messages();
-    return std::find(m.begin(), m.end(), text) != m.end();
-  }
-  bool loggedContaining(const std::string& text) const {
-    const auto m = messages();
-    return std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.find(text) != std::string::npos; });
-  }
+  std::vector<std::string> messages() const { return test::LogMessages(log); }
+  bool logged(const std::string& text) const { return test::LoggedCount(log, text) > 0; }
+  bool loggedContaining(const std::string& text) const { return test::LoggedContaining(log, text); }
   void init(int slot = 0) {
     dx.InitDirectXOut(slot);
     ASSERT_NE(dx.control(slot), nullptr);

@@ -10,6 +10,7 @@
 #include "audio/pcx/pcx_tools.h"
 #include "audio/trigger/lib_trigger.h"
 #include "audio_test_support.h"
+#include "log_lines.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"
 
@@ -31,15 +32,8 @@ class PcxTest : public ::testing::Test {
     o.extraPcms = std::move(extraPcms);
     return o;
   }
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& line : log.fileBuffer()) out.push_back(line.size() > 25 ? line.substr(25) : "");
-    return out;
-  }
-  int count(const std::string& text) const {
-    const auto m = messages();
-    return static_cast<int>(std::count(m.begin(), m.end(), text));
-  }
+  std::vector<std::string> messages() const { return test::LogMessages(log); }
+  int count(const std::string& text) const { return test::LoggedCount(log, text); }
   bool logged(const std::string& text) const { return count(text) > 0; }
   // Tools registered and slot 0 allocated, analog level at 0 dB.
   void ready() {

@@ -7,6 +7,7 @@
 
 #include "core/config.h"
 #include "core/manual_ports.h"
+#include "log_lines.h"
 #include "core/text.h"
 #include "test_support.h"
 
@@ -36,11 +37,7 @@ class ConfigTest : public ::testing::Test {
   }
   void system(const std::string& content) { WriteFile(drive("Cfg/Vexa_Systeme.ini"), content); }
   void database(const std::string& folder) { WriteFile(folder + "FRAD000.bt6", "db"); }
-  std::vector<std::string> logged() const {
-    std::vector<std::string> out;
-    for (const auto& l : log.pending()) out.push_back(l.substr(25));
-    return out;
-  }
+  std::vector<std::string> logged() const { return test::LogMessages(log.pending()); }
 
   TempDir dir;
   ManualClock clock;

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/manual_ports.h"
+#include "log_lines.h"
 
 namespace sono {
 
@@ -26,11 +27,7 @@ TEST(ErrorNumbers, TextNamesTheCallerLineAndComponent) {
 class ErrorReportTest : public ::testing::Test {
  protected:
   ErrorReportTest() : log(clock), report(log, prompt, clock) { log.setSetupLoaded(true); }
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& l : log.fileBuffer()) out.push_back(l.substr(25));
-    return out;
-  }
+  std::vector<std::string> messages() const { return test::LogMessages(log); }
   ManualClock clock;
   ScriptedPrompt prompt;
   TraceLogger log;

@@ -8,6 +8,7 @@
 #include "core/demo_site.h"
 #include "core/ini.h"
 #include "core/manual_ports.h"
+#include "log_lines.h"
 #include "data/pervasive.h"
 #include "network_fs.h"
 #include "test_support.h"
@@ -92,11 +93,7 @@ class PervasiveTest : public ::testing::Test {
     return env;
   }
   std::string data(const std::string& name) const { return dir / ("drives/c/QZ_Data/" + name); }
-  std::vector<std::string> logged() const {
-    std::vector<std::string> out;
-    for (const auto& l : log.fileBuffer()) out.push_back(l.substr(25));
-    return out;
-  }
+  std::vector<std::string> logged() const { return sono::test::LogMessages(log); }
   // A song record: code, title at 24.
   static std::string song(const std::string& code, const std::string& title) {
     std::string r(900, ' ');

@@ -18,6 +18,7 @@
 #include "core/manual_ports.h"
 #include "editor/gpx_format.h"
 #include "editor_test_support.h"
+#include "log_lines.h"
 
 namespace sono::editor {
 namespace {
@@ -40,16 +41,7 @@ class FixedMeter : public SoundDurationMeter {
   bool loads_;
 };
 
-std::vector<std::string> Messages(const TraceLogger& log) {
-  std::vector<std::string> out;
-  for (const auto& line : log.fileBuffer()) out.push_back(line.size() > 25 ? line.substr(25) : "");
-  return out;
-}
-
-bool Logged(const TraceLogger& log, const std::string& prefix) {
-  const auto m = Messages(log);
-  return std::any_of(m.begin(), m.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
-}
+bool Logged(const TraceLogger& log, const std::string& prefix) { return test::LoggedContaining(log, prefix, true); }
 
 // Words that sweep the whole range, so neighbouring frames differ.
 LevelWords Ramp(long long k) {
@@ -104,7 +96,7 @@ TEST_F(EnvelopeTest, SixtySecondsAt256CreateOneRecordAndLogEveryStep) {
       "Create Gpx End",
       "EnergieLit: End |Sub: Lib_ES:InitSoundFile",
       "====================:"};
-  EXPECT_EQ(Messages(log), expected);
+  EXPECT_EQ(test::LogMessages(log), expected);
   // Written under a temporary name and renamed: nothing else is left.
   auto entries = test::FolderEntries(dir.path());
   std::sort(entries.begin(), entries.end());
@@ -225,7 +217,7 @@ TEST_F(EnvelopeTest, DamagedOrStaleEnvelopesAreRebuilt) {
   const std::string s = sound("g.s48", MpegFrames(4001 * 2, 256, Ramp));  // 8002 frames: 3 records
   const std::string gpx = dir / "g.gpx";
   const auto loggedSince = [&](size_t from, const std::string& prefix) {
-    const auto m = Messages(log);
+    const auto m = test::LogMessages(log);
     return std::any_of(m.begin() + static_cast<long>(from), m.end(),
                        [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
   };

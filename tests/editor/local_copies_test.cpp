@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "editor_window.h"
 #include "library_fixture.h"
 #include "test_support.h"
 #include "core/files.h"
@@ -108,10 +109,7 @@ class LocalCopiesTest : public data::test::LibraryFixture {
  protected:
   static constexpr const char* kCode = "00000101";
 
-  LocalCopiesTest()
-      : strip(200000, 8), corrected(200000, 8), view(global, working, 200000), envelopes(log, meter),
-        editor(PointerEditor::Ports{*lib, *stats, meter, envelopes, view, working, strip, corrected, nullptr}),
-        edits(editor, *lib, *stats) {
+  LocalCopiesTest() : window(*lib, *stats, 200000), editor(window.editor), edits(window.edits) {
     InsertEverywhere(data::kSongs, Song(kCode, "Premier", 20));
     server = data::SoundFilePath(*lib, 1, kCode);
     std::string error;
@@ -154,13 +152,9 @@ class LocalCopiesTest : public data::test::LibraryFixture {
     SetModifiedNs(server, StatFacts(server).modifiedNs + 5000000000LL);
   }
 
-  RasterCanvas global{200, 20}, working{300, 30};
-  RasterCanvas strip, corrected;
-  WaveformView view;
-  MpegScanDurationMeter meter;
-  EnvelopeReader envelopes;
-  PointerEditor editor;
-  SoundEdits edits;
+  test::EditorWindow window;
+  PointerEditor& editor;
+  SoundEdits& edits;
   std::unique_ptr<LocalCopies> copies;
   std::vector<TaskDialog> dialogs;
   std::deque<int> answers;

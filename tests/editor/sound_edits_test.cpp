@@ -11,6 +11,7 @@
 #include <memory>
 #include <random>
 
+#include "editor_window.h"
 #include "library_fixture.h"
 #include "test_support.h"
 #include "core/datetime.h"
@@ -102,21 +103,7 @@ TEST(FrameEdit, SelectionFramesAndHowTimesMove) {
   EXPECT_EQ(TimeAfterInsert(1000, 1000, 240), 1240);
 }
 
-// One editor window and its sound edits over the fixture's database.
-struct EditorWindow {
-  EditorWindow(data::Library& lib, data::DurationStatistics& stats, int stripWidth)
-      : strip(stripWidth, 8), corrected(stripWidth, 8), view(global, working, stripWidth), envelopes(lib.log(), meter),
-        editor(PointerEditor::Ports{lib, stats, meter, envelopes, view, working, strip, corrected, nullptr}),
-        edits(editor, lib, stats) {}
-  RasterCanvas global{200, 20};
-  RasterCanvas working{300, 30};
-  RasterCanvas strip, corrected;
-  WaveformView view;
-  MpegScanDurationMeter meter;
-  EnvelopeReader envelopes;
-  PointerEditor editor;
-  SoundEdits edits;
-};
+using test::EditorWindow;
 
 class SoundEditsTest : public data::test::LibraryFixture {
  protected:

@@ -7,6 +7,7 @@
 #include "test_support.h"
 #include "core/demo_site.h"
 #include "core/manual_ports.h"
+#include "log_lines.h"
 #include "data/library.h"
 #include "data/records.h"
 #include "data/stats.h"
@@ -84,11 +85,7 @@ class LibraryFixture : public ::testing::Test {
     if (layer->BTRieve(0, 5, key, 0, file, station, "Test:Read", quiet) != 0) return {};
     return layer->record(file);
   }
-  std::vector<std::string> Logged() const {
-    std::vector<std::string> out;
-    for (const auto& l : log.fileBuffer()) out.push_back(l.substr(25));
-    return out;
-  }
+  std::vector<std::string> Logged() const { return sono::test::LogMessages(log); }
 
   sono::test::TempDir dir;
   ManualClock clock;

@@ -42,6 +42,27 @@ class RecorderGuiTest : public test::WorkstationFixture {
     s.tailMs = 300;
     ASSERT_TRUE(recorder::SaveRecorderSettings(ws->app.config(), s));
   }
+  // `sentence` spoken by espeak-ng after one second of silence, written to
+  // `in` (22050 Hz); `sentenceMs`: from its first to its last sample above
+  // -50 dB.
+  void SpokenInput(const std::string& sentence, const std::string& in, double& sentenceMs) {
+    const std::string spoken = dir / "spoken.wav";
+    int status = -1;
+    sono::test::RunProgram({"espeak-ng", "-v", "fr", "-w", spoken, sentence}, &status);
+    ASSERT_EQ(status, 0) << "espeak-ng is missing";
+    std::vector<float> speech = sono::test::DecodeAll(spoken);
+    std::vector<float> input(22050 * 2, 0.0f);
+    input.insert(input.end(), speech.begin(), speech.end());
+    ASSERT_TRUE(sono::test::WritePcmWav(in, input, 22050));
+    const float threshold = std::pow(10.0f, -50 / 20.0f);
+    size_t first = speech.size(), last = 0;
+    for (size_t i = 0; i < speech.size(); ++i)
+      if (std::fabs(speech[i]) >= threshold) {
+        first = std::min(first, i / 2);
+        last = i / 2 + 1;
+      }
+    sentenceMs = static_cast<double>(last - first) * 1000 / 22050;
+  }
   bool LoggedLine(const std::string& text) {
     for (const auto& line : ws->app.log().fileBuffer())
       if (line.find(text) != std::string::npos) return true;
@@ -50,24 +71,9 @@ class RecorderGuiTest : public test::WorkstationFixture {
 };
 
 TEST_F(RecorderGuiTest, ASentenceRecordedFromTheVirtualInputIsSeenInTheEditor) {
-  const std::string spoken = dir / "spoken.wav";
-  int status = -1;
-  sono::test::RunProgram({"espeak-ng", "-v", "fr", "-w", spoken, "Ceci est un essai d'enregistrement."}, &status);
-  ASSERT_EQ(status, 0) << "espeak-ng is missing";
-  std::vector<float> speech = sono::test::DecodeAll(spoken);
-  std::vector<float> input(22050 * 2, 0.0f);  // one second of silence first
-  input.insert(input.end(), speech.begin(), speech.end());
   const std::string in = dir / "in.wav";
-  ASSERT_TRUE(sono::test::WritePcmWav(in, input, 22050));
-  // The sentence from its first to its last sample above -50 dB.
-  const float threshold = std::pow(10.0f, -50 / 20.0f);
-  size_t first = speech.size(), last = 0;
-  for (size_t i = 0; i < speech.size(); ++i)
-    if (std::fabs(speech[i]) >= threshold) {
-      first = std::min(first, i / 2);
-      last = i / 2 + 1;
-    }
-  const double sentenceMs = static_cast<double>(last - first) * 1000 / 22050;
+  double sentenceMs = 0;
+  ASSERT_NO_FATAL_FAILURE(SpokenInput("Ceci est un essai d'enregistrement.", in, sentenceMs));
   UseVirtualInput(in);
 
   editor::PointerEditor& ed = ws->editorPanel->editor();
@@ -107,23 +113,9 @@ TEST_F(RecorderGuiTest, ASentenceRecordedFromTheVirtualInputIsSeenInTheEditor) {
 }
 
 TEST_F(RecorderGuiTest, ATakeOnTheBoardsRecordPipeIsSeenInTheEditor) {
-  const std::string spoken = dir / "spoken.wav";
-  int status = -1;
-  sono::test::RunProgram({"espeak-ng", "-v", "fr", "-w", spoken, "Voici la chronique du matin."}, &status);
-  ASSERT_EQ(status, 0) << "espeak-ng is missing";
-  std::vector<float> speech = sono::test::DecodeAll(spoken);
-  std::vector<float> input(22050 * 2, 0.0f);  // one second of silence first
-  input.insert(input.end(), speech.begin(), speech.end());
   const std::string in = dir / "in.wav";
-  ASSERT_TRUE(sono::test::WritePcmWav(in, input, 22050));
-  const float threshold = std::pow(10.0f, -50 / 20.0f);
-  size_t first = speech.size(), last = 0;
-  for (size_t i = 0; i < speech.size(); ++i)
-    if (std::fabs(speech[i]) >= threshold) {
-      first = std::min(first, i / 2);
-      last = i / 2 + 1;
-    }
-  const double sentenceMs = static_cast<double>(last - first) * 1000 / 22050;
+  double sentenceMs = 0;
+  ASSERT_NO_FATAL_FAILURE(SpokenInput("Voici la chronique du matin.", in, sentenceMs));
   // The record input is a board; its take starts on the level and stops
   // after a second of silence.
   const std::string ini = ws->app.config().settingsFile();

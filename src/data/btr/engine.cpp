@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "btr.h"
+#include "deliver.h"
 #include "engine_internal.h"
 #include "engine_state.h"
 #include "engines.h"
@@ -469,30 +470,11 @@ int fetchRaw(const Env& e, MDB_txn* txn, std::uint64_t pos, const std::uint8_t*&
   return status::kOk;
 }
 
-// Copies a record out, then moves the handle's currency to it. Only the
-// reads of the map can fault, and they all come before the handle changes.
+// Copies a record out, then moves the handle's currency to it.
 int deliver(const Env& e, Handle& h, const std::uint8_t* value, std::uint64_t pos, void* data,
             std::uint32_t& dataLength, void* keyBuf, int keyNumber) {
-  const std::uint8_t* rec = value + e.hdrLen;
-  const std::uint64_t version = getU64(value);
-  if (keyBuf && keyNumber >= 0 && std::size_t(keyNumber) < e.keys.size())
-    layout::RawKey(e.keys[keyNumber], rec, static_cast<std::uint8_t*>(keyBuf));
-  const std::uint32_t room = data ? dataLength : 0;
-  int st = status::kOk;
-  if (room < e.recLen) {
-    if (room) std::memcpy(data, rec, room);
-    dataLength = room;
-    st = status::kDataBufferTooShort;
-  } else {
-    std::memcpy(data, rec, e.recLen);
-    dataLength = static_cast<std::uint32_t>(e.recLen);
-  }
-  h.hasPos = true;
-  h.pos = pos;
-  h.hasRecord = true;
-  h.version = version;
-  h.versionGen = e.abortGeneration;
-  return st;
+  return DeliverRecord(h, value + e.hdrLen, e.recLen, e.keys, Currency{pos, getU64(value), e.abortGeneration}, data,
+                       dataLength, keyBuf, keyNumber);
 }
 
 int compareEntries(const void* a, std::size_t an, const void* b, std::size_t bn) {

@@ -22,6 +22,7 @@
 
 #include "base_engine.h"
 #include "btr.h"
+#include "deliver.h"
 #include "engines.h"
 #include "layout.h"
 
@@ -567,24 +568,8 @@ int Deliver(PgHandle& h, const PGresult* r, void* data, std::uint32_t& dataLengt
   PgFile& f = *h.file;
   if (static_cast<std::size_t>(PQgetlength(r, 0, 2)) != f.recLen) return status::kIoError;
   const auto* rec = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, 0, 2));
-  if (keyBuf && kn >= 0 && std::size_t(kn) < f.keys.size())
-    layout::RawKey(f.keys[kn], rec, static_cast<std::uint8_t*>(keyBuf));
-  const std::uint32_t room = data ? dataLength : 0;
-  int st = status::kOk;
-  if (room < f.recLen) {
-    if (room) std::memcpy(data, rec, room);
-    dataLength = room;
-    st = status::kDataBufferTooShort;
-  } else {
-    std::memcpy(data, rec, f.recLen);
-    dataLength = static_cast<std::uint32_t>(f.recLen);
-  }
-  h.hasPos = true;
-  h.pos = Int8At(r, 0, 0);
-  h.hasRecord = true;
-  h.version = Int8At(r, 0, 1);
-  h.versionGen = f.abortGeneration;
-  return st;
+  return DeliverRecord(h, rec, f.recLen, f.keys, Currency{Int8At(r, 0, 0), Int8At(r, 0, 1), f.abortGeneration}, data,
+                       dataLength, keyBuf, kn);
 }
 
 int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
