@@ -280,7 +280,8 @@ int PlayStepAction(StepEditor& steps, ScriptAudition& audition, const std::vecto
     return Fail(steps.lastMessage.empty() ? "Ecoute impossible" : steps.lastMessage);
   std::string ranges;
   for (const auto& [from, to] : steps.playedRanges) ranges += (ranges.empty() ? "" : ", ") + fmt::format("{}-{}", from, to);
-  if (without) std::printf("Ecoute hors steps: %s ms\n", ranges.c_str());
+  if (without) std::printf("Ecoute hors steps: %s ms%s\n", ranges.c_str(),
+                          audition.deck().smoothJoins && audition.deck().smoothJoins() ? " (jonctions lissées)" : "");
   else std::printf("Ecoute du step %d: %s ms\n", n, ranges.c_str());
   audition.RenderAndReport();
   return 0;
@@ -427,7 +428,8 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
   // after one action ("cut --smooth") that action only.
   const bool smoothAll = options.value("smooth") == "1";
   for (auto w : steps) {
-    const bool smoothWord = (w[0] == "cut" || w[0] == "paste" || (w[0] == "step" && w.size() == 3 && w[1] == "cut")) &&
+    const bool smoothWord = (w[0] == "cut" || w[0] == "paste" || (w[0] == "step" && w.size() == 3 && w[1] == "cut") ||
+                             (w[0] == "step" && w.size() == 4 && w[1] == "play" && w[2] == "without")) &&
                             w.size() > 1 && w.back() == "--smooth";
     if (smoothWord) w.pop_back();
     edits.smoothJoins = smoothAll || smoothWord;
@@ -498,6 +500,8 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
           return editor::ReadMixSong(lib, station, Utf8ToCp1252(other));
         };
       }
+      // The sound without its steps is heard with the joins a cut would make.
+      audition->deck().smoothJoins = [&edits] { return edits.smoothJoins; };
       const int status = verb == "step" ? PlayStepAction(stepEditor, *audition, w) : audition->Run(w);
       if (status != 0) return status;
     } else if (verb == "step") {
@@ -519,7 +523,7 @@ int Edit(const Options& options, const std::string& codeText, const std::string&
                    " level DB, endtype 0-3, click|restore|clear COL, device N, auto, store, copy, cut [--smooth],"
                    " paste [begin|end|at MS] [--smooth], trim, undo, delete, saveas FICHIER, listen BOUTON [DE A],"
                    " listen list DE A ..., listen mix start|end CODE, rolls PRE POST,"
-                   " local take|give [keep] [force]|compare|options, step add|replace N|delete N|cut [--smooth]|play N|without)");
+                   " local take|give [keep] [force]|compare|options, step add|replace N|delete N|cut [--smooth]|play N|without [--smooth])");
     }
     PrintGrid(editor.ptx.grid);
   }

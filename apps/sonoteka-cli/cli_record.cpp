@@ -1,5 +1,9 @@
 #include "cli_record.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -33,6 +37,8 @@ constexpr int kProgressEveryMs = 1000;
 
 volatile std::sig_atomic_t gStopAsked = 0;
 void AskStop(int) { gStopAsked = 1; }
+volatile std::sig_atomic_t gPauseToggles = 0;
+void AskPauseToggle(int) { gPauseToggles = gPauseToggles + 1; }
 
 // The threshold levels the set-up window offers.
 bool ThresholdInList(int db) { return db == -40 || db == -50 || db == -60 || db == -70; }
@@ -122,6 +128,41 @@ std::string TakePathFor(const std::string& sound, const LocalDateTime& now) {
 
 }  // namespace
 
+void PauseRequests::Install() {
+  struct sigaction act {};
+  act.sa_handler = AskPauseToggle;
+  sigemptyset(&act.sa_mask);
+  act.sa_flags = SA_RESTART;
+  sigaction(SIGUSR1, &act, nullptr);
+  seen_ = gPauseToggles;
+  terminal_ = ::isatty(STDIN_FILENO) == 1;
+}
+
+bool PauseRequests::Toggled() {
+  int toggles = 0;
+  const int signals = gPauseToggles;
+  toggles += signals - seen_;
+  seen_ = signals;
+  // Every Enter typed since the last turn (never waits).
+  while (terminal_) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&in, 1, 0) <= 0 || !(in.revents & POLLIN)) break;
+    char buf[256];
+    const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+    if (n <= 0) {
+      terminal_ = false;  // closed: nothing more comes from it
+      break;
+    }
+    toggles += static_cast<int>(std::count(buf, buf + n, '\n'));
+  }
+  return toggles % 2 != 0;
+}
+
+std::string PauseRequests::Hint() const {
+  return std::string("Pause et reprise: ") + (terminal_ ? "touche Entrée ou " : "") + "kill -USR1 " +
+         std::to_string(::getpid());
+}
+
 int RecordCommand(const Options& options, const std::vector<std::string>& words) {
   const std::vector<std::string> args(words.begin() + 1, words.end());
   if (args.size() != 1) return Usage(kUsage);
@@ -208,6 +249,11 @@ int RecordCommand(const Options& options, const std::vector<std::string>& words)
   sigemptyset(&act.sa_mask);
   sigaction(SIGINT, &act, nullptr);
   sigaction(SIGTERM, &act, nullptr);
+  PauseRequests pauses;
+  pauses.Install();
+  std::printf("%s\n", pauses.Hint().c_str());
+  std::fflush(stdout);
+  bool paused = false;
   Clock& clock = library->session.clock;
   uint64_t nextProgress = clock.tickMs() + kProgressEveryMs;
   while (true) {
@@ -215,6 +261,11 @@ int RecordCommand(const Options& options, const std::vector<std::string>& words)
     for (const TakeEvent& e : recorder.takeEvents()) Report(e, settings, log);
     if (done) break;
     if (gStopAsked) recorder.stop();
+    if (pauses.Toggled()) {
+      paused = !paused;
+      if (paused) recorder.pause();
+      else recorder.resume();
+    }
     if (clock.tickMs() >= nextProgress && recorder.state() == recorder::TakeState::Recording) {
       nextProgress = clock.tickMs() + kProgressEveryMs;
       std::printf("Enregistré: %.1f s\n", recorder.framesRecorded() / 48000.0);

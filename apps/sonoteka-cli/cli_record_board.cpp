@@ -77,7 +77,7 @@ int RecordOnBoard(const Options& options, const std::string& codeText, double sp
   bool closed = false;
   buttons.target = [&] { return recorder::RecordTarget{Trim(code), sound}; };
   buttons.inputNature = [] { return audio::kNaturePcxTools; };
-  buttons.closeTake = [&closed](const recorder::RecordTarget&) { return closed = true; };
+  buttons.closeTake = [&closed](const recorder::RecordTarget&, char) { return closed = true; };
 
   if (!buttons.BtnsRecord(recorder::kRecordStart)) {
     qz.CloseSoundRessource();
@@ -97,6 +97,10 @@ int RecordOnBoard(const Options& options, const std::string& codeText, double sp
   sigemptyset(&act.sa_mask);
   sigaction(SIGINT, &act, nullptr);
   sigaction(SIGTERM, &act, nullptr);
+  PauseRequests pauses;
+  pauses.Install();
+  std::printf("%s\n", pauses.Hint().c_str());
+  std::fflush(stdout);
   Clock& clock = session.clock;
   uint64_t nextProgress = clock.tickMs() + kProgressEveryMs;
   int shown = -1;
@@ -104,6 +108,11 @@ int RecordOnBoard(const Options& options, const std::string& codeText, double sp
     if (gBoardStopAsked) {
       buttons.BtnsRecord(recorder::kRecordStop);
       break;
+    }
+    // The tape-recorder's Pause, and button 12 (RecordPauseOff) to go on.
+    if (pauses.Toggled()) {
+      if (buttons.paused()) buttons.BtnsRecord(recorder::kRecordPauseOff);
+      else buttons.Pause();
     }
     int status = audio::kRecordIdle;
     tools.TOOLStreamGetStatus(qz.pipeIn.handle, kDirIn, qz.pipeIn.streams[0].handle, status);

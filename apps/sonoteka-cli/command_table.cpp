@@ -161,7 +161,8 @@ const std::vector<CommandEntry>& CommandTable() {
        "       local take|give [keep] [force]|compare|options [CLÉ 0|1] (copie locale du son;\n"
        "       --rate OCTETS: débit de lecture limité, une copie longue affiche son avancement),\n"
        "       step add|replace N|delete N|cut [--smooth] (steps de la sélection; cut les coupe tous du son),\n"
-       "       step play N|without (écoute d'un step, ou du son sans ses steps, sur la sortie virtuelle)\n",
+       "       step play N|without [--smooth] (écoute d'un step, ou du son sans ses steps, sur la sortie\n"
+       "       virtuelle; --smooth: jonctions lissées comme la coupe des steps les ferait)\n",
        EditorCommand},
       {"import", FirstWord, {"--house"}, {"--all", "--append", "--markers", "--tags", "--no-udp"},
        "  import CODE FICHIER [--station N] [--house copy|convert]   donne un nouveau son au morceau\n"

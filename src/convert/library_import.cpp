@@ -170,12 +170,19 @@ bool LibraryImport::ImportTake(const std::string& code, const std::string& take,
   return true;
 }
 
-bool LibraryImport::RecordedSound(const std::string& code) {
+bool LibraryImport::RecordedSound(const std::string& code, char endType) {
   const std::string sound = data::SoundFilePath(lib_, editor_.sound.station, code);
   const long long ms = data::HouseFormatDurationMs(sound).value_or(0);
   p_.log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + Trim(code) +
                   " |SoundDuration: " + std::to_string(ms) + " ms");
-  if (ms > 0) soundPlaced(code, nullptr);
+  if (ms > 0) {
+    p_.log.TraceLog("PbTMorceauSelectionne.SongId set to: " + Trim(code));
+    p_.log.TraceLog("FichierSonORS48: " + sound);
+    // The reload reads the end type back from the song and writes it with
+    // the durations; a failed write is logged and the song keeps its own.
+    editor_.WriteEndType(code, endType, "Lib_Library:MAJDataFinRecordOuConvert");
+    soundPlaced(code, nullptr);
+  }
   p_.log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + Trim(code));
   if (ms > 0) lastMessage_ = "Son enregistré: " + sound;
   return ms > 0;

@@ -40,9 +40,12 @@ class LibraryImport {
   // (said) when the song's sound is unchanged.
   bool ImportTake(const std::string& code, const std::string& take, bool append);
   // The closing update after a take the boards recorded into the song's
-  // sound file itself (MAJDataFinRecordOuConvert, a recording): the song is
-  // reloaded like an imported sound. False when the sound is no house file.
-  bool RecordedSound(const std::string& code);
+  // sound file itself (MAJDataFinRecordOuConvert, a recording): the end type
+  // determined when the take stopped is written to the song on every
+  // station, then the song is reloaded like an imported sound (its
+  // durations written with that end type). False when the sound is no
+  // house file.
+  bool RecordedSound(const std::string& code, char endType);
   // The editor's sound exported into `folder` (mp2 copied at once, the rest queued).
   bool ExportSound(const std::string& folder, ExportNamePattern pattern, ExportFormat format);
   // SaveFileAs for the editor's sound (a WAV carries the song's title,

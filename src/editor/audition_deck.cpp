@@ -16,7 +16,9 @@
 #include "core/files.h"
 #include "core/ini.h"
 #include "core/house_format.h"
+#include "core/text.h"
 #include "editor/frame_edit.h"
+#include "editor/smooth_join.h"
 
 namespace sono::editor {
 
@@ -427,6 +429,19 @@ bool AuditionDeck::PlayRanges(const std::vector<std::pair<int, int>>& ranges) {
         tell("Ecoute impossible: " + error);
         return false;
       }
+      // With "Jonctions douces" the joins are heard as a cut of the steps
+      // would make them: the same smoothing on the same pieces.
+      if (pieces.size() > 1 && smoothJoins && smoothJoins()) {
+        const SmoothJoinsResult r = SmoothJoins(joined, pieces);
+        log_.TraceLog(fmt::format("PlayRanges: Smooth joins: {} of {}", r.smoothed, r.joins));
+        for (const std::string& why : r.leftHard) log_.TraceLog("Err: PlayRanges: Join left hard |At " + why);
+        if (!r.error.empty()) {
+          File_Delete(joined);
+          log_.TraceLog("Err: PlayRanges: " + r.error);
+          tell("Ecoute impossible: " + r.error);
+          return false;
+        }
+      }
       if (!joined_.empty()) File_Delete(joined_);
       joined_ = joined;
       rangeList.clear();
@@ -439,6 +454,43 @@ bool AuditionDeck::PlayRanges(const std::vector<std::pair<int, int>>& ranges) {
   for (const auto& [from, to] : ranges) rangeList.add(from, to);
   int startMs = 0, endMs = 0;
   return BtnsPlay(PlayButton::PlayOut, "GestionSteps", startMs, endMs, true);
+}
+
+bool AuditionDeck::AddSelectionToRangeList() {
+  if (!editor_) return false;
+  const StripSelection& sel = editor_->sound.selection;
+  const int from = std::min(sel.startMs, sel.endMs), to = std::max(sel.startMs, sel.endMs);
+  if (!sel.marked || from == to) {
+    tell("Vous devez sélectionner une portion de son.");
+    return false;
+  }
+  rangeList.add(from, to);
+  return true;
+}
+
+void AuditionDeck::FillRangeList(const std::vector<std::pair<int, int>>& ranges) {
+  if (rangeListRunning_) Stop();
+  rangeList.clear();
+  for (const auto& [from, to] : ranges)
+    if (to > from) rangeList.add(from, to);
+}
+
+void AuditionDeck::ClearRangeList() { FillRangeList({}); }
+
+bool AuditionDeck::PlayRangeList() {
+  if (playing() || paused()) Stop();
+  rangeList.index = 0;
+  int startMs = 0, endMs = 0;
+  return BtnsPlay(PlayButton::PlayOut, "ListePlages", startMs, endMs, true);
+}
+
+std::vector<std::string> AuditionDeck::RangeListCaptions() const {
+  std::vector<std::string> captions;
+  for (size_t i = 0; i < rangeList.items.size(); ++i)
+    if (const auto range = rangeList.At(i))
+      captions.push_back(fmt::format("{}: {} – {}", i + 1, Trim(Tps2MinSecMil(range->first)),
+                                     Trim(Tps2MinSecMil(range->second))));
+  return captions;
 }
 
 bool AuditionDeck::BtnsPlay(PlayButton button, const std::string& caller, int& startMs, int& endMs,

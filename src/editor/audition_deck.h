@@ -40,6 +40,10 @@
 //     workstation) is loaded again at the next play.
 //   - The range list goes on from the follow-up: when an item ends the next
 //     one plays (as PlayIn), until the list is exhausted or Stop.
+//   - The sound without its steps (several ranges of a house-format sound)
+//     is heard from a temporary sound of the kept frames, with hard joins, or
+//     with smooth joins when "Jonctions douces" is on (`smoothJoins`): what
+//     cutting the steps would give in either case.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -107,6 +111,9 @@ class AuditionDeck : public Audition {
   // and that sound is played whole (the play head then follows it, not the
   // loaded sound). A sound of another format goes through the range list.
   bool PlayRanges(const std::vector<std::pair<int, int>>& ranges) override;
+  // "Jonctions douces", asked at each PlayRanges: when true the joins of the
+  // temporary sound are smoothed as an edit smooths them (smooth_join.h).
+  std::function<bool()> smoothJoins;
   // The temporary sound the last ranges were joined in ("" when none).
   const std::string& joinedRangesFile() const { return joined_; }
   void Stop() override;
@@ -126,6 +133,19 @@ class AuditionDeck : public Audition {
   void ChronometerDoubleClick();
   RangeList rangeList;
   bool rangeListRunning() const { return rangeListRunning_; }
+  // The range list as the user fills it (the desktop's "Plages" menu, the
+  // command line's "listen list"): the strip selection added at its end
+  // (false, told, without a selection); the list replaced by `ranges` (the
+  // steps, or the selection's stretches outside them), empty ones left out;
+  // emptied. A list that plays is stopped before it is replaced or emptied.
+  bool AddSelectionToRangeList();
+  void FillRangeList(const std::vector<std::pair<int, int>>& ranges);
+  void ClearRangeList();
+  // Plays the list from its first item, one item after the other (PlayOut
+  // with the range-list flag); false when it holds nothing to play.
+  bool PlayRangeList();
+  // "N: mm:ss.mmm – mm:ss.mmm" for each item, N from 1.
+  std::vector<std::string> RangeListCaptions() const;
   // The range the first stream was last given (endMs resolved), its time
   // captions ("" after Stop).
   const AuditionRange& playedRange() const { return played_; }

@@ -101,6 +101,13 @@ void RangeList::clear() {
   index = 0;
 }
 
+std::optional<std::pair<int, int>> RangeList::At(size_t i) const {
+  if (i >= items.size()) return std::nullopt;
+  const auto start = Field(items[i], 0), end = Field(items[i], kFieldWidth);
+  if (start && end) return std::pair{*start, *end};
+  return std::nullopt;
+}
+
 std::optional<std::pair<int, int>> RangeList::Next() {
   while (!exhausted()) {
     const std::string& item = items[static_cast<size_t>(index++)];

@@ -76,6 +76,8 @@ class RangeList {
   // The next item's range (start, end), the index moved past it; none when
   // the list is exhausted.
   std::optional<std::pair<int, int>> Next();
+  // Item `i`'s range; none when its fields do not read as numbers.
+  std::optional<std::pair<int, int>> At(size_t i) const;
   bool exhausted() const { return index >= static_cast<int>(items.size()); }
   std::vector<std::string> items;
   int index = 0;

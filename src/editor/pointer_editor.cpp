@@ -617,13 +617,17 @@ bool PointerEditor::SetLevel(double hundredthsDb) {
 void PointerEditor::SetEndType(int item) {
   ptx.endType = std::clamp(item, 0, 3);
   if (suppressEndTypeClick || Trim(sound.code).empty()) return;
-  const std::string code(1, data::DetermineTypeDeFin(ptx.endType));
-  const std::string me = "Frm_Main:ComboTypeDeFin_Click";
+  if (!WriteEndType(sound.code, data::DetermineTypeDeFin(ptx.endType), "Frm_Main:ComboTypeDeFin_Click"))
+    lastMessage = "Type de fin non enregistré (erreur de la base de données, voir le journal).";
+}
+
+bool PointerEditor::WriteEndType(const std::string& songCode, char endType, const std::string& me) {
+  const std::string code(1, endType);
   // Every station in one transaction; a record that holds the code already is left alone.
   data::BaseTransaction txn(lib_.db(), lib_.base(), data::kSongs, me);
   bool ok = txn.begun();
   for (int station = 1; ok && station <= lib_.stationCount(); ++station) {
-    std::string key = data::Library::Key(sound.code);
+    std::string key = data::Library::Key(Calibre(songCode, 8));
     data::BtrieveOptions quiet;
     quiet.silent = true;
     if (lib_.db().GetEqual(lib_.base(), data::kSongs, station, data::kSongByCode, key, me, quiet) != 0) {
@@ -633,15 +637,17 @@ void PointerEditor::SetEndType(int item) {
     std::string& r = lib_.db().record(data::kSongs);
     if (data::GetRaw(r, data::song::kEndType) == code) continue;
     data::SetRaw(r, data::song::kEndType, code);
-    key = data::Library::Key(sound.code);
+    key = data::Library::Key(Calibre(songCode, 8));
     ok = lib_.db().Update(lib_.base(), data::kSongs, station, data::kSongByCode, key, me) == 0;
   }
   if (ok && txn.commit() != 0) ok = false;
   if (!ok) {
     txn.abort();
-    lastMessage = "Type de fin non enregistré (erreur de la base de données, voir le journal).";
-    lib_.log().TraceLog("Err: ComboTypeDeFin_Click: not stored |Code: " + Trim(sound.code));
+    // The caller's name first, as the combo's line always read.
+    const std::string name = me.substr(me.rfind(':') + 1);
+    lib_.log().TraceLog("Err: " + name + ": not stored |Code: " + Trim(songCode));
   }
+  return ok;
 }
 
 void PointerEditor::MarksMenu(MarksMenuEntry entry) {
@@ -670,6 +676,26 @@ bool PointerEditor::StorePointers() {
   saving = false;
   if (!stored) lastMessage = kNotStored;
   if (stored && onPointersStored) onPointersStored(sound.code, "Lib_Pointeurs:PointeurMemoriseDataBase");
+  ShowPitch();
+  DrawStrip();
+  return stored;
+}
+
+bool PointerEditor::RAZPtx() {
+  if (audition_) audition_->Stop();
+  ptx.RAZValeursPtx();
+  saving = true;
+  const bool stored = ptx.PointeurMemoriseDataBase(sound.code, sound.soundFile, data::kAllSlots, true, true);
+  saving = false;
+  lib_.log().TraceLog("RAZPtx: " + std::string(stored ? "Ok" : "Err: not stored") + " |Code: " + Trim(sound.code));
+  if (!stored) {
+    // What is on screen is not what is stored: the slots stay marked.
+    for (int slot = 0; slot < data::kSlots; ++slot)
+      ptx.grid.markChanged(data::SlotDescription(slot).firstColumn, true);
+    ptx.pointersChanged = true;
+    lastMessage = kNotStored;
+  }
+  if (stored && onPointersStored) onPointersStored(sound.code, "Lib_Pointeurs:RAZPtx");
   ShowPitch();
   DrawStrip();
   return stored;

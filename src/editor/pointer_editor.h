@@ -211,9 +211,18 @@ class PointerEditor {
   // The end-type combo's item, written to the song on every station at once
   // (logged under the combo's name, "Frm_Main:ComboTypeDeFin_Click").
   void SetEndType(int item);
+  // The end-type code written to the song `code` on every station (one
+  // transaction; records that hold it already are left alone); false, logged
+  // under `caller`'s procedure name, when it could not be stored.
+  bool WriteEndType(const std::string& code, char endType, const std::string& caller);
   void MarksMenu(MarksMenuEntry entry);
   void ToggleAutoStore() { autoStore = !autoStore; }
   bool StorePointers();  // "Enregistrer les pointeurs": the changed pointers, every station
+  // RAZPtx: the audition stopped, every slot back to 0 (RAZValeursPtx) and
+  // all ten stored on every station, forced, which removes the sound's
+  // pointer records; the durations follow. False when the store failed
+  // (lastMessage says so; the grid then keeps the zeros marked unsaved).
+  bool RAZPtx();
 
   // --- drawing
   void DrawStrip();

@@ -12,6 +12,7 @@
 #include <numbers>
 #include <fmt/format.h>
 
+#include "audio/codec/house_writer.h"
 #include "audio/codec/sound_reader.h"
 #include "core/house_format.h"
 #include "core/system_error_text.h"
@@ -107,35 +108,24 @@ bool DecodeFrames(const std::string& bytes, std::vector<float>& out, std::string
   return error.empty();
 }
 
-// Interleaved stereo through the house encoder (the settings of HouseWriter):
+// Interleaved stereo through the house encoder (OpenHouseEncoder, as HouseWriter):
 // whole frames, each 768 bytes.
 bool EncodeFrames(const std::vector<float>& stereo, std::string& out, std::string& error) {
-  twolame_options* o = twolame_init();
+  twolame_options* o = audio::OpenHouseEncoder();
   if (!o) {
-    error = "Encodeur indisponible (twolame_init)";
+    error = "Encodeur indisponible";
     return false;
   }
-  twolame_set_verbosity(o, 0);
-  twolame_set_num_channels(o, kHouseChannels);
-  twolame_set_in_samplerate(o, kHouseRate);
-  twolame_set_out_samplerate(o, kHouseRate);
-  twolame_set_version(o, TWOLAME_MPEG1);
-  twolame_set_mode(o, TWOLAME_STEREO);
-  twolame_set_bitrate(o, kHouseBitrateKbps);
-  twolame_set_energy_levels(o, 1);
   const size_t frames = stereo.size() / 2;
   std::vector<int16_t> pcm(stereo.size());
   for (size_t i = 0; i < pcm.size(); ++i)
     pcm[i] = static_cast<int16_t>(std::lrint(std::clamp(stereo[i], -1.0f, 1.0f) * 32767.0f));
   std::vector<unsigned char> bytes(frames * 5 / 4 + 7200 + 16384);
-  int written = -1;
-  if (twolame_init_params(o) == 0) {
-    written = twolame_encode_buffer_interleaved(o, pcm.data(), static_cast<int>(frames), bytes.data(),
-                                                static_cast<int>(bytes.size()));
-    if (written >= 0) {
-      const int flushed = twolame_encode_flush(o, bytes.data() + written, static_cast<int>(bytes.size()) - written);
-      written = flushed < 0 ? -1 : written + flushed;
-    }
+  int written = twolame_encode_buffer_interleaved(o, pcm.data(), static_cast<int>(frames), bytes.data(),
+                                              static_cast<int>(bytes.size()));
+  if (written >= 0) {
+    const int flushed = twolame_encode_flush(o, bytes.data() + written, static_cast<int>(bytes.size()) - written);
+    written = flushed < 0 ? -1 : written + flushed;
   }
   twolame_close(&o);
   const size_t want = frames / kFrameSamples * kHouseFrameBytes;

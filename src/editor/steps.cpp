@@ -144,6 +144,20 @@ std::vector<std::pair<int, int>> StepEditor::OutsideSteps(int from, int to) cons
   return kept;
 }
 
+std::vector<std::pair<int, int>> StepEditor::SelectionOutsideSteps() const {
+  const StripSelection& sel = editor_.sound.selection;
+  const int from = std::min(sel.startMs, sel.endMs), to = std::max(sel.startMs, sel.endMs);
+  if (!sel.marked || from == to) return {};
+  return OutsideSteps(from, to);
+}
+
+std::vector<std::pair<int, int>> StepEditor::StepRanges() const {
+  std::vector<std::pair<int, int>> ranges;
+  for (const Step& step : steps) ranges.emplace_back(static_cast<int>(step.startMs), static_cast<int>(step.endMs));
+  std::sort(ranges.begin(), ranges.end());
+  return ranges;
+}
+
 std::vector<std::pair<int, int>> StepEditor::KeptFrameRanges(int from, int to, long long frameCount) const {
   const FrameSpan selection = SelectionFrames(from, to, frameCount);
   std::vector<FrameSpan> cuts{{1, selection.first - 1}, {selection.last + 1, frameCount}};

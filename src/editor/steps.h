@@ -90,6 +90,11 @@ class StepEditor {
   void DrawSteps();
   // The stretches of [from, to] outside every step, in time order.
   std::vector<std::pair<int, int>> OutsideSteps(int from, int to) const;
+  // The strip selection's stretches outside every step (none without a
+  // selection), and the steps themselves in time order: what the range
+  // list is filled with.
+  std::vector<std::pair<int, int>> SelectionOutsideSteps() const;
+  std::vector<std::pair<int, int>> StepRanges() const;
   // The same as whole frames of a `frameCount`-frame house sound, in ms
   // ([first frame's start, last frame's end]): the frames of the selection
   // [from, to] that no step's frames take.

@@ -44,7 +44,7 @@ bool RecordButtons::BtnsRecord(int button, bool& handled) {
       const bool reset = p_.prompt.message("Voulez-vous remettre à 0 tous les pointeurs ?", Icon::Question,
                                            Buttons::YesNo) == Answer::Yes;
       if (stopTape) stopTape();
-      if (reset && resetPointers) resetPointers();
+      if (reset && RAZPtx) RAZPtx();
       return true;
     }
     case kRecordStart:
@@ -133,7 +133,9 @@ bool RecordButtons::closeBoardTake() {
     return false;
   }
   if (!File_Exist(boardTarget_.soundFile)) return false;
-  return closeTake ? closeTake(boardTarget_) : true;
+  // The new sound's end type is the one the editor shows as the take ends.
+  const char end = endType ? endType() : ' ';
+  return closeTake ? closeTake(boardTarget_, end) : true;
 }
 
 }  // namespace sono::recorder

@@ -26,11 +26,19 @@ class RecordButtons {
   std::function<bool()> loadRecorder;
   // The tape-recorder's Stop (`BtnMagnetophoneClick_01` with button 0).
   std::function<void()> stopTape;
-  // RAZPtx: the song's pointers back to 0.
+  // The song's pointers back to 0 in the editor as a take starts (stored
+  // with the take's closing update).
   std::function<void()> resetPointers;
+  // RAZPtx (the new take's Yes): the pointers back to 0 and stored on every
+  // station, the sound's pointer records removed.
+  std::function<void()> RAZPtx;
+  // DetermineTypeDeFin: the end-type code the editor's combo shows, read
+  // when the take is stopped (" " when not given).
+  std::function<char()> endType;
   // MAJDataFinRecordOuConvert (origin 3): the song's new sound is in its
-  // file; its data written and the editor reloaded. False when it failed (said).
-  std::function<bool(const RecordTarget& target)> closeTake;
+  // file; its data written with `endType` and the editor reloaded. False
+  // when it failed (said).
+  std::function<bool(const RecordTarget& target, char endType)> closeTake;
   // The play position shown ("00:00.00" at the start of a take).
   std::function<void(const std::string& text)> showPosition;
 

@@ -97,8 +97,36 @@ AuditionBar::AuditionBar(editor::AuditionDeck* deck, QWidget* parent) : QWidget(
   mixCode_->setPlaceholderText(QString::fromUtf8("Code à enchaîner"));
   mixCode_->setMaxLength(8);
   mixCode_->setFixedWidth(110);
+  // The range list: a drop-down whose entries fill and play it, its items below.
+  list_ = new QToolButton(this);
+  list_->setObjectName("BtnPlages");
+  list_->setToolTip(QString::fromUtf8("Liste de plages lues l'une après l'autre"));
+  list_->setPopupMode(QToolButton::InstantPopup);
+  listMenu_ = new QMenu(list_);
+  listMenu_->setObjectName("MnuPlages");
+  const struct {
+    ListEntry entry;
+    const char* text;
+    QKeySequence key;
+  } kList[] = {
+      {ListEntry::AddSelection, "&Ajouter la sélection", QKeySequence(Qt::Key_Insert)},
+      {ListEntry::Steps, "Remplir avec les &steps", {}},
+      {ListEntry::OutsideSteps, "Remplir avec la sélection &hors steps", {}},
+      {ListEntry::Clear, "&Vider la liste", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete)},
+      {ListEntry::Play, "&Lire la liste", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)},
+  };
+  for (const auto& e : kList) {
+    QAction* a = listMenu_->addAction(QString::fromUtf8(e.text), this, [this, which = e.entry] { listCommand(which); });
+    if (!e.key.isEmpty()) a->setShortcut(e.key);
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    listActions_[static_cast<size_t>(e.entry)] = a;
+  }
+  listMenu_->addSeparator();
+  list_->setMenu(listMenu_);
+  connect(listMenu_, &QMenu::aboutToShow, this, [this] { showList(); });
   row->addWidget(mix_);
   row->addWidget(mixCode_);
+  row->addWidget(list_);
   row->addWidget(chrono_);
   row->addWidget(range_);
 }
@@ -112,7 +140,46 @@ void AuditionBar::mix(bool startOfSound) {
   if (changed) changed();
 }
 
+void AuditionBar::listCommand(ListEntry entry) {
+  if (!deck_) return;
+  switch (entry) {
+    case ListEntry::AddSelection:
+      deck_->AddSelectionToRangeList();
+      break;
+    case ListEntry::Steps:
+    case ListEntry::OutsideSteps:
+      deck_->FillRangeList(stepRanges ? stepRanges(entry == ListEntry::OutsideSteps)
+                                      : std::vector<std::pair<int, int>>{});
+      break;
+    case ListEntry::Clear:
+      deck_->ClearRangeList();
+      break;
+    case ListEntry::Play:
+      deck_->PlayRangeList();
+      break;
+  }
+  showList();
+  if (changed) changed();
+}
+
+void AuditionBar::showList() {
+  if (!deck_) return;
+  for (QAction* a : listItems_) {
+    listMenu_->removeAction(a);
+    a->deleteLater();
+  }
+  listItems_.clear();
+  for (const std::string& caption : deck_->RangeListCaptions()) {
+    QAction* a = listMenu_->addAction(q(caption));
+    a->setEnabled(false);
+    listItems_.push_back(a);
+  }
+  list_->setText(QString::fromUtf8("Plages (%1)").arg(deck_->rangeList.items.size()));
+}
+
 void AuditionBar::addKeys(QWidget* keys) {
+  // The list's entries carry their keys; they act wherever the focus is in the panel.
+  for (QAction* a : listActions_) keys->addAction(a);
   for (auto [key, start] : {std::pair{Qt::Key_F7, true}, std::pair{Qt::Key_F8, false}}) {
     auto* shortcut = new QShortcut(QKeySequence(Qt::SHIFT | key), keys);
     shortcut->setContext(Qt::WidgetWithChildrenShortcut);
@@ -144,6 +211,8 @@ void AuditionBar::refresh(bool soundLoaded) {
   for (QToolButton* button : buttons_)
     if (button) button->setEnabled(ready);
   mix_->setEnabled(ready);
+  list_->setEnabled(ready);
+  showList();
   if (deck_) {
     button(PlayButton::Pause)->setChecked(deck_->paused());
     preRoll_->setValue(deck_->preRollS);

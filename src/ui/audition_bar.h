@@ -3,10 +3,15 @@
 // PlayFadeOut, PlayFrom) with their keys, the pre-roll and post-roll, the
 // chronometer (a double click plays from the play position) and the
 // captions of the range played; the mixing audition's drop-down (start mix
-// Shift+F7, end mix Shift+F8) with the code of the song to mix with. Every
-// action is the deck's.
+// Shift+F7, end mix Shift+F8) with the code of the song to mix with; the
+// range list's drop-down "Plages (N)": add the strip selection (Insert),
+// fill it with the steps or with the selection outside them, empty it
+// (Ctrl+Shift+Delete), play it item after item (Ctrl+Shift+L), its items
+// listed below. Every action is the deck's.
 #pragma once
+#include <QAction>
 #include <QDoubleSpinBox>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
@@ -14,6 +19,8 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "editor/audition_deck.h"
 
@@ -36,6 +43,13 @@ class AuditionBar : public QWidget {
   // The mixing audition: the start mix or the end mix against the song in the code box.
   void mix(bool startOfSound);
   QLineEdit* mixCode() const { return mixCode_; }
+  // The steps' ranges for the range list (the panel's steps): the steps
+  // themselves, or (`outside`) the strip selection's stretches outside them.
+  std::function<std::vector<std::pair<int, int>>(bool outside)> stepRanges;
+  enum class ListEntry { AddSelection, Steps, OutsideSteps, Clear, Play };
+  QAction* listAction(ListEntry entry) const { return listActions_[static_cast<size_t>(entry)]; }
+  QToolButton* listButton() const { return list_; }
+  void listCommand(ListEntry entry);
   QToolButton* mixButton() const { return mix_; }
 
   QToolButton* button(editor::PlayButton b) const;
@@ -55,6 +69,11 @@ class AuditionBar : public QWidget {
   QLabel* range_;
   QToolButton* mix_;
   QLineEdit* mixCode_;
+  QToolButton* list_;
+  QMenu* listMenu_;
+  std::array<QAction*, 5> listActions_{};
+  std::vector<QAction*> listItems_;  // the items shown under the entries
+  void showList();
   bool updating_ = false;
 };
 

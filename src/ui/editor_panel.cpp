@@ -288,7 +288,11 @@ EditorPanel::EditorPanel(data::Library& lib, data::DurationStatistics& stats, Tr
   layout->addWidget(grid_);
 
   editor_.InitGeneralTableurPointeurs(true, devices);
-  if (deck_) deck_->attach(editor_, view_);
+  if (deck_) {
+    deck_->attach(editor_, view_);
+    // The sound without its steps is heard with the joins the edits would make.
+    deck_->smoothJoins = [this] { return edits_.smoothJoins; };
+  }
   view_.auditionFrom = [this](int ms) {
     if (!deck_) return;
     deck_->Stop();

@@ -18,6 +18,7 @@
 #include "ui/mass_normalisation_menu.h"
 #include "ui/normalisation_dialog.h"
 #include "ui/qt_ports.h"
+#include "ui/audition_bar.h"
 #include "ui/sound_edit_menu.h"
 #include <cstdlib>
 
@@ -54,6 +55,10 @@ Workstation::Workstation(Prompt& prompt, EventLoop& events, Clock& clock, Deskto
   window.onSearched = [this] { songForm->invalidateChoices(); };
   window.onPlayStopKey = [this] { editorPanel->PlayStop(); };
   editorPanel->onMarksChanged = [this](const std::string& marks) { window.showMarks(marks); };
+  // The range list takes the steps, or the selection's stretches outside them.
+  editorPanel->auditionBar()->stepRanges = [this](bool outside) {
+    return outside ? steps->steps().SelectionOutsideSteps() : steps->steps().StepRanges();
+  };
   window.onSongSelected = [this](const std::string& code) {
     // A local sound that may not be left keeps the editor and the form on it.
     if (auto song = editor::SelectionForSong(lib, tab.station, code)) {
@@ -278,11 +283,16 @@ void Workstation::startRecordButtons() {
   recordButtons->loadRecorder = [this] { return showRecorder(); };
   recordButtons->stopTape = [this] { deck.Stop(); };
   recordButtons->resetPointers = [&ed] { ed.ptx.RAZValeursPtx(); };
-  recordButtons->closeTake = [this](const recorder::RecordTarget& t) {
+  recordButtons->RAZPtx = [this, &ed] {
+    if (!ed.RAZPtx()) prompt_.message(ed.lastMessage, Icon::Critical, Buttons::Ok);
+    editorPanel->refresh();
+  };
+  recordButtons->endType = [&ed] { return data::DetermineTypeDeFin(ed.ptx.endType); };
+  recordButtons->closeTake = [this](const recorder::RecordTarget& t, char endType) {
     // The audition lets go of the old sound before the editor reloads.
     deck.Stop();
     deck.Close();
-    return imports.RecordedSound(t.code);
+    return imports.RecordedSound(t.code, endType);
   };
   pcxRecord->soundChanged = [&ed] { ed.SoundEdited(true); };
   pcxRecord->currentDurationMs = [&ed] { return static_cast<int64_t>(ed.sound.checkedDuration); };

@@ -163,7 +163,8 @@ TEST_F(CliLocalAndSteps, StepsAreStoredOnEveryStationAndCutOutInOneUndoableEdit)
 }
 
 // A step heard alone, and the selection heard without its steps: the kept
-// frames back to back (the time heard is theirs, no gap between them).
+// frames back to back (the time heard is theirs, no gap between them), with
+// hard joins or, with --smooth, smoothed ones.
 TEST_F(CliLocalAndSteps, AStepIsHeardAloneAndTheSelectionWithoutItsSteps) {
   const ProcessResult played = Cli({"edit", kCode, "select 1000 2000; step add; select 4000 4800; step add; "
                                                    "step play 2; select 0 6000; step play without"});
@@ -175,6 +176,12 @@ TEST_F(CliLocalAndSteps, AStepIsHeardAloneAndTheSelectionWithoutItsSteps) {
   const int heard = std::stoi(played.out.substr(played.out.find("Entendu: ", at) + 9));
   EXPECT_GE(heard, 4176);
   EXPECT_LE(heard, 4176 + 20);
+  // With --smooth the same frames are heard with the joins a smooth cut makes.
+  const ProcessResult smooth = Cli({"edit", kCode, "select 0 6000; step play without --smooth"});
+  ASSERT_TRUE(smooth.exited(0)) << smooth.out << smooth.err;
+  EXPECT_NE(smooth.out.find("Ecoute hors steps: 0-984, 1992-3984, 4800-6000 ms (jonctions lissées)\nEntendu: "),
+            std::string::npos) << smooth.out;
+  EXPECT_NE(Cli({"log", "show"}).out.find("PlayRanges: Smooth joins: 2 of 2"), std::string::npos);
   const ProcessResult unselected = Cli({"edit", kCode, "step play without"});
   EXPECT_TRUE(unselected.exited(1)) << unselected.out << unselected.err;
   EXPECT_NE(unselected.err.find("Ecoute hors step impossible: Vous devez sélectionner une portion de son."),

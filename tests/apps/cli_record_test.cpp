@@ -300,6 +300,91 @@ TEST_F(CliRecord, AKilledRecordingLeavesATakeThatDecodesWithEverythingUpToASecon
   }
 }
 
+// A command started with its standard output on a pipe, read as it comes.
+struct Spawned {
+  pid_t pid = -1;
+  int fd = -1;
+  std::string out;
+  explicit Spawned(const std::vector<std::string>& argv) {
+    int p[2];
+    if (::pipe2(p, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, p[1], 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(p[1]);
+    fd = p[0];
+  }
+  ~Spawned() {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  // Reads until `text` shows after `from`; false at the end of the output or after 60 s.
+  bool WaitFor(const std::string& text, size_t from = 0) {
+    const auto deadline = Steady::now() + std::chrono::seconds(60);
+    while (out.find(text, from) == std::string::npos) {
+      pollfd p{fd, POLLIN, 0};
+      if (Steady::now() > deadline || ::poll(&p, 1, 100) < 0) return false;
+      char buf[4096];
+      if (!(p.revents & (POLLIN | POLLHUP))) continue;
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n <= 0) return false;
+      out.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // The exit status once the output has ended (-1: did not exit by itself).
+  int Finish() {
+    WaitFor(std::string(1, '\0'));
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    pid = -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+};
+
+// SIGUSR1 pauses a take and the next one resumes it (the Enter key does the
+// same on a terminal), on the plain path and on the boards' record pipe:
+// what the input gave meanwhile is left out, the rest is handed over.
+TEST_F(CliRecord, SigUsr1PausesAndResumesATakeOnBothPaths) {
+  int status = -1;
+  ASSERT_EQ((Run({"setup", "set", "Recorder_PCXTools_OverWrite", "Condition", "1"}, status), status), 0);
+  const std::string input = Input("tone.wav", {{8000, true}});
+  for (const bool board : {false, true}) {
+    SCOPED_TRACE(board ? "board" : "plain");
+    std::vector<std::string> args{"record", "00000002", "--device", "virtual:" + input, "--speed", "2"};
+    if (board) args.insert(args.begin() + 2, "--board");
+    Spawned cli(Argv(args));
+    ASSERT_GT(cli.pid, 0);
+    ASSERT_TRUE(cli.WaitFor("kill -USR1 " + std::to_string(cli.pid))) << cli.out;
+    ASSERT_TRUE(cli.WaitFor("Enregistré: ")) << cli.out;
+    size_t at = cli.out.size();
+    ::kill(cli.pid, SIGUSR1);
+    ASSERT_TRUE(cli.WaitFor("Pause\n", at)) << cli.out;
+    at = cli.out.size();
+    // About 1.6 s of the input (0.8 s at twice the speed) goes by paused.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ::kill(cli.pid, SIGUSR1);
+    ASSERT_TRUE(cli.WaitFor(board ? "Enregistrement\n" : "Reprise\n", at)) << cli.out;
+    ASSERT_EQ(cli.Finish(), 0) << cli.out;
+    const std::string sound = Field(SongShow("00000002"), "Fichier son:");
+    const double seconds = static_cast<double>(audio::ScanMpegFile(sound).frames) * 0.024;
+    EXPECT_LT(seconds, 8.0 - 1.0) << cli.out;
+    EXPECT_GT(seconds, 2.0) << cli.out;
+    EXPECT_EQ(audio::ScanMpegFile(sound).damagedFrames, 0);
+  }
+  const std::string log = Run({"log", "show"}, status);
+  for (const char* line : {"Recording: Paused", "Recording: Resumed", "TOOLPipePause (False)"})
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+}
+
 TEST_F(CliRecord, ABoardTakeBecomesTheSongsSoundOnlyAtItsEndAndAKillLeavesTheSoundAsItWas) {
   int status = -1;
   for (const auto& [section, key, value] : {std::tuple{"Recorder_PCXTools_OverWrite", "Condition", "1"},

@@ -1,5 +1,5 @@
 // Sound edits of sonoteka-cli killed at every rename and at sync after sync
-// of a cut, a paste and an undo: the sound and every undo level left beside
+// of a cut, a paste, an undo and a trim: the sound and every undo level left beside
 // it are whole sounds the edits made, and once the song is loaded again its
 // pointers and durations, on every station, are the ones of the sound on disk.
 #include <gtest/gtest.h>
@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 constexpr const char* kCode = "00000001";
 constexpr const char* kCut = "select 1000 3000; cut";
 constexpr const char* kCutPaste = "select 1000 3000; cut; paste begin";
-constexpr const char* kScript = "select 1000 3000; cut; paste begin; undo";
+constexpr const char* kCutTrim = "select 1000 3000; cut; select 2000 12000; trim";
+constexpr const char* kScript = "select 1000 3000; cut; paste begin; undo; select 2000 12000; trim";
 
 class EditKill : public FaultedCliSite {
  protected:
@@ -54,14 +55,15 @@ class EditKill : public FaultedCliSite {
   std::string pristine, sound;
 };
 
-TEST_F(EditKill, CutPasteUndoKilledAtEveryRenameAndSyncLeaveSoundUndoLevelsAndSongWhole) {
+TEST_F(EditKill, CutPasteUndoTrimKilledAtEveryRenameAndSyncLeaveSoundUndoLevelsAndSongWhole) {
   // The states a run can leave: before, after the cut, after the paste (the
-  // undo gives the cut's back), each with what the song then holds.
+  // undo gives the cut's back), after the trim, each with what the song then
+  // holds.
   struct State {
     std::string bytes, stored;
   };
   std::vector<State> states;
-  for (const char* script : {"", kCut, kCutPaste}) {
+  for (const char* script : {"", kCut, kCutPaste, kCutTrim}) {
     Restore();
     const ProcessResult r = Cli({"edit", kCode, script});
     ASSERT_TRUE(r.exited(0)) << script << r.out << r.err;
@@ -78,10 +80,11 @@ TEST_F(EditKill, CutPasteUndoKilledAtEveryRenameAndSyncLeaveSoundUndoLevelsAndSo
   Restore();
   const ProcessResult clean = Cli({"edit", kCode, kScript});
   ASSERT_TRUE(clean.exited(0)) << clean.out << clean.err;
-  EXPECT_EQ(ReadFile(sound), states[1].bytes);
+  EXPECT_EQ(ReadFile(sound), states[3].bytes);
   EXPECT_NE(clean.out.find("Undo: 1"), std::string::npos) << clean.out;
+  ASSERT_NE(states[3].bytes, states[1].bytes);
   const long renames = FaultCount(dir / "counts", "rename");
-  ASSERT_GE(renames, 6);  // three sound renames, their journals, the database's
+  ASSERT_GE(renames, 8);  // four sound renames, their journals, the database's
   // Every rename; syncs and writes spread over the run (the database's
   // commits write between the sound's rename and the journal's removal).
   std::vector<std::string> rules;

@@ -12,6 +12,7 @@
 
 #include "audio/codec/house_format.h"
 #include "audio/codec/mpeg_frames.h"
+#include "audio/engine/alsa_device.h"
 #include "audio/engine/error_codes.h"
 #include "audio/engine/virtual_capture.h"
 #include "audio/pcx/pcx_record.h"
@@ -65,8 +66,8 @@ std::string Bytes(const std::string& path, int64_t from, int64_t count) {
 
 class BoardRecordTest : public ::testing::Test {
  protected:
-  BoardRecordTest()
-      : log(clock), engine(Options()), tools(engine), qz(log, prompt, clock, dir / "Vexa_Library.Ini", &tools),
+  explicit BoardRecordTest(EngineOptions options = Options())
+      : log(clock), engine(options), tools(engine), qz(log, prompt, clock, dir / "Vexa_Library.Ini", &tools),
         record(qz) {
     log.setSetupLoaded(true);
   }
@@ -349,6 +350,70 @@ TEST_F(BoardRecordTest, WithoutAnInputGivenATakeRecordsTheVirtualDevicesCaptureS
   const std::vector<float> take = test::DecodeAll(file);
   ASSERT_GE(take.size() / 2, static_cast<size_t>(Ms(300)));
   EXPECT_NEAR(test::PeakOf(take, static_cast<size_t>(Ms(100)), static_cast<size_t>(Ms(200)), 0), 0.5f, 0.05f);
+}
+
+// A card's input: the record pipe on an ALSA PCM records that PCM's capture
+// through the same take recorder. ALSA's "null" gives silence as fast as it
+// is read (no clock of its own): the take is whole frames of silence, and
+// what the writer could not keep up with is counted, not hidden. A PCM that
+// cannot be opened refuses the take, reported, the sound left as it was.
+class BoardAlsaRecordTest : public BoardRecordTest {
+ protected:
+  static EngineOptions Alsa(const char* pcm) {
+    EngineOptions o;
+    o.useAlsaCards = false;
+    o.extraPcms = {pcm};
+    return o;
+  }
+  explicit BoardAlsaRecordTest(const char* pcm = "null") : BoardRecordTest(Alsa(pcm)) {}
+};
+
+TEST_F(BoardAlsaRecordTest, TheRecordPipeOnAnAlsaPcmRecordsItsCapture) {
+  if (!AlsaPcmExists("null")) GTEST_SKIP() << "no ALSA null PCM";
+  ASSERT_TRUE(qz.pipeIn.allocated);
+  const int pipe = static_cast<int>(qz.pipeIn.handle & 0xFF);
+  const BoardDesc& board = engine.boards()[static_cast<size_t>(engine.pipeBoard(pipe))];
+  ASSERT_FALSE(board.isVirtual);
+  EXPECT_EQ(board.alsaName, "null");
+  set("Recorder_PCXTools_OverWrite", "Condition", 1);
+  const std::string file = dir / "card.s48";
+  test::WriteHouse(file, test::TestSignal(Ms(500)));
+  ASSERT_TRUE(start(file));
+  for (int i = 0; i < 2000 && tools.recordTakes().framesRecorded(0, 0) < Ms(1000); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(tools.recordTakes().framesRecorded(0, 0), Ms(1000));
+  ASSERT_TRUE(qz.PCXToolsInStopPipe());
+  const RecordOutcome& outcome = tools.recordTakes().outcome(0, 0);
+  ASSERT_TRUE(outcome.done);
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_EQ(frames(file), outcome.mpegFrames);
+  EXPECT_GE(outcome.mpegFrames, 1000 / 24);
+  EXPECT_EQ(std::filesystem::file_size(file) % kHouseFrameBytes, 0u);
+  const std::vector<float> take = test::DecodeAll(file);
+  ASSERT_FALSE(take.empty());
+  EXPECT_LT(test::PeakOf(take, 0, take.size() / 2, 0), 1e-4f);
+  EXPECT_LT(test::PeakOf(take, 0, take.size() / 2, 1), 1e-4f);
+}
+
+class BoardMissingCardRecordTest : public BoardAlsaRecordTest {
+ protected:
+  BoardMissingCardRecordTest() : BoardAlsaRecordTest("hw:97,0") {}
+};
+
+TEST_F(BoardMissingCardRecordTest, ACaptureThatCannotBeOpenedRefusesTheTake) {
+  set("Recorder_PCXTools_OverWrite", "Condition", 1);
+  const std::string file = dir / "card.s48";
+  test::WriteHouse(file, test::TestSignal(Ms(500)));
+  const std::string before = test::ReadFile(file);
+  EXPECT_FALSE(start(file));
+  EXPECT_FALSE(record.recording);
+  EXPECT_EQ(qz.lastErrorCode, err::kDeviceOpen);
+  EXPECT_TRUE(logged("Err: PCXTools Error |TOOLRecordFile |IN |Sub: Lib_PCX_QZ:PCXToolsInRecordFile"));
+  EXPECT_NE(tools.recordTakes().outcome(0, 0).error, "");
+  EXPECT_EQ(test::ReadFile(file), before);
+  EXPECT_TRUE(test::FolderEntries(dir.path()).size() >= 1);
+  for (const std::string& name : test::FolderEntries(dir.path()))
+    EXPECT_EQ(name.find("_Prise_"), std::string::npos) << name;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "demo/demo_sounds.h"
 #include "editor/duration_meter.h"
 #include "editor/raster_canvas.h"
+#include "editor/smooth_join.h"
 
 namespace sono::editor {
 namespace {
@@ -155,6 +156,39 @@ bool InLog(const TraceLogger& log, const std::string& text) {
   for (const auto& line : log.fileBuffer())
     if (line.find(text) != std::string::npos) return true;
   return false;
+}
+
+// The sound without its steps (several ranges) is heard from a temporary
+// sound of the frames a cut would keep, back to back: hard joins, or, with
+// "Jonctions douces" on, the same frames smoothed as the cut smooths them.
+TEST_F(AuditionDeckTest, RangesAreJoinedHardOrSmoothAsTheCutWouldJoinThem) {
+  const std::vector<std::pair<int, int>> ranges{{0, 1968}, {3000, 4968}, {6000, 7968}};
+  const std::vector<FramePiece> pieces{{soundFile, {1, 82}}, {soundFile, {126, 207}}, {soundFile, {251, 332}}};
+  const std::string hard = dir / "hard.s48", smooth = dir / "smooth.s48";
+  ASSERT_EQ(WriteFramePieces(hard, pieces), "");
+  ASSERT_EQ(WriteFramePieces(smooth, pieces), "");
+  ASSERT_EQ(SmoothJoins(smooth, pieces).smoothed, 2);
+  const std::string hardBytes = test::ReadFile(hard), smoothBytes = test::ReadFile(smooth);
+  ASSERT_NE(hardBytes, smoothBytes);
+
+  ASSERT_TRUE(deck.PlayRanges(ranges));  // no setting given: hard
+  EXPECT_EQ(test::ReadFile(deck.joinedRangesFile()), hardBytes);
+  deck.Stop();
+  bool on = false;
+  deck.smoothJoins = [&on] { return on; };
+  ASSERT_TRUE(deck.PlayRanges(ranges));
+  EXPECT_EQ(test::ReadFile(deck.joinedRangesFile()), hardBytes);
+  EXPECT_FALSE(InLog(log, "PlayRanges: Smooth joins"));
+  deck.Stop();
+  deck.engine().virtualDevice().clearRecordings();
+  on = true;
+  ASSERT_TRUE(deck.PlayRanges(ranges));
+  EXPECT_EQ(test::ReadFile(deck.joinedRangesFile()), smoothBytes);
+  EXPECT_TRUE(InLog(log, "PlayRanges: Smooth joins: 2 of 2"));
+  ASSERT_TRUE(deck.playing());
+  Run(6500);
+  EXPECT_FALSE(deck.playing());
+  EXPECT_NEAR(static_cast<double>(HeardMs()), 3 * 1968, 150);  // back to back, no gap
 }
 
 // A deck whose outputs are a PCM that cannot be opened, ALSA's null PCM and

@@ -685,6 +685,59 @@ TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
 }
 
+// A new take's reset (RAZPtx): the audition stops, every slot goes back to
+// 0 and that is stored on every station (the records removed, the song's
+// play duration back to the whole sound); a store that fails halfway leaves
+// every station with its pointers and the zeros marked unsaved.
+TEST_F(PointerEditorTest, RAZPtxStoresTheEmptySetOnEveryStationOrNothing) {
+  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  Select(2500, 2500);
+  ed().StripMenu(StripMenuEntry::Intro);
+  Select(15000, 17000);
+  ed().StripMenu(StripMenuEntry::FadeOut);
+  ed().SetPitchSlider(1020);
+  ASSERT_TRUE(ed().StorePointers());
+  ASSERT_NE(PtxRecord(2, '4'), "");
+  ASSERT_EQ(song::DurationSeconds(SongRecord(2)), 15);
+
+  // The store fails at its second delete: nothing changes anywhere.
+  const auto original = layer->call;
+  int deletes = 0;
+  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+    if (op == 4 && ++deletes == 2) return 18;
+    return original(op, pb, data, len, key, keyLen, keyNumber);
+  };
+  const int stopsBefore = window->audition.stops;
+  EXPECT_FALSE(ed().RAZPtx());
+  layer->call = original;
+  EXPECT_GT(window->audition.stops, stopsBefore);
+  for (int station : {1, 2}) {
+    EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500") << station;
+    EXPECT_NE(PtxRecord(station, '1'), "") << station;
+    EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 15) << station;
+  }
+  EXPECT_TRUE(ed().ptx.pointersChanged);
+  EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
+  EXPECT_FALSE(ed().lastMessage.empty());
+
+  // Stored: no pointer record is left for the song, on any station.
+  ASSERT_TRUE(ed().RAZPtx());
+  EXPECT_FALSE(ed().ptx.pointersChanged);
+  EXPECT_EQ(ed().ptx.position[data::kIntro], 0);
+  EXPECT_EQ(ed().pitchLabel, "0 %");
+  const long long wholeSeconds = (duration + 500) / 1000;
+  for (int station : {1, 2}) {
+    for (char type : {'0', '1', '2', '4', '5', '6', '7', '8', '9', 'D'})
+      EXPECT_EQ(PtxRecord(station, type), "") << station << " type " << type;
+    EXPECT_EQ(song::DurationSeconds(SongRecord(station)), wholeSeconds) << station;
+    EXPECT_EQ(GetNumber(SongRecord(station), song::kIntroSeconds), 0) << station;
+  }
+  EditorWindow fresh(*lib, *stats, duration);
+  ASSERT_TRUE(fresh.editor.InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  EXPECT_EQ(fresh.editor.ptx.position[data::kIntro], 0);
+  EXPECT_EQ(fresh.editor.pitchLabel, "0 %");
+}
+
 // A record-manager error anywhere in a store: every station keeps its old
 // records (one transaction for all), the slot stays marked.
 TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {

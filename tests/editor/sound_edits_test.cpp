@@ -13,6 +13,7 @@
 
 #include "editor_window.h"
 #include "library_fixture.h"
+#include "audio_test_support.h"
 #include "test_support.h"
 #include "core/datetime.h"
 #include "core/files.h"
@@ -288,8 +289,9 @@ TEST_F(SoundEditsTest, DeleteKeepsTheSoundAsAnUndoLevel) {
   EXPECT_EQ(StoredPointers().position[data::kIntro], 5000);
 }
 
-// Twenty random edits, then undone one by one: every step gives back the
-// sound byte for byte and the pointers as they were before that edit.
+// Twenty random edits, each result decoded by FFmpeg without an error, then
+// undone one by one: every step gives back the sound byte for byte and the
+// pointers as they were before that edit.
 TEST_F(SoundEditsTest, RandomEditsUndoneStepByStepGiveEverythingBack) {
   Select(1000, 3000);
   ASSERT_TRUE(ed().StripMenu(StripMenuEntry::FadeIn));
@@ -331,6 +333,12 @@ TEST_F(SoundEditsTest, RandomEditsUndoneStepByStepGiveEverythingBack) {
     }
     ASSERT_TRUE(done) << "edit " << edit << " kind " << kind << ": " << edits().lastMessage;
     ASSERT_EQ(ed().undoLevels, edit + 1);
+    // FFmpeg decodes every result without a word.
+    int status = -1;
+    const auto ff = test::RunProgram({"sh", "-c", "ffmpeg -v error -i \"$0\" -f null - 2>&1", soundFile}, &status);
+    ASSERT_TRUE(ff.has_value());
+    EXPECT_EQ(status, 0) << "edit " << edit;
+    EXPECT_EQ(*ff, "") << "edit " << edit;
   }
   for (int edit = 19; edit >= 0; --edit) {
     ASSERT_TRUE(edits().Undo("Test")) << edit;

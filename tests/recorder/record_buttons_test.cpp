@@ -29,8 +29,14 @@ class RecordButtonsTest : public data::test::LibraryFixture {
     buttons.loadRecorder = [this] { ++recorderLoads; return false; };
     buttons.stopTape = [this] { ++tapeStops; };
     buttons.resetPointers = [this] { ++pointerResets; };
-    buttons.closeTake = [this](const RecordTarget& t) {
+    buttons.RAZPtx = [this] {
+      EXPECT_EQ(tapeStops, storedResets + 1) << "the audition stops before the pointers are reset";
+      ++storedResets;
+    };
+    buttons.endType = [this] { return endTypeShown; };
+    buttons.closeTake = [this](const RecordTarget& t, char endType) {
       closed.push_back(t.soundFile);
+      endTypes.push_back(endType);
       return true;
     };
     buttons.showPosition = [this](const std::string& text) { position = text; };
@@ -71,8 +77,10 @@ class RecordButtonsTest : public data::test::LibraryFixture {
   RecordButtons buttons;
   std::string sound, position;
   int nature = audio::kNaturePcxTools;
-  int recorderLoads = 0, tapeStops = 0, pointerResets = 0;
+  int recorderLoads = 0, tapeStops = 0, pointerResets = 0, storedResets = 0;
   std::vector<std::string> closed;
+  std::vector<char> endTypes;
+  char endTypeShown = ' ';
 };
 
 TEST_F(RecordButtonsTest, ALevelTakeGoesIntoTheSongsSoundOnlyOnceItHasEndedAndIsThenClosed) {
@@ -86,8 +94,11 @@ TEST_F(RecordButtonsTest, ALevelTakeGoesIntoTheSongsSoundOnlyOnceItHasEndedAndIs
   EXPECT_EQ(pointerResets, 1);
   EXPECT_TRUE(buttons.recording());
   EXPECT_EQ(test::ReadFile(sound), old);
+  // The end type is the one the editor shows when the take ends, not at its start.
+  endTypeShown = 'E';
   PollUntilClosed();
   ASSERT_EQ(closed, std::vector<std::string>{sound});
+  EXPECT_EQ(endTypes, std::vector<char>{'E'});
   // Pre-roll, the tone, the silence's duration + 100 ms.
   EXPECT_NEAR(HouseFormatDurationMs(sound).value_or(0), 500 + 600 + 400, 24 + 24);
   EXPECT_EQ(buttons.lastMessage(), "");
@@ -114,7 +125,9 @@ TEST_F(RecordButtonsTest, NewTakeWithoutSongAndTheRecorderWindowsPath) {
   EXPECT_TRUE(buttons.BtnsRecord(kRecordNewTake));
   EXPECT_TRUE(buttons.BtnsRecord(kRecordNewTake));
   EXPECT_EQ(tapeStops, 2);
-  EXPECT_EQ(pointerResets, 1);
+  // Yes stores the empty set (RAZPtx); a take's start only resets the editor's.
+  EXPECT_EQ(storedResets, 1);
+  EXPECT_EQ(pointerResets, 0);
   bool handled = true;
   EXPECT_FALSE(buttons.BtnsRecord(4, handled));
   EXPECT_FALSE(handled);

@@ -9,6 +9,7 @@
 #include "core/ini.h"
 #include "ui/audition_bar.h"
 #include "ui/player_window.h"
+#include "ui/step_menu.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -103,6 +104,88 @@ TEST_F(AuditionGuiTest, BarButtonsPlayTheirRanges) {
   QTest::keyClick(&panel(), Qt::Key_F7);
   EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{start, end + 2000, end - start, 0}));
   QTest::keyClick(&panel(), Qt::Key_Escape);
+}
+
+// The range list filled from the strip selection (its entry and the Insert
+// key), from the steps and from the selection outside them, then played from
+// its drop-down (Ctrl+Shift+L): each item in turn, back to back within a
+// 10 ms period, as PlayIn plays it.
+TEST_F(AuditionGuiTest, TheRangeListIsFilledFromTheStripAndTheStepsAndPlaysInTurn) {
+  LoadFirstSong();
+  panel().setFocus();
+  using Entry = AuditionBar::ListEntry;
+  QToolButton* list = bar().listButton();
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->isEnabled());
+  EXPECT_EQ(list->text(), "Plages (0)");
+  bar().listAction(Entry::AddSelection)->trigger();
+  EXPECT_EQ(list->text(), "Plages (0)");
+  EXPECT_EQ(panel().message()->text(), QString::fromUtf8("Vous devez sélectionner une portion de son."));
+
+  DragOnStrip(100, 130);
+  const std::pair<int, int> first{ed().sound.selection.startMs, ed().sound.selection.endMs};
+  QTest::keyClick(&panel(), Qt::Key_Insert);
+  DragOnStrip(400, 420);
+  const std::pair<int, int> second{ed().sound.selection.startMs, ed().sound.selection.endMs};
+  bar().listAction(Entry::AddSelection)->trigger();
+  ASSERT_EQ(list->text(), "Plages (2)");
+  ASSERT_EQ(ws->deck.rangeList.At(0), first);
+  ASSERT_EQ(ws->deck.rangeList.At(1), second);
+  // The menu lists the items under its entries.
+  QStringList shown;
+  for (QAction* a : list->menu()->actions())
+    if (!a->isSeparator() && !a->isEnabled()) shown << a->text();
+  EXPECT_EQ(shown.size(), 2);
+  EXPECT_TRUE(shown.value(0).startsWith("1: ")) << shown.value(0).toStdString();
+
+  const size_t from = Heard().size() / 2;
+  QTest::keyClick(&panel(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_TRUE(ws->deck.rangeListRunning());
+  EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{first.first, first.second}));
+  Run(first.second - first.first + 100);
+  EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{second.first, second.second}));
+  Run(second.second - second.first + 500);
+  EXPECT_FALSE(ws->deck.playing());
+  EXPECT_FALSE(ws->deck.rangeListRunning());
+  const double heardMs = static_cast<double>(Heard().size() / 2 - from) / kRate;
+  EXPECT_NEAR(heardMs, (first.second - first.first) + (second.second - second.first), 20 + 150);
+  // The first item is heard from its start.
+  double error = 0, energy = 0;
+  for (size_t i = 0; i < 2 * 4800; ++i) {
+    const double want = decoded[2 * static_cast<size_t>(first.first) * kRate + i];
+    const double got = Heard()[2 * from + i];
+    error += (got - want) * (got - want);
+    energy += want * want;
+  }
+  EXPECT_GT(energy, 0);
+  EXPECT_LE(error, energy * 1e-2);
+
+  // The steps, added out of order, fill the list in time order; the
+  // selection around them gives the stretches outside them.
+  DragOnStrip(500, 520);
+  ws->steps->action(editor::StepAction::Add)->trigger();
+  DragOnStrip(200, 220);
+  ws->steps->action(editor::StepAction::Add)->trigger();
+  ASSERT_EQ(ws->steps->steps().steps.size(), 2u);
+  const editor::Step late = ws->steps->steps().steps[0], early = ws->steps->steps().steps[1];
+  bar().listAction(Entry::Steps)->trigger();
+  ASSERT_EQ(list->text(), "Plages (2)");
+  EXPECT_EQ(ws->deck.rangeList.At(0), (std::pair<int, int>(static_cast<int>(early.startMs), static_cast<int>(early.endMs))));
+  EXPECT_EQ(ws->deck.rangeList.At(1), (std::pair<int, int>(static_cast<int>(late.startMs), static_cast<int>(late.endMs))));
+  DragOnStrip(150, 600);
+  const int a = ed().sound.selection.startMs, b = ed().sound.selection.endMs;
+  bar().listAction(Entry::OutsideSteps)->trigger();
+  ASSERT_EQ(list->text(), "Plages (3)");
+  EXPECT_EQ(ws->deck.rangeList.At(0), (std::pair<int, int>(a, static_cast<int>(early.startMs))));
+  EXPECT_EQ(ws->deck.rangeList.At(1), (std::pair<int, int>(static_cast<int>(early.endMs), static_cast<int>(late.startMs))));
+  EXPECT_EQ(ws->deck.rangeList.At(2), (std::pair<int, int>(static_cast<int>(late.endMs), b)));
+  // Emptied while it plays: it stops.
+  bar().listAction(Entry::Play)->trigger();
+  ASSERT_TRUE(ws->deck.rangeListRunning());
+  QTest::keyClick(&panel(), Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(list->text(), "Plages (0)");
+  EXPECT_FALSE(ws->deck.playing());
+  EXPECT_FALSE(ws->deck.PlayRangeList());  // an empty list plays nothing
 }
 
 TEST_F(AuditionGuiTest, TheMixDropDownPlaysTheTransitionWithTheSongTyped) {

@@ -15,6 +15,7 @@
 #include "audio_test_support.h"
 #include "core/ini.h"
 #include "core/text.h"
+#include "data/records.h"
 #include "recorder/recorder_settings.h"
 #include "workstation_fixture.h"
 
@@ -131,6 +132,16 @@ TEST_F(RecorderGuiTest, ATakeOnTheBoardsRecordPipeIsSeenInTheEditor) {
   editor::PointerEditor& ed = ws->editorPanel->editor();
   const std::string sound = ed.sound.soundFile;
   const std::string old = sono::test::ReadFile(sound);
+  // The end-type combo shows "Annoncée" while the song holds another (its
+  // write was lost): the closing update writes what the editor shows.
+  {
+    std::string key = data::Library::Key("00000001");
+    ASSERT_EQ(ws->layer.BTRieve(0, 5, key, 0, data::kSongs, 1, "Test"), 0);
+    ASSERT_NE(data::GetRaw(ws->layer.record(data::kSongs), data::song::kEndType), "E");
+  }
+  ed.suppressEndTypeClick = true;
+  ed.SetEndType(2);
+  ed.suppressEndTypeClick = false;
   prompt.answers = {Answer::Yes};  // "Remplacer le son existant"
   auto* record = ws->editorPanel->findChild<QPushButton*>("BtnRecord");
   ASSERT_NE(record, nullptr);
@@ -155,6 +166,13 @@ TEST_F(RecorderGuiTest, ATakeOnTheBoardsRecordPipeIsSeenInTheEditor) {
   EXPECT_TRUE(record->isEnabled());
   EXPECT_TRUE(LoggedLine("OverWriteMode: RECORD_MODE_ERASE"));
   EXPECT_TRUE(LoggedLine("MAJDataFinRecordOuConvert: End: SongId: 00000001"));
+  EXPECT_EQ(ed.ptx.endType, 2);
+  for (int station = 1; station <= ws->lib.stationCount(); ++station) {
+    std::string key = data::Library::Key("00000001");
+    ASSERT_EQ(ws->layer.BTRieve(0, 5, key, 0, data::kSongs, station, "Test"), 0) << station;
+    EXPECT_EQ(data::GetRaw(ws->layer.record(data::kSongs), data::song::kEndType), "E") << station;
+    EXPECT_EQ(data::GetRaw(ws->layer.record(data::kSongs), data::song::kEndState), "E") << station;
+  }
 }
 
 TEST_F(RecorderGuiTest, TheToolsMenuOpensTheRecorderOnlyWithAnInput) {

@@ -16,6 +16,28 @@
 
 namespace sono::audio {
 
+twolame_options_struct* OpenHouseEncoder(std::string* error) {
+  twolame_options* o = twolame_init();
+  if (!o) {
+    if (error) *error = "twolame_init";
+    return nullptr;
+  }
+  twolame_set_verbosity(o, 0);
+  twolame_set_num_channels(o, kHouseChannels);
+  twolame_set_in_samplerate(o, kHouseRate);
+  twolame_set_out_samplerate(o, kHouseRate);
+  twolame_set_version(o, TWOLAME_MPEG1);
+  twolame_set_mode(o, TWOLAME_STEREO);
+  twolame_set_bitrate(o, kHouseBitrateKbps);
+  twolame_set_energy_levels(o, 1);
+  if (twolame_init_params(o) != 0) {
+    if (error) *error = "twolame_init_params";
+    twolame_close(&o);
+    return nullptr;
+  }
+  return o;
+}
+
 HouseWriter::~HouseWriter() { abandon(); }
 
 void HouseWriter::CloseOptions() {
@@ -42,24 +64,8 @@ bool HouseWriter::openFile(const std::string& path, bool inPlace) {
   bytesOut_ = 0;
   framesIn_ = 0;
   temp_ = inPlace ? path : path + ".part" + std::to_string(::getpid());
-  options_ = twolame_init();
-  if (!options_) {
-    error_ = "twolame_init";
-    return false;
-  }
-  twolame_set_verbosity(options_, 0);
-  twolame_set_num_channels(options_, 2);
-  twolame_set_in_samplerate(options_, kHouseRate);
-  twolame_set_out_samplerate(options_, kHouseRate);
-  twolame_set_version(options_, TWOLAME_MPEG1);
-  twolame_set_mode(options_, TWOLAME_STEREO);
-  twolame_set_bitrate(options_, kHouseBitrateKbps);
-  twolame_set_energy_levels(options_, 1);
-  if (twolame_init_params(options_) != 0) {
-    error_ = "twolame_init_params";
-    CloseOptions();
-    return false;
-  }
+  options_ = OpenHouseEncoder(&error_);
+  if (!options_) return false;
   errno_ = 0;
   fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {

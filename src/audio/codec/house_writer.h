@@ -57,6 +57,13 @@ class HouseWriter {
   bool inPlace_ = false;
 };
 
+// A libtwolame encoder set up for the house format (MPEG-1 Layer II,
+// 48000 Hz, 256 kbit/s, stereo, energy levels on), its parameters
+// initialised: the one place those settings are written, for the writer and
+// for the few frames a smooth join encodes again. Null when the library
+// refuses (`error` says which call); the caller closes it (twolame_close).
+twolame_options_struct* OpenHouseEncoder(std::string* error = nullptr);
+
 struct EncodeResult {
   bool ok = false;
   std::string error;

@@ -148,19 +148,23 @@ std::vector<ProvidedBoard> AlsaDeviceProvider::boards() {
     b.desc.outputPairs.emplace_back(b.devices.back().get(), 0);
     b.desc.outputs += 2;
   };
-  auto addNamedPcm = [&](const std::string& pcm, const std::string& model) {
+  // A PCM named in the options is a board with one output pair and one
+  // input pair (its capture, opened by a take on the record pipe); ALSA's
+  // "default" has no input here, so the cards' inputs keep their numbers.
+  auto addNamedPcm = [&](const std::string& pcm, const std::string& model, bool capture) {
     ProvidedBoard b;
     b.desc.model = model;
     b.desc.type = kBoardTypeAlsa;
     b.desc.isVirtual = false;
     b.desc.alsaName = pcm;
     addPair(b, pcm);
+    if (capture) b.desc.inputs = 2;
     boards.push_back(std::move(b));
   };
   std::vector<AlsaCard> cards;
   if (listCards_) cards = ListAlsaCards();
   if (defaultPcm_ == DefaultPcm::Always || (defaultPcm_ == DefaultPcm::WhenCardsFound && !cards.empty()))
-    addNamedPcm("default", "default");
+    addNamedPcm("default", "default", false);
   for (const AlsaCard& card : cards) {
     ProvidedBoard b;
     b.isCard = true;
@@ -179,7 +183,7 @@ std::vector<ProvidedBoard> AlsaDeviceProvider::boards() {
     }
     boards.push_back(std::move(b));
   }
-  for (const std::string& pcm : extraPcms_) addNamedPcm(pcm, "ALSA " + pcm);
+  for (const std::string& pcm : extraPcms_) addNamedPcm(pcm, "ALSA " + pcm, true);
   return boards;
 }
 

@@ -92,6 +92,9 @@ int Engine::allocatePipe(int dir, int firstMono, int channels, int& maxStreams, 
   if (board < 0) return err::kBadChannel;
   const BoardDesc& b = boards_[board];
   const int last = dir == 0 ? b.firstOutput + b.outputs : b.firstInput + b.inputs;
+  // A card captures in stereo pairs: a record pipe asking for more channels
+  // than the card has from there takes those it has (a take is stereo).
+  if (dir == 1 && !b.isVirtual && firstMono + 1 < last) channels = std::min(channels, last - firstMono);
   if (firstMono + channels > last) return err::kTooManyChannels;
   int slot = -1;
   for (int p = 0; p < kMaxPipes; ++p)
