@@ -41,7 +41,11 @@ void Normalise(std::string& r) {
   const std::string_view stations = std::string_view(r).substr(static_cast<size_t>(kStations.position - 1),
                                                                static_cast<size_t>(kStations.length));
   if (stations.find_first_of("ON12") == std::string_view::npos) SetRaw(r, kStations, "22222");
-  if (GetNumber(r, kDurationHigh) == 0) SetRaw(r, kDurationHigh, "00");
+  static_assert(kDurationHigh.length == 2);
+  if (GetNumber(r, kDurationHigh) == 0) {  // "00", written in place
+    char* high = &byteOf(r, kDurationHigh);
+    high[0] = high[1] = '0';
+  }
   char& flag108 = byteOf(r, kFlag108);
   char& old857 = byteOf(r, kOldFlag857);
   if (old857 == 'O') flag108 = '1';

@@ -21,6 +21,10 @@ constexpr const char* kCaller = "Lib_Data_Morceau:RechercheDansLaBase_01_Morceau
 constexpr size_t kPumpEvery = 256;
 constexpr size_t kAnswerEvery = 4096;  // rows between two turns of the window's events in a sort
 constexpr size_t kSortRun = 8192;      // entries sorted between two turns, then merged run by run
+// A search that keeps fewer than one song in this many of those it read looks
+// each row's recorder record up instead of reading them all: a lookup costs
+// about two reads of a walk.
+constexpr size_t kWalkRecordersAbove = 3;
 
 // Sorts [first, last) in runs of kSortRun entries, then merges the runs pair
 // by pair, with `answer` (the window's events) called between two runs and
@@ -364,6 +368,7 @@ void SongSearch::collectRange(int keyNumber, const std::string& low, const std::
   int st = db.GetGreaterOrEqual(lib_.base(), kSongs, request.station, KeyNumber{keyNumber}, key, caller);
   while (st == 0 && !stopRequested) {
     if (pastRange(key, high, folded)) break;
+    ++songsRead_;
     const std::string& r = db.record(kSongs);
     if (passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes) && (!match || match(r)))
       collect(r);
@@ -381,6 +386,7 @@ void SongSearch::collectAll(const SearchRequest& request,
   std::string key = Library::Key("");
   int st = db.StepFirst(lib_.base(), kSongs, request.station, key, caller);
   while (st == 0 && !stopRequested) {
+    ++songsRead_;
     const std::string& r = db.record(kSongs);
     if ((!match || match(r)) && passesKind(GetRaw(r, song::kCode), request.kind) && FiltresSon(r, filters.soundTypes))
       collect(r);
@@ -441,6 +447,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   refusal.clear();
   request_ = &request;
   rowsMs_ = 0;
+  songsRead_ = 0;
   grid.clear();
   artistLabels_.clear();
   categoryLabels_.clear();
@@ -561,21 +568,25 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     for (const SortEntry& o : order) sorted.push_back(std::move(workList_[o.index]));
     workList_ = std::move(sorted);
   }
-  // Codes that have their recorder record, read once in key order.
+  // Codes that have their recorder record (one per song): read once in key
+  // order when the search keeps most of the songs it read; when it keeps few
+  // of them ("Contient" on a word), each row's code is looked up instead.
+  const bool lookUpEachCode = workList_.size() * kWalkRecordersAbove < songsRead_;
   std::vector<uint64_t> recorderCodes;
-  {
-    std::string key = Library::Key(std::string(8, '\0'));
+  if (!lookUpEachCode) {
+    // In the file's order, the cheapest walk (no key to follow, no record
+    // looked up by position), then sorted.
+    std::string key = Library::Key("");
     BtrieveOptions quiet;
     quiet.silent = true;
-    int st = lib_.db().GetGreaterOrEqual(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
+    int st = lib_.db().StepFirst(lib_.base(), kRecorderSongs, station, key, kCaller, quiet);
     while (st == 0) {
-      recorderCodes.push_back(packed(std::string_view(key).substr(0, 8)));
+      recorderCodes.push_back(packed(fieldOf(lib_.db().record(kRecorderSongs), recorder::kCode)));
       pump(sortingLabel);
-      st = lib_.db().GetNext(lib_.base(), kRecorderSongs, station, kRecorderSongByCode, key, kCaller, quiet);
+      st = lib_.db().StepNext(lib_.base(), kRecorderSongs, station, key, kCaller, quiet);
     }
   }
-
-  std::sort(recorderCodes.begin(), recorderCodes.end());  // already in key order: a check
+  std::sort(recorderCodes.begin(), recorderCodes.end());
   std::unordered_set<std::string> created;  // recorder records made by this search
 
   grid.reserve(workList_.size());
@@ -596,8 +607,9 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     if (filters.hideInactiveStations && !item.activeOnStation) continue;
     if (filters.playableOnly && item.notPlayable) continue;
     const bool repair = !skipDurationRepair && item.noDuration;
-    const bool companion = !std::binary_search(recorderCodes.begin(), recorderCodes.end(), packed(code)) &&
-                           !created.count(code);
+    const bool companion = !created.count(code) &&
+                           (lookUpEachCode ? !HasRecorderRecord(lib_, station, code)
+                                           : !std::binary_search(recorderCodes.begin(), recorderCodes.end(), packed(code)));
     if (!repair && !companion) {
       if (!FiltresSon(item.row.soundType, filters.soundTypes)) continue;
       grid.add(std::move(item.row));

@@ -13,7 +13,11 @@
 // changed by another workstation between the two passes (a few tenths of a
 // second apart) shows as the first pass read it. Browsing music reads every
 // song in the file's order rather than by the code key (music is most of a
-// library, and the work list is sorted anyway).
+// library, and the work list is sorted anyway). The companion check needs
+// the codes that have their recorder record: those are read once, in the
+// recorder file's order, when the search keeps a third or more of the songs
+// it read; a search that keeps fewer ("Contient" on a word) looks each row's
+// code up instead.
 //
 // How the search modes read, as a librarian expects them (all ignore case,
 // with the record keys' rule, collation.h):
@@ -260,6 +264,7 @@ class SongSearch {
   std::vector<WorkItem> workList_;
   const SearchRequest* request_ = nullptr;  // the search running
   long long rowsMs_ = 0;                    // spent writing rows
+  size_t songsRead_ = 0;                    // songs the first pass read
   // Labels of this search's rows by code (5 bytes packed), as grid text indices.
   std::unordered_map<uint64_t, uint32_t> artistLabels_, categoryLabels_;
   size_t pumpCounter_ = 0;

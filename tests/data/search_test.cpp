@@ -310,6 +310,33 @@ TEST_F(SearchTest, MissingRecorderRecordIsCreatedAndLogged) {
   EXPECT_TRUE(prompt.shown.empty());
 }
 
+// A search that keeps few of the songs it reads looks each row's recorder
+// record up instead of reading them all: the same songs get their companion
+// records, and only those.
+TEST_F(SearchTest, AFewRowsLookTheirRecorderRecordsUpOneByOne) {
+  for (const char* code : {"00000003", "00000001"}) {
+    std::string key = Library::Key(code);
+    ASSERT_EQ(layer->BTRieve(0, 5, key, 0, kRecorderSongs, 1, "T"), 0);
+    ASSERT_EQ(layer->BTRieve(0, 4, key, 0, kRecorderSongs, 1, "T"), 0);
+  }
+  const auto created = [&](const std::string& code) {
+    const auto lines = Logged();
+    return std::count(lines.begin(), lines.end(), "Err: Key: " + code + " not found in FRADx26: Create record: End");
+  };
+  search.RechercheDansLaBase_01_Morceau(text("jours", "Contient"));  // one song of eight
+  EXPECT_EQ(codes(), (std::vector<std::string>{"00000003"}));
+  EXPECT_EQ(created("00000003"), 1);
+  EXPECT_EQ(created("00000001"), 0);  // not in this search
+  EXPECT_FALSE(Read(kRecorderSongs, 1, "00000003").empty());
+  EXPECT_TRUE(Read(kRecorderSongs, 1, "00000001").empty());
+  search.RechercheDansLaBase_01_Morceau(text("jours", "Contient"));  // made once
+  EXPECT_EQ(created("00000003"), 1);
+  search.RechercheDansLaBase_01_Morceau(text("indien", "Contient"));
+  EXPECT_EQ(created("00000001"), 1);
+  EXPECT_EQ(created("00000002"), 0);
+  EXPECT_TRUE(prompt.shown.empty());
+}
+
 // A stop asked while the songs are read ends the reading at once (no title
 // shown after it, no row drawn); one asked while the rows are drawn ends the
 // drawing (no count shown after it, the rows so far stay).

@@ -1620,15 +1620,29 @@ int opStep(Env& e, Handle& h, int op, void* data, std::uint32_t& dataLength) {
     std::uint8_t posKey[8];
     MDB_val k, v;
     int got;
+    // In a snapshot kept from the last call the records cursor may still
+    // stand on the handle's record: one step then, else a fresh seek.
+    bool onPos = false;
+    if ((op == kStepNext || op == kStepPrevious) && r.kept() &&
+        mdb_cursor_get(c, &k, &v, MDB_GET_CURRENT) == MDB_SUCCESS && k.mv_size == 8)
+      onPos = getBE64(static_cast<const std::uint8_t*>(k.mv_data)) == h.pos;
     switch (op) {
       case kStepFirst: got = mdb_cursor_get(c, &k, &v, MDB_FIRST); break;
       case kStepLast: got = mdb_cursor_get(c, &k, &v, MDB_LAST); break;
       case kStepNext:
+        if (onPos) {
+          got = mdb_cursor_get(c, &k, &v, MDB_NEXT);
+          break;
+        }
         putBE64(posKey, h.pos + 1);
         k = val(posKey, 8);
         got = mdb_cursor_get(c, &k, &v, MDB_SET_RANGE);
         break;
       default:  // kStepPrevious
+        if (onPos) {
+          got = mdb_cursor_get(c, &k, &v, MDB_PREV);
+          break;
+        }
         putBE64(posKey, h.pos);
         k = val(posKey, 8);
         got = mdb_cursor_get(c, &k, &v, MDB_SET_RANGE);

@@ -2,6 +2,7 @@
 // updates, conflicts and busy statuses.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -467,6 +469,66 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   ASSERT_EQ(readVersion(f, 1, v), 0);
   EXPECT_EQ(v, 5u);
   for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
+}
+
+// Another process updates every record of `path` `rounds` times, each update its own commit.
+void updateAllInAnotherProcess(const std::string& path, std::uint32_t records, int rounds) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    File f;
+    if (f.open(path) != 0) _exit(2);
+    for (std::uint32_t i = 0; i < records * std::uint32_t(rounds); ++i) {
+      const std::uint32_t id = i % records;
+      std::uint32_t v;
+      if (readVersion(f, id, v) != 0 || f.update(versionedRecord(id, v + 1)) != 0) _exit(3);
+    }
+    _exit(0);
+  }
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+}
+
+off_t sizeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+// A reader keeps its snapshot between calls, but not on a file it stopped
+// reading: once that file has been idle for a while, the next call on any
+// file lets the snapshot go, and another process's writes reuse the pages
+// they free instead of growing the file.
+TEST(Concurrency, ASnapshotOfAFileLeftIdleIsLetGoAndWritersReuseItsPages) {
+  TempDir dir;
+  const std::string path = dir / "FRADA22.bt6", otherPath = dir / "FRADB22.bt6";
+  constexpr std::uint32_t kRecords = 150;
+  makeFile(path, kRecords);
+  makeFile(otherPath, 1);
+  File f, other;
+  ASSERT_EQ(f.open(path), 0);
+  ASSERT_EQ(other.open(otherPath), 0);
+  std::string key(8, '\0'), rec;
+  // Read just now: the snapshot is held, the writer's freed pages cannot be reused.
+  ASSERT_EQ(f.get(kGetFirst, 0, key, rec), 0);
+  const off_t before = sizeOf(path);
+  ASSERT_NO_FATAL_FAILURE(updateAllInAnotherProcess(path, kRecords, 1));
+  const off_t heldGrowth = sizeOf(path) - before;
+  ASSERT_GT(heldGrowth, 256 * 1024) << "a held snapshot must make the file grow";
+  // Read again (a new snapshot), then left idle; a call on another file lets it go.
+  ASSERT_EQ(f.get(kGetFirst, 0, key, rec), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1400));
+  ASSERT_EQ(other.get(kGetFirst, 0, key, rec), 0);
+  // Three times the work: the pages freed by the first writer are not enough
+  // for it, it must reuse the pages it frees itself.
+  const off_t middle = sizeOf(path);
+  ASSERT_NO_FATAL_FAILURE(updateAllInAnotherProcess(path, kRecords, 3));
+  const off_t idleGrowth = sizeOf(path) - middle;
+  EXPECT_LT(idleGrowth, heldGrowth / 4) << "held: " << heldGrowth << " bytes, idle: " << idleGrowth;
+  // The file still reads whole, with every record at its new version.
+  std::uint32_t v = 0;
+  ASSERT_EQ(readVersion(f, kRecords - 1, v), 0);
+  EXPECT_EQ(v, 4u);
 }
 
 TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {

@@ -437,6 +437,41 @@ TEST_F(SongFile, StepsFollowPhysicalOrderAndPositionsReachRecordsDirectly) {
   EXPECT_EQ(BTRCALL(kGetDirect, b_.pb(), data.data(), len, key, 255, 0), status::kBadRecordAddress);
 }
 
+// Two opens of one file share the engine's cursors: each step must go on from
+// its own handle's record, whoever moved the cursor last, and a write between
+// two steps is seen by the next one.
+TEST_F(SongFile, StepsOfTwoHandlesInTurnEachGoOnFromTheirOwnRecord) {
+  for (const char* c : {"P0000001", "P0000002", "P0000003", "P0000004", "P0000005", "P0000006"})
+    insert(song(c, "ART01", "t"));
+  Block other;
+  ASSERT_EQ(other.open(path_), 0);
+  const auto step = [](Block& b, int op) { return b.get(op, 0) == 0 ? b.code() : std::string("end"); };
+  EXPECT_EQ(step(b_, kStepFirst), "P0000001");
+  EXPECT_EQ(step(other, kStepFirst), "P0000001");
+  EXPECT_EQ(step(other, kStepNext), "P0000002");
+  EXPECT_EQ(step(other, kStepNext), "P0000003");
+  EXPECT_EQ(step(b_, kStepNext), "P0000002");
+  EXPECT_EQ(step(other, kStepNext), "P0000004");
+  EXPECT_EQ(step(b_, kStepPrevious), "P0000001");
+  EXPECT_EQ(step(b_, kStepNext), "P0000002");
+  EXPECT_EQ(step(b_, kStepNext), "P0000003");
+  EXPECT_EQ(step(other, kStepPrevious), "P0000003");
+  // The record after b_'s is deleted by the other handle between two steps.
+  ASSERT_EQ(other.get(kGetEqual, 0, "P0000004"), 0);
+  ASSERT_EQ(other.simple(kDelete), 0);
+  EXPECT_EQ(step(b_, kStepNext), "P0000005");
+  EXPECT_EQ(step(b_, kStepNext), "P0000006");
+  EXPECT_EQ(step(b_, kStepNext), "end");
+  EXPECT_EQ(step(b_, kStepPrevious), "P0000005");
+  EXPECT_EQ(step(b_, kStepNext), "P0000006");
+  // A record inserted while b_ stands on the last one comes next.
+  ASSERT_EQ(other.write(kInsert, song("P0000007", "ART01", "t").bytes()), 0);
+  EXPECT_EQ(step(b_, kStepNext), "P0000007");
+  EXPECT_EQ(step(b_, kStepFirst), "P0000001");
+  EXPECT_EQ(step(b_, kStepPrevious), "end");
+  EXPECT_EQ(step(b_, kStepNext), "P0000002");
+}
+
 TEST_F(SongFile, AbortedTransactionLeavesNoTrace) {
   insert(song("R0000001", "ART01", "Keep", "ROCK "));
   insert(song("R0000002", "ART01", "Change", "ROCK "));
