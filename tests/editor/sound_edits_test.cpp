@@ -289,9 +289,11 @@ TEST_F(SoundEditsTest, DeleteKeepsTheSoundAsAnUndoLevel) {
   EXPECT_EQ(StoredPointers().position[data::kIntro], 5000);
 }
 
-// Twenty random edits, each result decoded by FFmpeg without an error, then
-// undone one by one: every step gives back the sound byte for byte and the
-// pointers as they were before that edit.
+// Twenty random edits, each result decoded by FFmpeg without an error and
+// the intro and hook following it (unchanged before the edit, moved by its
+// length after it, drawn to a cut's start inside it), then undone one by
+// one: every step gives back the sound byte for byte and the pointers as
+// they were before that edit.
 TEST_F(SoundEditsTest, RandomEditsUndoneStepByStepGiveEverythingBack) {
   Select(1000, 3000);
   ASSERT_TRUE(ed().StripMenu(StripMenuEntry::FadeIn));
@@ -333,6 +335,43 @@ TEST_F(SoundEditsTest, RandomEditsUndoneStepByStepGiveEverythingBack) {
     }
     ASSERT_TRUE(done) << "edit " << edit << " kind " << kind << ": " << edits().lastMessage;
     ASSERT_EQ(ed().undoLevels, edit + 1);
+    // Where the edit happened, in ms of the sound before it: [from, to) goes
+    // (a cut), or the sound grows at `from` (a paste); a trim keeps [from, to).
+    const long long delta = static_cast<long long>(HouseFrameCount(soundFile) * kHouseFrameMs) - length;
+    const bool trim = kind == 4 && length > 12000;
+    long long from = a, to = b;
+    if (trim) {
+      from = a / 4;
+      to = a / 4 + length / 2;
+    } else if (kind != 0) {
+      from = to = kind == 1 ? ed().playPosition : kind == 2 ? 0 : length;
+    }
+    const PointerSnapshot now = StoredPointers();
+    for (const auto slot : {data::kIntro, data::kHook}) {
+      const auto i = static_cast<size_t>(slot);
+      const auto& was = before.back().pointers;
+      // Both ends of the pointer; frame rounding is kept out by a margin.
+      const std::pair<long long, long long> ends[] = {{was.position[i], now.position[i]},
+                                                      {was.position[i] + was.second[i], now.position[i] + now.second[i]}};
+      for (const auto& [old, moved] : ends) {
+        if (old == 0) continue;
+        const bool nearEdit = std::abs(old - from) < 100 || std::abs(old - to) < 100;
+        if (nearEdit || old > length - 200) continue;
+        const std::string where = "edit " + std::to_string(edit) + " kind " + std::to_string(kind) + " slot " +
+                                  std::to_string(slot) + " at " + std::to_string(old);
+        if (trim) {
+          if (old > from && old < to) {
+            EXPECT_NEAR(moved, old - from, 48) << where;
+          }
+        } else if (old < from) {
+          EXPECT_EQ(moved, old) << where;
+        } else if (old >= to) {
+          EXPECT_EQ(moved, old + delta) << where;
+        } else {
+          EXPECT_NEAR(moved, from, 48) << where;
+        }
+      }
+    }
     // FFmpeg decodes every result without a word.
     int status = -1;
     const auto ff = test::RunProgram({"sh", "-c", "ffmpeg -v error -i \"$0\" -f null - 2>&1", soundFile}, &status);
