@@ -185,121 +185,6 @@ TEST_F(CliRecord, AFullDiskDuringATakeIsSaidAndLeavesTheSongAsItWasAndTheTakeWho
   EXPECT_NE(Run({"log", "show"}, status).find("Err: Recorder: écriture de la prise impossible"), std::string::npos);
 }
 
-// Starts the command, waits for the take to start, kills it `afterMs` later,
-// or later still until the take on disk holds `minTakeBytes` (a busy machine
-// encodes slower than the input's speed asks).
-struct Killed {
-  std::string out, take;
-  double secondsRecording = 0;  // from the start line to the kill
-  // The seconds the program said it had recorded ("Enregistré: N s") at least
-  // one second before the kill: the take must hold them, however late a busy
-  // machine let the input run.
-  double saidASecondBefore = 0;
-};
-
-Killed RunAndKill(const std::vector<std::string>& argv, int afterMs, uintmax_t minTakeBytes = 0) {
-  Killed k;
-  int pipeOut[2];
-  if (::pipe2(pipeOut, O_CLOEXEC) != 0) return k;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeOut[1], 1);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(pipeOut[1]);
-  if (rc != 0) return k;
-  char buf[4096];
-  Steady::time_point started{};
-  std::vector<std::pair<Steady::time_point, double>> said;  // progress lines as they arrived
-  size_t scanned = 0;
-  bool running = false;
-  const auto deadline = Steady::now() + std::chrono::seconds(60);
-  while (Steady::now() < deadline) {
-    const auto now = Steady::now();
-    if (running && now >= started + std::chrono::milliseconds(afterMs)) {
-      const size_t at = k.out.find("Prise en cours: ");
-      std::error_code ec;
-      if (minTakeBytes == 0 || at == std::string::npos) break;
-      const std::string take = k.out.substr(at + 16, k.out.find('\n', at) - at - 16);
-      if (std::filesystem::file_size(take, ec) >= minTakeBytes && !ec) break;
-      ::usleep(20000);
-      continue;
-    }
-    pollfd fd{pipeOut[0], POLLIN, 0};
-    const int wait = running ? static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                    started + std::chrono::milliseconds(afterMs) - now).count())
-                             : 100;
-    if (::poll(&fd, 1, std::max(wait, 0)) <= 0) continue;
-    const ssize_t n = ::read(pipeOut[0], buf, sizeof buf);
-    if (n <= 0) break;
-    k.out.append(buf, static_cast<size_t>(n));
-    for (size_t end; (end = k.out.find('\n', scanned)) != std::string::npos; scanned = end + 1) {
-      const std::string line = k.out.substr(scanned, end - scanned);
-      if (line.rfind("Enregistré: ", 0) == 0) said.emplace_back(Steady::now(), std::stod(line.substr(13)));
-    }
-    if (!running && k.out.find("Enregistrement\n") != std::string::npos) {
-      running = true;
-      started = Steady::now();
-    }
-  }
-  ::kill(pid, SIGKILL);
-  const Steady::time_point killed = Steady::now();
-  k.secondsRecording = std::chrono::duration<double>(killed - started).count();
-  for (const auto& [when, seconds] : said)
-    if (when <= killed - std::chrono::seconds(1)) k.saidASecondBefore = std::max(k.saidASecondBefore, seconds);
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  ::close(pipeOut[0]);
-  const size_t at = k.out.find("Prise en cours: ");
-  if (at != std::string::npos) k.take = k.out.substr(at + 16, k.out.find('\n', at) - at - 16);
-  if (!running) k.secondsRecording = -1;
-  return k;
-}
-
-TEST_F(CliRecord, AKilledRecordingLeavesATakeThatDecodesWithEverythingUpToASecondBeforeTheKill) {
-  // A long audible input, read 20 times faster than real time (faster, a Debug
-  // build's encoder on a busy machine falls behind the input). What must be in
-  // the take is what the program said it had recorded a second before the
-  // kill, not wall time times the speed: on a loaded machine the input itself
-  // runs late.
-  const std::string input = Input("long.wav", {{150000, true}});
-  const std::string sound = Field(SongShow("00000001"), "Fichier son:");
-  WriteHouse(sound, TestSignal(48000 * 3));
-  const std::string before = ReadFile(sound);
-  std::mt19937 random(24);
-  std::uniform_int_distribution<int> moment(200, 2500);
-  for (int run = 0; run < 22; ++run) {
-    const bool longTake = run >= 20;  // over 90 s of take
-    const int speed = 20;
-    const int afterMs = longTake ? 4800 : moment(random);
-    SCOPED_TRACE("run " + std::to_string(run) + ", killed " + std::to_string(afterMs) + " ms after the start");
-    const Killed k = RunAndKill(Argv({"record", "00000001", "--device", "virtual:" + input, "--speed",
-                                      std::to_string(speed)}),
-                                afterMs, longTake ? static_cast<uintmax_t>(92.0 / 0.024) * 768 : 0);
-    ASSERT_GE(k.secondsRecording, 0) << k.out;
-    ASSERT_FALSE(k.take.empty()) << k.out;
-    // Whole frames that FFmpeg decodes without a word of complaint.
-    const ProcessResult ff = RunProcess({"ffmpeg", "-v", "error", "-i", k.take, "-f", "null", "-"});
-    EXPECT_TRUE(ff.exited(0)) << ff.err;
-    EXPECT_EQ(ff.err, "");
-    EXPECT_EQ(std::filesystem::file_size(k.take) % 768, 0u);
-    EXPECT_EQ(audio::ScanMpegFile(k.take).damagedFrames, 0);
-    // What the input gave up to one second before the kill is in the take.
-    const double held = static_cast<double>(audio::ScanMpegFile(k.take).frames) * 0.024;
-    EXPECT_GE(held, k.saidASecondBefore - 0.05);  // the line's 0.1 s rounding
-    if (longTake) {
-      EXPECT_GT(held, 90.0);
-    }
-    // The song's sound is as it was.
-    EXPECT_EQ(ReadFile(sound), before);
-    std::filesystem::remove(k.take);
-  }
-}
-
 // A command started with its standard output on a pipe, read as it comes.
 struct Spawned {
   pid_t pid = -1;
@@ -349,6 +234,109 @@ struct Spawned {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   }
 };
+
+// Starts the command, waits for the take to start, kills it `afterMs` later,
+// or later still until the take on disk holds `minTakeBytes` (a busy machine
+// encodes slower than the input's speed asks).
+struct Killed {
+  std::string out, take;
+  double secondsRecording = 0;  // from the start line to the kill
+  // The seconds the program said it had recorded ("Enregistré: N s") at least
+  // one second before the kill: the take must hold them, however late a busy
+  // machine let the input run.
+  double saidASecondBefore = 0;
+};
+
+Killed RunAndKill(const std::vector<std::string>& argv, int afterMs, uintmax_t minTakeBytes = 0) {
+  Killed k;
+  Spawned cli(argv);
+  if (cli.pid <= 0) return k;
+  char buf[4096];
+  Steady::time_point started{};
+  std::vector<std::pair<Steady::time_point, double>> said;  // progress lines as they arrived
+  size_t scanned = 0;
+  bool running = false;
+  const auto deadline = Steady::now() + std::chrono::seconds(60);
+  while (Steady::now() < deadline) {
+    const auto now = Steady::now();
+    if (running && now >= started + std::chrono::milliseconds(afterMs)) {
+      const size_t at = k.out.find("Prise en cours: ");
+      std::error_code ec;
+      if (minTakeBytes == 0 || at == std::string::npos) break;
+      const std::string take = k.out.substr(at + 16, k.out.find('\n', at) - at - 16);
+      if (std::filesystem::file_size(take, ec) >= minTakeBytes && !ec) break;
+      ::usleep(20000);
+      continue;
+    }
+    pollfd fd{cli.fd, POLLIN, 0};
+    const int wait = running ? static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                    started + std::chrono::milliseconds(afterMs) - now).count())
+                             : 100;
+    if (::poll(&fd, 1, std::max(wait, 0)) <= 0) continue;
+    const ssize_t n = ::read(cli.fd, buf, sizeof buf);
+    if (n <= 0) break;
+    k.out.append(buf, static_cast<size_t>(n));
+    for (size_t end; (end = k.out.find('\n', scanned)) != std::string::npos; scanned = end + 1) {
+      const std::string line = k.out.substr(scanned, end - scanned);
+      if (line.rfind("Enregistré: ", 0) == 0) said.emplace_back(Steady::now(), std::stod(line.substr(13)));
+    }
+    if (!running && k.out.find("Enregistrement\n") != std::string::npos) {
+      running = true;
+      started = Steady::now();
+    }
+  }
+  ::kill(cli.pid, SIGKILL);
+  const Steady::time_point killed = Steady::now();
+  k.secondsRecording = std::chrono::duration<double>(killed - started).count();
+  for (const auto& [when, seconds] : said)
+    if (when <= killed - std::chrono::seconds(1)) k.saidASecondBefore = std::max(k.saidASecondBefore, seconds);
+  ::waitpid(cli.pid, nullptr, 0);
+  cli.pid = -1;
+  const size_t at = k.out.find("Prise en cours: ");
+  if (at != std::string::npos) k.take = k.out.substr(at + 16, k.out.find('\n', at) - at - 16);
+  if (!running) k.secondsRecording = -1;
+  return k;
+}
+
+TEST_F(CliRecord, AKilledRecordingLeavesATakeThatDecodesWithEverythingUpToASecondBeforeTheKill) {
+  // A long audible input, read 20 times faster than real time (faster, a Debug
+  // build's encoder on a busy machine falls behind the input). What must be in
+  // the take is what the program said it had recorded a second before the
+  // kill, not wall time times the speed: on a loaded machine the input itself
+  // runs late.
+  const std::string input = Input("long.wav", {{150000, true}});
+  const std::string sound = Field(SongShow("00000001"), "Fichier son:");
+  WriteHouse(sound, TestSignal(48000 * 3));
+  const std::string before = ReadFile(sound);
+  std::mt19937 random(24);
+  std::uniform_int_distribution<int> moment(200, 2500);
+  for (int run = 0; run < 22; ++run) {
+    const bool longTake = run >= 20;  // over 90 s of take
+    const int speed = 20;
+    const int afterMs = longTake ? 4800 : moment(random);
+    SCOPED_TRACE("run " + std::to_string(run) + ", killed " + std::to_string(afterMs) + " ms after the start");
+    const Killed k = RunAndKill(Argv({"record", "00000001", "--device", "virtual:" + input, "--speed",
+                                      std::to_string(speed)}),
+                                afterMs, longTake ? static_cast<uintmax_t>(92.0 / 0.024) * 768 : 0);
+    ASSERT_GE(k.secondsRecording, 0) << k.out;
+    ASSERT_FALSE(k.take.empty()) << k.out;
+    // Whole frames that FFmpeg decodes without a word of complaint.
+    const ProcessResult ff = RunProcess({"ffmpeg", "-v", "error", "-i", k.take, "-f", "null", "-"});
+    EXPECT_TRUE(ff.exited(0)) << ff.err;
+    EXPECT_EQ(ff.err, "");
+    EXPECT_EQ(std::filesystem::file_size(k.take) % 768, 0u);
+    EXPECT_EQ(audio::ScanMpegFile(k.take).damagedFrames, 0);
+    // What the input gave up to one second before the kill is in the take.
+    const double held = static_cast<double>(audio::ScanMpegFile(k.take).frames) * 0.024;
+    EXPECT_GE(held, k.saidASecondBefore - 0.05);  // the line's 0.1 s rounding
+    if (longTake) {
+      EXPECT_GT(held, 90.0);
+    }
+    // The song's sound is as it was.
+    EXPECT_EQ(ReadFile(sound), before);
+    std::filesystem::remove(k.take);
+  }
+}
 
 // SIGUSR1 pauses a take and the next one resumes it (the Enter key does the
 // same on a terminal), on the plain path and on the boards' record pipe:
