@@ -44,7 +44,7 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   ASSERT_TRUE(copies().SonRecopieEnLocal) << copies().lastMessage;
   const std::string local = ed().sound.soundFile;
   EXPECT_NE(local, server);
-  EXPECT_EQ(sono::test::ReadFile(local), original);
+  ASSERT_TRUE(sono::test::ReadFile(local) == original) << local << " differs from " << server;
   EXPECT_EQ(ws->window.statusBar()->currentMessage().toStdString(), local);
   emit menu->aboutToShow();
   EXPECT_FALSE(take->isEnabled());
