@@ -163,6 +163,17 @@ std::string PauseRequests::Hint() const {
          std::to_string(::getpid());
 }
 
+void InstallRecordSignals(void (*stop)(int), PauseRequests& pauses) {
+  struct sigaction act {};
+  act.sa_handler = stop;
+  sigemptyset(&act.sa_mask);
+  sigaction(SIGINT, &act, nullptr);
+  sigaction(SIGTERM, &act, nullptr);
+  pauses.Install();
+  std::printf("%s\n", pauses.Hint().c_str());
+  std::fflush(stdout);
+}
+
 int RecordCommand(const Options& options, const std::vector<std::string>& words) {
   const std::vector<std::string> args(words.begin() + 1, words.end());
   if (args.size() != 1) return Usage(kUsage);
@@ -243,16 +254,8 @@ int RecordCommand(const Options& options, const std::vector<std::string>& words)
   std::printf("Prise en cours: %s\n", take.c_str());
   std::fflush(stdout);
 
-  // Ctrl+C or a termination ends the take as the stop button does: it is kept.
-  struct sigaction act {};
-  act.sa_handler = AskStop;
-  sigemptyset(&act.sa_mask);
-  sigaction(SIGINT, &act, nullptr);
-  sigaction(SIGTERM, &act, nullptr);
   PauseRequests pauses;
-  pauses.Install();
-  std::printf("%s\n", pauses.Hint().c_str());
-  std::fflush(stdout);
+  InstallRecordSignals(AskStop, pauses);
   bool paused = false;
   Clock& clock = library->session.clock;
   uint64_t nextProgress = clock.tickMs() + kProgressEveryMs;

@@ -23,6 +23,10 @@ class PauseRequests {
   bool terminal_ = false;
 };
 
+// Ctrl+C and a termination call `stop` (the take is kept, as with the stop
+// button); `pauses` listens for its keys and the hint saying them is printed.
+void InstallRecordSignals(void (*stop)(int), PauseRequests& pauses);
+
 // The take through the boards' record pipe (--board).
 int RecordOnBoard(const Options& options, const std::string& code, double speed);
 int RecordCommand(const Options& options, const std::vector<std::string>& words);

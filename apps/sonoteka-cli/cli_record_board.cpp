@@ -92,15 +92,8 @@ int RecordOnBoard(const Options& options, const std::string& codeText, double sp
   std::printf("Prise en cours: %s\n", take.c_str());
   std::printf("Son du morceau: %s (changé à la fin de la prise)\n", sound.c_str());
   std::fflush(stdout);
-  struct sigaction act {};
-  act.sa_handler = AskBoardStop;
-  sigemptyset(&act.sa_mask);
-  sigaction(SIGINT, &act, nullptr);
-  sigaction(SIGTERM, &act, nullptr);
   PauseRequests pauses;
-  pauses.Install();
-  std::printf("%s\n", pauses.Hint().c_str());
-  std::fflush(stdout);
+  InstallRecordSignals(AskBoardStop, pauses);
   Clock& clock = session.clock;
   uint64_t nextProgress = clock.tickMs() + kProgressEveryMs;
   int shown = -1;
