@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli_notify.h"
+#include "convert/closing_update.h"
 #include "convert/take_purge.h"
 #include "recorder/recorder_settings.h"
 #include "cli_session.h"
@@ -372,6 +373,14 @@ int PurgeTakes(const Options& options) {
   return 0;
 }
 
+// The closing update's write of the song record (its modification date on
+// every station), said on the terminal.
+void WriteClosingDate(ConvertSession& s, const std::string& code, const std::string& sound) {
+  const notify::VersionRefresh r = DateSongBySound(s.lib, code, sound, "sonoteka-cli:record");
+  if (!r.ok) std::fprintf(stderr, "Date de modification non enregistrée (voir le journal)\n");
+  else if (r.stations > 0) std::printf("Date de modification: %s\n", r.dateTimeText.c_str());
+}
+
 }  // namespace
 
 int HandOverTake(const Options& options, int station, const std::string& codeText, const std::string& take,
@@ -385,6 +394,7 @@ int HandOverTake(const Options& options, int station, const std::string& codeTex
   SoundReload reload(s);
   const int status = ImportOne(s, reload, station, codeText, take, HouseFileChoice::AsIs,
                                append ? ExistingSoundChoice::Append : ExistingSoundChoice::Replace, false, false, false);
+  if (status == 0) WriteClosingDate(s, code, data::SoundFilePath(s.lib, station, code));
   log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + code);
   return status;
 }
@@ -398,6 +408,7 @@ int CloseRecordedSound(const Options& options, int station, const std::string& c
   const auto scan = data::HouseFormatDurationMs(sound);
   log.TraceLog(std::string(39, '=') + ":MAJDataFinRecordOuConvert: Start: SongId: " + code + " |SoundDuration: " +
                std::to_string(scan.value_or(0)) + " ms");
+  if (scan) WriteClosingDate(s, code, sound);
   SoundReload reload(s);
   int values = 0;
   const bool reloaded = scan && reload.run(station, code, sound, values);

@@ -5,19 +5,13 @@
 #include "convert/sound_append.h"
 #include "core/files.h"
 #include "core/text.h"
+#include "data/songs.h"
 
 namespace sono::convert {
 
 namespace {
 
 const char* Flag(bool b) { return b ? "O" : "N"; }
-
-bool IsMusic(const std::string& code) {
-  return code.size() >= 3 && std::isdigit(static_cast<unsigned char>(code[0])) &&
-         std::isdigit(static_cast<unsigned char>(code[1])) && std::isdigit(static_cast<unsigned char>(code[2]));
-}
-
-std::string Prefix(const std::string& code) { return code.substr(0, 3); }
 
 }  // namespace
 
@@ -69,11 +63,6 @@ std::array<std::string, kQueueColumns> QueueRow::cells(QueueSheet sheet) const {
           Flag(keepPtx),
           Flag(isExport),
           localTarget};
-}
-
-bool QueueCodeAccepted(const std::string& code) {
-  const std::string p = Prefix(code);
-  return IsMusic(p) || p == "JIN" || p == "LIN" || p == "RUB" || p == "INF";
 }
 
 void ConversionQueue::attach(Scheduler& scheduler) {
@@ -207,12 +196,13 @@ void ConversionQueue::ConversionDesSons(bool showMessages) {
     todo.erase(todo.begin() + static_cast<std::ptrdiff_t>(i));
     ++done;
     if (ok) {
-      if (!row.isExport && row.updateBase && QueueCodeAccepted(row.code)) {
+      if (!row.isExport && row.updateBase && data::SongRecordFollowsSound(row.code)) {
         if (!row.append && onSoundReplaced) onSoundReplaced(row.code);
         if (onSongConverted) onSongConverted(row.code, row.target, row.sendUdp);
-        const std::string prefix = Prefix(row.code);
-        music = music || IsMusic(prefix);
-        categories = categories || IsMusic(prefix) || prefix == "JIN" || prefix == "RUB";
+        // Artists average music; categories music, jingles and rubriques.
+        const int kind = data::KindOfCode(row.code);
+        music = music || kind == 0;
+        categories = categories || kind == 0 || kind == 1 || kind == 3;
       }
       sheets_[static_cast<size_t>(QueueSheet::Converted)].push_back(std::move(row));
     } else {

@@ -95,8 +95,5 @@ class ConversionQueue {
   bool running_ = false;
 };
 
-// The song codes the queue writes back: music ("000" to "999"), "JIN",
-// "LIN", "RUB", "INF".
-bool QueueCodeAccepted(const std::string& code);
 
 }  // namespace sono::convert

@@ -1,5 +1,7 @@
 #include "convert/library_import.h"
 
+#include "convert/closing_update.h"
+
 #include <fmt/format.h>
 
 #include "convert/broadcast_markers.h"
@@ -70,6 +72,7 @@ LibraryImport::LibraryImport(ConverterPorts ports, data::Library& lib, data::Dur
       queue_(ports, driver_) {
   // Called right after the row's conversion: the driver still holds what the converter said.
   queue_.onSongConverted = [this](const std::string& code, const std::string&, bool sendUdp) {
+    writeClosingDate(code);
     soundPlaced(code, &driver_.lastInfo(), sendUdp);
   };
   queue_.onSoundReplaced = [this](const std::string& code) {
@@ -157,7 +160,10 @@ bool LibraryImport::ImportTake(const std::string& code, const std::string& take,
                   " |SoundDuration: " + std::to_string(data::HouseFormatDurationMs(take).value_or(0)) + " ms");
   SoundImport import(p_, driver_);
   import.deleteSteps = [this](const std::string& c) { return editor::StepsSuppression(lib_, c, kCaller); };
-  import.onSoundPlaced = [this](const std::string& c, const std::string&) { soundPlaced(c, nullptr); };
+  import.onSoundPlaced = [this](const std::string& c, const std::string&) {
+    writeClosingDate(c);
+    soundPlaced(c, nullptr);
+  };
   const ImportResult r = import.ImporterUnSon(take, code, target, HouseFileChoice::AsIs,
                                               append ? ExistingSoundChoice::Append : ExistingSoundChoice::Replace);
   p_.log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + Trim(code));
@@ -180,12 +186,19 @@ bool LibraryImport::RecordedSound(const std::string& code, char endType) {
     p_.log.TraceLog("FichierSonORS48: " + sound);
     // The reload reads the end type back from the song and writes it with
     // the durations; a failed write is logged and the song keeps its own.
+    writeClosingDate(code);
     editor_.WriteEndType(code, endType, "Lib_Library:MAJDataFinRecordOuConvert");
     soundPlaced(code, nullptr);
   }
   p_.log.TraceLog("MAJDataFinRecordOuConvert: End: SongId: " + Trim(code));
   if (ms > 0) lastMessage_ = "Son enregistré: " + sound;
   return ms > 0;
+}
+
+void LibraryImport::writeClosingDate(const std::string& code) {
+  // A failure is logged; the new sound stays in place whatever happens here.
+  DateSongBySound(lib_, code, data::SoundFilePath(lib_, editor_.sound.station, code),
+                  "Lib_Library:MAJDataFinRecordOuConvert");
 }
 
 void LibraryImport::soundPlaced(const std::string& code, const ConverterInfo* converted, bool tellSuite) {

@@ -85,6 +85,9 @@ class LibraryImport {
   // durations written on every station) and its envelope is built again.
   // `converted`: what the converter said when the sound was converted
   // (markers taken then follow its trim); null for a copy or a reconversion.
+  // The closing update's write of the song record for a new sound: the
+  // file's modification date on every station (codes of the kinds kept).
+  void writeClosingDate(const std::string& code);
   void soundPlaced(const std::string& code, const ConverterInfo* converted, bool tellSuite = true);
   void say(const std::string& text, Icon icon);
   // The file's title and artist offered for the song form (a question).

@@ -1,6 +1,9 @@
 #include "data/songs.h"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
+
+#include <ctime>
 
 #include "core/text.h"
 #include "data/records.h"
@@ -45,6 +48,11 @@ int KindOfCode(const std::string& code) {
   for (int i = 0; i < 5; ++i)
     if (p == kPrefixes[i]) return i + 1;
   return -1;
+}
+
+bool SongRecordFollowsSound(const std::string& code) {
+  const int kind = KindOfCode(code);
+  return kind >= 0 && kind <= 4;
 }
 
 const std::string* SoundFolder(Library& lib, int station, const std::string& code) {
@@ -117,6 +125,14 @@ bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::str
   if (failed) *failed = error;
   if (written) *written = changed;
   return any;
+}
+
+std::optional<LocalDateTime> DateModificationFichier(const std::string& path) {
+  struct stat st;
+  struct tm local;
+  if (::stat(path.c_str(), &st) != 0 || !localtime_r(&st.st_mtime, &local)) return std::nullopt;
+  return LocalDateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                       local.tm_sec, 0};
 }
 
 bool HasRecorderRecord(Library& lib, int station, const std::string& code) {

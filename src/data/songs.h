@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "core/datetime.h"
 #include "core/house_format.h"
 #include "data/library.h"
 #include "data/stats.h"
@@ -32,6 +33,10 @@ namespace sono::data {
 // The sound kind of a code: 0 music, 1 jingles, 2 liners, 3 rubriques, 4 infos,
 // 5 "PRE"; -1 for anything else.
 int KindOfCode(const std::string& code);
+// True when the song record follows its sound at the closing update of a
+// take or a conversion: music ("000"–"999"), "JIN", "LIN", "RUB", "INF".
+// Other codes ("PRE", codes of no kind) get their sound and nothing else.
+bool SongRecordFollowsSound(const std::string& code);
 // The song's sound file: the sound folder of its kind on the station and
 // SoundFileName (library.h); `code` as the record holds it (Windows-1252).
 std::string SoundFilePath(Library& lib, int station, const std::string& code);
@@ -51,6 +56,10 @@ using sono::HouseFormatDurationMs;
 bool SoundUpdateDuration(Library& lib, DurationStatistics& stats, const std::string& code,
                          std::optional<long long> playMs, long long introMs, char endType,
                          bool* failed = nullptr, int* written = nullptr);
+
+// The file's modification time in local time (DateModificationFichier);
+// nothing when the file cannot be read.
+std::optional<LocalDateTime> DateModificationFichier(const std::string& path);
 
 // Creates the missing companion records of a song on one station; false on a
 // database error.

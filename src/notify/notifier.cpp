@@ -9,6 +9,7 @@
 
 #include "core/datetime.h"
 #include "core/text.h"
+#include "data/songs.h"
 #include "notify/version_refresh.h"
 
 namespace sono::notify {
@@ -94,7 +95,7 @@ bool Notifier::UDPAddSonEtMAJTimingSurVersion(const std::string& versionKey, con
   // The song code as the library stores it: 8 characters.
   const std::string songCode = Calibre(code, 8);
   bool ok = true;
-  if (!IsBlank(gateCode) && RefreshesVersion(gateCode) && lib_) {
+  if (!IsBlank(gateCode) && data::SongRecordFollowsSound(gateCode) && lib_) {
     const VersionRefresh refresh = RefreshVersionRecords(*lib_, versionKey, ports_.clock.now(), caller);
     if (!refresh.ok) {
       ports_.log.TraceLog("Err: " + Trim(songCode) + ": version records not refreshed |Sub: " + caller);

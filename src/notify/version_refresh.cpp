@@ -7,15 +7,6 @@
 
 namespace sono::notify {
 
-bool RefreshesVersion(const std::string& gateCode) {
-  if (gateCode.size() < 3) return false;
-  const std::string prefix = gateCode.substr(0, 3);
-  const bool digits = std::isdigit(static_cast<unsigned char>(prefix[0])) &&
-                      std::isdigit(static_cast<unsigned char>(prefix[1])) &&
-                      std::isdigit(static_cast<unsigned char>(prefix[2]));
-  return digits || prefix == "JIN" || prefix == "LIN" || prefix == "RUB" || prefix == "INF";
-}
-
 std::string VersionDateTimeText(const LocalDateTime& when) {
   return Date2StringEx(when, "dd/MM/yyyy") + " " + Date2StringEx(when, "HH:MM:SS");
 }

@@ -7,11 +7,13 @@
 //     in one transaction of the base: every station refreshed, or none.
 //   - The change is stamped there: the date "YYYYMMDD" at 557 (the grid's
 //     "Date Modification"), the time "hhmmss" at 565, and from them the
-//     20-character text "dd/MM/yyyy hh:mm:ss" at 574. The program writes no
-//     other modification date, so the stamp is the time of the change.
+//     20-character text "dd/MM/yyyy hh:mm:ss" at 574. It is the record's
+//     modification date: the time of the change when a change is announced,
+//     the new sound file's time at the closing update of a take or a
+//     conversion (which also runs when no notification is sent).
 //   - Only `gateCode`s of the kinds music ("000" to "999"), "JIN", "LIN",
-//     "RUB" and "INF" refresh; any other (blank, "PRE", a version prefix)
-//     leaves the records as they are.
+//     "RUB" and "INF" refresh (data::SongRecordFollowsSound); any other
+//     (blank, "PRE", a version prefix) leaves the records as they are.
 #pragma once
 #include <string>
 
@@ -27,8 +29,6 @@ inline constexpr data::Field kTime{565, 6};
 inline constexpr data::Field kDateTimeText{574, 20};
 }  // namespace version
 
-// The kinds whose version records are refreshed.
-bool RefreshesVersion(const std::string& gateCode);
 // "dd/MM/yyyy hh:mm:ss" of `when`, as stored in the 20-character text.
 std::string VersionDateTimeText(const LocalDateTime& when);
 

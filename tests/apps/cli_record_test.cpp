@@ -6,10 +6,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -114,6 +116,13 @@ TEST_F(CliRecord, ALevelTakeFromSpeechBecomesTheSongsSound) {
     EXPECT_EQ(e.path().string().find("_Prise_"), std::string::npos) << e.path();
   const long long ms = static_cast<long long>(decoded.size() / 2) * 1000 / 48000;
   EXPECT_EQ(std::stoll(Field(SongShow("00000002"), "Durée (s):")), (ms + 500) / 1000);
+  // The closing update dates the song by its new sound file.
+  struct stat st {};
+  ASSERT_EQ(::stat(sound.c_str(), &st), 0);
+  char stamp[20];
+  struct tm local {};
+  std::strftime(stamp, sizeof stamp, "%d/%m/%Y %H:%M:%S", localtime_r(&st.st_mtime, &local));
+  EXPECT_NE(out.find(std::string("Date de modification: ") + stamp), std::string::npos) << out;
   const std::string log = Run({"log", "show"}, status);
   for (const char* line : {"Record file active for: ", "Recorder: RECORD_STATUS_RECORDING_FILE |Sub: sonoteka-cli:record",
                            "MAJDataFinRecordOuConvert: Start: SongId: 00000002 |SoundDuration: ",
