@@ -84,6 +84,16 @@ LocalCopyMenu::~LocalCopyMenu() = default;
 QAction* LocalCopyMenu::entry(editor::CopyMenuEntry e) const { return entries_.at(static_cast<size_t>(e)); }
 QAction* LocalCopyMenu::option(editor::LocalCopyOption o) const { return options_.at(static_cast<size_t>(o)); }
 
+void LocalCopyMenu::reloadSettings() {
+  copies_->settings = editor::LoadLocalCopySettings(config_);
+  for (const auto& t : editor::LocalCopyOptionTexts()) {
+    QAction* action = option(t.option);
+    const QSignalBlocker quiet(action);  // shown as read, not written back
+    action->setChecked(copies_->settings.on(t.option));
+  }
+  update();
+}
+
 void LocalCopyMenu::update() {
   for (const auto& t : editor::CopyMenuTexts()) entry(t.entry)->setEnabled(copies_->entryEnabled(t.entry));
 }

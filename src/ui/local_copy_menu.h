@@ -40,6 +40,10 @@ class LocalCopyMenu : public QObject {
   // loads the chosen file.
   bool load(editor::SongSelection song);
 
+  // The settings read again once the site is loaded: built with the window,
+  // before the site, the local folder would be relative to the working
+  // directory (shared by every program started there).
+  void reloadSettings();
   editor::LocalCopies& copies() { return *copies_; }
   QMenu* menu() const { return menu_; }
   QAction* entry(editor::CopyMenuEntry e) const;

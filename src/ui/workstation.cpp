@@ -393,6 +393,7 @@ bool Workstation::start(const std::string& commandLine) {
     model.screenHeight = free.height();
   }
   if (!app.Form_Initialize() || !app.Form_Load(commandLine)) return false;
+  localCopies->reloadSettings();
   // What a killed edit or conversion left beside the sounds.
   for (const std::string& path : editor::RemoveSoundLeftovers(editor::SoundFoldersOf(app.config().current())))
     app.log().TraceLog("Temporary file removed: " + path);

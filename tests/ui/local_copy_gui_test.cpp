@@ -25,10 +25,20 @@ class LocalCopyGuiTest : public test::WorkstationFixture {
 TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   sono::test::UdpListener playout;
   sono::test::WriteFile(dir / "Settings/Vexa_Library/Vexa_Library.Ini",
-                        "[UDP]\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(playout.port()) + "\n");
+                        "[UDP]\nIP_00=127.0.0.1\nPortA_00=" + std::to_string(playout.port()) +
+                            "\n[Comportement]\nRecopierSurServeur=1\n");
   ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
+  // The behaviour and the local folder come from the site once it is loaded.
+  EXPECT_TRUE(ws->localCopies->option(editor::LocalCopyOption::RecopierSurServeur)->isChecked());
+  EXPECT_TRUE(copies().settings.on(editor::LocalCopyOption::RecopierSurServeur));
   const std::string server = ed().sound.soundFile;
   const std::string original = sono::test::ReadFile(server);
+  // Nothing here changes the server's sound behind the copy: a comparison
+  // dialog is a fault, said instead of waiting for a click.
+  copies().taskDialog = [](const editor::TaskDialog& d) -> std::optional<int> {
+    ADD_FAILURE() << "unexpected dialog: " << d.instruction << "\n" << d.content;
+    return std::nullopt;
+  };
 
   QMenu* menu = ws->window.findChild<QMenu*>("MnuPtxCopy");
   ASSERT_NE(menu, nullptr);
@@ -43,7 +53,8 @@ TEST_F(LocalCopyGuiTest, TakeASoundLocalCutItThereAndGiveItBack) {
   take->trigger();
   ASSERT_TRUE(copies().SonRecopieEnLocal) << copies().lastMessage;
   const std::string local = ed().sound.soundFile;
-  EXPECT_NE(local, server);
+  EXPECT_EQ(local, ws->app.config().current().localFolder + "Sons/00000001.s48")
+      << "never relative to the working directory, which other programs share";
   ASSERT_TRUE(sono::test::ReadFile(local) == original) << local << " differs from " << server;
   EXPECT_EQ(ws->window.statusBar()->currentMessage().toStdString(), local);
   emit menu->aboutToShow();
