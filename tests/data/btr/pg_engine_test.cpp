@@ -183,6 +183,28 @@ TEST_F(PgStations, ALostConnectionLosesItsTransactionAndTheNextCallReconnects) {
   EXPECT_EQ(one.update(Rec("0001", "garde")), 0);
 }
 
+// The exclusive open lives in the session of its connection: lost with it,
+// and taken again by the opener's next call, before anyone else's open.
+TEST_F(PgStations, AnExclusiveOpenIsTakenAgainWhenItsConnectionComesBack) {
+  ASSERT_EQ(createFile(base_->path("FRADA22.bt6"), SmallDef()), 0);
+  File one, two;
+  ASSERT_EQ(one.open(base_->path("FRADA22.bt6"), kModeExclusive), 0);
+  ASSERT_EQ(one.insert(Rec("0001", "x")), 0);
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), status::kFileLocked);
+  TerminateStations();
+  std::string k, r;
+  EXPECT_EQ(one.get(kGetFirst, 0, k, r), kConnectionLost);
+  ASSERT_EQ(one.get(kGetFirst, 0, k, r), 0);
+  EXPECT_EQ(r, Rec("0001", "x"));
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), status::kFileLocked);
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6", kModeExclusive), status::kFileLocked);
+  ASSERT_EQ(one.close(), 0);
+  ASSERT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), 0);
+  // A shared open keeps another station's exclusive open out as well.
+  EXPECT_EQ(one.open(base_->path("FRADA22.bt6"), kModeExclusive), status::kFileLocked);
+  ASSERT_EQ(one.open(base_->path("FRADA22.bt6")), 0);
+}
+
 // Reaching the server: down, a password file others can read, a wrong
 // password, the right one.
 TEST(PgConnection, ServerDownAndPasswordsGiveTheirStatuses) {
