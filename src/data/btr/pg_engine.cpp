@@ -243,7 +243,12 @@ int Connect(PgBase& b) {
   }
   PQsetNoticeProcessor(b.conn, [](void*, const char*) {}, nullptr);  // "already exists, skipping"...
   int s = Run(b, std::string("SET lock_timeout = '") + kLockTimeout + "'");
+  // Only when it is missing: an account that may only read cannot create
+  // anything, not even "if not exists".
+  Result missing;
   if (s == status::kOk)
+    missing = Exec(b, std::string("SELECT to_regclass('") + kFilesTable + "') IS NULL", {}, s);
+  if (s == status::kOk && PQntuples(missing.get()) == 1 && *PQgetvalue(missing.get(), 0, 0) == 1)
     s = Run(b, std::string("CREATE TABLE IF NOT EXISTS ") + kFilesTable +
                    " (name text PRIMARY KEY, def bytea NOT NULL, next bigint NOT NULL)");
   // Two workstations creating the table at once: the loser finds it made.
