@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base_engine.h"
@@ -42,6 +44,12 @@ constexpr std::uint32_t kMaxHandles = 4096;
 constexpr char kFilesTable[] = "sonoteka_btr_files";
 // A row lock or table lock waited for longer than this gives 85.
 constexpr char kLockTimeout[] = "200ms";
+// An open waits this long for another workstation's exclusive open (mode
+// -4) to end, and an exclusive open for the others' opens, then 85.
+constexpr auto kOpenLockLimit = std::chrono::milliseconds(200);
+// The first key of the advisory locks that stand for open files ("SNTK");
+// the second is the hash of the file's name.
+constexpr char kOpenLockClass[] = "1397641291";
 // The record manager lost its connection (the layer's 3111 recovery).
 constexpr int kConnectionLost = 3111;
 // The longest table name PostgreSQL keeps whole.
@@ -82,6 +90,8 @@ struct PgFile {
   std::string columns;  // "pos, version, rec, k0, k1…"
   std::uint64_t abortGeneration = 0;  // counts aborts: a record read before one must be read again
   int refs = 0;
+  bool exclusive = false;  // opened with mode -4: no other open, here or elsewhere
+  bool openLocked = false;  // the connection holds the file's open lock (lost with the connection)
 };
 
 // One open: what the position block points at (the same currency as the
@@ -233,7 +243,12 @@ int Connect(PgBase& b) {
   }
   PQsetNoticeProcessor(b.conn, [](void*, const char*) {}, nullptr);  // "already exists, skipping"...
   int s = Run(b, std::string("SET lock_timeout = '") + kLockTimeout + "'");
+  // Only when it is missing: an account that may only read cannot create
+  // anything, not even "if not exists".
+  Result missing;
   if (s == status::kOk)
+    missing = Exec(b, std::string("SELECT to_regclass('") + kFilesTable + "') IS NULL", {}, s);
+  if (s == status::kOk && PQntuples(missing.get()) == 1 && *PQgetvalue(missing.get(), 0, 0) == 1)
     s = Run(b, std::string("CREATE TABLE IF NOT EXISTS ") + kFilesTable +
                    " (name text PRIMARY KEY, def bytea NOT NULL, next bigint NOT NULL)");
   // Two workstations creating the table at once: the loser finds it made.
@@ -260,6 +275,10 @@ void LoseTransaction(PgBase& b) {
 int Ready(PgBase& b) {
   if (b.conn && PQstatus(b.conn) == CONNECTION_OK) return status::kOk;
   LoseTransaction(b);
+  // The open locks went with the connection: each file takes its own again
+  // at its next call.
+  for (PgFile* f : g_files)
+    if (f->base == &b) f->openLocked = false;
   if (b.conn) {
     PQfinish(b.conn);
     b.conn = nullptr;
@@ -300,6 +319,37 @@ std::string NameOf(const std::string& path) {
 }
 
 // ---------------------------------------------------------------------------
+// Open locks: a session-level advisory lock per file of the base's database,
+// held shared by every workstation that has the file open and exclusive by
+// an open in mode -4 (or while create replaces the file). A rolled-back
+// transaction does not undo it; a lost connection does.
+
+std::string OpenLockSql(const char* function) {
+  return std::string("SELECT ") + function + "(" + kOpenLockClass + ", hashtext($1))";
+}
+
+// Takes the open lock of file `name`, polled for kOpenLockLimit; 85 when
+// another workstation's opens stand in the way.
+int TakeOpenLock(PgBase& b, const std::string& name, bool exclusive) {
+  const std::string sql = OpenLockSql(exclusive ? "pg_try_advisory_lock" : "pg_try_advisory_lock_shared");
+  const auto deadline = std::chrono::steady_clock::now() + kOpenLockLimit;
+  for (auto pause = std::chrono::milliseconds(2);; pause = std::min(pause * 2, std::chrono::milliseconds(40))) {
+    int s;
+    Result r = Exec(b, sql, Params().text(name), s);
+    if (s != status::kOk) return s;
+    if (PQntuples(r.get()) == 1 && PQgetlength(r.get(), 0, 0) == 1 && *PQgetvalue(r.get(), 0, 0) == 1)
+      return status::kOk;
+    if (std::chrono::steady_clock::now() >= deadline) return status::kFileLocked;
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+void DropOpenLock(PgBase& b, const std::string& name, bool exclusive) {
+  if (b.conn && PQstatus(b.conn) == CONNECTION_OK)
+    Run(b, OpenLockSql(exclusive ? "pg_advisory_unlock" : "pg_advisory_unlock_shared"), Params().text(name));
+}
+
+// ---------------------------------------------------------------------------
 // Handles.
 
 PgHandle* Lookup(const void* pb) {
@@ -320,6 +370,7 @@ int CloseHandle(PgHandle* h, void* pb) {
   BlankBlock(pb);
   if (--f->refs > 0) return status::kOk;
   PgBase* b = f->base;
+  if (f->openLocked) DropOpenLock(*b, f->name, f->exclusive);
   b->joined.erase(std::remove(b->joined.begin(), b->joined.end(), f), b->joined.end());
   g_files.erase(std::remove(g_files.begin(), g_files.end(), f), g_files.end());
   delete f;
@@ -347,6 +398,9 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
   PgFile* f = nullptr;
   for (PgFile* x : g_files)
     if (x->base == b && x->name == name) f = x;
+  const bool exclusive = mode == kModeExclusive;
+  // Opened here already: an exclusive open stands alone.
+  if (f && (exclusive || f->exclusive)) return status::kFileLocked;
   if (!f) {
     Result r = Exec(*b, std::string("SELECT def FROM ") + kFilesTable + " WHERE name = $1", Params().text(name), s);
     if (s == status::kOk && PQntuples(r.get()) == 0) s = status::kFileNotFound;
@@ -356,11 +410,14 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
                   status::kOk
               ? status::kOk
               : status::kNotRecordManagerFile;
+    if (s == status::kOk) s = TakeOpenLock(*b, name, exclusive);
     if (s != status::kOk) {
       ReleaseBase(b);
       return s;
     }
     f = new PgFile;
+    f->exclusive = exclusive;
+    f->openLocked = true;
     f->base = b;
     f->name = name;
     f->table = Quoted(name);
@@ -721,8 +778,16 @@ int OpBegin(PgHandle& h) {
   PgBase& b = *h.file->base;
   if (b.active) return status::kTransactionActive;
   if (h.readOnly) return status::kAccessDenied;
-  const int s = Run(b, "BEGIN");
+  int s = Run(b, "BEGIN");
   if (s != status::kOk) return s;
+  // The begun file is held to the end, as the LMDB engine holds its file:
+  // another workstation's begin or write on it waits for the lock timeout,
+  // then 85.
+  s = Run(b, std::string("SELECT 1 FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE", Params().text(h.file->name));
+  if (s != status::kOk) {
+    Run(b, "ROLLBACK");
+    return s;
+  }
   b.active = true;
   b.joined.assign(1, h.file);
   return status::kOk;
@@ -774,16 +839,21 @@ int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
     PgBase* b;
     ~Release() { ReleaseBase(b); }
   } release{b};
-  for (PgFile* f : g_files)
-    if (f->base == b && f->name == name) return status::kFileLocked;  // open here
+  const bool openHere = std::any_of(g_files.begin(), g_files.end(),
+                                   [&](const PgFile* f) { return f->base == b && f->name == name; });
   const std::vector<std::uint8_t> block = encodeFileDef(def);
   const std::string table = Quoted(name);
   s = Run(*b, b->active ? "SAVEPOINT sono_create" : "BEGIN");
   if (s != status::kOk) return s;
   Result found = Exec(*b, std::string("SELECT 1 FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE",
                       Params().text(name), s);
+  bool replacing = false;
   if (s == status::kOk && PQntuples(found.get()) > 0) {
     if (keyNumber == -1) s = status::kFileExists;
+    // Not while the file is open, here or on another workstation.
+    if (s == status::kOk && openHere) s = status::kFileLocked;
+    if (s == status::kOk) s = TakeOpenLock(*b, name, true);
+    replacing = s == status::kOk;
     if (s == status::kOk) s = Run(*b, "DROP TABLE IF EXISTS " + table);
     if (s == status::kOk) s = Run(*b, std::string("DELETE FROM ") + kFilesTable + " WHERE name = $1", Params().text(name));
   }
@@ -795,13 +865,21 @@ int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
   if (s == status::kOk)
     s = Run(*b, std::string("INSERT INTO ") + kFilesTable + " (name, def, next) VALUES ($1, $2, $3)",
             Params().text(name).bytes(block.data(), block.size()).int8(1));
-  if (s == status::kOk) return Run(*b, b->active ? "RELEASE SAVEPOINT sono_create" : "COMMIT");
-  Run(*b, b->active ? "ROLLBACK TO SAVEPOINT sono_create" : "ROLLBACK");
+  if (s == status::kOk)
+    s = Run(*b, b->active ? "RELEASE SAVEPOINT sono_create" : "COMMIT");
+  else
+    Run(*b, b->active ? "ROLLBACK TO SAVEPOINT sono_create" : "ROLLBACK");
+  if (replacing) DropOpenLock(*b, name, true);
   return s;
 }
 
 int Dispatch(int op, PgHandle& h, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
   if (int s = Ready(*h.file->base); s != status::kOk) return s;
+  PgFile& f = *h.file;
+  if (!f.openLocked) {
+    if (int s = TakeOpenLock(*f.base, f.name, f.exclusive); s != status::kOk) return s;
+    f.openLocked = true;
+  }
   switch (op) {
     case kInsert: return OpInsert(h, data, dataLength, keyBuf, keyLength, kn);
     case kUpdate: return OpUpdate(h, data, dataLength, keyBuf, keyLength, kn);

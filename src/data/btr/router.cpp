@@ -74,8 +74,9 @@ bool FileExists(const std::string& path) {
   std::string key = path;
   key.resize(std::max(path.size() + 1, kMaxKeyLength), '\0');
   std::uint32_t none = 0;
-  if (PostgresEngine().call(kOpen, block, nullptr, none, key.data(), int(key.size()), kModeReadOnly) != status::kOk)
-    return false;
+  const int s = PostgresEngine().call(kOpen, block, nullptr, none, key.data(), int(key.size()), kModeReadOnly);
+  if (s == status::kFileLocked) return true;  // open exclusive on another workstation
+  if (s != status::kOk) return false;
   PostgresEngine().call(kClose, block, nullptr, none, nullptr, 0, 0);
   return true;
 }

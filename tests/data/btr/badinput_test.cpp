@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "engine_under_test.h"
 #include "test_util.h"
 
 namespace sono::btr {
@@ -13,6 +14,7 @@ namespace {
 using testing::pad;
 using sono::test::ReadFile;
 using testing::TempDir;
+using testing::TestBase;
 
 int openStatus(const std::string& path, int mode = 0) {
   char pb[128];
@@ -45,7 +47,14 @@ void makeSongFile(const std::string& path, int songs) {
   ASSERT_EQ(f.endTransaction(), 0);
 }
 
+TEST(BadFiles, MissingFileAndNoFileNameHaveTheirStatuses) {
+  TestBase dir;
+  EXPECT_EQ(openStatus(dir / "missing.bt6"), status::kFileNotFound);
+  EXPECT_EQ(openStatus(dir.path()), status::kInvalidFileName);
+}
+
 TEST(BadFiles, ForeignFilesAreNotRecordManagerFilesAndStayUntouched) {
+  LMDB_ONLY("files of the data folder that are not LMDB files");
   TempDir dir;
   struct Case {
     std::string name;
@@ -64,11 +73,10 @@ TEST(BadFiles, ForeignFilesAreNotRecordManagerFilesAndStayUntouched) {
     EXPECT_EQ(ReadFile(path), c.bytes) << c.name;
     EXPECT_FALSE(sono::test::Exists(path + "-lock")) << c.name;
   }
-  EXPECT_EQ(openStatus(dir / "missing.bt6"), status::kFileNotFound);
-  EXPECT_EQ(openStatus(dir.path()), status::kInvalidFileName);
 }
 
 TEST(BadFiles, AnLmdbFileOfAnotherProgramIsRefused) {
+  LMDB_ONLY("an LMDB file of another program");
   TempDir dir;
   const std::string path = dir / "other.bt6";
   MDB_env* env = nullptr;
@@ -88,6 +96,7 @@ TEST(BadFiles, AnLmdbFileOfAnotherProgramIsRefused) {
 }
 
 TEST(BadFiles, TruncatedFileIsRefusedAndLeftAsItWas) {
+  LMDB_ONLY("a truncated LMDB file");
   TempDir dir;
   const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 400);
@@ -105,24 +114,10 @@ TEST(BadFiles, TruncatedFileIsRefusedAndLeftAsItWas) {
 
 TEST(BadFiles, DamagedDefinitionIsRefused) {
   // The creation block is validated again when the file is opened.
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 3);
-  {
-    MDB_env* env = nullptr;
-    ASSERT_EQ(mdb_env_create(&env), 0);
-    mdb_env_set_maxdbs(env, 10);
-    ASSERT_EQ(mdb_env_open(env, path.c_str(), MDB_NOSUBDIR, 0664), 0);
-    MDB_txn* txn = nullptr;
-    MDB_dbi meta;
-    ASSERT_EQ(mdb_txn_begin(env, nullptr, 0, &txn), 0);
-    ASSERT_EQ(mdb_dbi_open(txn, "meta", 0, &meta), 0);
-    std::uint8_t bad[16] = {0};
-    MDB_val k{3, const_cast<char*>("def")}, v{sizeof bad, bad};
-    ASSERT_EQ(mdb_put(txn, meta, &k, &v, 0), 0);
-    ASSERT_EQ(mdb_txn_commit(txn), 0);
-    mdb_env_close(env);
-  }
+  ASSERT_NO_FATAL_FAILURE(testing::DamageDefinition(path));
   EXPECT_EQ(openStatus(path), status::kNotRecordManagerFile);
 }
 
@@ -144,6 +139,7 @@ int asUnprivileged(Body body) {
 // An archive on a read-only share: browsable, without a lock file (LMDB could
 // not create one there), every write refused, and not a byte changed.
 TEST(BadFiles, ReadOnlyFolderIsBrowsableAndUnchanged) {
+  LMDB_ONLY("a data folder this account cannot write");
   TempDir dir;
   const std::string folder = dir / "base";
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
@@ -181,7 +177,7 @@ TEST(BadFiles, ReadOnlyFolderIsBrowsableAndUnchanged) {
 }
 
 TEST(BadFiles, ReadOnlyOpenRefusesWrites) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeSongFile(path, 2);
   File f;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "btr.h"
+#include "engine_under_test.h"
 #include "pg_test_base.h"
 #include "test_util.h"
 
@@ -181,6 +182,77 @@ TEST_F(PgStations, ALostConnectionLosesItsTransactionAndTheNextCallReconnects) {
   k = "0001";
   ASSERT_EQ(one.get(kGetEqual, 0, k, r), 0);
   EXPECT_EQ(one.update(Rec("0001", "garde")), 0);
+}
+
+// The exclusive open lives in the session of its connection: lost with it,
+// and taken again by the opener's next call, before anyone else's open.
+TEST_F(PgStations, AnExclusiveOpenIsTakenAgainWhenItsConnectionComesBack) {
+  ASSERT_EQ(createFile(base_->path("FRADA22.bt6"), SmallDef()), 0);
+  File one, two;
+  ASSERT_EQ(one.open(base_->path("FRADA22.bt6"), kModeExclusive), 0);
+  ASSERT_EQ(one.insert(Rec("0001", "x")), 0);
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), status::kFileLocked);
+  TerminateStations();
+  std::string k, r;
+  EXPECT_EQ(one.get(kGetFirst, 0, k, r), kConnectionLost);
+  ASSERT_EQ(one.get(kGetFirst, 0, k, r), 0);
+  EXPECT_EQ(r, Rec("0001", "x"));
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), status::kFileLocked);
+  EXPECT_EQ(two.open("/pg/stations-2/FRADA22.bt6", kModeExclusive), status::kFileLocked);
+  ASSERT_EQ(one.close(), 0);
+  ASSERT_EQ(two.open("/pg/stations-2/FRADA22.bt6"), 0);
+  // A shared open keeps another station's exclusive open out as well.
+  EXPECT_EQ(one.open(base_->path("FRADA22.bt6"), kModeExclusive), status::kFileLocked);
+  ASSERT_EQ(one.open(base_->path("FRADA22.bt6")), 0);
+}
+
+// An archive station's account that may only read the base's tables (as
+// an LMDB data folder on a read-only share): it browses, every write is 46,
+// and nothing changes.
+TEST(PgConnection, AnAccountThatMayOnlyReadBrowsesAndIsRefusedWrites) {
+  SKIP_WITHOUT_POSTGRES();
+  std::string why;
+  sono::test::PgCluster* cluster = sono::test::PgCluster::Shared(&why);
+  ASSERT_NE(cluster, nullptr) << why;
+  const std::string owner = cluster->freshDatabase("archive");
+  ASSERT_NE(owner, "");
+  SetBaseEngine("/pg/archive", BaseEngine{EngineKind::Postgres, owner, ""});
+  ASSERT_EQ(createFile("/pg/archive/FRADA22.bt6", SmallDef()), 0);
+  {
+    File f;
+    ASSERT_EQ(f.open("/pg/archive/FRADA22.bt6"), 0);
+    for (const char* code : {"0001", "0002"}) ASSERT_EQ(f.insert(Rec(code, "x")), 0);
+  }
+  PGconn* c = PQconnectdb(owner.c_str());
+  for (const char* sql : {"DROP ROLE IF EXISTS lecteur", "CREATE ROLE lecteur LOGIN PASSWORD 'lu'",
+                          "GRANT SELECT ON ALL TABLES IN SCHEMA public TO lecteur"}) {
+    PGresult* r = PQexec(c, sql);
+    EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << sql << ": " << PQerrorMessage(c);
+    PQclear(r);
+  }
+  PQfinish(c);
+  TempDir dir;
+  const std::string secret = dir / "motdepasse";
+  sono::test::WriteFile(secret, "lu\n");
+  ::chmod(secret.c_str(), 0600);
+  SetBaseEngine("/pg/lecture", BaseEngine{EngineKind::Postgres, "host=" + cluster->folder() + " user=lecteur dbname=archive", secret});
+  const std::string before = Contents("/pg/archive/FRADA22.bt6");
+  for (int mode : {kModeNormal, kModeReadOnly}) {
+    File f;
+    ASSERT_EQ(f.open("/pg/lecture/FRADA22.bt6", mode), 0) << mode;
+    std::string k, r;
+    ASSERT_EQ(f.get(kGetFirst, 0, k, r), 0);
+    ASSERT_EQ(f.get(kGetNext, 0, k, r), 0);
+    EXPECT_EQ(k, "0002");
+    EXPECT_EQ(f.update(Rec("0002", "y")), status::kAccessDenied);
+    EXPECT_EQ(f.remove(), status::kAccessDenied);
+    EXPECT_EQ(f.insert(Rec("0003", "y")), status::kAccessDenied);
+    EXPECT_EQ(f.beginTransaction(), status::kAccessDenied);
+  }
+  EXPECT_EQ(createFile("/pg/lecture/FRADB22.bt6", SmallDef()), status::kAccessDenied);
+  EXPECT_EQ(Contents("/pg/archive/FRADA22.bt6"), before);
+  SetBaseEngine("/pg/lecture", BaseEngine{});
+  SetBaseEngine("/pg/archive", BaseEngine{});
 }
 
 // Reaching the server: down, a password file others can read, a wrong

@@ -7,18 +7,22 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "engine_under_test.h"
 #include "test_util.h"
 
 namespace sono::btr {
 namespace {
 
+using testing::CheckWhole;
 using testing::TempDir;
+using testing::TestBase;
 
 // ---------------------------------------------------------------------------
 // Records whose every byte follows from (id, version), so that a torn or
@@ -159,7 +163,7 @@ struct Msg {
 }
 
 TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   constexpr std::uint32_t kInitial = 40;
   makeFile(path, kInitial);
@@ -214,9 +218,8 @@ TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
       }
     }
 
-    const IntegrityReport rep = checkIntegrity(path);
-    ASSERT_TRUE(rep.ok()) << "round " << round << ": status " << rep.status << " "
-                          << (rep.problems.empty() ? "" : rep.problems[0]);
+    const testing::Whole rep = CheckWhole(path);
+    ASSERT_TRUE(rep.ok) << "round " << round << ": " << rep.problem;
     std::map<std::uint32_t, std::uint32_t> actual;
     {
       File f;
@@ -259,7 +262,7 @@ TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
 }
 
 TEST(CrashSafety, WriterKilledInsideATransactionReleasesTheFile) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 3);
   int ready[2];
@@ -287,7 +290,7 @@ TEST(CrashSafety, WriterKilledInsideATransactionReleasesTheFile) {
   EXPECT_EQ(f.insert(versionedRecord(78, 0)), 0);
   EXPECT_EQ(readVersion(f, 78, v), 0);
   f.close();
-  EXPECT_TRUE(checkIntegrity(path).ok());
+  EXPECT_TRUE(CheckWhole(path).ok);
 }
 
 // ---------------------------------------------------------------------------
@@ -332,7 +335,7 @@ struct Counts {
 }
 
 TEST(Concurrency, TwoProcessesFollowingTheRetryRulesLoseNoUpdate) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 8);
   constexpr int kIncrements = 150;
@@ -371,13 +374,13 @@ TEST(Concurrency, TwoProcessesFollowingTheRetryRulesLoseNoUpdate) {
   }
   EXPECT_EQ(sum, 2u * kIncrements);
   f.close();
-  EXPECT_TRUE(checkIntegrity(path).ok());
+  EXPECT_TRUE(CheckWhole(path).ok);
   RecordProperty("conflicts", static_cast<int>(total.conflicts));
   RecordProperty("busy", static_cast<int>(total.busy));
 }
 
 TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
   int go[2], done[2];
@@ -418,7 +421,7 @@ TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
 // A handle walking a key keeps its read snapshot between calls; a write by
 // another process or another handle must still be seen by the very next read.
 TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 6);
   int go[2], done[2];
@@ -500,6 +503,7 @@ off_t sizeOf(const std::string& path) {
 // file lets the snapshot go, and another process's writes reuse the pages
 // they free instead of growing the file.
 TEST(Concurrency, ASnapshotOfAFileLeftIdleIsLetGoAndWritersReuseItsPages) {
+  LMDB_ONLY("LMDB's read snapshots and the pages they hold");
   TempDir dir;
   const std::string path = dir / "FRADA22.bt6", otherPath = dir / "FRADB22.bt6";
   constexpr std::uint32_t kRecords = 150;
@@ -532,7 +536,7 @@ TEST(Concurrency, ASnapshotOfAFileLeftIdleIsLetGoAndWritersReuseItsPages) {
 }
 
 TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
   int ready[2], release[2];
@@ -566,6 +570,70 @@ TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
   EXPECT_EQ(readVersion(f, 50, v), 0);
   EXPECT_EQ(f.insert(versionedRecord(60, 0)), 0);
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+}
+
+// ---------------------------------------------------------------------------
+// Exclusive opens (mode -4).
+
+// Runs `body` in another process (another workstation's connection on
+// PostgreSQL); its result, 255 when it died.
+int inAnotherProcess(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
+}
+
+int openAndClose(const std::string& path, int mode) {
+  File f;
+  return f.open(path, mode);
+}
+
+TEST(Exclusive, AnExclusiveOpenStandsAloneOnItsFileHereAndInOtherProcesses) {
+  TestBase dir;
+  const std::string path = dir / "FRADA22.bt6", otherFile = dir / "FRADB22.bt6";
+  makeFile(path, 2);
+  makeFile(otherFile, 1);
+  {
+    File alone;
+    ASSERT_EQ(alone.open(path, kModeExclusive), 0);
+    EXPECT_EQ(openAndClose(path, kModeNormal), status::kFileLocked);
+    EXPECT_EQ(openAndClose(path, kModeReadOnly), status::kFileLocked);
+    EXPECT_EQ(openAndClose(path, kModeExclusive), status::kFileLocked);
+    // Another process: no open of that file, any other file of the base; the
+    // file is still there for it.
+    EXPECT_EQ(inAnotherProcess([&] {
+                if (!FileExists(path)) return 100;
+                if (int s = openAndClose(path, kModeNormal)) return s == status::kFileLocked ? 0 : s;
+                return 101;
+              }),
+              0);
+    EXPECT_EQ(inAnotherProcess([&] { return openAndClose(path, kModeExclusive); }), status::kFileLocked);
+    EXPECT_EQ(inAnotherProcess([&] { return openAndClose(otherFile, kModeNormal); }), 0);
+    EXPECT_EQ(createFile(path, testing::songFileDef(), true), status::kFileLocked);
+    // The exclusive opener itself reads and writes as usual.
+    EXPECT_EQ(alone.insert(versionedRecord(2, 0)), 0);
+    std::uint32_t v;
+    EXPECT_EQ(readVersion(alone, 2, v), 0);
+  }
+  // Once it is closed, normal opens share the file and keep exclusive opens
+  // out, here and elsewhere.
+  File shared;
+  ASSERT_EQ(shared.open(path), 0);
+  EXPECT_EQ(openAndClose(path, kModeExclusive), status::kFileLocked);
+  EXPECT_EQ(inAnotherProcess([&] { return openAndClose(path, kModeExclusive); }), status::kFileLocked);
+  EXPECT_EQ(inAnotherProcess([&] {
+              File f;
+              std::uint32_t v;
+              if (int s = f.open(path)) return s;
+              return readVersion(f, 2, v);
+            }),
+            0);
+  EXPECT_EQ(inAnotherProcess([&] { return createFile(path, testing::songFileDef(), true); }), status::kFileLocked);
+  ASSERT_EQ(shared.close(), 0);
+  EXPECT_EQ(inAnotherProcess([&] { return openAndClose(path, kModeExclusive); }), 0);
+  EXPECT_EQ(openAndClose(path, kModeExclusive), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine_under_test.h"
 #include "test_util.h"
 
 namespace sono::btr {
@@ -14,7 +15,9 @@ namespace {
 using testing::pad;
 using testing::Record;
 using testing::song;
-using testing::TempDir;
+using testing::CheckWhole;
+using testing::Contents;
+using testing::TestBase;
 
 // A position block used the way the file layer uses it: 128 blanks before an
 // open, key buffers of 255 bytes, one record buffer per file.
@@ -82,7 +85,7 @@ class SongFile : public ::testing::Test {
     for (int s = b_.get(firstOp, kn, keyValue); s == 0; s = b_.get(stepOp, kn)) codes.push_back(b_.code());
     return codes;
   }
-  TempDir dir_;
+  TestBase dir_;
   std::string path_;
   Block b_;
 };
@@ -221,7 +224,7 @@ TEST(Fold1252, UpperCaseOfEveryLetterAndNothingElse) {
 }
 
 TEST(SegmentedKeys, CaseInsensitiveSegmentsCombine) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA21.bt6";
   ASSERT_EQ(createFile(path, testing::typeFileDef()), 0);
   Block b(980);
@@ -253,7 +256,7 @@ TEST(SegmentedKeys, CaseInsensitiveSegmentsCombine) {
 TEST(SegmentedKeys, CaseSensitiveSegmentBeforeInsensitiveOne) {
   // Artists: a one-character flag (46:1, case-sensitive) followed by the
   // name (16:20, case-insensitive); each segment folds on its own.
-  TempDir dir;
+  TestBase dir;
   FileDef def;
   def.recordLength = 300;
   def.pageSize = 1024;
@@ -319,11 +322,11 @@ TEST_F(SongFile, UpdateMovesChangedKeysAndRefusesDuplicates) {
   insert(song("U0000001", "ZZZZZ", "Other"), status::kDuplicateKey);
   EXPECT_EQ(b_.get(kGetEqual, 1, "ZZZZZ"), status::kKeyNotFound);
   EXPECT_EQ(b_.get(kGetEqual, 5, "Other"), status::kKeyNotFound);
-  EXPECT_TRUE(checkIntegrity(path_).ok());
+  EXPECT_TRUE(CheckWhole(path_).ok);
 }
 
 TEST(KeyFlags, KeyWithoutModifiableFlagCannotChange) {
-  TempDir dir;
+  TestBase dir;
   FileDef def;
   def.recordLength = 50;
   def.pageSize = 512;
@@ -352,7 +355,7 @@ TEST(KeyFlags, KeyWithoutModifiableFlagCannotChange) {
 }
 
 TEST(KeyFlags, RefusedInsertOnASecondUniqueKeyLeavesNoEntryBehind) {
-  TempDir dir;
+  TestBase dir;
   FileDef def;
   def.recordLength = 30;
   def.pageSize = 512;
@@ -382,8 +385,8 @@ TEST(KeyFlags, RefusedInsertOnASecondUniqueKeyLeavesNoEntryBehind) {
     }
   }
   ASSERT_EQ(b.close(), 0);
-  const IntegrityReport rep = checkIntegrity(path);
-  EXPECT_TRUE(rep.ok());
+  const testing::Whole rep = CheckWhole(path);
+  EXPECT_TRUE(rep.ok) << rep.problem;
   EXPECT_EQ(rep.records, 2u);
 }
 
@@ -402,7 +405,7 @@ TEST_F(SongFile, DeleteKeepsTheKeyPathForNextAndPrevious) {
   EXPECT_EQ(b_.code(), "D0000001");
   EXPECT_EQ(b_.get(kGetEqual, 0, "D0000002"), status::kKeyNotFound);
   EXPECT_EQ(walk(5, kGetFirst), (Codes{"D0000001"}));
-  EXPECT_TRUE(checkIntegrity(path_).ok());
+  EXPECT_TRUE(CheckWhole(path_).ok);
 }
 
 TEST_F(SongFile, StepsFollowPhysicalOrderAndPositionsReachRecordsDirectly) {
@@ -496,7 +499,7 @@ TEST_F(SongFile, AbortedTransactionLeavesNoTrace) {
   EXPECT_EQ(b_.record(), song("R0000002", "ART01", "Change", "ROCK ").bytes());
   EXPECT_EQ(b_.get(kGetEqual, 1, "ART02"), status::kKeyNotFound);
   EXPECT_EQ(b_.get(kGetEqual, 1, "ART03"), status::kKeyNotFound);
-  EXPECT_TRUE(checkIntegrity(path_).ok());
+  EXPECT_TRUE(CheckWhole(path_).ok);
 
   // A committed transaction keeps everything.
   ASSERT_EQ(b_.simple(kBeginTransaction), 0);
@@ -505,7 +508,7 @@ TEST_F(SongFile, AbortedTransactionLeavesNoTrace) {
   ASSERT_EQ(b_.simple(kDelete), 0);
   ASSERT_EQ(b_.simple(kEndTransaction), 0);
   EXPECT_EQ(walk(0, kGetFirst), (Codes{"R0000002", "R0000004"}));
-  EXPECT_TRUE(checkIntegrity(path_).ok());
+  EXPECT_TRUE(CheckWhole(path_).ok);
 }
 
 TEST_F(SongFile, RecordReadInsideAnAbortedTransactionMustBeReadAgain) {
@@ -553,14 +556,14 @@ TEST_F(SongFile, ShortBuffersGiveStatusesAndChangeNothing) {
   data.assign(900, '\0');
   EXPECT_EQ(BTRCALL(kGetEqual, b_.pb(), data.data(), len, keyBuf.data(), 7, 0), status::kKeyBufferTooShort);
   // Writes with a short record.
-  const std::string before = sono::test::ReadFile(path_);
+  const std::string before = Contents(path_);
   std::string shortRec = song("B0000002", "ART01", "Title").bytes().substr(0, 899);
   len = 899;
   EXPECT_EQ(BTRCALL(kInsert, b_.pb(), shortRec.data(), len, keyBuf.data(), 255, 0), status::kDataBufferTooShort);
   ASSERT_EQ(b_.get(kGetEqual, 0, "B0000001"), 0);
   len = 899;
   EXPECT_EQ(BTRCALL(kUpdate, b_.pb(), shortRec.data(), len, keyBuf.data(), 255, 0), status::kDataBufferTooShort);
-  EXPECT_EQ(sono::test::ReadFile(path_), before);
+  EXPECT_EQ(Contents(path_), before);
   EXPECT_EQ(walk(0, kGetFirst), (Codes{"B0000001"}));
 }
 
@@ -574,7 +577,7 @@ TEST(PositionBlock, BlankOrForeignBlocksAreNotOpenFiles) {
   std::memset(pb, 0, sizeof pb);
   EXPECT_EQ(BTRCALL(kInsert, pb, nullptr, len, key, 255, 0), status::kNotOpen);
   // A closed block stays refused even if a copy of it was kept.
-  TempDir dir;
+  TestBase dir;
   ASSERT_EQ(createFile(dir / "F.bt6", testing::songFileDef()), 0);
   Block b;
   ASSERT_EQ(b.open(dir / "F.bt6"), 0);
@@ -637,15 +640,15 @@ TEST(FileDefinition, InvalidBlocksAreRefusedWithTheirStatus) {
   FileDef out;
   EXPECT_EQ(decodeFileDef(b.data(), b.size(), out), status::kBadNumberOfKeys);
   // A refused block creates nothing.
-  TempDir dir;
+  TestBase dir;
   std::string key = pad(dir / "FRADA22.bt6", 255);
   std::uint32_t len = static_cast<std::uint32_t>(b.size());
   EXPECT_EQ(BTRCALL(kCreate, nullptr, b.data(), len, key.data(), 255, 0), status::kBadNumberOfKeys);
-  EXPECT_FALSE(sono::test::Exists(dir / "FRADA22.bt6"));
+  EXPECT_FALSE(FileExists(dir / "FRADA22.bt6"));
 }
 
 TEST(FileDefinition, StoredInTheFileAndReportedByStat) {
-  TempDir dir;
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
   {
@@ -678,7 +681,8 @@ TEST(FileDefinition, StoredInTheFileAndReportedByStat) {
 }
 
 TEST(MapGrowth, FillsPastTheInitialMapInsideAndOutsideTransactions) {
-  TempDir dir;
+  LMDB_ONLY("the memory map of an LMDB file");
+  TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   setInitialMapSize(256 * 1024);
   ASSERT_EQ(createFile(path, testing::songFileDef()), 0);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "engine_under_test.h"
 #include "test_util.h"
 
 namespace sono::btr {
@@ -62,6 +63,7 @@ mode_t modeOf(const std::string& path) {
 }
 
 TEST(Sharing, TwoAccountsOfOneGroupUseOneDataFolder) {
+  LMDB_ONLY("modes and groups of the files in a shared data folder");
   if (geteuid() != 0) GTEST_SKIP() << "needs root to switch accounts";
   TempDir dir;
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
@@ -89,6 +91,7 @@ TEST(Sharing, TwoAccountsOfOneGroupUseOneDataFolder) {
 }
 
 TEST(Sharing, AFullDiskWhenTheLockFileMustBeCreatedIsStatus18NotABusError) {
+  LMDB_ONLY("LMDB's lock file on a full disk");
   if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
   TempDir dir;
   const std::string source = dir / "FRADA31.bt6";
@@ -143,6 +146,7 @@ TEST(Sharing, AFullDiskWhenTheLockFileMustBeCreatedIsStatus18NotABusError) {
 }
 
 TEST(Sharing, AnOldLockFileOfItsOwnerTakesTheFolderGroupPermissions) {
+  LMDB_ONLY("LMDB's lock file");
   TempDir dir;
   const std::string folder = dir / "QZ_Data";
   ASSERT_EQ(mkdir(folder.c_str(), 0775), 0);
