@@ -235,6 +235,25 @@ TEST_F(BaseCopy, AFailureInTheMiddleLeavesTheFailingFileAsItWasAndNamesTheFilesC
   EXPECT_EQ(Walk(Path(0, kSongFile), 0), before);
   EXPECT_EQ(Walk(Path(0, kSongFile), kTitleKey), beforeTitles);
   EXPECT_TRUE(btr::checkIntegrity(Path(0, kSongFile)).ok());
+  // A key entry changed on the server behind the engine's back (a damaged
+  // index): walked along that key the source no longer agrees with its copy,
+  // so the copy of that file is not committed.
+  {
+    PGconn* c = PQconnectdb(connection.c_str());
+    ASSERT_EQ(PQstatus(c), CONNECTION_OK);
+    PGresult* q = PQexec(c, "UPDATE \"FRADA22.bt6\" SET k5 = '\\x00'::bytea || substr(k5, 2) "
+                            "WHERE pos = (SELECT max(pos) FROM \"FRADA22.bt6\")");
+    EXPECT_EQ(PQresultStatus(q), PGRES_COMMAND_OK) << PQerrorMessage(c);
+    PQclear(q);
+    PQfinish(c);
+  }
+  replace.progress = nullptr;
+  r = CopyBase(*layer, *config, 1, 0, replace, log);
+  EXPECT_FALSE(r.ok);
+  const std::string said = fmt::format("{}", fmt::join(r.lines, "\n"));
+  EXPECT_NE(said.find("FRADA22.bt6 (Morceaux, station 1): ÉCHEC: vérification: clé 5"), std::string::npos) << said;
+  EXPECT_EQ(Walk(Path(0, kSongFile), 0), before);
+
   // The log says what failed.
   bool logged = false;
   for (const std::string& line : sono::test::LogMessages(log))
