@@ -50,6 +50,8 @@ btr::IntegrityReport ReadAlongKeys(const std::string& path) {
     }
     if (s != btr::status::kEndOfFile) {
       report.status = s;
+      report.problems.push_back(fmt::format("clé {}: lecture arrêtée après {} enregistrement(s): {}", k, walked,
+                                            TrimRight(PervasiveLayer::ErreurBTrieveLibelle(s, path))));
       return report;
     }
     if (walked != report.records)

@@ -262,7 +262,9 @@ void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int 
   }
   baseOpen_[base] = true;
   const std::string& folder = config_.base(base).dataFolder;
-  if (!readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
+  // A base on PostgreSQL keeps nothing in its data folder: its rights say nothing.
+  const bool onServer = btr::BaseEngineOf(folder + "FRAD000.bt6").kind == btr::EngineKind::Postgres;
+  if (!onServer && !readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
     readOnlyTold_[base] = true;
     log_.TraceLog(base, -1, -1, "Pervasive: read-only data folder: " + folder);
     prompt_.message("La base de données est en lecture seule (" + folder +

@@ -33,8 +33,9 @@ namespace sono::data::test {
 class PgSite : public ::testing::Test {
  protected:
   PgSite() : log(clock) {}
-  // The site, with base 02 on database `database` (made afresh).
-  void MakeSite(const std::string& database) {
+  // The site, with base 02 on database `database` (made afresh); `current`
+  // is the base in use (from 1).
+  void MakeSite(const std::string& database, int current = 1) {
     std::string why;
     cluster = sono::test::PgCluster::Shared(&why);
     ASSERT_NE(cluster, nullptr) << why;
@@ -44,6 +45,7 @@ class PgSite : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(CreateDemoSite(dir.path(), error)) << error;
     ASSERT_TRUE(EcritureIni(dir / "Settings/Vexa_Config.ini", "Site", "NbBase", "2"));
+    ASSERT_TRUE(EcritureIni(dir / "Settings/Vexa_Config.ini", "Site", "NoBase", std::to_string(current)));
     ConfigEnvironment env;
     env.programFolder = dir.path();
     env.computerName = "poste";
