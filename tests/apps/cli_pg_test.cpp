@@ -119,6 +119,7 @@ TEST_F(CliPg, AServerOutOfReachIsSaidAsSuchNeverAsAMissingFile) {
   EXPECT_NE(r.err.find("ne peut pas être joint"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Créé"), std::string::npos) << r.out;
   r = Cli({"app", "start"});
+  EXPECT_TRUE(r.exited(1)) << r.out << r.err;
   EXPECT_NE((r.out + r.err).find("ne peut pas être joint"), std::string::npos) << r.out << r.err;
   EXPECT_EQ((r.out + r.err).find("n'existe pas"), std::string::npos) << r.out << r.err;
   // The log says it too.
