@@ -14,6 +14,7 @@
 #include "core/scheduler.h"
 #include "core/system_ports.h"
 #include "core/text.h"
+#include "data/engine_setting.h"
 
 namespace sono::cli {
 
@@ -164,9 +165,12 @@ int AppStart(const Options& options) {
   std::printf("Démarré: base %s, station %s\n", app.config().current().name.c_str(),
               app.window().stations.empty() ? "-" : app.window().stations[app.window().currentStation].c_str());
   app.log().Flush();
+  // A base on a PostgreSQL server out of reach (or refusing the password)
+  // was said at the opening of its files; the command fails with it.
+  const bool serverReached = data::CheckServer(app.config().current()).ok();
   app.Form_Unload();
   std::printf("Fermé.\n");
-  return 0;
+  return serverReached ? 0 : 1;
 }
 
 }  // namespace sono::cli

@@ -38,6 +38,10 @@ int AppStart(const Options& options);
 int DbCreateMissing(const Options& options);
 int DbCleanSounds(const Options& options);
 int DbStat(const Options& options, int file);
+// db copy --from BASE --to BASE [--replace]: every file of a base into another.
+int DbCopy(const Options& options);
+// db engine [show|set ENGINE [CONNECTION]|test] [--base BASE] [--password-file FILE].
+int DbEngine(const Options& options, const std::vector<std::string>& args);
 int DbDump(const Options& options, int file);
 // db check [FILE], db repair FILE: FILE is a catalogue number (with --station
 // for one station) or a physical name ("FRADA22").

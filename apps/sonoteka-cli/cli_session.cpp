@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "core/files.h"
+#include "data/engine_setting.h"
 
 namespace sono::cli {
 
@@ -49,7 +50,11 @@ bool Session::loadSite() {
   }
   app.InitGeneralSysteme();
   // A site file that cannot be used was reported (box and log line).
-  return app.config().InitGeneralPath(true) && app.config().InitGeneralSite();
+  if (!app.config().InitGeneralPath(true) || !app.config().InitGeneralSite()) return false;
+  // Each base's files where its engine setting puts them (LMDB files of the
+  // data folder, or tables of a PostgreSQL database).
+  for (int b = 0; b < app.config().baseCount(); ++b) data::ApplyEngineSetting(app.config().base(b), b);
+  return true;
 }
 
 bool Session::createMissingFiles() {
@@ -57,12 +62,20 @@ bool Session::createMissingFiles() {
   const int stations = app.config().current().stationCount;
   std::vector<int> files = {0};
   files.insert(files.end(), data::kProgramFiles.begin(), data::kProgramFiles.end());
+  // A PostgreSQL server out of reach is not a base without files.
+  if (const data::ServerCheck server = data::CheckServer(app.config().current()); !server.ok()) {
+    app.startLogging();
+    app.log().TraceLog(server.logLine);
+    app.log().Flush();
+    std::fprintf(stderr, "%s\n", server.message.c_str());
+    return false;
+  }
   bool ok = true;
   for (int file : files) {
     const bool perStation = data::Catalogue()[file].perStation == 'O';
     for (int station = 1; station <= (perStation ? stations : 1); ++station) {
       const std::string path = layer.NomFichierBTR(base, file, station);
-      if (File_Exist(path)) continue;
+      if (btr::FileExists(path)) continue;
       const int status = layer.CreationStructureVide(path, file);
       if (status == 0) {
         std::printf("Créé: %s\n", path.c_str());

@@ -102,6 +102,16 @@ const std::vector<CommandEntry>& CommandTable() {
       {"db repair", TwoWords, {}, {},
        "  db repair FICHIER [--station N]   reconstruit un fichier endommagé (NNN ou FRADA22)\n",
        [](const Options& o, const Words& w) { return dbCheckOrRepair(o, w, true); }},
+      {"db copy", TwoWords, {"--from", "--to"}, {"--replace"},
+       "  db copy --from BASE --to BASE [--replace]   copie chaque fichier d'une base dans une autre\n"
+       "                                  (LMDB ou PostgreSQL; --replace: remplace les enregistrements\n"
+       "                                  que la destination a déjà)\n",
+       [](const Options& o, const Words& w) { return withoutArguments(w, DbCopy, o); }},
+      {"db engine", TwoWords, {"--base", "--password-file"}, {},
+       "  db engine [show|test] [--base BASE]   moteur de la base (Moteur_Data, Connexion_PostgreSQL,\n"
+       "                                  Fichier_MotDePasse_PostgreSQL); test: essaie la connexion\n"
+       "  db engine set lmdb | set postgresql CONNEXION [--password-file FICHIER] [--base BASE]\n",
+       [](const Options& o, const Words& w) { return DbEngine(o, argumentsOf(w)); }},
       {"demo build", TwoWords, {"--songs", "--stations", "--seed", "--sounds"}, {},
        "  demo build [--songs N] [--stations S] [--seed X] [--sounds K]   bibliothèque de démonstration\n",
        LibraryCommand},

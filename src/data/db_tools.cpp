@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "core/text.h"
+#include "data/btr/base_engine.h"
 #include "data/catalogue.h"
 
 namespace sono::data {
@@ -25,7 +26,48 @@ std::string header(const BaseFile& f) {
                                  : fmt::format("{} ({})", f.name, entry.description);
 }
 
+bool OnServer(const BaseFile& f) { return btr::BaseEngineOf(f.path).kind == btr::EngineKind::Postgres; }
+
+// A file of a base on PostgreSQL read along every key: each walk must give
+// as many records as the file counts, each of the record length.
+btr::IntegrityReport ReadAlongKeys(const std::string& path) {
+  btr::IntegrityReport report;
+  btr::File file;
+  report.status = file.open(path, btr::kModeReadOnly);
+  if (report.status != btr::status::kOk) return report;
+  btr::FileDef def;
+  report.status = file.stat(def, report.records);
+  if (report.status != btr::status::kOk) return report;
+  for (std::size_t k = 0; k < def.keys.size(); ++k) {
+    std::string key, record;
+    std::uint64_t walked = 0;
+    int s = file.get(btr::kGetFirst, static_cast<int>(k), key, record);
+    for (; s == btr::status::kOk; s = file.get(btr::kGetNext, static_cast<int>(k), key, record)) {
+      ++walked;
+      if (record.size() != def.recordLength)
+        report.problems.push_back(fmt::format("clé {}: enregistrement {} de {} octets au lieu de {}", k, walked,
+                                              record.size(), def.recordLength));
+    }
+    if (s != btr::status::kEndOfFile) {
+      report.status = s;
+      report.problems.push_back(fmt::format("clé {}: lecture arrêtée après {} enregistrement(s): {}", k, walked,
+                                            TrimRight(PervasiveLayer::ErreurBTrieveLibelle(s, path))));
+      return report;
+    }
+    if (walked != report.records)
+      report.problems.push_back(fmt::format("clé {}: {} enregistrement(s) lus, le fichier en compte {}", k, walked,
+                                            report.records));
+  }
+  if (!report.problems.empty()) report.status = btr::status::kIoError;
+  return report;
+}
+
 }  // namespace
+
+const char* const kServerCheckNote =
+    "Base sur PostgreSQL: le contrôle des pages est pour les fichiers LMDB; le serveur garde les siennes "
+    "(sommes de contrôle, journal, sauvegardes). Chaque fichier est relu le long de chaque clé et comparé "
+    "à son nombre d'enregistrements.";
 
 std::vector<BaseFile> ProgramFiles(const PervasiveLayer& layer, const SiteConfig& config, int base) {
   std::vector<BaseFile> files;
@@ -67,7 +109,14 @@ std::vector<BaseFile> FilesNamed(const PervasiveLayer& layer, const SiteConfig& 
   return {};
 }
 
-CheckResult CheckFile(const BaseFile& file) { return {file, btr::checkIntegrity(file.path)}; }
+CheckResult CheckFile(const BaseFile& file) {
+  if (OnServer(file)) {
+    CheckResult r{file, ReadAlongKeys(file.path)};
+    r.onServer = true;
+    return r;
+  }
+  return {file, btr::checkIntegrity(file.path)};
+}
 
 std::vector<std::string> CheckLines(const CheckResult& r) {
   std::vector<std::string> lines;
@@ -81,6 +130,11 @@ std::vector<std::string> CheckLines(const CheckResult& r) {
   } else {
     lines.push_back(header(r.file) + ": ENDOMMAGÉ");
     for (const std::string& p : r.report.problems) lines.push_back("    " + p);
+    if (r.onServer) {
+      lines.push_back("    À faire: restaurer ce fichier depuis la sauvegarde du serveur PostgreSQL, ou le recopier "
+                      "d'une autre base (« sonoteka-cli db copy »)");
+      return lines;
+    }
     lines.push_back("    À faire: fermer Sonoteka sur les autres postes, puis « sonoteka-cli db repair " +
                     EclateRepFicExt(r.file.name).name + " » (ou Outils > Réparer les fichiers endommagés)");
   }
@@ -88,6 +142,13 @@ std::vector<std::string> CheckLines(const CheckResult& r) {
 }
 
 RepairResult RepairFile(const BaseFile& file, TraceLogger& log) {
+  if (OnServer(file)) {
+    RepairResult r{file, {}};
+    r.onServer = true;
+    r.report.status = btr::status::kAccessDenied;
+    log.TraceLog("Err: Pervasive: Repair: " + file.path + ": a file of a PostgreSQL base is not repaired here");
+    return r;
+  }
   const btr::FileDef def = FileDefinition(file.file);
   RepairResult r{file, btr::repairFile(file.path, &def)};
   if (!r.report.keptAs.empty())
@@ -100,6 +161,10 @@ RepairResult RepairFile(const BaseFile& file, TraceLogger& log) {
 
 std::vector<std::string> RepairLines(const RepairResult& r) {
   const btr::RepairReport& rep = r.report;
+  if (r.onServer)
+    return {header(r.file) + ": non réparé: la réparation de fichiers est pour les bases LMDB. Sur PostgreSQL, "
+                              "le serveur garde ses pages: restaurez le fichier depuis la sauvegarde du serveur, "
+                              "ou recopiez-le d'une autre base (« sonoteka-cli db copy »)."};
   if (rep.status == btr::status::kFileLocked)
     return {header(r.file) + ": en cours d'utilisation, non réparé (fermez Sonoteka sur tous les postes)"};
   if (rep.status == btr::status::kFileNotFound) return {header(r.file) + ": absent"};
@@ -121,6 +186,7 @@ std::string DatabaseTools::VerifierBase(bool& whole) {
   int damaged = 0, checked = 0;
   for (const BaseFile& f : ProgramFiles(layer_, config_, config_.currentBase())) {
     const CheckResult r = CheckFile(f);
+    if (r.onServer && checked == 0) text += std::string(kServerCheckNote) + "\n";
     ++checked;
     if (r.damaged()) {
       ++damaged;

@@ -8,6 +8,11 @@
 //     workstations have the base open.
 //   - A missing file is listed ("absent") but is not damage: the base's own
 //     creation of missing files handles it.
+//   - Page checks and repairs are for LMDB files. A file of a base on
+//     PostgreSQL has its pages kept by the server (its checksums, its
+//     journal, its backups): its check reads every record along every key
+//     and compares the counts with the file's own; its repair is refused
+//     with what to do instead (the server's backup, or db copy).
 //   - A repair needs the file closed everywhere (status 85 otherwise); the
 //     desktop closes the base's files for the time of the repair and opens
 //     them again after.
@@ -39,6 +44,7 @@ std::vector<BaseFile> FilesNamed(const PervasiveLayer& layer, const SiteConfig& 
 struct CheckResult {
   BaseFile file;
   btr::IntegrityReport report;
+  bool onServer = false;  // a file of a base on PostgreSQL (read, not paged)
   bool missing() const { return report.status == btr::status::kFileNotFound; }
   bool damaged() const { return !missing() && !report.ok(); }
 };
@@ -50,11 +56,16 @@ std::vector<std::string> CheckLines(const CheckResult& result);
 struct RepairResult {
   BaseFile file;
   btr::RepairReport report;
+  bool onServer = false;  // a file of a base on PostgreSQL: not repaired here
   bool ok() const { return report.status == 0; }
 };
 // Rebuilds a damaged file (a whole one is left as it is); logged.
 RepairResult RepairFile(const BaseFile& file, TraceLogger& log);
 std::vector<std::string> RepairLines(const RepairResult& result);
+
+// The line said once before the reports of a base on PostgreSQL: what its
+// check does instead of the page check.
+extern const char* const kServerCheckNote;
 
 // The desktop's two entries, over the current base.
 class DatabaseTools {
@@ -66,6 +77,8 @@ class DatabaseTools {
   // Every damaged file rebuilt, with the base's files closed meanwhile; the
   // report's text. `repaired` false when a repair failed.
   std::string ReparerFichiersEndommages(bool& repaired);
+  const SiteConfig& config() const { return config_; }
+  TraceLogger& log() { return log_; }
 
  private:
   PervasiveLayer& layer_;

@@ -11,6 +11,7 @@
 #include "core/ini.h"
 #include "core/text.h"
 #include "base_engine.h"
+#include "data/engine_setting.h"
 #include "network_fs.h"
 
 namespace sono::data {
@@ -41,22 +42,6 @@ std::string withoutControls(const std::string& key) {
 
 void blankBlock(std::array<char, 128>& block) { block.fill(' '); }
 
-// The engine of a base, from its section of the system file:
-// "Moteur_Data" ("LMDB", the default, or "PostgreSQL"),
-// "Connexion_PostgreSQL" (the libpq connection string) and
-// "Fichier_MotDePasse_PostgreSQL" (a password file of the user's only;
-// without one, ~/.pgpass). Applied before the base's files are opened.
-void UseBaseEngine(const BaseInfo& info, int base) {
-  if (info.dataFolder.empty() || info.systemFile.empty()) return;
-  btr::BaseEngine engine;
-  if (ToUpperAscii(LectureIni(info.systemFile, BaseSection(base), "Moteur_Data", "LMDB")) == "POSTGRESQL") {
-    engine.kind = btr::EngineKind::Postgres;
-    engine.connection = LectureIni(info.systemFile, BaseSection(base), "Connexion_PostgreSQL", "");
-    engine.passwordFile = LectureIni(info.systemFile, BaseSection(base), "Fichier_MotDePasse_PostgreSQL", "");
-  }
-  btr::SetBaseEngine(info.dataFolder, engine);
-}
-
 // Data folders whose refusal (an LMDB base on a network share) was already
 // told: once per folder and process, not once per file.
 std::vector<std::string>& NetworkFoldersTold() {
@@ -73,6 +58,23 @@ void ReportNetworkFolder(TraceLogger& log, Prompt& prompt, int base, const std::
   forced.force = true;
   log.TraceLog(base, -1, -1, "Err: LMDB data folder on a network file system: " + folder + " |Refused", forced);
   prompt.message(message, Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+}
+
+// A PostgreSQL base whose server cannot be reached or refuses this
+// workstation: logged every time, said to the user once per data folder
+// and process (not once per file).
+void ReportServer(TraceLogger& log, Prompt& prompt, int base, const std::string& folder, const ServerCheck& check) {
+  TraceOptions forced;
+  forced.force = true;
+  log.TraceLog(base, -1, -1, check.logLine, forced);
+  static std::vector<std::string> told;
+  if (std::find(told.begin(), told.end(), folder) != told.end()) return;
+  told.push_back(folder);
+  prompt.message(check.message, Icon::Critical, Buttons::Ok, "Ondavia: Sonoteka");
+}
+
+bool ServerFailure(int status) {
+  return status == kStatusTimeout3111 || status == btr::status::kAccessDenied;
 }
 }  // namespace
 
@@ -176,8 +178,23 @@ void PervasiveLayer::FichierPervasiveOuvrir(int base, int firstStation, int last
     Slot& s = slot(base, file, station);
     if (s.open) closePhysical(s);
     const std::string path = NomFichierBTR(base, file, station);
-    UseBaseEngine(config_.base(base), base);
-    if (!btr::FileExists(path) && CreatedWhenMissing(file)) {
+    ApplyEngineSetting(config_.base(base), base);
+    const bool exists = btr::FileExists(path);
+    // On PostgreSQL a file not found may be a server not reached: that is
+    // said as such, never as a missing file (nor made again).
+    if (!exists && btr::BaseEngineOf(path).kind == btr::EngineKind::Postgres) {
+      const ServerCheck server = CheckServer(config_.base(base));
+      if (!server.ok()) {
+        blankBlock(s.block);
+        s.path = path;
+        s.open = false;
+        s.openStatus = server.status;
+        ++errors_;
+        ReportServer(log_, prompt_, base, config_.base(base).dataFolder, server);
+        continue;
+      }
+    }
+    if (!exists && CreatedWhenMissing(file)) {
       log_.TraceLog(base, station, -1, "File: " + path + " not found |Create empty structure");
       CreationStructureVide(path, file);
     }
@@ -218,20 +235,44 @@ void PervasiveLayer::PervasiveOuvertureFichiers(int base, int firstStation, int 
     if (announce) announce("Sonoteka: Pervasive: Open: Close previous files");
     PervasiveFermetureFichiers(base, firstStation, lastStation);
   }
+  // A PostgreSQL server that cannot be reached is said once, with its
+  // connection; the files are then left closed with its status.
+  ApplyEngineSetting(config_.base(base), base);
+  const ServerCheck server = CheckServer(config_.base(base));
+  if (!server.ok()) {
+    ++errors_;
+    ReportServer(log_, prompt_, base, config_.base(base).dataFolder, server);
+    for (int file : kProgramFiles) {
+      const bool perStation = Catalogue()[file].perStation == 'O';
+      for (int station = firstStation; station <= (perStation ? lastStation : firstStation); ++station) {
+        Slot& s = slot(base, file, station);
+        blankBlock(s.block);
+        s.path = NomFichierBTR(base, file, station);
+        s.open = false;
+        s.openStatus = server.status;
+      }
+    }
+    baseOpen_[base] = true;
+    log_.TraceLog(base, -1, -1, "----- Sonoteka: Pervasive files Open: End");
+    return;
+  }
   for (int file : kProgramFiles) {
     if (announce) announce("Sonoteka: Pervasive: Open: " + std::to_string(file));
     FichierPervasiveOuvrir(base, firstStation, lastStation, file);
   }
   baseOpen_[base] = true;
   const std::string& folder = config_.base(base).dataFolder;
-  if (!readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
+  // A base on PostgreSQL keeps nothing in its data folder: its rights say nothing.
+  const bool onServer = btr::BaseEngineOf(folder + "FRAD000.bt6").kind == btr::EngineKind::Postgres;
+  if (!onServer && !readOnlyTold_[base] && Folder_Exist(folder) && ::access(folder.c_str(), W_OK) != 0) {
     readOnlyTold_[base] = true;
     log_.TraceLog(base, -1, -1, "Pervasive: read-only data folder: " + folder);
     prompt_.message("La base de données est en lecture seule (" + folder +
                         ").\nLes morceaux et les pointeurs peuvent être consultés, pas modifiés.",
                     Icon::Information, Buttons::Ok, "Ondavia: Sonoteka");
   }
-  if (!btr::FileExists(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
+  if (!ServerFailure(slot(base, 37, 1).openStatus) &&
+      !btr::FileExists(config_.base(base).dataFolder + "FRAD037" + ".bt6"))
     prompt_.message(std::string("Le fichier FRAD037") + ".bt6" +
                         " n'existe pas dans votre base\n\nVeuillez quitter le programme, le créer "
                         "à partir du Tools Data et relancez le programme",

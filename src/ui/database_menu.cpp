@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 
+#include "ui/engine_dialog.h"
+
 namespace sono::ui {
 
 void AddDatabaseEntries(MainWindow& window, data::DatabaseTools& tools, Prompt& prompt) {
@@ -31,6 +33,13 @@ void AddDatabaseEntries(MainWindow& window, data::DatabaseTools& tools, Prompt& 
     prompt.message(report, repaired ? Icon::Information : Icon::Exclamation, Buttons::Ok,
                    "Réparer les fichiers endommagés");
     window.InitGeneralTVCategories();
+  });
+  QAction* engine = menu->addAction(QString::fromUtf8("Moteur de la &base…"));
+  engine->setObjectName("MnuMoteurBase");
+  QObject::connect(engine, &QAction::triggered, &window, [&window, &tools, &prompt] {
+    data::EngineSettingForm form(tools.config(), tools.log());
+    EngineDialog dialog(form, prompt, &window);
+    dialog.exec();
   });
 }
 

@@ -1,6 +1,6 @@
 // The Tools menu's database entries: "Vérifier la base" and "Réparer les
-// fichiers endommagés", over the core's DatabaseTools; their reports are
-// shown through the prompt.
+// fichiers endommagés", over the core's DatabaseTools, their reports shown
+// through the prompt; "Moteur de la base…", the engine window (engine_dialog.h).
 #pragma once
 #include "core/ports.h"
 #include "data/db_tools.h"

@@ -6,9 +6,17 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
+#include "core/ini.h"
 #include "pages.h"
+#include "pg_cluster.h"
+#include "ui/engine_dialog.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -84,6 +92,77 @@ TEST_F(DatabaseMenuTest, CheckListsTheDamagedFileAndRepairBringsItsSongsBack) {
   entry("MnuVerifierBase")->trigger();
   EXPECT_NE(prompt.shown.back().text.find("endommagés: 0"), std::string::npos);
   EXPECT_EQ(prompt.shown.back().icon, Icon::Information);
+}
+
+// Outils > "Moteur de la base…": the base's engine shown, the connection
+// tried with "Tester la connexion" (a server out of reach, then the private
+// server), and the setting written by OK, not by Cancel.
+TEST_F(DatabaseMenuTest, TheEngineWindowTriesTheConnectionAndWritesTheSetting) {
+  if (sono::test::PgCluster::FindBinaries().empty()) GTEST_SKIP() << "no PostgreSQL server binaries";
+  std::string why;
+  sono::test::PgCluster* cluster = sono::test::PgCluster::Shared(&why);
+  ASSERT_NE(cluster, nullptr) << why;
+  const std::string connection = cluster->freshDatabase("engine_window");
+  ASSERT_NE(connection, "");
+  ASSERT_TRUE(ws->start());
+  const std::string systemFile = ws->app.config().current().systemFile;
+  ASSERT_NE(entry("MnuMoteurBase"), nullptr);
+  sono::test::TempDir nowhere;
+
+  auto inWindow = [&](std::function<void(EngineDialog&)> work) {
+    bool ran = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = ws->window.findChild<EngineDialog*>("FrmMoteurBase");
+      ASSERT_NE(dialog, nullptr);
+      work(*dialog);
+      ran = true;
+      if (dialog->isVisible()) dialog->reject();
+    });
+    entry("MnuMoteurBase")->trigger();
+    EXPECT_TRUE(ran);
+  };
+  // Cancel writes nothing.
+  inWindow([&](EngineDialog& d) {
+    EXPECT_EQ(d.engine()->currentText(), "LMDB");
+    d.engine()->setCurrentIndex(1);
+    d.connection()->setText(QString::fromStdString(connection));
+  });
+  EXPECT_EQ(LectureIni(systemFile, "Base_01", "Moteur_Data", "absent"), "absent");
+
+  inWindow([&](EngineDialog& d) {
+    d.engine()->setCurrentIndex(d.engine()->findText("PostgreSQL"));
+    d.connection()->setText(QString::fromStdString("host=" + nowhere.path() + " dbname=radio password=Zq9hidden"));
+    QTest::mouseClick(d.testButton(), Qt::LeftButton);
+    const std::string said = d.result()->text().toStdString();
+    EXPECT_NE(said.find("ne peut pas être joint"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Zq9hidden"), std::string::npos) << said;
+    d.connection()->setText(QString::fromStdString(connection));
+    QTest::mouseClick(d.testButton(), Qt::LeftButton);
+    EXPECT_EQ(d.result()->text().toStdString(), "Connexion réussie: " + connection);
+    d.passwordFile()->setText("/home/studio/.pg_radio");
+    d.accept();
+    EXPECT_FALSE(d.isVisible());
+  });
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_NE(prompt.shown.back().text.find("il s'applique au prochain démarrage"), std::string::npos)
+      << prompt.shown.back().text;
+  EXPECT_EQ(LectureIni(systemFile, "Base_01", "Moteur_Data", ""), "PostgreSQL");
+  EXPECT_EQ(LectureIni(systemFile, "Base_01", "Connexion_PostgreSQL", ""), connection);
+  EXPECT_EQ(LectureIni(systemFile, "Base_01", "Fichier_MotDePasse_PostgreSQL", ""), "/home/studio/.pg_radio");
+
+  // The window opens on what is written; PostgreSQL without a connection is
+  // refused and the window stays open.
+  inWindow([&](EngineDialog& d) {
+    EXPECT_EQ(d.engine()->currentText(), "PostgreSQL");
+    EXPECT_EQ(d.connection()->text().toStdString(), connection);
+    d.connection()->clear();
+    d.accept();
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_EQ(prompt.shown.back().icon, Icon::Exclamation);
+  });
+  EXPECT_EQ(LectureIni(systemFile, "Base_01", "Connexion_PostgreSQL", ""), connection);
+  // Put back, or the fixture's end would look for the base on the server.
+  ASSERT_TRUE(EcritureIni(systemFile, "Base_01", "Moteur_Data", "LMDB"));
 }
 
 }  // namespace sono::ui

@@ -31,4 +31,16 @@ BaseEngine BaseEngineOf(const std::string& path);
 // too when the server cannot be reached).
 bool FileExists(const std::string& path);
 
+// Whether the base of `path` can be reached: always 0 for an LMDB base; for
+// a PostgreSQL base a connection is made: 0, 3111 when the server cannot be
+// reached, 46 when it refuses the credentials (or the password file is
+// refused). `detail` receives why, in libpq's words (English).
+int ReachServer(const std::string& path, std::string* detail = nullptr);
+
+// Removes the physical file `path` from its engine: the data file for LMDB
+// (its lock file stays, as the engine's lock files always do), the table and
+// its row for PostgreSQL. Only for a file nobody has open (a copy taking back
+// a file it created); 85 when this process has it open, 12 when absent.
+int RemoveFile(const std::string& path);
+
 }  // namespace sono::btr

@@ -23,6 +23,14 @@ Engine& LmdbEngine();
 // The network engine over PostgreSQL (pg_engine.cpp).
 Engine& PostgresEngine();
 
+// Connects to the PostgreSQL base `path` belongs to: 0, 3111 (the server
+// cannot be reached) or 46 (credentials or password file refused), with
+// why in `detail` (libpq's words).
+int PostgresReach(const std::string& path, std::string& detail);
+// Drops the table of the PostgreSQL file `path` and its row of the files
+// table, in one transaction; 85 when this process has it open.
+int PostgresRemove(const std::string& path);
+
 // The path held by an open's or a create's key buffer (ends at the first
 // NUL, trailing blanks dropped).
 std::string PathFromKey(const void* key, int keyLength);

@@ -125,6 +125,9 @@ std::vector<PgBase*> g_bases;
 std::vector<PgFile*> g_files;
 PgHandle* g_slots[kMaxHandles];
 std::uint32_t g_gens[kMaxHandles];
+// Why the last connection failed, in libpq's words (or the password file's
+// fault), for the messages that tell the user.
+std::string g_connectFailure;
 
 // ---------------------------------------------------------------------------
 // SQL.
@@ -225,9 +228,14 @@ int ReadPasswordFile(const std::string& path, std::string& password) {
 
 int Connect(PgBase& b) {
   std::string password;
+  g_connectFailure.clear();
   if (!b.setting.passwordFile.empty()) {
     const int s = ReadPasswordFile(b.setting.passwordFile, password);
-    if (s != status::kOk) return s;
+    if (s != status::kOk) {
+      g_connectFailure = "password file refused (missing, unreadable, or readable by others): " +
+                         b.setting.passwordFile;
+      return s;
+    }
   }
   // The base's connection string comes first: keys after it win.
   const char* keys[] = {"dbname", "fallback_application_name", password.empty() ? nullptr : "password", nullptr};
@@ -236,6 +244,9 @@ int Connect(PgBase& b) {
   if (PQstatus(b.conn) != CONNECTION_OK) {
     // Refused credentials are access denied; anything else is the network.
     const std::string why = PQerrorMessage(b.conn);
+    g_connectFailure = why;
+    while (!g_connectFailure.empty() && (g_connectFailure.back() == '\n' || g_connectFailure.back() == ' '))
+      g_connectFailure.pop_back();
     PQfinish(b.conn);
     b.conn = nullptr;
     const bool auth = why.find("password") != std::string::npos || why.find("authentication") != std::string::npos;
@@ -943,6 +954,40 @@ class Postgres final : public Engine {
 };
 
 }  // namespace
+
+int PostgresReach(const std::string& path, std::string& detail) {
+  std::lock_guard lock(g_mutex);
+  PgBase* b = nullptr;
+  const int s = BaseFor(path, b);
+  detail = s == status::kOk ? std::string() : g_connectFailure;
+  if (b) ReleaseBase(b);
+  return s;
+}
+
+int PostgresRemove(const std::string& path) {
+  std::lock_guard lock(g_mutex);
+  const std::string name = NameOf(path);
+  if (name.empty() || name.size() > kMaxTableName) return status::kInvalidFileName;
+  PgBase* b = nullptr;
+  int s = BaseFor(path, b);
+  if (s != status::kOk) {
+    if (b) ReleaseBase(b);
+    return s;
+  }
+  struct Release {
+    PgBase* b;
+    ~Release() { ReleaseBase(b); }
+  } release{b};
+  for (PgFile* f : g_files)
+    if (f->base == b && f->name == name) return status::kFileLocked;
+  if (b->active) return status::kTransactionActive;
+  s = Run(*b, "BEGIN");
+  if (s == status::kOk) s = Run(*b, "DROP TABLE IF EXISTS " + Quoted(name));
+  if (s == status::kOk) s = Run(*b, std::string("DELETE FROM ") + kFilesTable + " WHERE name = $1", Params().text(name));
+  if (s == status::kOk) return Run(*b, "COMMIT");
+  Run(*b, "ROLLBACK");
+  return s;
+}
 
 Engine& PostgresEngine() {
   static Postgres engine;

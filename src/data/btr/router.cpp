@@ -1,5 +1,6 @@
 // BTRCALL: hands each call to the engine that holds its file.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -79,6 +80,19 @@ bool FileExists(const std::string& path) {
   if (s != status::kOk) return false;
   PostgresEngine().call(kClose, block, nullptr, none, nullptr, 0, 0);
   return true;
+}
+
+int ReachServer(const std::string& path, std::string* detail) {
+  std::string why;
+  const int s = BaseEngineOf(path).kind == EngineKind::Postgres ? PostgresReach(path, why) : status::kOk;
+  if (detail) *detail = why;
+  return s;
+}
+
+int RemoveFile(const std::string& path) {
+  if (!FileExists(path)) return status::kFileNotFound;
+  if (BaseEngineOf(path).kind == EngineKind::Postgres) return PostgresRemove(path);
+  return ::unlink(path.c_str()) == 0 ? status::kOk : status::kAccessDenied;
 }
 
 int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
