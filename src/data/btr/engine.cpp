@@ -1946,8 +1946,13 @@ void sweepKeptSnapshots(const Env& current) {
   lastSweep.store(now, std::memory_order_relaxed);
   std::unique_lock reg(g_reg, std::try_to_lock);
   if (!reg) return;
+  const pid_t pid = currentPid();
   for (Env* other : g_envs) {
     if (other == &current || !other->rtxnLive || now - other->lastReadMs < kKeepSnapshotMs) continue;
+    // An environment inherited through fork is the parent's: letting its
+    // snapshot go would clear the parent's reader slot in the shared lock
+    // file, and writers would reuse pages the parent is still reading.
+    if (other->pid != pid) continue;
     std::unique_lock lk(other->callMutex, std::try_to_lock);
     if (lk) releaseSnapshot(*other);
   }

@@ -513,8 +513,11 @@ TEST(Concurrency, ASnapshotOfAFileLeftIdleIsLetGoAndWritersReuseItsPages) {
   ASSERT_EQ(f.open(path), 0);
   ASSERT_EQ(other.open(otherPath), 0);
   std::string key(8, '\0'), rec;
-  // Read just now: the snapshot is held, the writer's freed pages cannot be reused.
+  // Read, then idle for longer than a snapshot is kept: the writer is a
+  // forked child, and its calls must not let this process's snapshot go
+  // (only the process that read does), so the freed pages cannot be reused.
   ASSERT_EQ(f.get(kGetFirst, 0, key, rec), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1400));
   const off_t before = sizeOf(path);
   ASSERT_NO_FATAL_FAILURE(updateAllInAnotherProcess(path, kRecords, 1));
   const off_t heldGrowth = sizeOf(path) - before;
