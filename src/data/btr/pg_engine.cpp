@@ -862,6 +862,7 @@ class Postgres final : public Engine {
   bool ownsBlock(const void* positionBlock) const override {
     return std::memcmp(positionBlock, kBlockMagic, sizeof kBlockMagic) == 0;
   }
+  BaseChanges takeBaseChanges(const std::string&) override { return {}; }
 };
 
 }  // namespace
