@@ -780,7 +780,7 @@ int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void*
   std::memcpy(h.entry, found, foundLen);
   h.entryLen = foundLen;
   h.path = kn;
-  KeepAhead(h, r, op, kn);
+  if (s == status::kOk || s == status::kDataBufferTooShort) KeepAhead(h, r, op, kn);  // the handle moved
   return s;
 }
 
@@ -821,7 +821,7 @@ int OpStep(PgHandle& h, int op, void* data, std::uint32_t& dataLength) {
   if (PQntuples(r.get()) == 0) return status::kEndOfFile;
   s = Deliver(h, r.get(), data, dataLength, nullptr, -1);
   h.path = -1;  // physical reads do not establish a key path
-  KeepAhead(h, r, op, -1);
+  if (s == status::kOk || s == status::kDataBufferTooShort) KeepAhead(h, r, op, -1);
   return s;
 }
 
