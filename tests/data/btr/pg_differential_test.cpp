@@ -4,15 +4,21 @@
 // Windows-1252 accented and case-differing keys, segmented and descending
 // segments, a key that cannot change; two handles on one file make records
 // change under each other (80), and transactions over two files commit and
-// abort.
+// abort. Another workstation (a child process) changes records between the
+// steps of a walk: once its change is heard, no engine gives the stale record.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base_changes.h"
 #include "btr.h"
 #include "pg_test_base.h"
 #include "test_util.h"
@@ -109,6 +115,70 @@ class Sequence {
   std::mt19937_64 rng_;
 };
 
+// Another workstation: a child process with a handle of its own on the
+// first file of each side, making the same change on both when asked.
+class OtherStation {
+ public:
+  enum Change : char { kAdd = 'i', kChange = 'u', kRemove = 'd' };
+  static constexpr std::size_t kCodeLength = 6;
+
+  OtherStation(const std::string& lmdbPath, const std::string& pgPath) {
+    if (pipe(ask_) != 0 || pipe(answer_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      ::close(ask_[1]);
+      ::close(answer_[0]);
+      _exit(Serve(lmdbPath, pgPath));
+    }
+    ::close(ask_[0]);
+    ::close(answer_[1]);
+  }
+  ~OtherStation() {
+    if (pid_ <= 0) return;
+    ::close(ask_[1]);  // end of requests: the child closes its files and leaves
+    int st = 0;
+    waitpid(pid_, &st, 0);
+    ::close(answer_[0]);
+  }
+  bool running() const { return pid_ > 0; }
+
+  // The change on the LMDB side, then on the PostgreSQL side: their statuses
+  // (-1 when the child is gone). `code` finds the record changed or removed.
+  std::pair<int, int> make(Change kind, const std::string& code, const std::string& record) {
+    std::string ask(1, char(kind));
+    ask += code.substr(0, kCodeLength);
+    ask += record;
+    ask.resize(1 + kCodeLength + kRecordLength, '.');
+    int got[2] = {-1, -1};
+    if (write(ask_[1], ask.data(), ask.size()) != ssize_t(ask.size()) || read(answer_[0], got, sizeof got) != sizeof got)
+      return {-1, -1};
+    return {got[0], got[1]};
+  }
+
+ private:
+  static int Apply(File& f, char kind, const std::string& code, const std::string& record) {
+    if (kind == kAdd) return f.insert(record);
+    std::string key = code, found;
+    if (int s = f.get(kGetEqual, 0, key, found)) return s;
+    return kind == kChange ? f.update(record) : f.remove();
+  }
+  int Serve(const std::string& lmdbPath, const std::string& pgPath) {
+    File sides[2];
+    if (sides[0].open(lmdbPath) != 0 || sides[1].open(pgPath) != 0) return 2;
+    std::string ask(1 + kCodeLength + kRecordLength, '\0');
+    while (read(ask_[0], ask.data(), ask.size()) == ssize_t(ask.size())) {
+      const std::string code = ask.substr(1, kCodeLength), record = ask.substr(1 + kCodeLength);
+      int got[2];
+      for (int side = 0; side < 2; ++side) got[side] = Apply(sides[side], ask[0], code, record);
+      if (write(answer_[1], got, sizeof got) != sizeof got) return 3;
+    }
+    return 0;
+  }
+
+  int ask_[2] = {-1, -1}, answer_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
+
 class Differential : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,6 +229,8 @@ class Differential : public ::testing::Test {
         ASSERT_EQ(Call(*side, h, kOpen, "", 0, path, 0).status, 0) << path;
       }
     }
+    OtherStation other(lmdbPaths_[0], pgPaths_[0]);
+    ASSERT_TRUE(other.running());
     Sequence seq(seed);
     std::vector<std::string> known;       // records read or written: values to search and to change
     std::vector<std::string> positions;   // 4-byte positions from get position
@@ -172,6 +244,10 @@ class Differential : public ::testing::Test {
       std::uint32_t room = kRecordLength;
       int op;
       const std::size_t pick = walk > 0 ? 50 : seq.below(100);
+      if (walk > 0 && !inTransaction && seq.chance(15)) {
+        OtherChange(other, seq, known, seed, i);
+        if (HasFailure()) return;
+      }
       if (walk > 0) {
         --walk;
         op = walkOp;
@@ -255,11 +331,38 @@ class Differential : public ::testing::Test {
       }
   }
 
+  // Another station changes a record of the first file (a new one, one
+  // known, or one it removes), the same on both sides; this station waits
+  // until it has heard of it, as a workstation's grid would.
+  void OtherChange(OtherStation& other, Sequence& seq, std::vector<std::string>& known, std::uint64_t seed, int i) {
+    const std::string source = known.empty() ? seq.record() : known[seq.below(known.size())];
+    const auto kind = static_cast<OtherStation::Change>(
+        "iud"[known.empty() ? 0 : seq.below(3)]);
+    const std::string record = kind == OtherStation::kAdd ? seq.record() : seq.changed(source);
+    const auto [onLmdb, onPg] = other.make(kind, source, record);
+    ASSERT_EQ(onLmdb, onPg) << "seed " << seed << ", call " << i << ": the other station's change " << char(kind);
+    ++othersChanges_;
+    if (onLmdb != 0) return;
+    if (kind != OtherStation::kRemove) known.push_back(record);
+    const std::string name = "FRADA99.bt6";
+    const std::vector<std::string> lmdbHeard = TakeBaseChanges(FolderOf(lmdbPaths_[0])).files;
+    EXPECT_EQ(lmdbHeard, std::vector<std::string>{name}) << "seed " << seed << ", call " << i;
+    bool heard = false;
+    for (auto start = std::chrono::steady_clock::now();
+         !heard && std::chrono::steady_clock::now() - start < std::chrono::seconds(2);) {
+      for (const std::string& f : TakeBaseChanges(FolderOf(pgPaths_[0])).files) heard = heard || f == name;
+      if (!heard) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(heard) << "seed " << seed << ", call " << i << ": the other station's commit was not heard";
+  }
+
+  static std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
   TempDir dir_;
   std::unique_ptr<PgBaseForTest> pg_;
   std::vector<std::string> lmdbPaths_, pgPaths_;
   Side lmdb_{}, pgSide_{};
-  int compared_ = 0, succeeded_ = 0;
+  int compared_ = 0, succeeded_ = 0, othersChanges_ = 0;
 };
 
 TEST_F(Differential, RandomSequencesGiveTheSameResultsOnBothEngines) {
@@ -270,7 +373,9 @@ TEST_F(Differential, RandomSequencesGiveTheSameResultsOnBothEngines) {
   }
   // The sequences did exercise the engines, not only their refusals.
   EXPECT_GT(succeeded_, compared_ / 3);
-  std::cout << compared_ << " calls compared, " << succeeded_ << " succeeded\n";
+  EXPECT_GT(othersChanges_, 30);
+  std::cout << compared_ << " calls compared, " << succeeded_ << " succeeded, " << othersChanges_
+            << " changes by another station\n";
 }
 
 }  // namespace
