@@ -282,6 +282,9 @@ void beginWrite(Env& e) {
     e.wtxn = t;
     break;
   }
+  // Our commit will be the one after the last: any commit since the last we
+  // saw is another process's, to be told even though ours comes after it.
+  if (mdb_txn_id(e.wtxn) != e.seenTxn + 1) e.othersBeforeOurs = true;
   e.next = loadNext(e, e.wtxn);
 }
 
@@ -301,9 +304,11 @@ void commitWrite(Env& e) {
   storeNext(e);
   MDB_txn* t = e.wtxn;
   e.wtxn = nullptr;
+  const std::uint64_t ours = mdb_txn_id(t);
   const int rc = gCommit(t);  // the handle is freed whatever the outcome
   if (rc == guard::kFault) e.broken = true;
   ck(rc);
+  e.seenTxn = ours;
   e.knownMtime = modificationTime(e.fd);
 }
 
@@ -1279,6 +1284,7 @@ int openLmdb(Env& e) {
     return status::kIoError;
   }
   e.mapSize = info.me_mapsize;
+  e.seenTxn = info.me_last_txnid;
 
   MDB_txn* txn = nullptr;
   for (int attempt = 0;; ++attempt) {
@@ -2018,7 +2024,34 @@ class Lmdb final : public Engine {
   bool ownsBlock(const void* positionBlock) const override {
     return std::memcmp(positionBlock, kBlockMagic, sizeof kBlockMagic) == 0;
   }
+  BaseChanges takeBaseChanges(const std::string& folder) override;
 };
+
+// A file whose last commit is not the one we saw last (or whose commits
+// were preceded by others' before one of ours) changed in another process.
+// A file busy with a call of another thread is looked at next time.
+BaseChanges Lmdb::takeBaseChanges(const std::string& folder) {
+  BaseChanges out;
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return out;
+  std::lock_guard reg(g_reg);
+  const pid_t pid = currentPid();
+  for (Env* e : g_envs) {
+    if (e->pid != pid || !e->base || e->base->dev != st.st_dev || e->base->ino != st.st_ino) continue;
+    std::unique_lock lk(e->callMutex, std::try_to_lock);
+    if (!lk || !e->env || e->broken) continue;
+    MDB_envinfo info;
+    if (mdb_env_info(e->env, &info) != MDB_SUCCESS) continue;
+    if (info.me_last_txnid == e->seenTxn && !e->othersBeforeOurs) continue;
+    if (info.me_last_txnid > e->seenTxn || e->othersBeforeOurs) {
+      const std::string name = nameInFolder(e->path);
+      if (std::find(out.files.begin(), out.files.end(), name) == out.files.end()) out.files.push_back(name);
+    }
+    e->seenTxn = info.me_last_txnid;
+    e->othersBeforeOurs = false;
+  }
+  return out;
+}
 
 int Lmdb::call(int operation, void* positionBlock, void* dataBuffer, std::uint32_t& dataLength, void* keyBuffer,
                int keyLength, int keyNumber) {

@@ -91,6 +91,12 @@ struct Env {
   std::uint64_t nextAtBegin = 0;  // the counter when the transaction began
   Journal journal;                // the transaction's changes (change_journal.h)
   std::uint64_t abortGeneration = 0;  // counts aborts: a record read before one must be read again
+
+  // Changes of others (callMutex): the last commit of the file already told
+  // (by TakeBaseChanges) or made by us, and whether others committed before
+  // one of our own commits since it was told.
+  std::uint64_t seenTxn = 0;
+  bool othersBeforeOurs = false;
 };
 
 // One open of a file: what the position block points at. Slot and generation

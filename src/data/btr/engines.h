@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base_changes.h"
+
 namespace sono::btr {
 
 class Engine {
@@ -16,6 +18,9 @@ class Engine {
                    void* keyBuffer, int keyLength, int keyNumber) = 0;
   // True when `positionBlock` was filled by an open of this engine.
   virtual bool ownsBlock(const void* positionBlock) const = 0;
+  // TakeBaseChanges (base_changes.h) for the files this engine holds in
+  // `folder`: the router merges both engines' answers.
+  virtual BaseChanges takeBaseChanges(const std::string& folder) = 0;
 };
 
 // The embedded engine over LMDB (engine.cpp).

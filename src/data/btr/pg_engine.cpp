@@ -46,6 +46,15 @@ constexpr char kLockTimeout[] = "200ms";
 constexpr int kConnectionLost = 3111;
 // The longest table name PostgreSQL keeps whole.
 constexpr std::size_t kMaxTableName = 63;
+// Every committed write notifies this channel of the base's database with
+// the file's name; each connection listens to it from connect.
+constexpr char kChangeChannel[] = "sonoteka_btr";
+// Get next/previous and step next/previous read ahead: the first batch
+// holds this many records, each following one four times more, up to the
+// last size.
+constexpr int kFirstBatch = 8;
+constexpr int kBatchGrowth = 4;
+constexpr int kLastBatch = 500;
 
 // SQLSTATEs the statuses come from.
 constexpr char kUniqueViolation[] = "23505";
@@ -69,6 +78,13 @@ struct PgBase {
   bool active = false;          // a transaction (19) is open on the connection
   std::vector<PgFile*> joined;  // files begun or written in it
   int files = 0;                // open files of this base
+  // Changes of others: the open files other connections committed to since
+  // the last TakeBaseChanges, and whether the connection came back since
+  // (what was committed meanwhile was not heard).
+  std::vector<std::string> heard;
+  bool everything = false;
+  bool lossTold = false;     // a lost connection was already told as `everything`
+  std::uint64_t epoch = 0;   // moves at every reconnect and transaction begin, end and abort
 };
 
 // A physical file opened by this process, shared by its handles.
@@ -81,7 +97,26 @@ struct PgFile {
   std::size_t recLen = 0;
   std::string columns;  // "pos, version, rec, k0, k1…"
   std::uint64_t abortGeneration = 0;  // counts aborts: a record read before one must be read again
+  std::uint64_t changes = 0;  // moves at every write of this process and every change heard from another
   int refs = 0;
+};
+
+struct ResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+// Records read ahead by get next/previous (key `kn`) or step next/previous
+// (`kn` -1): rows `next`… of `rows` follow the handle's record. Valid while
+// the base's epoch and the file's changes are those it was read at.
+struct ReadAhead {
+  Result rows;
+  int next = 0;
+  int op = 0;
+  int kn = -1;
+  std::uint64_t epoch = 0;
+  std::uint64_t changes = 0;
+  int size = kFirstBatch;  // rows the next batch asks for
 };
 
 // One open: what the position block points at (the same currency as the
@@ -99,6 +134,7 @@ struct PgHandle {
   bool hasRecord = false;
   std::uint64_t version = 0;
   std::uint64_t versionGen = 0;
+  ReadAhead ahead;
 };
 
 struct BlockHeader {
@@ -118,11 +154,6 @@ std::uint32_t g_gens[kMaxHandles];
 
 // ---------------------------------------------------------------------------
 // SQL.
-
-struct ResultFree {
-  void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultFree>;
 
 // Binary parameters: bytea as they are, bigint as 8 big-endian bytes.
 class Params {
@@ -233,6 +264,7 @@ int Connect(PgBase& b) {
   }
   PQsetNoticeProcessor(b.conn, [](void*, const char*) {}, nullptr);  // "already exists, skipping"...
   int s = Run(b, std::string("SET lock_timeout = '") + kLockTimeout + "'");
+  if (s == status::kOk) s = Run(b, std::string("LISTEN ") + kChangeChannel);
   if (s == status::kOk)
     s = Run(b, std::string("CREATE TABLE IF NOT EXISTS ") + kFilesTable +
                    " (name text PRIMARY KEY, def bytea NOT NULL, next bigint NOT NULL)");
@@ -260,11 +292,44 @@ void LoseTransaction(PgBase& b) {
 int Ready(PgBase& b) {
   if (b.conn && PQstatus(b.conn) == CONNECTION_OK) return status::kOk;
   LoseTransaction(b);
+  ++b.epoch;
   if (b.conn) {
     PQfinish(b.conn);
     b.conn = nullptr;
   }
-  return Connect(b);
+  const int s = Connect(b);
+  if (s == status::kOk) {
+    // Others' commits while it was down were not heard: read all again.
+    b.everything = true;
+    b.lossTold = false;
+  }
+  return s;
+}
+
+// Takes the notifications the server already sent, without waiting: the
+// open files other connections committed to have their read-ahead dropped
+// and are kept for TakeBaseChanges. False when the connection turns out
+// lost (told once as `everything`).
+bool Hear(PgBase& b) {
+  if (!b.conn) return false;
+  PQconsumeInput(b.conn);
+  if (PQstatus(b.conn) != CONNECTION_OK) {
+    ++b.epoch;
+    if (!b.lossTold) b.everything = b.lossTold = true;
+    return false;
+  }
+  const int self = PQbackendPID(b.conn);
+  while (PGnotify* n = PQnotifies(b.conn)) {
+    if (n->be_pid != self) {
+      for (PgFile* f : g_files) {
+        if (f->base != &b || f->name != n->extra) continue;
+        ++f->changes;
+        if (std::find(b.heard.begin(), b.heard.end(), f->name) == b.heard.end()) b.heard.push_back(f->name);
+      }
+    }
+    PQfreemem(n);
+  }
+  return true;
 }
 
 int BaseFor(const std::string& path, PgBase*& out) {
@@ -396,6 +461,7 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
 class WriteScope {
  public:
   explicit WriteScope(PgFile& f) : b_(*f.base) {
+    ++f.changes;  // our own read-ahead of the file is stale
     status_ = Run(b_, b_.active ? "SAVEPOINT sono_call" : "BEGIN");
     if (status_ == status::kOk && b_.active &&
         std::find(b_.joined.begin(), b_.joined.end(), &f) == b_.joined.end())
@@ -418,9 +484,13 @@ class WriteScope {
 };
 
 // The next value of the file's counter (positions, sequences, versions).
+// Every write takes one: its notification of the file's change goes with
+// it, sent by the server at commit only (and never for a write rolled back).
 int TakeCounter(PgFile& f, std::uint64_t& value) {
   int s;
-  Result r = Exec(*f.base, std::string("UPDATE ") + kFilesTable + " SET next = next + 1 WHERE name = $1 RETURNING next - 1",
+  Result r = Exec(*f.base,
+                  std::string("UPDATE ") + kFilesTable + " SET next = next + 1 WHERE name = $1 RETURNING next - 1, pg_notify('" +
+                      kChangeChannel + "', $1)",
                   Params().text(f.name), s);
   if (s != status::kOk) return s;
   if (PQntuples(r.get()) != 1) return status::kFileNotFound;
@@ -564,12 +634,69 @@ int OpDelete(PgHandle& h) {
 // Reads.
 
 // Copies a row's record out and moves the handle's currency to it.
-int Deliver(PgHandle& h, const PGresult* r, void* data, std::uint32_t& dataLength, void* keyBuf, int kn) {
+int Deliver(PgHandle& h, const PGresult* r, void* data, std::uint32_t& dataLength, void* keyBuf, int kn, int row = 0) {
   PgFile& f = *h.file;
-  if (static_cast<std::size_t>(PQgetlength(r, 0, 2)) != f.recLen) return status::kIoError;
-  const auto* rec = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, 0, 2));
-  return DeliverRecord(h, rec, f.recLen, f.keys, Currency{Int8At(r, 0, 0), Int8At(r, 0, 1), f.abortGeneration}, data,
-                       dataLength, keyBuf, kn);
+  if (static_cast<std::size_t>(PQgetlength(r, row, 2)) != f.recLen) return status::kIoError;
+  const auto* rec = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r, row, 2));
+  return DeliverRecord(h, rec, f.recLen, f.keys, Currency{Int8At(r, row, 0), Int8At(r, row, 1), f.abortGeneration},
+                       data, dataLength, keyBuf, kn);
+}
+
+// Read-ahead. A batch serves the calls that walk on from where it was read
+// (the same operation and key) while no write of ours, no transaction
+// boundary, no reconnect and no change heard from another workstation came
+// since; anything else that moves the handle drops it. Inside a transaction
+// nothing is read ahead: others' commits are not heard until it ends.
+void DropAhead(PgHandle& h) {
+  h.ahead.rows.reset();
+  h.ahead.size = kFirstBatch;
+}
+
+// How many rows the next query of `op` on key `kn` (-1: steps) asks for.
+int BatchSize(PgHandle& h, int op, int kn) {
+  const bool walking = op == kGetNext || op == kGetPrevious || op == kStepNext || op == kStepPrevious;
+  if (!walking || h.file->base->active) return 1;
+  if (h.ahead.op != op || h.ahead.kn != kn) h.ahead.size = kFirstBatch;
+  return h.ahead.size;
+}
+
+// Keeps the rows after the first of a walking query for the calls to come.
+void KeepAhead(PgHandle& h, Result& r, int op, int kn) {
+  ReadAhead& a = h.ahead;
+  const int asked = BatchSize(h, op, kn);
+  if (asked <= 1 || PQntuples(r.get()) <= 1) {
+    a.rows.reset();
+    return;
+  }
+  a.rows = std::move(r);
+  a.next = 1;
+  a.op = op;
+  a.kn = kn;
+  a.epoch = h.file->base->epoch;
+  a.changes = h.file->changes;
+  a.size = std::min(asked * kBatchGrowth, kLastBatch);
+}
+
+// The next row of the batch for `op` on key `kn`, or -1 (the batch dropped)
+// when none may be served. Hears the server's notifications first: a
+// change another workstation committed is never hidden by a batch read
+// before its notification came. `lost` is set when the connection is.
+int AheadRow(PgHandle& h, int op, int kn, bool& lost) {
+  ReadAhead& a = h.ahead;
+  lost = false;
+  if (!a.rows) return -1;
+  PgBase& b = *h.file->base;
+  if (!Hear(b)) {
+    lost = true;
+    DropAhead(h);
+    return -1;
+  }
+  if (a.op != op || a.kn != kn || a.epoch != b.epoch || a.changes != h.file->changes ||
+      a.next >= PQntuples(a.rows.get())) {
+    a.rows.reset();
+    return -1;
+  }
+  return a.next++;
 }
 
 int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
@@ -580,6 +707,24 @@ int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void*
   if ((op == kGetNext || op == kGetPrevious) && h.path < 0) return status::kInvalidPositioning;
   if ((op == kGetNext || op == kGetPrevious) && h.path != kn) return status::kKeyNumberChanged;
 
+  if (op == kGetNext || op == kGetPrevious) {
+    bool lost;
+    const int row = AheadRow(h, op, kn, lost);
+    if (lost) {
+      LoseTransaction(*f.base);
+      return kConnectionLost;
+    }
+    if (row >= 0) {
+      const PGresult* r = h.ahead.rows.get();
+      const std::size_t foundLen = static_cast<std::size_t>(PQgetlength(r, row, 3 + kn));
+      if (foundLen != key.len + (key.dup ? kSeqBytes : 0)) return status::kIoError;
+      const int s = Deliver(h, r, data, dataLength, keyBuf, kn, row);
+      std::memcpy(h.entry, PQgetvalue(r, row, 3 + kn), foundLen);
+      h.entryLen = foundLen;
+      h.path = kn;
+      return s;
+    }
+  }
   std::uint8_t search[kMaxEntry];
   std::size_t searchLen = key.len;
   if (op == kGetNext || op == kGetPrevious) {
@@ -621,7 +766,8 @@ int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void*
   Params p;
   if (!where.empty()) p.bytes(search, searchLen);
   const std::string sql = "SELECT " + f.columns + " FROM " + f.table + (where.empty() ? "" : " WHERE " + where) +
-                          " ORDER BY " + col + (descending ? " DESC" : "") + " LIMIT 1";
+                          " ORDER BY " + col + (descending ? " DESC" : "") + " LIMIT " +
+                          std::to_string(BatchSize(h, op, kn));
   int s;
   Result r = Exec(*f.base, sql, p, s);
   if (s != status::kOk) return s;
@@ -634,23 +780,38 @@ int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void*
   std::memcpy(h.entry, found, foundLen);
   h.entryLen = foundLen;
   h.path = kn;
+  KeepAhead(h, r, op, kn);
   return s;
 }
 
 int OpStep(PgHandle& h, int op, void* data, std::uint32_t& dataLength) {
   PgFile& f = *h.file;
   if ((op == kStepNext || op == kStepPrevious) && !h.hasPos) return status::kInvalidPositioning;
+  if (op == kStepNext || op == kStepPrevious) {
+    bool lost;
+    const int row = AheadRow(h, op, -1, lost);
+    if (lost) {
+      LoseTransaction(*f.base);
+      return kConnectionLost;
+    }
+    if (row >= 0) {
+      const int s = Deliver(h, h.ahead.rows.get(), data, dataLength, nullptr, -1, row);
+      h.path = -1;
+      return s;
+    }
+  }
+  const std::string limit = " LIMIT " + std::to_string(BatchSize(h, op, -1));
   std::string tail;
   Params p;
   switch (op) {
-    case kStepFirst: tail = " ORDER BY pos LIMIT 1"; break;
-    case kStepLast: tail = " ORDER BY pos DESC LIMIT 1"; break;
+    case kStepFirst: tail = " ORDER BY pos" + limit; break;
+    case kStepLast: tail = " ORDER BY pos DESC" + limit; break;
     case kStepNext:
-      tail = " WHERE pos > $1 ORDER BY pos LIMIT 1";
+      tail = " WHERE pos > $1 ORDER BY pos" + limit;
       p.int8(h.pos);
       break;
     default:  // kStepPrevious
-      tail = " WHERE pos < $1 ORDER BY pos DESC LIMIT 1";
+      tail = " WHERE pos < $1 ORDER BY pos DESC" + limit;
       p.int8(h.pos);
       break;
   }
@@ -660,6 +821,7 @@ int OpStep(PgHandle& h, int op, void* data, std::uint32_t& dataLength) {
   if (PQntuples(r.get()) == 0) return status::kEndOfFile;
   s = Deliver(h, r.get(), data, dataLength, nullptr, -1);
   h.path = -1;  // physical reads do not establish a key path
+  KeepAhead(h, r, op, -1);
   return s;
 }
 
@@ -722,6 +884,7 @@ int OpBegin(PgHandle& h) {
   if (b.active) return status::kTransactionActive;
   if (h.readOnly) return status::kAccessDenied;
   const int s = Run(b, "BEGIN");
+  ++b.epoch;
   if (s != status::kOk) return s;
   b.active = true;
   b.joined.assign(1, h.file);
@@ -733,6 +896,7 @@ int OpEnd(PgHandle& h) {
   if (!b.active) return status::kTransactionError;
   const int s = Run(b, "COMMIT");
   b.active = false;
+  ++b.epoch;
   if (s != status::kOk) {
     // A refused commit is rolled back by the server: like an abort.
     for (PgFile* f : b.joined) ++f->abortGeneration;
@@ -746,6 +910,7 @@ int OpAbort(PgHandle& h) {
   if (!b.active) return status::kTransactionError;
   const int s = Run(b, "ROLLBACK");
   b.active = false;
+  ++b.epoch;
   // Records read inside the transaction may carry stamps that were never
   // committed; they must be read again before being changed.
   for (PgFile* f : b.joined) ++f->abortGeneration;
@@ -795,12 +960,18 @@ int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
   if (s == status::kOk)
     s = Run(*b, std::string("INSERT INTO ") + kFilesTable + " (name, def, next) VALUES ($1, $2, $3)",
             Params().text(name).bytes(block.data(), block.size()).int8(1));
+  if (s == status::kOk)
+    s = Run(*b, std::string("SELECT pg_notify('") + kChangeChannel + "', $1)", Params().text(name));
   if (s == status::kOk) return Run(*b, b->active ? "RELEASE SAVEPOINT sono_create" : "COMMIT");
   Run(*b, b->active ? "ROLLBACK TO SAVEPOINT sono_create" : "ROLLBACK");
   return s;
 }
 
 int Dispatch(int op, PgHandle& h, void* data, std::uint32_t& dataLength, void* keyBuf, int keyLength, int kn) {
+  // Any call that may move the handle other than a walk drops its batch.
+  const bool keepsAhead = op == kGetNext || op == kGetPrevious || op == kStepNext || op == kStepPrevious ||
+                          op == kGetPosition || op == kStat;
+  if (!keepsAhead) DropAhead(h);
   if (int s = Ready(*h.file->base); s != status::kOk) return s;
   switch (op) {
     case kInsert: return OpInsert(h, data, dataLength, keyBuf, keyLength, kn);
@@ -861,6 +1032,21 @@ class Postgres final : public Engine {
   }
   bool ownsBlock(const void* positionBlock) const override {
     return std::memcmp(positionBlock, kBlockMagic, sizeof kBlockMagic) == 0;
+  }
+  // Never waits for a call of another thread: its base is heard next time.
+  BaseChanges takeBaseChanges(const std::string& folder) override {
+    BaseChanges out;
+    std::unique_lock lock(g_mutex, std::try_to_lock);
+    if (!lock) return out;
+    for (PgBase* b : g_bases) {
+      if (b->folder != folder || b->pid != ::getpid()) continue;
+      Hear(*b);
+      out.everything = out.everything || b->everything;
+      b->everything = false;
+      for (std::string& name : b->heard) out.files.push_back(std::move(name));
+      b->heard.clear();
+    }
+    return out;
   }
 };
 

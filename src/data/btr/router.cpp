@@ -110,6 +110,16 @@ int BTRCALL(int operation, void* positionBlock, void* dataBuffer, std::uint32_t&
   return engine->call(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength, keyNumber);
 }
 
+BaseChanges TakeBaseChanges(const std::string& folder) {
+  const std::string base = NormalisedFolder(folder);
+  BaseChanges all = LmdbEngine().takeBaseChanges(base);
+  const BaseChanges pg = PostgresEngine().takeBaseChanges(base);
+  all.everything = all.everything || pg.everything;
+  for (const std::string& name : pg.files)
+    if (std::find(all.files.begin(), all.files.end(), name) == all.files.end()) all.files.push_back(name);
+  return all;
+}
+
 const char* btrLastRefusal() { return t_refusal.c_str(); }
 
 }  // namespace sono::btr

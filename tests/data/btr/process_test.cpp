@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "base_changes.h"
 #include "test_util.h"
 
 namespace sono::btr {
@@ -469,6 +470,84 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   ASSERT_EQ(readVersion(f, 1, v), 0);
   EXPECT_EQ(v, 5u);
   for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
+}
+
+// Runs `work` in a child process (its own opens) and waits for it; the
+// child's exit status is `work`'s result.
+template <class Work>
+void inAnotherProcess(Work&& work) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) _exit(work());
+  int st = 0;
+  waitpid(pid, &st, 0);
+  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+}
+
+std::vector<std::string> changedFiles(const std::string& folder) {
+  BaseChanges c = TakeBaseChanges(folder);
+  EXPECT_FALSE(c.everything);
+  std::sort(c.files.begin(), c.files.end());
+  return c.files;
+}
+
+// What the song grid refreshes on: the files of the base another process
+// committed to, once each, never our own commits nor aborted transactions,
+// and never a file this process does not have open.
+TEST(Concurrency, BaseChangesNameTheFilesOthersCommittedToOnce) {
+  TempDir dir;
+  const std::string a = dir / "FRADA22.bt6", b = dir / "FRADB22.bt6", c = dir / "FRADC22.bt6";
+  makeFile(a, 3);
+  makeFile(b, 3);
+  makeFile(c, 3);
+  File fa, fb;
+  ASSERT_EQ(fa.open(a), 0);
+  ASSERT_EQ(fb.open(b), 0);
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(changedFiles(dir.path()), Names{});
+  std::uint32_t v;
+  // Our own writes, single and in a transaction, are not news.
+  ASSERT_EQ(readVersion(fa, 1, v), 0);
+  ASSERT_EQ(fa.update(versionedRecord(1, 1)), 0);
+  ASSERT_EQ(fa.beginTransaction(), 0);
+  ASSERT_EQ(fa.insert(versionedRecord(7, 0)), 0);
+  ASSERT_EQ(fb.insert(versionedRecord(7, 0)), 0);
+  ASSERT_EQ(fa.endTransaction(), 0);
+  EXPECT_EQ(changedFiles(dir.path()), Names{});
+  // Another process: a commit to B and to C (not open here), an aborted
+  // transaction on A and a refused insert on A.
+  inAnotherProcess([&] {
+    File ob, oc, oa;
+    std::uint32_t w;
+    if (ob.open(b) || oc.open(c) || oa.open(a)) return 2;
+    if (readVersion(ob, 2, w) || ob.update(versionedRecord(2, 5))) return 3;
+    if (oc.insert(versionedRecord(9, 0))) return 4;
+    if (oa.beginTransaction() || oa.insert(versionedRecord(8, 0)) || oa.abortTransaction()) return 5;
+    if (oa.insert(versionedRecord(1, 9)) != status::kDuplicateKey) return 6;
+    return 0;
+  });
+  EXPECT_EQ(changedFiles(dir.path()), Names{"FRADB22.bt6"});
+  EXPECT_EQ(changedFiles(dir.path()), Names{});
+  // Another process's commit followed by ours: ours does not hide it.
+  inAnotherProcess([&] {
+    File oa;
+    std::uint32_t w;
+    return oa.open(a) || readVersion(oa, 0, w) || oa.update(versionedRecord(0, 4)) ? 2 : 0;
+  });
+  ASSERT_EQ(readVersion(fa, 2, v), 0);
+  ASSERT_EQ(fa.update(versionedRecord(2, 6)), 0);
+  EXPECT_EQ(changedFiles(dir.path()), Names{"FRADA22.bt6"});
+  // Two files changed by another process are both named; the folder may be
+  // given with a trailing slash.
+  inAnotherProcess([&] {
+    File oa, ob;
+    return oa.open(a) || ob.open(b) || oa.insert(versionedRecord(20, 0)) || ob.insert(versionedRecord(20, 0)) ? 2 : 0;
+  });
+  const Names both = {"FRADA22.bt6", "FRADB22.bt6"};
+  EXPECT_EQ(changedFiles(dir.path() + "/"), both);
+  // Another folder's base hears nothing of this one.
+  TempDir other;
+  EXPECT_EQ(changedFiles(other.path()), Names{});
 }
 
 // Another process updates every record of `path` `rounds` times, each update its own commit.
