@@ -207,8 +207,15 @@ std::vector<ArtistChoice> ListeArtistes(Library& lib, int station) {
   return artists;
 }
 
+std::string ChangedElsewhereQuestion(const std::string& code) {
+  return "Le morceau " + Cp1252ToUtf8(Trim(code)) +
+         " a été modifié sur un autre poste depuis son affichage.\n\n"
+         "Enregistrer quand même vos modifications ? Tous les champs de la fiche remplaceront ceux "
+         "de l'autre poste.\n(Non: rien n'est enregistré, vos modifications restent dans la fiche.)";
+}
+
 bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-                  bool allStations) {
+                  bool allStations, const SongForm* asLoaded) {
   Prompt& prompt = lib.prompt();
   const auto refuse = [&](const char* text) {
     prompt.message(text, Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
@@ -221,6 +228,15 @@ bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const So
   if (IsBlank(form.category)) return refuse("Vous devez sélectionner une catégorie.");
 
   const std::string code = Calibre(form.code, 8);
+  if (asLoaded) {
+    const std::optional<SongForm> stored = LectureFicheMorceau(lib, station, code);
+    if (stored && !(*stored == *asLoaded)) {
+      lib.log().TraceLog("Err: Sauvegarder: song changed on another workstation since shown |Code: " + Trim(code));
+      if (prompt.message(ChangedElsewhereQuestion(code), Icon::Question, Buttons::YesNo, "Ondavia: Sonoteka") !=
+          Answer::Yes)
+        return false;
+    }
+  }
   const auto step = [&](int n) {
     prompt.setStepLabel(fmt::format("Sauvegarde du morceau {}: {:02}/10", Trim(code), n));
     lib.events().processEvents();

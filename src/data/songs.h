@@ -18,6 +18,12 @@
 //     on the current station or, with "StationsAll", on every station, and
 //     keeps FRAD026, FRAD029 and FRAD048 in step, all in one transaction:
 //     every station saved, or none (the save then returns false).
+//   - A form saved over a song another workstation changed since the form
+//     was filled (`asLoaded`: the song as the form read it) is not written
+//     without asking: "Le morceau … a été modifié sur un autre poste …"
+//     (Yes writes the form, whose every field replaces the other
+//     workstation's; No saves nothing and the form keeps its edits). Only
+//     the fields the form shows are compared.
 #pragma once
 #include <optional>
 #include <string>
@@ -82,8 +88,12 @@ struct ArtistChoice {
 };
 std::vector<ArtistChoice> ListeArtistes(Library& lib, int station);
 
-// The save of the song form: true when saved.
+// The save of the song form: true when saved. `asLoaded`, when given, is
+// the song as the form read it from `station`.
 bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-                  bool allStations);
+                  bool allStations, const SongForm* asLoaded = nullptr);
+
+// The question asked before a save over a song changed elsewhere.
+std::string ChangedElsewhereQuestion(const std::string& code);
 
 }  // namespace sono::data

@@ -129,6 +129,7 @@ std::string SongFormPanel::codeOf(const QComboBox* combo) {
 
 void SongFormPanel::clear() {
   loaded_.reset();
+  stored_.reset();
   code_->clear();
   title_->clear();
   shortTitle_->clear();
@@ -160,6 +161,7 @@ void SongFormPanel::load(int station, const std::string& code) {
     return;
   }
   fillChoices(station);
+  stored_ = song;
   loaded_ = std::move(song);
   const data::SongForm& f = *loaded_;
   code_->setText(qCode(f.code));
@@ -201,14 +203,19 @@ data::SongForm SongFormPanel::shown() const {
   return f;
 }
 
+void SongFormPanel::followChange() {
+  if (loaded_ && !modified()) load(station_, Cp1252ToUtf8(Trim(loaded_->code)));
+}
+
 bool SongFormPanel::modified() const { return loaded_ && !(shown() == *loaded_); }
 
 bool SongFormPanel::save() {
   if (!loaded_) return false;
   const data::SongForm f = shown();
-  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked()))
+  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked(), stored_ ? &*stored_ : nullptr))
     return false;
   loaded_ = f;
+  stored_ = data::LectureFicheMorceau(lib_, station_, f.code);
   if (onSaved) onSaved(Cp1252ToUtf8(Trim(f.code)));
   return true;
 }

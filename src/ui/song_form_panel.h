@@ -42,6 +42,10 @@ class SongFormPanel : public QWidget {
   void offerToSave();
   // The form shows something else than the loaded song (not saved yet).
   bool modified() const;
+  // Another workstation changed the station's songs: without edits the form
+  // shows the song as stored now; with edits it keeps them, and the save
+  // asks before writing over the other workstation's change.
+  void followChange();
   // Called after a successful save with the song's code.
   std::function<void(const std::string& code)> onSaved;
 
@@ -70,6 +74,7 @@ class SongFormPanel : public QWidget {
   data::Library& lib_;
   data::DurationStatistics& stats_;
   std::optional<data::SongForm> loaded_;  // what the record held: fields the form does not show
+  std::optional<data::SongForm> stored_;  // the song as read back at load or after a save
   int station_ = 0;
   int choicesStation_ = 0;  // the station whose artists and categories the combos hold
   int artistChoices_ = 0, categoryChoices_ = 0;  // entries from the lists, the empty one included

@@ -36,7 +36,7 @@ constexpr const char* kFolder = "/pg/worker";
 constexpr int kMaxAttempts = 2000;
 
 std::string Code(int song) {
-  char b[8];
+  char b[16];
   std::snprintf(b, sizeof b, "%04d", song + 1);
   return b;
 }
