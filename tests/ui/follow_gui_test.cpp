@@ -1,18 +1,65 @@
 // The desktop follows another workstation: sonoteka-cli, its own process on
 // the same site, saves a song's title while the window shows the music grid.
+// On both engines: the site's LMDB files, or its base in a database of a
+// private PostgreSQL server.
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTest>
+#include <filesystem>
 
+#include "../data/btr/pg_test_base.h"
 #include "cli_site.h"
+#include "core/ini.h"
+#include "data/btr/base_engine.h"
 #include "data/songs.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui::test {
 namespace {
 
-class FollowGuiTest : public WorkstationFixture {
+enum class Engine { Lmdb, Postgres };
+
+// The base put on PostgreSQL (the setting the workstation and sonoteka-cli
+// read) before its files are made.
+std::function<void(SiteConfig&)> OnEngine(Engine engine, std::unique_ptr<btr::testing::PgBaseForTest>& pg,
+                                          std::string& dataFolder) {
+  if (engine == Engine::Lmdb) return {};
+  return [&pg, &dataFolder](SiteConfig& config) {
+    if (sono::test::PgCluster::FindBinaries().empty()) return;
+    pg = std::make_unique<btr::testing::PgBaseForTest>("followgui");
+    if (!pg->error().empty()) return;
+    const std::string system = config.DetermineFichierSysteme(0);
+    EcritureIni(system, "Base_01", "Moteur_Data", "PostgreSQL");
+    EcritureIni(system, "Base_01", "Connexion_PostgreSQL", pg->connection());
+    dataFolder = config.current().dataFolder;
+    btr::SetBaseEngine(dataFolder, btr::BaseEngine{btr::EngineKind::Postgres, pg->connection(), ""});
+    sono::test::WriteFile(dataFolder + "FRAD000.bt6", "");  // what the site check looks for in the folder
+  };
+}
+
+// Built before the workstation fixture, whose constructor fills it.
+struct PgHolder {
+  std::unique_ptr<btr::testing::PgBaseForTest> pg;
+  std::string dataFolder;
+};
+
+class FollowGuiTest : public PgHolder, public WorkstationFixture, public ::testing::WithParamInterface<Engine> {
  protected:
+  FollowGuiTest() : WorkstationFixture(150, OnEngine(GetParam(), pg, dataFolder)) {}
+  void SetUp() override {
+    if (GetParam() == Engine::Postgres && !pg) GTEST_SKIP() << "no PostgreSQL server binaries";
+    if (pg) {
+      ASSERT_EQ(pg->error(), "");
+    }
+  }
+  void TearDown() override {
+    if (pg) {
+      if (!ws->app.ended()) ws->app.Form_Unload();
+      ws.reset();
+      btr::SetBaseEngine(dataFolder, btr::BaseEngine{});
+    }
+  }
+
   // The music browsed, the window scrolled down a little and `row`
   // selected (its song goes into the form).
   void BrowseAndSelect(int row) {
@@ -26,6 +73,11 @@ class FollowGuiTest : public WorkstationFixture {
     ASSERT_GT(scroll, 0);
     code = cell(row, data::kColCode).toStdString();
     ASSERT_EQ(ws->songForm->code()->text().toStdString(), code);
+    // On PostgreSQL the songs are no file of the folder.
+    if (pg) {
+      EXPECT_FALSE(std::filesystem::exists(dataFolder + "FRADA22.bt6"));
+    }
+    prompt.shown.clear();
   }
   void SetTitleElsewhere(const std::string& title) {
     const auto r = sono::test::RunCli(dir.path(), {"song", "set", code, "--title", title});
@@ -42,7 +94,7 @@ class FollowGuiTest : public WorkstationFixture {
   int scroll = 0;
 };
 
-TEST_F(FollowGuiTest, ATitleSavedOnAnotherWorkstationShowsInTheGridWithinASecond) {
+TEST_P(FollowGuiTest, ATitleSavedOnAnotherWorkstationShowsInTheGridWithinASecond) {
   const int row = 12;
   BrowseAndSelect(row);
   const QString before = cell(row + 1, data::kColTitle);
@@ -62,7 +114,7 @@ TEST_F(FollowGuiTest, ATitleSavedOnAnotherWorkstationShowsInTheGridWithinASecond
   EXPECT_TRUE(prompt.shown.empty());
 }
 
-TEST_F(FollowGuiTest, EditsInTheFormAreKeptAndTheirSaveAsksBeforeWritingOverTheOtherChange) {
+TEST_P(FollowGuiTest, EditsInTheFormAreKeptAndTheirSaveAsksBeforeWritingOverTheOtherChange) {
   const int row = 5;
   BrowseAndSelect(row);
   const QString myTitle = QString::fromUtf8("Mon titre à moi");
@@ -85,6 +137,9 @@ TEST_F(FollowGuiTest, EditsInTheFormAreKeptAndTheirSaveAsksBeforeWritingOverTheO
   EXPECT_EQ(cell(row, data::kColTitle), myTitle);
   EXPECT_FALSE(ws->songForm->modified());
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, FollowGuiTest, ::testing::Values(Engine::Lmdb, Engine::Postgres),
+                         [](const auto& info) { return info.param == Engine::Lmdb ? "Lmdb" : "Postgres"; });
 
 }  // namespace
 }  // namespace sono::ui::test
