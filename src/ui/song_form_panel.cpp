@@ -129,7 +129,6 @@ std::string SongFormPanel::codeOf(const QComboBox* combo) {
 
 void SongFormPanel::clear() {
   loaded_.reset();
-  stored_.reset();
   code_->clear();
   title_->clear();
   shortTitle_->clear();
@@ -161,7 +160,6 @@ void SongFormPanel::load(int station, const std::string& code) {
     return;
   }
   fillChoices(station);
-  stored_ = song;
   loaded_ = std::move(song);
   const data::SongForm& f = *loaded_;
   code_->setText(qCode(f.code));
@@ -212,10 +210,12 @@ bool SongFormPanel::modified() const { return loaded_ && !(shown() == *loaded_);
 bool SongFormPanel::save() {
   if (!loaded_) return false;
   const data::SongForm f = shown();
-  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked(), stored_ ? &*stored_ : nullptr))
+  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked(), &*loaded_))
     return false;
-  loaded_ = f;
-  stored_ = data::LectureFicheMorceau(lib_, station_, f.code);
+  // The form shows the song as stored: the fields the user left may hold
+  // another workstation's values.
+  loaded_.reset();
+  load(station_, Cp1252ToUtf8(Trim(f.code)));
   if (onSaved) onSaved(Cp1252ToUtf8(Trim(f.code)));
   return true;
 }

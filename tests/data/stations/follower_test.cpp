@@ -173,35 +173,44 @@ TEST_P(Follow, TheRowsOnScreenAreReadAgainAtOnceAndTheOthersWhenShown) {
   EXPECT_EQ(follower->rowsDue(), size_t(kSongCount - 5));
 }
 
-TEST_P(Follow, ASaveOverASongChangedElsewhereAsksAndNoKeepsTheOtherChange) {
+TEST_P(Follow, ASaveOverASongChangedElsewhereKeepsTheOtherChangeAndAsksWhenBothChangedOneField) {
   const SongForm loaded = *LectureFicheMorceau(*lib, 1, CodeOf(12));
+  // The other workstation changes the title; this one only the short title:
+  // both changes are kept, without a question.
+  SetTitleElsewhere(CodeOf(12), "Titre de l'autre poste");
   SongForm edited = loaded;
   edited.shortTitle = "Mon titre court";
-  // Unchanged elsewhere: saved without a question.
   ASSERT_TRUE(saveSongForm(*lib, *stats, 1, edited, false, &loaded));
   EXPECT_TRUE(prompt.shown.empty());
-  const SongForm stored = *LectureFicheMorceau(*lib, 1, CodeOf(12));
-
-  SetTitleElsewhere(CodeOf(12), "Titre de l'autre poste");
-  edited.shortTitle = "Encore à moi";
-  prompt.answers = {Answer::No};
-  EXPECT_FALSE(saveSongForm(*lib, *stats, 1, edited, false, &stored));
-  ASSERT_EQ(prompt.shown.size(), 1u);
-  EXPECT_EQ(prompt.shown[0].text, ChangedElsewhereQuestion(CodeOf(12)));
   SongForm now = *LectureFicheMorceau(*lib, 1, CodeOf(12));
   EXPECT_EQ(now.title, "Titre de l'autre poste");
   EXPECT_EQ(now.shortTitle, "Mon titre court");
+
+  // Both change the title: the save asks; No writes nothing.
+  const SongForm reloaded = now;
+  SetTitleElsewhere(CodeOf(12), "Encore l'autre poste");
+  edited = reloaded;
+  edited.title = "Le mien";
+  edited.playable = "N";
+  prompt.answers = {Answer::No};
+  EXPECT_FALSE(saveSongForm(*lib, *stats, 1, edited, false, &reloaded));
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  EXPECT_EQ(prompt.shown[0].text, ChangedElsewhereQuestion(CodeOf(12)));
+  now = *LectureFicheMorceau(*lib, 1, CodeOf(12));
+  EXPECT_EQ(now.title, "Encore l'autre poste");
+  EXPECT_EQ(now.playable, "O");
   const auto lines = sono::test::LogMessages(*log);
   EXPECT_NE(std::find(lines.begin(), lines.end(),
                       "Err: Sauvegarder: song changed on another workstation since shown |Code: " + CodeOf(12)),
             lines.end());
-
+  // Yes writes the user's values.
   prompt.answers = {Answer::Yes};
-  EXPECT_TRUE(saveSongForm(*lib, *stats, 1, edited, false, &stored));
+  EXPECT_TRUE(saveSongForm(*lib, *stats, 1, edited, false, &reloaded));
   EXPECT_EQ(prompt.shown.size(), 2u);
   now = *LectureFicheMorceau(*lib, 1, CodeOf(12));
-  EXPECT_EQ(now.title, loaded.title);  // the form's every field, as asked
-  EXPECT_EQ(now.shortTitle, "Encore à moi");
+  EXPECT_EQ(now.title, "Le mien");
+  EXPECT_EQ(now.playable, "N");
+  EXPECT_EQ(now.shortTitle, "Mon titre court");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Follow, ::testing::Values(Engine::Lmdb, Engine::Postgres),
