@@ -220,6 +220,25 @@ int songShow(const Options& options, const std::string& code) {
   return databaseVerdict(ls.lib);
 }
 
+// The song form's save from the command line: the titles given replace the
+// stored ones on the station, the other fields stay.
+int songSet(const Options& options, const std::string& code) {
+  if (!codeAccepted(code)) return 2;
+  const std::string title = options.value("title"), shortTitle = options.value("short-title");
+  if (title.empty() && shortTitle.empty()) return Usage("song set CODE --title TEXTE et/ou --short-title TEXTE");
+  LibrarySession ls(options);
+  if (!ls.open(options.station)) return 1;
+  std::optional<data::SongForm> form = data::LectureFicheMorceau(ls.lib, options.station, Utf8ToCp1252(code));
+  if (!form) return Fail("morceau non trouvé sur la station " + std::to_string(options.station) + ": " + code);
+  if (!title.empty()) form->title = title;
+  if (!shortTitle.empty()) form->shortTitle = shortTitle;
+  data::DurationStatistics stats(ls.lib);
+  if (!data::saveSongForm(ls.lib, stats, options.station, *form, false))
+    return Fail("morceau " + code + " non enregistré (voir le journal)");
+  std::printf("Morceau %s enregistré\n", code.c_str());
+  return databaseVerdict(ls.lib);
+}
+
 int ptxShow(const Options& options, const std::string& code) {
   if (!codeAccepted(code)) return 2;
   LibrarySession ls(options);
@@ -418,6 +437,7 @@ int LibraryCommand(const Options& options, const std::vector<std::string>& words
   if (first == "demo" && second == "build" && words.size() == 2) return demoBuild(options);
   if (first == "search") return search(options, words);
   if (first == "song" && second == "show" && words.size() == 3) return songShow(options, words[2]);
+  if (first == "song" && second == "set" && words.size() == 3) return songSet(options, words[2]);
   if (first == "ptx" && second == "show" && words.size() == 3) return ptxShow(options, words[2]);
   if (first == "ptx" && second == "set") return ptxSet(options, words);
   if (first == "stats" && second == "recount" && words.size() == 2) return statsRecount(options);

@@ -126,8 +126,9 @@ const std::vector<CommandEntry>& CommandTable() {
       {"cart", FirstWord, {}, {},
        "  cart show | cart load N CODE | cart eject N [--station N]   cartouches 1 à 8\n",
        LibraryCommand},
-      {"song", FirstWordOfTwo, {}, {},
-       "  song show CODE [--station N]    champs du morceau\n",
+      {"song", FirstWordOfTwo, {"--title", "--short-title"}, {},
+       "  song show CODE [--station N]    champs du morceau\n"
+       "  song set CODE [--title TEXTE] [--short-title TEXTE] [--station N]   change les titres du morceau\n",
        LibraryCommand},
       {"ptx", FirstWordOfTwo, {}, {},
        "  ptx show CODE [--station N]     pointeurs, durée de passage et d'intro\n"

@@ -1,7 +1,11 @@
 // Record manager throughput on a station song file (100,000 records of 900
-// bytes, six keys), each figure next to the same work done with LMDB's C API
-// on the same table layout, in operations per CPU second. One JSON object per
+// bytes, six keys), on both engines. LMDB figures are next to the same work
+// done with LMDB's C API on the same table layout, in operations per CPU
+// second; PostgreSQL figures (a private server on a Unix socket) are next to
+// plain libpq doing the same reads in the same run, in operations per second
+// of wall time (the server's work is in its own process). One JSON object per
 // line.
+#include <libpq-fe.h>
 #include <lmdb.h>
 #include <unistd.h>
 
@@ -17,8 +21,10 @@
 #include <fcntl.h>
 
 #include "../common/bench_report.h"
+#include "base_engine.h"
 #include "btr.h"
 #include "pages.h"
+#include "pg_cluster.h"
 
 namespace {
 
@@ -194,6 +200,169 @@ struct Raw {
     ck(mdb_txn_commit(t), "commit");
   }
 };
+
+// ---------------------------------------------------------------------------
+// PostgreSQL: the same file as a table of a private server's database.
+
+// Best rate of three runs of `run` in operations per second of wall time.
+template <class F>
+double bestWallRate(F run) {
+  double best = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto t0 = Clock::now();
+    const double ops = run();
+    best = std::max(best, ops / seconds(t0, Clock::now()));
+  }
+  return best;
+}
+
+// Plain libpq on the engine's table: binary parameters and results, the
+// columns the engine reads (position, version, record, key entries).
+struct PlainPq {
+  PGconn* conn;
+  std::string columns = "pos, version, rec, k0, k1, k2, k3, k4, k5";
+  std::string table = "\"FRADA22.bt6\"";
+
+  explicit PlainPq(const std::string& connection) : conn(PQconnectdb(connection.c_str())) {
+    if (PQstatus(conn) != CONNECTION_OK) fail("libpq connect", int(PQstatus(conn)));
+  }
+  ~PlainPq() { PQfinish(conn); }
+
+  // Rows of `sql` with one bytea parameter; -1 on error.
+  int rows(const char* sql, const void* param, int paramLen, std::string* lastKey, int keyColumn) {
+    const char* values[] = {static_cast<const char*>(param)};
+    const int lengths[] = {paramLen}, formats[] = {1};
+    PGresult* r = PQexecParams(conn, sql, param ? 1 : 0, nullptr, values, lengths, formats, 1);
+    return take(r, lastKey, keyColumn);
+  }
+  int prepared(const char* name, const void* param, int paramLen) {
+    const char* values[] = {static_cast<const char*>(param)};
+    const int lengths[] = {paramLen}, formats[] = {1};
+    return take(PQexecPrepared(conn, name, 1, values, lengths, formats, 1), nullptr, 0);
+  }
+  int take(PGresult* r, std::string* lastKey, int keyColumn) {
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) fail(PQerrorMessage(conn), 0);
+    const int n = PQntuples(r);
+    char sink[kRecLen];
+    for (int i = 0; i < n; ++i)
+      std::memcpy(sink, PQgetvalue(r, i, 2), std::min<std::size_t>(kRecLen, std::size_t(PQgetlength(r, i, 2))));
+    if (lastKey && n > 0) lastKey->assign(PQgetvalue(r, n - 1, keyColumn), std::size_t(PQgetlength(r, n - 1, keyColumn)));
+    PQclear(r);
+    return n;
+  }
+};
+
+void benchPostgres(const std::string& dir, const std::vector<std::string>& records,
+                   const std::vector<std::string>& codes, double lmdbNextRate, double lmdbEqualRate) {
+  std::string whyNot;
+  auto cluster = sono::test::PgCluster::StartOwn(whyNot);
+  if (!cluster) {
+    std::fprintf(stderr, "bench_btr: no PostgreSQL figures: %s\n", whyNot.c_str());
+    return;
+  }
+  const std::string connection = cluster->freshDatabase("bench_btr");
+  if (connection.empty()) fail("create database", 0);
+  const std::string folder = dir + "/pg";
+  SetBaseEngine(folder, BaseEngine{EngineKind::Postgres, connection, ""});
+  const std::string path = folder + "/FRADA22.bt6";
+  ck(createFile(path, songDef()), "create (PostgreSQL)");
+  Layer L;
+  std::memset(L.pb, ' ', sizeof L.pb);
+  std::string key = path;
+  key.resize(255, ' ');
+  std::memcpy(L.key, key.data(), 255);
+  std::uint32_t len = 0;
+  ck(BTRCALL(kOpen, L.pb, nullptr, len, L.key, 255, 0), "open (PostgreSQL)");
+  // Inserts: a first run of kTransactionInserts inside one transaction
+  // (each write under its own savepoint), the rest one transaction each.
+  constexpr std::size_t kTransactionInserts = 5000;
+  auto t0 = Clock::now();
+  ck(L.call(kBeginTransaction, nullptr, 0), "begin (PostgreSQL)");
+  for (std::size_t i = 0; i < kTransactionInserts; ++i) ck(L.call(kInsert, records[i].data(), 0), "insert (PostgreSQL)");
+  ck(L.call(kEndTransaction, nullptr, 0), "end (PostgreSQL)");
+  const double insertRate = double(kTransactionInserts) / seconds(t0, Clock::now());
+  t0 = Clock::now();
+  for (std::size_t i = kTransactionInserts; i < records.size(); ++i)
+    ck(L.call(kInsert, records[i].data(), 0), "insert (PostgreSQL)");
+  const double singleInsertRate = double(records.size() - kTransactionInserts) / seconds(t0, Clock::now());
+
+  PlainPq pq(connection);
+  {
+    PGresult* r = PQexec(pq.conn, "ANALYZE \"FRADA22.bt6\"");
+    PQclear(r);
+  }
+
+  // Get next along key 5, the whole file.
+  const double nextRate = bestWallRate([&] {
+    std::memset(L.key, 0, 255);
+    int s = L.call(kGetFirst, nullptr, 5);
+    double n = 0;
+    while (s == 0) {
+      ++n;
+      s = L.call(kGetNext, nullptr, 5);
+    }
+    if (n != double(records.size())) fail("get next count (PostgreSQL)", int(n));
+    return n;
+  });
+  // Plain libpq: 500 rows per round trip, each batch after the last key read.
+  const std::string firstBatch = "SELECT " + pq.columns + " FROM " + pq.table + " ORDER BY k5 LIMIT 500";
+  const std::string nextBatch = "SELECT " + pq.columns + " FROM " + pq.table + " WHERE k5 > $1 ORDER BY k5 LIMIT 500";
+  const double plainNextRate = bestWallRate([&] {
+    std::string last;
+    double n = 0;
+    int got = pq.rows(firstBatch.c_str(), nullptr, 0, &last, 8);
+    while (got > 0) {
+      n += got;
+      const std::string after = last;
+      got = pq.rows(nextBatch.c_str(), after.data(), int(after.size()), &last, 8);
+    }
+    if (n != double(records.size())) fail("plain get next count", int(n));
+    return n;
+  });
+
+  // Get equal on random codes: one round trip each for plain libpq.
+  const std::size_t lookups = std::min<std::size_t>(codes.size(), 10000);
+  const double equalRate = bestWallRate([&] {
+    for (std::size_t i = 0; i < lookups; ++i) {
+      std::memcpy(L.key, codes[i].data(), 8);
+      ck(L.call(kGetEqual, nullptr, 0), "get equal (PostgreSQL)");
+    }
+    return double(lookups);
+  });
+  const std::string equalSql = "SELECT " + pq.columns + " FROM " + pq.table + " WHERE k0 = $1";
+  const double plainEqualRate = bestWallRate([&] {
+    for (std::size_t i = 0; i < lookups; ++i)
+      if (pq.rows(equalSql.c_str(), codes[i].data(), 8, nullptr, 0) != 1) fail("plain get equal", 0);
+    return double(lookups);
+  });
+  {
+    PGresult* r = PQprepare(pq.conn, "equal", equalSql.c_str(), 1, nullptr);
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) fail(PQerrorMessage(pq.conn), 0);
+    PQclear(r);
+  }
+  const double preparedEqualRate = bestWallRate([&] {
+    for (std::size_t i = 0; i < lookups; ++i)
+      if (pq.prepared("equal", codes[i].data(), 8) != 1) fail("prepared get equal", 0);
+    return double(lookups);
+  });
+
+  ck(BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0), "close (PostgreSQL)");
+  SetBaseEngine(folder, BaseEngine{});
+
+  Report("pg.get_next", nextRate, "ops/s", ">= 100000", plainNextRate / nextRate,
+         "plain libpq, 500 rows per round trip", "<= 2");
+  Report("pg.get_next_vs_lmdb", nextRate, "ops/s", nullptr, lmdbNextRate / nextRate, "the LMDB engine (CPU time)");
+  Report("libpq.get_next_500_per_round_trip", plainNextRate, "ops/s");
+  Report("pg.get_equal", equalRate, "ops/s", nullptr, plainEqualRate / equalRate,
+         "plain libpq, one round trip each", "<= 1.2");
+  Report("pg.get_equal_vs_prepared", equalRate, "ops/s", nullptr, preparedEqualRate / equalRate,
+         "plain libpq, prepared statement");
+  Report("pg.get_equal_vs_lmdb", equalRate, "ops/s", nullptr, lmdbEqualRate / equalRate, "the LMDB engine (CPU time)");
+  Report("libpq.get_equal", plainEqualRate, "ops/s");
+  Report("libpq.get_equal_prepared", preparedEqualRate, "ops/s");
+  Report("pg.insert_in_transaction", insertRate, "ops/s");
+  Report("pg.insert_one_transaction_each", singleInsertRate, "ops/s");
+}
 
 }  // namespace
 
@@ -385,6 +554,8 @@ int main() {
   Report("btr.check_integrity", kRecords / seconds(t0, Clock::now()), "records/s");
   for (const char* f : {"/FRADA22.bt6", "/FRADA22.bt6-lock", "/raw2.mdb", "/raw2.mdb-lock"})
     unlink((dir + f).c_str());
+
+  benchPostgres(dir, records, codes, nextRate, equalRate);
   rmdir(dir.c_str());
   return 0;
 }

@@ -137,6 +137,8 @@ class SongGrid {
     ++generation_;
   }
   size_t size() const { return rows_.size(); }
+  // Moves on with every change of the rows (a search, a sort, a row shown again).
+  uint64_t generation() const { return generation_; }
   // The row with its sound's length read.
   const Row& row(size_t i) const;
   const std::string& cell(size_t row, size_t column) const;

@@ -223,8 +223,44 @@ std::vector<ArtistChoice> ListeArtistes(Library& lib, int station) {
   return artists;
 }
 
-bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-                  bool allStations) {
+std::string ChangedElsewhereQuestion(const std::string& code) {
+  return "Le morceau " + Cp1252ToUtf8(Trim(code)) +
+         " a été modifié sur un autre poste depuis son affichage.\n\n"
+         "Enregistrer quand même vos modifications ? Tous les champs de la fiche remplaceront ceux "
+         "de l'autre poste.\n(Non: rien n'est enregistré, vos modifications restent dans la fiche.)";
+}
+
+namespace {
+
+// The form to write when `stored` is what the station holds now and the user
+// edited `asLoaded` into `edited`: the fields the user left as they were
+// take the stored values (a change made elsewhere stays); `conflict` is set
+// when a field the user changed was also changed elsewhere, to another value.
+SongForm MergeWithStored(const SongForm& edited, const SongForm& asLoaded, const SongForm& stored, bool& conflict) {
+  SongForm out = edited;
+  const auto field = [&](auto SongForm::*member) {
+    if (edited.*member == asLoaded.*member) out.*member = stored.*member;
+    else if (stored.*member != asLoaded.*member && stored.*member != edited.*member) conflict = true;
+  };
+  field(&SongForm::title);
+  field(&SongForm::shortTitle);
+  field(&SongForm::artist1);
+  field(&SongForm::artist2);
+  field(&SongForm::category);
+  field(&SongForm::durationSeconds);
+  field(&SongForm::forcedDuration);
+  field(&SongForm::forcedSeconds);
+  field(&SongForm::playable);
+  field(&SongForm::sound);
+  field(&SongForm::soundType);
+  return out;
+}
+
+}  // namespace
+
+bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& edited,
+                  bool allStations, const SongForm* asLoaded) {
+  SongForm form = edited;
   Prompt& prompt = lib.prompt();
   const auto refuse = [&](const char* text) {
     prompt.message(text, Icon::Exclamation, Buttons::Ok, "Ondavia: Sonoteka");
@@ -237,6 +273,17 @@ bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const So
   if (IsBlank(form.category)) return refuse("Vous devez sélectionner une catégorie.");
 
   const std::string code = Calibre(form.code, 8);
+  if (asLoaded) {
+    const std::optional<SongForm> stored = LectureFicheMorceau(lib, station, code);
+    bool conflict = false;
+    if (stored) form = MergeWithStored(edited, *asLoaded, *stored, conflict);
+    if (conflict) {
+      lib.log().TraceLog("Err: Sauvegarder: song changed on another workstation since shown |Code: " + Trim(code));
+      if (prompt.message(ChangedElsewhereQuestion(code), Icon::Question, Buttons::YesNo, "Ondavia: Sonoteka") !=
+          Answer::Yes)
+        return false;
+    }
+  }
   const auto step = [&](int n) {
     prompt.setStepLabel(fmt::format("Sauvegarde du morceau {}: {:02}/10", Trim(code), n));
     lib.events().processEvents();

@@ -18,6 +18,14 @@
 //     on the current station or, with "StationsAll", on every station, and
 //     keeps FRAD026, FRAD029 and FRAD048 in step, all in one transaction:
 //     every station saved, or none (the save then returns false).
+//   - A form saved over a song changed since the form was filled
+//     (`asLoaded`: the song as the form read it; by another workstation, or
+//     by this one's imports and stores) writes the fields the user edited
+//     and keeps the stored values of the others, so a change made elsewhere
+//     is never overwritten silently. When the user edited a field that was
+//     also changed elsewhere the save asks first: "Le morceau … a été
+//     modifié sur un autre poste …" (Yes writes the user's values; No saves
+//     nothing and the form keeps its edits).
 #pragma once
 #include <optional>
 #include <string>
@@ -91,8 +99,12 @@ struct ArtistChoice {
 };
 std::vector<ArtistChoice> ListeArtistes(Library& lib, int station);
 
-// The save of the song form: true when saved.
-bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& form,
-                  bool allStations);
+// The save of the song form: true when saved. `asLoaded`, when given, is
+// the song as the form read it from `station`.
+bool saveSongForm(Library& lib, DurationStatistics& stats, int station, const SongForm& edited,
+                  bool allStations, const SongForm* asLoaded = nullptr);
+
+// The question asked before a save over a song changed elsewhere.
+std::string ChangedElsewhereQuestion(const std::string& code);
 
 }  // namespace sono::data

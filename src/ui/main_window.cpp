@@ -172,6 +172,17 @@ void MainWindow::songSaved(const std::string& code) {
   status_->setText(QString::fromUtf8("Morceau %1 enregistré").arg(q(code)));
 }
 
+data::FollowUp MainWindow::followChanges(data::ChangeFollower& follower) {
+  const int rows = model_->rowCount();
+  int first = grid_->rowAt(0), last = grid_->rowAt(grid_->viewport()->height() - 1);
+  if (last < 0) last = rows - 1;
+  const bool onScreen = first >= 0 && last >= first;
+  data::FollowUp up = follower.tick(tab_.search(), tab_.station, tab_.titles, onScreen ? size_t(first) : 1,
+                                    onScreen ? size_t(last) : 0);
+  for (size_t row : up.rowsRead) model_->rowChanged(static_cast<int>(row));
+  return up;
+}
+
 void MainWindow::fillStations() {
   stations_->clear();
   for (const auto& s : app_.window().stations) stations_->addItem(q(s));

@@ -5,6 +5,7 @@
 // user's actions to them; closing goes through the quit procedure. The
 // music tabs are the first pages of the main tabs (one today: "Musique").
 #pragma once
+#include "data/change_follower.h"
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,6 +43,9 @@ class MainWindow : public QMainWindow {
   void addBottomTab(QWidget* panel, const QString& label);
   // The song form saved the selected song: its row is shown again.
   void songSaved(const std::string& code);
+  // Other workstations' changes: the rows on screen the follower reads
+  // again are redrawn in place.
+  data::FollowUp followChanges(data::ChangeFollower& follower);
   // A search ended.
   std::function<void()> onSearched;
   // A song row was selected (its code).

@@ -201,14 +201,21 @@ data::SongForm SongFormPanel::shown() const {
   return f;
 }
 
+void SongFormPanel::followChange() {
+  if (loaded_ && !modified()) load(station_, Cp1252ToUtf8(Trim(loaded_->code)));
+}
+
 bool SongFormPanel::modified() const { return loaded_ && !(shown() == *loaded_); }
 
 bool SongFormPanel::save() {
   if (!loaded_) return false;
   const data::SongForm f = shown();
-  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked()))
+  if (!data::saveSongForm(lib_, stats_, station_, f, allStations_->isChecked(), &*loaded_))
     return false;
-  loaded_ = f;
+  // The form shows the song as stored: the fields the user left may hold
+  // another workstation's values.
+  loaded_.reset();
+  load(station_, Cp1252ToUtf8(Trim(f.code)));
   if (onSaved) onSaved(Cp1252ToUtf8(Trim(f.code)));
   return true;
 }

@@ -36,12 +36,18 @@ class SongFormPanel : public QWidget {
   // Shows the title and first artist of `offered` in the form of its song
   // (loaded first when another song is shown), not saved: the user saves.
   void showOffered(int station, const data::SongForm& offered);
-  // Saves what the form shows: false when refused or failed.
+  // Saves what the form shows (the fields the user edited; the others keep
+  // what is stored, see saveSongForm), then shows the song as stored:
+  // false when refused or failed.
   bool save();
   // Edits not saved yet are offered for saving (Yes saves, No keeps them unsaved).
   void offerToSave();
   // The form shows something else than the loaded song (not saved yet).
   bool modified() const;
+  // Another workstation changed the station's songs: without edits the form
+  // shows the song as stored now; with edits it keeps them, and the save
+  // asks before writing over the other workstation's change.
+  void followChange();
   // Called after a successful save with the song's code.
   std::function<void(const std::string& code)> onSaved;
 
@@ -69,7 +75,7 @@ class SongFormPanel : public QWidget {
   static std::string codeOf(const QComboBox* combo);
   data::Library& lib_;
   data::DurationStatistics& stats_;
-  std::optional<data::SongForm> loaded_;  // what the record held: fields the form does not show
+  std::optional<data::SongForm> loaded_;  // what the record held at load: fields the form does not show, and what edits are measured against
   int station_ = 0;
   int choicesStation_ = 0;  // the station whose artists and categories the combos hold
   int artistChoices_ = 0, categoryChoices_ = 0;  // entries from the lists, the empty one included

@@ -419,6 +419,8 @@ bool Workstation::start(const std::string& commandLine) {
   // The keyboard's path: the search bar, the song grid, then the editor's strip.
   QWidget::setTabOrder(window.grid(), editorPanel->strip());
   window.searchText()->setFocus();
+  QObject::connect(&followTimer_, &QTimer::timeout, [this] { followChanges(); });
+  followTimer_.start(kFollowMs);
   return true;
 }
 
@@ -429,6 +431,13 @@ void Workstation::recountAverages() {
   const bool recounted = stats.RecountArtistsAndCategories();
   recounting_ = false;
   if (!recounted) window.status()->setText(QString::fromUtf8("Durées moyennes non recomptées (voir le journal)"));
+}
+
+void Workstation::followChanges() {
+  if (app.ended() || tab.searching() || recounting_ || QtEventLoop::pumping() ||
+      QThread::currentThread()->loopLevel() > 1 || !layer.baseOpen(app.config().currentBase()))
+    return;
+  if (window.followChanges(follower).songFileChanged) songForm->followChange();
 }
 
 bool Workstation::tick() {

@@ -3,6 +3,7 @@
 // window, with the start-up hooks that join them. The program and the GUI
 // tests build the same thing.
 #pragma once
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -50,6 +51,12 @@ class Workstation {
   // queued by stores, and a newer instance's request to quit (true when this
   // one has closed).
   bool tick();
+  // Other workstations' changes followed (every kFollowMs while started):
+  // grid rows on screen and the song form read again. Skipped while a
+  // search, a work letting events run or a dialog is under way.
+  void followChanges();
+  static constexpr int kFollowMs = 200;
+  data::ChangeFollower follower{lib};
   // The process got an end signal: the unload sequence without questions.
   void closeOnSignal(const std::string& signalName);
   // The desktop session ends (the session manager's quit); false when the
@@ -116,6 +123,7 @@ class Workstation {
   // stores, the song form and the search queued.
   void recountAverages();
   bool recounting_ = false;
+  QTimer followTimer_;
   void addLogMenu(Desktop& desktop, Prompt& prompt);
   void addImportMenu(Prompt& prompt);
   void startNotifier(Prompt& prompt);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "gui_application.h"
+#include <functional>
 #include <memory>
 
 #include "test_support.h"
@@ -22,7 +23,9 @@ namespace sono::ui::test {
 class WorkstationFixture : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { EnsureGuiApplication(); }
-  explicit WorkstationFixture(int songs = 150) {
+  // `beforeFiles`, when given, sees the site read before its files are
+  // created (a test may put the base on another engine there).
+  explicit WorkstationFixture(int songs = 150, const std::function<void(SiteConfig&)>& beforeFiles = {}) {
     std::string error;
     EXPECT_TRUE(CreateDemoSite(dir.path(), error)) << error;
     ws = Open();
@@ -30,6 +33,7 @@ class WorkstationFixture : public ::testing::Test {
     SiteConfig& config = ws->app.config();
     config.InitGeneralPath(true);
     config.InitGeneralSite();
+    if (beforeFiles) beforeFiles(config);
     for (int file : {0, 20, 21, 22, 26, 29, 31, 48})
       for (int station : {1, 2})
         ws->layer.CreationStructureVide(ws->layer.NomFichierBTR(0, file, station), file);

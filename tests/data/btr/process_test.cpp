@@ -475,16 +475,14 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
 }
 
-// Runs `work` in a child process (its own opens) and waits for it; the
-// child's exit status is `work`'s result.
-template <class Work>
-void inAnotherProcess(Work&& work) {
+// Runs `body` in another process (another workstation's connection on
+// PostgreSQL); its result, 255 when it died.
+int inAnotherProcess(const std::function<int()>& body) {
   const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) _exit(work());
+  if (pid == 0) _exit(body());
   int st = 0;
   waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
 }
 
 std::vector<std::string> changedFiles(const std::string& folder) {
@@ -520,7 +518,7 @@ TEST(Concurrency, BaseChangesNameTheFilesOthersCommittedToOnce) {
   EXPECT_EQ(changedFiles(dir.path()), Names{});
   // Another process: a commit to B and to C (not open here), an aborted
   // transaction on A and a refused insert on A.
-  inAnotherProcess([&] {
+  ASSERT_EQ(inAnotherProcess([&] {
     File ob, oc, oa;
     std::uint32_t w;
     if (ob.open(b) || oc.open(c) || oa.open(a)) return 2;
@@ -529,24 +527,24 @@ TEST(Concurrency, BaseChangesNameTheFilesOthersCommittedToOnce) {
     if (oa.beginTransaction() || oa.insert(versionedRecord(8, 0)) || oa.abortTransaction()) return 5;
     if (oa.insert(versionedRecord(1, 9)) != status::kDuplicateKey) return 6;
     return 0;
-  });
+  }), 0);
   EXPECT_EQ(changedFiles(dir.path()), Names{"FRADB22.bt6"});
   EXPECT_EQ(changedFiles(dir.path()), Names{});
   // Another process's commit followed by ours: ours does not hide it.
-  inAnotherProcess([&] {
+  ASSERT_EQ(inAnotherProcess([&] {
     File oa;
     std::uint32_t w;
     return oa.open(a) || readVersion(oa, 0, w) || oa.update(versionedRecord(0, 4)) ? 2 : 0;
-  });
+  }), 0);
   ASSERT_EQ(readVersion(fa, 2, v), 0);
   ASSERT_EQ(fa.update(versionedRecord(2, 6)), 0);
   EXPECT_EQ(changedFiles(dir.path()), Names{"FRADA22.bt6"});
   // Two files changed by another process are both named; the folder may be
   // given with a trailing slash.
-  inAnotherProcess([&] {
+  ASSERT_EQ(inAnotherProcess([&] {
     File oa, ob;
     return oa.open(a) || ob.open(b) || oa.insert(versionedRecord(20, 0)) || ob.insert(versionedRecord(20, 0)) ? 2 : 0;
-  });
+  }), 0);
   const Names both = {"FRADA22.bt6", "FRADB22.bt6"};
   EXPECT_EQ(changedFiles(dir.path() + "/"), both);
   // Another folder's base hears nothing of this one.
@@ -658,15 +656,6 @@ TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
 // ---------------------------------------------------------------------------
 // Exclusive opens (mode -4).
 
-// Runs `body` in another process (another workstation's connection on
-// PostgreSQL); its result, 255 when it died.
-int inAnotherProcess(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
-}
 
 int openAndClose(const std::string& path, int mode) {
   File f;
