@@ -12,22 +12,6 @@ namespace sono::data {
 
 namespace {
 
-BaseFile Describe(const PervasiveLayer& layer, int base, int file, int station) {
-  BaseFile f;
-  f.file = file;
-  f.station = station;
-  f.path = layer.NomFichierBTR(base, file, station);
-  const auto parts = EclateRepFicExt(f.path);
-  f.name = parts.name + parts.extension;
-  return f;
-}
-
-std::string Header(const BaseFile& f) {
-  const CatalogueEntry& entry = Catalogue()[f.file];
-  return entry.perStation == 'O' ? fmt::format("{} ({}, station {})", f.name, entry.description, f.station)
-                                 : fmt::format("{} ({})", f.name, entry.description);
-}
-
 std::string StatusText(int status, const std::string& name) {
   return TrimRight(PervasiveLayer::ErreurBTrieveLibelle(status, name));
 }
@@ -228,13 +212,13 @@ CopyResult CopyBase(const PervasiveLayer& layer, const SiteConfig& config, int f
     const bool perStation = Catalogue()[file].perStation == 'O';
     for (int station = 1; station <= (perStation ? source.stationCount : 1); ++station) {
       Planned p;
-      p.source = Describe(layer, from, file, station);
+      p.source = DescribeBaseFile(layer, from, file, station);
       if (!btr::FileExists(p.source.path)) continue;
-      p.target = Describe(layer, to, file, station);
+      p.target = DescribeBaseFile(layer, to, file, station);
       btr::FileDef def;
       int s = StatOf(p.source.path, def, p.records);
       if (s != btr::status::kOk)
-        return refuse(Header(p.source) + ": illisible dans la base " + NN(from + 1) + ": " +
+        return refuse(BaseFileHeader(p.source) + ": illisible dans la base " + NN(from + 1) + ": " +
                       StatusText(s, p.source.name) + ". Rien n'a été copié.");
       p.def = FileDefinition(file);
       p.ownDefinition = !SameDefinition(def, p.def);
@@ -244,7 +228,7 @@ CopyResult CopyBase(const PervasiveLayer& layer, const SiteConfig& config, int f
         btr::FileDef targetDef;
         s = StatOf(p.target.path, targetDef, p.targetRecords);
         if (s != btr::status::kOk)
-          return refuse(Header(p.target) + ": illisible dans la base " + NN(to + 1) + ": " +
+          return refuse(BaseFileHeader(p.target) + ": illisible dans la base " + NN(to + 1) + ": " +
                         StatusText(s, p.target.name) + ". Rien n'a été copié.");
         p.targetRecreated = !SameDefinition(targetDef, p.def);
         if (p.targetRecords > 0 && !options.replace)
@@ -278,7 +262,7 @@ CopyResult CopyBase(const PervasiveLayer& layer, const SiteConfig& config, int f
     const Planned& p = plan[i];
     const std::string why = CopyOne(p, options, static_cast<int>(i + 1), static_cast<int>(plan.size()));
     if (!why.empty()) {
-      result.lines.push_back(Header(p.target) + ": ÉCHEC: " + why);
+      result.lines.push_back(BaseFileHeader(p.target) + ": ÉCHEC: " + why);
       result.lines.push_back("    Ce fichier est laissé tel qu'il était dans la base " + NN(to + 1) + ".");
       result.lines.push_back(result.copied.empty()
                                  ? std::string("Aucun fichier copié.")
@@ -289,7 +273,7 @@ CopyResult CopyBase(const PervasiveLayer& layer, const SiteConfig& config, int f
       return result;
     }
     result.copied.push_back(p.target.name);
-    result.lines.push_back(fmt::format("{}: {} enregistrement(s) copié(s), vérifié(s) sur {} clé(s){}", Header(p.target),
+    result.lines.push_back(fmt::format("{}: {} enregistrement(s) copié(s), vérifié(s) sur {} clé(s){}", BaseFileHeader(p.target),
                                        p.records, p.def.keys.size(),
                                        p.ownDefinition ? " (définition du fichier source, autre que celle du catalogue)"
                                                        : ""));

@@ -8,9 +8,7 @@
 
 namespace sono::data {
 
-namespace {
-
-BaseFile describe(const PervasiveLayer& layer, int base, int file, int station) {
+BaseFile DescribeBaseFile(const PervasiveLayer& layer, int base, int file, int station) {
   BaseFile f;
   f.file = file;
   f.station = station;
@@ -20,11 +18,13 @@ BaseFile describe(const PervasiveLayer& layer, int base, int file, int station) 
   return f;
 }
 
-std::string header(const BaseFile& f) {
+std::string BaseFileHeader(const BaseFile& f) {
   const CatalogueEntry& entry = Catalogue()[f.file];
   return entry.perStation == 'O' ? fmt::format("{} ({}, station {})", f.name, entry.description, f.station)
                                  : fmt::format("{} ({})", f.name, entry.description);
 }
+
+namespace {
 
 bool OnServer(const BaseFile& f) { return btr::BaseEngineOf(f.path).kind == btr::EngineKind::Postgres; }
 
@@ -77,7 +77,7 @@ std::vector<BaseFile> ProgramFiles(const PervasiveLayer& layer, const SiteConfig
   for (int file : numbers) {
     const bool perStation = Catalogue()[file].perStation == 'O';
     for (int station = 1; station <= (perStation ? stations : 1); ++station)
-      files.push_back(describe(layer, base, file, station));
+      files.push_back(DescribeBaseFile(layer, base, file, station));
   }
   return files;
 }
@@ -88,10 +88,10 @@ std::vector<BaseFile> FilesNamed(const PervasiveLayer& layer, const SiteConfig& 
   if (auto n = ParseInt(text)) {
     if (*n < 0 || *n >= kCatalogueSize || !Catalogue()[*n].used()) return {};
     const int file = static_cast<int>(*n);
-    if (Catalogue()[file].perStation != 'O') return {describe(layer, base, file, 1)};
+    if (Catalogue()[file].perStation != 'O') return {DescribeBaseFile(layer, base, file, 1)};
     std::vector<BaseFile> out;
     for (int s = 1; s <= stations; ++s)
-      if (station == 0 || station == s) out.push_back(describe(layer, base, file, s));
+      if (station == 0 || station == s) out.push_back(DescribeBaseFile(layer, base, file, s));
     return out;
   }
   // A physical name: FRAD + station letter or digit + two digits.
@@ -102,7 +102,7 @@ std::vector<BaseFile> FilesNamed(const PervasiveLayer& layer, const SiteConfig& 
     if (!Catalogue()[file].used()) continue;
     const bool perStation = Catalogue()[file].perStation == 'O';
     for (int s = 1; s <= (perStation ? stations : 1); ++s) {
-      BaseFile f = describe(layer, base, file, s);
+      BaseFile f = DescribeBaseFile(layer, base, file, s);
       if (EqualsNoCase(EclateRepFicExt(f.path).name, name)) return {f};
     }
   }
@@ -121,14 +121,14 @@ CheckResult CheckFile(const BaseFile& file) {
 std::vector<std::string> CheckLines(const CheckResult& r) {
   std::vector<std::string> lines;
   if (r.missing()) {
-    lines.push_back(header(r.file) + ": absent");
+    lines.push_back(BaseFileHeader(r.file) + ": absent");
   } else if (r.report.ok()) {
-    lines.push_back(fmt::format("{}: intact, {} enregistrement(s)", header(r.file), r.report.records));
+    lines.push_back(fmt::format("{}: intact, {} enregistrement(s)", BaseFileHeader(r.file), r.report.records));
   } else if (r.report.status != btr::status::kIoError) {
-    lines.push_back(header(r.file) + ": illisible: " +
+    lines.push_back(BaseFileHeader(r.file) + ": illisible: " +
                     TrimRight(PervasiveLayer::ErreurBTrieveLibelle(r.report.status, r.file.name)));
   } else {
-    lines.push_back(header(r.file) + ": ENDOMMAGÉ");
+    lines.push_back(BaseFileHeader(r.file) + ": ENDOMMAGÉ");
     for (const std::string& p : r.report.problems) lines.push_back("    " + p);
     if (r.onServer) {
       lines.push_back("    À faire: restaurer ce fichier depuis la sauvegarde du serveur PostgreSQL, ou le recopier "
@@ -162,19 +162,19 @@ RepairResult RepairFile(const BaseFile& file, TraceLogger& log) {
 std::vector<std::string> RepairLines(const RepairResult& r) {
   const btr::RepairReport& rep = r.report;
   if (r.onServer)
-    return {header(r.file) + ": non réparé: la réparation de fichiers est pour les bases LMDB. Sur PostgreSQL, "
+    return {BaseFileHeader(r.file) + ": non réparé: la réparation de fichiers est pour les bases LMDB. Sur PostgreSQL, "
                               "le serveur garde ses pages: restaurez le fichier depuis la sauvegarde du serveur, "
                               "ou recopiez-le d'une autre base (« sonoteka-cli db copy »)."};
   if (rep.status == btr::status::kFileLocked)
-    return {header(r.file) + ": en cours d'utilisation, non réparé (fermez Sonoteka sur tous les postes)"};
-  if (rep.status == btr::status::kFileNotFound) return {header(r.file) + ": absent"};
+    return {BaseFileHeader(r.file) + ": en cours d'utilisation, non réparé (fermez Sonoteka sur tous les postes)"};
+  if (rep.status == btr::status::kFileNotFound) return {BaseFileHeader(r.file) + ": absent"};
   if (rep.status != 0)
-    return {header(r.file) + ": non réparé: " + TrimRight(PervasiveLayer::ErreurBTrieveLibelle(rep.status, r.file.name))};
-  if (rep.keptAs.empty()) return {fmt::format("{}: intact, rien à réparer ({} enregistrement(s))", header(r.file), rep.recovered)};
+    return {BaseFileHeader(r.file) + ": non réparé: " + TrimRight(PervasiveLayer::ErreurBTrieveLibelle(rep.status, r.file.name))};
+  if (rep.keptAs.empty()) return {fmt::format("{}: intact, rien à réparer ({} enregistrement(s))", BaseFileHeader(r.file), rep.recovered)};
   std::vector<std::string> lines;
-  lines.push_back(rep.expected ? fmt::format("{}: reconstruit: {} enregistrement(s) sur {}", header(r.file),
+  lines.push_back(rep.expected ? fmt::format("{}: reconstruit: {} enregistrement(s) sur {}", BaseFileHeader(r.file),
                                              rep.recovered, rep.expected)
-                               : fmt::format("{}: reconstruit: {} enregistrement(s)", header(r.file), rep.recovered));
+                               : fmt::format("{}: reconstruit: {} enregistrement(s)", BaseFileHeader(r.file), rep.recovered));
   if (rep.dropped) lines.push_back(fmt::format("    {} enregistrement(s) endommagé(s) écarté(s)", rep.dropped));
   lines.push_back("    Fichier endommagé gardé: " + rep.keptAs);
   return lines;

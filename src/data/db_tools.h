@@ -33,6 +33,11 @@ struct BaseFile {
   std::string name;  // "FRADA22.bt6"
 };
 
+// One physical file of a base: its path and name in the layer.
+BaseFile DescribeBaseFile(const PervasiveLayer& layer, int base, int file, int station);
+// How reports name a file: "FRADA22.bt6 (Morceaux, station 1)".
+std::string BaseFileHeader(const BaseFile& f);
+
 // The files of the program's set (and FRAD000) of a base, every station.
 std::vector<BaseFile> ProgramFiles(const PervasiveLayer& layer, const SiteConfig& config, int base);
 // The files a user names: "22" or "022" (station `station`, or every station

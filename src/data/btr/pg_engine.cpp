@@ -389,6 +389,18 @@ void ReleaseBase(PgBase* b) {
   delete b;
 }
 
+// A base taken by BaseFor for one call, released at the end of the scope
+// (also when BaseFor refused after taking it).
+struct HeldBase {
+  PgBase* b = nullptr;
+  HeldBase() = default;
+  HeldBase(const HeldBase&) = delete;
+  HeldBase& operator=(const HeldBase&) = delete;
+  ~HeldBase() {
+    if (b) ReleaseBase(b);
+  }
+};
+
 std::string NameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -1005,16 +1017,10 @@ int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
   const std::string path = PathFromKey(key, keyLength);
   const std::string name = NameOf(path);
   if (name.empty() || name.size() > kMaxTableName) return status::kInvalidFileName;
-  PgBase* b = nullptr;
-  s = BaseFor(path, b);
-  if (s != status::kOk) {
-    if (b) ReleaseBase(b);
-    return s;
-  }
-  struct Release {
-    PgBase* b;
-    ~Release() { ReleaseBase(b); }
-  } release{b};
+  HeldBase held;
+  s = BaseFor(path, held.b);
+  if (s != status::kOk) return s;
+  PgBase* b = held.b;
   const bool openHere = std::any_of(g_files.begin(), g_files.end(),
                                    [&](const PgFile* f) { return f->base == b && f->name == name; });
   const std::vector<std::uint8_t> block = encodeFileDef(def);
@@ -1154,16 +1160,10 @@ int PostgresRemove(const std::string& path) {
   std::lock_guard lock(g_mutex);
   const std::string name = NameOf(path);
   if (name.empty() || name.size() > kMaxTableName) return status::kInvalidFileName;
-  PgBase* b = nullptr;
-  int s = BaseFor(path, b);
-  if (s != status::kOk) {
-    if (b) ReleaseBase(b);
-    return s;
-  }
-  struct Release {
-    PgBase* b;
-    ~Release() { ReleaseBase(b); }
-  } release{b};
+  HeldBase held;
+  int s = BaseFor(path, held.b);
+  if (s != status::kOk) return s;
+  PgBase* b = held.b;
   for (PgFile* f : g_files)
     if (f->base == b && f->name == name) return status::kFileLocked;
   if (b->active) return status::kTransactionActive;

@@ -16,14 +16,6 @@ namespace {
 
 constexpr int kConnectionLost = 3111;
 
-FileDef SmallDef() {
-  FileDef d;
-  d.recordLength = 20;
-  d.pageSize = 512;
-  d.keys = {key({{1, 4, kKeyModifiable}}), key({{5, 6, kKeyModifiable | kKeyDuplicates | kKeyCaseInsensitive}})};
-  return d;
-}
-
 std::string Rec(std::string_view code, std::string_view name) {
   return Record(20).set(1, code).set(5, name).bytes();
 }

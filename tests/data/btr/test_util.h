@@ -14,6 +14,15 @@ namespace sono::btr::testing {
 using sono::test::TempDir;
 
 inline KeyDef key(std::initializer_list<KeySegment> segs) { return KeyDef{segs}; }
+// A small file: a 4-byte unique code and a 6-byte case-insensitive title
+// with duplicates, both modifiable.
+inline FileDef SmallDef() {
+  FileDef d;
+  d.recordLength = 20;
+  d.pageSize = 512;
+  d.keys = {key({{1, 4, kKeyModifiable}}), key({{5, 6, kKeyModifiable | kKeyDuplicates | kKeyCaseInsensitive}})};
+  return d;
+}
 
 // The song file of a station: 900-byte records, six keys.
 inline FileDef songFileDef() {
