@@ -59,15 +59,11 @@ TEST(CliGpx, BuildShowAndPng) {
 
   // Bad input: not a sound, bad option values, missing arguments.
   WriteFile(dir / "x.s48", std::string(5000, 'x'));
-  RunProgram({SONOTEKA_CLI, "gpx", "build", dir / "x.s48"}, &status);
-  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "build", dir / "x.s48"}).exited(1));
   EXPECT_FALSE(Exists(dir / "x.gpx"));
-  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, png, "--width", "0"}, &status);
-  EXPECT_EQ(status, 2);
-  RunProgram({SONOTEKA_CLI, "gpx", "show", sound, "--from", "abc"}, &status);
-  EXPECT_EQ(status, 2);
-  RunProgram({SONOTEKA_CLI, "gpx", "png", sound}, &status);
-  EXPECT_EQ(status, 2);
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "png", sound, png, "--width", "0"}).exited(2));
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "show", sound, "--from", "abc"}).exited(2));
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "png", sound}).exited(2));
 }
 
 }  // namespace
@@ -157,15 +153,12 @@ TEST(CliOutputs, AnOutputEqualToAnInputIsRefused) {
     EXPECT_EQ(status, 2) << out << (said ? *said : "");
   }
   ::link(sound.c_str(), (dir / "other-name.s48").c_str());  // the same file under another name
-  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, dir / "other-name.s48"}, &status);
-  EXPECT_EQ(status, 2);
-  RunProgram({SONOTEKA_CLI, "play", sound, "--device", "virtual:" + sound}, &status);
-  EXPECT_EQ(status, 2);
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "png", sound, dir / "other-name.s48"}).exited(2));
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "play", sound, "--device", "virtual:" + sound}).exited(2));
   EXPECT_EQ(ReadFile(sound), before);
   EXPECT_EQ(ReadFile(dir / "s.gpx"), gpx);
   // A different output is written as before.
-  RunProgram({SONOTEKA_CLI, "gpx", "png", sound, dir / "s.png"}, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(RunProcess({SONOTEKA_CLI, "gpx", "png", sound, dir / "s.png"}).exited(0));
 }
 
 // gpx build while another program cuts the sound short and puts it back,
@@ -308,11 +301,8 @@ int HeardMs(const std::string& out, size_t from) {
 TEST(CliEdit, ListenPlaysTheBarsRanges) {
   TempDir dir;
   const std::string home = dir / "home";
+  ASSERT_TRUE(MakeDemoSite(home, {"--songs", "6", "--sounds", "3"}));  // songs 1 and 4 get sounds
   int status = -1;
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "site", "init-demo", "--home", home}, &status));
-  // Songs 1 and 4 get sounds.
-  ASSERT_TRUE(RunProgram({SONOTEKA_CLI, "demo", "build", "--songs", "6", "--sounds", "3", "--home", home}, &status));
-  ASSERT_EQ(status, 0);
   auto out = RunProgram({SONOTEKA_CLI, "edit", "00000001", "--home", home,
                          "select 20000 20000; menu startnext; listen mix end 00000004"},
                         &status);

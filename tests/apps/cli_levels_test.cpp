@@ -32,6 +32,19 @@ class CliLevels : public ::testing::Test {
     status = r.status;
     return r.out;
   }
+  // The output of a command that must succeed (a failure shows it), and the
+  // exit status of one that need not.
+  std::string Ok(const std::vector<std::string>& args) {
+    int status = -1;
+    std::string out = Run(args, status);
+    EXPECT_EQ(status, 0) << args[0] << ": " << out;
+    return out;
+  }
+  int Exit(const std::vector<std::string>& args) {
+    int status = -1;
+    Run(args, status);
+    return status;
+  }
   // The value printed after `label`.
   static std::string Line(const std::string& out, const std::string& label) {
     const size_t at = out.find(label);
@@ -45,18 +58,14 @@ class CliLevels : public ::testing::Test {
 
 TEST_F(CliLevels, ImportMeasuresTheNewSoundAndLoudnessReadsItBack) {
   const std::string house = MakeHouseFile(dir, "tone.s48", 6000, 0.25f);
-  int status = -1;
-  std::string out = Run({"import", "00000002", house, "--house", "copy"}, status);
-  ASSERT_EQ(status, 0) << out;
-  out = Run({"loudness", "00000002"}, status);
-  ASSERT_EQ(status, 0) << out;
+  std::string out = Ok({"import", "00000002", house, "--house", "copy"});
+  out = Ok({"loudness", "00000002"});
   EXPECT_NE(out.find("(enregistrées)"), std::string::npos) << "the import did not measure: " << out;
   const std::string sound = Line(out, "Fichier son  :");
   ASSERT_TRUE(File_Exist(editor::LevelPathFor(sound))) << out;
 
   // Measured again by name: the same values as the import stored.
-  const std::string again = Run({"loudness", sound, "--measure"}, status);
-  ASSERT_EQ(status, 0) << again;
+  const std::string again = Ok({"loudness", sound, "--measure"});
   EXPECT_NE(again.find("(mesurées maintenant)"), std::string::npos) << again;
   for (const char* label : {"Intégré      :", "Plage        :", "Crête        :", "Crête vraie  :"}) {
     EXPECT_EQ(Line(out, label), Line(again, label)) << label;
@@ -65,34 +74,28 @@ TEST_F(CliLevels, ImportMeasuresTheNewSoundAndLoudnessReadsItBack) {
 }
 
 TEST_F(CliLevels, UnknownSongOrUnreadableSoundFails) {
-  int status = -1;
-  Run({"loudness", "09999999"}, status);
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(Exit({"loudness", "09999999"}), 1);
   WriteFile(dir / "junk.s48", std::string(3000, 'j'));
-  Run({"loudness", dir / "junk.s48"}, status);
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(Exit({"loudness", dir / "junk.s48"}), 1);
   EXPECT_FALSE(File_Exist(editor::LevelPathFor(dir / "junk.s48")));
-  Run({"loudness"}, status);
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(Exit({"loudness"}), 2);
 }
 
 TEST_F(CliLevels, NormalisePrintsBothProposalsAndApplyWritesTheLevelPointer) {
   // A loud tone: the station target (-23 LUFS) asks for a cut.
   const std::string house = MakeHouseFile(dir, "tone.s48", 6000, 0.8f);
   int status = -1;
-  ASSERT_EQ((Run({"import", "00000002", house, "--house", "copy"}, status), status), 0);
-  std::string out = Run({"normalise", "00000002"}, status);
-  ASSERT_EQ(status, 0) << out;
+  Ok({"import", "00000002", house, "--house", "copy"});
+  std::string out = Ok({"normalise", "00000002"});
   const std::string proposal = Line(out, "Proposition  :");
   const std::string target = Line(out, "Cible        :");
   ASSERT_FALSE(proposal.empty()) << out;
   EXPECT_NE(target.find("(-23.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
   EXPECT_EQ(target[0], '-') << out;  // a cut
   // Nothing written without --apply.
-  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("0.00 dB"), std::string::npos);
+  EXPECT_NE(Ok({"ptx", "show", "00000002"}).find("0.00 dB"), std::string::npos);
 
-  out = Run({"normalise", "00000002", "--apply-target"}, status);
-  ASSERT_EQ(status, 0) << out;
+  out = Ok({"normalise", "00000002", "--apply-target"});
   const double db = std::stod(target);
   EXPECT_NE(out.find("Enregistré: 00000002 Level = " + std::to_string(std::lround(db * 100))), std::string::npos)
       << out;
@@ -100,11 +103,9 @@ TEST_F(CliLevels, NormalisePrintsBothProposalsAndApplyWritesTheLevelPointer) {
   EXPECT_EQ(status, 2);
 
   // Another station target: the proposal follows it.
-  out = Run({"normalise", "target", "-18", "-1"}, status);
-  ASSERT_EQ(status, 0) << out;
+  out = Ok({"normalise", "target", "-18", "-1"});
   EXPECT_NE(out.find("Cible de sonie: -18.0 LUFS"), std::string::npos) << out;
-  Run({"normalise", "target", "5", "-1"}, status);
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(Exit({"normalise", "target", "5", "-1"}), 2);
   out = Run({"normalise", "00000002"}, status);
   EXPECT_NE(Line(out, "Cible        :").find("(-18.0 LUFS, plafond -1.0 dBTP)"), std::string::npos) << out;
 }
@@ -113,7 +114,7 @@ TEST_F(CliLevels, SilentSoundHasNoProposalToApply) {
   const std::string house = dir / "silence.s48";
   ASSERT_TRUE(WriteHouse(house, std::vector<float>(2 * 48000 * 3, 0.0f)));
   int status = -1;
-  ASSERT_EQ((Run({"import", "00000003", house, "--house", "copy"}, status), status), 0);
+  Ok({"import", "00000003", house, "--house", "copy"});
   std::string out = Run({"normalise", "00000003", "--apply"}, status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("Proposition  : aucune"), std::string::npos) << out;
@@ -155,15 +156,12 @@ class CliMassNormalisation : public CliLevels {
     ASSERT_TRUE(EcritureIni(settings, "Convert", "OptionEffetNormalise", "4"));  // loudness
     // Through the converter; the scale-factor path has its own test below.
     ASSERT_TRUE(EcritureIni(settings, "Normalisation", "SansReencodage", "0"));
-    int status = -1;
-    ASSERT_EQ((Run({"import", "00000002", MakeHouseFile(dir, "loud.s48", 8000, 0.8f), "--house", "copy"}, status),
-               status), 0);
+    Ok({"import", "00000002", MakeHouseFile(dir, "loud.s48", 8000, 0.8f), "--house", "copy"});
     ASSERT_TRUE(WriteHouse(dir / "clicks.s48", QuietWithClicks(8)));
-    ASSERT_EQ((Run({"import", "00000003", dir / "clicks.s48", "--house", "copy"}, status), status), 0);
+    Ok({"import", "00000003", dir / "clicks.s48", "--house", "copy"});
     for (const char* code : {"00000002", "00000003"}) {
-      ASSERT_EQ((Run({"ptx", "set", code, "8", "-450"}, status), status), 0);
-      int ignored = 0;
-      sounds.push_back(Line(Run({"loudness", code}, ignored), "Fichier son  :"));
+      Ok({"ptx", "set", code, "8", "-450"});
+      sounds.push_back(Line(Ok({"loudness", code}), "Fichier son  :"));
       originalMs.push_back(audio::ScanMpegFile(sounds.back()).durationMs);
     }
   }
@@ -182,9 +180,7 @@ class CliMassNormalisation : public CliLevels {
 };
 
 TEST_F(CliMassNormalisation, LoudnessModeReachesTheTargetOrStopsAtTheCeiling) {
-  int status = -1;
-  const std::string out = Run({"normalise", "--mass", "00000002", "00000003"}, status);
-  ASSERT_EQ(status, 0) << out;
+  const std::string out = Ok({"normalise", "--mass", "00000002", "00000003"});
   ExpectWholeSounds("after");
   // The loud tone lands on -23 LUFS; the clicks stop at the -1 dBTP ceiling, and it is said.
   const FfmpegLevels loud = FfmpegMeasure(sounds[0]);
@@ -199,8 +195,8 @@ TEST_F(CliMassNormalisation, LoudnessModeReachesTheTargetOrStopsAtTheCeiling) {
   EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << out;
   // The old level corrections are gone; the stored measurements are the new sound's.
   for (const char* code : {"00000002", "00000003"})
-    EXPECT_NE(Run({"ptx", "show", code}, status).find("0.00 dB"), std::string::npos) << code;
-  EXPECT_NE(Run({"loudness", "00000002"}, status).find("(enregistrées)"), std::string::npos);
+    EXPECT_NE(Ok({"ptx", "show", code}).find("0.00 dB"), std::string::npos) << code;
+  EXPECT_NE(Ok({"loudness", "00000002"}).find("(enregistrées)"), std::string::npos);
 }
 
 TEST_F(CliMassNormalisation, WithoutReencodingTheFramesTakeWholeStepsAndTheLevelCorrectionTheRest) {
@@ -208,9 +204,7 @@ TEST_F(CliMassNormalisation, WithoutReencodingTheFramesTakeWholeStepsAndTheLevel
   std::vector<audio::FrameScan> before;
   std::vector<std::string> beforeBytes;
   for (const std::string& sound : sounds) before.push_back(audio::ScanMpegFile(sound)), beforeBytes.push_back(ReadFile(sound));
-  int status = -1;
-  const std::string out = Run({"normalise", "--mass", "00000002", "00000003"}, status);
-  ASSERT_EQ(status, 0) << out;
+  const std::string out = Ok({"normalise", "--mass", "00000002", "00000003"});
   ExpectWholeSounds("after");
   for (size_t i = 0; i < sounds.size(); ++i) {
     // The same frames, headers and allocations: only scale factors moved.
@@ -240,8 +234,8 @@ TEST_F(CliMassNormalisation, WithoutReencodingTheFramesTakeWholeStepsAndTheLevel
   char expected[32];
   for (const auto& [code, level] : {std::pair{"00000002", toneLevel}, std::pair{"00000003", clicksLevel}}) {
     std::snprintf(expected, sizeof expected, "%.2f dB", level);
-    EXPECT_NE(Run({"ptx", "show", code}, status).find(expected), std::string::npos) << code << " " << expected;
-    EXPECT_NE(Run({"ptx", "show", code, "--station", "2"}, status).find(expected), std::string::npos) << code;
+    EXPECT_NE(Ok({"ptx", "show", code}).find(expected), std::string::npos) << code << " " << expected;
+    EXPECT_NE(Ok({"ptx", "show", code, "--station", "2"}).find(expected), std::string::npos) << code;
   }
 }
 
@@ -261,7 +255,7 @@ TEST_F(CliMassNormalisation, FullDiskKeepsEverySoundAndItsCorrection) {
   EXPECT_EQ(ReadFile(sounds[0]), before);
   EXPECT_EQ(ReadFile(editor::GpxPathFor(sounds[0])), envelope);
   EXPECT_EQ(ReadFile(editor::LevelPathFor(sounds[0])), levels);
-  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("-4.50 dB"), std::string::npos);
+  EXPECT_NE(Ok({"ptx", "show", "00000002"}).find("-4.50 dB"), std::string::npos);
 }
 
 // Killed at every rename and at write calls spread over a whole run (the
@@ -303,22 +297,21 @@ TEST_F(CliMassNormalisation, ACategoryIsNormalisedSongBySong) {
   const std::string settings = home + "/Settings/Vexa_Library/Vexa_Library.Ini";
   ASSERT_TRUE(EcritureIni(settings, "Convert", "CheckEffectActif1", "0"));  // --lufs turns it on
   int status = -1;
-  const std::string category = Line(Run({"song", "show", "00000002"}, status), "Catégorie:");
+  const std::string category = Line(Ok({"song", "show", "00000002"}), "Catégorie:");
   const std::string code = category.substr(0, category.find(' '));
   ASSERT_FALSE(code.empty());
   // The songs of that category, and one with a sound outside it.
   std::vector<std::string> inside, outside;
   for (const char* song : {"00000001", "00000002", "00000003", "00000004"}) {
-    const std::string shown = Line(Run({"song", "show", song}, status), "Catégorie:");
+    const std::string shown = Line(Ok({"song", "show", song}), "Catégorie:");
     (shown == category ? inside : outside).push_back(song);
   }
   std::map<std::string, std::string> untouched;
   for (const std::string& song : outside)
-    if (const std::string sound = Line(Run({"loudness", song}, status), "Fichier son  :"); File_Exist(sound))
+    if (const std::string sound = Line(Ok({"loudness", song}), "Fichier son  :"); File_Exist(sound))
       untouched[sound] = ReadFile(sound);
 
-  std::string out = Run({"normalise", "--category", Cp1252ToUtf8(code), "--lufs"}, status);
-  ASSERT_EQ(status, 0) << out;
+  std::string out = Ok({"normalise", "--category", Cp1252ToUtf8(code), "--lufs"});
   EXPECT_NE(out.find("Catégorie " + code + " ("), std::string::npos) << out;
   EXPECT_NE(out.find(": " + std::to_string(inside.size()) + " morceau(x)\n"), std::string::npos) << out;
   EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << out;
@@ -331,8 +324,8 @@ TEST_F(CliMassNormalisation, ACategoryIsNormalisedSongBySong) {
   out = Run({"normalise", "--category", label, "--peak"}, status);
   EXPECT_EQ(status, 0) << out << ReadFile(home + "/Settings/Vexa_Library/Vexa_Library.Ini");
   EXPECT_NE(out.find("Catégorie " + code + " ("), std::string::npos) << out;
-  EXPECT_EQ((Run({"normalise", "--category", "NOPE9"}, status), status), 1);
-  EXPECT_EQ((Run({"normalise", "--category", code, "--lufs", "--peak"}, status), status), 2);
+  EXPECT_EQ(Exit({"normalise", "--category", "NOPE9"}), 1);
+  EXPECT_EQ(Exit({"normalise", "--category", code, "--lufs", "--peak"}), 2);
 }
 
 // Killed at each rename of a run, in the whole site. Once the converted sound
@@ -375,8 +368,8 @@ TEST_F(CliMassNormalisation, AKillAfterTheConvertedSoundsRenameIsFinishedWithout
     EXPECT_NE(out.find("00000002: normalisé: -23."), std::string::npos) << rule << out;
     EXPECT_NE(out.find("(converti par une exécution interrompue, pas converti à nouveau)"), std::string::npos)
         << rule << out;
-    EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find("0.00 dB"), std::string::npos) << rule;
-    EXPECT_NE(Run({"loudness", "00000002"}, status).find("(enregistrées)"), std::string::npos) << rule;
+    EXPECT_NE(Ok({"ptx", "show", "00000002"}).find("0.00 dB"), std::string::npos) << rule;
+    EXPECT_NE(Ok({"loudness", "00000002"}).find("(enregistrées)"), std::string::npos) << rule;
   }
   EXPECT_GE(finished, 1);
 }
@@ -400,8 +393,7 @@ TEST_F(CliMassNormalisation, AKillBetweenTheFramesAndTheLevelCorrectionIsComplet
   const std::string pointers = Run({"ptx", "show", "00000002"}, status);
   EXPECT_NE(pointers.find("-4.50 dB"), std::string::npos) << "the old correction\n" << pointers << r.out << r.err;
 
-  const std::string out = Run({"normalise", "--mass", "00000002"}, status);
-  ASSERT_EQ(status, 0) << out;
+  const std::string out = Ok({"normalise", "--mass", "00000002"});
   EXPECT_EQ(ReadFile(sounds[0]), killed) << "the frames are not given the gain a second time";
   const size_t at = out.find("00000002: normalisé sans réencodage:");
   ASSERT_NE(at, std::string::npos) << out;
@@ -410,7 +402,7 @@ TEST_F(CliMassNormalisation, AKillBetweenTheFramesAndTheLevelCorrectionIsComplet
   EXPECT_NEAR(FfmpegMeasure(sounds[0]).integrated + level, -23.0, 0.2) << out;
   char expected[32];
   std::snprintf(expected, sizeof expected, "%.2f dB", level);
-  EXPECT_NE(Run({"ptx", "show", "00000002"}, status).find(expected), std::string::npos) << expected;
+  EXPECT_NE(Ok({"ptx", "show", "00000002"}).find(expected), std::string::npos) << expected;
 }
 
 }  // namespace

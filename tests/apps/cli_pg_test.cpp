@@ -1,8 +1,10 @@
 // The db commands on a base kept on the private PostgreSQL server: the
 // engine set and tried from the command line, a base copied there and back,
-// create-missing, stat, check and repair on the server, and a server out of
-// reach said as such.
+// create-missing, stat, check and repair on the server, a server out of
+// reach and a refused password said as such, and a data folder this account
+// cannot write, which says nothing about a base kept on the server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "cli_site.h"
 #include "core/ini.h"
@@ -125,6 +127,74 @@ TEST_F(CliPg, AServerOutOfReachIsSaidAsSuchNeverAsAMissingFile) {
   // The log says it too.
   r = Cli({"log", "show"});
   EXPECT_NE(r.out.find("Err: PostgreSQL server unreachable: host=" + nowhere.path()), std::string::npos) << r.out;
+}
+
+// A wrong password, in the connection string or in the password file: said
+// in French as a refused password (never as a missing file or an unreachable
+// server), the password shown nowhere, and every command exits 1.
+TEST_F(CliPg, AWrongPasswordIsRefusedWithoutShowingIt) {
+  const std::string owned = cluster->freshDatabase("cli_pw", "studio", "Juste1");
+  ASSERT_NE(owned, "");
+  const std::string passwordFile = dir / "pw";
+  WriteFile(passwordFile, "Faux2file\n");
+  ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
+  for (const std::vector<std::string>& set :
+       {std::vector<std::string>{owned + " password=Faux1inline"}, {owned, "--password-file", passwordFile}}) {
+    std::vector<std::string> args = {"db", "engine", "set", "postgresql"};
+    args.insert(args.end(), set.begin(), set.end());
+    args.insert(args.end(), {"--base", "2"});
+    ProcessResult r = Cli(args);
+    ASSERT_TRUE(r.exited(0)) << r.err;
+    UseBase(1);
+    std::string said;
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"db", "engine", "test", "--base", "2"}, {"db", "stat", "22"}, {"app", "start"}}) {
+      r = Cli(command);
+      EXPECT_TRUE(r.exited(1)) << command[1] << ": " << r.out << r.err;
+      said += r.out + r.err;
+      UseBase(2);
+    }
+    said += Cli({"log", "show"}).out;
+    EXPECT_NE(said.find("Le serveur PostgreSQL de la base « Réseau » a refusé la connexion: mot de passe refusé."),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("Err: PostgreSQL password refused: " + owned + " |"), std::string::npos) << said;
+    EXPECT_EQ(said.find("ne peut pas être joint"), std::string::npos) << said;
+    EXPECT_EQ(said.find("n'existe pas"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Faux"), std::string::npos) << said;
+  }
+}
+
+// A base on the server keeps nothing in its data folder: a folder this
+// account cannot write does not make it read-only. Run as the server's
+// account (root writes anywhere), which may reach the server's socket.
+TEST_F(CliPg, ADataFolderThisAccountCannotWriteLeavesAServerBaseWritable) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another account";
+  const std::string connection = cluster->freshDatabase("cli_ro");
+  ASSERT_NE(connection, "");
+  ASSERT_TRUE(Cli({"db", "engine", "set", "postgresql", connection, "--base", "2"}).exited(0));
+  ASSERT_TRUE(Cli({"db", "copy", "--from", "1", "--to", "2"}).exited(0));
+  UseBase(2);
+  struct stat server {};
+  ASSERT_EQ(::stat(cluster->folder().c_str(), &server), 0);
+  const std::string data = home + "/drives/c/QZ_Reseau";
+  const std::string account = std::to_string(server.st_uid) + ":" + std::to_string(server.st_gid);
+  ASSERT_EQ(std::system(("chmod 755 '" + dir.path() + "' && chown -R " + account + " '" + home + "' && mkdir -p '" +
+                         data + "' && chown root:root '" + data + "' && chmod 555 '" + data + "'")
+                            .c_str()),
+            0);
+  auto asServerAccount = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"setpriv", "--reuid=" + std::to_string(server.st_uid),
+                               "--regid=" + std::to_string(server.st_gid), "--clear-groups", "--", SONOTEKA_CLI});
+    args.insert(args.end(), {"--home", home});
+    return RunProcess(args, {}, 60000);
+  };
+  ProcessResult r = asServerAccount({"song", "set", "00000002", "--title", "Titre du poste"});
+  EXPECT_TRUE(r.exited(0)) << r.out << r.err;
+  EXPECT_EQ(r.err.find("lecture seule"), std::string::npos) << r.err;
+  r = Cli({"song", "show", "00000002"});
+  EXPECT_NE(r.out.find("Titre du poste"), std::string::npos) << r.out << r.err;
+  ::chmod(data.c_str(), 0755);
 }
 
 }  // namespace

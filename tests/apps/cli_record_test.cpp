@@ -44,10 +44,20 @@ class CliRecord : public ::testing::Test {
     status = r.exited(0) ? 0 : r.status;
     return r.out + r.err;
   }
-  std::string SongShow(const std::string& code) {
+  // The output of a command that must succeed (a failure shows it), and the
+  // exit status of one that need not.
+  std::string Ok(const std::vector<std::string>& args) {
     int status = -1;
-    return Run({"song", "show", code}, status);
+    std::string out = Run(args, status);
+    EXPECT_EQ(status, 0) << args[0] << ": " << out;
+    return out;
   }
+  int Exit(const std::vector<std::string>& args) {
+    int status = -1;
+    Run(args, status);
+    return status;
+  }
+  std::string SongShow(const std::string& code) { return Ok({"song", "show", code}); }
   std::string Field(const std::string& text, const std::string& label) {
     const size_t at = text.find(label);
     if (at == std::string::npos) return {};
@@ -157,11 +167,8 @@ TEST_F(CliRecord, AStartThatNeverCameLeavesTheSongAsItWasAndBadOptionsAreRefused
 
 TEST_F(CliRecord, AppendAddsTheTakeAfterTheSongsSound) {
   const std::string tone = Input("tone.wav", {{2000, true}});
-  int status = -1;
-  std::string out = Run({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50"}, status);
-  ASSERT_EQ(status, 0) << out;
-  out = Run({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50", "--stop", "after:1000", "--append"}, status);
-  ASSERT_EQ(status, 0) << out;
+  std::string out = Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50"});
+  out = Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50", "--stop", "after:1000", "--append"});
   const std::string sound = Field(SongShow("00000003"), "Fichier son:");
   // 2000 ms (84 frames, the last padded) then 1000 ms (42 frames).
   EXPECT_EQ(audio::ScanMpegFile(sound).frames, 84 + 42);
@@ -190,8 +197,7 @@ TEST_F(CliRecord, AFullDiskDuringATakeIsSaidAndLeavesTheSongAsItWasAndTheTakeWho
   EXPECT_EQ(std::filesystem::file_size(take) % 768, 0u);
   EXPECT_GE(std::filesystem::file_size(take), 39u * 768);
   EXPECT_EQ(audio::ScanMpegFile(take).damagedFrames, 0);
-  int status = -1;
-  EXPECT_NE(Run({"log", "show"}, status).find("Err: Recorder: écriture de la prise impossible"), std::string::npos);
+  EXPECT_NE(Ok({"log", "show"}).find("Err: Recorder: écriture de la prise impossible"), std::string::npos);
 }
 
 // A command started with its standard output on a pipe, read as it comes.
@@ -352,7 +358,7 @@ TEST_F(CliRecord, AKilledRecordingLeavesATakeThatDecodesWithEverythingUpToASecon
 // what the input gave meanwhile is left out, the rest is handed over.
 TEST_F(CliRecord, SigUsr1PausesAndResumesATakeOnBothPaths) {
   int status = -1;
-  ASSERT_EQ((Run({"setup", "set", "Recorder_PCXTools_OverWrite", "Condition", "1"}, status), status), 0);
+  Ok({"setup", "set", "Recorder_PCXTools_OverWrite", "Condition", "1"});
   const std::string input = Input("tone.wav", {{8000, true}});
   for (const bool board : {false, true}) {
     SCOPED_TRACE(board ? "board" : "plain");
@@ -383,29 +389,25 @@ TEST_F(CliRecord, SigUsr1PausesAndResumesATakeOnBothPaths) {
 }
 
 TEST_F(CliRecord, ABoardTakeBecomesTheSongsSoundOnlyAtItsEndAndAKillLeavesTheSoundAsItWas) {
-  int status = -1;
   for (const auto& [section, key, value] : {std::tuple{"Recorder_PCXTools_OverWrite", "Condition", "1"},
                                             std::tuple{"Recorder_PCXTools_StartCondition", "Declenchement", "1"},
                                             std::tuple{"Recorder_PCXTools_StartCondition", "EndDuration", "1000"}}) {
-    const std::string out = Run({"setup", "set", section, key, value}, status);
-    ASSERT_EQ(status, 0) << out;
+    Ok({"setup", "set", section, key, value});
   }
   // A level take: 1.5 s of silence, 800 ms of tone, then silence.
   const std::string in = Input("in.wav", {{1500, false}, {800, true}, {500, false}});
-  std::string out = Run({"record", "00000002", "--board", "--device", "virtual:" + in, "--speed", "50"}, status);
-  ASSERT_EQ(status, 0) << out;
+  std::string out = Ok({"record", "00000002", "--board", "--device", "virtual:" + in, "--speed", "50"});
   const std::string sound = Field(SongShow("00000002"), "Fichier son:");
   EXPECT_NE(out.find("Son enregistré: " + sound), std::string::npos) << out;
   // Pre-roll, the tone, the silence's duration + 100 ms, to a frame.
   EXPECT_NEAR(static_cast<double>(audio::ScanMpegFile(sound).frames) * 24, 500 + 800 + 1100, 48);
   EXPECT_NE(Field(out, "Durée du son:"), "0 ms");
   // --board takes the set-up's settings, not the command's.
-  Run({"record", "00000002", "--board", "--start", "now"}, status);
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(Exit({"record", "00000002", "--board", "--start", "now"}), 2);
 
   // A plain take killed at random moments: the song's sound is untouched,
   // the take beside it decodes whole.
-  ASSERT_EQ((Run({"setup", "set", "Recorder_PCXTools_StartCondition", "Declenchement", "0"}, status), status), 0);
+  Ok({"setup", "set", "Recorder_PCXTools_StartCondition", "Declenchement", "0"});
   const std::string input = Input("long.wav", {{60000, true}});
   const std::string before = ReadFile(sound);
   std::mt19937 random(51);

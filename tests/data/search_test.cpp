@@ -16,6 +16,7 @@
 #include "library_fixture.h"
 
 namespace sono::data {
+using Codes = std::vector<std::string>;
 
 class SearchTest : public test::LibraryFixture {
  protected:
@@ -49,6 +50,11 @@ class SearchTest : public test::LibraryFixture {
     for (size_t i = 0; i < search.grid.size(); ++i) out.push_back(search.grid.cell(i, 0));
     return out;
   }
+  // The codes a text search lists.
+  std::vector<std::string> Find(const std::string& t, const std::string& mode) {
+    search.RechercheDansLaBase_01_Morceau(text(t, mode));
+    return codes();
+  }
   SearchRequest text(const std::string& t, const std::string& mode, int station = 1) {
     SearchRequest r;
     r.station = station;
@@ -63,11 +69,10 @@ TEST_F(SearchTest, BrowsingAKindListsOnlyItsCodesInTitleOrder) {
   SearchRequest r;
   r.kind = SearchKind::Music;
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001",
-                                               "00000005", "00000003"}));
+  EXPECT_EQ(codes(), (Codes{"00000006", "00000004", "00000002", "00000001", "00000005", "00000003"}));
   r.kind = SearchKind::Jingles;
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
+  EXPECT_EQ(codes(), (Codes{"JIN00001"}));
   const auto lines = Logged();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "RechercheDansLaBase_01_Morceau: Middle:B"), lines.end());
   EXPECT_EQ(lines.back().rfind("AfficherDataDansGrille Duration: ", 0), 0u);
@@ -106,8 +111,7 @@ TEST_F(SearchTest, EveryColumnComesFromTheRecord) {
   // A sound of 2 min 30 s (6250 frames of 24 ms) beside a stored duration.
   sono::test::WriteFile(SoundFilePath(*lib, 1, "00000021"), std::string(768 * 6250, '\0'));
 
-  search.RechercheDansLaBase_01_Morceau(text("Dates", "Libellé"));
-  ASSERT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
+  ASSERT_EQ(Find("Dates", "Libellé"), (Codes{"00000022", "00000021"}));
   EXPECT_EQ(search.grid.cell(1, kColFlag436), "A");
   EXPECT_EQ(search.grid.cell(1, kColFlag548), "N");
   EXPECT_EQ(search.grid.cell(1, kColSoundType), "7");
@@ -120,11 +124,11 @@ TEST_F(SearchTest, EveryColumnComesFromTheRecord) {
   EXPECT_EQ(search.grid.cell(1, kColDuration), "03.20");
   // Dates sort by their value, not by their text ("31/01/2024" < "31/12/2023").
   search.grid.sortBy(kColCreated);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
+  EXPECT_EQ(codes(), (Codes{"00000022", "00000021"}));
   search.grid.sortBy(kColCreated, false);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000021", "00000022"}));
+  EXPECT_EQ(codes(), (Codes{"00000021", "00000022"}));
   search.grid.sortBy(kColSoundLength);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000022", "00000021"}));
+  EXPECT_EQ(codes(), (Codes{"00000022", "00000021"}));
 }
 
 // A date is shown only when the day exists: leap years by the Gregorian
@@ -147,22 +151,16 @@ TEST_F(SearchTest, OnlyRealDaysAreShownAsDates) {
 
 TEST_F(SearchTest, TitleModeIgnoresCaseAndListsEachSongOnce) {
   // Every kind but the versions; "Été…" and "été…" alike.
-  search.RechercheDansLaBase_01_Morceau(text("ÉTÉ", "Libellé"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000002", "00000001", "JIN00001"}));
-  search.RechercheDansLaBase_01_Morceau(text("été", "Libellé"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000002", "00000001", "JIN00001"}));
+  EXPECT_EQ(Find("ÉTÉ", "Libellé"), (Codes{"00000002", "00000001", "JIN00001"}));
+  EXPECT_EQ(Find("été", "Libellé"), (Codes{"00000002", "00000001", "JIN00001"}));
 }
 
 TEST_F(SearchTest, ContainsStartsWithAndCodeModes) {
-  search.RechercheDansLaBase_01_Morceau(text("ete", "Contient"));  // accents ignored
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001",
-                                               "JIN00001"}));
-  search.RechercheDansLaBase_01_Morceau(text("jou", "Commence"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000003"}));
-  search.RechercheDansLaBase_01_Morceau(text("ours", "Commence"));  // inside a word: not a start
-  EXPECT_TRUE(codes().empty());
-  search.RechercheDansLaBase_01_Morceau(text("JIN", "Code"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
+  // Accents ignored.
+  EXPECT_EQ(Find("ete", "Contient"), (Codes{"00000006", "00000004", "00000002", "00000001", "JIN00001"}));
+  EXPECT_EQ(Find("jou", "Commence"), (Codes{"00000003"}));
+  EXPECT_TRUE(Find("ours", "Commence").empty());  // inside a word: not a start
+  EXPECT_EQ(Find("JIN", "Code"), (Codes{"JIN00001"}));
 }
 
 // The code key tells case apart; the search does not. A text longer than a
@@ -170,11 +168,9 @@ TEST_F(SearchTest, ContainsStartsWithAndCodeModes) {
 TEST_F(SearchTest, CodeModeIgnoresCaseAndRefusesMoreThanEightCharacters) {
   add(Song("Jin00002", "Jingle en minuscules", 10));
   for (const char* typed : {"jin", "JIN", "jIn"}) {
-    search.RechercheDansLaBase_01_Morceau(text(typed, "Code"));
-    EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001", "Jin00002"})) << typed;
+    EXPECT_EQ(Find(typed, "Code"), (Codes{"JIN00001", "Jin00002"})) << typed;
   }
-  search.RechercheDansLaBase_01_Morceau(text("jin00001", "Code"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"JIN00001"}));
+  EXPECT_EQ(Find("jin00001", "Code"), (Codes{"JIN00001"}));
   EXPECT_TRUE(prompt.shown.empty());
 
   EXPECT_EQ(search.RechercheDansLaBase_01_Morceau(text("000000010", "Code")), 0u);
@@ -182,8 +178,7 @@ TEST_F(SearchTest, CodeModeIgnoresCaseAndRefusesMoreThanEightCharacters) {
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Le code d'un morceau a 8 caractères au plus.");
   EXPECT_EQ(search.refusal, prompt.shown[0].text);
-  search.RechercheDansLaBase_01_Morceau(text("00000001", "Code"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000001"}));
+  EXPECT_EQ(Find("00000001", "Code"), (Codes{"00000001"}));
   EXPECT_TRUE(search.refusal.empty());
 }
 
@@ -196,19 +191,13 @@ TEST_F(SearchTest, LigaturesAndCaronLettersFoldAsTheKeysDo) {
   add(Song("00000014", "Ægir et Škoda", 200));
   add(Song("00000015", "ŽIVOT ÿ", 200));
   for (const char* typed : {"cœur", "CŒUR", "coeur", "COEUR"}) {
-    search.RechercheDansLaBase_01_Morceau(text(typed, "Contient"));
-    EXPECT_EQ(codes(), (std::vector<std::string>{"00000011", "00000013", "00000012"})) << typed;
-    search.RechercheDansLaBase_01_Morceau(text(typed, "Commence"));
-    EXPECT_EQ(codes(), (std::vector<std::string>{"00000011", "00000013", "00000012"})) << typed;
+    EXPECT_EQ(Find(typed, "Contient"), (Codes{"00000011", "00000013", "00000012"})) << typed;
+    EXPECT_EQ(Find(typed, "Commence"), (Codes{"00000011", "00000013", "00000012"})) << typed;
   }
-  search.RechercheDansLaBase_01_Morceau(text("aegir", "Commence"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000014"}));
-  search.RechercheDansLaBase_01_Morceau(text("skoda", "Contient"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000014"}));
-  search.RechercheDansLaBase_01_Morceau(text("život Ÿ", "Contient"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000015"}));
-  search.RechercheDansLaBase_01_Morceau(text("cŒUR", "Libellé"));
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000011"}));
+  EXPECT_EQ(Find("aegir", "Commence"), (Codes{"00000014"}));
+  EXPECT_EQ(Find("skoda", "Contient"), (Codes{"00000014"}));
+  EXPECT_EQ(Find("život Ÿ", "Contient"), (Codes{"00000015"}));
+  EXPECT_EQ(Find("cŒUR", "Libellé"), (Codes{"00000011"}));
 }
 
 // An empty text is the whole range of the mode: every song but the versions.
@@ -217,8 +206,7 @@ TEST_F(SearchTest, EmptyTextListsEverySongInEveryMode) {
                                         "JIN00001", "00000005", "00000003"};
   for (const char* mode : {"Libellé", "Code", "Commence", "Contient"})
     for (const char* blank : {"", "   "}) {
-      search.RechercheDansLaBase_01_Morceau(text(blank, mode));
-      EXPECT_EQ(codes(), all) << mode;
+      EXPECT_EQ(Find(blank, mode), all) << mode;
     }
   EXPECT_TRUE(prompt.shown.empty());
 }
@@ -228,17 +216,17 @@ TEST_F(SearchTest, FiltersOfSoundTypeStationAndCategory) {
   r.kind = SearchKind::Music;
   search.filters.soundTypes = "7";
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000006"}));
+  EXPECT_EQ(codes(), (Codes{"00000006"}));
   search.filters.soundTypes = "0123456789";
   r.station = 2;
   search.filters.hideInactiveStations = true;
   search.filters.hideInactiveCategories = true;
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000006", "00000004", "00000001", "00000003"}));
+  EXPECT_EQ(codes(), (Codes{"00000006", "00000004", "00000001", "00000003"}));
   r.category = "JAZZ";
   r.station = 1;
   search.RechercheDansLaBase_01_Morceau(r);
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000002"}));
+  EXPECT_EQ(codes(), (Codes{"00000002"}));
 }
 
 // The "Filtres" settings as the search applies them: a fresh settings file
@@ -264,7 +252,7 @@ TEST_F(SearchTest, SettingsFiltersHideWhatTheirKeysSay) {
   EXPECT_EQ(run(), all);
   settings.soundTypes = "77";  // a repeated digit, as a hand-edited file may hold
   EXPECT_EQ(settings.SoundTypeFilter(), "7");
-  EXPECT_EQ(run(), (std::vector<std::string>{"00000006"}));
+  EXPECT_EQ(run(), (Codes{"00000006"}));
   settings.soundTypes = "70";
   EXPECT_EQ(settings.SoundTypeFilter(), "07");
   EXPECT_EQ(run().size(), all.size());
@@ -273,7 +261,7 @@ TEST_F(SearchTest, SettingsFiltersHideWhatTheirKeysSay) {
   EXPECT_EQ(settings.SoundTypeFilter(), "0123456789");
   EXPECT_EQ(run(), all);
   settings.songFilter = true;  // "Morceaux": only what may go on air
-  EXPECT_EQ(run(), (std::vector<std::string>{"00000006", "00000004", "00000002", "00000001", "00000005"}));
+  EXPECT_EQ(run(), (Codes{"00000006", "00000004", "00000002", "00000001", "00000005"}));
 }
 
 TEST_F(SearchTest, MissingDurationIsRepairedFromTheSoundFile) {
@@ -323,8 +311,7 @@ TEST_F(SearchTest, AFewRowsLookTheirRecorderRecordsUpOneByOne) {
     const auto lines = Logged();
     return std::count(lines.begin(), lines.end(), "Err: Key: " + code + " not found in FRADx26: Create record: End");
   };
-  search.RechercheDansLaBase_01_Morceau(text("jours", "Contient"));  // one song of eight
-  EXPECT_EQ(codes(), (std::vector<std::string>{"00000003"}));
+  EXPECT_EQ(Find("jours", "Contient"), (Codes{"00000003"}));
   EXPECT_EQ(created("00000003"), 1);
   EXPECT_EQ(created("00000001"), 0);  // not in this search
   EXPECT_FALSE(Read(kRecorderSongs, 1, "00000003").empty());
@@ -486,8 +473,7 @@ TEST_F(SearchTest, AccentedCodeHasOneSoundFileNameEverywhere) {
   const std::string file = SoundFilePath(*lib, 1, code);
   EXPECT_EQ(file, config.current().sounds[0][static_cast<int>(SoundKind::Jin)].folder + "JINÉTÉ01.s48");
   sono::test::WriteFile(file, sono::test::MpegFrames(500, 256, [](long long) { return sono::test::LevelWords{}; }));  // 12 s
-  search.RechercheDansLaBase_01_Morceau(text("jinété", "Code"));
-  ASSERT_EQ(codes(), (std::vector<std::string>{"JINÉTÉ01"}));
+  ASSERT_EQ(Find("jinété", "Code"), (Codes{"JINÉTÉ01"}));
   EXPECT_EQ(search.grid.cell(0, kColSoundFile), "JINÉTÉ01.s48");
   EXPECT_EQ(search.grid.cell(0, kColSoundLength), "00.12");
 }

@@ -129,6 +129,42 @@ void damagePage(int fd, std::size_t page, std::size_t pageSize, Damage kind, uns
   ASSERT_EQ(pwrite(fd, bytes.data(), pageSize, static_cast<off_t>(page * pageSize)), ssize_t(pageSize));
 }
 
+// A song file of kSongs records, written in one transaction; with
+// `updated`, every fifth record rewritten, so that the file holds free pages.
+void makeSongFile(const std::string& path, bool updated) {
+  ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
+  File f;
+  ASSERT_EQ(f.open(path), 0);
+  ASSERT_EQ(f.beginTransaction(), 0);
+  for (int i = 0; i < kSongs; ++i) ASSERT_EQ(f.insert(songRecord(i)), 0);
+  ASSERT_EQ(f.endTransaction(), 0);
+  for (int i = 0; updated && i < kSongs; i += 5) {
+    std::string key = codeOf(i), rec;
+    ASSERT_EQ(f.get(kGetEqual, 0, key, rec), 0);
+    ASSERT_EQ(f.update(rec), 0);
+  }
+}
+
+// Which pages of the whole file `path` (`size` bytes) hold something.
+std::vector<bool> pagesInUse(const std::string& path, std::size_t size, std::size_t pageSize) {
+  std::vector<bool> inUse(size / pageSize);
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  pages::PageWalker walker(fd, size);
+  EXPECT_TRUE(walker.readMeta());
+  walker.checkAll();
+  EXPECT_TRUE(walker.whole());
+  for (std::size_t p = 0; p < inUse.size(); ++p) inUse[p] = walker.pageInUse(p);
+  ::close(fd);
+  return inUse;
+}
+
+void overwrite(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  ::close(fd);
+}
+
 // Runs the reads in a child; false (with `what`) when it crashed or hung.
 bool readInChild(const std::string& path, bool whileOpen, std::size_t page, std::size_t pageSize, Damage kind,
                  unsigned seed, Outcome& out, std::string& what) {
@@ -168,20 +204,7 @@ bool readInChild(const std::string& path, bool whileOpen, std::size_t page, std:
 TEST(DamagedPages, NoCrashNoHangNoForeignRecordAndAtRestNothingSilentlyShort) {
   TempDir dir;
   const std::string path = dir / "FRADA22.bt6";
-  ASSERT_EQ(createFile(path, testing::songFileDef()), 0);
-  {
-    File f;
-    ASSERT_EQ(f.open(path), 0);
-    ASSERT_EQ(f.beginTransaction(), 0);
-    for (int i = 0; i < kSongs; ++i) ASSERT_EQ(f.insert(songRecord(i)), 0);
-    ASSERT_EQ(f.endTransaction(), 0);
-    // A few changes, so that the file holds free pages too.
-    for (int i = 0; i < kSongs; i += 5) {
-      std::string key = codeOf(i), rec;
-      ASSERT_EQ(f.get(kGetEqual, 0, key, rec), 0);
-      ASSERT_EQ(f.update(rec), 0);
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(makeSongFile(path, true));
   const std::string intact = sono::test::ReadFile(path);
   const std::size_t pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t pages = intact.size() / pageSize;
@@ -200,27 +223,17 @@ TEST(DamagedPages, NoCrashNoHangNoForeignRecordAndAtRestNothingSilentlyShort) {
   }
 
   // Which pages hold something: damage to those cannot go unseen at rest.
-  std::vector<bool> inUse(pages);
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    pages::PageWalker walker(fd, intact.size());
-    ASSERT_TRUE(walker.readMeta());
-    walker.checkAll();
-    ASSERT_TRUE(walker.whole());
-    for (std::size_t p = 0; p < pages; ++p) inUse[p] = walker.pageInUse(p);
-    ::close(fd);
-  }
+  const std::vector<bool> inUse = pagesInUse(path, intact.size(), pageSize);
   int detectedAtRest = 0, cases = 0;
   std::map<std::string, int> runtimeStatuses;
   for (bool whileOpen : {false, true}) {
     for (std::size_t page = 0; page < pages; ++page) {
       for (Damage kind : {Damage::Zeros, Damage::Random, Damage::FlippedBits}) {
         const unsigned seed = static_cast<unsigned>(page * 31 + static_cast<unsigned>(kind));
-        {
-          const int fd = ::open(path.c_str(), O_RDWR | O_TRUNC);
-          ASSERT_GE(fd, 0);
-          ASSERT_EQ(write(fd, intact.data(), intact.size()), ssize_t(intact.size()));
-          if (!whileOpen) damagePage(fd, page, pageSize, kind, seed);
+        ASSERT_NO_FATAL_FAILURE(overwrite(path, intact));
+        if (!whileOpen) {
+          const int fd = ::open(path.c_str(), O_RDWR);
+          damagePage(fd, page, pageSize, kind, seed);
           ::close(fd);
         }
         const std::string label = std::string(whileOpen ? "open" : "at rest") + ", page " + std::to_string(page) +
@@ -269,37 +282,20 @@ TEST(DamagedPages, CheckSeesEveryDamagedPageAndRepairGivesBackEveryRecordOfTheOt
   TempDir dir;
   const std::string path = dir / "FRADA22.bt6";
   const FileDef def = testing::songFileDef();
-  ASSERT_EQ(createFile(path, def), 0);
-  {
-    File f;
-    ASSERT_EQ(f.open(path), 0);
-    ASSERT_EQ(f.beginTransaction(), 0);
-    for (int i = 0; i < kSongs; ++i) ASSERT_EQ(f.insert(songRecord(i)), 0);
-    ASSERT_EQ(f.endTransaction(), 0);
-  }
+  ASSERT_NO_FATAL_FAILURE(makeSongFile(path, false));
   const std::string intact = sono::test::ReadFile(path);
   const std::size_t pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   std::vector<std::size_t> used;
-  {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    pages::PageWalker walker(fd, intact.size());
-    ASSERT_TRUE(walker.readMeta());
-    walker.checkAll();
-    for (std::size_t p = 0; p < intact.size() / pageSize; ++p)
-      if (walker.pageInUse(p)) used.push_back(p);
-    ::close(fd);
-  }
+  const std::vector<bool> inUse = pagesInUse(path, intact.size(), pageSize);
+  for (std::size_t p = 0; p < inUse.size(); ++p)
+    if (inUse[p]) used.push_back(p);
   ASSERT_GE(used.size(), 12u);
   int lostSomething = 0;
   for (std::size_t page : used) {
     const std::string label = "page " + std::to_string(page);
     std::string damaged = intact;
     std::fill(damaged.begin() + static_cast<long>(page * pageSize), damaged.begin() + static_cast<long>((page + 1) * pageSize), '\0');
-    {
-      const int fd = ::open(path.c_str(), O_RDWR | O_TRUNC);
-      ASSERT_EQ(write(fd, damaged.data(), damaged.size()), ssize_t(damaged.size()));
-      ::close(fd);
-    }
+    ASSERT_NO_FATAL_FAILURE(overwrite(path, damaged));
     const IntegrityReport check = checkIntegrity(path);
     EXPECT_FALSE(check.ok()) << label;
     EXPECT_EQ(check.status, status::kIoError) << label;

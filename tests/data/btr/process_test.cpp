@@ -297,6 +297,16 @@ TEST(CrashSafety, WriterKilledInsideATransactionReleasesTheFile) {
 // ---------------------------------------------------------------------------
 // Concurrent updates.
 
+// Runs `body` in another process (another workstation's connection on
+// PostgreSQL); its result, 255 when it died.
+int inAnotherProcess(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
+}
+
 // Increments record counters the way the file layer retries: on 80 the
 // record is read again and the update repeated; on 84/85 the call is repeated.
 struct Counts {
@@ -384,31 +394,15 @@ TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
   TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
-  int go[2], done[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    char c;
-    if (!readAll(go[0], &c, 1)) _exit(1);
-    File f;
-    std::uint32_t v;
-    if (f.open(path) != 0 || readVersion(f, 1, v) != 0) _exit(2);
-    if (f.update(versionedRecord(1, 41)) != 0) _exit(3);
-    writeAll(done[1], &c, 1);
-    _exit(0);
-  }
   File f;
   ASSERT_EQ(f.open(path), 0);
   std::uint32_t v;
   ASSERT_EQ(readVersion(f, 1, v), 0);
-  char c = 'g';
-  writeAll(go[1], &c, 1);
-  ASSERT_TRUE(readAll(done[0], &c, 1));
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+  ASSERT_EQ(inAnotherProcess([&] {
+    File o;
+    std::uint32_t w;
+    return o.open(path) || readVersion(o, 1, w) || o.update(versionedRecord(1, 41)) ? 2 : 0;
+  }), 0);
   EXPECT_EQ(f.update(versionedRecord(1, 1)), status::kConflict);
   EXPECT_EQ(f.remove(), status::kConflict);
   ASSERT_EQ(readVersion(f, 1, v), 0);
@@ -416,7 +410,6 @@ TEST(Concurrency, UpdateOfARecordChangedByAnotherProcessGets80) {
   EXPECT_EQ(f.update(versionedRecord(1, 42)), 0);
   ASSERT_EQ(readVersion(f, 1, v), 0);
   EXPECT_EQ(v, 42u);
-  for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
 }
 
 // A handle walking a key keeps its read snapshot between calls; a write by
@@ -425,24 +418,6 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 6);
-  int go[2], done[2];
-  ASSERT_EQ(pipe(go), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    char c;
-    if (!readAll(go[0], &c, 1)) _exit(1);
-    File f;
-    std::uint32_t v;
-    if (f.open(path) != 0) _exit(2);
-    if (readVersion(f, 2, v) != 0 || f.update(versionedRecord(2, 7)) != 0) _exit(3);
-    if (readVersion(f, 3, v) != 0 || f.remove() != 0) _exit(4);
-    if (f.insert(versionedRecord(10, 3)) != 0) _exit(5);
-    if (readVersion(f, 1, v) != 0 || f.update(versionedRecord(1, 5)) != 0) _exit(6);
-    writeAll(done[1], &c, 1);
-    _exit(0);
-  }
   File f, other;
   ASSERT_EQ(f.open(path), 0);
   ASSERT_EQ(other.open(path), 0);
@@ -452,12 +427,15 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   ASSERT_EQ(f.get(kGetNext, 0, key, rec), 0);
   ASSERT_TRUE(parseRecord(rec, id, version));
   ASSERT_EQ(id, 1u);
-  char c = 'g';
-  writeAll(go[1], &c, 1);
-  ASSERT_TRUE(readAll(done[0], &c, 1));
-  int st = 0;
-  waitpid(pid, &st, 0);
-  ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  ASSERT_EQ(inAnotherProcess([&] {
+    File o;
+    std::uint32_t w;
+    if (o.open(path) != 0) return 2;
+    if (readVersion(o, 2, w) != 0 || o.update(versionedRecord(2, 7)) != 0) return 3;
+    if (readVersion(o, 3, w) != 0 || o.remove() != 0) return 4;
+    if (o.insert(versionedRecord(10, 3)) != 0) return 5;
+    return readVersion(o, 1, w) != 0 || o.update(versionedRecord(1, 5)) != 0 ? 6 : 0;
+  }), 0);
   std::uint32_t v;
   ASSERT_EQ(readVersion(other, 4, v), 0);
   ASSERT_EQ(other.update(versionedRecord(4, 8)), 0);
@@ -472,17 +450,6 @@ TEST(Concurrency, ReadsBetweenCallsSeeWritesOfAnotherProcessAndHandleAtOnce) {
   EXPECT_EQ(seen, expected);
   ASSERT_EQ(readVersion(f, 1, v), 0);
   EXPECT_EQ(v, 5u);
-  for (int fd : {go[0], go[1], done[0], done[1]}) close(fd);
-}
-
-// Runs `body` in another process (another workstation's connection on
-// PostgreSQL); its result, 255 when it died.
-int inAnotherProcess(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 255;
 }
 
 std::vector<std::string> changedFiles(const std::string& folder) {
