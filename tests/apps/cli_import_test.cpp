@@ -323,10 +323,7 @@ namespace {
 // house-format sound of the same length within one frame, with its energy
 // words; exports to wave and mp3; a text named ".mp3" is refused.
 TEST_F(CliImport, RealConverterEndToEnd) {
-  std::filesystem::create_directories(dir / "real");
-  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
-  Registry(home + "/Settings/Vexa_Library/Registry.ini")
-      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  UseConverter(SONOTEKA_CONVERT);  // the real one
   const int64_t frames = 44100 * 3 + 123;
   ASSERT_TRUE(WritePcmWav(dir / "in/voix d'été.wav", TestSignal(frames, 44100), 44100));
   int status = -1;
@@ -429,10 +426,7 @@ TEST_F(CliImport, RealConverterEndToEnd) {
 }
 
 TEST_F(CliImport, FileMarkersFollowTheTrimOfItsLeadingSilence) {
-  std::filesystem::create_directories(dir / "real");
-  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
-  Registry(home + "/Settings/Vexa_Library/Registry.ini")
-      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  UseConverter(SONOTEKA_CONVERT);  // the real one
   // 1 s of silence then 4 s of tone, with an intro marker at 3 s and a hook
   // inside the silence, in its cart chunk (our own wave export writes them).
   const std::string raw = dir / "in/raw.wav", cart = dir / "in/cart.wav";
@@ -462,10 +456,7 @@ TEST_F(CliImport, FileMarkersFollowTheTrimOfItsLeadingSilence) {
 }
 
 TEST_F(CliImport, TagsOfTheFileGoToTheSongFormOnEveryStation) {
-  std::filesystem::create_directories(dir / "real");
-  std::filesystem::create_symlink(SONOTEKA_CONVERT, dir / "real/sonoteka-convert");
-  Registry(home + "/Settings/Vexa_Library/Registry.ini")
-      .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "real/");
+  UseConverter(SONOTEKA_CONVERT);  // the real one
   // Another song's artist, as the base names it ("A0019 Blue Harbour").
   const std::string other = SongShow("00000002");
   const size_t at = other.find("Artiste 1:");

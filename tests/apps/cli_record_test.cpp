@@ -167,8 +167,8 @@ TEST_F(CliRecord, AStartThatNeverCameLeavesTheSongAsItWasAndBadOptionsAreRefused
 
 TEST_F(CliRecord, AppendAddsTheTakeAfterTheSongsSound) {
   const std::string tone = Input("tone.wav", {{2000, true}});
-  std::string out = Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50"});
-  out = Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50", "--stop", "after:1000", "--append"});
+  Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50"});
+  Ok({"record", "00000003", "--device", "virtual:" + tone, "--speed", "50", "--stop", "after:1000", "--append"});
   const std::string sound = Field(SongShow("00000003"), "Fichier son:");
   // 2000 ms (84 frames, the last padded) then 1000 ms (42 frames).
   EXPECT_EQ(audio::ScanMpegFile(sound).frames, 84 + 42);

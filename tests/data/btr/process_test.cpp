@@ -262,28 +262,38 @@ TEST(CrashSafety, KilledWritersLeaveWholeOldOrNewRecords) {
   RecordProperty("changes_found_applied_after_kill", inFlightSeen);
 }
 
+// Another process that opens `path`, begins a transaction and inserts
+// record `id` in it, then waits: for a byte on `release[1]` to commit (or
+// for its end). Returns once the insert is made.
+pid_t holdTransaction(const std::string& path, std::uint32_t id, int release[2]) {
+  int ready[2];
+  if (pipe(ready) != 0 || pipe(release) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    File f;
+    if (f.open(path) != 0 || f.beginTransaction() != 0) _exit(1);
+    if (f.insert(versionedRecord(id, 0)) != 0) _exit(2);
+    char c = 'r';
+    writeAll(ready[1], &c, 1);
+    if (!readAll(release[0], &c, 1)) _exit(3);
+    _exit(f.endTransaction() != 0 ? 4 : 0);
+  }
+  char c;
+  const bool held = readAll(ready[0], &c, 1);
+  for (int fd : {ready[0], ready[1]}) close(fd);
+  return held ? pid : -1;
+}
+
 TEST(CrashSafety, WriterKilledInsideATransactionReleasesTheFile) {
   TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 3);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    File f;
-    if (f.open(path) != 0 || f.beginTransaction() != 0) _exit(1);
-    if (f.insert(versionedRecord(77, 0)) != 0) _exit(2);
-    char c = 'r';
-    writeAll(ready[1], &c, 1);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char c;
-  ASSERT_TRUE(readAll(ready[0], &c, 1));
-  close(ready[0]);
+  int release[2];
+  const pid_t pid = holdTransaction(path, 77, release);
+  ASSERT_GT(pid, 0);
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
+  for (int fd : release) close(fd);
   File f;
   ASSERT_EQ(f.open(path), 0);
   std::uint32_t v;
@@ -587,23 +597,9 @@ TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
   TestBase dir;
   const std::string path = dir / "FRADA22.bt6";
   makeFile(path, 2);
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    File f;
-    if (f.open(path) != 0 || f.beginTransaction() != 0) _exit(1);
-    if (f.insert(versionedRecord(50, 0)) != 0) _exit(2);
-    char c = 'r';
-    writeAll(ready[1], &c, 1);
-    if (!readAll(release[0], &c, 1)) _exit(3);
-    if (f.endTransaction() != 0) _exit(4);
-    _exit(0);
-  }
-  char c;
-  ASSERT_TRUE(readAll(ready[0], &c, 1));
+  int release[2];
+  const pid_t pid = holdTransaction(path, 50, release);
+  ASSERT_GT(pid, 0);
   File f;
   ASSERT_EQ(f.open(path), 0);
   EXPECT_EQ(f.insert(versionedRecord(60, 0)), status::kFileLocked);
@@ -611,13 +607,14 @@ TEST(Concurrency, WritesWaitForAnotherProcessTransactionThenGet85ReadsDoNot) {
   std::uint32_t v;
   EXPECT_EQ(readVersion(f, 0, v), 0);
   EXPECT_EQ(readVersion(f, 50, v), status::kKeyNotFound);  // not committed yet
+  char c = 'c';
   writeAll(release[1], &c, 1);
   int st = 0;
   waitpid(pid, &st, 0);
   ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   EXPECT_EQ(readVersion(f, 50, v), 0);
   EXPECT_EQ(f.insert(versionedRecord(60, 0)), 0);
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  for (int fd : release) close(fd);
 }
 
 // ---------------------------------------------------------------------------
