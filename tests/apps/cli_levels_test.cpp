@@ -303,12 +303,12 @@ TEST_F(CliMassNormalisation, ACategoryIsNormalisedSongBySong) {
   // The songs of that category, and one with a sound outside it.
   std::vector<std::string> inside, outside;
   for (const char* song : {"00000001", "00000002", "00000003", "00000004"}) {
-    const std::string shown = Line(Ok({"song", "show", song}), "Catégorie:");
+    const std::string shown = Line(Run({"song", "show", song}, status), "Catégorie:");
     (shown == category ? inside : outside).push_back(song);
   }
   std::map<std::string, std::string> untouched;
   for (const std::string& song : outside)
-    if (const std::string sound = Line(Ok({"loudness", song}), "Fichier son  :"); File_Exist(sound))
+    if (const std::string sound = Line(Run({"loudness", song}, status), "Fichier son  :"); File_Exist(sound))
       untouched[sound] = ReadFile(sound);
 
   std::string out = Ok({"normalise", "--category", Cp1252ToUtf8(code), "--lufs"});
