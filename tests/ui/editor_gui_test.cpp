@@ -586,10 +586,12 @@ TEST_F(EditorGuiTest, TheEnvelopeIsRebuiltFromTheWorkingViewsMenu) {
   ShowSong("00000002");
   ShowSong("00000001");
   ASSERT_EQ(ed().envelope[1], 3);
+  const QImage shown = panel().working()->pixmap().toImage();
   PickInNextMenu("Reconstruire l'enveloppe");
   QTest::mousePress(panel().working(), Qt::RightButton, {}, QPoint(200, 30));
   EXPECT_EQ(sono::test::ReadFile(gpx), built);
   EXPECT_EQ(ed().envelopeCount, frames);
+  EXPECT_NE(panel().working()->pixmap().toImage(), shown);  // the views show the new one
   EXPECT_NE(ed().envelope[1], 3);
   EXPECT_TRUE(panel().message()->text().isEmpty());
 }
