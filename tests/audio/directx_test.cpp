@@ -43,6 +43,10 @@ class DirectXTest : public ::testing::Test {
   std::vector<std::string> messages() const { return test::LogMessages(log); }
   bool logged(const std::string& text) const { return test::LoggedCount(log, text) > 0; }
   bool loggedContaining(const std::string& text) const { return test::LoggedContaining(log, text); }
+  // Every one of `lines` is in the log.
+  void expectLogged(std::initializer_list<std::string> lines) const {
+    for (const std::string& line : lines) EXPECT_TRUE(logged(line)) << line;
+  }
   void init(int slot = 0) {
     dx.InitDirectXOut(slot);
     ASSERT_NE(dx.control(slot), nullptr);
@@ -79,16 +83,10 @@ TEST_F(DirectXTest, InitDescribesTheDevicesAndStartsTheChosenOne) {
   EcritureIni(dir / "Vexa_Library.Ini", "DirectX_Player_01", "Device", "3");
   init(1);
   EXPECT_TRUE(loggedContaining(" |ControlVersion: 8"));
-  EXPECT_TRUE(logged("ControlVersion: 8"));
-  EXPECT_TRUE(logged("Nb Devices: 5 Selected Device: 3"));
-  EXPECT_TRUE(logged("Device #03: VIRTUAL (7/8)"));
-  EXPECT_TRUE(logged("Call InitDJSystem: Device: 3"));
-  EXPECT_TRUE(logged("InitDJSystem: 0 Selected Device: 3"));
-  EXPECT_TRUE(logged("SetPlayerOutputDevice: 0"));
-  EXPECT_TRUE(logged("Analog  Level set to -24"));
-  EXPECT_TRUE(logged("Buffer Length set to 750 ms"));
-  EXPECT_TRUE(logged("VuMeter.Create: Ok"));
   EXPECT_TRUE(loggedContaining("Init DirectX: Out"));
+  expectLogged({"ControlVersion: 8", "Nb Devices: 5 Selected Device: 3", "Device #03: VIRTUAL (7/8)",
+                "Call InitDJSystem: Device: 3", "InitDJSystem: 0 Selected Device: 3", "SetPlayerOutputDevice: 0",
+                "Analog  Level set to -24", "Buffer Length set to 750 ms", "VuMeter.Create: Ok"});
   EXPECT_EQ(dx.control(1)->bufferLength(), 750);
   EXPECT_TRUE(prompt.shown.empty());
 }
@@ -144,9 +142,8 @@ TEST_F(DirectXTest, LoadRefusesAnEmptyNameAndTellsMissingFromInvalidFiles) {
   EXPECT_FALSE(dx.DirectXOutLoadSound(0, 0, missing, 0, 0, 0, 0));
   EXPECT_EQ(prompt.shown.back().text, "Impossible de charger le fichier son sur la carte son:\n\n"
                                        "Fichier son non trouvé:\n\n" + missing);
-  EXPECT_TRUE(logged("Err: File: " + missing + " |LoadSoundFast |Sub: Lib_DirectX:DirectXOutLoadSound"));
-  EXPECT_TRUE(logged("LoadSoundFast: " + missing));
-  EXPECT_TRUE(logged("Err: -6 |The sound file was not found |Sub: Lib_DirectX:DirectXOutLoadSound"));
+  expectLogged({"Err: File: " + missing + " |LoadSoundFast |Sub: Lib_DirectX:DirectXOutLoadSound",
+                "LoadSoundFast: " + missing, "Err: -6 |The sound file was not found |Sub: Lib_DirectX:DirectXOutLoadSound"});
   const std::string invalid = dir / "text.s48";
   std::ofstream(invalid) << std::string(4000, 'x');
   EXPECT_FALSE(dx.DirectXOutLoadSound(0, 0, invalid, 0, 0, 0, 0));
@@ -158,9 +155,8 @@ TEST_F(DirectXTest, LoadSeeksToTheFadeInPositionAndSetsLevelAndSmoothing) {
   init();
   const std::string file = test::MakeHouseFile(dir, "a.s48", 1000);
   ASSERT_TRUE(dx.DirectXOutLoadSound(0, 0, file, 200, 50, 300, -3));
-  EXPECT_TRUE(logged("Sound loaded: " + file));
-  EXPECT_TRUE(logged("SeekSound: FadeInPosition: 200 ms"));
-  EXPECT_TRUE(logged("StreamVolumeSmoothingSet: FadeInDuration: 50 ms |FadeOutDuration: 300 ms"));
+  expectLogged({"Sound loaded: " + file, "SeekSound: FadeInPosition: 200 ms",
+                "StreamVolumeSmoothingSet: FadeInDuration: 50 ms |FadeOutDuration: 300 ms"});
   EXPECT_EQ(dx.control(0)->GetPlayerPosition(0), 200);
   EXPECT_NEAR(dx.control(0)->GetVolumeDb(0), -3.0, 1e-9);
   dx.controlVersion = 6.5f;
@@ -182,9 +178,8 @@ TEST_F(DirectXTest, PlayRangesAreCheckedAgainstTheSoundsDuration) {
   start = end = 400;
   ASSERT_TRUE(dx.DirectXOutPlaySound(0, 0, start, end));
   EXPECT_EQ(end, 1008);
-  EXPECT_TRUE(logged("DirectXPlaySound: StartPos: 400 ms |EndPos: 400 ms"));
-  EXPECT_TRUE(logged("DirectXPlaySound: New EndPos: 1008 ms"));
-  EXPECT_TRUE(logged("Pitch stay at 0 |Sub: Lib_DirectX:DirectXOutPitch"));
+  expectLogged({"DirectXPlaySound: StartPos: 400 ms |EndPos: 400 ms", "DirectXPlaySound: New EndPos: 1008 ms",
+                "Pitch stay at 0 |Sub: Lib_DirectX:DirectXOutPitch"});
   render(1000);
   EXPECT_NEAR(test::SoundingEnd(out()) / 48.0, 1008 - 400, 2);
 }
@@ -226,8 +221,8 @@ TEST_F(DirectXTest, StopWithFadeSetsTheSmoothingAndClosesTheSound) {
   EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::Paused);
   ASSERT_TRUE(dx.DirectXOutPause(0, 0, false));
   ASSERT_TRUE(dx.DirectXOutStopSound(0, 0, 150));
-  EXPECT_TRUE(logged("StreamVolumeSmoothingSet: FadeInDuration: 0 ms |FadeOutDuration: 150 ms"));
-  EXPECT_TRUE(logged("StopSound |Sub: Lib_DirectX:DirectXOutStopSound"));
+  expectLogged({"StreamVolumeSmoothingSet: FadeInDuration: 0 ms |FadeOutDuration: 150 ms",
+                "StopSound |Sub: Lib_DirectX:DirectXOutStopSound"});
   EXPECT_EQ(dx.control(0)->GetPlayerStatus(0), PlayerStatus::NotReady);
   render(400);
   EXPECT_NEAR(test::SoundingEnd(out()) / 48.0, 300 + 150, 12);
@@ -247,8 +242,7 @@ TEST_F(DirectXTest, DurationCheckUsesTheFileItself) {
   const std::string bad = dir / "bad.wav";
   std::ofstream(bad) << std::string(3000, 'y');
   EXPECT_FALSE(dx.VerificationDureeSon(bad, d));
-  EXPECT_TRUE(logged("---> Load sound file: " + bad));
-  EXPECT_TRUE(logged("Err: File: " + bad + " |LoadSoundFast |Sub: Lib_DirectX:VerificationDureeSon"));
+  expectLogged({"---> Load sound file: " + bad, "Err: File: " + bad + " |LoadSoundFast |Sub: Lib_DirectX:VerificationDureeSon"});
   EXPECT_FALSE(dx.VerificationDureeSon(dir / "none.wav", d));
 }
 
@@ -321,8 +315,8 @@ TEST_F(DirectXTest, StartNextIsMovedTo428MsWhenCloserButNotAt10Or428) {
     ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNext, asked, 0, true, "test"));
     EXPECT_EQ(triggers.position[idx], placed) << asked;
   }
-  EXPECT_TRUE(logged("TRIGGER_START_NEXT too close: Change from 11 ms to: 428 ms"));
-  EXPECT_TRUE(logged("TRIGGER_START_NEXT too close: Change from 427 ms to: 428 ms"));
+  expectLogged({"TRIGGER_START_NEXT too close: Change from 11 ms to: 428 ms",
+                "TRIGGER_START_NEXT too close: Change from 427 ms to: 428 ms"});
   EXPECT_FALSE(loggedContaining("Change from 10 ms"));
   ASSERT_TRUE(triggers.TriggerAdd(0, 0, kTriggerStartNextWithFadeIn, 200, 0, true, "test"));
   EXPECT_TRUE(logged("TRIGGER_START_NEXT_WITH_FADE_IN_ON_SAME_SOUND too close: Change from 200 ms to: 428 ms"));
@@ -398,8 +392,8 @@ TEST_F(DirectXTest, TriggerNamesAndTableLayout) {
   EXPECT_EQ(Triggers::LibTrigger(3), "TRIGGER_FADE_OUT_AND_SART_NEXT");
   EXPECT_EQ(Triggers::LibTrigger(8), "TRIGGER_STEP");
   EXPECT_EQ(Triggers::LibTrigger(12), "12");
-  EXPECT_EQ(Triggers::Index(4, 23, 8), 4 + 5 * (23 + 24 * 8));
-  EXPECT_EQ(Triggers::Index(4, 23, 8), Triggers::kTableSize - 1);
+  EXPECT_EQ(Triggers::Index(4, 23, 8), Triggers::kTableSize - 1);  // the last slot, stream and kind fill it
+  EXPECT_EQ(Triggers::Index(0, 1, 0), 5);
 }
 
 TEST_F(DirectXTest, PcxTriggersAreRefusedBelowOneAndLogTheirDueTime) {

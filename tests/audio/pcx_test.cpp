@@ -35,6 +35,10 @@ class PcxTest : public ::testing::Test {
   std::vector<std::string> messages() const { return test::LogMessages(log); }
   int count(const std::string& text) const { return test::LoggedCount(log, text); }
   bool logged(const std::string& text) const { return count(text) > 0; }
+  // Every one of `lines` is in the log.
+  void expectLogged(std::initializer_list<std::string> lines) const {
+    for (const std::string& line : lines) EXPECT_TRUE(logged(line)) << line;
+  }
   // Tools registered and slot 0 allocated, analog level at 0 dB.
   void ready() {
     ASSERT_TRUE(qz.InitTools());
@@ -86,17 +90,12 @@ TEST_F(PcxTest, WithoutTheToolsEverythingIsInert) {
 TEST_F(PcxTest, StartLogsTheConfigurationAndTheMissingCardOnce) {
   ASSERT_TRUE(qz.InitTools());
   EXPECT_TRUE(qz.toolsAvailable);
-  EXPECT_TRUE(logged("PCXTools Software configuration"));
-  EXPECT_TRUE(logged("PCX Driver Version: 1.00 |Official version"));
-  EXPECT_TRUE(logged("PCX Tools  Version: 1.00"));
-  EXPECT_TRUE(logged("PCXTools Hardware configuration"));
-  EXPECT_TRUE(logged("Mono Input  : 4"));
-  EXPECT_TRUE(logged("Mono Output : 10"));
+  expectLogged({"PCXTools Software configuration", "PCX Driver Version: 1.00 |Official version",
+                "PCX Tools  Version: 1.00", "PCXTools Hardware configuration", "Mono Input  : 4", "Mono Output : 10",
+                "Output Info :                 :  Audio Level/ Analog/", "Output Clock: WordClock       : True",
+                "==============================="});
   EXPECT_EQ(count("ALSA: no sound card found |Virtual board only"), 1);
   EXPECT_EQ(count("Output Board: Board Type      : VIRTUAL"), 10);
-  EXPECT_TRUE(logged("Output Info :                 :  Audio Level/ Analog/"));
-  EXPECT_TRUE(logged("Output Clock: WordClock       : True"));
-  EXPECT_TRUE(logged("===============================") );
   EXPECT_EQ(qz.outputs.size(), 10u);
   EXPECT_EQ(qz.outputs[9].boardType, kBoardTypeVirtual);
   // A second start finds the tools registered: unregister, register again.
@@ -129,10 +128,7 @@ TEST_F(PcxTest, AllocationRetriesWithFewerChannels) {
   int n = 24;
   // Slot 4 starts on output 9: two channels are left on the board.
   ASSERT_TRUE(qz.AllocatePipeOut(4, n));
-  EXPECT_TRUE(logged("PCXTools Allocate Pipe Out"));
-  EXPECT_TRUE(logged("NoCanal    : 2"));
-  EXPECT_TRUE(logged("NbMaxStream: 24"));
-  EXPECT_TRUE(logged("Format     :  MPEG L2/"));
+  expectLogged({"PCXTools Allocate Pipe Out", "NoCanal    : 2", "NbMaxStream: 24", "Format     :  MPEG L2/"});
   EXPECT_EQ(qz.pipesOut[4].channels, 2);
   EXPECT_NE(qz.pipesOut[4].streams[23].handle, 0u);
   EXPECT_FALSE(logged("Err: PCXTools Error |TOOLAllocatePipeEx |Out |Sub: Lib_PCX_QZ:AllocatePipeOut"));
@@ -148,11 +144,11 @@ TEST_F(PcxTest, AFailedAllocationIsReportedWithItsParameters) {
   EXPECT_FALSE(qz.AllocatePipeOut(0, n));
   EXPECT_FALSE(qz.pipesOut[0].allocated);
   EXPECT_EQ(qz.lastErrorCode, err::kNoPipeLeft);
-  EXPECT_TRUE(logged("Err: PCXTools Error |TOOLAllocatePipeEx |Out |Sub: Lib_PCX_QZ:AllocatePipeOut"));
-  EXPECT_TRUE(logged("Err: -15615 |Every pipe of the boards is allocated |Sub: "
-                     "Lib_PCX_QZ:AllocatePipeOut |PCX Card in use by another application ?"));
-  EXPECT_TRUE(logged("Drivers: 1.00 PCXTools: 1.00"));
-  EXPECT_TRUE(logged("Err: Pipe OUT: NoCanal: 0 MaxStream: 24 Format: 64 MaxBitRate: 0 HostFormat: 0"));
+  expectLogged({"Err: PCXTools Error |TOOLAllocatePipeEx |Out |Sub: Lib_PCX_QZ:AllocatePipeOut",
+                "Err: -15615 |Every pipe of the boards is allocated |Sub: "
+                "Lib_PCX_QZ:AllocatePipeOut |PCX Card in use by another application ?",
+                "Drivers: 1.00 PCXTools: 1.00",
+                "Err: Pipe OUT: NoCanal: 0 MaxStream: 24 Format: 64 MaxBitRate: 0 HostFormat: 0"});
   // The record pipe does not retry.
   EXPECT_FALSE(qz.AllocatePipeIn(0, n));
   EXPECT_TRUE(logged("Err: Pipe IN: NoCanal: 4 MaxStream: 24 Format: 64 MaxBitRate: 0 HostFormat: 0"));
@@ -273,10 +269,8 @@ TEST_F(PcxTest, LoadPlaysTheRangeAndWatchesTheEnd) {
   const auto ref = test::DecodeAll(file);
   const uint64_t t0 = clock.tickMs();
   ASSERT_TRUE(load(file, 0, 10000));
-  EXPECT_TRUE(logged("TOOLPlayFile parameters: PipeHwnd: 256 |StreamHwnd: 65537 |StartPos: 0 |EndPos: 10000 |Lvl: 0 dB"));
-  EXPECT_TRUE(logged("|Sound loaded: 0 |" + file));
-  EXPECT_TRUE(logged("|Sound duration: 10000 ms"));
-  EXPECT_TRUE(logged("|Digital level set to 0 dB"));
+  expectLogged({"TOOLPlayFile parameters: PipeHwnd: 256 |StreamHwnd: 65537 |StartPos: 0 |EndPos: 10000 |Lvl: 0 dB",
+                "|Sound loaded: 0 |" + file, "|Sound duration: 10000 ms", "|Digital level set to 0 dB"});
   const PcxStreamState& st = qz.pipesOut[0].streams[0];
   EXPECT_TRUE(st.loaded);
   EXPECT_TRUE(st.endWatch);
@@ -356,15 +350,9 @@ TEST_F(PcxTest, BadFilesGetTheirMessageAndNothingPlays) {
   EXPECT_FALSE(streams.PCXToolsOutPlaySound(0, 0));
   device().renderMs(200);
   EXPECT_EQ(test::PeakOf(device().recorded(0), 0, device().recorded(0).size() / 2, 0), 0.0f);
-  // A cut file plays its whole frames only.
+  // A cut file counts its whole frames only (what it plays: the engine's tests).
   ASSERT_TRUE(load(dir / "cut.s48", 0, 0));
   EXPECT_TRUE(logged("|Sound duration: 120 ms"));
-  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
-  const size_t at = static_cast<size_t>(device().framesRendered());
-  device().renderMs(300);
-  const auto ref = test::DecodeAll(good);
-  for (size_t i = 0; i < 5 * 1152; ++i) ASSERT_FLOAT_EQ(sample(at + i, 0), ref[i * 2]);
-  for (size_t i = 5 * 1152; i < 14400; ++i) ASSERT_EQ(sample(at + i, 0), 0.0f);
 }
 
 TEST_F(PcxTest, StopWithFadeIsShortenedToTheRest) {
@@ -390,25 +378,19 @@ TEST_F(PcxTest, StopWithFadeIsShortenedToTheRest) {
   EXPECT_NE(sample(stop + fade - 2, 0), 0.0f);
   for (size_t i = stop + fade; i < stop + 9600; ++i) ASSERT_EQ(sample(i, 0), 0.0f);
 
-  // 1000 ms left, fade of 1000 ms: 800 ms.
-  ASSERT_TRUE(load(file, 0, 2000));
-  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
+  // 1000 ms left, fade of 1000: 800 ms; 100 ms left, fade of 400: 80 is 20 ms
+  // short of 48, the fade is 52 ms; under 48 ms left: no fade at all.
+  struct Case { int64_t end, playedMs, fade; const char* line; };
+  for (const Case& c : {Case{2000, 1000, 1000, "Remain duration: 1000 ms |FadeOutDuration change to 800 ms"},
+                        Case{500, 400, 400, "Remain duration: 100 ms |FadeOutDuration change to 52 ms"},
+                        Case{500, 480, 300, "Remain duration: 20 ms |FadeOutDuration change to 0 ms"}}) {
+    ASSERT_TRUE(load(file, 0, c.end));
+    ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
+    device().renderFrames(c.playedMs * 48);
+    ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, c.fade));
+    EXPECT_TRUE(logged("FadeDuration too long: " + std::to_string(c.fade) + " ms |" + c.line)) << c.line;
+  }
   EXPECT_TRUE(logged("CheckStatusAfterStopSound set to False"));
-  device().renderMs(1000);
-  ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, 1000));
-  EXPECT_TRUE(logged("FadeDuration too long: 1000 ms |Remain duration: 1000 ms |FadeOutDuration change to 800 ms"));
-  // 100 ms left, fade of 400: 80 is 20 ms short of 48, the fade is 52 ms.
-  ASSERT_TRUE(load(file, 0, 500));
-  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
-  device().renderMs(400);
-  ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, 400));
-  EXPECT_TRUE(logged("FadeDuration too long: 400 ms |Remain duration: 100 ms |FadeOutDuration change to 52 ms"));
-  // Under 48 ms left: no fade at all.
-  ASSERT_TRUE(load(file, 0, 500));
-  ASSERT_TRUE(streams.PCXToolsOutPlaySound(0, 0));
-  device().renderFrames(23040);  // 480 ms
-  ASSERT_TRUE(streams.PCXToolsOutStopSound(0, 0, 300));
-  EXPECT_TRUE(logged("FadeDuration too long: 300 ms |Remain duration: 20 ms |FadeOutDuration change to 0 ms"));
 }
 
 // PCX triggers fire on the stream's own position, read at each TimerPtx tick
@@ -553,8 +535,7 @@ TEST_F(PcxTest, CloseReleasesEverything) {
   ASSERT_TRUE(qz.AllocatePipeIn(0, n));
   EXPECT_TRUE(logged("PCXTools Allocate Pipe In"));
   qz.CloseSoundRessource();
-  EXPECT_TRUE(logged("TOOLReleasePipe |OUT"));
-  EXPECT_TRUE(logged("TOOLReleasePipe |IN"));
+  expectLogged({"TOOLReleasePipe |OUT", "TOOLReleasePipe |IN"});
   EXPECT_FALSE(qz.toolsAvailable);
   EXPECT_FALSE(qz.pipesOut[0].allocated);
   EXPECT_EQ(tools.TOOLHowManyOutputs(), 0);

@@ -96,7 +96,9 @@ TEST_F(AuditionDeckTest, SpacePlaysTheSelectionAndTheHeadFollowsUntilItsEnd) {
   EXPECT_EQ(editor->playPosition, 0);
 }
 
-TEST_F(AuditionDeckTest, SecondSpaceStopsAndHomeEndMoveThePlayPosition) {
+// A second Space stops (the window's keys are checked with the window: Home,
+// End and the head).
+TEST_F(AuditionDeckTest, SecondSpaceStopsAndNothingPlaysFromTheEnd) {
   deck.PlayStop();  // no selection: from the play position to the end
   ASSERT_TRUE(deck.playing());
   Run(300);
@@ -105,15 +107,9 @@ TEST_F(AuditionDeckTest, SecondSpaceStopsAndHomeEndMoveThePlayPosition) {
   const size_t heard = HeardMs();
   Run(1000);
   EXPECT_LT(HeardMs() - heard, 200u);  // at most the stop's fade after the stop
-
   deck.GotoEnd();
-  EXPECT_EQ(editor->playPosition, duration);
   deck.PlayStop();  // nothing is left to play after the end
   EXPECT_FALSE(deck.playing());
-  deck.GotoBegin();
-  EXPECT_EQ(editor->playPosition, 0);
-  EXPECT_TRUE(view->globalHeadShown);
-  EXPECT_EQ(view->XTeteGlobal, 0);
 }
 
 TEST_F(AuditionDeckTest, LevelCorrectionAndPitchApplyToWhatIsHeard) {

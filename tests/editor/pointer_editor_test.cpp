@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -91,10 +92,32 @@ class PointerEditorTest : public data::test::LibraryFixture {
   std::string PtxRecord(int station, char type, const std::string& code = kCode) {
     return Read(data::kPointers, station, data::ptx::Key(code, type, "01"));
   }
+  // The song `code` selected in the editor, its sound beside it.
+  bool Load(const std::string& code, SoundLoad how = SoundLoad::NewSelection, bool updateDuration = false) {
+    return ed().InitSoundPtx(how, updateDuration, "Test", Selection(code, code == kCode ? soundFile : otherFile));
+  }
+  // The song record of `station` replaced by `r` (positioned on it first).
+  void UpdateSong(int station, const std::string& code, const std::string& r) {
+    ASSERT_FALSE(SongRecord(station, code).empty());
+    layer->record(data::kSongs) = r;
+    std::string key = data::Library::Key(code);
+    ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+  }
+  // Every record-manager call goes through `fails` first: true answers 18
+  // (disk full) instead of doing it; Heal() takes it away.
+  void FailWhen(std::function<bool(int op)> fails) {
+    healthy = layer->call;
+    layer->call = [this, fails](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
+      return fails(op) ? 18 : healthy(op, pb, data, len, key, keyLen, keyNumber);
+    };
+  }
+  void Heal() { layer->call = healthy; }
+  static bool IsWrite(int op) { return op == 2 || op == 3 || op == 4; }
 
   std::string soundFile, otherFile;
   int duration = 0;
   std::unique_ptr<EditorWindow> window;
+  data::PervasiveLayer::CallFn healthy;
 };
 
 TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
@@ -115,7 +138,7 @@ TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
   EXPECT_EQ(data::FormatGrouped(-3.5, 2), "-3.50");
   EXPECT_EQ(data::FormatGrouped(0.98, 3), "0.980");
 
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   ed().SetLevel(-350);
   EXPECT_EQ(g.cell(1, 11), "-3.50 dB");
   EXPECT_EQ(g.cell(2, 11), "-350");
@@ -136,7 +159,7 @@ TEST_F(PointerEditorTest, GridHeadersFormatsAndDeviceCombo) {
 // its durations and end type.
 TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
   ASSERT_GT(duration, 19000);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   EXPECT_GT(ed().envelopeCount, 0);
   EXPECT_TRUE(ed().lastMessage.empty()) << ed().lastMessage;
   // No records: the fade-out sits 96 ms before the end, start next there.
@@ -198,12 +221,12 @@ TEST_F(PointerEditorTest, ScenarioEditStoreAndReload) {
 }
 
 TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   Select(2000, 2000);
   ed().StripMenu(StripMenuEntry::Intro);
 
   prompt.answers = {Answer::Cancel};
-  EXPECT_FALSE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  EXPECT_FALSE(Load(kOther));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur les pointeurs ?");
   EXPECT_EQ(prompt.shown[0].icon, Icon::Question);
@@ -211,17 +234,17 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
 
   prompt.answers = {Answer::No};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_EQ(Trim(ed().sound.code), kOther);
   EXPECT_EQ(PtxRecord(1, '4'), "");  // discarded
 
   // Back to the first, change again, leave with Yes: stored everywhere.
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   EXPECT_EQ(ed().ptx.position[data::kIntro], 0);
   Select(2500, 2500);
   ed().StripMenu(StripMenuEntry::Intro);
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
   EXPECT_FALSE(ed().ptx.pointersChanged);
 
@@ -234,12 +257,12 @@ TEST_F(PointerEditorTest, LeavingUnsavedPointersAsksYesNoCancel) {
     EXPECT_EQ(Trim(code), kOther);
   };
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Voulez-vous enregistrer les changements sur le son ?");
   EXPECT_EQ(notices, 1);  // once per load
   prompt.shown.clear();
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_TRUE(prompt.shown.empty());
 }
 
@@ -251,17 +274,11 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
     for (int station : {1, 2}) {
       std::string r = SongRecord(station);
       song::SetDurationSeconds(r, s);
-      layer->record(data::kSongs) = r;
-      std::string key = data::Library::Key(kCode);
-      ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+      UpdateSong(station, kCode, r);
     }
   };
   int writes = 0;
-  const auto original = layer->call;
-  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-    if (op == 2 || op == 3 || op == 4) ++writes;
-    return original(op, pb, data, len, key, keyLen, keyNumber);
-  };
+  FailWhen([&](int op) { return IsWrite(op) && ++writes < 0; });  // counts, never fails
   const auto corrections = [&] {
     const auto lines = Logged();
     return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
@@ -272,8 +289,8 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   // before the end). Selecting it, again and again, changes nothing.
   const std::string before1 = SongRecord(1), before2 = SongRecord(2);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(Load(kCode));
+    ASSERT_TRUE(Load(kOther));
   }
   ed().SetEndType(ed().ptx.endType);  // the end type it has
   EXPECT_EQ(writes, 0);
@@ -285,7 +302,7 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   setSeconds(999);
   writes = 0;
   prompt.answers = {Answer::No};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text,
             "La durée de passage du son 00000101 (00:20) est très différente de celle du morceau (16:39).\n\n"
@@ -296,11 +313,11 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 999);
   EXPECT_EQ(writes, 2 + 2);  // each station's intro record, and its song's intro
   // Yes corrects it once, on every station.
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   for (int station : {1, 2}) data::PtxDetruirePointeur(*lib, station, kCode, 4);
   writes = 0;
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   EXPECT_EQ(writes, 2);
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), 20);
   EXPECT_EQ(ed().sound.checkedDuration, duration);
@@ -313,23 +330,23 @@ TEST_F(PointerEditorTest, SelectionComparesPlayDurationsAndWritesOnlyAChange) {
 
   // A fade-in shortens the play duration once; later selections leave it.
   for (int station : {1, 2}) data::PtxSauvegarderPointeur(*lib, station, kCode, '0', 1000, 2500, -1, 0, true);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kOther));
+  ASSERT_TRUE(Load(kCode));
   const long long seconds = (duration - 96 - 3500 + 500) / 1000;
   for (int station : {1, 2}) EXPECT_EQ(song::DurationSeconds(SongRecord(station)), seconds);
   writes = 0;
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(Load(kOther));
+    ASSERT_TRUE(Load(kCode));
   }
   EXPECT_EQ(writes, 0);
   EXPECT_EQ(song::DurationSeconds(SongRecord(1)), seconds);
 
   // updateDuration (after a sound edit) writes whatever the record holds.
   setSeconds(999);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, true, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode, SoundLoad::Refresh, true));
   EXPECT_EQ(song::DurationSeconds(SongRecord(2)), seconds);
-  layer->call = original;
+  Heal();
 }
 
 // A sound with damaged frames (their headers lost): its length counts them,
@@ -340,7 +357,7 @@ TEST_F(PointerEditorTest, ADamagedSoundNeverShortensTheSongsDuration) {
   std::fill(bytes.begin() + 768 * 300, bytes.begin() + 768 * 500, '\0');  // 200 frames, 4.8 s
   sono::test::WriteFile(otherFile, bytes);
   const std::string before = SongRecord(1, kOther);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_EQ(ed().soundLength(), duration);
   EXPECT_EQ(ed().sound.damagedFrames, 200);
   EXPECT_GT(ed().envelopeCount, 0);
@@ -371,9 +388,7 @@ TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
   for (int station : {1, 2}) {
     std::string r = SongRecord(station, kOther);
     song::SetDurationSeconds(r, 243);
-    layer->record(data::kSongs) = r;
-    std::string key = data::Library::Key(kOther);
-    ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
+    UpdateSong(station, kOther, r);
     data::PtxSauvegarderPointeur(*lib, station, kOther, '0', 0, 13000, -1, 0, true);
     data::PtxSauvegarderPointeur(*lib, station, kOther, '4', 20000, 0, -1, 0, true);
     data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 240000, 1000, -1, 0, true);
@@ -381,7 +396,7 @@ TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
   const std::string before = SongRecord(1, kOther);
   for (int round = 1; round <= 3; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+    ASSERT_TRUE(Load(kOther));
     EXPECT_FALSE(ed().lengthMeasured());
     EXPECT_EQ(ed().soundLength(), 243000);  // the record's duration stands in for the scale
     EXPECT_TRUE(ed().SetLevel(-100.0 * round));
@@ -389,7 +404,7 @@ TEST_F(PointerEditorTest, ASongWithoutItsSoundKeepsItsDuration) {
     ASSERT_TRUE(ed().StorePointers());
     // The fade-out past the stand-in is neither pulled back nor rewritten.
     EXPECT_EQ(PtxRecord(2, '1', kOther).substr(11, 10), "0000240000");
-    ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+    ASSERT_TRUE(Load(kCode));
   }
   for (int station : {1, 2}) {
     const std::string r = SongRecord(station, kOther);
@@ -409,7 +424,7 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
     data::PtxSauvegarderPointeur(*lib, station, kOther, '1', 60000, 1000, -1, 0, true);
   }
   std::filesystem::remove(otherFile);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Fichier son non trouvé: " + otherFile);
   EXPECT_TRUE(prompt.shown.empty());  // shown in the pane, no box per row
@@ -420,83 +435,50 @@ TEST_F(PointerEditorTest, MissingOrUndecodableSoundStillShowsPointers) {
   EXPECT_EQ(ed().sound.checkedDuration, 0);
 
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther, SoundLoad::Refresh));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_EQ(prompt.shown.back().text, ed().lastMessage);
   EXPECT_EQ(ed().ptx.grid.cell(2, 3), "5000");
   // A readable sound clears the message.
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   EXPECT_EQ(ed().lastMessage, "");
 }
 
 // The envelope beside a sound is the editor's cache: a damaged one is built
-// again without a word to the user, "Reconstruire l'enveloppe" builds it on
-// request, and with envelopes turned off a good sound opens without a box.
+// again without a word to the user, and with envelopes turned off a good
+// sound opens without a box.
 TEST_F(PointerEditorTest, EnvelopesDamagedRebuiltOrTurnedOff) {
   const std::string gpx = GpxPathFor(soundFile);
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   const int frames = ed().envelopeCount;
   ASSERT_GT(frames, 0);
   const std::string built = sono::test::ReadFile(gpx);
   sono::test::WriteFile(gpx, std::string(built.size(), '#'));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kOther));
+  ASSERT_TRUE(Load(kCode));
   EXPECT_EQ(ed().envelopeCount, frames);
   EXPECT_EQ(ed().lastMessage, "");
   EXPECT_TRUE(prompt.shown.empty());
   EXPECT_EQ(sono::test::ReadFile(gpx), built);
 
-  // On request, whatever the file holds (here one that looks whole but holds other values).
-  std::vector<uint8_t> flat(static_cast<size_t>(frames), 7);
-  sono::test::WriteFile(gpx, BuildGpx(duration, flat));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kCode, soundFile)));
-  EXPECT_EQ(ed().envelope[1], 7);
-  EXPECT_TRUE(ed().RebuildEnvelope());
-  EXPECT_EQ(sono::test::ReadFile(gpx), built);
-  EXPECT_NE(ed().envelope[1], 7);
-  EXPECT_EQ(window->view.NombreValeurs, frames);
+  // On request it is built whatever the file holds: the window's menu entry.
 
   // Envelopes off: no envelope, no box for a good sound; a bad one is still said.
   window->envelopes.settings().envelopesOff = true;
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_EQ(ed().envelopeCount, 0);
   EXPECT_EQ(ed().lastMessage, "");
   EXPECT_TRUE(prompt.shown.empty());
   sono::test::WriteFile(otherFile, std::string(5000, 'x'));
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::Refresh, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther, SoundLoad::Refresh));
   ASSERT_EQ(prompt.shown.size(), 1u);
   EXPECT_EQ(prompt.shown[0].text, "Format du fichier son '" + otherFile + "' non supporté.");
   EXPECT_FALSE(ed().RebuildEnvelope());
 }
 
-// A selection dragged in the working view (backwards here) is the strip's
-// selection, in time order, with its time labels; the strip's menu then
-// turns it into a pointer.
-TEST_F(PointerEditorTest, AWorkingViewSelectionIsTheStripSelection) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
-  WaveformView& view = window->view;
-  view.WorkingMouseDown(MouseButton::Left, 300, {});
-  view.WorkingMouseMove(true, 120);
-  view.WorkingMouseUp();
-  const Zone& capture = view.zone(kCaptureZone);
-  const StripSelection& s = ed().sound.selection;
-  ASSERT_TRUE(s.marked);
-  EXPECT_EQ(s.startMs, static_cast<int>(capture.t1));
-  EXPECT_EQ(s.endMs, static_cast<int>(capture.t2));
-  EXPECT_EQ(s.startMs, view.Pos2Tps(120));
-  EXPECT_EQ(s.endMs, view.Pos2Tps(300));
-  EXPECT_FLOAT_EQ(s.x1, view.TimingToPos(s.startMs));
-  EXPECT_EQ(ed().labelStart, Trim(Tps2MinSecMil(s.startMs)));
-  EXPECT_EQ(ed().labelEnd, Trim(Tps2MinSecMil(s.endMs)));
-  EXPECT_EQ(view.labelMouse, Trim(Tps2MinSecMil(view.Pos2Tps(120))));
-  ed().StripMenu(StripMenuEntry::Hook);  // Hook
-  EXPECT_EQ(ed().ptx.position[data::kHook], s.startMs);
-  EXPECT_EQ(ed().ptx.second[data::kHook], view.Pos2Tps(300) - view.Pos2Tps(120));
-}
-
 TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   // A hook selected up to the end is pulled back to end the 48 ms margin early.
   Select(duration - 1000, duration + 5000);
   EXPECT_EQ(ed().sound.selection.endMs, duration);  // clamped to the sound
@@ -541,7 +523,7 @@ TEST_F(PointerEditorTest, SelectionRulesAtTheEndAndOnTheStrip) {
 }
 
 TEST_F(PointerEditorTest, OverviewStripClickAndPlayCursor) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   WaveformView& view = window->view;
   ASSERT_GT(view.NombreValeurs, 0);
   ed().OverviewStripClick(0);
@@ -555,7 +537,7 @@ TEST_F(PointerEditorTest, OverviewStripClickAndPlayCursor) {
 }
 
 TEST_F(PointerEditorTest, GridClicksRestoreClearAndAutomaticStore) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   Select(3000, 3000);
   ed().StripMenu(StripMenuEntry::Intro);
   ASSERT_TRUE(ed().StorePointers());
@@ -627,10 +609,10 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
   ed().undoEnabled = true;
   const std::string work = soundFile + "_20260101_120000.Tmp";
   sono::test::WriteFile(work, "w");
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   ed().sound.temporaryFiles[0] = work;
   ed().undoLevels = 2;
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   EXPECT_FALSE(std::filesystem::exists(u1));
   EXPECT_FALSE(std::filesystem::exists(u2));
   EXPECT_FALSE(std::filesystem::exists(work));
@@ -644,17 +626,13 @@ TEST_F(PointerEditorTest, LinerCodesTitleAndUndoFiles) {
 // the values), the edits kept and marked, the song change called off; the
 // next answer stores them.
 TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   Select(2500, 2500);
   ed().StripMenu(StripMenuEntry::Intro);
-  const auto original = layer->call;
-  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-    if (op == 2) return 18;  // disk full
-    return original(op, pb, data, len, key, keyLen, keyNumber);
-  };
+  FailWhen([](int op) { return op == 2; });
   prompt.answers = {Answer::Yes};
-  EXPECT_FALSE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
-  layer->call = original;
+  EXPECT_FALSE(Load(kOther));
+  Heal();
   EXPECT_EQ(Trim(ed().sound.code), kCode);
   EXPECT_EQ(ed().ptx.grid.cell(2, 3), "2500");
   EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
@@ -670,18 +648,15 @@ TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
             lines.end());
   EXPECT_EQ(PtxRecord(1, '4'), "");
   // At the unload there is no going back: said all the same.
-  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-    if (op == 2) return 18;
-    return original(op, pb, data, len, key, keyLen, keyNumber);
-  };
+  FailWhen([](int op) { return op == 2; });
   prompt.answers = {Answer::Yes};
   EXPECT_EQ(ed().OfferToStoreChanges("Frm_Main:Form_Unload", Buttons::YesNo), Answer::Cancel);
-  layer->call = original;
+  Heal();
   EXPECT_EQ(prompt.shown.back().icon, Icon::Critical);
   EXPECT_EQ(prompt.shown.back().text.find("Les modifications sont conservées"), std::string::npos);
   // Once the disk has room again, Yes stores and the change goes ahead.
   prompt.answers = {Answer::Yes};
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kOther, otherFile)));
+  ASSERT_TRUE(Load(kOther));
   for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500");
 }
 
@@ -690,7 +665,7 @@ TEST_F(PointerEditorTest, AFailedStoreWhenLeavingASoundIsSaidAndKeepsTheEdits) {
 // play duration back to the whole sound); a store that fails halfway leaves
 // every station with its pointers and the zeros marked unsaved.
 TEST_F(PointerEditorTest, RAZPtxStoresTheEmptySetOnEveryStationOrNothing) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   Select(2500, 2500);
   ed().StripMenu(StripMenuEntry::Intro);
   Select(15000, 17000);
@@ -701,15 +676,11 @@ TEST_F(PointerEditorTest, RAZPtxStoresTheEmptySetOnEveryStationOrNothing) {
   ASSERT_EQ(song::DurationSeconds(SongRecord(2)), 15);
 
   // The store fails at its second delete: nothing changes anywhere.
-  const auto original = layer->call;
   int deletes = 0;
-  layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-    if (op == 4 && ++deletes == 2) return 18;
-    return original(op, pb, data, len, key, keyLen, keyNumber);
-  };
+  FailWhen([&](int op) { return op == 4 && ++deletes == 2; });
   const int stopsBefore = window->audition.stops;
   EXPECT_FALSE(ed().RAZPtx());
-  layer->call = original;
+  Heal();
   EXPECT_GT(window->audition.stops, stopsBefore);
   for (int station : {1, 2}) {
     EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000002500") << station;
@@ -741,7 +712,7 @@ TEST_F(PointerEditorTest, RAZPtxStoresTheEmptySetOnEveryStationOrNothing) {
 // A record-manager error anywhere in a store: every station keeps its old
 // records (one transaction for all), the slot stays marked.
 TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
-  ASSERT_TRUE(ed().InitSoundPtx(SoundLoad::NewSelection, false, "Test", Selection(kCode, soundFile)));
+  ASSERT_TRUE(Load(kCode));
   for (int failingInsert : {1, 2}) {
     SCOPED_TRACE(failingInsert);
     Select(3000, 3000);
@@ -749,17 +720,11 @@ TEST_F(PointerEditorTest, StoreFailingHalfwayKeepsOldOrNew) {
     ASSERT_TRUE(ed().StorePointers());
     Select(4000, 4000);
     ed().StripMenu(StripMenuEntry::Intro);
-    auto original = layer->call;
     int inserts = 0;
-    layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-      if (op == 2 && ++inserts == failingInsert) return 18;  // disk full
-      return original(op, pb, data, len, key, keyLen, keyNumber);
-    };
+    FailWhen([&](int op) { return op == 2 && ++inserts == failingInsert; });
     EXPECT_FALSE(ed().StorePointers());
-    layer->call = original;
-    const std::string old = "0000003000";
-    EXPECT_EQ(PtxRecord(1, '4').substr(11, 10), old);
-    EXPECT_EQ(PtxRecord(2, '4').substr(11, 10), old);
+    Heal();
+    for (int station : {1, 2}) EXPECT_EQ(PtxRecord(station, '4').substr(11, 10), "0000003000");
     EXPECT_EQ(ed().ptx.grid.cell(3, 3), "O");
     EXPECT_TRUE(ed().ptx.pointersChanged);
     const auto lines = Logged();
@@ -808,12 +773,7 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
     data::SetRaw(r, song::kFlag108, "N");  // values the corrections on read leave alone
     data::SetRaw(r, {230, 7}, "N000000");
     if (code == kCode || code == kOther) {
-      for (int station : {1, 2}) {
-        ASSERT_FALSE(SongRecord(station, code).empty());  // positioned on it for the update
-        layer->record(data::kSongs) = r;
-        std::string key = data::Library::Key(code);
-        ASSERT_EQ(layer->BTRieve(0, 3, key, 0, data::kSongs, station, "Test"), 0);
-      }
+      for (int station : {1, 2}) UpdateSong(station, code, r);
     } else {
       InsertEverywhere(data::kSongs, r);
     }
@@ -876,15 +836,11 @@ TEST_F(PointerEditorTest, PropertyDurationsFollowTheSoundAndNoOtherByteChanges) 
           break;
         case 5: ed().SetEndType(pick(4)); break;
         case 6: {  // store, the disk failing at some write now and then
-          const auto original = layer->call;
           const int failAt = pick(3) == 0 ? 1 + pick(6) : 0;
           int writes = 0;
-          layer->call = [&](int op, void* pb, void* data, std::uint32_t& len, void* key, int keyLen, int keyNumber) {
-            if ((op == 2 || op == 3 || op == 4) && ++writes == failAt) return 18;
-            return original(op, pb, data, len, key, keyLen, keyNumber);
-          };
+          FailWhen([&](int op) { return IsWrite(op) && ++writes == failAt; });
           ed().StorePointers();
-          layer->call = original;
+          Heal();
           break;
         }
         case 7: ed().ToggleAutoStore(); break;

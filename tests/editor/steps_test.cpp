@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "frame_stamps.h"
 #include "library_fixture.h"
 #include "test_support.h"
 #include "core/files.h"
@@ -24,25 +25,10 @@
 namespace sono::editor {
 namespace {
 
-constexpr size_t kStampAt = 8;  // inside a frame's audio data
-
-// Every frame carries its number, so a result can be read back frame by frame.
-void NumberFrames(const std::string& file) {
-  std::string bytes = ReadWholeFile(file).value();
-  for (uint32_t k = 0; k < bytes.size() / kHouseFrameBytes; ++k) {
-    const uint32_t number = k + 1;
-    std::memcpy(&bytes[k * kHouseFrameBytes + kStampAt], &number, 4);
-  }
-  ASSERT_TRUE(WriteFileAtomic(file, bytes));
-}
+// The numbers of the frames of `file`, stamped at the start.
 std::vector<uint32_t> FrameNumbers(const std::string& file) {
-  const std::string bytes = ReadWholeFile(file).value_or("");
   std::vector<uint32_t> out;
-  for (size_t at = 0; at + kHouseFrameBytes <= bytes.size(); at += kHouseFrameBytes) {
-    uint32_t n = 0;
-    std::memcpy(&n, &bytes[at + kStampAt], 4);
-    out.push_back(n);
-  }
+  for (const test::Origin& o : test::Origins(file)) out.push_back(o.frame);
   return out;
 }
 
@@ -68,7 +54,7 @@ class StepsTest : public data::test::LibraryFixture {
     sound = data::SoundFilePath(*lib, 1, kCode);
     std::string error;
     EXPECT_TRUE(demo::WriteDemoSound(sound, 20, false, 7, error)) << error;
-    NumberFrames(sound);
+    test::StampFrames(sound, 1);
     EXPECT_TRUE(editor.InitSoundPtx(SoundLoad::NewSelection, false, "Test", {kCode, 1, 20000, sound, {}, {}}));
   }
   void Select(int from, int to) {

@@ -1,5 +1,6 @@
-// The editor's tape-recorder bar pressed as a librarian would: what the
-// virtual device heard is compared with the decoded sound.
+// The editor's tape-recorder bar pressed as a librarian would: the range
+// each control asks the deck for (what a range sounds like is checked with
+// the deck alone); the pre-listening window, heard sample by sample.
 #include <QMenu>
 #include <QTest>
 #include <QToolButton>
@@ -24,8 +25,6 @@ class AuditionGuiTest : public test::WorkstationFixture {
   AuditionBar& bar() { return *panel().auditionBar(); }
   void LoadFirstSong() {
     ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
-    decoded = sono::test::DecodeAll(ed().sound.soundFile);
-    ASSERT_FALSE(decoded.empty());
     ws->deck.engine().virtualDevice().setRecording(true);
   }
   const std::vector<float>& Heard() { return ws->deck.engine().virtualDevice().recorded(0); }
@@ -60,10 +59,10 @@ TEST_F(AuditionGuiTest, BarButtonsPlayTheirRanges) {
   const int start = ed().sound.selection.startMs, end = ed().sound.selection.endMs;
   ASSERT_GT(start, 2000);
 
-  // The pre-roll and post-roll typed in the bar are kept and used by PlayOut.
+  // The pre-roll and post-roll typed in the bar are kept and used by PlayOut
+  // (what each range sounds like is checked with the deck alone).
   bar().preRoll()->setValue(1.5);
   bar().postRoll()->setValue(0.5);
-  size_t from = Heard().size() / 2;
   QTest::mouseClick(bar().button(PlayButton::PlayOut), Qt::LeftButton);
   ASSERT_TRUE(ws->deck.playing());
   EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{start - 1500, end + 500}));
@@ -72,20 +71,20 @@ TEST_F(AuditionGuiTest, BarButtonsPlayTheirRanges) {
   EXPECT_NE(bar().chronometer()->text(), "00:00.00");
   Run(end - start + 2000);
   EXPECT_FALSE(ws->deck.playing());
-  ExpectHeard(from, start - 1500, end + 500);
   EXPECT_EQ(bar().chronometer()->text(), "00:00.00");
 
   // Return plays the selection; Pause holds it, and it goes on where it was.
-  from = Heard().size() / 2;
   QTest::keyClick(&panel(), Qt::Key_Return);
+  EXPECT_EQ(ws->deck.playedRange(), (editor::AuditionRange{start, end}));
   Run(200);
   QTest::mouseClick(bar().button(PlayButton::Pause), Qt::LeftButton);
   EXPECT_TRUE(ws->deck.paused());
   EXPECT_TRUE(bar().button(PlayButton::Pause)->isChecked());
   Run(1000);
   QTest::mouseClick(bar().button(PlayButton::Pause), Qt::LeftButton);
+  EXPECT_FALSE(ws->deck.paused());
   Run(end - start + 500);
-  ExpectHeard(from, start, end);
+  EXPECT_FALSE(ws->deck.playing());
 
   // Escape stops; a double click on the chronometer plays from the play position.
   QTest::mouseClick(bar().button(PlayButton::Play), Qt::LeftButton);
@@ -149,16 +148,6 @@ TEST_F(AuditionGuiTest, TheRangeListIsFilledFromTheStripAndTheStepsAndPlaysInTur
   EXPECT_FALSE(ws->deck.rangeListRunning());
   const double heardMs = static_cast<double>(Heard().size() / 2 - from) / kRate;
   EXPECT_NEAR(heardMs, (first.second - first.first) + (second.second - second.first), 20 + 150);
-  // The first item is heard from its start.
-  double error = 0, energy = 0;
-  for (size_t i = 0; i < 2 * 4800; ++i) {
-    const double want = decoded[2 * static_cast<size_t>(first.first) * kRate + i];
-    const double got = Heard()[2 * from + i];
-    error += (got - want) * (got - want);
-    energy += want * want;
-  }
-  EXPECT_GT(energy, 0);
-  EXPECT_LE(error, energy * 1e-2);
 
   // The steps, added out of order, fill the list in time order; the
   // selection around them gives the stretches outside them.

@@ -36,10 +36,7 @@ class ConversionGuiTest : public test::WorkstationFixture {
     ASSERT_TRUE(ws->start());
     Registry(ws->app.config().settingsFolder() + "Registry.ini")
         .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "conv/");
-    SearchCode("00000001");
-    ASSERT_EQ(rows(), 1);
-    ws->window.grid()->selectRow(0);
-    ASSERT_EQ(ws->editorPanel->editor().sound.code, "00000001");
+    ShowSong("00000001");
     prompt.shown.clear();
   }
   void Drop(QWidget* on, const std::string& file) {
@@ -52,6 +49,11 @@ class ConversionGuiTest : public test::WorkstationFixture {
     QApplication::sendEvent(on, &drop);
   }
   int SheetRows(convert::QueueSheet s) { return ws->conversions->sheet(s)->rowCount(); }
+  // The playout's first target is `listener`.
+  void NotifyTo(const sono::test::UdpListener& listener) {
+    ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::Ip, 0, "127.0.0.1"), "");
+    ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::PortA, 0, std::to_string(listener.port())), "");
+  }
   // A one-second broadcast WAV whose cart chunk marks an intro at 2 s and a
   // hook at 9 s (past the 7.2 s sound the stand-in converter gives).
   void WriteBroadcastWav(const std::string& wav) {
@@ -111,8 +113,7 @@ TEST_F(ConversionGuiTest, DroppedFileIsConvertedAndShownInTheEditor) {
 // is not announced; left on, the playout hears of it once, ten seconds on.
 TEST_F(ConversionGuiTest, SendUdpSwitchedOffKeepsTheConversionQuiet) {
   sono::test::UdpListener listener;
-  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::Ip, 0, "127.0.0.1"), "");
-  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::PortA, 0, std::to_string(listener.port())), "");
+  NotifyTo(listener);
   QTableWidget* waiting = ws->conversions->sheet(convert::QueueSheet::ToConvert);
   for (const bool on : {false, true}) {
     SCOPED_TRACE(on ? "Send UDP on" : "Send UDP off");
@@ -140,17 +141,22 @@ TEST_F(ConversionGuiTest, SendUdpSwitchedOffKeepsTheConversionQuiet) {
   }
 }
 
-// A broadcast WAV's markers become pointers of the converted song: with the
-// row's "Send UDP" off, storing them tells the suite nothing either; a
-// pointer the user stores afterwards is told as usual.
+// A broadcast WAV dropped: its markers are offered and, taken, become the
+// song's pointers once the conversion has put the new sound in place (the
+// hook past its end refused). With the row's "Send UDP" off, storing them
+// tells the suite nothing either; a pointer the user stores afterwards is
+// told as usual.
 TEST_F(ConversionGuiTest, MarkersOfAQuietConversionAreNotAnnounced) {
   sono::test::UdpListener listener;
-  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::Ip, 0, "127.0.0.1"), "");
-  ASSERT_EQ(ws->notifier->targets().SetValue(notify::TargetField::PortA, 0, std::to_string(listener.port())), "");
+  NotifyTo(listener);
   const std::string wav = dir / "in/diffusion.wav";
   WriteBroadcastWav(wav);
   prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
   Drop(ws->editorPanel->working(), wav);
+  ASSERT_FALSE(prompt.shown.empty());
+  EXPECT_EQ(prompt.shown[0].text,
+            "Le fichier contient des marqueurs (intro 2000 ms, hook 9000 ms).\n"
+            "Voulez-vous les reprendre comme pointeurs du morceau ?");
   ASSERT_EQ(SheetRows(convert::QueueSheet::ToConvert), 1);
   ws->conversions->sheet(convert::QueueSheet::ToConvert)->item(0, convert::kSendUdpColumn)->setCheckState(Qt::Unchecked);
   Run(600);  // TimerConvert
@@ -158,6 +164,8 @@ TEST_F(ConversionGuiTest, MarkersOfAQuietConversionAreNotAnnounced) {
   ASSERT_EQ(ed.soundLength(), 7200);
   EXPECT_EQ(ed.ptx.position[data::kIntro], 2000) << "the marker was taken";
   EXPECT_FALSE(ed.anyMarked()) << "and stored";
+  EXPECT_TRUE(std::any_of(prompt.shown.begin(), prompt.shown.end(),
+                          [](const auto& shown) { return shown.text.find("Hook") == 0; }));
   EXPECT_EQ(ws->notifier->queue().size(), 0u);
   Run(11000, 100);
   EXPECT_TRUE(listener.Take().empty());
@@ -224,27 +232,6 @@ TEST_F(ConversionGuiTest, DroppedFileAppendedToTheEditorsSound) {
   EXPECT_EQ(SheetRows(convert::QueueSheet::Converted), 1);
   EXPECT_EQ(sono::test::ReadFile(sound), before + sono::test::ReadFile(converted));
   EXPECT_EQ(ed.soundLength(), length + 7200);
-}
-
-// A broadcast WAV dropped: its markers are offered and, taken, become the
-// song's pointers once the conversion has put the new sound in place.
-TEST_F(ConversionGuiTest, DroppedBroadcastWavOffersItsMarkers) {
-  const std::string wav = dir / "in/diffusion.wav";
-  WriteBroadcastWav(wav);
-  prompt.answers = {Answer::Yes, Answer::Yes};  // take the markers, replace the sound
-  Drop(ws->editorPanel->working(), wav);
-  ASSERT_FALSE(prompt.shown.empty());
-  EXPECT_EQ(prompt.shown[0].text,
-            "Le fichier contient des marqueurs (intro 2000 ms, hook 9000 ms).\n"
-            "Voulez-vous les reprendre comme pointeurs du morceau ?");
-  Run(600);  // TimerConvert
-  editor::PointerEditor& ed = ws->editorPanel->editor();
-  EXPECT_EQ(ed.soundLength(), 7200);
-  EXPECT_EQ(ed.ptx.position[data::kIntro], 2000);
-  EXPECT_FALSE(ed.anyMarked());  // stored
-  bool hookRefused = false;
-  for (const auto& shown : prompt.shown) hookRefused = hookRefused || shown.text.find("Hook") == 0;
-  EXPECT_TRUE(hookRefused);
 }
 
 // A shorter sound: the intro past its end is removed, the user told, and

@@ -13,7 +13,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <libpq-fe.h>
+
+#include "../data/btr/pg_test_base.h"
 #include "core/ini.h"
+#include "data/btr/base_engine.h"
 #include "pages.h"
 #include "pg_cluster.h"
 #include "ui/engine_dialog.h"
@@ -24,6 +28,8 @@ namespace sono::ui {
 namespace {
 class DatabaseMenuTest : public test::WorkstationFixture {
  protected:
+  explicit DatabaseMenuTest(const std::function<void(SiteConfig&)>& beforeFiles = {})
+      : WorkstationFixture(150, beforeFiles) {}
   QAction* entry(const char* name) { return ws->window.menu(MenuId::Tools)->findChild<QAction*>(name); }
   // Zeroes the last page the file uses.
   void damage(const std::string& path) {
@@ -44,6 +50,49 @@ class DatabaseMenuTest : public test::WorkstationFixture {
     for (const auto& m : prompt.shown)
       if (m.text.find(text) != std::string::npos) return true;
     return false;
+  }
+};
+
+// Built before the workstation fixture, whose constructor fills it.
+struct PgBaseHolder {
+  std::unique_ptr<btr::testing::PgBaseForTest> pg;
+  std::string dataFolder;
+};
+
+// The site's base held by a database of the private PostgreSQL server
+// (the setting written before the fixture makes the files).
+class DatabaseMenuPgTest : public PgBaseHolder, public DatabaseMenuTest {
+ protected:
+  DatabaseMenuPgTest()
+      : DatabaseMenuTest([this](SiteConfig& config) {
+          if (sono::test::PgCluster::FindBinaries().empty()) return;
+          pg = std::make_unique<btr::testing::PgBaseForTest>("checkmenu");
+          if (!pg->error().empty()) return;
+          const std::string system = config.DetermineFichierSysteme(0);
+          EcritureIni(system, "Base_01", "Moteur_Data", "PostgreSQL");
+          EcritureIni(system, "Base_01", "Connexion_PostgreSQL", pg->connection());
+          dataFolder = config.current().dataFolder;
+          btr::SetBaseEngine(dataFolder, btr::BaseEngine{btr::EngineKind::Postgres, pg->connection(), ""});
+          sono::test::WriteFile(dataFolder + "FRAD000.bt6", "");  // what the site check looks for
+        }) {}
+  void SetUp() override {
+    if (!pg) GTEST_SKIP() << "no PostgreSQL server binaries";
+    ASSERT_EQ(pg->error(), "");
+  }
+  void TearDown() override {
+    if (!pg) return;
+    if (!ws->app.ended()) ws->app.Form_Unload();
+    ws.reset();
+    btr::SetBaseEngine(dataFolder, btr::BaseEngine{});
+  }
+  // Runs `sql` on the base's database, as another program could.
+  void Sql(const std::string& sql) {
+    PGconn* c = PQconnectdb(pg->connection().c_str());
+    ASSERT_EQ(PQstatus(c), CONNECTION_OK) << PQerrorMessage(c);
+    PGresult* r = PQexec(c, sql.c_str());
+    EXPECT_EQ(PQresultStatus(r), PGRES_COMMAND_OK) << PQresultErrorMessage(r);
+    PQclear(r);
+    PQfinish(c);
   }
 };
 }  // namespace
@@ -163,6 +212,41 @@ TEST_F(DatabaseMenuTest, TheEngineWindowTriesTheConnectionAndWritesTheSetting) {
   EXPECT_EQ(LectureIni(systemFile, "Base_01", "Connexion_PostgreSQL", ""), connection);
   // Put back, or the fixture's end would look for the base on the server.
   ASSERT_TRUE(EcritureIni(systemFile, "Base_01", "Moteur_Data", "LMDB"));
+}
+
+// "Vérifier la base" on a base held by PostgreSQL: a song record cut short
+// on the server (by another program) makes its file listed as damaged in
+// the window, with what to do on that engine; the repair leaves it to the
+// server's backups; once the record is whole again the check finds nothing.
+TEST_F(DatabaseMenuPgTest, CheckListsAFileDamagedOnTheServer) {
+  const std::string table = "\"FRADA22.bt6\"", first = "(SELECT min(pos) FROM \"FRADA22.bt6\")";
+  Sql("CREATE TABLE kept AS SELECT pos, rec FROM " + table + " WHERE pos = " + first);
+  Sql("UPDATE " + table + " SET rec = substring(rec from 1 for 10) WHERE pos = " + first);
+  ASSERT_TRUE(ws->start());
+  prompt.shown.clear();
+  ASSERT_NE(entry("MnuVerifierBase"), nullptr);
+  entry("MnuVerifierBase")->trigger();
+  ASSERT_EQ(prompt.shown.size(), 1u);
+  const std::string report = prompt.shown.back().text;
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Exclamation);
+  EXPECT_EQ(report.rfind("Base sur PostgreSQL", 0), 0u) << report;
+  // The short record stops the read along the first key there.
+  EXPECT_NE(report.find("FRADA22.bt6 (Morceaux, station 1): ENDOMMAGÉ\n    clé 0: lecture arrêtée après "),
+            std::string::npos) << report;
+  EXPECT_NE(report.find("restaurer ce fichier depuis la sauvegarde du serveur PostgreSQL"), std::string::npos);
+  EXPECT_NE(report.find("FRADB22.bt6 (Morceaux, station 2): intact"), std::string::npos) << report;
+  EXPECT_NE(report.find("endommagés: 1"), std::string::npos) << report;
+
+  prompt.answers = {Answer::Yes};
+  entry("MnuReparerBase")->trigger();
+  EXPECT_NE(prompt.shown.back().text.find("FRADA22.bt6 (Morceaux, station 1): non réparé: la réparation de "
+                                          "fichiers est pour les bases LMDB"),
+            std::string::npos) << prompt.shown.back().text;
+
+  Sql("UPDATE " + table + " t SET rec = k.rec FROM kept k WHERE t.pos = k.pos");
+  entry("MnuVerifierBase")->trigger();
+  EXPECT_NE(prompt.shown.back().text.find("endommagés: 0"), std::string::npos) << prompt.shown.back().text;
+  EXPECT_EQ(prompt.shown.back().icon, Icon::Information);
 }
 
 }  // namespace sono::ui

@@ -46,6 +46,11 @@ class EditorGuiTest : public test::WorkstationFixture {
     });
   }
   EditorPanel& panel() { return *ws->editorPanel; }
+  // `entry` of the strip's menu, opened with the right button at `x`.
+  void StripMenu(const QString& entry, int x = 150) {
+    PickInNextMenu(entry);
+    QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(x, 8));
+  }
   // The first music song has its sound.
   void LoadFirstSong() {
     ASSERT_NO_FATAL_FAILURE(StartOnFirstSong());
@@ -77,8 +82,7 @@ TEST_F(EditorGuiTest, PointerDraggedOnTheStripIsStoredAndFoundAfterARestart) {
   QTest::mouseRelease(handles, Qt::LeftButton, {}, QPoint(endX - EditorPanel::kWidth / 10, 4));
   EXPECT_NEAR(sel.endMs, 3 * duration / 10, duration / EditorPanel::kWidth + 1);
 
-  PickInNextMenu("Hook");
-  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(static_cast<int>(sel.x1), 8));
+  StripMenu("Hook", static_cast<int>(sel.x1));
   const long long hookAt = ed().ptx.position[data::kHook], hookLength = ed().ptx.second[data::kHook];
   EXPECT_NEAR(hookAt, duration / 5, duration / EditorPanel::kWidth + 1);
   EXPECT_NEAR(hookLength, duration / 10, 2 * (duration / EditorPanel::kWidth + 1));
@@ -92,9 +96,7 @@ TEST_F(EditorGuiTest, PointerDraggedOnTheStripIsStoredAndFoundAfterARestart) {
   const QString shown = grid->item(0, 6)->text();
 
   Restart();
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   EXPECT_EQ(ed().ptx.position[data::kHook], hookAt);
   EXPECT_EQ(ed().ptx.second[data::kHook], hookLength);
   EXPECT_EQ(panel().pointerGrid()->item(0, 6)->text(), shown);
@@ -135,8 +137,7 @@ TEST_F(EditorGuiTest, CutWithTheKeysChangesTheViewsAndTheGridAndUndoBringsThemBa
 TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
   LoadFirstSong();
   DragOnStrip(100, 300);
-  PickInNextMenu("Fade In");
-  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+  StripMenu("Fade In");
   ASSERT_TRUE(ed().anyMarked());
   const long long fadeIn = ed().ptx.position[data::kFadeIn];
 
@@ -153,18 +154,23 @@ TEST_F(EditorGuiTest, ClosingWithPointersNotStoredCancelThenNoKeepsThem) {
   EXPECT_TRUE(ed().anyMarked());
   EXPECT_EQ(ed().ptx.position[data::kFadeIn], fadeIn);
   EXPECT_TRUE(ed().StorePointers());
+  // Everything stored: the plain question, No keeps the window, Yes closes
+  // the window and the database.
+  prompt.answers = {Answer::No};
+  EXPECT_FALSE(ws->window.close());
+  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
+  EXPECT_FALSE(ws->app.ended());
   prompt.answers = {Answer::Yes};
   EXPECT_TRUE(ws->window.close());
-  EXPECT_EQ(prompt.shown.back().text, "Voulez-vous quitter le programme ?");
   EXPECT_TRUE(ws->app.ended());
+  EXPECT_FALSE(ws->layer.isOpen(0, 22, 1));
 }
 
 TEST_F(EditorGuiTest, UnsavedPointersAreOfferedWhenANewerInstanceTakesOverAndNamedAfterASignal) {
   LoadFirstSong();
   auto setFadeIn = [&] {
     DragOnStrip(100, 300);
-    PickInNextMenu("Fade In");
-    QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+    StripMenu("Fade In");
     ASSERT_TRUE(ed().anyMarked());
   };
   setFadeIn();
@@ -178,8 +184,7 @@ TEST_F(EditorGuiTest, UnsavedPointersAreOfferedWhenANewerInstanceTakesOverAndNam
   ASSERT_TRUE(ws->app.ended());
   EXPECT_EQ(prompt.shown.back().text, "Voulez-vous enregistrer les changements sur les pointeurs ?");
   Restart();
-  SearchCode("00000001");
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   EXPECT_EQ(ed().ptx.position[data::kFadeIn], fadeIn);
 
   // SIGTERM (a shutdown): no question, the unload sequence runs, the log
@@ -201,8 +206,7 @@ TEST_F(EditorGuiTest, UnsavedPointersAreOfferedWhenANewerInstanceTakesOverAndNam
 TEST_F(EditorGuiTest, TheEndOfTheSessionAsksOnlyWhenSomethingIsUnsaved) {
   LoadFirstSong();
   DragOnStrip(100, 300);
-  PickInNextMenu("Intro");
-  QTest::mousePress(panel().strip(), Qt::RightButton, {}, QPoint(150, 8));
+  StripMenu("Intro");
   ASSERT_TRUE(ed().anyMarked());
   prompt.answers = {Answer::Cancel};
   EXPECT_FALSE(ws->endSession(true));  // the logout is cancelled
@@ -395,8 +399,7 @@ TEST_F(EditorGuiTest, SongWithoutItsSoundShowsItsRowAndAnEmptyEditorWithTheMessa
   QTest::keyClick(&panel(), Qt::Key_Space);
   EXPECT_FALSE(ws->deck.playing());
   // The next song with its sound clears the message.
-  SearchCode("00000001");
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   EXPECT_EQ(panel().message()->text(), "");
 }
 
@@ -477,9 +480,7 @@ TEST_F(EditorGuiTest, TheAuditionOutputIsChosenInThePanelAndAMissingOneIsToldInW
   const std::string settings = ws->app.config().settingsFile();
   EcritureIni(settings, "Ecoute", "Sortie", "plughw:CARD=USB,DEV=0");
   Restart();
-  SearchCode("00000001");
-  ws->window.grid()->selectRow(0);
-  ASSERT_EQ(ed().sound.code, "00000001");
+  ShowSong("00000001");
   QComboBox* combo = panel().outputCombo();
   ASSERT_EQ(combo->count(), 1);
   EXPECT_EQ(combo->itemText(0), "VIRTUAL (1/2)");
@@ -524,6 +525,10 @@ TEST_F(EditorGuiTest, WorkingSelectionTimeLabelsGlobalDoubleClickLevelAndAutomat
   ASSERT_TRUE(s.marked);
   EXPECT_EQ(s.startMs, view.Pos2Tps(150));
   EXPECT_EQ(s.endMs, view.Pos2Tps(400));
+  EXPECT_FLOAT_EQ(s.x1, view.TimingToPos(s.startMs));  // the strip's handles at its times
+  const editor::Zone& capture = view.zone(editor::kCaptureZone);
+  EXPECT_EQ(s.startMs, static_cast<int>(capture.t1));
+  EXPECT_EQ(s.endMs, static_cast<int>(capture.t2));
   EXPECT_EQ(panel().selectionStart()->text().toStdString(), Trim(Tps2MinSecMil(s.startMs)));
   EXPECT_EQ(panel().selectionEnd()->text().toStdString(), Trim(Tps2MinSecMil(s.endMs)));
   EXPECT_FALSE(panel().selectionStart()->isHidden());
@@ -578,15 +583,15 @@ TEST_F(EditorGuiTest, TheEnvelopeIsRebuiltFromTheWorkingViewsMenu) {
   const int frames = ed().envelopeCount;
   // A file that fits the sound but holds other values: shown as it is.
   sono::test::WriteFile(gpx, editor::BuildGpx(ed().soundLength(), std::vector<uint8_t>(static_cast<size_t>(frames), 3)));
-  SearchCode("00000002");
-  ws->window.grid()->selectRow(0);
-  SearchCode("00000001");
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000002");
+  ShowSong("00000001");
   ASSERT_EQ(ed().envelope[1], 3);
+  const QImage shown = panel().working()->pixmap().toImage();
   PickInNextMenu("Reconstruire l'enveloppe");
   QTest::mousePress(panel().working(), Qt::RightButton, {}, QPoint(200, 30));
   EXPECT_EQ(sono::test::ReadFile(gpx), built);
   EXPECT_EQ(ed().envelopeCount, frames);
+  EXPECT_NE(panel().working()->pixmap().toImage(), shown);  // the views show the new one
   EXPECT_NE(ed().envelope[1], 3);
   EXPECT_TRUE(panel().message()->text().isEmpty());
 }

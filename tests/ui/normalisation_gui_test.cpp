@@ -48,9 +48,7 @@ class NormalisationGuiTest : public test::WorkstationFixture {
 TEST_F(NormalisationGuiTest, SliderRedrawsAndNormaliserWritesTheGridLevel) {
   ASSERT_NE(Menu(), nullptr);
   EXPECT_EQ(Menu()->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   editor::PointerEditor& ed = ws->editorPanel->editor();
   ASSERT_GT(ed.envelopeCount, 0);
 
@@ -96,9 +94,7 @@ TEST_F(NormalisationGuiTest, WithoutASoundTheWindowIsNotOpened) {
 // and the editor shows it again without its old correction.
 TEST_F(NormalisationGuiTest, GridEntriesNormaliseTheListAfterTheQuestionAndTheSelectionAtOnce) {
   ASSERT_NO_FATAL_FAILURE(UseLoudnessThroughTheConverter());
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   editor::PointerEditor& ed = ws->editorPanel->editor();
   ASSERT_TRUE(ed.SetLevel(-450));
   ASSERT_TRUE(ed.StorePointers());

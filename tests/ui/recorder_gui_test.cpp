@@ -26,10 +26,7 @@ class RecorderGuiTest : public test::WorkstationFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(ws->start());
-    SearchCode("00000001");
-    ASSERT_EQ(rows(), 1);
-    ws->window.grid()->selectRow(0);
-    ASSERT_EQ(ws->editorPanel->editor().sound.code, "00000001");
+    ShowSong("00000001");
     prompt.shown.clear();
   }
   void UseVirtualInput(const std::string& file) {

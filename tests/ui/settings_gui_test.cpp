@@ -129,9 +129,7 @@ TEST_F(SettingsGuiTest, EditorPanelAndCartPanelFollowTheirMenusAcrossARestart) {
   menus().cartPanel()->trigger();
   EXPECT_TRUE(menus().cartDock()->isVisible());
   EXPECT_EQ(LectureIni(settingsFile(), "Cartouchier", "Actif", ""), "1");
-  SearchCode("00000001");
-  ASSERT_EQ(rows(), 1);
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000001");
   CartPanel& panel = *menus().carts();
   QTest::mouseClick(panel.loadButton(), Qt::LeftButton);  // no slot selected: the first empty one
   EXPECT_EQ(panel.slotTable()->item(0, 0)->text(), "00000001");
@@ -177,8 +175,7 @@ TEST_F(SettingsGuiTest, AutomaticStoringSaveOnEveryStationAndTheMusicTabAtStart)
   QCheckBox* allStations = ws->songForm->allStations();
   EXPECT_TRUE(allStations->isChecked());
   EXPECT_TRUE(menus().allStations()->isChecked());
-  SearchCode("00000002");
-  ws->window.grid()->selectRow(0);
+  ShowSong("00000002");
   ws->window.bottomTabs()->setCurrentWidget(ws->songForm);
   QTest::mouseClick(allStations, Qt::LeftButton);
   EXPECT_FALSE(menus().allStations()->isChecked());

@@ -61,7 +61,6 @@ TEST_F(SongFormPanelTest, ShowsTheSongAndSavesAnEditedTitleOnItsStationOnly) {
   const std::string before1 = Read(data::kSongs, 1, "00000002"), before2 = Read(data::kSongs, 2, "00000002");
   panel->load(1, "00000002");
   ASSERT_TRUE(panel->isEnabled());
-  EXPECT_EQ(panel->objectName(), "FicheMorceau");
   EXPECT_EQ(panel->code()->text(), "00000002");
   EXPECT_EQ(panel->title()->text(), QString::fromUtf8("Rêve d'été"));
   EXPECT_EQ(panel->shortTitle()->text(), QString::fromUtf8("Rêve"));
@@ -75,9 +74,6 @@ TEST_F(SongFormPanelTest, ShowsTheSongAndSavesAnEditedTitleOnItsStationOnly) {
   EXPECT_TRUE(panel->forcedSeconds()->isEnabled());
   EXPECT_EQ(panel->forcedSeconds()->value(), 200);
   EXPECT_TRUE(panel->playable()->isChecked());
-  EXPECT_EQ(panel->saveButton()->objectName(), "CommandButton_01_Sauvegarder");
-  EXPECT_EQ(panel->saveButton()->text(), "Sauvegarder");
-  EXPECT_EQ(panel->allStations()->objectName(), "StationsAll");
 
   panel->title()->selectAll();
   panel->title()->insert(QString::fromUtf8("Rêve d'hiver"));  // QTest types ASCII only
@@ -262,16 +258,13 @@ TEST_F(SongFormPanelTest, ASongNotFoundEmptiesAndDisablesTheForm) {
   ASSERT_TRUE(panel->isEnabled());
   panel->load(1, "99999999");
   EXPECT_FALSE(panel->isEnabled());
-  EXPECT_TRUE(panel->code()->text().isEmpty());
-  EXPECT_TRUE(panel->title()->text().isEmpty());
-  EXPECT_TRUE(panel->shortTitle()->text().isEmpty());
-  for (const QComboBox* combo : {panel->artist1(), panel->artist2(), panel->category()})
-    EXPECT_TRUE(combo->currentText().isEmpty()) << combo->objectName().toStdString();
-  EXPECT_EQ(panel->duration()->value(), 0);
+  for (const QString& shown : {panel->code()->text(), panel->title()->text(), panel->shortTitle()->text(),
+                               panel->artist1()->currentText(), panel->artist2()->currentText(),
+                               panel->category()->currentText()})
+    EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
   EXPECT_EQ(panel->durationText()->text(), "00:00");
-  EXPECT_FALSE(panel->forced()->isChecked());
-  EXPECT_EQ(panel->forcedSeconds()->value(), 0);
-  EXPECT_FALSE(panel->playable()->isChecked());
+  EXPECT_FALSE(panel->forced()->isChecked() || panel->playable()->isChecked() || panel->duration()->value() ||
+               panel->forcedSeconds()->value());
   // Nothing to save, nothing asked, nothing written.
   const std::string before = Read(data::kSongs, 1, "00000002");
   EXPECT_FALSE(panel->save());

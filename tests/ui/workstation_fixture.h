@@ -78,15 +78,19 @@ class WorkstationFixture : public ::testing::Test {
   }
 
   editor::PointerEditor& ed() { return ws->editorPanel->editor(); }
+  // The song `code` searched for and its row selected: it is in the editor.
+  void ShowSong(const std::string& code) {
+    SearchCode(code);
+    ASSERT_EQ(rows(), 1);
+    ws->window.grid()->selectRow(0);
+    ASSERT_EQ(ed().sound.code, code);
+  }
   // The program started with its window active (keys reach an active window
   // only) and the first music song, which has its sound, in the editor.
   void StartOnFirstSong() {
     ASSERT_TRUE(ws->start());
     ASSERT_TRUE(QTest::qWaitForWindowActive(&ws->window));
-    SearchCode("00000001");
-    ASSERT_EQ(rows(), 1);
-    ws->window.grid()->selectRow(0);
-    ASSERT_EQ(ed().sound.code, "00000001");
+    ShowSong("00000001");
   }
   // Wall time passes with the program's timers running, `stepMs` at a time.
   void Run(int ms, int stepMs = 20) {
