@@ -13,7 +13,7 @@ namespace sono::data {
 namespace {
 
 std::string StatusText(int status, const std::string& name) {
-  return TrimRight(PervasiveLayer::ErreurBTrieveLibelle(status, name));
+  return PervasiveLayer::ErreurBTrieveLigne(status, name);
 }
 
 bool SameDefinition(const btr::FileDef& a, const btr::FileDef& b) {

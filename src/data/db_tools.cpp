@@ -51,7 +51,7 @@ btr::IntegrityReport ReadAlongKeys(const std::string& path) {
     if (s != btr::status::kEndOfFile) {
       report.status = s;
       report.problems.push_back(fmt::format("clé {}: lecture arrêtée après {} enregistrement(s): {}", k, walked,
-                                            TrimRight(PervasiveLayer::ErreurBTrieveLibelle(s, path))));
+                                            PervasiveLayer::ErreurBTrieveLigne(s, path)));
       return report;
     }
     if (walked != report.records)
@@ -126,7 +126,7 @@ std::vector<std::string> CheckLines(const CheckResult& r) {
     lines.push_back(fmt::format("{}: intact, {} enregistrement(s)", BaseFileHeader(r.file), r.report.records));
   } else if (r.report.status != btr::status::kIoError) {
     lines.push_back(BaseFileHeader(r.file) + ": illisible: " +
-                    TrimRight(PervasiveLayer::ErreurBTrieveLibelle(r.report.status, r.file.name)));
+                    PervasiveLayer::ErreurBTrieveLigne(r.report.status, r.file.name));
   } else {
     lines.push_back(BaseFileHeader(r.file) + ": ENDOMMAGÉ");
     for (const std::string& p : r.report.problems) lines.push_back("    " + p);
@@ -169,7 +169,7 @@ std::vector<std::string> RepairLines(const RepairResult& r) {
     return {BaseFileHeader(r.file) + ": en cours d'utilisation, non réparé (fermez Sonoteka sur tous les postes)"};
   if (rep.status == btr::status::kFileNotFound) return {BaseFileHeader(r.file) + ": absent"};
   if (rep.status != 0)
-    return {BaseFileHeader(r.file) + ": non réparé: " + TrimRight(PervasiveLayer::ErreurBTrieveLibelle(rep.status, r.file.name))};
+    return {BaseFileHeader(r.file) + ": non réparé: " + PervasiveLayer::ErreurBTrieveLigne(rep.status, r.file.name)};
   if (rep.keptAs.empty()) return {fmt::format("{}: intact, rien à réparer ({} enregistrement(s))", BaseFileHeader(r.file), rep.recovered)};
   std::vector<std::string> lines;
   lines.push_back(rep.expected ? fmt::format("{}: reconstruit: {} enregistrement(s) sur {}", BaseFileHeader(r.file),

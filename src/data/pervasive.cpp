@@ -498,7 +498,7 @@ void PervasiveLayer::reportDamage(int base, int file, int station, const std::st
   TraceOptions forced;
   forced.force = true;
   log_.TraceLog(base, station, -1,
-                "Err: Damaged file: " + path + " |" + TrimRight(ErreurBTrieveLibelle(btr::status::kIoError, path)) +
+                "Err: Damaged file: " + path + " |" + ErreurBTrieveLigne(btr::status::kIoError, path) +
                     (detail.empty() ? "" : " |" + detail) + (caller.empty() ? "" : " |Sub: " + caller),
                 forced);
   const auto name = EclateRepFicExt(path);
@@ -594,6 +594,12 @@ std::string PervasiveLayer::ErreurBTrieveLibelle(int status, const std::string& 
       if (status >= 3103 && status <= 3132) text += ": Network error";
   }
   return text + "\n";
+}
+
+std::string PervasiveLayer::ErreurBTrieveLigne(int status, const std::string& fileName) {
+  std::string text = ErreurBTrieveLibelle(status, fileName);
+  text.pop_back();
+  return text;
 }
 
 void PervasiveLayer::ErreurBTrieve(int base, int file, int status, const std::string& caller,

@@ -185,6 +185,8 @@ class PervasiveLayer {
   void ErreurBTrieve(int base, int file, int status, const std::string& caller,
                      bool informationOnly, int station = 1, int operation = -1);
   static std::string ErreurBTrieveLibelle(int status, const std::string& fileName);
+  // The same text without its closing line break, for log lines and reports.
+  static std::string ErreurBTrieveLigne(int status, const std::string& fileName);
 
   int status() const { return status_; }
   // Database errors met since the last clearErrors() (see above).

@@ -48,7 +48,7 @@ TEST_F(DatabaseToolsOnServer, CheckReadsAlongTheKeysAndRepairIsLeftToTheServer) 
   report = tools.VerifierBase(whole);
   EXPECT_FALSE(whole);
   EXPECT_NE(report.find("FRADA22.bt6 (Morceaux, station 1): ENDOMMAGÉ\n    clé 0: lecture arrêtée après 1 "
-                        "enregistrement(s): Err: 2"),
+                        "enregistrement(s): Err: 2: The application encountered an I/O error\n    À faire: "),
             std::string::npos)
       << report;
   EXPECT_NE(report.find("restaurer ce fichier depuis la sauvegarde du serveur PostgreSQL"), std::string::npos);
