@@ -683,21 +683,6 @@ class WriteScope {
   bool done_ = false;
 };
 
-// The next value of the file's counter (positions, sequences, versions).
-// Every write takes one: its notification of the file's change goes with
-// it, sent by the server at commit only (and never for a write rolled back).
-int TakeCounter(PgFile& f, std::uint64_t& value) {
-  int s;
-  Result r = Prepared(*f.base,
-                  std::string("UPDATE ") + kFilesTable + " SET next = next + 1 WHERE name = $1 RETURNING next - 1, pg_notify('" +
-                      kChangeChannel + "', $1)",
-                  Params().text(f.name), s);
-  if (s != status::kOk) return s;
-  if (PQntuples(r.get()) != 1) return status::kFileNotFound;
-  value = Int8At(r.get(), 0, 0);
-  return status::kOk;
-}
-
 void SetEntry(PgHandle& h, int kn, const std::uint8_t* rec, std::uint64_t seq) {
   h.path = kn;
   h.entryLen = layout::MakeEntry(h.file->keys[kn], rec, seq, h.entry);
@@ -764,10 +749,15 @@ int OpInsert(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
 }
 
 // The handle's record as last read, locked: 80 when it changed or is gone.
-int LockCurrent(PgHandle& h, Result& row) {
+// `extra` adds columns after the record's (their parameters follow the
+// position, $1, in `params`).
+int LockCurrent(PgHandle& h, Result& row, const std::string& extra = "", Params params = Params()) {
   PgFile& f = *h.file;
   int s;
-  row = Prepared(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", Params().int8(h.pos), s);
+  Params p;
+  p.int8(h.pos);
+  for (const std::string& v : params.values()) p.text(v);
+  row = Prepared(*f.base, "SELECT " + f.columns + extra + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", p, s);
   // The record itself is held by another workstation's transaction.
   if (s == status::kFileLocked) return status::kRecordLocked;
   if (s != status::kOk) return s;
@@ -776,6 +766,23 @@ int LockCurrent(PgHandle& h, Result& row) {
   return status::kOk;
 }
 
+// The counter taken and the row written in one statement. Every write
+// takes the file's counter (positions, sequences, versions), and its
+// notification of the file's change goes with it, sent by the server at
+// commit only (never for a write rolled back). `setKeys` sets
+// the key columns that change ("" when none); its parameters follow $1 (the
+// position), $2 (the record) and $3 (the file's name); `c.stamp` is the
+// counter taken. One row, the stamp; none when the file's row is gone.
+std::string UpdateSql(const PgFile& f, const std::string& setKeys) {
+  return std::string("WITH c AS (UPDATE ") + kFilesTable +
+         " SET next = next + 1 WHERE name = $3::text RETURNING next - 1 AS stamp, pg_notify('" + kChangeChannel +
+         "', $3::text) AS told) UPDATE " + f.table + " SET version = c.stamp, rec = $2::bytea" + setKeys +
+         " FROM c WHERE " + f.table + ".pos = $1::bigint RETURNING c.stamp";
+}
+
+// Four round trips: begin (or a savepoint), the record locked with the
+// check of every unique key it would take, the counter and the row, commit
+// (or release).
 int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyBuf, int keyLength, int kn) {
   PgFile& f = *h.file;
   if (!h.hasRecord) return status::kInvalidPositioning;
@@ -783,44 +790,55 @@ int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
   if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
   if (h.readOnly) return status::kAccessDenied;
   const auto* rec = static_cast<const std::uint8_t*>(data);
+  std::vector<std::string> fresh(f.keys.size());  // folded key bytes, no sequence
+  std::uint8_t entry[kMaxEntry];
+  for (std::size_t k = 0; k < f.keys.size(); ++k)
+    fresh[k].assign(reinterpret_cast<const char*>(entry), std::min(layout::MakeEntry(f.keys[k], rec, 0, entry), f.keys[k].len));
+  // Whether another record holds the new value of each unique key that
+  // may change: one column each, after the record's.
+  std::string takenColumns;
+  Params takenParams;
+  std::vector<int> takenColumn(f.keys.size(), -1);
+  int column = 3 + int(f.keys.size()), param = 2;
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    if (f.keys[k].dup || !f.keys[k].mod) continue;
+    takenColumns += ", EXISTS (SELECT 1 FROM " + f.table + " x WHERE x." + KeyColumn(k) + " = $" +
+                    std::to_string(param++) + "::bytea AND x.pos <> $1::bigint)";
+    takenParams.text(fresh[k]);
+    takenColumn[k] = column++;
+  }
   WriteScope scope(f);
   if (scope.status() != status::kOk) return scope.status();
   Result old;
-  int s = LockCurrent(h, old);
+  int s = LockCurrent(h, old, takenColumns, takenParams);
   if (s != status::kOk) return s;
-  // Keys in order: the first refusal wins, as in the LMDB engine.
-  std::vector<bool> changed(f.keys.size());
-  std::uint8_t fresh[kMaxEntry];
-  for (std::size_t k = 0; k < f.keys.size(); ++k) {
-    const KeyInfo& key = f.keys[k];
-    layout::MakeEntry(key, rec, 0, fresh);
-    changed[k] = std::memcmp(PQgetvalue(old.get(), 0, 3 + int(k)), fresh, key.len) != 0;
-    if (!changed[k]) continue;
-    if (!key.mod) return status::kKeyNotModifiable;
-    if (!key.dup) {
-      Result taken = Prepared(*f.base, "SELECT pos FROM " + f.table + " WHERE " + KeyColumn(k) + " = $1",
-                          Params().bytes(fresh, key.len), s);
-      if (s != status::kOk) return s;
-      if (PQntuples(taken.get()) > 0 && Int8At(taken.get(), 0, 0) != h.pos) return status::kDuplicateKey;
-    }
-  }
-  std::uint64_t stamp = 0;
-  s = TakeCounter(f, stamp);
-  if (s != status::kOk) return s;
-  // A changed key is filed again at the end of its duplicates.
+  // Keys in order: the first refusal wins, as in the LMDB engine. A changed
+  // key is filed again at the end of its duplicates.
   std::vector<std::uint64_t> seqs(f.keys.size());
+  std::vector<bool> changed(f.keys.size());
   Params p;
-  p.int8(h.pos).int8(stamp).bytes(rec, f.recLen);
-  std::string sql = "UPDATE " + f.table + " SET version = $2, rec = $3";
+  p.int8(h.pos).bytes(rec, f.recLen).text(f.name);
+  std::string setKeys;
   for (std::size_t k = 0; k < f.keys.size(); ++k) {
     const KeyInfo& key = f.keys[k];
     const auto* oldEntry = reinterpret_cast<const std::uint8_t*>(PQgetvalue(old.get(), 0, 3 + int(k)));
-    seqs[k] = changed[k] ? stamp : key.dup ? getBE64(oldEntry + key.len) : 0;
-    p.bytes(fresh, layout::MakeEntry(key, rec, seqs[k], fresh));
-    sql += ", " + KeyColumn(k) + " = $" + std::to_string(k + 4);
+    changed[k] = std::memcmp(oldEntry, fresh[k].data(), key.len) != 0;
+    seqs[k] = key.dup ? getBE64(oldEntry + key.len) : 0;
+    if (!changed[k]) continue;
+    if (!key.mod) return status::kKeyNotModifiable;
+    if (takenColumn[k] >= 0 && PQgetlength(old.get(), 0, takenColumn[k]) == 1 &&
+        *PQgetvalue(old.get(), 0, takenColumn[k]) != 0)
+      return status::kDuplicateKey;
+    p.text(fresh[k]);
+    setKeys += ", " + KeyColumn(k) + " = $" + std::to_string(p.values().size()) + "::bytea" +
+               (key.dup ? " || int8send(c.stamp)" : "");
   }
-  s = RunPrepared(*f.base, sql + " WHERE pos = $1", p);
+  Result r = Prepared(*f.base, UpdateSql(f, setKeys), p, s);
   if (s != status::kOk) return s;
+  if (PQntuples(r.get()) != 1) return status::kFileNotFound;
+  const std::uint64_t stamp = Int8At(r.get(), 0, 0);
+  for (std::size_t k = 0; k < f.keys.size(); ++k)
+    if (changed[k] && f.keys[k].dup) seqs[k] = stamp;
   s = scope.commit();
   if (s != status::kOk) return s;
   h.hasPos = true;
@@ -843,10 +861,15 @@ int OpDelete(PgHandle& h) {
   Result old;
   int s = LockCurrent(h, old);
   if (s != status::kOk) return s;
-  s = RunPrepared(*f.base, "DELETE FROM " + f.table + " WHERE pos = $1", Params().int8(h.pos));
-  std::uint64_t unused;
-  // Every change moves the counter, deletes too (as in the LMDB engine).
-  if (s == status::kOk) s = TakeCounter(f, unused);
+  // Every change moves the counter, deletes too (as in the LMDB engine):
+  // one statement.
+  Result r = Prepared(*f.base,
+                      std::string("WITH c AS (UPDATE ") + kFilesTable +
+                          " SET next = next + 1 WHERE name = $2::text RETURNING next - 1 AS stamp, pg_notify('" +
+                          kChangeChannel + "', $2::text) AS told) DELETE FROM " + f.table + " USING c WHERE " +
+                          f.table + ".pos = $1::bigint RETURNING c.stamp",
+                      Params().int8(h.pos).text(f.name), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
   if (s == status::kOk) s = scope.commit();
   if (s != status::kOk) return s;
   // The key path entry is kept: get next/previous continue from where the
