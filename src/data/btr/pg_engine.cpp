@@ -126,7 +126,16 @@ struct PgFile {
   // The base's transaction holds the file's counter row (begun on it, or a
   // write of it done): nobody else can write the file until it ends.
   bool counterHeld = false;
-  std::string insertSql;  // the insert statement (InsertSql)
+  // While the row is held, the counter is kept here once known
+  // (`nextKnown`): inserts take it without writing the row (a row written
+  // at every insert of a long transaction leaves as many versions of it,
+  // which every later write must walk), and the row is written once
+  // (`nextDirty`) before the commit, an update or delete, or the close.
+  bool nextKnown = false;
+  bool nextDirty = false;
+  std::uint64_t next = 0;
+  std::string insertSql;      // the insert statement (InsertSql)
+  std::string heldInsertSql;  // the insert with the counter kept here (HeldInsertSql)
 };
 
 struct ResultFree {
@@ -296,12 +305,6 @@ int Run(PgBase& b, const std::string& sql, const Params& params = {}) {
   return status;
 }
 
-int RunPrepared(PgBase& b, const std::string& sql, const Params& params) {
-  int status;
-  Prepared(b, sql, params, status);
-  return status;
-}
-
 // Forgets every statement prepared on the connection (a file of the base
 // was made again or removed: its statements may name columns it lost).
 void ForgetStatements(PgBase& b) {
@@ -391,7 +394,7 @@ int Connect(PgBase& b) {
 // and, when it was rolled back, records read inside it must be read again.
 void EndTransaction(PgBase& b, bool rolledBack) {
   for (PgFile* f : b.joined) {
-    f->counterHeld = false;
+    f->counterHeld = f->nextKnown = f->nextDirty = false;
     if (rolledBack) ++f->abortGeneration;
   }
   b.active = false;
@@ -520,6 +523,54 @@ std::string InsertSql(const PgFile& f) {
          "(SELECT pos FROM i)";
 }
 
+// The insert of a file whose counter row the transaction holds and whose
+// counter is kept here: the check of its unique keys and the row. $1 the
+// position, $2 the record, then the key entries as for InsertSql. One row:
+// whether a unique key is taken, the position inserted (null if not).
+std::string HeldInsertSql(const PgFile& f) {
+  std::string taken = "false", values = "$1::bigint, $1::bigint, $2::bytea";
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    const std::string param = "$" + std::to_string(k + 3) + "::bytea";
+    if (!f.keys[k].dup)
+      taken += " OR EXISTS (SELECT 1 FROM " + f.table + " WHERE " + KeyColumn(k) + " = " + param + ")";
+    values += ", " + param + (f.keys[k].dup ? " || int8send($1::bigint)" : "");
+  }
+  return "WITH d AS (SELECT " + taken + " AS taken), i AS (INSERT INTO " + f.table + " (" + f.columns + ") SELECT " +
+         values + " FROM d WHERE NOT d.taken ON CONFLICT DO NOTHING RETURNING pos) SELECT (SELECT taken FROM d), "
+         "(SELECT pos FROM i)";
+}
+
+// Writes the counter kept here to the file's row, with the notification of
+// the file's change (sent by the server at commit).
+int FlushCounter(PgFile& f) {
+  if (!f.nextDirty) return status::kOk;
+  int s;
+  Result r = Prepared(*f.base,
+                      std::string("UPDATE ") + kFilesTable + " SET next = $2::bigint WHERE name = $1::text RETURNING pg_notify('" +
+                          kChangeChannel + "', $1::text)",
+                      Params().text(f.name).int8(f.next), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
+  if (s == status::kOk) f.nextDirty = false;
+  return s;
+}
+
+// A statement that failed outside any savepoint ended the base's
+// transaction on the server: it is over here too (end then gives 36).
+void DropFailedTransaction(PgBase& b) {
+  if (!b.active || !b.conn || PQtransactionStatus(b.conn) != PQTRANS_INERROR) return;
+  Run(b, "ROLLBACK");
+  ++b.epoch;
+  EndTransaction(b, true);
+}
+
+// Before an update or delete of a file whose counter is kept here: the row
+// written, as their statement takes the counter from it.
+int FlushBeforeWrite(PgFile& f) {
+  const int s = FlushCounter(f);
+  if (s != status::kOk) DropFailedTransaction(*f.base);
+  return s;
+}
+
 // ---------------------------------------------------------------------------
 // Open locks: a session-level advisory lock per file of the base's database,
 // held shared by every workstation that has the file open and exclusive by
@@ -572,6 +623,8 @@ int CloseHandle(PgHandle* h, void* pb) {
   BlankBlock(pb);
   if (--f->refs > 0) return status::kOk;
   PgBase* b = f->base;
+  // The counter kept here goes to the row before the file is let go of.
+  if (FlushCounter(*f) != status::kOk) DropFailedTransaction(*b);
   if (f->openLocked) DropOpenLock(*b, f->name, f->exclusive);
   b->joined.erase(std::remove(b->joined.begin(), b->joined.end(), f), b->joined.end());
   g_files.erase(std::remove(g_files.begin(), g_files.end(), f), g_files.end());
@@ -629,6 +682,7 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
     f->columns = "pos, version, rec";
     for (std::size_t k = 0; k < f->keys.size(); ++k) f->columns += ", " + KeyColumn(k);
     f->insertSql = InsertSql(*f);
+    f->heldInsertSql = HeldInsertSql(*f);
     g_files.push_back(f);
     ++b->files;
   }
@@ -709,31 +763,42 @@ int OpInsert(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
     // makes what its handles read in it stale.
     if (std::find(b.joined.begin(), b.joined.end(), &f) == b.joined.end()) b.joined.push_back(&f);
   }
+  // The counter kept here: the statement only checks and inserts.
+  const bool kept = b.active && f.counterHeld && f.nextKnown;
   Params p;
-  p.text(f.name).bytes(rec, f.recLen);
+  if (kept) p.int8(f.next);
+  else p.text(f.name);
+  p.bytes(rec, f.recLen);
   std::uint8_t entry[kMaxEntry];
   for (const KeyInfo& key : f.keys) p.bytes(entry, std::min(layout::MakeEntry(key, rec, 0, entry), key.len));
   int s;
-  Result r = Prepared(b, f.insertSql, p, s);
-  const bool counted = s == status::kOk && PQntuples(r.get()) == 1 && !PQgetisnull(r.get(), 0, 1);
+  Result r = Prepared(b, kept ? f.heldInsertSql : f.insertSql, p, s);
+  // Columns: taken, then (InsertSql) the counter taken, then the position.
+  const int posColumn = kept ? 1 : 2;
+  const bool counted = s == status::kOk && PQntuples(r.get()) == 1 && !kept && !PQgetisnull(r.get(), 0, 1);
   std::uint64_t pos = 0;
   if (s == status::kOk) {
     if (PQntuples(r.get()) != 1 || PQgetlength(r.get(), 0, 0) != 1) s = status::kIoError;
-    else if (*PQgetvalue(r.get(), 0, 0) != 0 || (counted && PQgetisnull(r.get(), 0, 2))) s = status::kDuplicateKey;
-    else if (!counted) s = status::kFileNotFound;
-    else pos = Int8At(r.get(), 0, 2);
+    else if (*PQgetvalue(r.get(), 0, 0) != 0 || PQgetisnull(r.get(), 0, posColumn))
+      s = kept || counted || *PQgetvalue(r.get(), 0, 0) != 0 ? status::kDuplicateKey : status::kFileNotFound;
+    else pos = Int8At(r.get(), 0, posColumn);
+  }
+  if (kept && s == status::kOk) {
+    f.next = pos + 1;
+    f.nextDirty = true;
   }
   if (guarded) {
     const bool failed = PQtransactionStatus(b.conn) == PQTRANS_INERROR;
     const int end = Run(b, failed ? "ROLLBACK TO SAVEPOINT sono_call" : "RELEASE SAVEPOINT sono_call");
     if (s == status::kOk) s = end;
     if (end == status::kOk && !failed && counted) f.counterHeld = true;
-  } else if (b.active && b.conn && PQtransactionStatus(b.conn) == PQTRANS_INERROR) {
-    // Not a status the statement answers with (the server failed it): the
-    // transaction is over on the server, and so it is here.
-    Run(b, "ROLLBACK");
-    ++b.epoch;
-    EndTransaction(b, true);
+  } else {
+    // Not a status the statement answers with (the server failed it).
+    DropFailedTransaction(b);
+  }
+  if (counted && b.active && f.counterHeld) {  // from now on the counter is kept here
+    f.nextKnown = true;
+    f.next = Int8At(r.get(), 0, 1) + 1;
   }
   if (s != status::kOk) return s;
   if (kn == -1) return status::kOk;  // currency left as it was
@@ -807,6 +872,7 @@ int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
     takenParams.text(fresh[k]);
     takenColumn[k] = column++;
   }
+  if (int s = FlushBeforeWrite(f); s != status::kOk) return s;
   WriteScope scope(f);
   if (scope.status() != status::kOk) return scope.status();
   Result old;
@@ -841,6 +907,10 @@ int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
     if (changed[k] && f.keys[k].dup) seqs[k] = stamp;
   s = scope.commit();
   if (s != status::kOk) return s;
+  if (f.counterHeld) {
+    f.nextKnown = true;
+    f.next = stamp + 1;
+  }
   h.hasPos = true;
   h.hasRecord = true;
   h.version = stamp;
@@ -856,6 +926,7 @@ int OpDelete(PgHandle& h) {
   PgFile& f = *h.file;
   if (!h.hasRecord) return status::kInvalidPositioning;
   if (h.readOnly) return status::kAccessDenied;
+  if (int s = FlushBeforeWrite(f); s != status::kOk) return s;
   WriteScope scope(f);
   if (scope.status() != status::kOk) return scope.status();
   Result old;
@@ -872,6 +943,10 @@ int OpDelete(PgHandle& h) {
   if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
   if (s == status::kOk) s = scope.commit();
   if (s != status::kOk) return s;
+  if (f.counterHeld) {
+    f.nextKnown = true;
+    f.next = Int8At(r.get(), 0, 0) + 1;
+  }
   // The key path entry is kept: get next/previous continue from where the
   // record stood.
   h.hasRecord = false;
@@ -1137,14 +1212,18 @@ int OpBegin(PgHandle& h) {
   // The begun file is held to the end, as the LMDB engine holds its file:
   // another workstation's begin or write on it waits for the lock timeout,
   // then 85.
-  s = RunPrepared(b, std::string("SELECT 1 FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE", Params().text(h.file->name));
+  Result r = Prepared(b, std::string("SELECT next FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE",
+                      Params().text(h.file->name), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
   if (s != status::kOk) {
     Run(b, "ROLLBACK");
     return s;
   }
   b.active = true;
   b.joined.assign(1, h.file);
-  h.file->counterHeld = true;
+  h.file->counterHeld = h.file->nextKnown = true;
+  h.file->nextDirty = false;
+  h.file->next = Int8At(r.get(), 0, 0);
   return status::kOk;
 }
 
@@ -1153,9 +1232,13 @@ int OpEnd(PgHandle& h) {
   if (!b.active) return status::kTransactionError;
   // A transaction a failed statement ended on the server would answer
   // COMMIT with a silent rollback: it is rolled back and said so.
-  const bool failed = b.conn && PQtransactionStatus(b.conn) == PQTRANS_INERROR;
+  // The counters kept here are written first.
+  int flushed = status::kOk;
+  for (PgFile* f : b.joined)
+    if (flushed == status::kOk) flushed = FlushCounter(*f);
+  const bool failed = flushed != status::kOk || (b.conn && PQtransactionStatus(b.conn) == PQTRANS_INERROR);
   int s = Run(b, failed ? "ROLLBACK" : "COMMIT");
-  if (failed && s == status::kOk) s = status::kIoError;
+  if (failed && s == status::kOk) s = flushed != status::kOk ? flushed : status::kIoError;
   ++b.epoch;
   // A refused commit is rolled back by the server: like an abort.
   EndTransaction(b, s != status::kOk);

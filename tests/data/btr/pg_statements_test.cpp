@@ -265,5 +265,25 @@ TEST_F(PgStatements, InsertsInATransactionMeetLocksAndTakenKeysAndKeepItWhole) {
   EXPECT_EQ(last - first, 2u);
 }
 
+// A transaction's inserts take positions without writing the file's counter
+// row each time; a file closed before the commit still leaves its counter
+// past them, and the next insert follows on.
+TEST_F(PgStatements, AFileClosedInsideATransactionLeavesItsCounterPastItsInserts) {
+  ASSERT_EQ(createFile(base_->path("FRADA22.bt6"), SmallDef()), 0);
+  ASSERT_EQ(createFile(base_->path("FRADB22.bt6"), SmallDef()), 0);
+  File a, b, again;
+  ASSERT_EQ(a.open(base_->path("FRADA22.bt6")), 0);
+  ASSERT_EQ(b.open(base_->path("FRADB22.bt6")), 0);
+  ASSERT_EQ(a.beginTransaction(), 0);
+  for (const char* code : {"0001", "0002", "0003"}) ASSERT_EQ(b.insert(Rec(code, "B")), 0);
+  ASSERT_EQ(b.close(), 0);
+  ASSERT_EQ(a.endTransaction(), 0);
+  ASSERT_EQ(again.open(kOtherStation + "FRADB22.bt6"), 0);
+  ASSERT_EQ(again.insert(Rec("0004", "B")), 0);
+  std::vector<std::string> all;
+  for (const char* code : {"0001", "0002", "0003", "0004"}) all.push_back(Rec(code, "B"));
+  EXPECT_EQ(Steps(again), all);
+}
+
 }  // namespace
 }  // namespace sono::btr::testing
