@@ -135,6 +135,20 @@ struct Layer {
   }
 };
 
+// Get next along key 5 (titles with duplicates), the whole file, through
+// the layer's call on either engine: the records walked, which must be all.
+double WalkKey5(Layer& L, const char* countFailure) {
+  std::memset(L.key, 0, 255);
+  int s = L.call(kGetFirst, nullptr, 5);
+  double n = 0;
+  while (s == 0) {
+    ++n;
+    s = L.call(kGetNext, nullptr, 5);
+  }
+  if (n != kRecords) fail(countFailure, int(n));
+  return n;
+}
+
 // ---------------------------------------------------------------------------
 // LMDB directly: the same tables (records by big-endian position, one table
 // per key, folded key bytes plus a sequence for keys with duplicates).
@@ -293,17 +307,7 @@ void benchPostgres(const std::string& dir, const std::vector<std::string>& recor
   }
 
   // Get next along key 5, the whole file.
-  const double nextRate = bestWallRate([&] {
-    std::memset(L.key, 0, 255);
-    int s = L.call(kGetFirst, nullptr, 5);
-    double n = 0;
-    while (s == 0) {
-      ++n;
-      s = L.call(kGetNext, nullptr, 5);
-    }
-    if (n != double(records.size())) fail("get next count (PostgreSQL)", int(n));
-    return n;
-  });
+  const double nextRate = bestWallRate([&] { return WalkKey5(L, "get next count (PostgreSQL)"); });
   // Plain libpq: 500 rows per round trip, each batch after the last key read.
   const std::string firstBatch = "SELECT " + pq.columns + " FROM " + pq.table + " ORDER BY k5 LIMIT 500";
   const std::string nextBatch = "SELECT " + pq.columns + " FROM " + pq.table + " WHERE k5 > $1 ORDER BY k5 LIMIT 500";
@@ -416,17 +420,7 @@ int main() {
   Raw raw(dir + "/raw2.mdb");
 
   // Get next along key 5 (titles with duplicates), whole file.
-  const double nextRate = bestRate([&] {
-    std::memset(L.key, 0, 255);
-    int s = L.call(kGetFirst, nullptr, 5);
-    double n = 0;
-    while (s == 0) {
-      ++n;
-      s = L.call(kGetNext, nullptr, 5);
-    }
-    if (n != kRecords) fail("get next count", int(n));
-    return n;
-  });
+  const double nextRate = bestRate([&] { return WalkKey5(L, "get next count"); });
   char sink[kRecLen];
   const double rawNextRate = bestRate([&] {
     MDB_txn* t;

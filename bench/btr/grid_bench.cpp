@@ -20,7 +20,6 @@
 
 #include "../common/bench_report.h"
 #include "../common/bench_site.h"
-#include "core/ini.h"
 #include "data/btr/base_engine.h"
 #include "data/btr/btr.h"
 #include "data/change_follower.h"
@@ -135,31 +134,16 @@ struct OtherStation {
 class GridSite {
  public:
   GridSite(const std::string& home, const std::string& connection, int songs)
-      : log(clock), config(environment(home), log, prompt), layer(config, log, prompt, clock),
-        lib({layer, config, log, prompt, events, clock}), stats(lib), search(lib, stats) {
-    std::string error;
-    if (!CreateDemoSite(home, error)) Fail(error);
-    config.InitGeneralPath(true);
-    const std::string system = config.DetermineFichierSysteme(0);
-    EcritureIni(system, "Base_01", "NbStation", "1");
-    if (!connection.empty()) {
-      EcritureIni(system, "Base_01", "Moteur_Data", "PostgreSQL");
-      EcritureIni(system, "Base_01", "Connexion_PostgreSQL", connection);
-    }
-    config.InitGeneralSite();
-    folder = config.current().dataFolder;
-    if (!connection.empty()) {
-      btr::SetBaseEngine(folder, btr::BaseEngine{btr::EngineKind::Postgres, connection, ""});
-      std::FILE* stand = std::fopen((folder + "FRAD000.bt6").c_str(), "w");  // the site check's file
-      if (stand) std::fclose(stand);
-    }
-    for (int file : {0, int(kSongs), int(kArtists), int(kCodeTables), int(kRecorderSongs), int(kComplementKeys),
-                     int(kPointers), int(kTitles)})
-      layer.CreationStructureVide(layer.NomFichierBTR(0, file, 1), file);
-    layer.PervasiveOuvertureFichiers(0, 1, 1);
+      : site(home,
+             {0, int(kSongs), int(kArtists), int(kCodeTables), int(kRecorderSongs), int(kComplementKeys),
+              int(kPointers), int(kTitles)},
+             false, connection),
+        stats(site.lib), search(site.lib, stats) {
+    if (!site.ok) Fail(site.error);
+    folder = site.config.current().dataFolder;
     fill(songs);
   }
-  ~GridSite() { layer.PervasiveFermetureFichiers(0, 1, 1); }
+  ~GridSite() { site.close(); }
 
   // Best wall time of three browses of every music song.
   double browse() {
@@ -178,7 +162,7 @@ class GridSite {
   // it, the follower ticking every kFollowMs: the largest and the median of
   // kTrials, each on a row of the first screen.
   std::pair<double, double> commitToGrid(OtherStation& other, const std::string& connection) {
-    ChangeFollower follower(lib);
+    ChangeFollower follower(site.lib);
     follower.tick(search, 1, TitleOption::Title, 0, 29);
     std::vector<double> ms;
     auto nextTick = Steady::now();
@@ -200,28 +184,16 @@ class GridSite {
     return {*std::max_element(ms.begin(), ms.end()), bench::Median(ms)};
   }
 
+  bench::BenchSite site;
   std::string folder;
-  SystemClock clock;
-  ScriptedPrompt prompt;
-  PollingEventLoop events;
-  TraceLogger log;
-  SiteConfig config;
-  PervasiveLayer layer;
-  Library lib;
   DurationStatistics stats;
   SongSearch search;
 
  private:
-  static ConfigEnvironment environment(const std::string& home) {
-    ConfigEnvironment env;
-    env.programFolder = home;
-    env.version = "bench";
-    return env;
-  }
   int insert(FileNumber file, const std::string& record) {
-    layer.record(file) = record;
+    site.layer.record(file) = record;
     std::string key = Library::Key("");
-    return layer.Insert(0, file, 1, KeyNumber{0}, key, "bench");
+    return site.layer.Insert(0, file, 1, KeyNumber{0}, key, "bench");
   }
   void fill(int songs) {
     for (int a = 1; a <= 200; ++a) {
@@ -242,7 +214,7 @@ class GridSite {
     constexpr int kBatch = 500;  // songs per transaction
     std::unique_ptr<BaseTransaction> txn;
     for (int i = 1; i <= songs; ++i) {
-      if (!txn) txn = std::make_unique<BaseTransaction>(layer, 0, kSongs, "bench");
+      if (!txn) txn = std::make_unique<BaseTransaction>(site.layer, 0, kSongs, "bench");
       std::string r(song::kLength, ' ');
       song::PrepareNew(r, CodeOf(i), 120 + rng() % 200);
       SetText(r, song::kTitle, "Titre " + std::to_string(rng() % 50000));

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "base_engine.h"
@@ -74,6 +75,13 @@ constexpr char kDiskFull[] = "53100";
 constexpr char kInsufficientPrivilege[] = "42501";
 constexpr char kInvalidPassword[] = "28P01";
 constexpr char kInvalidAuthorization[] = "28000";
+// A prepared statement the session no longer has as we prepared it: gone
+// (a pooler's DISCARD), or over a table made again with other columns
+// ("cached plan must not change result type").
+constexpr char kUnknownStatement[] = "26000";
+constexpr char kFeatureNotSupported[] = "0A000";
+// Servers from this version plan a prepared statement once for all values.
+constexpr int kGenericPlansVersion = 120000;
 
 struct PgFile;
 
@@ -93,6 +101,12 @@ struct PgBase {
   bool everything = false;
   bool lossTold = false;     // a lost connection was already told as `everything`
   std::uint64_t epoch = 0;   // moves at every reconnect and transaction begin, end and abort
+  // The statements prepared on this connection, by their SQL text (which
+  // names the table, the operation, the key and the columns): forgotten
+  // with the connection and when a file of the base is made again or
+  // removed. Names are "sono_<n>", never reused on a connection.
+  std::unordered_map<std::string, std::string> statements;
+  std::uint64_t statementCount = 0;
 };
 
 // A physical file opened by this process, shared by its handles.
@@ -109,6 +123,19 @@ struct PgFile {
   int refs = 0;
   bool exclusive = false;  // opened with mode -4: no other open, here or elsewhere
   bool openLocked = false;  // the connection holds the file's open lock (lost with the connection)
+  // The base's transaction holds the file's counter row (begun on it, or a
+  // write of it done): nobody else can write the file until it ends.
+  bool counterHeld = false;
+  // While the row is held, the counter is kept here once known
+  // (`nextKnown`): inserts take it without writing the row (a row written
+  // at every insert of a long transaction leaves as many versions of it,
+  // which every later write must walk), and the row is written once
+  // (`nextDirty`) before the commit, an update or delete, or the close.
+  bool nextKnown = false;
+  bool nextDirty = false;
+  std::uint64_t next = 0;
+  std::string insertSql;      // the insert statement (InsertSql)
+  std::string heldInsertSql;  // the insert with the counter kept here (HeldInsertSql)
 };
 
 struct ResultFree {
@@ -207,27 +234,83 @@ int StatusOf(PgBase& b, const PGresult* r) {
   return status::kIoError;
 }
 
-// Runs one statement, binary in and out. `status` receives 0 or the failure.
-Result Exec(PgBase& b, const std::string& sql, const Params& params, int& status) {
-  const auto& v = params.values();
+// The parameters as libpq takes them, all binary.
+struct Bound {
+  explicit Bound(const Params& params) {
+    for (const std::string& s : params.values()) {
+      values.push_back(s.data());
+      lengths.push_back(static_cast<int>(s.size()));
+      formats.push_back(1);
+    }
+  }
+  int count() const { return static_cast<int>(values.size()); }
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
-  for (const std::string& s : v) {
-    values.push_back(s.data());
-    lengths.push_back(static_cast<int>(s.size()));
-    formats.push_back(1);
-  }
-  Result r(PQexecParams(b.conn, sql.c_str(), static_cast<int>(v.size()), nullptr, values.data(), lengths.data(),
-                        formats.data(), 1));
-  const ExecStatusType st = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-  status = st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? status::kOk : StatusOf(b, r.get());
+};
+
+int StatusOfResult(PgBase& b, const PGresult* r) {
+  const ExecStatusType st = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK ? status::kOk : StatusOf(b, r);
+}
+
+// Runs one statement, binary in and out. `status` receives 0 or the failure.
+Result Exec(PgBase& b, const std::string& sql, const Params& params, int& status) {
+  const Bound p(params);
+  Result r(PQexecParams(b.conn, sql.c_str(), p.count(), nullptr, p.values.data(), p.lengths.data(),
+                        p.formats.data(), 1));
+  status = StatusOfResult(b, r.get());
   return r;
 }
+
+// The server no longer has the statement as it was prepared.
+bool StaleStatement(const PGresult* r) {
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  if (!state) return false;
+  if (std::strcmp(state, kUnknownStatement) == 0) return true;
+  const char* message = PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY);
+  return std::strcmp(state, kFeatureNotSupported) == 0 && message && std::strstr(message, "cached plan");
+}
+
+// Runs a statement of the engine's hot paths through the connection's
+// prepared statement for its text, prepared at its first use: the server
+// parses and plans it once per connection instead of at every call. A
+// statement the server lost or can no longer run as prepared is prepared
+// again once, when no transaction is open (inside one, the failure has
+// already ended the transaction: the call reports it, and the next call
+// prepares afresh).
+Result Prepared(PgBase& b, const std::string& sql, const Params& params, int& status) {
+  const Bound p(params);
+  for (bool again = false;; again = true) {
+    auto it = b.statements.find(sql);
+    if (it == b.statements.end()) {
+      std::string name = "sono_" + std::to_string(++b.statementCount);
+      Result made(PQprepare(b.conn, name.c_str(), sql.c_str(), p.count(), nullptr));
+      status = StatusOfResult(b, made.get());
+      if (status != status::kOk) return made;
+      it = b.statements.emplace(sql, std::move(name)).first;
+    }
+    Result r(PQexecPrepared(b.conn, it->second.c_str(), p.count(), p.values.data(), p.lengths.data(),
+                            p.formats.data(), 1));
+    status = StatusOfResult(b, r.get());
+    if (status == status::kOk || again || !StaleStatement(r.get())) return r;
+    b.statements.erase(it);
+    if (PQtransactionStatus(b.conn) != PQTRANS_IDLE) return r;
+  }
+}
+
 
 int Run(PgBase& b, const std::string& sql, const Params& params = {}) {
   int status;
   Exec(b, sql, params, status);
   return status;
+}
+
+// Forgets every statement prepared on the connection (a file of the base
+// was made again or removed: its statements may name columns it lost).
+void ForgetStatements(PgBase& b) {
+  if (b.statements.empty()) return;
+  Run(b, "DEALLOCATE ALL");
+  b.statements.clear();
 }
 
 std::uint64_t Int8At(const PGresult* r, int row, int col) {
@@ -284,7 +367,11 @@ int Connect(PgBase& b) {
     return auth ? status::kAccessDenied : kConnectionLost;
   }
   PQsetNoticeProcessor(b.conn, [](void*, const char*) {}, nullptr);  // "already exists, skipping"...
+  b.statements.clear();  // a new session has none
   int s = Run(b, std::string("SET lock_timeout = '") + kLockTimeout + "'");
+  // Our statements are planned once: their plans do not depend on the values.
+  if (s == status::kOk && PQserverVersion(b.conn) >= kGenericPlansVersion)
+    s = Run(b, "SET plan_cache_mode = force_generic_plan");
   if (s == status::kOk) s = Run(b, std::string("LISTEN ") + kChangeChannel);
   // Only when it is missing: an account that may only read cannot create
   // anything, not even "if not exists".
@@ -303,13 +390,21 @@ int Connect(PgBase& b) {
   return s;
 }
 
+// The base's transaction is over: its files' counter rows are free again
+// and, when it was rolled back, records read inside it must be read again.
+void EndTransaction(PgBase& b, bool rolledBack) {
+  for (PgFile* f : b.joined) {
+    f->counterHeld = f->nextKnown = f->nextDirty = false;
+    if (rolledBack) ++f->abortGeneration;
+  }
+  b.active = false;
+  b.joined.clear();
+}
+
 // The connection was lost: the server rolled its transaction back, and
 // records read inside it must be read again (as after an abort).
 void LoseTransaction(PgBase& b) {
-  if (!b.active) return;
-  for (PgFile* f : b.joined) ++f->abortGeneration;
-  b.active = false;
-  b.joined.clear();
+  if (b.active) EndTransaction(b, true);
 }
 
 // The connection of a base, made again at the call after the one that found
@@ -406,6 +501,76 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The insert of file `f` as one statement: the check of its unique keys,
+// the counter, the row. Parameters: $1 the file's name, $2 the record, then
+// one key entry per key (without its sequence: the statement appends the
+// position to the keys with duplicates). One row: whether a unique key is
+// taken, the counter taken (null when the file's row is gone or a key was
+// taken) and the position inserted (null when another workstation's insert
+// took a key first: the insert does nothing, the counter moved).
+std::string InsertSql(const PgFile& f) {
+  std::string taken = "false", values = "c.pos, c.pos, $2::bytea";
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    const std::string param = "$" + std::to_string(k + 3) + "::bytea";
+    if (!f.keys[k].dup)
+      taken += " OR EXISTS (SELECT 1 FROM " + f.table + " WHERE " + KeyColumn(k) + " = " + param + ")";
+    values += ", " + param + (f.keys[k].dup ? " || int8send(c.pos)" : "");
+  }
+  return "WITH d AS (SELECT " + taken + " AS taken), c AS (UPDATE " + kFilesTable +
+         " SET next = next + 1 FROM d WHERE name = $1::text AND NOT d.taken RETURNING next - 1 AS pos, pg_notify('" +
+         kChangeChannel + "', $1::text) AS told), i AS (INSERT INTO " + f.table + " (" + f.columns + ") SELECT " +
+         values + " FROM c ON CONFLICT DO NOTHING RETURNING pos) SELECT (SELECT taken FROM d), (SELECT pos FROM c), "
+         "(SELECT pos FROM i)";
+}
+
+// The insert of a file whose counter row the transaction holds and whose
+// counter is kept here: the check of its unique keys and the row. $1 the
+// position, $2 the record, then the key entries as for InsertSql. One row:
+// whether a unique key is taken, the position inserted (null if not).
+std::string HeldInsertSql(const PgFile& f) {
+  std::string taken = "false", values = "$1::bigint, $1::bigint, $2::bytea";
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    const std::string param = "$" + std::to_string(k + 3) + "::bytea";
+    if (!f.keys[k].dup)
+      taken += " OR EXISTS (SELECT 1 FROM " + f.table + " WHERE " + KeyColumn(k) + " = " + param + ")";
+    values += ", " + param + (f.keys[k].dup ? " || int8send($1::bigint)" : "");
+  }
+  return "WITH d AS (SELECT " + taken + " AS taken), i AS (INSERT INTO " + f.table + " (" + f.columns + ") SELECT " +
+         values + " FROM d WHERE NOT d.taken ON CONFLICT DO NOTHING RETURNING pos) SELECT (SELECT taken FROM d), "
+         "(SELECT pos FROM i)";
+}
+
+// Writes the counter kept here to the file's row, with the notification of
+// the file's change (sent by the server at commit).
+int FlushCounter(PgFile& f) {
+  if (!f.nextDirty) return status::kOk;
+  int s;
+  Result r = Prepared(*f.base,
+                      std::string("UPDATE ") + kFilesTable + " SET next = $2::bigint WHERE name = $1::text RETURNING pg_notify('" +
+                          kChangeChannel + "', $1::text)",
+                      Params().text(f.name).int8(f.next), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
+  if (s == status::kOk) f.nextDirty = false;
+  return s;
+}
+
+// A statement that failed outside any savepoint ended the base's
+// transaction on the server: it is over here too (end then gives 36).
+void DropFailedTransaction(PgBase& b) {
+  if (!b.active || !b.conn || PQtransactionStatus(b.conn) != PQTRANS_INERROR) return;
+  Run(b, "ROLLBACK");
+  ++b.epoch;
+  EndTransaction(b, true);
+}
+
+// Before an update or delete of a file whose counter is kept here: the row
+// written, as their statement takes the counter from it.
+int FlushBeforeWrite(PgFile& f) {
+  const int s = FlushCounter(f);
+  if (s != status::kOk) DropFailedTransaction(*f.base);
+  return s;
+}
+
 // ---------------------------------------------------------------------------
 // Open locks: a session-level advisory lock per file of the base's database,
 // held shared by every workstation that has the file open and exclusive by
@@ -423,7 +588,7 @@ int TakeOpenLock(PgBase& b, const std::string& name, bool exclusive) {
   const auto deadline = std::chrono::steady_clock::now() + kOpenLockLimit;
   for (auto pause = std::chrono::milliseconds(2);; pause = std::min(pause * 2, std::chrono::milliseconds(40))) {
     int s;
-    Result r = Exec(b, sql, Params().text(name), s);
+    Result r = Prepared(b, sql, Params().text(name), s);
     if (s != status::kOk) return s;
     if (PQntuples(r.get()) == 1 && PQgetlength(r.get(), 0, 0) == 1 && *PQgetvalue(r.get(), 0, 0) == 1)
       return status::kOk;
@@ -458,6 +623,8 @@ int CloseHandle(PgHandle* h, void* pb) {
   BlankBlock(pb);
   if (--f->refs > 0) return status::kOk;
   PgBase* b = f->base;
+  // The counter kept here goes to the row before the file is let go of.
+  if (FlushCounter(*f) != status::kOk) DropFailedTransaction(*b);
   if (f->openLocked) DropOpenLock(*b, f->name, f->exclusive);
   b->joined.erase(std::remove(b->joined.begin(), b->joined.end(), f), b->joined.end());
   g_files.erase(std::remove(g_files.begin(), g_files.end(), f), g_files.end());
@@ -490,7 +657,7 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
   // Opened here already: an exclusive open stands alone.
   if (f && (exclusive || f->exclusive)) return status::kFileLocked;
   if (!f) {
-    Result r = Exec(*b, std::string("SELECT def FROM ") + kFilesTable + " WHERE name = $1", Params().text(name), s);
+    Result r = Prepared(*b, std::string("SELECT def FROM ") + kFilesTable + " WHERE name = $1", Params().text(name), s);
     if (s == status::kOk && PQntuples(r.get()) == 0) s = status::kFileNotFound;
     FileDef def;
     if (s == status::kOk)
@@ -514,6 +681,8 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
     f->recLen = def.recordLength;
     f->columns = "pos, version, rec";
     for (std::size_t k = 0; k < f->keys.size(); ++k) f->columns += ", " + KeyColumn(k);
+    f->insertSql = InsertSql(*f);
+    f->heldInsertSql = HeldInsertSql(*f);
     g_files.push_back(f);
     ++b->files;
   }
@@ -540,7 +709,7 @@ int OpOpen(void* pb, void* key, int keyLength, int mode) {
 
 class WriteScope {
  public:
-  explicit WriteScope(PgFile& f) : b_(*f.base) {
+  explicit WriteScope(PgFile& f) : f_(f), b_(*f.base) {
     ++f.changes;  // our own read-ahead of the file is stale
     status_ = Run(b_, b_.active ? "SAVEPOINT sono_call" : "BEGIN");
     if (status_ == status::kOk && b_.active &&
@@ -551,60 +720,86 @@ class WriteScope {
     if (open()) Run(b_, b_.active ? "ROLLBACK TO SAVEPOINT sono_call" : "ROLLBACK");
   }
   int status() const { return status_; }
+  // Every write takes the file's counter: inside the base's transaction,
+  // its row stays held once the savepoint is released.
   int commit() {
     done_ = true;
-    return Run(b_, b_.active ? "RELEASE SAVEPOINT sono_call" : "COMMIT");
+    const int s = Run(b_, b_.active ? "RELEASE SAVEPOINT sono_call" : "COMMIT");
+    if (s == status::kOk && b_.active) f_.counterHeld = true;
+    return s;
   }
 
  private:
   bool open() const { return status_ == status::kOk && !done_; }
+  PgFile& f_;
   PgBase& b_;
   int status_ = status::kOk;
   bool done_ = false;
 };
-
-// The next value of the file's counter (positions, sequences, versions).
-// Every write takes one: its notification of the file's change goes with
-// it, sent by the server at commit only (and never for a write rolled back).
-int TakeCounter(PgFile& f, std::uint64_t& value) {
-  int s;
-  Result r = Exec(*f.base,
-                  std::string("UPDATE ") + kFilesTable + " SET next = next + 1 WHERE name = $1 RETURNING next - 1, pg_notify('" +
-                      kChangeChannel + "', $1)",
-                  Params().text(f.name), s);
-  if (s != status::kOk) return s;
-  if (PQntuples(r.get()) != 1) return status::kFileNotFound;
-  value = Int8At(r.get(), 0, 0);
-  return status::kOk;
-}
 
 void SetEntry(PgHandle& h, int kn, const std::uint8_t* rec, std::uint64_t seq) {
   h.path = kn;
   h.entryLen = layout::MakeEntry(h.file->keys[kn], rec, seq, h.entry);
 }
 
+// One round trip. Outside a transaction the statement is a transaction of
+// its own. Inside one, it needs no savepoint once the transaction holds the
+// file's counter row: nobody else may write the file meanwhile, so no lock
+// is waited for, and a taken key is an answer, not a failure. The file's
+// first write in the transaction runs under a savepoint, so that a lock
+// timeout (85) leaves the transaction usable.
 int OpInsert(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyBuf, int keyLength, int kn) {
   PgFile& f = *h.file;
+  PgBase& b = *f.base;
   if (!data || dataLength < f.recLen) return status::kDataBufferTooShort;
   if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
   if (h.readOnly) return status::kAccessDenied;
   const auto* rec = static_cast<const std::uint8_t*>(data);
-  WriteScope scope(f);
-  if (scope.status() != status::kOk) return scope.status();
-  std::uint64_t pos = 0;
-  int s = TakeCounter(f, pos);
-  if (s != status::kOk) return s;
-  Params p;
-  p.int8(pos).int8(pos).bytes(rec, f.recLen);
-  std::string sql = "INSERT INTO " + f.table + " (" + f.columns + ") VALUES ($1, $2, $3";
-  std::uint8_t entry[kMaxEntry];
-  for (std::size_t k = 0; k < f.keys.size(); ++k) {
-    p.bytes(entry, layout::MakeEntry(f.keys[k], rec, pos, entry));
-    sql += ", $" + std::to_string(k + 4);
+  ++f.changes;  // our own read-ahead of the file is stale
+  const bool guarded = b.active && !f.counterHeld;
+  if (guarded) {
+    if (int s = Run(b, "SAVEPOINT sono_call"); s != status::kOk) return s;
+    // Joined whatever the outcome, as every write: the transaction's abort
+    // makes what its handles read in it stale.
+    if (std::find(b.joined.begin(), b.joined.end(), &f) == b.joined.end()) b.joined.push_back(&f);
   }
-  s = Run(*f.base, sql + ")", p);
-  if (s != status::kOk) return s;
-  s = scope.commit();
+  // The counter kept here: the statement only checks and inserts.
+  const bool kept = b.active && f.counterHeld && f.nextKnown;
+  Params p;
+  if (kept) p.int8(f.next);
+  else p.text(f.name);
+  p.bytes(rec, f.recLen);
+  std::uint8_t entry[kMaxEntry];
+  for (const KeyInfo& key : f.keys) p.bytes(entry, std::min(layout::MakeEntry(key, rec, 0, entry), key.len));
+  int s;
+  Result r = Prepared(b, kept ? f.heldInsertSql : f.insertSql, p, s);
+  // Columns: taken, then (InsertSql) the counter taken, then the position.
+  const int posColumn = kept ? 1 : 2;
+  const bool counted = s == status::kOk && PQntuples(r.get()) == 1 && !kept && !PQgetisnull(r.get(), 0, 1);
+  std::uint64_t pos = 0;
+  if (s == status::kOk) {
+    if (PQntuples(r.get()) != 1 || PQgetlength(r.get(), 0, 0) != 1) s = status::kIoError;
+    else if (*PQgetvalue(r.get(), 0, 0) != 0 || PQgetisnull(r.get(), 0, posColumn))
+      s = kept || counted || *PQgetvalue(r.get(), 0, 0) != 0 ? status::kDuplicateKey : status::kFileNotFound;
+    else pos = Int8At(r.get(), 0, posColumn);
+  }
+  if (kept && s == status::kOk) {
+    f.next = pos + 1;
+    f.nextDirty = true;
+  }
+  if (guarded) {
+    const bool failed = PQtransactionStatus(b.conn) == PQTRANS_INERROR;
+    const int end = Run(b, failed ? "ROLLBACK TO SAVEPOINT sono_call" : "RELEASE SAVEPOINT sono_call");
+    if (s == status::kOk) s = end;
+    if (end == status::kOk && !failed && counted) f.counterHeld = true;
+  } else {
+    // Not a status the statement answers with (the server failed it).
+    DropFailedTransaction(b);
+  }
+  if (counted && b.active && f.counterHeld) {  // from now on the counter is kept here
+    f.nextKnown = true;
+    f.next = Int8At(r.get(), 0, 1) + 1;
+  }
   if (s != status::kOk) return s;
   if (kn == -1) return status::kOk;  // currency left as it was
   h.hasPos = true;
@@ -619,10 +814,15 @@ int OpInsert(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
 }
 
 // The handle's record as last read, locked: 80 when it changed or is gone.
-int LockCurrent(PgHandle& h, Result& row) {
+// `extra` adds columns after the record's (their parameters follow the
+// position, $1, in `params`).
+int LockCurrent(PgHandle& h, Result& row, const std::string& extra = "", Params params = Params()) {
   PgFile& f = *h.file;
   int s;
-  row = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", Params().int8(h.pos), s);
+  Params p;
+  p.int8(h.pos);
+  for (const std::string& v : params.values()) p.text(v);
+  row = Prepared(*f.base, "SELECT " + f.columns + extra + " FROM " + f.table + " WHERE pos = $1 FOR UPDATE", p, s);
   // The record itself is held by another workstation's transaction.
   if (s == status::kFileLocked) return status::kRecordLocked;
   if (s != status::kOk) return s;
@@ -631,6 +831,23 @@ int LockCurrent(PgHandle& h, Result& row) {
   return status::kOk;
 }
 
+// The counter taken and the row written in one statement. Every write
+// takes the file's counter (positions, sequences, versions), and its
+// notification of the file's change goes with it, sent by the server at
+// commit only (never for a write rolled back). `setKeys` sets
+// the key columns that change ("" when none); its parameters follow $1 (the
+// position), $2 (the record) and $3 (the file's name); `c.stamp` is the
+// counter taken. One row, the stamp; none when the file's row is gone.
+std::string UpdateSql(const PgFile& f, const std::string& setKeys) {
+  return std::string("WITH c AS (UPDATE ") + kFilesTable +
+         " SET next = next + 1 WHERE name = $3::text RETURNING next - 1 AS stamp, pg_notify('" + kChangeChannel +
+         "', $3::text) AS told) UPDATE " + f.table + " SET version = c.stamp, rec = $2::bytea" + setKeys +
+         " FROM c WHERE " + f.table + ".pos = $1::bigint RETURNING c.stamp";
+}
+
+// Four round trips: begin (or a savepoint), the record locked with the
+// check of every unique key it would take, the counter and the row, commit
+// (or release).
 int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyBuf, int keyLength, int kn) {
   PgFile& f = *h.file;
   if (!h.hasRecord) return status::kInvalidPositioning;
@@ -638,46 +855,62 @@ int OpUpdate(PgHandle& h, const void* data, std::uint32_t dataLength, void* keyB
   if (kn < -1 || (kn >= 0 && std::size_t(kn) >= f.keys.size())) return status::kBadKeyNumber;
   if (h.readOnly) return status::kAccessDenied;
   const auto* rec = static_cast<const std::uint8_t*>(data);
+  std::vector<std::string> fresh(f.keys.size());  // folded key bytes, no sequence
+  std::uint8_t entry[kMaxEntry];
+  for (std::size_t k = 0; k < f.keys.size(); ++k)
+    fresh[k].assign(reinterpret_cast<const char*>(entry), std::min(layout::MakeEntry(f.keys[k], rec, 0, entry), f.keys[k].len));
+  // Whether another record holds the new value of each unique key that
+  // may change: one column each, after the record's.
+  std::string takenColumns;
+  Params takenParams;
+  std::vector<int> takenColumn(f.keys.size(), -1);
+  int column = 3 + int(f.keys.size()), param = 2;
+  for (std::size_t k = 0; k < f.keys.size(); ++k) {
+    if (f.keys[k].dup || !f.keys[k].mod) continue;
+    takenColumns += ", EXISTS (SELECT 1 FROM " + f.table + " x WHERE x." + KeyColumn(k) + " = $" +
+                    std::to_string(param++) + "::bytea AND x.pos <> $1::bigint)";
+    takenParams.text(fresh[k]);
+    takenColumn[k] = column++;
+  }
+  if (int s = FlushBeforeWrite(f); s != status::kOk) return s;
   WriteScope scope(f);
   if (scope.status() != status::kOk) return scope.status();
   Result old;
-  int s = LockCurrent(h, old);
+  int s = LockCurrent(h, old, takenColumns, takenParams);
   if (s != status::kOk) return s;
-  // Keys in order: the first refusal wins, as in the LMDB engine.
-  std::vector<bool> changed(f.keys.size());
-  std::uint8_t fresh[kMaxEntry];
-  for (std::size_t k = 0; k < f.keys.size(); ++k) {
-    const KeyInfo& key = f.keys[k];
-    layout::MakeEntry(key, rec, 0, fresh);
-    changed[k] = std::memcmp(PQgetvalue(old.get(), 0, 3 + int(k)), fresh, key.len) != 0;
-    if (!changed[k]) continue;
-    if (!key.mod) return status::kKeyNotModifiable;
-    if (!key.dup) {
-      Result taken = Exec(*f.base, "SELECT pos FROM " + f.table + " WHERE " + KeyColumn(k) + " = $1",
-                          Params().bytes(fresh, key.len), s);
-      if (s != status::kOk) return s;
-      if (PQntuples(taken.get()) > 0 && Int8At(taken.get(), 0, 0) != h.pos) return status::kDuplicateKey;
-    }
-  }
-  std::uint64_t stamp = 0;
-  s = TakeCounter(f, stamp);
-  if (s != status::kOk) return s;
-  // A changed key is filed again at the end of its duplicates.
+  // Keys in order: the first refusal wins, as in the LMDB engine. A changed
+  // key is filed again at the end of its duplicates.
   std::vector<std::uint64_t> seqs(f.keys.size());
+  std::vector<bool> changed(f.keys.size());
   Params p;
-  p.int8(h.pos).int8(stamp).bytes(rec, f.recLen);
-  std::string sql = "UPDATE " + f.table + " SET version = $2, rec = $3";
+  p.int8(h.pos).bytes(rec, f.recLen).text(f.name);
+  std::string setKeys;
   for (std::size_t k = 0; k < f.keys.size(); ++k) {
     const KeyInfo& key = f.keys[k];
     const auto* oldEntry = reinterpret_cast<const std::uint8_t*>(PQgetvalue(old.get(), 0, 3 + int(k)));
-    seqs[k] = changed[k] ? stamp : key.dup ? getBE64(oldEntry + key.len) : 0;
-    p.bytes(fresh, layout::MakeEntry(key, rec, seqs[k], fresh));
-    sql += ", " + KeyColumn(k) + " = $" + std::to_string(k + 4);
+    changed[k] = std::memcmp(oldEntry, fresh[k].data(), key.len) != 0;
+    seqs[k] = key.dup ? getBE64(oldEntry + key.len) : 0;
+    if (!changed[k]) continue;
+    if (!key.mod) return status::kKeyNotModifiable;
+    if (takenColumn[k] >= 0 && PQgetlength(old.get(), 0, takenColumn[k]) == 1 &&
+        *PQgetvalue(old.get(), 0, takenColumn[k]) != 0)
+      return status::kDuplicateKey;
+    p.text(fresh[k]);
+    setKeys += ", " + KeyColumn(k) + " = $" + std::to_string(p.values().size()) + "::bytea" +
+               (key.dup ? " || int8send(c.stamp)" : "");
   }
-  s = Run(*f.base, sql + " WHERE pos = $1", p);
+  Result r = Prepared(*f.base, UpdateSql(f, setKeys), p, s);
   if (s != status::kOk) return s;
+  if (PQntuples(r.get()) != 1) return status::kFileNotFound;
+  const std::uint64_t stamp = Int8At(r.get(), 0, 0);
+  for (std::size_t k = 0; k < f.keys.size(); ++k)
+    if (changed[k] && f.keys[k].dup) seqs[k] = stamp;
   s = scope.commit();
   if (s != status::kOk) return s;
+  if (f.counterHeld) {
+    f.nextKnown = true;
+    f.next = stamp + 1;
+  }
   h.hasPos = true;
   h.hasRecord = true;
   h.version = stamp;
@@ -693,17 +926,27 @@ int OpDelete(PgHandle& h) {
   PgFile& f = *h.file;
   if (!h.hasRecord) return status::kInvalidPositioning;
   if (h.readOnly) return status::kAccessDenied;
+  if (int s = FlushBeforeWrite(f); s != status::kOk) return s;
   WriteScope scope(f);
   if (scope.status() != status::kOk) return scope.status();
   Result old;
   int s = LockCurrent(h, old);
   if (s != status::kOk) return s;
-  s = Run(*f.base, "DELETE FROM " + f.table + " WHERE pos = $1", Params().int8(h.pos));
-  std::uint64_t unused;
-  // Every change moves the counter, deletes too (as in the LMDB engine).
-  if (s == status::kOk) s = TakeCounter(f, unused);
+  // Every change moves the counter, deletes too (as in the LMDB engine):
+  // one statement.
+  Result r = Prepared(*f.base,
+                      std::string("WITH c AS (UPDATE ") + kFilesTable +
+                          " SET next = next + 1 WHERE name = $2::text RETURNING next - 1 AS stamp, pg_notify('" +
+                          kChangeChannel + "', $2::text) AS told) DELETE FROM " + f.table + " USING c WHERE " +
+                          f.table + ".pos = $1::bigint RETURNING c.stamp",
+                      Params().int8(h.pos).text(f.name), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
   if (s == status::kOk) s = scope.commit();
   if (s != status::kOk) return s;
+  if (f.counterHeld) {
+    f.nextKnown = true;
+    f.next = Int8At(r.get(), 0, 0) + 1;
+  }
   // The key path entry is kept: get next/previous continue from where the
   // record stood.
   h.hasRecord = false;
@@ -849,7 +1092,7 @@ int OpGetKeyed(PgHandle& h, int op, void* data, std::uint32_t& dataLength, void*
                           " ORDER BY " + col + (descending ? " DESC" : "") + " LIMIT " +
                           std::to_string(BatchSize(h, op, kn));
   int s;
-  Result r = Exec(*f.base, sql, p, s);
+  Result r = Prepared(*f.base, sql, p, s);
   if (s != status::kOk) return s;
   if (PQntuples(r.get()) == 0) return op == kGetEqual ? status::kKeyNotFound : status::kEndOfFile;
   const auto* found = reinterpret_cast<const std::uint8_t*>(PQgetvalue(r.get(), 0, 3 + kn));
@@ -896,7 +1139,7 @@ int OpStep(PgHandle& h, int op, void* data, std::uint32_t& dataLength) {
       break;
   }
   int s;
-  Result r = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + tail, p, s);
+  Result r = Prepared(*f.base, "SELECT " + f.columns + " FROM " + f.table + tail, p, s);
   if (s != status::kOk) return s;
   if (PQntuples(r.get()) == 0) return status::kEndOfFile;
   s = Deliver(h, r.get(), data, dataLength, nullptr, -1);
@@ -914,7 +1157,7 @@ int OpGetDirect(PgHandle& h, void* data, std::uint32_t& dataLength, void* keyBuf
   std::uint32_t pos;
   std::memcpy(&pos, data, 4);
   int s;
-  Result r = Exec(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1", Params().int8(pos), s);
+  Result r = Prepared(*f.base, "SELECT " + f.columns + " FROM " + f.table + " WHERE pos = $1", Params().int8(pos), s);
   if (s != status::kOk) return s;
   if (PQntuples(r.get()) == 0) return status::kBadRecordAddress;
   s = Deliver(h, r.get(), data, dataLength, keyBuf, kn);
@@ -938,7 +1181,7 @@ int OpStat(PgHandle& h, void* data, std::uint32_t& dataLength) {
     sql += f.keys[k].dup ? ", count(DISTINCT substr(" + KeyColumn(k) + ", 1, " + std::to_string(f.keys[k].len) + "))"
                          : ", count(*)";
   int s;
-  Result r = Exec(*f.base, sql + " FROM " + f.table, {}, s);
+  Result r = Prepared(*f.base, sql + " FROM " + f.table, {}, s);
   if (s != status::kOk) return s;
   auto put32 = [&](std::size_t at, std::uint64_t v) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(v, UINT32_MAX));
@@ -969,27 +1212,36 @@ int OpBegin(PgHandle& h) {
   // The begun file is held to the end, as the LMDB engine holds its file:
   // another workstation's begin or write on it waits for the lock timeout,
   // then 85.
-  s = Run(b, std::string("SELECT 1 FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE", Params().text(h.file->name));
+  Result r = Prepared(b, std::string("SELECT next FROM ") + kFilesTable + " WHERE name = $1 FOR UPDATE",
+                      Params().text(h.file->name), s);
+  if (s == status::kOk && PQntuples(r.get()) != 1) s = status::kFileNotFound;
   if (s != status::kOk) {
     Run(b, "ROLLBACK");
     return s;
   }
   b.active = true;
   b.joined.assign(1, h.file);
+  h.file->counterHeld = h.file->nextKnown = true;
+  h.file->nextDirty = false;
+  h.file->next = Int8At(r.get(), 0, 0);
   return status::kOk;
 }
 
 int OpEnd(PgHandle& h) {
   PgBase& b = *h.file->base;
   if (!b.active) return status::kTransactionError;
-  const int s = Run(b, "COMMIT");
-  b.active = false;
+  // A transaction a failed statement ended on the server would answer
+  // COMMIT with a silent rollback: it is rolled back and said so.
+  // The counters kept here are written first.
+  int flushed = status::kOk;
+  for (PgFile* f : b.joined)
+    if (flushed == status::kOk) flushed = FlushCounter(*f);
+  const bool failed = flushed != status::kOk || (b.conn && PQtransactionStatus(b.conn) == PQTRANS_INERROR);
+  int s = Run(b, failed ? "ROLLBACK" : "COMMIT");
+  if (failed && s == status::kOk) s = flushed != status::kOk ? flushed : status::kIoError;
   ++b.epoch;
-  if (s != status::kOk) {
-    // A refused commit is rolled back by the server: like an abort.
-    for (PgFile* f : b.joined) ++f->abortGeneration;
-  }
-  b.joined.clear();
+  // A refused commit is rolled back by the server: like an abort.
+  EndTransaction(b, s != status::kOk);
   return s;
 }
 
@@ -997,12 +1249,10 @@ int OpAbort(PgHandle& h) {
   PgBase& b = *h.file->base;
   if (!b.active) return status::kTransactionError;
   const int s = Run(b, "ROLLBACK");
-  b.active = false;
   ++b.epoch;
   // Records read inside the transaction may carry stamps that were never
   // committed; they must be read again before being changed.
-  for (PgFile* f : b.joined) ++f->abortGeneration;
-  b.joined.clear();
+  EndTransaction(b, true);
   return s;
 }
 
@@ -1054,6 +1304,8 @@ int OpCreate(const void* data, std::uint32_t dataLength, const void* key, int ke
   else
     Run(*b, b->active ? "ROLLBACK TO SAVEPOINT sono_create" : "ROLLBACK");
   if (replacing) DropOpenLock(*b, name, true);
+  // Statements prepared over the file as it was may name columns it lost.
+  if (s == status::kOk) ForgetStatements(*b);
   return s;
 }
 
@@ -1170,8 +1422,9 @@ int PostgresRemove(const std::string& path) {
   s = Run(*b, "BEGIN");
   if (s == status::kOk) s = Run(*b, "DROP TABLE IF EXISTS " + Quoted(name));
   if (s == status::kOk) s = Run(*b, std::string("DELETE FROM ") + kFilesTable + " WHERE name = $1", Params().text(name));
-  if (s == status::kOk) return Run(*b, "COMMIT");
-  Run(*b, "ROLLBACK");
+  if (s == status::kOk) s = Run(*b, "COMMIT");
+  else Run(*b, "ROLLBACK");
+  if (s == status::kOk) ForgetStatements(*b);
   return s;
 }
 
