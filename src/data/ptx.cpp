@@ -398,6 +398,7 @@ void PointerSet::Load(int station, const std::string& code, long long duration, 
   soundDuration = duration;
   lengthMeasured = measured;
   loadedStation = station;
+  loadedCode = code;
   const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, duration);
   position = {p.fadeIn, p.fadeOut, p.intro, p.startNext, p.loop, p.hook, p.send, p.pitch,
               std::llround(static_cast<double>(p.level) * 100.0), p.startEqui};
@@ -466,8 +467,10 @@ std::optional<long long> PointerSet::PlayDurationToStore() const {
 }
 
 bool PointerSet::ChangedElsewhere(const std::string& code, const std::vector<int>& slots) {
+  // Values set by hand, or read for another song, have nothing to compare with.
+  if (!loadedStation || Trim(loadedCode) != Trim(code)) return false;
   PointerSet stored(lib_);
-  stored.Load(loadedStation, code, soundDuration, lengthMeasured);
+  stored.Load(*loadedStation, code, soundDuration, lengthMeasured);
   for (int slot : slots) {
     const SlotInfo& info = kSlotInfo.at(static_cast<size_t>(slot));
     if (!grid.changed(info.firstColumn)) continue;  // not the user's: not written over
@@ -476,8 +479,7 @@ bool PointerSet::ChangedElsewhere(const std::string& code, const std::vector<int
     if (slot == kSend) columns.push_back(kGridSendDevice);
     for (int column : columns) {
       const std::string& read = grid.cell(kGridStoredRow, column);
-      // A grid never read from the database has nothing to compare.
-      if (!read.empty() && read != stored.grid.cell(kGridStoredRow, column)) return true;
+      if (read != stored.grid.cell(kGridStoredRow, column)) return true;
     }
   }
   return false;

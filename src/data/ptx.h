@@ -230,7 +230,10 @@ class PointerSet {
   void RAZValeursPtx();
   // Fills the slots and the grid from the database (MorceauChargerPointeur).
   void Load(int station, const std::string& code, long long duration, bool measured);
-  int loadedStation = 1;  // the station Load read
+  // The station and song Load read (none before): what a store compares
+  // with the stored pointers.
+  std::optional<int> loadedStation;
+  std::string loadedCode;
   // Applies the value rules, then writes the slot to the grid and clears its mark.
   // fromStorage true: the values were just loaded or stored (row 4 takes
   // them, row 3 is emptied); false: a user change (row 3 "O", the
