@@ -31,6 +31,17 @@ const std::vector<std::string>& MusicTab::Kinds() {
   return kinds;
 }
 
+SearchRequest MusicTab::request() const {
+  SearchRequest r;
+  r.station = station;
+  r.kind = kind;
+  r.text = text;
+  r.mode = mode;
+  r.titles = titles;
+  r.category = category;
+  return r;
+}
+
 void MusicTab::RechercheDansLaBase() {
   Prompt& prompt = lib_.prompt();
   if (searching_) {
@@ -42,17 +53,11 @@ void MusicTab::RechercheDansLaBase() {
   searching_ = true;
   caption_ = "Stopper";
   prompt.showStepWindow(true);
-  SearchRequest request;
-  request.station = station;
-  request.kind = kind;
-  request.text = text;
-  request.mode = mode;
-  request.titles = titles;
-  request.category = category;
+  const SearchRequest asked = request();
   const int sortColumn = search_.grid.sortColumn;
   const bool ascending = search_.grid.sortAscending;
   search_.filters = filters_;
-  search_.RechercheDansLaBase_01_Morceau(request);
+  search_.RechercheDansLaBase_01_Morceau(asked);
   searched_ = true;
   if (sortColumn >= 0) search_.grid.sortBy(sortColumn, ascending);  // the grid keeps its sort
   prompt.showStepWindow(false);

@@ -44,6 +44,8 @@ class MusicTab {
   // RechercheDansLaBase of the main window: runs a search, or, while one
   // runs, asks whether to stop it.
   void RechercheDansLaBase();
+  // The search the controls above ask for (the last one run, once run).
+  SearchRequest request() const;
   SongSearch& search() { return search_; }
   const SongGrid& grid() const { return search_.grid; }
 

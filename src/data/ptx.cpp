@@ -6,6 +6,7 @@
 #include "core/datetime.h"
 #include "core/text.h"
 #include "data/fields.h"
+#include "data/songs.h"
 
 namespace sono::data {
 
@@ -396,6 +397,8 @@ void PointerSet::RAZValeursPtx() {
 void PointerSet::Load(int station, const std::string& code, long long duration, bool measured) {
   soundDuration = duration;
   lengthMeasured = measured;
+  loadedStation = station;
+  loadedCode = code;
   const LoadedPointers p = MorceauChargerPointeur(lib_, station, code, duration);
   position = {p.fadeIn, p.fadeOut, p.intro, p.startNext, p.loop, p.hook, p.send, p.pitch,
               std::llround(static_cast<double>(p.level) * 100.0), p.startEqui};
@@ -463,6 +466,25 @@ std::optional<long long> PointerSet::PlayDurationToStore() const {
   return DeterminePlayDuration();
 }
 
+bool PointerSet::ChangedElsewhere(const std::string& code, const std::vector<int>& slots) {
+  // Values set by hand, or read for another song, have nothing to compare with.
+  if (!loadedStation || Trim(loadedCode) != Trim(code)) return false;
+  PointerSet stored(lib_);
+  stored.Load(*loadedStation, code, soundDuration, lengthMeasured);
+  for (int slot : slots) {
+    const SlotInfo& info = kSlotInfo.at(static_cast<size_t>(slot));
+    if (!grid.changed(info.firstColumn)) continue;  // not the user's: not written over
+    std::vector<int> columns = {info.firstColumn};
+    if (info.secondColumn) columns.push_back(info.secondColumn);
+    if (slot == kSend) columns.push_back(kGridSendDevice);
+    for (int column : columns) {
+      const std::string& read = grid.cell(kGridStoredRow, column);
+      if (read != stored.grid.cell(kGridStoredRow, column)) return true;
+    }
+  }
+  return false;
+}
+
 long long PointerSet::DeterminePlayDuration() const {
   return DeterminePlayDurationCheckPtx(soundDuration, grid.raw(kGridStartNext), grid.raw(kGridFadeOut),
                                        grid.raw(kGridFadeIn), grid.raw(kGridFadeInLength));
@@ -494,6 +516,17 @@ bool PointerSet::PointeurMemoriseDataBase(const std::string& code, const std::st
     const long long sec = info.secondColumn ? grid.raw(info.secondColumn) : 0;
     if (s != kPitch && s != kLevel && pos < 25) pos = 0;
     pending.push_back({s, pos, sec});
+  }
+  if (!force && !pending.empty()) {
+    std::vector<int> slots;
+    for (const Pending& p : pending) slots.push_back(p.slot);
+    if (ChangedElsewhere(code, slots) &&
+        lib_.prompt().message(ChangedElsewhereQuestion(code), Icon::Question, Buttons::YesNo,
+                              "Ondavia: Sonoteka") != Answer::Yes) {
+      lib_.log().TraceLog("Err: PointeurMemoriseDataBase: pointers changed on another workstation since shown |Code: " +
+                          Trim(code));
+      return false;
+    }
   }
   // One station at a time, inside a transaction of its file: a failing call
   // rolls the station back to the records it had.

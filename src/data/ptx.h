@@ -41,6 +41,13 @@
 //     ones, all alike; the changed marks stay and the store reports false
 //     (logged "Err: PointeurMemoriseDataBase: not stored |Code: … |Type: …
 //     |Station: …", the station being "all" when the commit failed).
+//   - A store of the user's changes over pointers another workstation
+//     changed since they were read (the stored values of a changed slot
+//     differ from those the grid read) asks the song form's question first,
+//     "Le morceau … a été modifié sur un autre poste …": Yes writes the
+//     user's values, No stores nothing (logged, the marks stay). Slots the
+//     user left are not written, so the other workstation's values of those
+//     stay as it stored them.
 #pragma once
 #include <array>
 #include <functional>
@@ -223,6 +230,10 @@ class PointerSet {
   void RAZValeursPtx();
   // Fills the slots and the grid from the database (MorceauChargerPointeur).
   void Load(int station, const std::string& code, long long duration, bool measured);
+  // The station and song Load read (none before): what a store compares
+  // with the stored pointers.
+  std::optional<int> loadedStation;
+  std::string loadedCode;
   // Applies the value rules, then writes the slot to the grid and clears its mark.
   // fromStorage true: the values were just loaded or stored (row 4 takes
   // them, row 3 is emptied); false: a user change (row 3 "O", the
@@ -240,6 +251,9 @@ class PointerSet {
   bool PointeurMemoriseDataBase(const std::string& code, const std::string& fileName, int slot,
                                 bool refreshGrid, bool force);
   long long DeterminePlayDuration() const;
+  // Slots of `slots` the user changed whose stored values are no longer
+  // those the grid read (another workstation stored them meanwhile).
+  bool ChangedElsewhere(const std::string& code, const std::vector<int>& slots);
   long long DetermineDureeIntro() const;
   // The play duration a store writes to the song: nothing without a
   // measured length, or when the duration is kept (the record keeps its own).

@@ -184,6 +184,49 @@ void SongGrid::clear() {
   textIndex_.clear();
 }
 
+void SongGrid::mergeRows(SongGrid& fresh) {
+  const auto codeOf = [](const Row& r) { return packed(std::string_view(r.code.data(), r.code.size())); };
+  std::unordered_map<uint64_t, size_t> shownAt;
+  shownAt.reserve(rows_.size());
+  for (size_t i = 0; i < rows_.size(); ++i) shownAt.emplace(codeOf(rows_[i]), i);
+  // Each fresh row: the row it replaces here, or (new) the row it comes after.
+  constexpr size_t kNone = SIZE_MAX;
+  std::vector<size_t> freshOfShown(rows_.size(), kNone);
+  std::vector<std::vector<size_t>> newAfter(rows_.size() + 1);  // [0]: first; [i + 1]: after row i
+  size_t slot = 0;
+  for (size_t f = 0; f < fresh.rows_.size(); ++f) {
+    const auto at = shownAt.find(codeOf(fresh.rows_[f]));
+    if (at == shownAt.end()) {
+      newAfter[slot].push_back(f);
+    } else {
+      freshOfShown[at->second] = f;
+      slot = at->second + 1;
+    }
+  }
+  std::vector<Row> merged;
+  merged.reserve(fresh.rows_.size());
+  for (size_t f : newAfter[0]) merged.push_back(std::move(fresh.rows_[f]));
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    if (freshOfShown[i] != kNone) merged.push_back(std::move(fresh.rows_[freshOfShown[i]]));
+    for (size_t f : newAfter[i + 1]) merged.push_back(std::move(fresh.rows_[f]));
+  }
+  rows_ = std::move(merged);
+  texts_ = std::move(fresh.texts_);  // the fresh rows' labels
+  textIndex_ = std::move(fresh.textIndex_);
+  ++generation_;
+  fresh.clear();
+}
+
+std::optional<size_t> SongGrid::rowOfCode(const std::string& code) const {
+  std::array<char, 8> wanted;
+  wanted.fill(' ');
+  const std::string stored = Utf8ToCp1252(code);
+  stored.copy(wanted.data(), std::min(stored.size(), wanted.size()));
+  for (size_t i = 0; i < rows_.size(); ++i)
+    if (rows_[i].code == wanted) return i;
+  return std::nullopt;
+}
+
 uint32_t SongGrid::text(const std::string& value) {
   const auto [at, added] = textIndex_.try_emplace(value, static_cast<uint32_t>(texts_.size()));
   if (added) texts_.push_back(value);
@@ -573,7 +616,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
   // of them ("Contient" on a word), each row's code is looked up instead.
   const bool lookUpEachCode = workList_.size() * kWalkRecordersAbove < songsRead_;
   std::vector<uint64_t> recorderCodes;
-  if (!lookUpEachCode) {
+  if (!lookUpEachCode && makeCompanions) {
     // In the file's order, the cheapest walk (no key to follow, no record
     // looked up by position), then sorted.
     std::string key = Library::Key("");
@@ -607,7 +650,7 @@ size_t SongSearch::RechercheDansLaBase_01_Morceau(const SearchRequest& request) 
     if (filters.hideInactiveStations && !item.activeOnStation) continue;
     if (filters.playableOnly && item.notPlayable) continue;
     const bool repair = !skipDurationRepair && item.noDuration;
-    const bool companion = !created.count(code) &&
+    const bool companion = makeCompanions && !created.count(code) &&
                            (lookUpEachCode ? !HasRecorderRecord(lib_, station, code)
                                            : !std::binary_search(recorderCodes.begin(), recorderCodes.end(), packed(code)));
     if (!repair && !companion) {

@@ -137,6 +137,14 @@ class SongGrid {
     ++generation_;
   }
   size_t size() const { return rows_.size(); }
+  // Merges the rows of `fresh` (the same search run again, in the same
+  // order) into these: a song listed in both keeps its place here with its
+  // fresh row, a song no longer in `fresh` loses its row, a song new in
+  // `fresh` comes right after the song it follows there (first when it
+  // follows none). The sort column and direction stay; `fresh` is left empty.
+  void mergeRows(SongGrid& fresh);
+  // The row of the song `code` (as the code column shows it), if listed.
+  std::optional<size_t> rowOfCode(const std::string& code) const;
   // Moves on with every change of the rows (a search, a sort, a row shown again).
   uint64_t generation() const { return generation_; }
   // The row with its sound's length read.
@@ -216,6 +224,10 @@ class SongSearch {
   bool stopRequested = false;
   SearchFilters filters;
   bool skipDurationRepair = false;      // the VPN-workstation option
+  // The companion records a song lacks are made by the search (off: the
+  // search only reads, as when it runs again to follow other workstations,
+  // which may be writing a new song's companions themselves).
+  bool makeCompanions = true;
   std::function<void(size_t row)> selectRow;  // SelectLigneMusMaster
   long long lastRowsMs = 0, lastTotalMs = 0;
 

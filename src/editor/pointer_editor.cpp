@@ -681,6 +681,15 @@ bool PointerEditor::StorePointers() {
   return stored;
 }
 
+bool PointerEditor::FollowStoredPointers() {
+  if (!songLoaded() || saving || anyMarked()) return false;
+  ptx.Load(sound.station, sound.code, soundLength(), lengthMeasured());
+  ptx.pointersChanged = false;
+  ShowPitch();
+  DrawStrip();
+  return true;
+}
+
 bool PointerEditor::RAZPtx() {
   if (audition_) audition_->Stop();
   ptx.RAZValeursPtx();

@@ -218,6 +218,10 @@ class PointerEditor {
   void MarksMenu(MarksMenuEntry entry);
   void ToggleAutoStore() { autoStore = !autoStore; }
   bool StorePointers();  // "Enregistrer les pointeurs": the changed pointers, every station
+  // The song's pointers were changed by another workstation: read again
+  // when none waits here to be stored (true when read). Marked pointers are
+  // kept; their store asks before writing over the other change (ptx.h).
+  bool FollowStoredPointers();
   // RAZPtx: the audition stopped, every slot back to 0 (RAZValeursPtx) and
   // all ten stored on every station, forced, which removes the sound's
   // pointer records; the durations follow. False when the store failed

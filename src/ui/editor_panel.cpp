@@ -587,6 +587,10 @@ void EditorPanel::TimerPtx() {
 
 void EditorPanel::addCaptionWidget(QWidget* widget) { caption_->addWidget(widget); }
 
+void EditorPanel::followChange() {
+  if (editor_.FollowStoredPointers()) refresh();
+}
+
 void EditorPanel::refresh() {
   updating_ = true;
   // What cannot act before a song is loaded is disabled.

@@ -67,6 +67,9 @@ class EditorPanel : public QWidget {
   bool load(const editor::SongSelection& song);
   // Shows what the model holds now.
   void refresh();
+  // Another workstation changed the songs: the pointers are read again
+  // when none waits to be stored (PointerEditor::FollowStoredPointers).
+  void followChange();
   // A widget of another module beside the caption (the record buttons).
   void addCaptionWidget(QWidget* widget);
   // The 100 ms follow-up of the audition: the play head and the meter.

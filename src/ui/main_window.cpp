@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -127,7 +128,7 @@ MainWindow::MainWindow(Application& app, data::Library& lib, data::MusicTab& tab
   });
   connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
           [this](const QModelIndex& current) {
-            if (!current.isValid() || !onSongSelected) return;
+            if (!current.isValid() || !onSongSelected || keepingSelection_) return;
             onSongSelected(model_->index(current.row(), 0).data().toString().toStdString());
           });
   connect(stations_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
@@ -181,6 +182,32 @@ data::FollowUp MainWindow::followChanges(data::ChangeFollower& follower) {
                                     onScreen ? size_t(last) : 0);
   for (size_t row : up.rowsRead) model_->rowChanged(static_cast<int>(row));
   return up;
+}
+
+bool MainWindow::followSearch(data::GridFollower& follower) {
+  if (!tab_.searched() || !follower.due() || follower.running()) return false;
+  data::SongGrid& grid = tab_.search().grid;
+  const std::string selected = selectedSongCode();
+  const int top = grid_->rowAt(0);
+  const std::string topCode = top >= 0 ? model_->index(top, 0).data().toString().toStdString() : std::string();
+  const int scroll = grid_->verticalScrollBar()->value();
+  if (!follower.follow(tab_.request(), tab_.search().filters, grid)) return false;
+  model_->reload();
+  keepingSelection_ = true;
+  if (const auto row = grid.rowOfCode(selected))
+    grid_->selectionModel()->setCurrentIndex(model_->index(static_cast<int>(*row), 0),
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  keepingSelection_ = false;
+  if (const auto row = grid.rowOfCode(topCode))
+    grid_->scrollTo(model_->index(static_cast<int>(*row), 0), QAbstractItemView::PositionAtTop);
+  else
+    grid_->verticalScrollBar()->setValue(scroll);
+  gridHint_->setVisible(model_->rowCount() == 0);
+  if (!selected.empty() && !grid.rowOfCode(selected))
+    status_->setText(QString::fromUtf8("Le morceau %1 n'est plus dans la liste: supprimé ou changé sur un autre poste.").arg(q(selected)));
+  else
+    status_->setText(QString::fromUtf8("%1 morceau(x)").arg(grid.size()));
+  return true;
 }
 
 void MainWindow::fillStations() {

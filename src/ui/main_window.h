@@ -46,6 +46,10 @@ class MainWindow : public QMainWindow {
   // Other workstations' changes: the rows on screen the follower reads
   // again are redrawn in place.
   data::FollowUp followChanges(data::ChangeFollower& follower);
+  // The grid's search run again after another workstation changed the
+  // songs (change_follower.h): the selected song stays selected, the song
+  // at the top stays at the top; true when the grid took new rows.
+  bool followSearch(data::GridFollower& follower);
   // A search ended.
   std::function<void()> onSearched;
   // A song row was selected (its code).
@@ -113,6 +117,7 @@ class MainWindow : public QMainWindow {
   QLabel* marks_;
   QLabel* gridHint_;  // over the empty song grid
   size_t incidentsShown_ = 0;
+  bool keepingSelection_ = false;  // the selection put back after a follow: no song loaded again
   std::array<QMenu*, 3> menus_{};
 };
 

@@ -437,7 +437,13 @@ void Workstation::followChanges() {
   if (app.ended() || tab.searching() || recounting_ || QtEventLoop::pumping() ||
       QThread::currentThread()->loopLevel() > 1 || !layer.baseOpen(app.config().currentBase()))
     return;
-  if (window.followChanges(follower).songFileChanged) songForm->followChange();
+  const data::FollowUp up = window.followChanges(follower);
+  if (up.songFileChanged) {
+    songForm->followChange();
+    gridFollower.songsChanged();
+  }
+  if (up.songFileChanged || up.pointerFileChanged) editorPanel->followChange();
+  window.followSearch(gridFollower);
 }
 
 bool Workstation::tick() {

@@ -52,7 +52,8 @@ class Workstation {
   // one has closed).
   bool tick();
   // Other workstations' changes followed (every kFollowMs while started):
-  // grid rows on screen and the song form read again. Skipped while a
+  // grid rows on screen, the song form and the cue-point editor read
+  // again, then the grid's search run again (added and deleted songs). Skipped while a
   // search, a work letting events run or a dialog is under way.
   void followChanges();
   static constexpr int kFollowMs = 200;
@@ -74,6 +75,7 @@ class Workstation {
   data::Library lib;
   data::DurationStatistics stats;
   data::MusicTab tab;
+  data::GridFollower gridFollower{lib, stats};  // the grid's search run again (after lib and stats)
   editor::AuditionDeck deck;
   MainWindow window;
   EditorPanel* editorPanel;  // owned by the window

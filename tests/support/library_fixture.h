@@ -14,6 +14,23 @@
 
 namespace sono::data::test {
 
+// A song record with the given fields (text in UTF-8): on every station,
+// sound type 0, playable, with its sound.
+inline std::string SongRecord(const std::string& code, const std::string& title, long long seconds,
+                              const std::string& artist = "A0001", const std::string& category = "POP") {
+  std::string r(song::kLength, ' ');
+  song::PrepareNew(r, code, seconds);
+  SetText(r, song::kTitle, title);
+  SetText(r, song::kShortTitle, title.substr(0, 20));
+  SetRaw(r, song::kArtist1, artist);
+  SetRaw(r, song::kCategory, category);
+  SetRaw(r, song::kStations, "22222");
+  SetRaw(r, song::kSoundType, "0");
+  SetRaw(r, song::kPlayable, "O");
+  SetRaw(r, song::kSound, "O");
+  return r;
+}
+
 class LibraryFixture : public ::testing::Test {
  protected:
   LibraryFixture() : log(clock), config(environment(), log, prompt) {
@@ -40,20 +57,9 @@ class LibraryFixture : public ::testing::Test {
     env.version = "1.2.3";
     return env;
   }
-  // A song record with the given fields (text in UTF-8).
   static std::string Song(const std::string& code, const std::string& title, long long seconds,
                           const std::string& artist = "A0001", const std::string& category = "POP") {
-    std::string r(song::kLength, ' ');
-    song::PrepareNew(r, code, seconds);
-    SetText(r, song::kTitle, title);
-    SetText(r, song::kShortTitle, title.substr(0, 20));
-    SetRaw(r, song::kArtist1, artist);
-    SetRaw(r, song::kCategory, category);
-    SetRaw(r, song::kStations, "22222");
-    SetRaw(r, song::kSoundType, "0");
-    SetRaw(r, song::kPlayable, "O");
-    SetRaw(r, song::kSound, "O");
-    return r;
+    return SongRecord(code, title, seconds, artist, category);
   }
   int Insert(int file, int station, const std::string& record) {
     layer->record(file) = record;

@@ -1,6 +1,7 @@
 // Following another workstation's changes, on both engines: the other
-// workstation is sonoteka-cli, its own process, saving song titles on the
-// same base (LMDB files of one machine, or one PostgreSQL database).
+// workstation is a process of its own on the same base (LMDB files of one
+// machine, or one PostgreSQL database): sonoteka-cli saving song titles, or
+// station_worker writing and deleting song records.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +11,8 @@
 
 #include "../btr/pg_test_base.h"
 #include "cli_site.h"
+#include "library_fixture.h"
+#include "process.h"
 #include "log_lines.h"
 #include "core/demo_site.h"
 #include "core/ini.h"
@@ -77,16 +80,7 @@ class Follow : public ::testing::TestWithParam<Engine> {
     search = std::make_unique<SongSearch>(*lib, *stats);
     follower = std::make_unique<ChangeFollower>(*lib);
     for (int i = 1; i <= kSongCount; ++i) {
-      std::string r(song::kLength, ' ');
-      song::PrepareNew(r, CodeOf(i), 180);
-      SetText(r, song::kTitle, "Chanson " + std::to_string(100 + i));  // title order is code order
-      SetText(r, song::kShortTitle, "Court");
-      SetRaw(r, song::kArtist1, "A0001");
-      SetRaw(r, song::kCategory, "POP");
-      SetRaw(r, song::kStations, "22222");
-      SetRaw(r, song::kSoundType, "0");
-      SetRaw(r, song::kPlayable, "O");
-      SetRaw(r, song::kSound, "O");
+      std::string r = test::SongRecord(CodeOf(i), "Chanson " + std::to_string(100 + i), 180);  // title order is code order
       layer->record(kSongs) = r;
       std::string key = Library::Key("");
       ASSERT_EQ(layer->BTRieve(0, 2, key, 0, kSongs, 1, "Test:Insert"), 0);
@@ -107,6 +101,35 @@ class Follow : public ::testing::TestWithParam<Engine> {
   void SetTitleElsewhere(const std::string& code, const std::string& title) {
     const auto r = sono::test::RunCli(dir.path(), {"song", "set", code, "--title", title});
     ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+  }
+  // The other workstation writes a song record (a new song, or over the
+  // song of the same code) or deletes a song, in the station's song file.
+  void PutElsewhere(const std::string& record) { Elsewhere({"put", songFile()}, record); }
+  void DeleteElsewhere(const std::string& code) { Elsewhere({"delete", songFile(), code}, {}); }
+  void Elsewhere(std::vector<std::string> args, const std::string& input) {
+    args.insert(args.begin(), {STATION_WORKER, pg_ ? pg_->connection() : "lmdb"});
+    const auto r = sono::test::RunProcess(args, {}, 60000, input);
+    ASSERT_TRUE(r.exited(0)) << r.out << r.err;
+    EXPECT_EQ(r.out, "0\n");
+  }
+  // The song file as the worker names it: its path, or its name on the server.
+  std::string songFile() const {
+    const std::string path = layer->NomFichierBTR(0, kSongs, 1);
+    return pg_ ? path.substr(path.rfind('/') + 1) : path;
+  }
+  // Follows until the grid took the search run again, two seconds at most.
+  bool followUntilSearched(GridFollower& grid, const SearchRequest& request) {
+    for (int i = 0; i < 100; ++i) {
+      if (i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (tick(0, 9).songFileChanged) grid.songsChanged();
+      if (grid.follow(request, search->filters, search->grid)) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> codesShown() {
+    std::vector<std::string> codes;
+    for (size_t i = 0; i < search->grid.size(); ++i) codes.push_back(search->grid.cell(i, kColCode));
+    return codes;
   }
   std::string titleShown(size_t row) { return search->grid.cell(row, kColTitle); }
   FollowUp tick(size_t first, size_t last) { return follower->tick(*search, 1, TitleOption::Title, first, last); }
@@ -211,6 +234,92 @@ TEST_P(Follow, ASaveOverASongChangedElsewhereKeepsTheOtherChangeAndAsksWhenBothC
   EXPECT_EQ(now.title, "Le mien");
   EXPECT_EQ(now.playable, "N");
   EXPECT_EQ(now.shortTitle, "Mon titre court");
+}
+
+TEST_P(Follow, TheSearchRunAgainAddsRemovesAndFiltersRowsAndTheRowsStillListedKeepTheirPlaces) {
+  // The grid lists sound type 0 only, in title order.
+  search->filters.soundTypes = "0";
+  SearchRequest all;
+  all.kind = SearchKind::Music;
+  search->RechercheDansLaBase_01_Morceau(all);
+  GridFollower grid(*lib, *stats);
+  EXPECT_FALSE(grid.follow(all, search->filters, search->grid));  // nothing changed: nothing run
+
+  PutElsewhere(test::SongRecord(CodeOf(kSongCount + 5), "Chanson 130 bis", 200));  // added
+  DeleteElsewhere(CodeOf(10));                                                      // deleted
+  std::string filtered = test::SongRecord(CodeOf(20), "Chanson 120", 180);
+  SetRaw(filtered, song::kSoundType, "5");
+  PutElsewhere(filtered);  // no longer passes the filter
+  PutElsewhere(test::SongRecord(CodeOf(30), "Chanson 100 avant", 180));  // would sort first now
+  ASSERT_TRUE(followUntilSearched(grid, all));
+  EXPECT_FALSE(grid.due());
+  // "Chanson 130 bis" follows "Chanson 129" in title order; song 30 keeps
+  // its place with its new title.
+  std::vector<std::string> expected;
+  for (int i = 1; i <= kSongCount; ++i) {
+    if (i == 10 || i == 20) continue;
+    if (i == 30) expected.push_back(CodeOf(kSongCount + 5));
+    expected.push_back(CodeOf(i));
+  }
+  EXPECT_EQ(codesShown(), expected);
+  EXPECT_EQ(titleShown(*search->grid.rowOfCode(CodeOf(30))), "Chanson 100 avant");
+  EXPECT_EQ(titleShown(*search->grid.rowOfCode(CodeOf(kSongCount + 5))), "Chanson 130 bis");
+  // Read only: the new song got no companion record from it, and nothing was asked.
+  EXPECT_FALSE(HasRecorderRecord(*lib, 1, CodeOf(kSongCount + 5)));
+  EXPECT_TRUE(prompt.shown.empty());
+
+  // Sorted by code, last first: a new song comes where that sort puts it.
+  search->grid.sortBy(kColCode, false);
+  PutElsewhere(test::SongRecord(CodeOf(kSongCount + 9), "Chanson 101", 200));
+  PutElsewhere(test::SongRecord(CodeOf(kSongCount + 1), "Chanson 999", 200));
+  ASSERT_TRUE(followUntilSearched(grid, all));
+  expected = {CodeOf(kSongCount + 9), CodeOf(kSongCount + 5), CodeOf(kSongCount + 1)};
+  for (int i = kSongCount; i >= 1; --i)
+    if (i != 10 && i != 20) expected.push_back(CodeOf(i));
+  EXPECT_EQ(codesShown(), expected);
+  EXPECT_EQ(search->grid.sortColumn, kColCode);
+  EXPECT_FALSE(search->grid.sortAscending);
+}
+
+TEST_P(Follow, ASearchRunAgainIsGivenUpWhenTheWindowUsedTheDatabaseAndRunsOnceMoreAfterAChangeHeardMeanwhile) {
+  SearchRequest all;
+  all.kind = SearchKind::Music;
+  GridFollower grid(*lib, *stats);
+  DeleteElsewhere(CodeOf(2));
+  ASSERT_TRUE(tickUntilChanged(0, 9).songFileChanged);
+  grid.songsChanged();
+  // The window's events, run during the search, read a song (another
+  // search, a save): the positions the search reads from moved.
+  bool readDuringSearch = false;
+  events.onPump.push_back([&] {
+    if (readDuringSearch) return;
+    readDuringSearch = true;
+    std::string key = Library::Key(CodeOf(50));
+    EXPECT_EQ(layer->BTRieve(0, 5, key, 0, kSongs, 1, "Test:Read"), 0);
+  });
+  const uint64_t generation = search->grid.generation();
+  EXPECT_FALSE(grid.follow(all, search->filters, search->grid));
+  EXPECT_TRUE(readDuringSearch);
+  EXPECT_EQ(grid.givenUp(), 1u);
+  EXPECT_TRUE(grid.due());
+  EXPECT_EQ(search->grid.generation(), generation);  // the grid as it was
+  EXPECT_TRUE(search->grid.rowOfCode(CodeOf(2)));
+  // The record manager answers again once the search is over.
+  std::string key = Library::Key(CodeOf(3));
+  ASSERT_EQ(layer->BTRieve(0, 5, key, 0, kSongs, 1, "Test:Read"), 0);
+  EXPECT_EQ(GetRaw(layer->record(kSongs), song::kCode), CodeOf(3));
+
+  // Run again: it goes through. A change heard while it runs makes one more due.
+  events.onPump.clear();
+  events.onPump.push_back([&] { grid.songsChanged(); });
+  EXPECT_TRUE(grid.follow(all, search->filters, search->grid));
+  EXPECT_EQ(search->grid.rowOfCode(CodeOf(2)), std::nullopt);
+  EXPECT_EQ(search->grid.size(), size_t(kSongCount - 1));
+  EXPECT_TRUE(grid.due());
+  events.onPump.clear();
+  EXPECT_TRUE(grid.follow(all, search->filters, search->grid));
+  EXPECT_FALSE(grid.due());
+  EXPECT_EQ(grid.givenUp(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Follow, ::testing::Values(Engine::Lmdb, Engine::Postgres),

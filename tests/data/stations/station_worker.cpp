@@ -14,12 +14,22 @@
 //       "held", waits for a line (the test ends the connection meanwhile),
 //       then prints the statuses of: a change, a read of 0001 (and the
 //       counter read), the end of the transaction, an insert of 0010.
+//   station_worker CONNECTION put FILE
+//       writes the record read from standard input into FILE: over the
+//       record of the same key 0 (its first 8 bytes) when there is one,
+//       else as a new record. Prints the status.
+//   station_worker CONNECTION delete FILE KEY
+//       deletes the record of key 0 KEY from FILE. Prints the status.
+//   For put and delete, CONNECTION "lmdb" makes FILE the path of a file of
+//   the embedded store; otherwise FILE is the name of a file of the base on
+//   that PostgreSQL connection ("FRADA22.bt6").
 //
 // Records: code (1, 4), counter (5, 8 digits), name (13, 8).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -149,15 +159,42 @@ int Hold(File& f) {
   return 0;
 }
 
+// Key 0 of the files put and delete work on: the first 8 bytes.
+constexpr size_t kKeyZeroLength = 8;
+
+int Put(File& f) {
+  const std::string record((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  if (record.size() < kKeyZeroLength) Fail("record", 0);
+  std::string key = record.substr(0, kKeyZeroLength), old;
+  const int found = f.get(kGetEqual, 0, key, old);
+  Say(std::to_string(found == status::kOk ? f.update(record) : f.insert(record)));
+  return 0;
+}
+
+int Delete(File& f, const std::string& code) {
+  std::string key = code, old;
+  if (int st = f.get(kGetEqual, 0, key, old)) Fail("read", st);
+  Say(std::to_string(f.remove()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
   std::srand(static_cast<unsigned>(::getpid()));
-  SetBaseEngine(kFolder, BaseEngine{EngineKind::Postgres, argv[1], ""});
+  const std::string connection = argv[1], mode = argv[2];
+  const bool lmdb = connection == "lmdb";
+  if (!lmdb) SetBaseEngine(kFolder, BaseEngine{EngineKind::Postgres, connection, ""});
   File f;
+  if ((mode == "put" || mode == "delete") && argc >= 4) {
+    if (int st = f.open(lmdb ? std::string(argv[3]) : std::string(kFolder) + "/" + argv[3])) Fail("open", st);
+    if (mode == "put" && argc == 4) return Put(f);
+    if (mode == "delete" && argc == 5) return Delete(f, argv[4]);
+    return 2;
+  }
+  if (lmdb) return 2;
   if (int st = f.open(std::string(kFolder) + "/FRADA22.bt6")) Fail("open", st);
-  const std::string mode = argv[2];
   if (mode == "count" && argc == 5) return Count(f, std::atoi(argv[3]), std::atoi(argv[4]));
   if (mode == "stale") return Stale(f);
   if (mode == "hold") return Hold(f);
