@@ -17,7 +17,7 @@
 namespace sono::test {
 namespace {
 
-class CliImport : public ::testing::Test {
+class CliImport : public CliFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
@@ -34,24 +34,6 @@ class CliImport : public ::testing::Test {
     Registry(home + "/Settings/Vexa_Library/Registry.ini")
         .Reg_SetValue(convert::kConverterRegistryRoot, convert::kConverterRegistryKey, "Path", dir / "bin/");
   }
-  std::string Run(const std::vector<std::string>& args, int& status) {
-    const ProcessResult r = RunCli(home, args);
-    status = r.status;
-    return r.out;
-  }
-  // The output of a command that must succeed (a failure shows it), and the
-  // exit status of one that need not.
-  std::string Ok(const std::vector<std::string>& args) {
-    int status = -1;
-    std::string out = Run(args, status);
-    EXPECT_EQ(status, 0) << args[0] << ": " << out;
-    return out;
-  }
-  int Exit(const std::vector<std::string>& args) {
-    int status = -1;
-    Run(args, status);
-    return status;
-  }
   std::string SoundOf(const std::string& code) {
     const std::string out = SongShow(code);
     const size_t at = out.find("Fichier son:");
@@ -66,8 +48,6 @@ class CliImport : public ::testing::Test {
   }
   std::string SongShow(const std::string& code) { return Ok({"song", "show", code}); }
 
-  TempDir dir;
-  std::string home = dir / "home";
   std::string converted;
 };
 

@@ -22,28 +22,10 @@
 namespace sono::test {
 namespace {
 
-class CliLevels : public ::testing::Test {
+class CliLevels : public CliFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "1"}));
-  }
-  std::string Run(const std::vector<std::string>& args, int& status) {
-    const ProcessResult r = RunCli(home, args);
-    status = r.status;
-    return r.out;
-  }
-  // The output of a command that must succeed (a failure shows it), and the
-  // exit status of one that need not.
-  std::string Ok(const std::vector<std::string>& args) {
-    int status = -1;
-    std::string out = Run(args, status);
-    EXPECT_EQ(status, 0) << args[0] << ": " << out;
-    return out;
-  }
-  int Exit(const std::vector<std::string>& args) {
-    int status = -1;
-    Run(args, status);
-    return status;
   }
   // The value printed after `label`.
   static std::string Line(const std::string& out, const std::string& label) {
@@ -51,9 +33,6 @@ class CliLevels : public ::testing::Test {
     if (at == std::string::npos) return {};
     return Trim(out.substr(at + label.size(), out.find('\n', at) - at - label.size()));
   }
-
-  TempDir dir;
-  std::string home = dir / "home";
 };
 
 TEST_F(CliLevels, ImportMeasuresTheNewSoundAndLoudnessReadsItBack) {

@@ -27,7 +27,7 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-class CliRecord : public ::testing::Test {
+class CliRecord : public CliFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(MakeDemoSite(home, {"--songs", "4", "--sounds", "0"}));
@@ -39,23 +39,11 @@ class CliRecord : public ::testing::Test {
     argv.push_back(home);
     return argv;
   }
-  std::string Run(const std::vector<std::string>& args, int& status) {
+  // What a command printed, errors too.
+  std::string Run(const std::vector<std::string>& args, int& status) override {
     const ProcessResult r = RunCli(home, args);
-    status = r.exited(0) ? 0 : r.status;
+    status = r.status;
     return r.out + r.err;
-  }
-  // The output of a command that must succeed (a failure shows it), and the
-  // exit status of one that need not.
-  std::string Ok(const std::vector<std::string>& args) {
-    int status = -1;
-    std::string out = Run(args, status);
-    EXPECT_EQ(status, 0) << args[0] << ": " << out;
-    return out;
-  }
-  int Exit(const std::vector<std::string>& args) {
-    int status = -1;
-    Run(args, status);
-    return status;
   }
   std::string SongShow(const std::string& code) { return Ok({"song", "show", code}); }
   std::string Field(const std::string& text, const std::string& label) {
@@ -74,9 +62,6 @@ class CliRecord : public ::testing::Test {
     EXPECT_TRUE(WritePcmWav(path, s, 48000));
     return path;
   }
-
-  TempDir dir;
-  std::string home = dir / "home";
 };
 
 TEST_F(CliRecord, ALevelTakeFromSpeechBecomesTheSongsSound) {

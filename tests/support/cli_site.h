@@ -33,6 +33,34 @@ inline ::testing::AssertionResult MakeDemoSite(const std::string& home, const st
   return ::testing::AssertionSuccess();
 }
 
+// A site in "home" of a temporary folder whose commands run one by one.
+// `Run` gives what a command printed (its standard output, unless the
+// fixture says otherwise) and its exit status.
+class CliFixture : public ::testing::Test {
+ protected:
+  virtual std::string Run(const std::vector<std::string>& args, int& status) {
+    const ProcessResult r = RunCli(home, args);
+    status = r.status;
+    return r.out;
+  }
+  // The output of a command that must succeed (a failure shows it), and the
+  // exit status of one that need not.
+  std::string Ok(const std::vector<std::string>& args) {
+    int status = -1;
+    std::string out = Run(args, status);
+    EXPECT_EQ(status, 0) << args[0] << ": " << out;
+    return out;
+  }
+  int Exit(const std::vector<std::string>& args) {
+    int status = -1;
+    Run(args, status);
+    return status;
+  }
+
+  TempDir dir;
+  std::string home = dir / "home";
+};
+
 // A site in "home" of a temporary folder whose commands run under the I/O
 // fault injector (kill tests): TMPDIR is the folder, and every run counts its
 // calls in the folder's "counts" file.

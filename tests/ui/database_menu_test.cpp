@@ -21,6 +21,7 @@
 #include "pages.h"
 #include "pg_cluster.h"
 #include "ui/engine_dialog.h"
+#include "pg_site_base.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui {
@@ -53,28 +54,10 @@ class DatabaseMenuTest : public test::WorkstationFixture {
   }
 };
 
-// Built before the workstation fixture, whose constructor fills it.
-struct PgBaseHolder {
-  std::unique_ptr<btr::testing::PgBaseForTest> pg;
-  std::string dataFolder;
-};
-
-// The site's base held by a database of the private PostgreSQL server
-// (the setting written before the fixture makes the files).
-class DatabaseMenuPgTest : public PgBaseHolder, public DatabaseMenuTest {
+// The site's base held by a database of the private PostgreSQL server.
+class DatabaseMenuPgTest : public PgSiteBase, public DatabaseMenuTest {
  protected:
-  DatabaseMenuPgTest()
-      : DatabaseMenuTest([this](SiteConfig& config) {
-          if (sono::test::PgCluster::FindBinaries().empty()) return;
-          pg = std::make_unique<btr::testing::PgBaseForTest>("checkmenu");
-          if (!pg->error().empty()) return;
-          const std::string system = config.DetermineFichierSysteme(0);
-          EcritureIni(system, "Base_01", "Moteur_Data", "PostgreSQL");
-          EcritureIni(system, "Base_01", "Connexion_PostgreSQL", pg->connection());
-          dataFolder = config.current().dataFolder;
-          btr::SetBaseEngine(dataFolder, btr::BaseEngine{btr::EngineKind::Postgres, pg->connection(), ""});
-          sono::test::WriteFile(dataFolder + "FRAD000.bt6", "");  // what the site check looks for
-        }) {}
+  DatabaseMenuPgTest() : DatabaseMenuTest(onPostgres("checkmenu")) {}
   void SetUp() override {
     if (!pg) GTEST_SKIP() << "no PostgreSQL server binaries";
     ASSERT_EQ(pg->error(), "");

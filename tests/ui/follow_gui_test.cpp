@@ -17,6 +17,7 @@
 #include "data/songs.h"
 #include "library_fixture.h"
 #include "process.h"
+#include "pg_site_base.h"
 #include "workstation_fixture.h"
 
 namespace sono::ui::test {
@@ -24,33 +25,14 @@ namespace {
 
 enum class Engine { Lmdb, Postgres };
 
-// The base put on PostgreSQL (the setting the workstation and sonoteka-cli
-// read) before its files are made.
-std::function<void(SiteConfig&)> OnEngine(Engine engine, std::unique_ptr<btr::testing::PgBaseForTest>& pg,
-                                          std::string& dataFolder) {
-  if (engine == Engine::Lmdb) return {};
-  return [&pg, &dataFolder](SiteConfig& config) {
-    if (sono::test::PgCluster::FindBinaries().empty()) return;
-    pg = std::make_unique<btr::testing::PgBaseForTest>("followgui");
-    if (!pg->error().empty()) return;
-    const std::string system = config.DetermineFichierSysteme(0);
-    EcritureIni(system, "Base_01", "Moteur_Data", "PostgreSQL");
-    EcritureIni(system, "Base_01", "Connexion_PostgreSQL", pg->connection());
-    dataFolder = config.current().dataFolder;
-    btr::SetBaseEngine(dataFolder, btr::BaseEngine{btr::EngineKind::Postgres, pg->connection(), ""});
-    sono::test::WriteFile(dataFolder + "FRAD000.bt6", "");  // what the site check looks for in the folder
-  };
+// The base on PostgreSQL, or left on LMDB.
+std::function<void(SiteConfig&)> OnEngine(Engine engine, PgSiteBase& base) {
+  return engine == Engine::Lmdb ? std::function<void(SiteConfig&)>() : base.onPostgres("followgui");
 }
 
-// Built before the workstation fixture, whose constructor fills it.
-struct PgHolder {
-  std::unique_ptr<btr::testing::PgBaseForTest> pg;
-  std::string dataFolder;
-};
-
-class FollowGuiTest : public PgHolder, public WorkstationFixture, public ::testing::WithParamInterface<Engine> {
+class FollowGuiTest : public PgSiteBase, public WorkstationFixture, public ::testing::WithParamInterface<Engine> {
  protected:
-  FollowGuiTest() : WorkstationFixture(150, OnEngine(GetParam(), pg, dataFolder)) {}
+  FollowGuiTest() : WorkstationFixture(150, OnEngine(GetParam(), *this)) {}
   void SetUp() override {
     if (GetParam() == Engine::Postgres && !pg) GTEST_SKIP() << "no PostgreSQL server binaries";
     if (pg) {
