@@ -133,6 +133,19 @@ struct Layer {
     if (rec) std::memcpy(data, rec, kRecLen);
     return BTRCALL(op, pb, data, len, key, 255, kn);
   }
+  // Opens `file` (its name blank-padded in the key buffer, as the layer passes it).
+  int open(const std::string& file) {
+    std::memset(pb, ' ', sizeof pb);
+    std::string name = file;
+    name.resize(255, ' ');
+    std::memcpy(key, name.data(), 255);
+    std::uint32_t len = 0;
+    return BTRCALL(kOpen, pb, nullptr, len, key, 255, 0);
+  }
+  int close() {
+    std::uint32_t len = 0;
+    return BTRCALL(kClose, pb, nullptr, len, nullptr, 0, 0);
+  }
 };
 
 // Get next along key 5 (titles with duplicates), the whole file, through
@@ -281,12 +294,7 @@ void benchPostgres(const std::string& dir, const std::vector<std::string>& recor
   const std::string path = folder + "/FRADA22.bt6";
   ck(createFile(path, songDef()), "create (PostgreSQL)");
   Layer L;
-  std::memset(L.pb, ' ', sizeof L.pb);
-  std::string key = path;
-  key.resize(255, ' ');
-  std::memcpy(L.key, key.data(), 255);
-  std::uint32_t len = 0;
-  ck(BTRCALL(kOpen, L.pb, nullptr, len, L.key, 255, 0), "open (PostgreSQL)");
+  ck(L.open(path), "open (PostgreSQL)");
   // Inserts: a first run of kTransactionInserts inside one transaction
   // (each write under its own savepoint), the rest one transaction each.
   constexpr std::size_t kTransactionInserts = 5000;
@@ -350,7 +358,7 @@ void benchPostgres(const std::string& dir, const std::vector<std::string>& recor
     return double(lookups);
   });
 
-  ck(BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0), "close (PostgreSQL)");
+  ck(L.close(), "close (PostgreSQL)");
   SetBaseEngine(folder, BaseEngine{});
 
   Report("pg.get_next", nextRate, "ops/s", ">= 100000", plainNextRate / nextRate,
@@ -400,19 +408,14 @@ int main() {
       }
     }
     ck(createFile(path, songDef()), "create");
-    std::memset(L.pb, ' ', sizeof L.pb);
-    std::string key = path;
-    key.resize(255, ' ');
-    std::memcpy(L.key, key.data(), 255);
-    std::uint32_t len = 0;
-    ck(BTRCALL(kOpen, L.pb, nullptr, len, L.key, 255, 0), "open");
+    ck(L.open(path), "open");
     const double t0 = cpuNow();
     ck(L.call(kBeginTransaction, nullptr, 0), "begin");
     for (const std::string& r : records) ck(L.call(kInsert, r.data(), 0), "insert");
     ck(L.call(kEndTransaction, nullptr, 0), "end");
     insertRate = std::max(insertRate, kRecords / (cpuNow() - t0));
     if (run < 2) {
-      ck(BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0), "close");
+      ck(L.close(), "close");
       unlink(path.c_str());
       unlink((path + "-lock").c_str());
     }
@@ -525,8 +528,7 @@ int main() {
   reportCall("btr.insert_in_transaction", insertRate, ">= 50000", rawInsertRate, 0, nullptr);
   Report("lmdb.insert_in_transaction", rawInsertRate, "ops/s");
 
-  std::uint32_t len = 0;
-  BTRCALL(kClose, L.pb, nullptr, len, nullptr, 0, 0);
+  L.close();
   // What the protections cost outside the calls: the page check a first open
   // makes when a file was not closed cleanly, and the whole check of
   // "db check", on the same 100,000-record file.
